@@ -1,0 +1,43 @@
+#pragma once
+// Hard limits of the engine. Each one keeps a broken or hostile movie from
+// taking unbounded memory or time; every breach is reported, never fatal.
+#include <cstddef>
+#include <cstdint>
+
+namespace swf::limits {
+
+// Largest movie file we read from disk or network.
+inline constexpr size_t kMaxFileBytes = 256u << 20;
+// Largest uncompressed movie body (declared or actually inflated); guards
+// against decompression bombs.
+inline constexpr size_t kMaxInflatedBytes = 256u << 20;
+// Largest single reserve() sized from a count in the file.
+inline constexpr size_t kReserveCap = 4096;
+// Records of one kind in one tag (fill styles, glyphs, shape records ...).
+inline constexpr size_t kMaxRecordsPerTag = 1u << 20;
+// Frames in one timeline.
+inline constexpr uint32_t kMaxFrames = 1u << 20;
+// Width or height of one bitmap, and its pixel count.
+inline constexpr int kMaxBitmapSide = 8191;
+inline constexpr int64_t kMaxBitmapPixels = 16777215;
+// Display objects alive in one player.
+inline constexpr size_t kMaxDisplayObjects = 100000;
+// Nesting of clips inside clips (sprites placing sprites).
+inline constexpr int kMaxClipNesting = 64;
+// ActionScript: call depth, as the Flash player's own limit of 256.
+inline constexpr int kMaxCallDepth = 256;
+// ActionScript: prototype chain and getter recursion.
+inline constexpr int kMaxProtoDepth = 256;
+// ActionScript: actions run in one frame before scripts are halted.
+inline constexpr uint64_t kMaxActionsPerFrame = 10'000'000;
+// ActionScript: wall-clock budget of one frame's scripts, checked every
+// kActionsPerClockCheck actions.
+inline constexpr int kScriptBudgetMs = 4000;
+inline constexpr uint64_t kActionsPerClockCheck = 10000;
+// ActionScript: bytes of script heap (strings, arrays, objects) before the
+// movie's scripts are halted.
+inline constexpr size_t kMaxScriptHeapBytes = 512u << 20;
+// Sound: decoded samples of one event sound (about 10 minutes at 44.1 kHz stereo).
+inline constexpr size_t kMaxSoundSamples = 44100u * 600u;
+
+} // namespace swf::limits

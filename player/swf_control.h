@@ -1,0 +1,59 @@
+#pragma once
+// The `swf` control: a widget that hosts one engine player and exposes the
+// operations the program drives (Movie, Playing, Stop, Back, Forward, Zoom,
+// ScaleMode) plus the stored settings it starts with.
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class SwfControl : public QWidget {
+    Q_OBJECT
+public:
+    // Stored settings the control starts with (the window definition's block).
+    struct Settings {
+        QString flashVars, movie, src;
+        QString wmode = QStringLiteral("Window");
+        bool play = true, loop = true;
+        QString quality = QStringLiteral("High");
+        QString salign;
+        bool menu = true;
+        QString base;
+        QString allowScriptAccess = QStringLiteral("always");
+        QString scale = QStringLiteral("ShowAll");
+        bool deviceFont = false, embedMovie = false;
+        QString bgColor, swRemote, movieData;
+        bool seamlessTabbing = true, profile = false;
+        QString profileAddress;
+        int profilePort = 0;
+        QString allowNetworking = QStringLiteral("all");
+        QString allowFullScreen = QStringLiteral("false");
+    };
+
+    explicit SwfControl(QWidget* parent = nullptr);
+    SwfControl(QWidget* parent, Settings settings);
+    ~SwfControl() override;
+
+    // Automation operations.
+    void putMovie(const QString& pathOrUrl);
+    QString movie() const;
+    void putPlaying(bool playing);
+    bool playing() const;
+    void Stop();
+    void Back();
+    void Forward();
+    void Zoom(int percent);
+    void putScaleMode(int mode);
+    int scaleMode() const;
+
+    const Settings& settings() const;
+
+    // Where the movie's own URL requests go (the program's shell layer).
+    // Receives the absolute URL and the target window name.
+    void setUrlHandler(std::function<void(const QString& url, const QString& target)> handler);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

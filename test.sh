@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: ./test.sh
+# Starts its own Xvfb, window manager, D-Bus session and sound server.
+set -euo pipefail
+cd "$(dirname "$0")"
+bash scripts/setup.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build
+exec bash scripts/with-desktop.sh ctest --test-dir build --output-on-failure -j2 "$@"
