@@ -1,4 +1,4 @@
-#include "engine/io/reader.h"
+#include "engine/core/reader.h"
 
 #include <cmath>
 

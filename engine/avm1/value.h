@@ -1,0 +1,2 @@
+#pragma once
+// ActionScript values. (Being written.)
