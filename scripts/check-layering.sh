@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Dependencies point down only: the engine knows no widgets and no platform
+# code; the platform layer knows none of the program.
+set -u
+cd "$(dirname "$0")/.."
+fail=0
+check() { # description, pattern, folders...
+  local what=$1 pattern=$2; shift 2
+  local hits
+  hits=$(grep -rnE "$pattern" "$@" --include='*.h' --include='*.cpp' 2>/dev/null)
+  if [ -n "$hits" ]; then echo "layering: $what"; echo "$hits"; fail=1; fi
+}
+check "the engine must not use Qt Widgets" '#include <Qt?Widgets|#include <QWidget>|QApplication' engine
+check "the engine must not use platform or program code" '#include "(platform|player|mainwindow|commands|startup)/' engine
+check "the platform layer must not use program code" '#include "(mainwindow|commands|startup)/' platform
+check "swfrender uses the engine only" '#include "(platform|player|mainwindow|commands|startup)/' tools
+[ $fail -eq 0 ] && echo "layering: ok"
+exit $fail
