@@ -1,0 +1,95 @@
+#pragma once
+// The engine's sound: event sounds and per-timeline stream sounds, decoded
+// and mixed to interleaved stereo 16-bit at the output's rate. One
+// SoundPlayer per Player, owned by it; it owns its AudioOutput.
+//
+// How the Player drives it (all calls from the Player's thread; render() may
+// run on the output's thread, the state is guarded inside):
+// - Every frame the timeline *plays* (also frames run without drawing to catch
+//   up with a stream) hands each StartSound, StartSound2, SoundStreamHead,
+//   SoundStreamHead2 and SoundStreamBlock tag of that frame to controlTag().
+//   Frames visited by Back/Forward, goto rebuilds or seeking hand nothing:
+//   stepping plays no sound.
+// - A stream sound is started by the first SoundStreamBlock controlTag() of a
+//   timeline that has no stream playing, from that frame's block; from then on
+//   the sound feeds itself from the timeline's later blocks, so a slow machine
+//   never starves it. Further blocks while it plays are ignored.
+// - The sound is the clock: on each tick the Player asks
+//   streamPositionFrames(key). With a value p the timeline should show frame
+//   floor(p): run frames without drawing until it gets there (frames are
+//   dropped, never sound), and do not advance while the timeline is ahead.
+//   Without a value (no stream, stream ended, no output, output stalled) the
+//   timeline runs on its own clock.
+// - stopStream(key) whenever that timeline stops (Stop, a stop action), jumps
+//   (goto, Back, Forward, rewind, the loop from the last frame back to the
+//   first) or is removed. Event sounds play out. Playing again restarts the
+//   stream at the current frame through the next block controlTag(); the loop
+//   restarts it cleanly from frame 1.
+// - stopAll() when another movie loads, the movie unloads or the Player ends.
+// - Button sounds (DefineButtonSound) go through buttonSound().
+#include "engine/core/log.h"
+#include "engine/sound/audio_output.h"
+#include "engine/sound/sound_format.h"
+#include "engine/swf/movie.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+
+namespace swf {
+
+class Mixer;
+
+class SoundPlayer {
+public:
+    explicit SoundPlayer(LogFn log = {});
+    ~SoundPlayer(); // stops the output, then every sound
+    SoundPlayer(const SoundPlayer&) = delete;
+    SoundPlayer& operator=(const SoundPlayer&) = delete;
+
+    // Sends the mix to `output` (nullptr: none; render() can still be called
+    // by hand, as the offline --audio mix does). Starts the output pulling.
+    void setOutput(std::unique_ptr<AudioOutput> output);
+    AudioOutput* output() const { return m_output.get(); }
+    // The mix rate: the output's, or 44100 without an output.
+    int sampleRate() const;
+
+    // A sound tag of a frame the timeline `timelineKey` (any stable address
+    // naming one clip instance; the root too) plays; `frame` is 0-based in
+    // `timeline`, which must live inside `movie`.
+    void controlTag(const std::shared_ptr<const Movie>& movie, const void* timelineKey,
+                    const Timeline& timeline, uint32_t frame, const ControlTag& tag);
+    // A button state change with a DefineButtonSound entry (id 0 = none).
+    void buttonSound(const std::shared_ptr<const Movie>& movie, const ButtonDef::Sound& sound);
+    // Starts event sound `soundId` of `movie` as the sound-info record says
+    // (also for scripts' Sound objects).
+    void startSound(const std::shared_ptr<const Movie>& movie, uint16_t soundId,
+                    const SoundInfo& info);
+    // Stops every instance of one event sound.
+    void stopSound(const Movie* movie, uint16_t soundId);
+    // Stops the stream sound of one timeline (no-op without one).
+    void stopStream(const void* timelineKey);
+    // Stops every sound at once: event sounds and streams.
+    void stopAll();
+
+    // The timeline frame (0-based, fractional) whose sound is being heard now,
+    // latency of the output included; see the sync rule above.
+    std::optional<double> streamPositionFrames(const void* timelineKey) const;
+    bool isStreamPlaying(const void* timelineKey) const;
+    // Event sounds and streams currently playing.
+    size_t activeSoundCount() const;
+
+    // Mixes the next stereoOut.size()/2 stereo frames at sampleRate() into
+    // stereoOut (saturated 16-bit). Outputs call this; so does an offline mix.
+    void render(std::span<int16_t> stereoOut);
+
+private:
+    std::unique_ptr<AudioOutput> m_output; // declared first: destroyed last, stopped first
+    std::unique_ptr<Mixer> m_mixer;
+    mutable std::mutex m_mutex;
+    LogFn m_log;
+};
+
+} // namespace swf
