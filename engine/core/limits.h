@@ -11,6 +11,14 @@ inline constexpr size_t kMaxFileBytes = 256u << 20;
 // Largest uncompressed movie body (declared or actually inflated); guards
 // against decompression bombs.
 inline constexpr size_t kMaxInflatedBytes = 256u << 20;
+// Memory liblzma may use to decode a ZWS movie; the dictionary size comes
+// from the file, and real movies use a few megabytes.
+inline constexpr uint64_t kMaxLzmaDecoderMemory = 128u << 20;
+// Control tags kept in one timeline (each costs a small record; empty tags
+// are two bytes in the file, so a huge movie could otherwise ask for GBs).
+inline constexpr size_t kMaxTimelineTags = 1u << 22;
+// Warnings kept in Movie::warnings and logged; later ones are only counted.
+inline constexpr size_t kMaxWarnings = 200;
 // Largest single reserve() sized from a count in the file.
 inline constexpr size_t kReserveCap = 4096;
 // Records of one kind in one tag (fill styles, glyphs, shape records ...).
@@ -37,7 +45,29 @@ inline constexpr uint64_t kActionsPerClockCheck = 10000;
 // ActionScript: bytes of script heap (strings, arrays, objects) before the
 // movie's scripts are halted.
 inline constexpr size_t kMaxScriptHeapBytes = 512u << 20;
+// ActionScript: elements of one array (setting a larger length or index is
+// refused), so `a.length = 4e9` cannot exhaust memory.
+inline constexpr size_t kMaxArrayLength = 1u << 24;
+// ActionScript: characters of one string built by script (concatenation,
+// repetition), a guard against doubling loops.
+inline constexpr size_t kMaxStringLength = 1u << 26;
+// ActionScript: live script objects before the movie's scripts are halted.
+inline constexpr size_t kMaxScriptObjects = 4'000'000;
+// ActionScript: pending setInterval/setTimeout timers of one movie.
+inline constexpr size_t kMaxScriptTimers = 10000;
 // Sound: decoded samples of one event sound (about 10 minutes at 44.1 kHz stereo).
 inline constexpr size_t kMaxSoundSamples = 44100u * 600u;
+// Sound: event sounds playing at once; later ones are skipped (Flash mixes a
+// handful, and each voice costs mixing time on the sound thread).
+inline constexpr size_t kMaxSoundVoices = 64;
+// Sound: decoded sample frames one SoundStreamBlock may add (a block holds one
+// frame of sound: even 1 fps at 44.1 kHz is 44100).
+inline constexpr size_t kMaxStreamBlockSamples = 44100u * 4u;
+
+// Rendering: pixels of one offscreen layer (masks, blend modes, filters);
+// a larger layer is cut down to the visible part of the target.
+inline constexpr int64_t kMaxLayerPixels = 4096 * 4096;
+// Rendering: characters laid out in one text field.
+inline constexpr size_t kMaxTextLayoutChars = 1u << 18;
 
 } // namespace swf::limits

@@ -110,6 +110,8 @@ struct MorphShapeDef {
     uint16_t id = 0;
     int version = 1;
     Rect startBounds, endBounds;
+    Rect startEdgeBounds, endEdgeBounds;            // DefineMorphShape2; else the bounds
+    bool nonScalingStrokes = false, scalingStrokes = false;
     std::vector<FillStyle> startFills, endFills;
     std::vector<LineStyle> startLines, endLines;
     std::vector<ShapeRecord> startRecords, endRecords;
@@ -239,7 +241,21 @@ struct SpriteDef {
 // Sound definitions are decoded by engine/sound; the dictionary keeps the body.
 struct SoundDef {
     uint16_t id = 0;
-    std::span<const uint8_t> body;      // DefineSound body, into Movie::data
+    std::span<const uint8_t> body;      // the whole DefineSound body (id first), into Movie::data
+    // The header fields of the body, already read:
+    uint8_t format = 0;                 // 0 raw native-endian, 1 ADPCM, 2 MP3, 3 raw LE, 4-6 Nellymoser, 11 Speex
+    uint32_t sampleRate = 5512;         // 5512, 11025, 22050 or 44100
+    bool is16Bit = false, stereo = false;
+    uint32_t sampleCount = 0;           // per channel
+    std::span<const uint8_t> data;      // the sound data after the header
+};
+
+// ImportAssets/ImportAssets2: a character another movie exports. Loading the
+// other movie is not done; the import is recorded only.
+struct ImportedAsset {
+    std::string url;
+    std::string name;
+    uint16_t id = 0;
 };
 
 struct BinaryDataDef {
@@ -274,9 +290,13 @@ struct Movie {
     bool hasMetadataTag = false;
     std::unordered_map<uint16_t, Character> dictionary;
     std::map<std::string, uint16_t> exports;  // ExportAssets: name -> id
-    std::vector<std::pair<uint16_t, std::span<const uint8_t>>> jpegTables; // raw JPEGTables
+    std::vector<ImportedAsset> imports;       // ImportAssets(2), in file order
+    std::unordered_map<uint16_t, Rect> scalingGrids; // DefineScalingGrid: character id -> 9-slice centre
+    // Raw JPEGTables bodies as (0, bytes); DefineBits images are already decoded with them.
+    std::vector<std::pair<uint16_t, std::span<const uint8_t>>> jpegTables;
     Timeline timeline;
     // DoInitAction bodies by sprite id, run once when the sprite is first placed/exported.
+    // The ControlTag's body holds the actions only (the sprite id is `first`).
     std::vector<std::pair<uint16_t, ControlTag>> initActions;
     std::vector<Error> warnings;            // broken tags that were skipped
 
