@@ -1,3 +1,189 @@
 #pragma once
-// The Player façade: one loaded movie with its runtime, stage and clock.
-// (Being written; see the display runtime.)
+// The Player façade: one loaded movie with its runtime, stage, clock, input
+// tracking and sound. Front ends (the `swf` control, swfrender) own one
+// Player each and drive it from one thread; drawing may happen elsewhere
+// through a RenderJob.
+#include "engine/core/log.h"
+#include "engine/core/result.h"
+#include "engine/display/button.h"
+#include "engine/display/movie_clip.h"
+#include "engine/display/script_host.h"
+#include "engine/display/stage.h"
+#include "engine/render/commands.h"
+#include "engine/render/qpainter_backend.h"
+
+#include <QImage>
+#include <QRect>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace swf {
+
+class SoundPlayer;
+
+// How the engine reaches its host. Every callback may be empty (no-op) and
+// only notifies: it must never call back into the Player.
+struct HostCallbacks {
+    std::function<void(const std::string& url, const std::string& target)> openUrl;
+    std::function<void(const std::string& command, const std::string& args)> fscommand;
+    std::function<void(const std::string& line)> trace;
+    LogFn log;
+};
+
+enum class Cursor { Arrow, Hand };
+enum class MouseButton { Left, Right, Middle };
+
+// One frame's drawing, prepared on the Player's thread and executable on any
+// thread (it holds only immutable movie data and copies).
+struct RenderJob {
+    render::CommandList commands;
+    QSize size;
+    QRect dirty;   // the part of the image to redraw; the whole image when `full`
+    bool full = true;
+    Quality quality = Quality::High;
+
+    // Draws into `image`, which must hold the previous frame unless `full`;
+    // an image of another size is reallocated and drawn whole.
+    void execute(render::QPainterBackend& backend, QImage& image) const;
+    // Takes over a newer job when this one was never executed: the newer
+    // drawing with both dirty areas.
+    void merge(RenderJob&& newer);
+};
+
+class Player {
+public:
+    explicit Player(HostCallbacks host = {});
+    ~Player();
+    Player(const Player&) = delete;
+    Player& operator=(const Player&) = delete;
+
+    // The script engine for each movie loaded from now on (none: scripts are
+    // ignored). ActionScript 3 movies never get one.
+    using ScriptHostFactory = std::function<std::unique_ptr<ScriptHost>(Player&)>;
+    void setScriptHostFactory(ScriptHostFactory factory) { m_scriptFactory = std::move(factory); }
+    ScriptHost* scriptHost() const { return m_scripts.get(); }
+    // Where sound goes; null (the default) plays nothing. Owned by the Player.
+    void setSoundPlayer(std::unique_ptr<SoundPlayer> sound);
+    SoundPlayer* soundPlayer() const { return m_sound.get(); }
+
+    // Loading. A movie that cannot be loaded leaves the stage empty.
+    Result<std::shared_ptr<const Movie>> load(std::vector<uint8_t> bytes, const std::string& url);
+    Result<std::shared_ptr<const Movie>> loadFile(const std::string& path);
+    // Plays an already parsed movie.
+    void load(const std::shared_ptr<const Movie>& movie);
+    void unload();
+    bool isLoaded() const { return m_root != nullptr; }
+    const std::shared_ptr<const Movie>& movie() const { return m_rt->movie; }
+    MovieClip* root() const { return m_root.get(); }
+    const HostCallbacks& host() const { return m_host; }
+
+    // Playback of the root timeline (frames are 1-based). Nested clips keep
+    // their own timelines running while the root is stopped, as in Flash.
+    void play();
+    void stop();
+    bool isPlaying() const;
+    // One frame back or forward without sound; playback stops. Back at the
+    // first frame and Forward at the last stay where they are.
+    void back();
+    void forward();
+    void rewind();
+    void gotoFrame(uint32_t frame, bool andPlay = false);
+    uint32_t currentFrame() const;
+    uint32_t frameCount() const;
+    void setLoop(bool loop);
+    bool loop() const { return m_loop; }
+    double frameRate() const;
+    double frameIntervalMs() const { return 1000.0 / frameRate(); }
+
+    // One tick: run the frame (timelines, then queued scripts), then advance
+    // script timers by one frame time.
+    void runFrame();
+    // Runs the frames that fall due in `elapsedMs` of steady time; the rest
+    // carries over, so timer jitter never loses or gains frames. Returns the
+    // frames run (render once afterwards: frames run to catch up are not drawn).
+    int advance(double elapsedMs);
+    // Milliseconds until the next frame is due.
+    double msUntilNextFrame() const;
+
+    // View.
+    void setViewport(int width, int height);
+    QSize viewport() const { return {m_stage.viewportWidth(), m_stage.viewportHeight()}; }
+    void setScaleMode(ScaleMode mode);
+    ScaleMode scaleMode() const { return m_stage.scaleMode(); }
+    void setAlign(uint8_t alignFlags);
+    void zoom(int percent);
+    const Stage& stage() const { return m_stage; }
+    void setQuality(Quality q);
+    Quality quality() const { return m_rt->quality; }
+    // Background colour: the override if set, else the movie's, else white.
+    void setBackgroundOverride(std::optional<Rgba> color);
+    Rgba backgroundColor() const;
+
+    // Drawing. needsRedraw() is false when nothing visible changed since the
+    // last prepareRender(); a frame at rest costs no drawing.
+    bool needsRedraw() const;
+    // The drawing of the current frame, or nullopt when nothing changed.
+    std::optional<RenderJob> prepareRender();
+    // Force the next prepareRender() to draw everything (e.g. a new image).
+    void invalidate() { m_fullRedraw = true; }
+    // The command list of the current frame (for tests and tools).
+    render::CommandList buildCommands() const;
+    // Draws into `image` (kept between calls: only changed parts are redrawn).
+    // Returns false when nothing needed drawing.
+    bool render(QImage& image);
+    // A fresh image of the whole viewport.
+    QImage renderImage();
+
+    // Input, in viewport pixels.
+    void mouseMove(double x, double y);
+    void mouseDown(double x, double y, MouseButton button = MouseButton::Left);
+    void mouseUp(double x, double y, MouseButton button = MouseButton::Left);
+    void mouseLeave();
+    // Flash key codes (65 'A', 37 left arrow, 13 enter, ...) and the character typed (0 if none).
+    void keyDown(int flashKeyCode, uint32_t charCode = 0);
+    void keyUp(int flashKeyCode, uint32_t charCode = 0);
+    Cursor cursor() const;
+    // The stage point (twips) under a viewport pixel.
+    Point stagePoint(double x, double y) const;
+    // The object under the pointer that takes mouse input (a button, or a
+    // clip the script engine calls a button); null if none.
+    DisplayObject* mouseTarget() const { return m_hover; }
+
+    // For the script engine: the runtime shared by the display objects.
+    Runtime& runtime() { return *m_rt; }
+
+private:
+    void log(LogLevel level, const std::string& msg) const;
+    void runScripts();
+    DisplayObject* findMouseTarget(MovieClip& clip, Point stagePoint, const Matrix& parentWorld) const;
+    void buttonTransition(DisplayObject* target, ButtonEvent event, ButtonObject::State state);
+    void updateHover(Point stagePoint);
+
+    HostCallbacks m_host;
+    std::unique_ptr<Runtime> m_rt;
+    ScriptHostFactory m_scriptFactory;
+    std::unique_ptr<ScriptHost> m_scripts;
+    std::unique_ptr<ScriptHost> m_nullScripts;
+    std::unique_ptr<SoundPlayer> m_sound;
+    std::unique_ptr<MovieClip> m_root;
+    Stage m_stage;
+    bool m_loop = true;
+    std::optional<Rgba> m_bgOverride;
+
+    bool m_firstFrame = true;      // init actions go to the scripts before the first frame
+    bool m_mouseInside = false;
+    double m_clockMs = 0;          // time carried over towards the next frame
+    bool m_fullRedraw = true;
+    std::optional<render::CommandList> m_lastDrawn;
+    QSize m_lastSize;
+
+    DisplayObject* m_hover = nullptr;   // under the pointer
+    DisplayObject* m_pressed = nullptr; // pressed and still held
+    Point m_mouse;
+    std::unique_ptr<render::QPainterBackend> m_backend; // for render()/renderImage()
+};
+
+} // namespace swf

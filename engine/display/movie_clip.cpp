@@ -1,0 +1,471 @@
+#include "engine/display/movie_clip.h"
+
+#include "engine/core/limits.h"
+#include "engine/display/button.h"
+#include "engine/display/edit_text.h"
+#include "engine/display/script_host.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace swf {
+
+namespace {
+
+bool isGraphic(DisplayObject::Type t) {
+    using T = DisplayObject::Type;
+    return t == T::Shape || t == T::MorphShape || t == T::Text || t == T::Bitmap;
+}
+
+// Copies what a PlaceObject can set from one object to its replacement.
+void copyPlacementFields(const DisplayObject& from, DisplayObject& to) {
+    to.setMatrix(from.matrix());
+    to.setColorTransform(from.colorTransform());
+    to.setName(from.name());
+    to.setRatio(from.ratio());
+    to.setClipDepth(from.clipDepth());
+    to.setBlendMode(from.blendMode());
+    to.setFilterBytes(from.filterBytes());
+    to.setCacheAsBitmap(from.cacheAsBitmap());
+    to.setVisible(from.visible());
+    to.setPlaceFrame(from.placeFrame());
+}
+
+bool sameName(const std::string& a, const std::string& b, bool caseSensitive) {
+    if (caseSensitive) return a == b;
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(uint8_t(x)) == std::tolower(uint8_t(y));
+           });
+}
+
+} // namespace
+
+std::unique_ptr<DisplayObject> createDisplayObject(Runtime& rt, uint16_t id, int nestingLevel) {
+    if (!rt.movie) return nullptr;
+    if (rt.objectCount >= limits::kMaxDisplayObjects) {
+        rt.warn("display objects over the limit; character " + std::to_string(id) + " not placed");
+        return nullptr;
+    }
+    auto it = rt.movie->dictionary.find(id);
+    if (it == rt.movie->dictionary.end()) return nullptr;
+    const Character& c = it->second;
+    if (auto p = std::get_if<std::shared_ptr<const ShapeDef>>(&c)) return std::make_unique<ShapeObject>(rt, *p);
+    if (auto p = std::get_if<std::shared_ptr<const MorphShapeDef>>(&c))
+        return std::make_unique<MorphShapeObject>(rt, *p);
+    if (auto p = std::get_if<std::shared_ptr<const BitmapDef>>(&c)) return std::make_unique<BitmapObject>(rt, *p);
+    if (auto p = std::get_if<std::shared_ptr<const TextDef>>(&c)) return std::make_unique<TextObject>(rt, *p);
+    if (auto p = std::get_if<std::shared_ptr<const EditTextDef>>(&c))
+        return std::make_unique<EditTextObject>(rt, *p);
+    if (nestingLevel >= limits::kMaxClipNesting) {
+        rt.warn("clips nested deeper than " + std::to_string(limits::kMaxClipNesting) + "; character " +
+                std::to_string(id) + " not placed");
+        return nullptr;
+    }
+    if (auto p = std::get_if<std::shared_ptr<const ButtonDef>>(&c)) return std::make_unique<ButtonObject>(rt, *p);
+    if (auto p = std::get_if<std::shared_ptr<const SpriteDef>>(&c))
+        return std::make_unique<MovieClip>(rt, id, &(*p)->timeline);
+    return nullptr;
+}
+
+MovieClip::MovieClip(Runtime& rt, uint16_t characterId, const Timeline* timeline)
+    : DisplayObject(Type::MovieClip, rt, characterId), m_timeline(timeline) {}
+
+MovieClip::~MovieClip() {
+    if (runtime().stopStream) runtime().stopStream(*this);
+}
+
+void MovieClip::stop() {
+    if (m_playing && runtime().stopStream) runtime().stopStream(*this);
+    m_playing = false;
+}
+
+std::optional<PlaceObject> MovieClip::decodePlace(const ControlTag& t) const {
+    int version = runtime().movie ? runtime().movie->header.version : 10;
+    auto p = parsePlaceObject(t, version);
+    if (!p) {
+        runtime().warn(p.error().message);
+        return std::nullopt;
+    }
+    if (!p->move && !p->characterId) return std::nullopt;
+    return std::move(*p);
+}
+
+namespace {
+std::optional<uint16_t> removedDepth(const ControlTag& t) {
+    auto r = parseRemoveObject(t);
+    if (!r) return std::nullopt;
+    return r->depth;
+}
+} // namespace
+
+uint32_t MovieClip::totalFrames() const {
+    return std::max<uint32_t>(1, uint32_t(m_timeline ? m_timeline->frames.size() : 0));
+}
+
+int MovieClip::nestingLevel() const {
+    int n = 0;
+    for (const MovieClip* p = parent(); p; p = p->parent()) ++n;
+    return n;
+}
+
+std::unique_ptr<DisplayObject> MovieClip::instantiate(uint16_t characterId) {
+    return createDisplayObject(runtime(), characterId, nestingLevel() + 1);
+}
+
+// ---- timeline -----------------------------------------------------------
+
+uint32_t MovieClip::frameOfLabel(const std::string& label) const {
+    if (!m_timeline) return 0;
+    for (const auto& [name, frame] : m_timeline->labels)
+        if (sameName(name, label, false)) return frame + 1;
+    return 0;
+}
+
+std::string MovieClip::currentLabel() const {
+    if (!m_timeline) return {};
+    std::string best;
+    uint32_t bestFrame = 0;
+    for (const auto& [name, frame] : m_timeline->labels)
+        if (frame + 1 <= m_currentFrame && frame + 1 >= bestFrame) {
+            best = name;
+            bestFrame = frame + 1;
+        }
+    return best;
+}
+
+void MovieClip::enterFirstFrame() {
+    m_currentFrame = 1;
+    runFrameTags(1, true);
+}
+
+void MovieClip::tick() {
+    // Clips present before this tick step after it; those placed during it
+    // show their first frame and wait for the next tick.
+    std::vector<std::pair<int, const DisplayObject*>> before;
+    for (const auto& [depth, child] : m_children)
+        if (child->type() == Type::MovieClip || child->type() == Type::Button) before.emplace_back(depth, child.get());
+
+    if (m_currentFrame == 0) {
+        enterFirstFrame(); // the first frame shows even when not playing
+    } else if (m_playing) {
+        uint32_t total = totalFrames();
+        if (m_currentFrame < total) {
+            ++m_currentFrame;
+            runFrameTags(m_currentFrame, true);
+        } else if (!m_loops) {
+            m_playing = false;
+        } else if (total > 1) {
+            if (runtime().stopStream) runtime().stopStream(*this);
+            rebuildTo(1);
+            m_currentFrame = 1;
+        }
+    }
+    runtime().scripts->clipEvent(*this, ClipEvent::EnterFrame);
+
+    for (const auto& [depth, ptr] : before) {
+        auto it = m_children.find(depth);
+        if (it == m_children.end() || it->second.get() != ptr) continue;
+        if (ptr->type() == Type::MovieClip)
+            static_cast<MovieClip*>(it->second.get())->tick();
+        else
+            static_cast<ButtonObject*>(it->second.get())->tick();
+    }
+}
+
+void MovieClip::gotoFrame(uint32_t frame, bool andPlay) {
+    frame = std::clamp<uint32_t>(frame, 1, totalFrames());
+    if (runtime().stopStream && (frame != m_currentFrame || !andPlay)) runtime().stopStream(*this);
+    m_playing = andPlay;
+    if (frame == m_currentFrame) return;
+    if (frame > m_currentFrame) {
+        // Skipped frames update the display list only; the target runs fully.
+        for (uint32_t f = m_currentFrame + 1; f <= frame; ++f) {
+            m_currentFrame = f;
+            runFrameTags(f, f == frame);
+        }
+    } else {
+        rebuildTo(frame);
+        m_currentFrame = frame;
+    }
+}
+
+void MovieClip::runFrameTags(uint32_t frame, bool runActions) {
+    if (!m_timeline || frame == 0 || frame > m_timeline->frames.size()) return;
+    Runtime& rt = runtime();
+    for (const ControlTag& t : m_timeline->frames[frame - 1].tags) {
+        switch (t.code) {
+        case tag::PlaceObject:
+        case tag::PlaceObject2:
+        case tag::PlaceObject3:
+            if (auto p = decodePlace(t)) place(*p, frame);
+            break;
+        case tag::RemoveObject:
+        case tag::RemoveObject2:
+            if (auto d = removedDepth(t)) removeChild(*d);
+            break;
+        case tag::DoAction:
+            if (runActions) rt.scripts->frameActions(*this, t.body);
+            break;
+        case tag::StartSound:
+        case tag::StartSound2:
+        case tag::SoundStreamHead:
+        case tag::SoundStreamHead2:
+        case tag::SoundStreamBlock:
+            if (runActions && !rt.silent && rt.soundTag) rt.soundTag(*this, *m_timeline, frame - 1, t);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void MovieClip::place(const PlaceObject& p, uint32_t frame) {
+    DisplayObject* existing = childAtDepth(p.depth);
+    bool newObject = p.version == 1 || (!p.move && p.characterId);
+    if (!newObject) {
+        if (!existing) return; // a move on an empty depth does nothing
+        if (p.characterId && *p.characterId != existing->characterId() && isGraphic(existing->type())) {
+            // Replacing a character keeps the instance's placement; only
+            // graphics can be swapped, clips and buttons stay as they are.
+            auto repl = instantiate(*p.characterId);
+            if (repl && isGraphic(repl->type())) {
+                copyPlacementFields(*existing, *repl);
+                repl->setDepth(p.depth);
+                existing = addChild(std::move(repl), p.depth);
+            }
+        }
+        existing->applyPlacement(p);
+        return;
+    }
+    auto child = instantiate(*p.characterId);
+    if (!child) {
+        runtime().warn("PlaceObject: character " + std::to_string(*p.characterId) + " cannot be placed");
+        return;
+    }
+    child->setPlaceFrame(frame);
+    child->applyPlacement(p);
+    if (existing) removeChild(p.depth);
+    DisplayObject* obj = addChild(std::move(child), p.depth);
+    if (obj->type() == Type::MovieClip && obj->name().empty())
+        obj->setName("instance" + std::to_string(++runtime().instanceCounter));
+    runtime().scripts->objectPlaced(*obj, p.clipActions);
+    if (obj->type() == Type::MovieClip) static_cast<MovieClip*>(obj)->enterFirstFrame();
+}
+
+// The state of one depth after running frames 1..N of a timeline.
+struct MovieClip::DepthState {
+    PlaceObject placement; // all fields merged
+    uint16_t characterId = 0;
+    uint32_t placeFrame = 0;
+};
+
+void MovieClip::rebuildTo(uint32_t target) {
+    if (!m_timeline) return;
+    std::map<int, DepthState> states;
+    for (uint32_t f = 1; f <= target && f <= m_timeline->frames.size(); ++f) {
+        for (const ControlTag& t : m_timeline->frames[f - 1].tags) {
+            if (t.code == tag::RemoveObject || t.code == tag::RemoveObject2) {
+                if (auto d = removedDepth(t)) states.erase(*d);
+                continue;
+            }
+            if (t.code != tag::PlaceObject && t.code != tag::PlaceObject2 && t.code != tag::PlaceObject3) continue;
+            auto p = decodePlace(t);
+            if (!p) continue;
+            auto it = states.find(p->depth);
+            if (p->version == 1 || (!p->move && p->characterId)) {
+                DepthState s;
+                s.placement = *p;
+                s.characterId = *p->characterId;
+                s.placeFrame = f;
+                states[p->depth] = std::move(s);
+            } else if (it != states.end()) {
+                PlaceObject& m = it->second.placement;
+                if (p->characterId) it->second.characterId = *p->characterId;
+                if (p->matrix) m.matrix = p->matrix;
+                if (p->colorTransform) m.colorTransform = p->colorTransform;
+                if (p->ratio) m.ratio = p->ratio;
+                if (p->name) m.name = p->name;
+                if (p->clipDepth) m.clipDepth = p->clipDepth;
+                if (p->blendMode) m.blendMode = p->blendMode;
+                if (p->filterBytes) m.filterBytes = p->filterBytes;
+                if (p->cacheAsBitmap) m.cacheAsBitmap = p->cacheAsBitmap;
+                if (p->visible) m.visible = p->visible;
+            }
+        }
+    }
+
+    // Objects of the same placement survive with their state; the rest of
+    // the timeline's objects go. Objects made by scripts are left alone.
+    std::vector<int> gone;
+    for (const auto& [depth, child] : m_children) {
+        if (child->createdByScript()) continue;
+        auto it = states.find(depth);
+        bool keep = it != states.end() && it->second.placeFrame == child->placeFrame() &&
+                    (it->second.characterId == child->characterId() || !isGraphic(child->type()));
+        if (!keep) gone.push_back(depth);
+    }
+    for (int d : gone) removeChild(d);
+
+    for (auto& [depth, s] : states) {
+        PlaceObject full = s.placement;
+        full.move = false;
+        full.characterId = s.characterId;
+        if (!full.matrix) full.matrix = Matrix{};
+        if (!full.colorTransform) full.colorTransform = ColorTransform{};
+        if (!full.ratio) full.ratio = 0;
+        if (!full.clipDepth) full.clipDepth = 0;
+        if (!full.blendMode) full.blendMode = BlendMode::Normal;
+        if (!full.filterBytes) full.filterBytes = std::span<const uint8_t>{};
+        if (!full.visible) full.visible = true;
+        DisplayObject* existing = childAtDepth(depth);
+        if (existing && !existing->createdByScript()) {
+            if (existing->characterId() != s.characterId && isGraphic(existing->type())) {
+                auto repl = instantiate(s.characterId);
+                if (repl) {
+                    copyPlacementFields(*existing, *repl);
+                    existing = addChild(std::move(repl), depth);
+                }
+            }
+            existing->applyPlacement(full);
+            continue;
+        }
+        if (existing) continue; // a script object holds the depth
+        place(full, s.placeFrame);
+    }
+
+    if (target <= m_timeline->frames.size())
+        for (const ControlTag& t : m_timeline->frames[target - 1].tags)
+            if (t.code == tag::DoAction) runtime().scripts->frameActions(*this, t.body);
+}
+
+// ---- display list ---------------------------------------------------------
+
+DisplayObject* MovieClip::childAtDepth(int depth) const {
+    auto it = m_children.find(depth);
+    return it == m_children.end() ? nullptr : it->second.get();
+}
+
+DisplayObject* MovieClip::childByName(const std::string& name) const {
+    const Movie* movie = runtime().movie.get();
+    bool caseSensitive = movie && movie->header.version >= 7;
+    for (const auto& [depth, child] : m_children)
+        if (sameName(child->name(), name, caseSensitive)) return child.get();
+    return nullptr;
+}
+
+DisplayObject* MovieClip::addChild(std::unique_ptr<DisplayObject> child, int depth) {
+    child->setDepth(depth);
+    child->setParent(this);
+    auto& slot = m_children[depth];
+    if (slot) runtime().scripts->objectRemoved(*slot);
+    slot = std::move(child);
+    runtime().changed = true;
+    return slot.get();
+}
+
+void MovieClip::removeChild(int depth) {
+    auto it = m_children.find(depth);
+    if (it == m_children.end()) return;
+    runtime().scripts->objectRemoved(*it->second);
+    // The script host may have removed it meanwhile.
+    it = m_children.find(depth);
+    if (it != m_children.end()) m_children.erase(it);
+    runtime().changed = true;
+}
+
+void MovieClip::swapDepths(int fromDepth, int toDepth) {
+    if (fromDepth == toDepth) return;
+    auto a = m_children.extract(fromDepth);
+    auto b = m_children.extract(toDepth);
+    if (!a.empty()) {
+        a.mapped()->setDepth(toDepth);
+        a.key() = toDepth;
+        m_children.insert(std::move(a));
+    }
+    if (!b.empty()) {
+        b.mapped()->setDepth(fromDepth);
+        b.key() = fromDepth;
+        m_children.insert(std::move(b));
+    }
+    runtime().changed = true;
+}
+
+MovieClip* MovieClip::duplicate(const std::string& newName, int depth) {
+    MovieClip* p = parent();
+    if (!p) return nullptr;
+    auto copy = p->instantiate(characterId());
+    if (!copy || copy->type() != Type::MovieClip) return nullptr;
+    copyPlacementFields(*this, *copy);
+    copy->setName(newName);
+    copy->setPlaceFrame(0);
+    if (p->childAtDepth(depth)) p->removeChild(depth);
+    auto* clip = static_cast<MovieClip*>(p->addChild(std::move(copy), depth));
+    runtime().scripts->objectPlaced(*clip, {});
+    clip->enterFirstFrame();
+    return clip;
+}
+
+bool MovieClip::removeSelf() {
+    MovieClip* p = parent();
+    // Flash removes only clips in the scripts' depth range (0..1048575 above the timeline's).
+    if (!p || depth() < kScriptDepthOffset || depth() >= kScriptDepthOffset + 1048576) return false;
+    p->removeChild(depth());
+    return true;
+}
+
+void MovieClip::forEachClip(const std::function<void(MovieClip&)>& f) {
+    f(*this);
+    for (auto& [depth, child] : m_children)
+        if (child->type() == Type::MovieClip) static_cast<MovieClip*>(child.get())->forEachClip(f);
+}
+
+// ---- bounds, hits, drawing ------------------------------------------------
+
+Rect MovieClip::localBounds() const {
+    Rect r;
+    for (const auto& [depth, child] : m_children)
+        if (child->clipDepth() == 0) r = unite(r, transformRect(child->matrix(), child->localBounds()));
+    return r;
+}
+
+bool MovieClip::hitTest(Point local) const {
+    for (auto it = m_children.rbegin(); it != m_children.rend(); ++it) {
+        const DisplayObject& c = *it->second;
+        if (!c.visible() || c.clipDepth() > 0) continue;
+        if (c.hitTest(inverted(c.matrix()).map(local))) return true;
+    }
+    return false;
+}
+
+void MovieClip::draw(render::CommandList& out, const Matrix& world, const ColorTransform& cx) const {
+    drawChildren(m_children, out, world, cx);
+}
+
+void MovieClip::drawChildren(const std::map<int, std::unique_ptr<DisplayObject>>& children,
+                             render::CommandList& out, const Matrix& world, const ColorTransform& cx) {
+    std::vector<int> masks; // clip depths of the masks in force, innermost last
+    for (const auto& [depth, child] : children) {
+        while (!masks.empty() && depth > masks.back()) {
+            out.commands.emplace_back(render::PopMask{});
+            masks.pop_back();
+        }
+        Matrix m = world * child->matrix();
+        if (child->clipDepth() > 0) {
+            // A mask draws its shape as coverage; its colour and visibility do not matter.
+            out.commands.emplace_back(render::PushMask{});
+            child->draw(out, m, ColorTransform{});
+            out.commands.emplace_back(render::ActivateMask{});
+            masks.push_back(child->clipDepth());
+            continue;
+        }
+        if (!child->visible()) continue;
+        ColorTransform c = cx * child->colorTransform();
+        bool layer = child->blendMode() > BlendMode::Normal || !child->filterBytes().empty();
+        if (layer) out.commands.emplace_back(render::BeginLayer{child->blendMode(), child->filterBytes(), m});
+        child->draw(out, m, c);
+        if (layer) out.commands.emplace_back(render::EndLayer{});
+    }
+    for (size_t i = 0; i < masks.size(); ++i) out.commands.emplace_back(render::PopMask{});
+}
+
+} // namespace swf

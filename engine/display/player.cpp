@@ -1,0 +1,516 @@
+#include "engine/display/player.h"
+
+#include "engine/display/button.h"
+#include "engine/render/bounds.h"
+#include "engine/sound/sound_player.h"
+#include "engine/swf/parser.h"
+
+#include <cmath>
+
+namespace swf {
+
+namespace {
+
+// When the machine falls far behind, at most this many frames run in one
+// advance(); older backlog is dropped so the player never spirals.
+constexpr int kMaxCatchUpFrames = 10;
+
+// Key-press codes of button conditions for the keys that are not characters.
+int buttonKeyCode(int flashKeyCode, uint32_t charCode) {
+    switch (flashKeyCode) {
+    case 37: return 1;  // left
+    case 39: return 2;  // right
+    case 36: return 3;  // home
+    case 35: return 4;  // end
+    case 45: return 5;  // insert
+    case 46: return 6;  // delete
+    case 8: return 8;   // backspace
+    case 13: return 13; // enter
+    case 38: return 14; // up
+    case 40: return 15; // down
+    case 33: return 16; // page up
+    case 34: return 17; // page down
+    case 9: return 18;  // tab
+    case 27: return 19; // escape
+    default: break;
+    }
+    return charCode >= 32 && charCode < 127 ? int(charCode) : 0;
+}
+
+void forEachButton(MovieClip& clip, const std::function<void(ButtonObject&)>& f) {
+    for (const auto& [depth, child] : clip.children()) {
+        if (child->type() == DisplayObject::Type::Button) f(static_cast<ButtonObject&>(*child));
+        else if (child->type() == DisplayObject::Type::MovieClip) forEachButton(static_cast<MovieClip&>(*child), f);
+    }
+}
+
+} // namespace
+
+void RenderJob::execute(render::QPainterBackend& backend, QImage& image) const {
+    bool whole = full;
+    if (image.size() != size || image.format() != QImage::Format_ARGB32_Premultiplied) {
+        image = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        whole = true;
+    }
+    if (size.isEmpty()) return;
+    backend.draw(commands, image, quality, whole ? QRect() : dirty);
+}
+
+Player::Player(HostCallbacks host)
+    : m_host(std::move(host)), m_rt(std::make_unique<Runtime>()), m_nullScripts(std::make_unique<ScriptHost>()) {
+    m_rt->log = [this](LogLevel level, const std::string& msg) { log(level, msg); };
+    m_rt->scripts = m_nullScripts.get();
+    m_rt->soundTag = [this](MovieClip& clip, const Timeline& tl, uint32_t frame, const ControlTag& t) {
+        if (m_sound && m_rt->movie) m_sound->controlTag(m_rt->movie, &clip, tl, frame, t);
+    };
+    m_rt->stopStream = [this](const MovieClip& clip) {
+        if (m_sound) m_sound->stopStream(&clip);
+    };
+    m_rt->destroyed = [this](const DisplayObject* obj) {
+        if (m_hover == obj) m_hover = nullptr;
+        if (m_pressed == obj) m_pressed = nullptr;
+    };
+}
+
+Player::~Player() {
+    unload();
+    m_sound.reset();
+}
+
+void Player::log(LogLevel level, const std::string& msg) const {
+    if (m_host.log) m_host.log(level, msg);
+}
+
+void Player::setSoundPlayer(std::unique_ptr<SoundPlayer> sound) {
+    if (m_sound) m_sound->stopAll();
+    m_sound = std::move(sound);
+}
+
+// ---- loading --------------------------------------------------------------
+
+Result<std::shared_ptr<const Movie>> Player::loadFile(const std::string& path) {
+    unload();
+    auto movie = loadMovieFile(path, m_rt->log);
+    if (!movie) {
+        log(LogLevel::Error, "cannot load " + path + ": " + movie.error().message);
+        return movie.error();
+    }
+    load(*movie);
+    return *movie;
+}
+
+Result<std::shared_ptr<const Movie>> Player::load(std::vector<uint8_t> bytes, const std::string& url) {
+    unload();
+    auto movie = parseMovie(std::move(bytes), url, m_rt->log);
+    if (!movie) {
+        log(LogLevel::Error, "cannot load " + url + ": " + movie.error().message);
+        return movie.error();
+    }
+    load(*movie);
+    return *movie;
+}
+
+void Player::load(const std::shared_ptr<const Movie>& movie) {
+    unload();
+    m_rt->movie = movie;
+    m_rt->bitmaps = [movie](uint16_t id) { return movie->get<BitmapDef>(id); };
+    m_stage.setMovieRect(movie->header.frameSize);
+    if (movie->isAs3()) {
+        log(LogLevel::Warning, "ActionScript 3 movie: its scripts are not run, only its timeline is shown");
+    } else if (m_scriptFactory) {
+        m_scripts = m_scriptFactory(*this);
+        if (m_scripts) m_rt->scripts = m_scripts.get();
+    }
+    m_root = std::make_unique<MovieClip>(*m_rt, 0, &movie->timeline);
+    m_root->setLoops(m_loop);
+    m_firstFrame = true;
+    m_clockMs = 0;
+    m_fullRedraw = true;
+    m_rt->changed = true;
+    m_rt->scripts->movieLoaded(*this, *m_root);
+}
+
+void Player::unload() {
+    if (m_sound) m_sound->stopAll();
+    if (m_root) m_rt->scripts->movieUnloading();
+    m_root.reset();
+    m_rt->scripts = m_nullScripts.get();
+    m_scripts.reset();
+    m_rt->movie.reset();
+    m_rt->bitmaps = nullptr;
+    m_hover = m_pressed = nullptr;
+    m_lastDrawn.reset();
+    m_fullRedraw = true;
+    m_rt->changed = true;
+}
+
+// ---- playback -------------------------------------------------------------
+
+void Player::play() {
+    if (m_root) m_root->play();
+}
+
+void Player::stop() {
+    if (m_root) m_root->stop();
+}
+
+bool Player::isPlaying() const { return m_root && m_root->isPlaying(); }
+
+uint32_t Player::currentFrame() const { return m_root ? m_root->currentFrame() : 0; }
+
+uint32_t Player::frameCount() const { return m_root ? m_root->totalFrames() : 0; }
+
+double Player::frameRate() const {
+    double rate = m_rt->movie ? m_rt->movie->header.frameRate : 0;
+    // A rate of 0 or one beyond any screen would stall or flood the clock.
+    return rate > 0.01 ? std::min(rate, 1000.0) : 12.0;
+}
+
+void Player::setLoop(bool loop) {
+    m_loop = loop;
+    if (m_root) m_root->setLoops(loop);
+}
+
+void Player::gotoFrame(uint32_t frame, bool andPlay) {
+    if (!m_root) return;
+    if (m_firstFrame) runFrame();
+    m_root->gotoFrame(frame, andPlay);
+    runScripts();
+}
+
+void Player::back() {
+    if (!m_root) return;
+    m_rt->silent = true;
+    m_root->stop();
+    if (m_root->currentFrame() > 1) gotoFrame(m_root->currentFrame() - 1, false);
+    m_rt->silent = false;
+}
+
+void Player::forward() {
+    if (!m_root) return;
+    m_rt->silent = true;
+    m_root->stop();
+    if (m_root->currentFrame() < m_root->totalFrames()) gotoFrame(m_root->currentFrame() + 1, false);
+    m_rt->silent = false;
+}
+
+void Player::rewind() {
+    if (!m_root) return;
+    m_rt->silent = true;
+    gotoFrame(1, false);
+    m_rt->silent = false;
+}
+
+void Player::runScripts() { m_rt->scripts->runQueued(); }
+
+void Player::runFrame() {
+    if (!m_root) return;
+    if (m_firstFrame) {
+        m_firstFrame = false;
+        for (const auto& [spriteId, t] : m_rt->movie->initActions)
+            m_rt->scripts->initActions(*m_root, spriteId, t.body);
+    }
+    m_root->tick();
+    runScripts();
+    m_rt->scripts->advanceTimers(frameIntervalMs());
+    runScripts();
+    // Objects may have moved under a still pointer.
+    if (m_mouseInside) updateHover(m_mouse);
+}
+
+int Player::advance(double elapsedMs) {
+    if (!m_root || !(elapsedMs >= 0)) return 0;
+    const double interval = frameIntervalMs();
+    m_clockMs += elapsedMs;
+    int ran = 0;
+    // A streaming sound is the clock of its timeline: follow it.
+    if (m_sound && m_root->isPlaying()) {
+        if (auto pos = m_sound->streamPositionFrames(m_root.get())) {
+            uint32_t target = uint32_t(std::floor(*pos)) + 1;
+            while (m_root->currentFrame() < target && ran < kMaxCatchUpFrames && m_root->isPlaying()) {
+                runFrame();
+                ++ran;
+            }
+            m_clockMs = 0;
+            return ran;
+        }
+    }
+    while (m_clockMs >= interval && ran < kMaxCatchUpFrames) {
+        runFrame();
+        m_clockMs -= interval;
+        ++ran;
+    }
+    if (m_clockMs >= interval) m_clockMs = std::fmod(m_clockMs, interval);
+    return ran;
+}
+
+double Player::msUntilNextFrame() const { return std::max(0.0, frameIntervalMs() - m_clockMs); }
+
+// ---- view -----------------------------------------------------------------
+
+void Player::setViewport(int width, int height) {
+    if (width == m_stage.viewportWidth() && height == m_stage.viewportHeight()) return;
+    m_stage.setViewport(std::max(0, width), std::max(0, height));
+    m_fullRedraw = true;
+}
+
+void Player::setScaleMode(ScaleMode mode) {
+    if (mode == m_stage.scaleMode()) return;
+    m_stage.setScaleMode(mode);
+    m_fullRedraw = true;
+}
+
+void Player::setAlign(uint8_t alignFlags) {
+    if (alignFlags == m_stage.alignFlags()) return;
+    m_stage.setAlign(alignFlags);
+    m_fullRedraw = true;
+}
+
+void Player::zoom(int percent) {
+    if (m_stage.zoom(percent)) m_fullRedraw = true;
+}
+
+void Player::setQuality(Quality q) {
+    if (q == m_rt->quality) return;
+    m_rt->quality = q;
+    m_fullRedraw = true;
+}
+
+void Player::setBackgroundOverride(std::optional<Rgba> color) {
+    m_bgOverride = color;
+    m_fullRedraw = true;
+}
+
+Rgba Player::backgroundColor() const {
+    if (m_bgOverride) return *m_bgOverride;
+    if (m_rt->movie && m_rt->movie->backgroundColor) {
+        Rgba c = *m_rt->movie->backgroundColor;
+        c.a = 255;
+        return c;
+    }
+    return Rgba{255, 255, 255, 255};
+}
+
+// ---- drawing --------------------------------------------------------------
+
+bool Player::needsRedraw() const { return m_fullRedraw || m_rt->changed; }
+
+render::CommandList Player::buildCommands() const {
+    render::CommandList list;
+    list.background = backgroundColor();
+    if (m_root && m_root->visible())
+        m_root->draw(list, m_stage.matrix() * m_root->matrix(), m_root->colorTransform());
+    return list;
+}
+
+std::optional<RenderJob> Player::prepareRender() {
+    if (!needsRedraw()) return std::nullopt;
+    RenderJob job;
+    job.size = viewport();
+    job.quality = m_rt->quality;
+    job.commands = buildCommands();
+    QRect whole(QPoint(0, 0), job.size);
+    if (m_fullRedraw || !m_lastDrawn || job.size != m_lastSize) {
+        job.full = true;
+        job.dirty = whole;
+    } else {
+        job.full = false;
+        job.dirty = render::dirtyRect(*m_lastDrawn, job.commands, whole);
+    }
+    m_rt->changed = false;
+    m_fullRedraw = false;
+    m_lastSize = job.size;
+    m_lastDrawn = job.commands;
+    if (job.dirty.isEmpty()) return std::nullopt;
+    return job;
+}
+
+bool Player::render(QImage& image) {
+    if (image.size() != viewport()) m_fullRedraw = true;
+    auto job = prepareRender();
+    if (!job) return false;
+    if (!m_backend) m_backend = std::make_unique<render::QPainterBackend>();
+    job->execute(*m_backend, image);
+    return true;
+}
+
+QImage Player::renderImage() {
+    QImage image;
+    m_fullRedraw = true;
+    render(image);
+    if (image.isNull()) {
+        image = QImage(viewport(), QImage::Format_ARGB32_Premultiplied);
+        Rgba bg = backgroundColor();
+        image.fill(QColor(bg.r, bg.g, bg.b));
+    }
+    return image;
+}
+
+void RenderJob::merge(RenderJob&& newer) {
+    bool wasFull = full;
+    QRect oldDirty = dirty;
+    *this = std::move(newer);
+    full = full || wasFull;
+    dirty = full ? QRect(QPoint(0, 0), size) : (dirty | oldDirty);
+}
+
+// ---- input ----------------------------------------------------------------
+
+Point Player::stagePoint(double x, double y) const { return inverted(m_stage.matrix()).map({x, y}); }
+
+DisplayObject* Player::findMouseTarget(MovieClip& clip, Point pt, const Matrix& parentWorld) const {
+    const auto& children = clip.children();
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+        DisplayObject& c = *it->second;
+        if (!c.visible() || c.clipDepth() > 0) continue;
+        Matrix world = parentWorld * c.matrix();
+        Point local = inverted(world).map(pt);
+        if (c.type() == DisplayObject::Type::Button) {
+            auto& b = static_cast<ButtonObject&>(c);
+            if (b.enabled() && b.hitTest(local)) return &b;
+        } else if (c.type() == DisplayObject::Type::MovieClip) {
+            auto& mc = static_cast<MovieClip&>(c);
+            if (m_rt->scripts->clipIsButton(mc)) {
+                if (mc.hitTest(local)) return &mc;
+            } else if (DisplayObject* found = findMouseTarget(mc, pt, world)) {
+                return found;
+            }
+        }
+    }
+    return nullptr;
+}
+
+void Player::buttonTransition(DisplayObject* target, ButtonEvent event, ButtonObject::State state) {
+    if (!target) return;
+    if (target->type() == DisplayObject::Type::Button) {
+        auto& b = static_cast<ButtonObject&>(*target);
+        b.setState(state);
+        if (m_sound && m_rt->movie) {
+            int sound = event == ButtonEvent::RollOut ? 0 : event == ButtonEvent::RollOver ? 1
+                      : event == ButtonEvent::Press ? 2 : event == ButtonEvent::Release ? 3 : -1;
+            if (sound >= 0 && b.def().sounds[sound].soundId) m_sound->buttonSound(m_rt->movie, b.def().sounds[sound]);
+        }
+        auto actions = b.actionsFor(event);
+        m_rt->scripts->buttonEvent(b, event, actions);
+        return;
+    }
+    ClipEvent ev = ClipEvent::RollOver;
+    switch (event) {
+    case ButtonEvent::RollOver: ev = ClipEvent::RollOver; break;
+    case ButtonEvent::RollOut: ev = ClipEvent::RollOut; break;
+    case ButtonEvent::Press: ev = ClipEvent::Press; break;
+    case ButtonEvent::Release: ev = ClipEvent::Release; break;
+    case ButtonEvent::DragOut: case ButtonEvent::MenuDragOut: ev = ClipEvent::DragOut; break;
+    case ButtonEvent::DragOver: case ButtonEvent::MenuDragOver: ev = ClipEvent::DragOver; break;
+    case ButtonEvent::ReleaseOutside: ev = ClipEvent::ReleaseOutside; break;
+    }
+    m_rt->scripts->clipEvent(*target, ev);
+}
+
+void Player::updateHover(Point pt) {
+    if (!m_root) return;
+    DisplayObject* target = m_mouseInside ? findMouseTarget(*m_root, pt, m_root->matrix()) : nullptr;
+    if (m_pressed) {
+        // While a button is held only it reacts: dragged out of and back over it.
+        if (target == m_pressed && m_hover != m_pressed) {
+            m_hover = target;
+            buttonTransition(m_pressed, ButtonEvent::DragOver, ButtonObject::State::Down);
+        } else if (target != m_pressed && m_hover == m_pressed) {
+            m_hover = target;
+            buttonTransition(m_pressed, ButtonEvent::DragOut, ButtonObject::State::Over);
+        } else {
+            m_hover = target;
+        }
+        return;
+    }
+    if (target == m_hover) return;
+    DisplayObject* old = m_hover;
+    m_hover = target;
+    buttonTransition(old, ButtonEvent::RollOut, ButtonObject::State::Up);
+    // The script host may have removed the new target meanwhile.
+    if (m_hover == target) buttonTransition(target, ButtonEvent::RollOver, ButtonObject::State::Over);
+}
+
+void Player::mouseMove(double x, double y) {
+    m_mouseInside = true;
+    m_mouse = stagePoint(x, y);
+    if (!m_root) return;
+    m_rt->scripts->mouseEvent(ClipEvent::MouseMove);
+    updateHover(m_mouse);
+    runScripts();
+}
+
+void Player::mouseLeave() {
+    m_mouseInside = false;
+    if (!m_root) return;
+    updateHover(m_mouse);
+    runScripts();
+}
+
+void Player::mouseDown(double x, double y, MouseButton button) {
+    m_mouseInside = true;
+    m_mouse = stagePoint(x, y);
+    if (!m_root || button != MouseButton::Left) return;
+    updateHover(m_mouse);
+    m_rt->scripts->mouseEvent(ClipEvent::MouseDown);
+    if (m_hover) {
+        m_pressed = m_hover;
+        buttonTransition(m_pressed, ButtonEvent::Press, ButtonObject::State::Down);
+    }
+    runScripts();
+}
+
+void Player::mouseUp(double x, double y, MouseButton button) {
+    m_mouse = stagePoint(x, y);
+    if (!m_root || button != MouseButton::Left) return;
+    m_rt->scripts->mouseEvent(ClipEvent::MouseUp);
+    if (DisplayObject* pressed = m_pressed) {
+        m_pressed = nullptr;
+        DisplayObject* target = findMouseTarget(*m_root, m_mouse, m_root->matrix());
+        if (target == pressed) {
+            m_hover = pressed;
+            buttonTransition(pressed, ButtonEvent::Release, ButtonObject::State::Over);
+        } else {
+            m_hover = nullptr;
+            buttonTransition(pressed, ButtonEvent::ReleaseOutside, ButtonObject::State::Up);
+        }
+    }
+    updateHover(m_mouse);
+    runScripts();
+}
+
+void Player::keyDown(int flashKeyCode, uint32_t charCode) {
+    if (!m_root) return;
+    m_rt->scripts->keyDown(flashKeyCode, charCode);
+    if (int code = buttonKeyCode(flashKeyCode, charCode)) {
+        std::vector<ButtonObject*> matched;
+        forEachButton(*m_root, [&](ButtonObject& b) {
+            if (!b.actionsForKey(code).empty()) matched.push_back(&b);
+        });
+        // Handed over one by one: a script may remove buttons, which the
+        // destroyed hook cannot reach in this list, so re-check each.
+        for (ButtonObject* b : matched) {
+            bool alive = false;
+            forEachButton(*m_root, [&](ButtonObject& x) { alive = alive || &x == b; });
+            if (alive) m_rt->scripts->buttonKey(*b, b->actionsForKey(code).front());
+        }
+    }
+    runScripts();
+}
+
+void Player::keyUp(int flashKeyCode, uint32_t charCode) {
+    if (!m_root) return;
+    m_rt->scripts->keyUp(flashKeyCode, charCode);
+    runScripts();
+}
+
+Cursor Player::cursor() const {
+    if (!m_hover) return Cursor::Arrow;
+    if (m_hover->type() == DisplayObject::Type::Button) {
+        auto* b = static_cast<const ButtonObject*>(m_hover);
+        return b->enabled() && b->useHandCursor() ? Cursor::Hand : Cursor::Arrow;
+    }
+    return Cursor::Hand;
+}
+
+} // namespace swf
