@@ -4,21 +4,27 @@
 // (twips) to device pixels: the stage transform is already folded in.
 #include "engine/swf/movie.h"
 
+#include <QFont>
 #include <QImage>
 #include <QPainterPath>
 
+#include <functional>
 #include <memory>
 #include <variant>
 #include <vector>
 
 namespace swf::render {
 
-struct FilterDef; // engine/render/filters.h
+// Finds the bitmap a bitmap fill names (FillStyle holds only the id); the
+// runtime gives one per movie. An empty resolver or a null answer draws the
+// fill as nothing, as the Flash player does for a missing bitmap.
+using BitmapResolver = std::function<std::shared_ptr<const BitmapDef>(uint16_t)>;
 
 struct DrawShape {
     std::shared_ptr<const ShapeDef> shape;
     Matrix matrix;
     ColorTransform colorTransform;
+    BitmapResolver bitmaps;
 };
 
 // A morph shape at a given ratio (0..65535) is drawn through a ShapeDef the
@@ -42,12 +48,14 @@ struct DrawGlyphs {
     ColorTransform colorTransform;
 };
 
-// Device text for edit fields without embedded fonts.
+// Device text for edit fields without embedded fonts. The font's pixel size
+// is in pixels of text space (twips / 20), before the matrix scales it.
 struct DrawDeviceText {
     QString text;
     QFont font;
     Point origin;              // baseline origin in text space (twips)
     Rgba color;
+    bool underline = false;
     Matrix matrix;
     ColorTransform colorTransform;
 };
@@ -56,7 +64,7 @@ struct DrawDeviceText {
 struct DrawRect {
     Rect rect;                 // twips, character space
     std::optional<Rgba> fill;
-    std::optional<Rgba> line;
+    std::optional<Rgba> line;  // a one-pixel line inside the rectangle's edge
     Matrix matrix;
     ColorTransform colorTransform;
 };

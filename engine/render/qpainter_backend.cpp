@@ -1,0 +1,484 @@
+#include "engine/render/qpainter_backend.h"
+
+#include "engine/core/limits.h"
+#include "engine/render/blend.h"
+#include "engine/render/bounds.h"
+#include "engine/render/color.h"
+#include "engine/render/filters.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace swf::render {
+
+namespace {
+
+// Flash's gradient square: gradients are defined from -16384 to 16384 twips.
+constexpr double kGradientHalf = 16384;
+// Stops added between two stops of a linear-RGB gradient so that Qt's
+// sRGB interpolation follows the linear-light curve closely.
+constexpr int kLinearRgbSteps = 8;
+// Recoloured bitmap copies kept across frames, in bytes, and how many frames
+// an unused copy survives.
+constexpr qsizetype kBitmapCacheBytes = 64 << 20;
+constexpr uint64_t kBitmapCacheFrames = 120;
+
+enum SurfaceKind { Root, MaskShape, MaskContent, Layer };
+
+double toLinear(double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); }
+double fromLinear(double c) { return c <= 0.0031308 ? c * 12.92 : 1.055 * std::pow(c, 1 / 2.4) - 0.055; }
+
+QGradientStops gradientStops(const Gradient& g, const ColorTransform& cx) {
+    QGradientStops stops;
+    for (const GradientStop& s : g.stops) stops.push_back({s.ratio / 255.0, toQColor(s.color, cx)});
+    if (g.interpolation != Interpolation::LinearRgb || stops.size() < 2) return stops;
+    QGradientStops fine;
+    for (qsizetype i = 0; i + 1 < stops.size(); ++i) {
+        const auto &a = stops[i], &b = stops[i + 1];
+        for (int k = 0; k < kLinearRgbSteps; ++k) {
+            double t = double(k) / kLinearRgbSteps;
+            auto mix = [t](double p, double q) { return fromLinear(toLinear(p) + (toLinear(q) - toLinear(p)) * t); };
+            QColor c = QColor::fromRgbF(float(mix(a.second.redF(), b.second.redF())),
+                                        float(mix(a.second.greenF(), b.second.greenF())),
+                                        float(mix(a.second.blueF(), b.second.blueF())),
+                                        float(a.second.alphaF() + (b.second.alphaF() - a.second.alphaF()) * t));
+            fine.push_back({a.first + (b.first - a.first) * t, c});
+        }
+    }
+    fine.push_back(stops.back());
+    return fine;
+}
+
+QGradient::Spread spreadOf(SpreadMode m) {
+    switch (m) {
+    case SpreadMode::Reflect: return QGradient::ReflectSpread;
+    case SpreadMode::Repeat: return QGradient::RepeatSpread;
+    case SpreadMode::Pad: break;
+    }
+    return QGradient::PadSpread;
+}
+
+Qt::PenCapStyle capOf(CapStyle c) {
+    switch (c) {
+    case CapStyle::None: return Qt::FlatCap;
+    case CapStyle::Square: return Qt::SquareCap;
+    case CapStyle::Round: break;
+    }
+    return Qt::RoundCap;
+}
+
+Qt::PenJoinStyle joinOf(JoinStyle j) {
+    switch (j) {
+    case JoinStyle::Bevel: return Qt::BevelJoin;
+    case JoinStyle::Miter: return Qt::MiterJoin;
+    case JoinStyle::Round: break;
+    }
+    return Qt::RoundJoin;
+}
+
+// Device pixels per twip, averaged over both axes (how much a stroke grows).
+double areaScale(const Matrix& m) { return std::sqrt(std::abs(m.a * m.d - m.b * m.c)); }
+
+} // namespace
+
+struct QPainterBackend::Surface {
+    int kind = Root;
+    QImage own;
+    QImage* image = nullptr;
+    QPoint origin;                         // device position of the image's top-left pixel
+    std::unique_ptr<QPainter> painter;
+    QImage mask;                           // MaskContent: the coverage that clips it
+    bool maskMode = false;                 // drawing coverage only (mask shapes)
+    const BeginLayer* layer = nullptr;
+    std::vector<FilterDef> filters;
+
+    QRect rect() const { return QRect(origin, image->size()); }
+    QTransform offset() const { return QTransform::fromTranslate(-origin.x(), -origin.y()); }
+};
+
+struct QPainterBackend::Frame {
+    const CommandList& list;
+    std::vector<int> partners;
+    Quality quality;
+    QRect clip;
+    std::vector<std::unique_ptr<Surface>> stack;
+
+    Surface& top() { return *stack.back(); }
+    QPainter& painter() { return *stack.back()->painter; }
+    bool maskMode() const { return stack.back()->maskMode; }
+    bool antialias() const { return quality != Quality::Low; }
+    bool smooth(bool requested) const { return requested && quality >= Quality::High; }
+};
+
+QPainterBackend::QPainterBackend() = default;
+QPainterBackend::~QPainterBackend() = default;
+
+void QPainterBackend::clearCaches() {
+    m_shapes.clear();
+    m_bitmaps.clear();
+}
+
+void QPainterBackend::draw(const CommandList& list, QImage& target, Quality quality, const QRect& clip) {
+    if (target.isNull()) return;
+    if (target.format() != QImage::Format_ARGB32_Premultiplied && target.format() != QImage::Format_RGB32)
+        target = target.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    ++m_frameNumber;
+    Frame f{list, matchStructure(list.commands), quality, clip.isEmpty() ? target.rect() : clip & target.rect(), {}};
+    if (f.clip.isEmpty()) return;
+
+    auto root = std::make_unique<Surface>();
+    root->image = &target;
+    root->painter = std::make_unique<QPainter>(&target);
+    root->painter->setClipRect(f.clip);
+    root->painter->setCompositionMode(QPainter::CompositionMode_Source);
+    root->painter->fillRect(f.clip, toQColor(list.background));
+    root->painter->setCompositionMode(QPainter::CompositionMode_SourceOver);
+    root->painter->setRenderHint(QPainter::Antialiasing, f.antialias());
+    f.stack.push_back(std::move(root));
+
+    const auto& cmds = list.commands;
+    for (size_t i = 0; i < cmds.size(); ++i) {
+        const Command& cmd = cmds[i];
+        if (auto* c = std::get_if<DrawShape>(&cmd)) {
+            drawShape(f, *c);
+        } else if (auto* c = std::get_if<DrawBitmap>(&cmd)) {
+            drawBitmap(f, *c);
+        } else if (auto* c = std::get_if<DrawGlyphs>(&cmd)) {
+            drawGlyphs(f, *c);
+        } else if (auto* c = std::get_if<DrawDeviceText>(&cmd)) {
+            drawDeviceText(f, *c);
+        } else if (auto* c = std::get_if<DrawRect>(&cmd)) {
+            drawRect(f, *c);
+        } else if (std::holds_alternative<PushMask>(cmd)) {
+            if (f.partners[i] < 0) continue;
+            QRect rect = rangeBounds(cmds, f.partners, i + 1, size_t(f.partners[i])).toAlignedRect() &
+                         f.top().rect() & f.clip;
+            if (rect.isEmpty()) {
+                // Nothing of the mask is visible, so nothing it masks is either.
+                int pop = f.partners[size_t(f.partners[i])];
+                i = pop >= 0 ? size_t(pop) : cmds.size();
+                continue;
+            }
+            pushSurface(f, rect, MaskShape);
+        } else if (std::holds_alternative<ActivateMask>(cmd)) {
+            if (f.top().kind != MaskShape) continue;
+            f.top().painter->end();
+            QImage mask = std::move(f.top().own);
+            QRect rect = f.top().rect();
+            f.stack.pop_back();
+            pushSurface(f, QRect(rect.topLeft(), mask.size()), MaskContent);
+            f.top().mask = std::move(mask);
+        } else if (std::holds_alternative<PopMask>(cmd)) {
+            if (f.top().kind == MaskContent) popMask(f);
+        } else if (auto* c = std::get_if<BeginLayer>(&cmd)) {
+            if (f.partners[i] < 0) continue;
+            std::vector<FilterDef> filters = parseFilters(c->filterBytes);
+            double sx = 20 * std::hypot(c->filterMatrix.a, c->filterMatrix.b);
+            double sy = 20 * std::hypot(c->filterMatrix.c, c->filterMatrix.d);
+            QMargins extent = filterExtent(filters, sx, sy);
+            QRect content = rangeBounds(cmds, f.partners, i + 1, size_t(f.partners[i])).toAlignedRect();
+            QRect rect = content.marginsAdded(extent) & f.top().rect().marginsAdded(extent) &
+                         f.clip.marginsAdded(extent);
+            // Layers bigger than this are clipped to the visible part.
+            if (qint64(rect.width()) * rect.height() > limits::kMaxLayerPixels)
+                rect = f.top().rect() & f.clip;
+            if (rect.isEmpty()) {
+                i = size_t(f.partners[i]);
+                continue;
+            }
+            pushSurface(f, rect, Layer);
+            f.top().layer = c;
+            f.top().filters = std::move(filters);
+        } else if (std::holds_alternative<EndLayer>(cmd)) {
+            if (f.top().kind == Layer) endLayer(f);
+        }
+    }
+    // A malformed list may leave masks or layers open: close them as if it ended them.
+    while (f.stack.size() > 1) {
+        switch (f.top().kind) {
+        case MaskShape: f.stack.pop_back(); break;
+        case MaskContent: popMask(f); break;
+        default: endLayer(f); break;
+        }
+    }
+    f.stack.back()->painter->end();
+
+    // Forget shapes whose definitions are gone, now and then.
+    if (m_frameNumber % 64 == 0) m_shapes.sweep();
+    trimBitmapCache();
+}
+
+void QPainterBackend::pushSurface(Frame& f, const QRect& rect, int kind) {
+    auto s = std::make_unique<Surface>();
+    s->kind = kind;
+    s->own = QImage(rect.size(), QImage::Format_ARGB32_Premultiplied);
+    s->own.fill(Qt::transparent);
+    s->image = &s->own;
+    s->origin = rect.topLeft();
+    s->maskMode = kind == MaskShape || f.maskMode();
+    s->painter = std::make_unique<QPainter>(s->image);
+    s->painter->setRenderHint(QPainter::Antialiasing, f.antialias());
+    f.stack.push_back(std::move(s));
+}
+
+void QPainterBackend::popMask(Frame& f) {
+    std::unique_ptr<Surface> content = std::move(f.stack.back());
+    f.stack.pop_back();
+    QPainter& p = *content->painter;
+    p.resetTransform();
+    p.setOpacity(1);
+    p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    p.drawImage(0, 0, content->mask);
+    p.end();
+    QPainter& parent = f.painter();
+    parent.resetTransform();
+    parent.setOpacity(1);
+    parent.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    parent.drawImage(content->origin - f.top().origin, content->own);
+}
+
+void QPainterBackend::endLayer(Frame& f) {
+    std::unique_ptr<Surface> layer = std::move(f.stack.back());
+    f.stack.pop_back();
+    layer->painter->end();
+    const BeginLayer& def = *layer->layer;
+    if (!layer->filters.empty()) {
+        double sx = 20 * std::hypot(def.filterMatrix.a, def.filterMatrix.b);
+        double sy = 20 * std::hypot(def.filterMatrix.c, def.filterMatrix.d);
+        applyFilters(layer->own, layer->filters, sx, sy, f.quality);
+    }
+    Surface& parent = f.top();
+    parent.painter->resetTransform();
+    parent.painter->setOpacity(1);
+    // Inside a mask, a layer only adds to the mask's coverage.
+    BlendMode mode = parent.maskMode ? BlendMode::Normal : def.blendMode;
+    blendLayer(*parent.painter, *parent.image, layer->own, layer->origin - parent.origin, mode,
+               parent.kind != Root);
+}
+
+QImage QPainterBackend::recoloured(const std::shared_ptr<const BitmapDef>& bitmap, const QImage& image,
+                                   const ColorTransform& cx) {
+    if (cx.isIdentity()) return image;
+    BitmapKey key{image.cacheKey(), cx.rMult, cx.gMult, cx.bMult, cx.aMult, cx.rAdd, cx.gAdd, cx.bAdd, cx.aAdd};
+    auto it = m_bitmaps.find(key);
+    if (it != m_bitmaps.end()) {
+        it->second.lastFrame = m_frameNumber;
+        return it->second.image;
+    }
+    QImage copy = transformImage(image, cx);
+    m_bitmaps[key] = CachedBitmap{bitmap, copy, m_frameNumber};
+    return copy;
+}
+
+void QPainterBackend::trimBitmapCache() {
+    qsizetype bytes = 0;
+    for (auto it = m_bitmaps.begin(); it != m_bitmaps.end();) {
+        bool unused = m_frameNumber - it->second.lastFrame > kBitmapCacheFrames;
+        bool orphan = it->second.owner.expired();
+        if (unused || orphan) {
+            it = m_bitmaps.erase(it);
+        } else {
+            bytes += it->second.image.sizeInBytes();
+            ++it;
+        }
+    }
+    if (bytes > kBitmapCacheBytes) m_bitmaps.clear();
+}
+
+QBrush QPainterBackend::fillBrush(Frame& f, const FillStyle& style, const ColorTransform& cx,
+                                  const BitmapResolver& bitmaps, const QRectF& pathBounds) {
+    if (f.maskMode()) return QBrush(Qt::black);
+    switch (style.type) {
+    case FillType::Solid: return QBrush(toQColor(style.color, cx));
+    case FillType::LinearGradient:
+    case FillType::RadialGradient:
+    case FillType::FocalGradient: {
+        const Gradient& g = style.gradient;
+        if (g.stops.empty()) return QBrush();
+        if (g.stops.size() == 1) return QBrush(toQColor(g.stops.front().color, cx));
+        QGradient grad;
+        if (style.type == FillType::LinearGradient) {
+            grad = QLinearGradient(-kGradientHalf, 0, kGradientHalf, 0);
+        } else {
+            double focal = style.type == FillType::FocalGradient ? std::clamp(g.focalPoint, -0.98, 0.98) : 0;
+            grad = QRadialGradient(QPointF(0, 0), kGradientHalf, QPointF(focal * kGradientHalf, 0));
+        }
+        grad.setStops(gradientStops(g, cx));
+        grad.setSpread(spreadOf(g.spread));
+        QBrush brush(grad);
+        brush.setTransform(toQTransform(g.matrix));
+        return brush;
+    }
+    case FillType::Bitmap: {
+        std::shared_ptr<const BitmapDef> bitmap = bitmaps ? bitmaps(style.bitmapId) : nullptr;
+        if (!bitmap || bitmap->image.isNull()) return QBrush();
+        QImage image = recoloured(bitmap, bitmap->image, cx);
+        QTransform toShape = toQTransform(style.bitmapMatrix);
+        if (!style.bitmapRepeat && toShape.isInvertible()) {
+            // A clipped fill repeats its edge pixels beyond the bitmap. Qt only
+            // tiles, so where the shape reaches past the bitmap we tile a copy
+            // with the edges drawn out far enough to cover the shape.
+            QRect need = toShape.inverted().mapRect(pathBounds).toAlignedRect();
+            QRect have = image.rect();
+            if (!have.contains(need.adjusted(1, 1, -1, -1))) {
+                QRect span = need.united(have);
+                if (qint64(span.width()) * span.height() <= limits::kMaxLayerPixels) {
+                    QImage padded(span.size(), QImage::Format_ARGB32_Premultiplied);
+                    QImage src = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                    for (int y = 0; y < span.height(); ++y) {
+                        int sy = std::clamp(y + span.top(), 0, src.height() - 1);
+                        auto* in = reinterpret_cast<const QRgb*>(src.constScanLine(sy));
+                        auto* out = reinterpret_cast<QRgb*>(padded.scanLine(y));
+                        for (int x = 0; x < span.width(); ++x)
+                            out[x] = in[std::clamp(x + span.left(), 0, src.width() - 1)];
+                    }
+                    image = padded;
+                    toShape = QTransform::fromTranslate(span.left(), span.top()) * toShape;
+                }
+            }
+        }
+        QBrush brush(image);
+        brush.setTransform(toShape);
+        return brush;
+    }
+    }
+    return QBrush();
+}
+
+void QPainterBackend::drawShape(Frame& f, const DrawShape& c) {
+    if (!c.shape) return;
+    const ShapeDef& shape = *c.shape;
+    const ShapePaths& paths = m_shapes.get(shape, c.shape, matrixScale(c.matrix));
+    QPainter& p = f.painter();
+    p.setTransform(toQTransform(c.matrix) * f.top().offset());
+    p.setOpacity(1);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    p.setPen(Qt::NoPen);
+    const double scale = areaScale(c.matrix);
+    for (size_t li = 0; li < shape.layers.size() && li < paths.layers.size(); ++li) {
+        const ShapeLayer& layer = shape.layers[li];
+        const ShapePaths::Layer& lp = paths.layers[li];
+        for (size_t i = 0; i < layer.fills.size(); ++i) {
+            uint32_t s = layer.fills[i].style;
+            if (s >= layer.fillStyles.size() || lp.fills[i].isEmpty()) continue;
+            const FillStyle& style = layer.fillStyles[s];
+            if (style.type == FillType::Bitmap)
+                p.setRenderHint(QPainter::SmoothPixmapTransform, f.smooth(style.bitmapSmoothed));
+            QBrush brush = fillBrush(f, style, c.colorTransform, c.bitmaps, lp.fills[i].boundingRect());
+            if (brush.style() != Qt::NoBrush) p.fillPath(lp.fills[i], brush);
+        }
+        for (size_t i = 0; i < layer.lines.size(); ++i) {
+            uint32_t s = layer.lines[i].style;
+            if (s >= layer.lineStyles.size() || lp.lines[i].isEmpty()) continue;
+            const LineStyle& ls = layer.lineStyles[s];
+            QBrush brush = f.maskMode()          ? QBrush(Qt::black)
+                           : ls.fill.has_value() ? fillBrush(f, *ls.fill, c.colorTransform, c.bitmaps,
+                                                             lp.lines[i].boundingRect())
+                                                 : QBrush(toQColor(ls.color, c.colorTransform));
+            if (brush.style() == Qt::NoBrush) continue;
+            QPen pen(brush, ls.width, Qt::SolidLine, capOf(ls.startCap), joinOf(ls.join));
+            pen.setMiterLimit(ls.miterLimit);
+            bool fixedWidth = ls.noHScale || ls.noVScale;
+            double deviceWidth = fixedWidth ? ls.width / 20.0 : ls.width * scale;
+            if (fixedWidth || deviceWidth < 1) {
+                // Strokes never get thinner than one device pixel, as in the
+                // Flash player; non-scaling strokes keep their pixel width.
+                pen.setCosmetic(true);
+                pen.setWidthF(std::max(1.0, deviceWidth));
+            }
+            p.strokePath(lp.lines[i], pen);
+        }
+    }
+}
+
+void QPainterBackend::drawBitmap(Frame& f, const DrawBitmap& c) {
+    const QImage& source = c.bitmap ? c.bitmap->image : c.image;
+    if (source.isNull()) return;
+    QPainter& p = f.painter();
+    p.setTransform(toQTransform(c.matrix) * f.top().offset());
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    if (f.maskMode()) {
+        p.setOpacity(1);
+        p.fillRect(source.rect(), Qt::black);
+        return;
+    }
+    p.setRenderHint(QPainter::SmoothPixmapTransform, f.smooth(c.smoothed));
+    if (isAlphaOnly(c.colorTransform)) {
+        p.setOpacity(c.colorTransform.aMult);
+        p.drawImage(0, 0, source);
+        p.setOpacity(1);
+        return;
+    }
+    p.setOpacity(1);
+    p.drawImage(0, 0, c.bitmap ? recoloured(c.bitmap, source, c.colorTransform)
+                               : transformImage(source, c.colorTransform));
+}
+
+void QPainterBackend::drawGlyphs(Frame& f, const DrawGlyphs& c) {
+    if (!c.font || c.font->emSquare <= 0) return;
+    QPainter& p = f.painter();
+    p.setOpacity(1);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    p.setPen(Qt::NoPen);
+    QBrush brush = f.maskMode() ? QBrush(Qt::black) : QBrush(toQColor(c.color, c.colorTransform));
+    const double k = c.height / c.font->emSquare;
+    const QTransform toDevice = toQTransform(c.matrix) * f.top().offset();
+    const double glyphScale = matrixScale(c.matrix) * std::abs(k);
+    for (const auto& [index, origin] : c.glyphs) {
+        if (index >= c.font->glyphs.size()) continue;
+        const ShapePaths& paths = m_shapes.get(c.font->glyphs[index].shape, c.font, glyphScale);
+        if (paths.allFills.isEmpty()) continue;
+        p.setTransform(QTransform::fromScale(k, k) * QTransform::fromTranslate(origin.x, origin.y) * toDevice);
+        p.fillPath(paths.allFills, brush);
+    }
+}
+
+void QPainterBackend::drawDeviceText(Frame& f, const DrawDeviceText& c) {
+    if (c.text.isEmpty()) return;
+    QPainter& p = f.painter();
+    p.setOpacity(1);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    p.setTransform(QTransform::fromScale(20, 20) * toQTransform(c.matrix) * f.top().offset());
+    QFont font = c.font;
+    font.setUnderline(c.underline);
+    p.setFont(font);
+    p.setPen(f.maskMode() ? QColor(Qt::black) : toQColor(c.color, c.colorTransform));
+    p.drawText(QPointF(c.origin.x / 20, c.origin.y / 20), c.text);
+}
+
+void QPainterBackend::drawRect(Frame& f, const DrawRect& c) {
+    if (c.rect.empty()) return;
+    QPainter& p = f.painter();
+    p.setOpacity(1);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    QTransform t = toQTransform(c.matrix) * f.top().offset();
+    QRectF r(c.rect.xMin, c.rect.yMin, c.rect.width(), c.rect.height());
+    QColor fill = f.maskMode() ? QColor(Qt::black) : c.fill ? toQColor(*c.fill, c.colorTransform) : QColor();
+    QColor line = f.maskMode() ? QColor(Qt::black) : c.line ? toQColor(*c.line, c.colorTransform) : QColor();
+    if (t.type() <= QTransform::TxScale) {
+        // Axis-aligned: snap to whole pixels so that borders are crisp one-pixel lines.
+        QRect d = t.mapRect(r).toRect();
+        p.resetTransform();
+        if (c.fill || f.maskMode()) p.fillRect(d, fill);
+        if (c.line && d.width() > 0 && d.height() > 0) {
+            p.fillRect(QRect(d.left(), d.top(), d.width(), 1), line);
+            p.fillRect(QRect(d.left(), d.bottom(), d.width(), 1), line);
+            p.fillRect(QRect(d.left(), d.top(), 1, d.height()), line);
+            p.fillRect(QRect(d.right(), d.top(), 1, d.height()), line);
+        }
+        return;
+    }
+    p.setTransform(t);
+    if (c.fill || f.maskMode()) p.fillRect(r, fill);
+    if (c.line) {
+        QPen pen(line, 1);
+        pen.setCosmetic(true);
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(r);
+    }
+}
+
+} // namespace swf::render

@@ -1,0 +1,94 @@
+#include "engine/render/shape_cache.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace swf::render {
+
+namespace {
+// Flattened curves stay within this distance of the true curve (pixels);
+// coarser polygons show visibly worse edges than Qt's own curves.
+constexpr double kFlattenPixels = 0.05;
+// Most segments one curve becomes, whatever its size.
+constexpr int kMaxCurveSegments = 256;
+
+void addQuad(QPainterPath& path, Point p0, Point c, Point p1, double tolerance) {
+    // Uniform subdivision of a quadratic curve into n chords deviates at most
+    // |p0 - 2c + p1| / (8 n^2) from it.
+    double ddx = p0.x - 2 * c.x + p1.x, ddy = p0.y - 2 * c.y + p1.y;
+    double dd = std::sqrt(ddx * ddx + ddy * ddy);
+    int n = std::clamp(int(std::ceil(std::sqrt(dd / (8 * tolerance)))), 1, kMaxCurveSegments);
+    for (int i = 1; i < n; ++i) {
+        double t = double(i) / n, u = 1 - t;
+        path.lineTo(u * u * p0.x + 2 * u * t * c.x + t * t * p1.x,
+                    u * u * p0.y + 2 * u * t * c.y + t * t * p1.y);
+    }
+    path.lineTo(p1.x, p1.y);
+}
+} // namespace
+
+double matrixScale(const Matrix& m) {
+    return std::max(std::hypot(m.a, m.b), std::hypot(m.c, m.d));
+}
+
+QPainterPath buildPath(const StyledPath& styled, double tolerance, bool isLine, bool noClose) {
+    QPainterPath path;
+    path.setFillRule(Qt::OddEvenFill);
+    bool first = true;
+    Point start, last;
+    auto closeIfLoop = [&] {
+        if (isLine && !first && !noClose && start == last) path.closeSubpath();
+    };
+    for (const Edge& e : styled.edges) {
+        if (first || !(e.from == last)) {
+            closeIfLoop();
+            path.moveTo(e.from.x, e.from.y);
+            start = e.from;
+            first = false;
+        }
+        if (e.curved)
+            addQuad(path, e.from, e.control, e.to, tolerance);
+        else
+            path.lineTo(e.to.x, e.to.y);
+        last = e.to;
+    }
+    closeIfLoop();
+    return path;
+}
+
+const ShapePaths& ShapeCache::get(const ShapeDef& shape, const std::shared_ptr<const void>& owner,
+                                  double scale) {
+    scale = std::max(scale, 1e-4);
+    Entry& entry = m_entries[&shape];
+    bool stale = entry.owner.owner_before(owner) || owner.owner_before(entry.owner) ||
+                 (owner && entry.owner.expired());
+    // Flattened for a scale within [0.25x, 1.5x] of this one is close enough.
+    bool wrongScale = scale > entry.paths.scale * 1.5 || scale < entry.paths.scale * 0.25;
+    if (!stale && !wrongScale) return entry.paths;
+
+    entry.owner = owner;
+    ShapePaths& paths = entry.paths;
+    paths = {};
+    paths.scale = scale;
+    paths.allFills.setFillRule(Qt::OddEvenFill);
+    double tolerance = kFlattenPixels / scale;
+    for (const ShapeLayer& layer : shape.layers) {
+        ShapePaths::Layer out;
+        for (const StyledPath& f : layer.fills) {
+            out.fills.push_back(buildPath(f, tolerance, false));
+            paths.allFills.addPath(out.fills.back());
+        }
+        for (const StyledPath& l : layer.lines) {
+            bool noClose = l.style < layer.lineStyles.size() && layer.lineStyles[l.style].noClose;
+            out.lines.push_back(buildPath(l, tolerance, true, noClose));
+        }
+        paths.layers.push_back(std::move(out));
+    }
+    return paths;
+}
+
+void ShapeCache::sweep() {
+    std::erase_if(m_entries, [](const auto& kv) { return kv.second.owner.expired(); });
+}
+
+} // namespace swf::render

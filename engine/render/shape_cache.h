@@ -1,0 +1,53 @@
+#pragma once
+// Paths of shapes, built once per shape definition and reused every frame.
+// Curves are flattened to polygons here (Qt fills polygons much faster than
+// curves) at a tolerance chosen for the scale the shape is drawn at; a shape
+// drawn much larger later is flattened again, finer.
+#include "engine/swf/movie.h"
+
+#include <QPainterPath>
+
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace swf::render {
+
+struct ShapePaths {
+    struct Layer {
+        std::vector<QPainterPath> fills; // parallel to ShapeLayer::fills
+        std::vector<QPainterPath> lines; // parallel to ShapeLayer::lines
+    };
+    std::vector<Layer> layers;
+    QPainterPath allFills;               // every fill as one outline (glyphs, masks)
+    double scale = 0;                    // device pixels per twip it was flattened for
+};
+
+// Flattens one StyledPath; `tolerance` is the largest distance (twips) of a
+// polygon from the curve. Fill contours are left for the fill rule to close;
+// line contours that end where they start are closed unless `noClose`.
+QPainterPath buildPath(const StyledPath& path, double tolerance, bool isLine, bool noClose = false);
+
+class ShapeCache {
+public:
+    // Paths of `shape` fit for drawing at `scale` device pixels per twip.
+    // `owner` keeps the entry honest: when it expires the address may be
+    // reused by another shape, so the entry is rebuilt.
+    const ShapePaths& get(const ShapeDef& shape, const std::shared_ptr<const void>& owner, double scale);
+    // Drops entries whose shapes are gone.
+    void sweep();
+    void clear() { m_entries.clear(); }
+    size_t size() const { return m_entries.size(); }
+
+private:
+    struct Entry {
+        std::weak_ptr<const void> owner;
+        ShapePaths paths;
+    };
+    std::unordered_map<const ShapeDef*, Entry> m_entries;
+};
+
+// Largest scale factor of a matrix (device pixels per twip along its longest axis).
+double matrixScale(const Matrix& m);
+
+} // namespace swf::render

@@ -1,0 +1,553 @@
+#include "engine/render/text_layout.h"
+
+#include "engine/core/limits.h"
+
+#include <QFontMetricsF>
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+namespace swf::render {
+
+namespace {
+
+// The Flash player keeps 2 pixels between a field's edge and its text.
+constexpr double kGutter = 40;
+
+bool hasGlyphs(const std::shared_ptr<const FontDef>& f) { return f && !f->glyphs.empty(); }
+
+std::shared_ptr<const FontDef> resolveByName(const FontResolver& fonts, const std::string& name, bool bold,
+                                             bool italic) {
+    return fonts.byName ? fonts.byName(name, bold, italic) : nullptr;
+}
+
+// Character code -> glyph index of an embedded font, built once per font.
+class GlyphIndex {
+public:
+    int find(const std::shared_ptr<const FontDef>& font, char16_t code) {
+        auto& e = m_fonts[font.get()];
+        if (e.owner.expired() || e.owner.lock() != font) {
+            e.owner = font;
+            e.codes.clear();
+            for (size_t i = 0; i < font->glyphs.size(); ++i) e.codes.emplace(font->glyphs[i].code, uint32_t(i));
+        }
+        auto it = e.codes.find(code);
+        return it == e.codes.end() ? -1 : int(it->second);
+    }
+
+private:
+    struct Entry {
+        std::weak_ptr<const FontDef> owner;
+        std::unordered_map<char16_t, uint32_t> codes;
+    };
+    std::unordered_map<const FontDef*, Entry> m_fonts;
+};
+
+// Layout runs on the runtime's thread; each thread keeps its own index.
+GlyphIndex& glyphIndex() {
+    thread_local GlyphIndex index;
+    return index;
+}
+
+QColor parseColor(const QString& s, QColor fallback) {
+    QString v = s.trimmed();
+    if (v.startsWith(u'#')) v = v.mid(1);
+    bool ok = false;
+    uint rgb = v.toUInt(&ok, 16);
+    return ok ? QColor::fromRgb(QRgb(rgb)) : fallback;
+}
+
+// Attributes of one tag: name="value" or name='value' or name=value.
+std::vector<std::pair<QString, QString>> attributes(const QString& tag) {
+    std::vector<std::pair<QString, QString>> out;
+    qsizetype i = tag.indexOf(u' ');
+    while (i >= 0 && i < tag.size()) {
+        while (i < tag.size() && tag[i].isSpace()) ++i;
+        qsizetype eq = tag.indexOf(u'=', i);
+        if (eq < 0) break;
+        QString name = tag.mid(i, eq - i).trimmed().toLower();
+        qsizetype v = eq + 1;
+        while (v < tag.size() && tag[v].isSpace()) ++v;
+        QString value;
+        if (v < tag.size() && (tag[v] == u'"' || tag[v] == u'\'')) {
+            QChar q = tag[v];
+            qsizetype end = tag.indexOf(q, v + 1);
+            if (end < 0) end = tag.size();
+            value = tag.mid(v + 1, end - v - 1);
+            i = end + 1;
+        } else {
+            qsizetype end = v;
+            while (end < tag.size() && !tag[end].isSpace()) ++end;
+            value = tag.mid(v, end - v);
+            i = end;
+        }
+        out.emplace_back(name, value);
+    }
+    return out;
+}
+
+QString decodeEntity(const QString& e) {
+    if (e == u"lt") return QStringLiteral("<");
+    if (e == u"gt") return QStringLiteral(">");
+    if (e == u"amp") return QStringLiteral("&");
+    if (e == u"quot") return QStringLiteral("\"");
+    if (e == u"apos") return QStringLiteral("'");
+    if (e == u"nbsp") return QString(QChar(0xa0));
+    if (e.startsWith(u'#')) {
+        bool ok = false;
+        uint code = e.startsWith(u"#x") ? e.mid(2).toUInt(&ok, 16) : e.mid(1).toUInt(&ok, 10);
+        if (ok && code > 0 && code < 0x110000) return QString::fromUcs4(reinterpret_cast<const char32_t*>(&code), 1);
+    }
+    return QString();
+}
+
+struct Metrics {
+    double ascent = 0, descent = 0, leading = 0;
+};
+
+// Per-format measuring, cached for one layout.
+class Measurer {
+public:
+    Metrics metrics(const TextFormat& f) {
+        if (hasGlyphs(f.embedded) && f.embedded->hasLayout && f.embedded->emSquare > 0) {
+            double k = f.size / f.embedded->emSquare;
+            return {f.embedded->ascent * k, f.embedded->descent * k, 0};
+        }
+        if (hasGlyphs(f.embedded)) return {f.size * 0.9, f.size * 0.25, 0};
+        const QFontMetricsF& fm = deviceMetrics(f);
+        return {fm.ascent() * 20, fm.descent() * 20, 0};
+    }
+    // Advance of one character in twips, without letter spacing.
+    double advance(const TextFormat& f, QChar c) {
+        if (hasGlyphs(f.embedded)) {
+            int g = glyphIndex().find(f.embedded, char16_t(c.unicode()));
+            if (g < 0 || f.embedded->emSquare <= 0) return 0;
+            double k = f.size / f.embedded->emSquare;
+            const Glyph& glyph = f.embedded->glyphs[size_t(g)];
+            if (f.embedded->hasLayout) return glyph.advance * k;
+            Rect b = glyph.shape.bounds;
+            return b.empty() ? f.size / 2 : b.xMax * k;
+        }
+        return deviceMetrics(f).horizontalAdvance(c) * 20;
+    }
+    const QFontMetricsF& deviceMetrics(const TextFormat& f) {
+        QString key = QString::fromStdString(f.font) + QString::number(f.size) + (f.bold ? u'b' : u'-') +
+                      (f.italic ? u'i' : u'-');
+        auto it = m_device.find(key);
+        if (it == m_device.end()) it = m_device.emplace(key, QFontMetricsF(deviceFont(f))).first;
+        return it->second;
+    }
+
+private:
+    std::unordered_map<QString, QFontMetricsF> m_device;
+};
+
+struct Char {
+    QChar c;
+    int format; // index into the layout's formats
+};
+
+} // namespace
+
+QFont deviceFont(const TextFormat& format) {
+    QFont font;
+    QString family = QString::fromStdString(format.font);
+    if (family.isEmpty() || family == u"_sans") family = QStringLiteral("sans-serif");
+    else if (family == u"_serif") family = QStringLiteral("serif");
+    else if (family == u"_typewriter") family = QStringLiteral("monospace");
+    font.setFamilies({family, QStringLiteral("sans-serif")});
+    font.setStyleHint(family == u"serif" ? QFont::Serif : family == u"monospace" ? QFont::TypeWriter
+                                                                                : QFont::SansSerif);
+    font.setPixelSize(std::max(1, int(std::lround(format.size / 20))));
+    font.setBold(format.bold);
+    font.setItalic(format.italic);
+    font.setHintingPreference(QFont::PreferNoHinting);
+    font.setKerning(false);
+    return font;
+}
+
+EditTextState initialState(const EditTextDef& def, const FontResolver& fonts) {
+    EditTextState s;
+    s.text = QString::fromStdString(def.initialText);
+    s.html = def.html;
+    s.wordWrap = def.wordWrap;
+    s.multiline = def.multiline;
+    s.password = def.password;
+    s.useOutlines = def.useOutlines;
+    s.autoSize = def.autoSize ? AutoSize::Left : AutoSize::None;
+    s.bounds = def.bounds;
+    s.border = s.background = def.border;
+    TextFormat& f = s.format;
+    f.size = def.fontHeight;
+    if (def.color) f.color = *def.color;
+    f.align = def.align;
+    f.leftMargin = def.leftMargin;
+    f.rightMargin = def.rightMargin;
+    f.indent = def.indent;
+    f.leading = def.leading;
+    if (def.fontId && fonts.byId) {
+        if (auto font = fonts.byId(*def.fontId)) {
+            f.font = font->name;
+            f.bold = font->bold;
+            f.italic = font->italic;
+            if (def.useOutlines && hasGlyphs(font)) f.embedded = font;
+        }
+    } else if (!def.fontClass.empty()) {
+        f.font = def.fontClass;
+        if (def.useOutlines) {
+            auto font = resolveByName(fonts, f.font, false, false);
+            if (hasGlyphs(font)) f.embedded = font;
+        }
+    }
+    return s;
+}
+
+std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, const FontResolver& fonts,
+                               bool useOutlines) {
+    std::vector<TextRun> runs;
+    std::vector<TextFormat> stack{base};
+    std::vector<QString> open; // tag names, to pop formats on close
+    auto append = [&](const QString& text) {
+        if (text.isEmpty()) return;
+        if (!runs.empty() && runs.back().format.url == stack.back().url &&
+            runs.back().format.size == stack.back().size && runs.back().format.font == stack.back().font &&
+            runs.back().format.color == stack.back().color && runs.back().format.bold == stack.back().bold &&
+            runs.back().format.italic == stack.back().italic &&
+            runs.back().format.underline == stack.back().underline &&
+            runs.back().format.align == stack.back().align && runs.back().format.embedded == stack.back().embedded)
+            runs.back().text += text;
+        else
+            runs.push_back({text, stack.back()});
+    };
+    auto reresolve = [&](TextFormat& f) {
+        if (!useOutlines) return;
+        auto font = resolveByName(fonts, f.font, f.bold, f.italic);
+        if (hasGlyphs(font)) f.embedded = font;
+        else if (f.embedded && f.embedded->name != f.font) f.embedded = nullptr;
+    };
+    bool paragraphOpen = false;
+    QString text;
+    for (qsizetype i = 0; i < html.size();) {
+        QChar c = html[i];
+        if (c == u'&') {
+            qsizetype end = html.indexOf(u';', i);
+            if (end > i && end - i < 10) {
+                QString decoded = decodeEntity(html.mid(i + 1, end - i - 1));
+                if (!decoded.isEmpty()) {
+                    text += decoded;
+                    i = end + 1;
+                    continue;
+                }
+            }
+            text += c;
+            ++i;
+            continue;
+        }
+        if (c != u'<') {
+            text += c;
+            ++i;
+            continue;
+        }
+        qsizetype end = html.indexOf(u'>', i);
+        if (end < 0) { // an unclosed tag is text
+            text += html.mid(i);
+            break;
+        }
+        append(text);
+        text.clear();
+        QString tag = html.mid(i + 1, end - i - 1).trimmed();
+        i = end + 1;
+        bool closing = tag.startsWith(u'/');
+        if (tag.endsWith(u'/')) tag.chop(1);
+        QString name = (closing ? tag.mid(1) : tag).section(u' ', 0, 0).toLower();
+        if (closing) {
+            if (name == u"p" || name == u"li") {
+                append(QStringLiteral("\n"));
+                paragraphOpen = false;
+            }
+            // Pop back to the matching open tag.
+            for (qsizetype k = qsizetype(open.size()) - 1; k >= 0; --k) {
+                if (open[size_t(k)] == name) {
+                    open.resize(size_t(k));
+                    stack.resize(size_t(k) + 1);
+                    break;
+                }
+            }
+            continue;
+        }
+        if (name == u"br" || name == u"sbr") {
+            append(QStringLiteral("\n"));
+            continue;
+        }
+        TextFormat f = stack.back();
+        if (name == u"p" || name == u"li") {
+            if (paragraphOpen) append(QStringLiteral("\n")); // an unclosed paragraph ends here
+            paragraphOpen = true;
+        }
+        for (const auto& [key, value] : attributes(tag)) {
+            if (name == u"p" && key == u"align") {
+                QString a = value.toLower();
+                f.align = a == u"right" ? TextAlign::Right : a == u"center" ? TextAlign::Center
+                          : a == u"justify" ? TextAlign::Justify : TextAlign::Left;
+            } else if (name == u"font" && key == u"face") {
+                f.font = value.section(u',', 0, 0).trimmed().toStdString();
+                reresolve(f);
+            } else if (name == u"font" && key == u"size") {
+                bool ok = false;
+                double px = value.toDouble(&ok);
+                if (ok) {
+                    if (value.startsWith(u'+') || value.startsWith(u'-')) px += f.size / 20;
+                    f.size = std::clamp(px, 1.0, 2000.0) * 20;
+                }
+            } else if (name == u"font" && key == u"color") {
+                QColor q = parseColor(value, QColor(f.color.r, f.color.g, f.color.b));
+                f.color = Rgba{uint8_t(q.red()), uint8_t(q.green()), uint8_t(q.blue()), f.color.a};
+            } else if (name == u"a" && key == u"href") {
+                f.url = value.toStdString();
+            } else if (name == u"textformat") {
+                double v = value.toDouble() * 20;
+                if (key == u"leftmargin") f.leftMargin = v;
+                else if (key == u"rightmargin") f.rightMargin = v;
+                else if (key == u"indent") f.indent = v;
+                else if (key == u"leading") f.leading = v;
+            }
+        }
+        if (name == u"b") {
+            f.bold = true;
+            reresolve(f);
+        } else if (name == u"i") {
+            f.italic = true;
+            reresolve(f);
+        } else if (name == u"u") {
+            f.underline = true;
+        }
+        open.push_back(name);
+        stack.push_back(f);
+    }
+    append(text);
+    // The closing paragraph's break adds no empty line after the last paragraph.
+    if (!runs.empty() && runs.back().text.endsWith(u'\n')) {
+        runs.back().text.chop(1);
+        if (runs.back().text.isEmpty()) runs.pop_back();
+    }
+    return runs;
+}
+
+TextLayout layoutEditText(const EditTextState& state, const FontResolver& fonts, const Matrix& matrix,
+                          const ColorTransform& colorTransform) {
+    TextLayout out;
+    out.bounds = state.bounds;
+
+    // The text as characters, each with its format.
+    std::vector<TextFormat> formats;
+    std::vector<Char> chars;
+    auto addRun = [&](const QString& text, const TextFormat& f) {
+        formats.push_back(f);
+        for (QChar c : text) {
+            if (chars.size() >= limits::kMaxTextLayoutChars) return;
+            if (c == u'\r') c = u'\n';
+            chars.push_back({state.password && c != u'\n' ? QChar(u'*') : c, int(formats.size() - 1)});
+        }
+    };
+    if (state.html) {
+        for (const TextRun& r : parseHtml(state.text, state.format, fonts, state.useOutlines)) addRun(r.text, r.format);
+    } else {
+        QString text = state.text;
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        addRun(text, state.format);
+    }
+    if (formats.empty()) formats.push_back(state.format);
+
+    Measurer measure;
+    const double fieldWidth = state.bounds.width();
+    std::vector<double> advances(chars.size());
+    for (size_t i = 0; i < chars.size(); ++i) {
+        const TextFormat& f = formats[size_t(chars[i].format)];
+        advances[i] = chars[i].c == u'\n' ? 0 : measure.advance(f, chars[i].c) + f.letterSpacing;
+    }
+
+    // Break into lines.
+    double y = kGutter;
+    size_t i = 0;
+    bool paragraphStart = true;
+    do {
+        const TextFormat& pf = formats[size_t(i < chars.size() ? chars[i].format : chars.empty() ? 0 : chars.back().format)];
+        double indent = paragraphStart ? pf.indent : 0;
+        double avail = fieldWidth - 2 * kGutter - pf.leftMargin - pf.rightMargin - indent;
+        size_t start = i, breakAt = 0;
+        double width = 0, widthAtBreak = 0;
+        bool hardBreak = false;
+        while (i < chars.size()) {
+            if (chars[i].c == u'\n') {
+                hardBreak = true;
+                break;
+            }
+            if (state.wordWrap && width + advances[i] > avail && i > start) {
+                if (breakAt > start) {
+                    i = breakAt;
+                    width = widthAtBreak;
+                }
+                break;
+            }
+            width += advances[i];
+            ++i;
+            if (chars[i - 1].c == u' ') {
+                breakAt = i;
+                // Trailing spaces do not count when the line is aligned.
+                widthAtBreak = width - advances[i - 1];
+            }
+        }
+        LineBox line;
+        line.firstChar = int(start);
+        line.charCount = int(i - start);
+        double visible = width;
+        for (size_t k = i; k > start && chars[k - 1].c == u' '; --k) visible -= advances[k - 1];
+        line.width = visible;
+        Metrics m = measure.metrics(pf);
+        for (size_t k = start; k < i; ++k) {
+            Metrics cm = measure.metrics(formats[size_t(chars[k].format)]);
+            m.ascent = std::max(m.ascent, cm.ascent);
+            m.descent = std::max(m.descent, cm.descent);
+        }
+        line.ascent = m.ascent;
+        line.descent = m.descent;
+        line.leading = pf.leading;
+        line.top = y;
+        double left = kGutter + pf.leftMargin + indent;
+        double right = fieldWidth - kGutter - pf.rightMargin;
+        switch (pf.align) {
+        case TextAlign::Right: line.x = right - visible; break;
+        case TextAlign::Center: line.x = (left + right - visible) / 2; break;
+        default: line.x = left; break;
+        }
+        // A line wider than the field starts at its left edge.
+        if (!state.wordWrap && pf.align != TextAlign::Left && visible > right - left) line.x = left;
+        out.textWidth = std::max(out.textWidth, visible + pf.leftMargin + pf.rightMargin + indent);
+        y += line.height();
+        out.lines.push_back(line);
+        if (hardBreak) ++i;
+        paragraphStart = hardBreak;
+        if (hardBreak && i == chars.size()) {
+            // Text ending in a newline has an empty last line.
+            LineBox empty = line;
+            empty.firstChar = int(i);
+            empty.charCount = 0;
+            empty.width = 0;
+            empty.top = y;
+            empty.x = left;
+            y += empty.height();
+            out.lines.push_back(empty);
+        }
+    } while (i < chars.size());
+    out.textHeight = y - kGutter;
+    // Flash does not count the leading under the last line.
+    if (!out.lines.empty()) out.textHeight -= out.lines.back().leading;
+
+    for (const Char& c : chars) out.chars += c.c;
+
+    // autoSize keeps one edge (or the centre) and fits the box around the text.
+    if (state.autoSize != AutoSize::None) {
+        int32_t h = int32_t(std::ceil(out.textHeight + 2 * kGutter));
+        out.bounds.yMax = out.bounds.yMin + h;
+        if (!state.wordWrap) {
+            int32_t w = int32_t(std::ceil(out.textWidth + 2 * kGutter));
+            if (state.autoSize == AutoSize::Right) out.bounds.xMin = out.bounds.xMax - w;
+            else if (state.autoSize == AutoSize::Center) {
+                int32_t mid = (state.bounds.xMin + state.bounds.xMax) / 2;
+                out.bounds.xMin = mid - w / 2;
+            }
+            out.bounds.xMax = out.bounds.xMin + w;
+            // Re-align lines to the new width.
+            double shift = out.bounds.xMin - state.bounds.xMin;
+            for (LineBox& l : out.lines) l.x -= shift;
+        }
+    }
+
+    // Drawing commands.
+    if (state.background || state.border) {
+        DrawRect r;
+        r.rect = out.bounds;
+        if (state.background) r.fill = state.backgroundColor;
+        if (state.border) r.line = state.borderColor;
+        r.matrix = matrix;
+        r.colorTransform = colorTransform;
+        out.commands.push_back(r);
+    }
+    std::vector<Command> text;
+    const double ox = out.bounds.xMin - state.hscroll, oy = out.bounds.yMin;
+    const size_t firstLine = size_t(std::max(1, state.scroll) - 1);
+    const double scrollY = firstLine < out.lines.size() ? out.lines[firstLine].top - kGutter : 0;
+    bool overflows = false;
+    for (size_t li = firstLine; li < out.lines.size(); ++li) {
+        const LineBox& line = out.lines[li];
+        double baseline = oy + line.top - scrollY + line.ascent;
+        if (line.top - scrollY + line.height() > out.bounds.height() || line.x + line.width > out.bounds.width())
+            overflows = true;
+        if (line.top - scrollY > out.bounds.height()) break;
+        double x = ox + line.x;
+        int k = line.firstChar, end = line.firstChar + line.charCount;
+        while (k < end) {
+            // A run of characters with one format.
+            int fi = chars[size_t(k)].format;
+            const TextFormat& f = formats[size_t(fi)];
+            int runEnd = k;
+            while (runEnd < end && chars[size_t(runEnd)].format == fi) ++runEnd;
+            double runX = x;
+            if (hasGlyphs(f.embedded)) {
+                DrawGlyphs g;
+                g.font = f.embedded;
+                g.height = f.size;
+                g.color = f.color;
+                g.matrix = matrix;
+                g.colorTransform = colorTransform;
+                for (int n = k; n < runEnd; ++n) {
+                    int gi = glyphIndex().find(f.embedded, char16_t(chars[size_t(n)].c.unicode()));
+                    if (gi >= 0 && chars[size_t(n)].c != u' ') g.glyphs.push_back({uint32_t(gi), Point{x, baseline}});
+                    x += advances[size_t(n)];
+                }
+                if (!g.glyphs.empty()) text.push_back(std::move(g));
+                if (f.underline) {
+                    DrawRect u;
+                    u.rect = Rect{int32_t(runX), int32_t(x), int32_t(baseline + 20), int32_t(baseline + 40)};
+                    u.fill = f.color;
+                    u.matrix = matrix;
+                    u.colorTransform = colorTransform;
+                    text.push_back(u);
+                }
+            } else {
+                DrawDeviceText d;
+                for (int n = k; n < runEnd; ++n) {
+                    d.text += chars[size_t(n)].c;
+                    x += advances[size_t(n)];
+                }
+                d.font = deviceFont(f);
+                d.font.setLetterSpacing(QFont::AbsoluteSpacing, f.letterSpacing / 20);
+                d.origin = Point{runX, baseline};
+                d.color = f.color;
+                d.underline = f.underline;
+                d.matrix = matrix;
+                d.colorTransform = colorTransform;
+                if (!d.text.trimmed().isEmpty()) text.push_back(std::move(d));
+            }
+            k = runEnd;
+        }
+    }
+    if (overflows || state.hscroll != 0) {
+        // Text beyond the field's box is cut off at its edge.
+        DrawRect clip;
+        clip.rect = out.bounds;
+        clip.fill = Rgba{0, 0, 0, 255};
+        clip.matrix = matrix;
+        out.commands.push_back(PushMask{});
+        out.commands.push_back(clip);
+        out.commands.push_back(ActivateMask{});
+        for (auto& c : text) out.commands.push_back(std::move(c));
+        out.commands.push_back(PopMask{});
+    } else {
+        for (auto& c : text) out.commands.push_back(std::move(c));
+    }
+    return out;
+}
+
+} // namespace swf::render

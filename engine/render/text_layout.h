@@ -1,0 +1,84 @@
+#pragma once
+// Layout of edit text fields: the field's text (plain or the HTML subset)
+// broken into lines as the Flash player does, and turned into drawing
+// commands (embedded glyphs or device text) plus the text's measured size.
+#include "engine/render/commands.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace swf::render {
+
+// How the runtime finds fonts: by character id (the field's own font) and by
+// name (HTML <font face>); either may be empty or answer null.
+struct FontResolver {
+    std::function<std::shared_ptr<const FontDef>(uint16_t id)> byId;
+    std::function<std::shared_ptr<const FontDef>(const std::string& name, bool bold, bool italic)> byName;
+};
+
+struct TextFormat {
+    std::string font;                         // face name; device fonts use it as the family
+    std::shared_ptr<const FontDef> embedded;  // the embedded font, when there is one with glyphs
+    double size = 240;                        // twips
+    Rgba color{0, 0, 0, 255};
+    bool bold = false, italic = false, underline = false;
+    std::string url;                          // <a href>
+    TextAlign align = TextAlign::Left;
+    double leftMargin = 0, rightMargin = 0, indent = 0, leading = 0, letterSpacing = 0; // twips
+};
+
+enum class AutoSize : uint8_t { None, Left, Center, Right };
+
+// What a field shows right now: its definition's values, as scripts may have changed them.
+struct EditTextState {
+    QString text;                             // plain text, or HTML when `html`
+    bool html = false;
+    bool wordWrap = false, multiline = false, password = false, useOutlines = false;
+    AutoSize autoSize = AutoSize::None;
+    TextFormat format;                        // the field's default format
+    Rect bounds;                              // twips, character space
+    bool border = false, background = false;
+    Rgba borderColor{0, 0, 0, 255}, backgroundColor{255, 255, 255, 255};
+    int scroll = 1;                           // first line shown (1-based)
+    double hscroll = 0;                       // twips scrolled to the left
+};
+
+// The state a field starts with, from its definition.
+EditTextState initialState(const EditTextDef& def, const FontResolver& fonts);
+
+struct LineBox {
+    double x = 0, top = 0;                    // twips, from the field's top-left corner
+    double width = 0, ascent = 0, descent = 0, leading = 0;
+    int firstChar = 0, charCount = 0;         // into the laid-out characters
+    double height() const { return ascent + descent + leading; }
+};
+
+struct TextLayout {
+    std::vector<LineBox> lines;
+    QString chars;                            // the text as shown (HTML resolved, password masked)
+    double textWidth = 0, textHeight = 0;     // twips, as the field's textWidth/textHeight
+    Rect bounds;                              // the field's bounds after autoSize
+    std::vector<Command> commands;            // background, border and text, clipped to the field
+};
+
+// Lays out a field and makes its drawing commands with `matrix` (field
+// character space -> device) and `colorTransform`.
+TextLayout layoutEditText(const EditTextState& state, const FontResolver& fonts, const Matrix& matrix,
+                          const ColorTransform& colorTransform);
+
+// The HTML subset as runs of text with their formats; paragraphs end in '\n'.
+struct TextRun {
+    QString text;
+    TextFormat format;
+};
+std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, const FontResolver& fonts,
+                               bool useOutlines);
+
+// The device font a format is drawn with (sans-serif unless it names another family).
+QFont deviceFont(const TextFormat& format);
+
+} // namespace swf::render
