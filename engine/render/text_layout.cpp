@@ -143,6 +143,13 @@ private:
     std::unordered_map<QString, QFontMetricsF> m_device;
 };
 
+bool sameFormat(const TextFormat& a, const TextFormat& b) {
+    return a.font == b.font && a.embedded == b.embedded && a.size == b.size && a.color == b.color &&
+           a.bold == b.bold && a.italic == b.italic && a.underline == b.underline && a.url == b.url &&
+           a.align == b.align && a.leftMargin == b.leftMargin && a.rightMargin == b.rightMargin &&
+           a.indent == b.indent && a.leading == b.leading && a.letterSpacing == b.letterSpacing;
+}
+
 struct Char {
     QChar c;
     int format; // index into the layout's formats
@@ -210,12 +217,7 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
     std::vector<QString> open; // tag names, to pop formats on close
     auto append = [&](const QString& text) {
         if (text.isEmpty()) return;
-        if (!runs.empty() && runs.back().format.url == stack.back().url &&
-            runs.back().format.size == stack.back().size && runs.back().format.font == stack.back().font &&
-            runs.back().format.color == stack.back().color && runs.back().format.bold == stack.back().bold &&
-            runs.back().format.italic == stack.back().italic &&
-            runs.back().format.underline == stack.back().underline &&
-            runs.back().format.align == stack.back().align && runs.back().format.embedded == stack.back().embedded)
+        if (!runs.empty() && sameFormat(runs.back().format, stack.back()))
             runs.back().text += text;
         else
             runs.push_back({text, stack.back()});
@@ -368,6 +370,7 @@ TextLayout layoutEditText(const EditTextState& state, const FontResolver& fonts,
     }
 
     // Break into lines.
+    std::vector<std::pair<const TextFormat*, double>> lineFormats; // paragraph format and indent per line
     double y = kGutter;
     size_t i = 0;
     bool paragraphStart = true;
@@ -394,8 +397,7 @@ TextLayout layoutEditText(const EditTextState& state, const FontResolver& fonts,
             ++i;
             if (chars[i - 1].c == u' ') {
                 breakAt = i;
-                // Trailing spaces do not count when the line is aligned.
-                widthAtBreak = width - advances[i - 1];
+                widthAtBreak = width;
             }
         }
         LineBox line;
@@ -414,15 +416,7 @@ TextLayout layoutEditText(const EditTextState& state, const FontResolver& fonts,
         line.descent = m.descent;
         line.leading = pf.leading;
         line.top = y;
-        double left = kGutter + pf.leftMargin + indent;
-        double right = fieldWidth - kGutter - pf.rightMargin;
-        switch (pf.align) {
-        case TextAlign::Right: line.x = right - visible; break;
-        case TextAlign::Center: line.x = (left + right - visible) / 2; break;
-        default: line.x = left; break;
-        }
-        // A line wider than the field starts at its left edge.
-        if (!state.wordWrap && pf.align != TextAlign::Left && visible > right - left) line.x = left;
+        lineFormats.push_back({&pf, indent});
         out.textWidth = std::max(out.textWidth, visible + pf.leftMargin + pf.rightMargin + indent);
         y += line.height();
         out.lines.push_back(line);
@@ -435,9 +429,9 @@ TextLayout layoutEditText(const EditTextState& state, const FontResolver& fonts,
             empty.charCount = 0;
             empty.width = 0;
             empty.top = y;
-            empty.x = left;
             y += empty.height();
             out.lines.push_back(empty);
+            lineFormats.push_back({&pf, 0.0});
         }
     } while (i < chars.size());
     out.textHeight = y - kGutter;
@@ -458,10 +452,22 @@ TextLayout layoutEditText(const EditTextState& state, const FontResolver& fonts,
                 out.bounds.xMin = mid - w / 2;
             }
             out.bounds.xMax = out.bounds.xMin + w;
-            // Re-align lines to the new width.
-            double shift = out.bounds.xMin - state.bounds.xMin;
-            for (LineBox& l : out.lines) l.x -= shift;
         }
+    }
+
+    // Align each line between the gutters and margins of its paragraph.
+    for (size_t n = 0; n < out.lines.size(); ++n) {
+        LineBox& line = out.lines[n];
+        const auto& [pf, indent] = lineFormats[n];
+        double left = kGutter + pf->leftMargin + indent;
+        double right = out.bounds.width() - kGutter - pf->rightMargin;
+        switch (pf->align) {
+        case TextAlign::Right: line.x = right - line.width; break;
+        case TextAlign::Center: line.x = (left + right - line.width) / 2; break;
+        default: line.x = left; break;
+        }
+        // A line wider than the field starts at its left edge.
+        if (line.width > right - left) line.x = left;
     }
 
     // Drawing commands.

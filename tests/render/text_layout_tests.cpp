@@ -1,0 +1,247 @@
+// Edit text layout: line breaking, alignment, margins, the HTML subset,
+// autoSize, and the commands it produces, with an embedded font of square
+// glyphs whose metrics are known exactly.
+#include "tests/render/render_test_support.h"
+
+#include "engine/render/text_layout.h"
+
+#include <gtest/gtest.h>
+
+using namespace swf;
+using namespace swf::render;
+using namespace swf::render::test;
+
+namespace {
+
+// Font of square glyphs: every glyph is a 1024-unit square standing on the
+// baseline, advance 1024, ascent 800, descent 224 (EM 1024).
+std::shared_ptr<FontDef> squareFont() {
+    auto f = std::make_shared<FontDef>();
+    f->name = "Squares";
+    f->emSquare = 1024;
+    f->hasLayout = true;
+    f->ascent = 800;
+    f->descent = 224;
+    for (char16_t c : std::u16string(u"ABCDEFGHIJKLMNOPQRSTUVWXYZ abcdefghijklmnopqrstuvwxyz*<>&")) {
+        Glyph g;
+        g.code = c;
+        g.advance = 1024;
+        ShapeLayer layer;
+        layer.fillStyles.push_back(solid(Rgba{0, 0, 0, 255}));
+        layer.fills.push_back({0, rectEdges(0, -1024, 1024, 0)});
+        g.shape.layers.push_back(layer);
+        g.shape.bounds = Rect{0, 1024, -1024, 0};
+        f->glyphs.push_back(g);
+    }
+    return f;
+}
+
+FontResolver resolverFor(std::shared_ptr<FontDef> font) {
+    return {[font](uint16_t id) { return id == 1 ? font : nullptr; },
+            [font](const std::string& name, bool, bool) { return name == font->name ? font : nullptr; }};
+}
+
+// A field 100 x 60 px using the square font at 10 px.
+EditTextState field(const QString& text, TextAlign align = TextAlign::Left) {
+    EditTextState s;
+    s.text = text;
+    s.useOutlines = true;
+    s.multiline = true;
+    s.bounds = Rect{0, 2000, 0, 1200};
+    s.format.font = "Squares";
+    s.format.embedded = squareFont();
+    s.format.size = 200;
+    s.format.align = align;
+    return s;
+}
+
+std::vector<const DrawGlyphs*> glyphRuns(const TextLayout& l) {
+    std::vector<const DrawGlyphs*> out;
+    for (const auto& c : l.commands)
+        if (auto* g = std::get_if<DrawGlyphs>(&c)) out.push_back(g);
+    return out;
+}
+
+TEST(TextLayout, FirstBaselineIsGutterPlusAscent) {
+    auto font = squareFont();
+    TextLayout l = layoutEditText(field(QStringLiteral("AB")), resolverFor(font), pixels(), {});
+    ASSERT_EQ(l.lines.size(), 1u);
+    auto runs = glyphRuns(l);
+    ASSERT_EQ(runs.size(), 1u);
+    ASSERT_EQ(runs[0]->glyphs.size(), 2u);
+    EXPECT_DOUBLE_EQ(runs[0]->glyphs[0].second.x, 40);
+    EXPECT_DOUBLE_EQ(runs[0]->glyphs[0].second.y, 40 + 200 * 800.0 / 1024);
+    EXPECT_DOUBLE_EQ(runs[0]->glyphs[1].second.x, 240);
+    EXPECT_DOUBLE_EQ(l.textWidth, 400);
+    EXPECT_DOUBLE_EQ(l.textHeight, 200);
+}
+
+struct AlignCase {
+    TextAlign align;
+    double firstX; // twips
+};
+class Alignment : public ::testing::TestWithParam<AlignCase> {};
+TEST_P(Alignment, PlacesTheLineInsideTheGutters) {
+    TextLayout l = layoutEditText(field(QStringLiteral("ABC"), GetParam().align), {}, pixels(), {});
+    auto runs = glyphRuns(l);
+    ASSERT_FALSE(runs.empty());
+    EXPECT_DOUBLE_EQ(runs[0]->glyphs[0].second.x, GetParam().firstX);
+}
+// The line is 600 twips wide in a 2000 twips field with 40 twips gutters.
+INSTANTIATE_TEST_SUITE_P(Modes, Alignment,
+                         ::testing::Values(AlignCase{TextAlign::Left, 40}, AlignCase{TextAlign::Right, 1360},
+                                           AlignCase{TextAlign::Center, 700}));
+
+TEST(TextLayout, MarginsAndIndentMoveTheText) {
+    EditTextState s = field(QStringLiteral("AB\nCD"));
+    s.format.leftMargin = 100;
+    s.format.indent = 60;
+    TextLayout l = layoutEditText(s, {}, pixels(), {});
+    ASSERT_EQ(l.lines.size(), 2u);
+    EXPECT_DOUBLE_EQ(l.lines[0].x, 200); // gutter + margin + indent (first line of a paragraph)
+    EXPECT_DOUBLE_EQ(l.lines[1].x, 200); // the second paragraph is indented too
+    s.format.rightMargin = 100;
+    s.format.align = TextAlign::Right;
+    l = layoutEditText(s, {}, pixels(), {});
+    EXPECT_DOUBLE_EQ(l.lines[0].x, 2000 - 40 - 100 - 400);
+}
+
+TEST(TextLayout, WordWrapBreaksAtSpaces) {
+    // Each word is 600 twips; the field holds 1920 twips of text.
+    EditTextState s = field(QStringLiteral("AAA BBB CCC DDD"));
+    s.wordWrap = true;
+    TextLayout l = layoutEditText(s, {}, pixels(), {});
+    ASSERT_EQ(l.lines.size(), 2u);
+    EXPECT_EQ(l.chars.mid(l.lines[0].firstChar, l.lines[0].charCount), QStringLiteral("AAA BBB "));
+    EXPECT_DOUBLE_EQ(l.lines[0].width, 1400); // the trailing space does not count
+    EXPECT_EQ(l.chars.mid(l.lines[1].firstChar, l.lines[1].charCount), QStringLiteral("CCC DDD"));
+    s.wordWrap = false;
+    EXPECT_EQ(layoutEditText(s, {}, pixels(), {}).lines.size(), 1u);
+}
+
+TEST(TextLayout, LongWordsBreakInsideTheWord) {
+    EditTextState s = field(QStringLiteral("ABCDEFGHIJKLMNOPQRST"));
+    s.wordWrap = true;
+    TextLayout l = layoutEditText(s, {}, pixels(), {});
+    ASSERT_EQ(l.lines.size(), 3u);
+    EXPECT_EQ(l.lines[0].charCount, 9); // 9 x 200 fits in 1920
+}
+
+TEST(TextLayout, NewlinesAndLeadingStackLines) {
+    EditTextState s = field(QStringLiteral("A\rB\r\nC\n"));
+    s.format.leading = 40;
+    TextLayout l = layoutEditText(s, {}, pixels(), {});
+    ASSERT_EQ(l.lines.size(), 4u); // the final newline opens an empty line
+    EXPECT_DOUBLE_EQ(l.lines[1].top - l.lines[0].top, 240);
+    EXPECT_DOUBLE_EQ(l.textHeight, 4 * 240 - 40);
+}
+
+TEST(TextLayout, AutoSizeFitsTheBoxAroundTheText) {
+    EditTextState s = field(QStringLiteral("ABC"));
+    s.autoSize = AutoSize::Left;
+    TextLayout l = layoutEditText(s, {}, pixels(), {});
+    EXPECT_EQ(l.bounds, (Rect{0, 680, 0, 280}));
+    s.autoSize = AutoSize::Right;
+    l = layoutEditText(s, {}, pixels(), {});
+    EXPECT_EQ(l.bounds, (Rect{2000 - 680, 2000, 0, 280}));
+    EXPECT_DOUBLE_EQ(glyphRuns(l)[0]->glyphs[0].second.x, 2000 - 680 + 40);
+}
+
+TEST(TextLayout, PasswordFieldsShowStars) {
+    EditTextState s = field(QStringLiteral("abc"));
+    s.password = true;
+    EXPECT_EQ(layoutEditText(s, {}, pixels(), {}).chars, QStringLiteral("***"));
+}
+
+TEST(Html, FormatsNestAndParagraphsBreak) {
+    auto font = squareFont();
+    TextFormat base;
+    base.size = 200;
+    auto runs = parseHtml(QStringLiteral("<p align=\"right\"><font color='#ff0000' size='20'>Hi</font> <b>x</b></p>"
+                                         "<p>y<br>z</p>"),
+                          base, resolverFor(font), false);
+    QString all;
+    for (const auto& r : runs) all += r.text;
+    EXPECT_EQ(all, QStringLiteral("Hi x\ny\nz"));
+    ASSERT_GE(runs.size(), 3u);
+    EXPECT_EQ(runs[0].text, QStringLiteral("Hi"));
+    EXPECT_EQ(runs[0].format.color, (Rgba{255, 0, 0, 255}));
+    EXPECT_DOUBLE_EQ(runs[0].format.size, 400);
+    EXPECT_EQ(runs[0].format.align, TextAlign::Right);
+    EXPECT_DOUBLE_EQ(runs[1].format.size, 200); // </font> restores the size
+    EXPECT_TRUE(runs[2].format.bold);
+    EXPECT_EQ(runs.back().format.align, TextAlign::Left);
+}
+
+TEST(Html, EntitiesLinksAndTextFormat) {
+    TextFormat base;
+    auto runs = parseHtml(QStringLiteral("&lt;b&gt; &amp; &#65;<a href='http://x.org/'><u>go</u></a>"
+                                         "<textformat leftmargin='5' indent='3'>t</textformat><i"),
+                          base, {}, false);
+    ASSERT_GE(runs.size(), 3u);
+    EXPECT_EQ(runs[0].text, QStringLiteral("<b> & A"));
+    EXPECT_EQ(runs[1].text, QStringLiteral("go"));
+    EXPECT_EQ(runs[1].format.url, "http://x.org/");
+    EXPECT_TRUE(runs[1].format.underline);
+    EXPECT_DOUBLE_EQ(runs[2].format.leftMargin, 100);
+    EXPECT_DOUBLE_EQ(runs[2].format.indent, 60);
+    EXPECT_EQ(runs.back().text, QStringLiteral("<i")); // an unclosed tag stays text
+}
+
+TEST(Html, FontFaceSelectsTheEmbeddedFont) {
+    auto font = squareFont();
+    TextFormat base;
+    auto runs = parseHtml(QStringLiteral("a<font face='Squares'>b</font>"), base, resolverFor(font), true);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].format.embedded, nullptr);
+    EXPECT_EQ(runs[1].format.embedded, font);
+}
+
+TEST(TextLayout, DrawsEmbeddedGlyphsWhereLaidOut) {
+    TextLayout l = layoutEditText(field(QStringLiteral("A B")), {}, pixels(), {});
+    QImage img = renderList(CommandList{Rgba{255, 255, 255, 255}, l.commands}, 100, 60);
+    // "A" covers x 2..12 px, the space 12..22, "B" 22..32; the baseline is at 2 + 7.8 px.
+    EXPECT_COLOR_NEAR(at(img, 7, 6), (Rgba{0, 0, 0, 255}), 0);
+    EXPECT_COLOR_NEAR(at(img, 17, 6), (Rgba{255, 255, 255, 255}), 0);
+    EXPECT_COLOR_NEAR(at(img, 27, 6), (Rgba{0, 0, 0, 255}), 0);
+    EXPECT_COLOR_NEAR(at(img, 7, 12), (Rgba{255, 255, 255, 255}), 0);
+}
+
+TEST(TextLayout, OverflowingTextIsClippedToTheField) {
+    EditTextState s = field(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ"));
+    s.border = true;
+    TextLayout l = layoutEditText(s, {}, pixels(), {});
+    QImage img = renderList(CommandList{Rgba{255, 255, 255, 255}, l.commands}, 140, 60);
+    EXPECT_COLOR_NEAR(at(img, 95, 6), (Rgba{0, 0, 0, 255}), 0);
+    EXPECT_COLOR_NEAR(at(img, 120, 6), (Rgba{255, 255, 255, 255}), 0); // past the right edge
+    EXPECT_COLOR_NEAR(at(img, 0, 30), (Rgba{0, 0, 0, 255}), 0);         // the border
+}
+
+TEST(TextLayout, DeviceTextDrawsInsideTheField) {
+    ensureApp();
+    EditTextState s = field(QStringLiteral("Hello"));
+    s.useOutlines = false;
+    s.format.embedded = nullptr;
+    s.format.font = "_sans";
+    s.format.size = 400;
+    TextLayout l = layoutEditText(s, {}, pixels(), {});
+    ASSERT_EQ(l.lines.size(), 1u);
+    EXPECT_GT(l.textWidth, 400);
+    EXPECT_LT(l.textWidth, 2000);
+    bool device = false;
+    for (const auto& c : l.commands) device |= std::holds_alternative<DrawDeviceText>(c);
+    EXPECT_TRUE(device);
+    QImage img = renderList(CommandList{Rgba{255, 255, 255, 255}, l.commands}, 100, 60);
+    int dark = 0;
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 100; ++x) {
+            if (at(img, x, y).r >= 128) continue;
+            ++dark;
+            EXPECT_GE(x, 2);
+            EXPECT_LE(x, 2 + l.textWidth / 20 + 1);
+            EXPECT_LE(y, 2 + l.textHeight / 20 + 1);
+        }
+    EXPECT_GT(dark, 20);
+}
+
+} // namespace
