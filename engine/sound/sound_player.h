@@ -32,15 +32,20 @@
 #include "engine/sound/sound_format.h"
 #include "engine/swf/movie.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace swf {
 
 class Mixer;
+struct DecodedSound;
 
 class SoundPlayer {
 public:
@@ -86,10 +91,24 @@ public:
     void render(std::span<int16_t> stereoOut);
 
 private:
-    std::unique_ptr<AudioOutput> m_output; // declared first: destroyed last, stopped first
-    std::unique_ptr<Mixer> m_mixer;
-    mutable std::mutex m_mutex;
+    std::shared_ptr<const DecodedSound> decoded(const std::shared_ptr<const Movie>& movie,
+                                                uint16_t soundId);
+    void log(LogLevel level, const std::string& message);
+    void flushMixerMessages();
+
     LogFn m_log;
+    std::unique_ptr<AudioOutput> m_output;
+    std::unique_ptr<Mixer> m_mixer;
+    mutable std::mutex m_mutex; // guards m_mixer and m_lastRender
+    std::chrono::steady_clock::time_point m_lastRender;
+    // Decoded event sounds of the movies met, by movie; only the Player's
+    // thread touches it. The weak pointer tells a reused address apart.
+    struct MovieSounds {
+        std::weak_ptr<const Movie> movie;
+        std::unordered_map<uint16_t, std::shared_ptr<const DecodedSound>> sounds;
+    };
+    std::unordered_map<const Movie*, MovieSounds> m_cache;
+    std::vector<std::string> m_loggedOnce;
 };
 
 } // namespace swf

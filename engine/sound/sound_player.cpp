@@ -1,0 +1,190 @@
+#include "engine/sound/sound_player.h"
+
+#include "engine/core/reader.h"
+#include "engine/sound/decoders.h"
+#include "engine/sound/mixer.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace swf {
+
+namespace {
+// With an output that has not pulled sound for this long, the sound is no
+// clock: the timeline runs on its own rather than waiting for a dead device.
+constexpr auto kStallTimeout = std::chrono::milliseconds(250);
+} // namespace
+
+SoundPlayer::SoundPlayer(LogFn log)
+    : m_log(std::move(log)), m_mixer(std::make_unique<Mixer>(44100)) {}
+
+SoundPlayer::~SoundPlayer() {
+    if (m_output) m_output->stop();
+}
+
+void SoundPlayer::setOutput(std::unique_ptr<AudioOutput> output) {
+    // Never hold the mixer lock around start/stop: an output may wait for its
+    // thread, which may be waiting in render().
+    if (m_output) m_output->stop();
+    m_output = std::move(output);
+    {
+        std::lock_guard lock(m_mutex);
+        m_mixer->setOutputRate(m_output ? m_output->sampleRate() : 44100);
+        m_lastRender = std::chrono::steady_clock::now();
+    }
+    if (m_output) m_output->start([this](std::span<int16_t> out) { render(out); });
+}
+
+int SoundPlayer::sampleRate() const {
+    std::lock_guard lock(m_mutex);
+    return m_mixer->outputRate();
+}
+
+void SoundPlayer::log(LogLevel level, const std::string& message) {
+    if (!m_log) return;
+    // Unimplemented features are reported once, not once per sound.
+    if (level == LogLevel::Unimplemented) {
+        if (std::find(m_loggedOnce.begin(), m_loggedOnce.end(), message) != m_loggedOnce.end())
+            return;
+        m_loggedOnce.push_back(message);
+    }
+    m_log(level, message);
+}
+
+void SoundPlayer::flushMixerMessages() {
+    std::vector<std::pair<LogLevel, std::string>> messages;
+    {
+        std::lock_guard lock(m_mutex);
+        messages = m_mixer->takeMessages();
+    }
+    for (auto& [level, text] : messages) log(level, text);
+}
+
+std::shared_ptr<const DecodedSound> SoundPlayer::decoded(const std::shared_ptr<const Movie>& movie,
+                                                         uint16_t soundId) {
+    MovieSounds& entry = m_cache[movie.get()];
+    if (entry.movie.lock() != movie) entry = MovieSounds{movie, {}};
+    auto& slot = entry.sounds[soundId];
+    if (slot) return slot;
+    auto def = movie->get<SoundDef>(soundId);
+    if (!def) {
+        log(LogLevel::Warning, "sound " + std::to_string(soundId) + " is not defined");
+        slot = std::make_shared<DecodedSound>(); // remembered as silent
+        return slot;
+    }
+    auto record = parseDefineSound(def->body);
+    if (!record) {
+        log(LogLevel::Warning, "DefineSound " + std::to_string(soundId) + ": " + record.error().message);
+        slot = std::make_shared<DecodedSound>();
+        return slot;
+    }
+    slot = decodeEventSound(*record, [this](LogLevel l, const std::string& m) { log(l, m); });
+    return slot;
+}
+
+void SoundPlayer::startSound(const std::shared_ptr<const Movie>& movie, uint16_t soundId,
+                             const SoundInfo& info) {
+    if (!movie) return;
+    // Decode on this thread, outside the lock, so the output never waits on it.
+    auto sound = info.syncStop ? nullptr : decoded(movie, soundId);
+    std::lock_guard lock(m_mutex);
+    m_mixer->startEvent(std::move(sound), movie.get(), soundId, info);
+}
+
+void SoundPlayer::controlTag(const std::shared_ptr<const Movie>& movie, const void* timelineKey,
+                             const Timeline& timeline, uint32_t frame, const ControlTag& tag) {
+    if (!movie) return;
+    switch (tag.code) {
+    case tag::StartSound:
+    case tag::StartSound2: {
+        Reader r(tag.body);
+        uint16_t id = 0;
+        if (tag.code == tag::StartSound) {
+            id = r.u16();
+        } else {
+            // Names a class; an exported name is the nearest thing a movie
+            // without scripts of that kind has.
+            const std::string name = r.cstring();
+            auto it = movie->exports.find(name);
+            if (it == movie->exports.end()) {
+                log(LogLevel::Warning, "StartSound2: no sound exported as \"" + name + "\"");
+                return;
+            }
+            id = it->second;
+        }
+        auto info = parseSoundInfo(tag.body.subspan(std::min(r.pos(), tag.body.size())));
+        if (r.failed() || !info) {
+            char where[16];
+            std::snprintf(where, sizeof where, "%x", unsigned(tag.offset));
+            log(LogLevel::Warning, std::string(tag.code == tag::StartSound ? "StartSound" : "StartSound2") +
+                                       " @0x" + where + ": record ends early");
+            return;
+        }
+        startSound(movie, id, *info);
+        break;
+    }
+    case tag::SoundStreamBlock: {
+        std::lock_guard lock(m_mutex);
+        m_mixer->streamBlock(movie, timelineKey, timeline, frame);
+        break;
+    }
+    default: // stream heads are read by the stream when it starts
+        break;
+    }
+    flushMixerMessages();
+}
+
+void SoundPlayer::buttonSound(const std::shared_ptr<const Movie>& movie, const ButtonDef::Sound& sound) {
+    if (!movie || sound.soundId == 0) return;
+    auto info = parseSoundInfo(sound.info);
+    if (!info) {
+        log(LogLevel::Warning, "DefineButtonSound: sound info ends early");
+        return;
+    }
+    startSound(movie, sound.soundId, *info);
+}
+
+void SoundPlayer::stopSound(const Movie* movie, uint16_t soundId) {
+    std::lock_guard lock(m_mutex);
+    m_mixer->stopEvent(movie, soundId);
+}
+
+void SoundPlayer::stopStream(const void* timelineKey) {
+    std::lock_guard lock(m_mutex);
+    m_mixer->stopStream(timelineKey);
+}
+
+void SoundPlayer::stopAll() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_mixer->stopAll();
+    }
+    // Sounds of movies no longer alive are no use; the rest decode again cheaply.
+    std::erase_if(m_cache, [](const auto& e) { return e.second.movie.expired(); });
+}
+
+std::optional<double> SoundPlayer::streamPositionFrames(const void* timelineKey) const {
+    if (!m_output) return std::nullopt;
+    const double latency = m_output->latencySeconds();
+    std::lock_guard lock(m_mutex);
+    if (std::chrono::steady_clock::now() - m_lastRender > kStallTimeout) return std::nullopt;
+    return m_mixer->streamPosition(timelineKey, latency);
+}
+
+bool SoundPlayer::isStreamPlaying(const void* timelineKey) const {
+    std::lock_guard lock(m_mutex);
+    return m_mixer->isStreamPlaying(timelineKey);
+}
+
+size_t SoundPlayer::activeSoundCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_mixer->activeCount();
+}
+
+void SoundPlayer::render(std::span<int16_t> stereoOut) {
+    std::lock_guard lock(m_mutex);
+    m_lastRender = std::chrono::steady_clock::now();
+    m_mixer->mix(stereoOut);
+}
+
+} // namespace swf
