@@ -1,0 +1,19 @@
+#pragma once
+// Installers of the built-in classes and functions, one per file; the Vm
+// calls them in order when it starts.
+#include "engine/avm1/vm.h"
+
+namespace swf::avm1::builtins {
+
+void installObject(Vm& vm);   // Object, Function, Error, Boolean, globals
+void installArray(Vm& vm);
+void installString(Vm& vm);   // String, Number, Math
+void installDate(Vm& vm);
+void installClip(Vm& vm);     // MovieClip, Button, TextField and the player objects
+
+// Helpers shared by the installers.
+inline double argNumber(Vm& vm, CallArgs& a, size_t i, double fallback) {
+    return i < a.size() && !a.at(i).isUndefined() ? vm.toNumber(a.at(i)) : fallback;
+}
+
+} // namespace swf::avm1::builtins

@@ -1,0 +1,431 @@
+// Object, Function, Error, Boolean and the global functions.
+#include "engine/avm1/builtins.h"
+#include "engine/avm1/clip_object.h"
+#include "engine/avm1/interpreter.h"
+#include "engine/core/limits.h"
+
+#include <QUrl>
+
+#include <cmath>
+
+namespace swf::avm1 {
+
+void Vm::installBuiltins() {
+    objectProto = make<Object>(nullptr);
+    functionProto = make<Object>(objectProto);
+    m_global = make<Object>(objectProto);
+    builtins::installObject(*this);
+    builtins::installArray(*this);
+    builtins::installString(*this);
+    builtins::installDate(*this);
+    builtins::installClip(*this);
+}
+
+namespace builtins {
+namespace {
+
+using namespace prop;
+
+// ---- Object ------------------------------------------------------------------------
+
+Value objectCall(Vm& vm, CallArgs& a) {
+    if (a.size() && !a.at(0).isNullish()) return Value(vm.toObject(a.at(0)));
+    return Value(vm.newObject());
+}
+
+Value objectToString(Vm&, CallArgs& a) {
+    Object* o = a.thisObject();
+    if (o && o->kind() == Kind::Function) return Value(QStringLiteral("[type Function]"));
+    return Value(QStringLiteral("[object Object]"));
+}
+
+Value objectValueOf(Vm&, CallArgs& a) { return a.thisv; }
+
+Value objectHasOwnProperty(Vm& vm, CallArgs& a) {
+    Object* o = a.thisObject();
+    if (!o || !a.size()) return Value(false);
+    return Value(vm.hasOwnProperty(o, vm.toString(a.at(0))));
+}
+
+Value objectIsPropertyEnumerable(Vm& vm, CallArgs& a) {
+    Object* o = a.thisObject();
+    if (!o || !a.size()) return Value(false);
+    QString name = vm.toString(a.at(0));
+    if (const Property* p = o->find(vm.key(name))) return Value(!(p->flags & kDontEnum) && vm.visible(*p));
+    return Value(o->kind() == Kind::Array && arrayIndex(name) >= 0 && o->hasSpecial(vm, name));
+}
+
+Value objectIsPrototypeOf(Vm&, CallArgs& a) {
+    Object* o = a.thisObject();
+    Object* v = a.at(0).asObject();
+    if (!o || !v) return Value(false);
+    int depth = 0;
+    for (Object* p = v->proto(); p && depth < limits::kMaxProtoDepth; p = p->proto(), ++depth)
+        if (p == o) return Value(true);
+    return Value(false);
+}
+
+Value objectAddProperty(Vm& vm, CallArgs& a) {
+    Object* o = a.thisObject();
+    if (!o || a.size() < 2) return Value(false);
+    QString name = vm.toString(a.at(0));
+    Object* getter = a.at(1).asObject();
+    Object* setter = a.at(2).asObject();
+    if (name.isEmpty() || !getter || getter->kind() != Kind::Function) return Value(false);
+    if (setter && setter->kind() != Kind::Function) {
+        if (!a.at(2).isNull()) return Value(false);
+        setter = nullptr;
+    }
+    const QString k = vm.key(name);
+    Property* p = o->find(k);
+    if (p && (p->flags & kReadOnly) && !p->isVirtual()) return Value(false);
+    uint32_t flags = p ? p->flags : 0;
+    Property& np = o->define(k, name, Value(), flags);
+    np.getter = getter;
+    np.setter = setter;
+    return Value(true);
+}
+
+Value objectWatch(Vm& vm, CallArgs& a) {
+    Object* o = a.thisObject();
+    if (!o || a.size() < 2) return Value(false);
+    Object* cb = a.at(1).asObject();
+    if (!cb || cb->kind() != Kind::Function) return Value(false);
+    const QString k = vm.key(vm.toString(a.at(0)));
+    for (auto& w : o->watches)
+        if (w.key == k) { w.callback = cb; w.data = a.at(2); return Value(true); }
+    o->watches.push_back({k, cb, a.at(2)});
+    return Value(true);
+}
+
+Value objectUnwatch(Vm& vm, CallArgs& a) {
+    Object* o = a.thisObject();
+    if (!o || !a.size()) return Value(false);
+    const QString k = vm.key(vm.toString(a.at(0)));
+    for (size_t i = 0; i < o->watches.size(); ++i)
+        if (o->watches[i].key == k) { o->watches.erase(o->watches.begin() + long(i)); return Value(true); }
+    return Value(false);
+}
+
+Value objectRegisterClass(Vm& vm, CallArgs& a) {
+    if (a.size() < 2) return Value(false);
+    QString name = vm.toString(a.at(0));
+    if (Object* c = a.at(1).asObject()) vm.registeredClasses[name] = c;
+    else vm.registeredClasses.erase(name);
+    return Value(true);
+}
+
+// ---- Function ---------------------------------------------------------------------
+
+Value functionCall(Vm& vm, CallArgs& a) {
+    Value thisArg = a.at(0);
+    std::span<const Value> rest = a.size() > 1 ? a.args.subspan(1) : std::span<const Value>();
+    return vm.call(a.thisv, thisArg, rest);
+}
+
+Value functionApply(Vm& vm, CallArgs& a) {
+    std::vector<Value> args;
+    if (Object* arr = a.at(1).asObject()) {
+        int n = vm.toInt(vm.getMember(Value(arr), QStringLiteral("length")));
+        n = std::clamp(n, 0, int(limits::kMaxArrayLength));
+        for (int i = 0; i < n; ++i) args.push_back(vm.getMember(Value(arr), QString::number(i)));
+    }
+    return vm.call(a.thisv, a.at(0), args);
+}
+
+Value functionCtor(Vm& vm, CallArgs&) { return Value(vm.newObject()); }
+
+// ---- Error -------------------------------------------------------------------------
+
+Value errorCtor(Vm& vm, CallArgs& a) {
+    Object* e = vm.make<Object>(vm.errorProto, Kind::Error);
+    if (a.size() && !a.at(0).isUndefined()) vm.setMember(e, QStringLiteral("message"), a.at(0));
+    return Value(e);
+}
+Value errorToString(Vm& vm, CallArgs& a) {
+    return Value(vm.toString(vm.getMember(a.thisv, QStringLiteral("message"))));
+}
+
+// ---- Boolean -----------------------------------------------------------------------
+
+Value booleanCall(Vm& vm, CallArgs& a) { return Value(a.size() ? vm.toBool(a.at(0)) : false); }
+Value booleanCtor(Vm& vm, CallArgs& a) {
+    Object* o = vm.make<Object>(vm.booleanProto, Kind::Boolean);
+    o->primitive = Value(a.size() ? vm.toBool(a.at(0)) : false);
+    return Value(o);
+}
+Value booleanValueOf(Vm&, CallArgs& a) {
+    if (a.thisv.isBool()) return a.thisv;
+    Object* o = a.thisObject();
+    return o && o->kind() == Kind::Boolean ? o->primitive : Value();
+}
+Value booleanToString(Vm& vm, CallArgs& a) {
+    Value v = booleanValueOf(vm, a);
+    if (!v.isBool()) return Value();
+    return Value(v.asBool() ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+// ---- Global functions ------------------------------------------------------------
+
+Value globalParseInt(Vm& vm, CallArgs& a) {
+    QString s = vm.toString(a.at(0));
+    int radix = a.size() > 1 && !a.at(1).isUndefined() ? vm.toInt(a.at(1)) : 0;
+    int i = 0;
+    const int n = s.size();
+    while (i < n && s[i].isSpace()) ++i;
+    bool negative = false;
+    if (i < n && (s[i] == u'-' || s[i] == u'+')) { negative = s[i] == u'-'; ++i; }
+    if (radix == 0) {
+        if (i + 1 < n && s[i] == u'0' && (s[i + 1] == u'x' || s[i + 1] == u'X')) { radix = 16; i += 2; }
+        else if (i + 1 < n && s[i] == u'0' && s[i + 1].isDigit()) {
+            // A leading zero means octal, when every digit is octal.
+            bool octal = true;
+            for (int j = i; j < n && s[j].isDigit(); ++j) if (s[j] > u'7') octal = false;
+            radix = octal ? 8 : 10;
+        } else radix = 10;
+    } else if (radix == 16 && i + 1 < n && s[i] == u'0' && (s[i + 1] == u'x' || s[i + 1] == u'X')) {
+        i += 2;
+    }
+    if (radix < 2 || radix > 36) return Value(std::nan(""));
+    double result = 0;
+    bool any = false;
+    for (; i < n; ++i) {
+        int d;
+        char16_t c = s[i].unicode();
+        if (c >= u'0' && c <= u'9') d = c - u'0';
+        else if (c >= u'a' && c <= u'z') d = c - u'a' + 10;
+        else if (c >= u'A' && c <= u'Z') d = c - u'A' + 10;
+        else break;
+        if (d >= radix) break;
+        result = result * radix + d;
+        any = true;
+    }
+    if (!any) return Value(std::nan(""));
+    return Value(negative ? -result : result);
+}
+
+Value globalParseFloat(Vm& vm, CallArgs& a) {
+    QString s = vm.toString(a.at(0));
+    int i = 0;
+    const int n = s.size();
+    while (i < n && s[i].isSpace()) ++i;
+    int start = i;
+    if (i < n && (s[i] == u'-' || s[i] == u'+')) ++i;
+    bool digits = false;
+    while (i < n && s[i].isDigit()) { ++i; digits = true; }
+    if (i < n && s[i] == u'.') {
+        ++i;
+        while (i < n && s[i].isDigit()) { ++i; digits = true; }
+    }
+    if (!digits) return Value(std::nan(""));
+    if (i < n && (s[i] == u'e' || s[i] == u'E')) {
+        int j = i + 1;
+        if (j < n && (s[j] == u'-' || s[j] == u'+')) ++j;
+        if (j < n && s[j].isDigit()) {
+            while (j < n && s[j].isDigit()) ++j;
+            i = j;
+        }
+    }
+    return Value(s.mid(start, i - start).toDouble());
+}
+
+Value globalIsNaN(Vm& vm, CallArgs& a) { return Value(std::isnan(vm.toNumber(a.at(0)))); }
+Value globalIsFinite(Vm& vm, CallArgs& a) { return Value(std::isfinite(vm.toNumber(a.at(0)))); }
+
+Value globalEscape(Vm& vm, CallArgs& a) {
+    QByteArray bytes = vm.version() >= 6 ? vm.toString(a.at(0)).toUtf8() : vm.toString(a.at(0)).toLatin1();
+    QString out;
+    static const char* hex = "0123456789ABCDEF";
+    for (unsigned char c : bytes) {
+        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) out += QChar(c);
+        else { out += u'%'; out += QChar(hex[c >> 4]); out += QChar(hex[c & 15]); }
+    }
+    return Value(out);
+}
+
+Value globalUnescape(Vm& vm, CallArgs& a) {
+    QString s = vm.toString(a.at(0));
+    QByteArray bytes;
+    for (int i = 0; i < s.size(); ++i) {
+        if (s[i] == u'%' && i + 2 < s.size() + 0 && i + 2 <= s.size() - 1) {
+            bool ok = false;
+            int v = s.mid(i + 1, 2).toInt(&ok, 16);
+            if (ok) { bytes.append(char(v)); i += 2; continue; }
+        }
+        bytes.append(QString(s[i]).toUtf8());
+    }
+    return Value(vm.version() >= 6 ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes));
+}
+
+Value makeTimer(Vm& vm, CallArgs& a, bool repeat) {
+    ScriptTimer t;
+    t.repeat = repeat;
+    size_t next;
+    if (vm.isCallable(a.at(0))) {
+        t.target = a.at(0);
+        next = 1;
+    } else if (a.at(0).isObject() && a.size() >= 3) {
+        t.target = a.at(0);
+        t.method = vm.toString(a.at(1));
+        next = 2;
+    } else {
+        return Value();
+    }
+    t.intervalMs = vm.toNumber(a.at(next));
+    if (std::isnan(t.intervalMs)) t.intervalMs = 0;
+    for (size_t i = next + 1; i < a.size(); ++i) t.args.push_back(a.at(i));
+    int id = vm.addTimer(std::move(t));
+    return id ? Value(id) : Value();
+}
+
+Value globalSetInterval(Vm& vm, CallArgs& a) { return makeTimer(vm, a, true); }
+Value globalSetTimeout(Vm& vm, CallArgs& a) { return makeTimer(vm, a, false); }
+Value globalClearInterval(Vm& vm, CallArgs& a) {
+    vm.removeTimer(vm.toInt(a.at(0)));
+    return Value();
+}
+
+Value globalASSetPropFlags(Vm& vm, CallArgs& a) {
+    Object* o = a.at(0).asObject();
+    if (!o) return Value();
+    uint32_t set = uint32_t(vm.toInt(a.at(2)));
+    uint32_t clear = uint32_t(vm.toInt(a.at(3)));
+    auto apply = [&](Property& p) { p.flags = (p.flags & ~clear) | set; };
+    const Value& names = a.at(1);
+    if (names.isNull()) {
+        for (Property& p : o->properties()) apply(p);
+        return Value();
+    }
+    QStringList list;
+    if (Object* arr = names.asObject()) {
+        int n = vm.toInt(vm.getMember(names, QStringLiteral("length")));
+        for (int i = 0; i < n && i < int(limits::kMaxArrayLength); ++i)
+            list << vm.toString(vm.getMember(Value(arr), QString::number(i)));
+    } else {
+        list = vm.toString(names).split(u',');
+    }
+    for (const QString& name : list)
+        if (Property* p = o->find(vm.key(name))) apply(*p);
+    return Value();
+}
+
+Value globalUpdateAfterEvent(Vm&, CallArgs&) { return Value(); }
+
+Value globalGetTimer(Vm& vm, CallArgs&) { return Value(std::floor(vm.clockMs())); }
+
+Value globalTrace(Vm& vm, CallArgs& a) {
+    vm.trace(a.at(0).isUndefined() ? QStringLiteral("undefined") : vm.toString(a.at(0)));
+    return Value();
+}
+
+Value globalASnative(Vm& vm, CallArgs& a) {
+    vm.unimplemented(QStringLiteral("ASnative(%1, %2)").arg(vm.toInt(a.at(0))).arg(vm.toInt(a.at(1))));
+    return Value();
+}
+
+Value globalAsBroadcasterInitialize(Vm& vm, CallArgs& a);
+
+// AsBroadcaster: listeners kept in `_listeners`, broadcastMessage calls each.
+Value broadcasterAdd(Vm& vm, CallArgs& a) {
+    Value listV = vm.getMember(a.thisv, QStringLiteral("_listeners"));
+    auto* list = dynamic_cast<ArrayObject*>(listV.asObject());
+    if (!list) return Value(false);
+    for (const Value& v : list->items)
+        if (v.asObject() == a.at(0).asObject() && v.type() == a.at(0).type()) return Value(true);
+    list->items.push_back(a.at(0));
+    return Value(true);
+}
+Value broadcasterRemove(Vm& vm, CallArgs& a) {
+    Value listV = vm.getMember(a.thisv, QStringLiteral("_listeners"));
+    auto* list = dynamic_cast<ArrayObject*>(listV.asObject());
+    if (!list) return Value(false);
+    for (size_t i = 0; i < list->items.size(); ++i)
+        if (list->items[i].isObject() && list->items[i].asObject() == a.at(0).asObject()) {
+            list->items.erase(list->items.begin() + long(i));
+            return Value(true);
+        }
+    return Value(false);
+}
+Value broadcasterBroadcast(Vm& vm, CallArgs& a) {
+    Value listV = vm.getMember(a.thisv, QStringLiteral("_listeners"));
+    auto* list = dynamic_cast<ArrayObject*>(listV.asObject());
+    if (!list || !a.size()) return Value();
+    QString method = vm.toString(a.at(0));
+    std::vector<Value> listeners = list->items;
+    std::span<const Value> rest = a.args.subspan(1);
+    for (const Value& l : listeners) vm.callMethod(l, method, rest);
+    return Value(listeners.empty() ? Value() : Value(true));
+}
+
+Value globalAsBroadcasterInitialize(Vm& vm, CallArgs& a) {
+    Object* o = a.at(0).asObject();
+    if (!o) return Value();
+    Value bc = vm.getMember(Value(vm.global()), QStringLiteral("AsBroadcaster"));
+    for (const char* name : {"addListener", "removeListener", "broadcastMessage"})
+        vm.defineValue(o, QString::fromLatin1(name), vm.getMember(bc, QString::fromLatin1(name)), kDontEnum);
+    vm.defineValue(o, QStringLiteral("_listeners"), Value(vm.newArray()), kDontEnum);
+    return Value();
+}
+
+} // namespace
+
+void installObject(Vm& vm) {
+    Object* g = vm.global();
+    Object* op = vm.objectProto;
+    FunctionObject* objectCtor = vm.defineClass(QStringLiteral("Object"), objectCall, objectCall, op);
+    vm.defineMethod(op, QStringLiteral("toString"), objectToString);
+    vm.defineMethod(op, QStringLiteral("toLocaleString"), objectToString);
+    vm.defineMethod(op, QStringLiteral("valueOf"), objectValueOf);
+    vm.defineMethod(op, QStringLiteral("hasOwnProperty"), objectHasOwnProperty, kHidden | kVersion6);
+    vm.defineMethod(op, QStringLiteral("isPropertyEnumerable"), objectIsPropertyEnumerable, kHidden | kVersion6);
+    vm.defineMethod(op, QStringLiteral("isPrototypeOf"), objectIsPrototypeOf, kHidden | kVersion6);
+    vm.defineMethod(op, QStringLiteral("addProperty"), objectAddProperty, kHidden | kVersion6);
+    vm.defineMethod(op, QStringLiteral("watch"), objectWatch, kHidden | kVersion6);
+    vm.defineMethod(op, QStringLiteral("unwatch"), objectUnwatch, kHidden | kVersion6);
+    vm.defineMethod(objectCtor, QStringLiteral("registerClass"), objectRegisterClass);
+
+    Object* fp = vm.functionProto;
+    vm.defineClass(QStringLiteral("Function"), functionCtor, functionCtor, fp);
+    vm.defineMethod(fp, QStringLiteral("call"), functionCall, kHidden | kVersion6);
+    vm.defineMethod(fp, QStringLiteral("apply"), functionApply, kHidden | kVersion6);
+
+    vm.errorProto = vm.newObject();
+    vm.defineClass(QStringLiteral("Error"), errorCtor, errorCtor, vm.errorProto);
+    vm.defineValue(vm.errorProto, QStringLiteral("name"), Value(QStringLiteral("Error")), kDontEnum);
+    vm.defineValue(vm.errorProto, QStringLiteral("message"), Value(QStringLiteral("Error")), kDontEnum);
+    vm.defineMethod(vm.errorProto, QStringLiteral("toString"), errorToString);
+
+    vm.booleanProto = vm.newObject();
+    vm.booleanProto->primitive = Value(false);
+    vm.defineClass(QStringLiteral("Boolean"), booleanCall, booleanCtor, vm.booleanProto);
+    vm.defineMethod(vm.booleanProto, QStringLiteral("valueOf"), booleanValueOf);
+    vm.defineMethod(vm.booleanProto, QStringLiteral("toString"), booleanToString);
+
+    vm.defineMethod(g, QStringLiteral("parseInt"), globalParseInt, kDontEnum);
+    vm.defineMethod(g, QStringLiteral("parseFloat"), globalParseFloat, kDontEnum);
+    vm.defineMethod(g, QStringLiteral("isNaN"), globalIsNaN, kDontEnum);
+    vm.defineMethod(g, QStringLiteral("isFinite"), globalIsFinite, kDontEnum);
+    vm.defineMethod(g, QStringLiteral("escape"), globalEscape, kDontEnum);
+    vm.defineMethod(g, QStringLiteral("unescape"), globalUnescape, kDontEnum);
+    vm.defineMethod(g, QStringLiteral("setInterval"), globalSetInterval, kDontEnum);
+    vm.defineMethod(g, QStringLiteral("clearInterval"), globalClearInterval, kDontEnum);
+    vm.defineMethod(g, QStringLiteral("setTimeout"), globalSetTimeout, kDontEnum | kVersion8);
+    vm.defineMethod(g, QStringLiteral("clearTimeout"), globalClearInterval, kDontEnum | kVersion8);
+    vm.defineMethod(g, QStringLiteral("ASSetPropFlags"), globalASSetPropFlags, kDontEnum);
+    vm.defineMethod(g, QStringLiteral("ASnative"), globalASnative, kDontEnum);
+    vm.defineMethod(g, QStringLiteral("updateAfterEvent"), globalUpdateAfterEvent, kDontEnum);
+    vm.defineMethod(g, QStringLiteral("getTimer"), globalGetTimer, kDontEnum);
+    vm.defineMethod(g, QStringLiteral("trace"), globalTrace, kDontEnum);
+    vm.defineValue(g, QStringLiteral("NaN"), Value(std::nan("")), kDontEnum);
+    vm.defineValue(g, QStringLiteral("Infinity"), Value(HUGE_VAL), kDontEnum);
+
+    Object* bc = vm.newObject();
+    vm.defineValue(g, QStringLiteral("AsBroadcaster"), Value(bc), kDontEnum);
+    vm.defineMethod(bc, QStringLiteral("initialize"), globalAsBroadcasterInitialize);
+    vm.defineMethod(bc, QStringLiteral("addListener"), broadcasterAdd);
+    vm.defineMethod(bc, QStringLiteral("removeListener"), broadcasterRemove);
+    vm.defineMethod(bc, QStringLiteral("broadcastMessage"), broadcasterBroadcast);
+}
+
+} // namespace builtins
+} // namespace swf::avm1

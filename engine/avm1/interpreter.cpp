@@ -1,0 +1,1250 @@
+#include "engine/avm1/interpreter.h"
+
+#include "engine/avm1/clip_object.h"
+#include "engine/core/limits.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+namespace swf::avm1 {
+
+namespace {
+
+Value pop(ExecFrame& f) {
+    if (f.stack.empty()) return Value();
+    Value v = std::move(f.stack.back());
+    f.stack.pop_back();
+    return v;
+}
+void push(ExecFrame& f, Value v) { f.stack.push_back(std::move(v)); }
+// SWF 4 code pushes comparison results as 1/0, later versions as booleans.
+void pushBool(ExecFrame& f, bool b) {
+    if (f.version < 5) push(f, Value(b ? 1 : 0));
+    else push(f, Value(b));
+}
+
+QString readString(Vm& vm, Reader& r) {
+    std::string s = r.cstring();
+    // SWF 6 and later store UTF-8; earlier movies use the local code page.
+    if (vm.version() >= 6) return QString::fromUtf8(s.data(), qsizetype(s.size()));
+    return QString::fromLatin1(s.data(), qsizetype(s.size()));
+}
+
+ClipObject* asClip(const Value& v) { return dynamic_cast<ClipObject*>(v.asObject()); }
+ClipObject* asClip(Object* o) { return dynamic_cast<ClipObject*>(o); }
+
+// The object the timeline entry of a scope chain stands for in this frame.
+Object* scopeObject(const ExecFrame& f, const Scope* s) {
+    if (s->object == f.baseTarget && f.target && f.target != f.baseTarget) return f.target;
+    return s->object;
+}
+
+bool isPath(const QString& name) {
+    return name.contains(u'/') || name.contains(u':') || name.contains(u'.');
+}
+
+// A plain (pathless) variable lookup through the scope chain and _global.
+bool lookupPlain(Vm& vm, ExecFrame& f, const QString& name, Value& out) {
+    if (vm.namesEqual(name, QStringLiteral("this"))) { out = f.thisv; return true; }
+    if (vm.namesEqual(name, QStringLiteral("_global"))) { out = Value(vm.global()); return true; }
+    if (f.activation && vm.namesEqual(name, QStringLiteral("super")) && !f.superv.isUndefined()) {
+        out = f.superv;
+        return true;
+    }
+    if (vm.namesEqual(name, QStringLiteral("_root"))) {
+        if (ClipObject* c = asClip(f.target)) { out = Value(c->rootClip()); return true; }
+        if (vm.root()) { out = Value(static_cast<Object*>(vm.root())); return true; }
+    }
+    if (name.startsWith(QStringLiteral("_level"), vm.caseSensitive() ? Qt::CaseSensitive : Qt::CaseInsensitive)) {
+        if (Object* o = vm.resolveTarget(f.target, name)) { out = Value(o); return true; }
+    }
+    for (const Scope* s = f.scope.get(); s; s = s->parent.get()) {
+        Object* o = scopeObject(f, s);
+        if (o && vm.hasProperty(o, name)) { out = vm.getMember(Value(o), name); return true; }
+    }
+    if (vm.hasProperty(vm.global(), name)) { out = vm.getMember(Value(vm.global()), name); return true; }
+    return false;
+}
+
+Object* resolvePathFrom(Vm& vm, ExecFrame& f, const QString& path);
+
+Value getVariable(Vm& vm, ExecFrame& f, const QString& name) {
+    Value out;
+    if (!isPath(name)) {
+        lookupPlain(vm, f, name, out);
+        return out;
+    }
+    int colon = name.lastIndexOf(u':');
+    if (colon >= 0) {
+        Object* o = resolvePathFrom(vm, f, name.left(colon));
+        return o ? vm.getMember(Value(o), name.mid(colon + 1)) : Value();
+    }
+    if (name.contains(u'/')) {
+        Object* o = resolvePathFrom(vm, f, name);
+        return o ? Value(o) : Value();
+    }
+    // Dot path: the first name is a variable, the rest members.
+    QStringList parts = name.split(u'.');
+    if (parts.isEmpty() || parts[0].isEmpty()) return Value();
+    if (!lookupPlain(vm, f, parts[0], out)) return Value();
+    for (int i = 1; i < parts.size(); ++i) {
+        if (parts[i].isEmpty()) return Value();
+        out = vm.getMember(out, parts[i]);
+    }
+    return out;
+}
+
+// Resolves a target path (slash or dot syntax) from the frame's timeline.
+Object* resolvePathFrom(Vm& vm, ExecFrame& f, const QString& path) {
+    if (path.isEmpty()) return f.target;
+    if (!path.contains(u'/') && path.contains(u'.') && !path.startsWith(QStringLiteral(".."))) {
+        // Dot syntax starts from a variable ("_root.a", "clip.b").
+        QStringList parts = path.split(u'.');
+        Value cur;
+        if (!lookupPlain(vm, f, parts[0], cur)) return nullptr;
+        for (int i = 1; i < parts.size() && cur.isObject(); ++i) cur = vm.getMember(cur, parts[i]);
+        return cur.asObject();
+    }
+    return vm.resolveTarget(f.target, path);
+}
+
+void setVariable(Vm& vm, ExecFrame& f, const QString& name, const Value& v) {
+    if (isPath(name)) {
+        int cut = name.lastIndexOf(u':');
+        if (cut < 0) cut = name.lastIndexOf(u'.');
+        if (cut < 0) return; // "/a/b" with no variable part
+        Object* o = resolvePathFrom(vm, f, name.left(cut));
+        if (o) vm.setMember(o, name.mid(cut + 1), v);
+        return;
+    }
+    Object* last = nullptr;
+    for (const Scope* s = f.scope.get(); s; s = s->parent.get()) {
+        Object* o = scopeObject(f, s);
+        if (!o) continue;
+        last = o;
+        if (vm.hasProperty(o, name)) { vm.setMember(o, name, v); return; }
+    }
+    if (!last) last = f.target;
+    if (last) vm.setMember(last, name, v);
+}
+
+void defineLocal(Vm& vm, ExecFrame& f, const QString& name, const Value& v) {
+    if (f.activation) vm.setMember(f.activation, name, v);
+    else setVariable(vm, f, name, v);
+}
+
+// ---- Equality and comparison -------------------------------------------------------
+
+bool strictEquals(const Value& a, const Value& b) {
+    if (a.type() != b.type()) return false;
+    switch (a.type()) {
+    case Type::Undefined:
+    case Type::Null: return true;
+    case Type::Boolean: return a.asBool() == b.asBool();
+    case Type::Number: return a.asNumber() == b.asNumber();
+    case Type::String: return a.asString() == b.asString();
+    case Type::Object: return a.asObject() == b.asObject();
+    }
+    return false;
+}
+
+bool looseEquals(Vm& vm, const Value& a, const Value& b) {
+    if (a.type() == b.type()) return strictEquals(a, b);
+    if (a.isNullish() && b.isNullish()) return true;
+    if (a.isNullish() || b.isNullish()) return false;
+    if (a.isNumber() && b.isString()) return a.asNumber() == vm.toNumber(b);
+    if (a.isString() && b.isNumber()) return vm.toNumber(a) == b.asNumber();
+    if (a.isBool()) return looseEquals(vm, Value(a.asBool() ? 1.0 : 0.0), b);
+    if (b.isBool()) return looseEquals(vm, a, Value(b.asBool() ? 1.0 : 0.0));
+    if (a.isObject() && !b.isObject()) {
+        Value p = vm.toPrimitive(a);
+        if (p.isObject()) return false;
+        return looseEquals(vm, p, b);
+    }
+    if (b.isObject() && !a.isObject()) {
+        Value p = vm.toPrimitive(b);
+        if (p.isObject()) return false;
+        return looseEquals(vm, a, p);
+    }
+    return false;
+}
+
+// a < b as Less2 sees it: true, false or undefined (NaN involved).
+Value lessThan(Vm& vm, const Value& a, const Value& b) {
+    Value pa = vm.toPrimitive(a, Vm::Hint::Number);
+    Value pb = vm.toPrimitive(b, Vm::Hint::Number);
+    if (pa.isString() && pb.isString()) return Value(pa.asString() < pb.asString());
+    double x = vm.toNumber(pa), y = vm.toNumber(pb);
+    if (std::isnan(x) || std::isnan(y)) return Value();
+    return Value(x < y);
+}
+
+// ---- Frame control helpers -----------------------------------------------------------
+
+void gotoLabelOrFrame(Vm& vm, ExecFrame& f, const Value& where, bool play, int bias) {
+    Object* targetObj = f.target;
+    Value frameV = where;
+    if (where.isString()) {
+        QString s = where.asString();
+        int colon = s.lastIndexOf(u':');
+        if (colon >= 0) {
+            targetObj = resolvePathFrom(vm, f, s.left(colon));
+            s = s.mid(colon + 1);
+        }
+        ClipObject* clip = asClip(targetObj);
+        if (!clip) return;
+        double n = vm.stringToNumber(s);
+        if (!std::isnan(n) && !s.isEmpty()) {
+            int frame = int(n) + bias;
+            if (frame >= 1) clip->gotoFrame(frame - 1, play);
+            return;
+        }
+        int label = clip->frameOfLabel(s);
+        if (label >= 0) clip->gotoFrame(label + bias, play);
+        return;
+    }
+    ClipObject* clip = asClip(targetObj);
+    if (!clip) return;
+    double n = vm.toNumber(frameV);
+    if (std::isnan(n)) return;
+    int frame = int(n) + bias;
+    clip->gotoFrame(std::max(frame, 1) - 1, play);
+}
+
+void doGetUrl(Vm& vm, ExecFrame& f, const QString& url, const QString& target, int method, bool loadTarget,
+              bool loadVariables) {
+    (void)f;
+    (void)method;
+    if (url.startsWith(QStringLiteral("fscommand:"), Qt::CaseInsensitive)) {
+        if (vm.host().fscommand) vm.host().fscommand(url.mid(10), target);
+        return;
+    }
+    if (loadVariables || loadTarget || target.startsWith(QStringLiteral("_level"), Qt::CaseInsensitive)) {
+        Object* clipObj = nullptr;
+        if (target.startsWith(QStringLiteral("_level"), Qt::CaseInsensitive)) clipObj = vm.resolveTarget(f.target, target);
+        else clipObj = resolvePathFrom(vm, f, target);
+        ClipObject* clip = asClip(clipObj);
+        if (url.isEmpty() && clip && !loadVariables) {
+            clip->unloadMovie();
+            return;
+        }
+        if (clip) {
+            if (loadVariables) clip->loadVariables(vm, url, method);
+            else clip->loadMovie(vm, url, method);
+        }
+        return;
+    }
+    vm.openUrl(url, target);
+}
+
+// ---- Functions ---------------------------------------------------------------------
+
+FunctionObject* makeFunction(Vm& vm, ExecFrame& f, std::unique_ptr<ScriptCode> code) {
+    code->version = f.version;
+    code->constantPool = f.pool;
+    // Capture the chain with SetTarget's timeline made concrete.
+    std::vector<Object*> chain;
+    for (const Scope* s = f.scope.get(); s; s = s->parent.get()) chain.push_back(scopeObject(f, s));
+    ScopePtr captured;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+        captured = std::make_shared<const Scope>(Scope{*it, captured});
+    code->scope = captured;
+    code->target = f.target;
+    auto* fn = vm.make<FunctionObject>(vm.functionProto, std::move(code));
+    Object* proto = vm.newObject();
+    vm.defineValue(proto, QStringLiteral("constructor"), Value(fn), prop::kDontEnum);
+    vm.defineValue(fn, QStringLiteral("prototype"), Value(proto), prop::kDontEnum);
+    return fn;
+}
+
+void callFunctionValue(Vm& vm, ExecFrame& f, const Value& fn, const Value& thisv, std::vector<Value>& args,
+                       Object* superProto) {
+    if (auto* sup = dynamic_cast<SuperObject*>(fn.asObject())) {
+        // super(...): the parent class constructor on our own `this`.
+        Object* sp = sup->proto();
+        Value ctor = sp ? vm.getMember(Value(sp), QStringLiteral("__constructor__")) : Value();
+        if (!vm.isCallable(ctor) && sp) ctor = vm.getMember(Value(sp), QStringLiteral("constructor"));
+        push(f, vm.call(ctor, sup->thisv, args, sp ? sp->proto() : nullptr));
+        return;
+    }
+    push(f, vm.call(fn, thisv, args, superProto));
+}
+
+std::vector<Value> popArgs(Vm& vm, ExecFrame& f) {
+    double n = vm.toNumber(pop(f));
+    size_t count = (std::isfinite(n) && n > 0) ? size_t(n) : 0;
+    count = std::min(count, f.stack.size());
+    std::vector<Value> args;
+    args.reserve(count);
+    for (size_t i = 0; i < count; ++i) args.push_back(pop(f));
+    return args;
+}
+
+// ---- Action handlers ---------------------------------------------------------------
+
+#define HANDLER(name) void name([[maybe_unused]] Vm& vm, [[maybe_unused]] ExecFrame& f, [[maybe_unused]] Reader& r)
+#define UNUSED_ARGS (void)vm; (void)f; (void)r
+
+HANDLER(aNextFrame) { UNUSED_ARGS; if (auto* c = asClip(f.target)) c->nextFrame(); }
+HANDLER(aPrevFrame) { UNUSED_ARGS; if (auto* c = asClip(f.target)) c->prevFrame(); }
+HANDLER(aPlay) { UNUSED_ARGS; if (auto* c = asClip(f.target)) c->play(); }
+HANDLER(aStop) { UNUSED_ARGS; if (auto* c = asClip(f.target)) c->stop(); }
+HANDLER(aToggleQuality) { UNUSED_ARGS; }
+HANDLER(aStopSounds) { UNUSED_ARGS; if (auto* c = asClip(f.target)) c->stopAllSounds(); }
+HANDLER(aGotoFrame) {
+    (void)vm;
+    int frame = r.u16();
+    if (auto* c = asClip(f.target)) c->gotoFrame(frame, false);
+}
+HANDLER(aGetUrl) {
+    QString url = readString(vm, r), target = readString(vm, r);
+    doGetUrl(vm, f, url, target, 0, false, false);
+}
+HANDLER(aWaitForFrame) {
+    int frame = r.u16();
+    int skip = r.u8();
+    auto* c = asClip(f.target);
+    if (c && frame < c->framesLoaded()) return;
+    // Skip the next `skip` actions.
+    for (int i = 0; i < skip && f.pc < f.code.size(); ++i) {
+        uint8_t op = f.code[f.pc];
+        size_t len = 1;
+        if (op >= 0x80 && f.pc + 2 < f.code.size()) len = 3 + (f.code[f.pc + 1] | (f.code[f.pc + 2] << 8));
+        f.pc += len;
+    }
+}
+HANDLER(aSetTarget) {
+    QString path = readString(vm, r);
+    if (path.isEmpty()) { f.target = f.baseTarget; return; }
+    Object* t = vm.resolveTarget(f.target ? f.target : f.baseTarget, path);
+    if (!t) t = resolvePathFrom(vm, f, path);
+    f.target = t ? t : f.baseTarget;
+}
+HANDLER(aGotoLabel) {
+    QString label = readString(vm, r);
+    if (auto* c = asClip(f.target)) {
+        int frame = c->frameOfLabel(label);
+        if (frame >= 0) c->gotoFrame(frame, false);
+    }
+}
+
+// SWF 4 arithmetic and logic.
+HANDLER(aAdd) { UNUSED_ARGS; double b = vm.toNumber(pop(f)), a = vm.toNumber(pop(f)); push(f, Value(a + b)); }
+HANDLER(aSubtract) { UNUSED_ARGS; double b = vm.toNumber(pop(f)), a = vm.toNumber(pop(f)); push(f, Value(a - b)); }
+HANDLER(aMultiply) { UNUSED_ARGS; double b = vm.toNumber(pop(f)), a = vm.toNumber(pop(f)); push(f, Value(a * b)); }
+HANDLER(aDivide) {
+    UNUSED_ARGS;
+    double b = vm.toNumber(pop(f)), a = vm.toNumber(pop(f));
+    if (b == 0 && f.version < 5) { push(f, Value(QStringLiteral("#ERROR#"))); return; }
+    push(f, Value(a / b));
+}
+HANDLER(aEquals) {
+    UNUSED_ARGS;
+    double b = vm.toNumber(pop(f)), a = vm.toNumber(pop(f));
+    pushBool(f, a == b);
+}
+HANDLER(aLess) {
+    UNUSED_ARGS;
+    double b = vm.toNumber(pop(f)), a = vm.toNumber(pop(f));
+    pushBool(f, a < b);
+}
+HANDLER(aAnd) { UNUSED_ARGS; bool b = vm.toBool(pop(f)), a = vm.toBool(pop(f)); pushBool(f, a && b); }
+HANDLER(aOr) { UNUSED_ARGS; bool b = vm.toBool(pop(f)), a = vm.toBool(pop(f)); pushBool(f, a || b); }
+HANDLER(aNot) { UNUSED_ARGS; pushBool(f, !vm.toBool(pop(f))); }
+HANDLER(aStringEquals) {
+    UNUSED_ARGS;
+    QString b = vm.toString(pop(f)), a = vm.toString(pop(f));
+    pushBool(f, a == b);
+}
+HANDLER(aStringLength) { UNUSED_ARGS; push(f, Value(double(vm.toString(pop(f)).size()))); }
+HANDLER(aStringAdd) {
+    UNUSED_ARGS;
+    QString b = vm.toString(pop(f)), a = vm.toString(pop(f));
+    if (size_t(a.size()) + size_t(b.size()) > limits::kMaxStringLength) { vm.halt(QStringLiteral("string too long")); return; }
+    push(f, Value(a + b));
+}
+HANDLER(aStringExtract) {
+    UNUSED_ARGS;
+    int count = vm.toInt(pop(f));
+    int index = vm.toInt(pop(f));
+    QString s = vm.toString(pop(f));
+    // 1-based index; out-of-range parts are clipped.
+    if (index < 1) index = 1;
+    if (count < 0) count = s.size();
+    push(f, Value(s.mid(index - 1, count)));
+}
+HANDLER(aStringLess) {
+    UNUSED_ARGS;
+    QString b = vm.toString(pop(f)), a = vm.toString(pop(f));
+    pushBool(f, a < b);
+}
+HANDLER(aToInteger) {
+    UNUSED_ARGS;
+    double d = vm.toNumber(pop(f));
+    push(f, Value(std::isfinite(d) ? std::trunc(d) : (std::isnan(d) ? 0.0 : d)));
+}
+HANDLER(aCharToAscii) {
+    UNUSED_ARGS;
+    QString s = vm.toString(pop(f));
+    push(f, s.isEmpty() ? Value(0) : Value(int(s[0].unicode())));
+}
+HANDLER(aAsciiToChar) {
+    UNUSED_ARGS;
+    int c = vm.toInt(pop(f)) & 0xffff;
+    push(f, c ? Value(QString(QChar(char16_t(c)))) : Value(QString()));
+}
+HANDLER(aPush) {
+    while (!r.atEnd() && !r.failed()) {
+        uint8_t type = r.u8();
+        switch (type) {
+        case 0: push(f, Value(readString(vm, r))); break;
+        case 1: push(f, Value(double(r.f32()))); break;
+        case 2: push(f, Value::null()); break;
+        case 3: push(f, Value()); break;
+        case 4: {
+            uint8_t reg = r.u8();
+            push(f, reg < f.registers.size() ? f.registers[reg] : Value());
+            break;
+        }
+        case 5: push(f, Value(r.u8() != 0)); break;
+        case 6: push(f, Value(r.f64Swapped())); break;
+        case 7: push(f, Value(double(r.s32()))); break;
+        case 8:
+        case 9: {
+            size_t i = type == 8 ? r.u8() : r.u16();
+            if (f.pool && i < f.pool->size()) push(f, Value((*f.pool)[i]));
+            else push(f, Value());
+            break;
+        }
+        default: return; // unknown type: the rest of the record is unreadable
+        }
+        if (r.failed()) { f.stack.pop_back(); return; }
+    }
+}
+HANDLER(aPop) { UNUSED_ARGS; pop(f); }
+HANDLER(aJump) {
+    (void)vm;
+    int16_t offset = r.s16();
+    f.pc = size_t(std::clamp<int64_t>(int64_t(f.pc) + offset, 0, int64_t(f.code.size())));
+}
+HANDLER(aIf) {
+    int16_t offset = r.s16();
+    if (vm.toBool(pop(f))) f.pc = size_t(std::clamp<int64_t>(int64_t(f.pc) + offset, 0, int64_t(f.code.size())));
+}
+HANDLER(aCall) {
+    UNUSED_ARGS;
+    Value where = pop(f);
+    Object* targetObj = f.target;
+    QString s = vm.toString(where);
+    int colon = s.lastIndexOf(u':');
+    if (colon >= 0) { targetObj = resolvePathFrom(vm, f, s.left(colon)); s = s.mid(colon + 1); }
+    ClipObject* clip = asClip(targetObj);
+    if (!clip) return;
+    double n = vm.stringToNumber(s);
+    int frame = (!std::isnan(n) && !s.isEmpty()) ? int(n) - 1 : clip->frameOfLabel(s);
+    if (frame < 0) return;
+    for (auto code : clip->frameScripts(frame)) vm.runActions(code, clip, f.version);
+}
+HANDLER(aGetVariable) {
+    UNUSED_ARGS;
+    QString name = vm.toString(pop(f));
+    push(f, getVariable(vm, f, name));
+}
+HANDLER(aSetVariable) {
+    UNUSED_ARGS;
+    Value v = pop(f);
+    QString name = vm.toString(pop(f));
+    setVariable(vm, f, name, v);
+}
+HANDLER(aGetUrl2) {
+    uint8_t flags = r.u8();
+    QString target = vm.toString(pop(f));
+    QString url = vm.toString(pop(f));
+    doGetUrl(vm, f, url, target, flags & 3, (flags & 0x40) != 0, (flags & 0x80) != 0);
+}
+HANDLER(aGotoFrame2) {
+    uint8_t flags = r.u8();
+    int bias = (flags & 2) ? r.u16() : 0;
+    gotoLabelOrFrame(vm, f, pop(f), (flags & 1) != 0, bias);
+}
+HANDLER(aSetTarget2) {
+    UNUSED_ARGS;
+    Value t = pop(f);
+    if (Object* o = t.asObject()) { f.target = o; return; }
+    QString path = vm.toString(t);
+    if (path.isEmpty()) { f.target = f.baseTarget; return; }
+    Object* o = resolvePathFrom(vm, f, path);
+    f.target = o ? o : f.baseTarget;
+}
+Object* clipFromValue(Vm& vm, ExecFrame& f, const Value& v) {
+    if (Object* o = v.asObject()) return o;
+    QString path = vm.toString(v);
+    if (path.isEmpty()) return f.target;
+    return resolvePathFrom(vm, f, path);
+}
+HANDLER(aGetProperty) {
+    UNUSED_ARGS;
+    int index = vm.toInt(pop(f));
+    Object* o = clipFromValue(vm, f, pop(f));
+    ClipObject* c = asClip(o);
+    push(f, c ? c->getProperty(vm, index) : Value());
+}
+HANDLER(aSetProperty) {
+    UNUSED_ARGS;
+    Value v = pop(f);
+    int index = vm.toInt(pop(f));
+    Object* o = clipFromValue(vm, f, pop(f));
+    if (ClipObject* c = asClip(o)) c->setProperty(vm, index, v);
+}
+HANDLER(aCloneSprite) {
+    UNUSED_ARGS;
+    int depth = vm.toInt(pop(f));
+    QString target = vm.toString(pop(f));
+    Object* source = clipFromValue(vm, f, pop(f));
+    if (ClipObject* c = asClip(source)) c->duplicate(vm, target, depth + 16384 - 16384, nullptr);
+}
+HANDLER(aRemoveSprite) {
+    UNUSED_ARGS;
+    Object* o = clipFromValue(vm, f, pop(f));
+    if (ClipObject* c = asClip(o)) c->removeClip(vm);
+}
+HANDLER(aStartDrag) {
+    UNUSED_ARGS;
+    Object* o = clipFromValue(vm, f, pop(f));
+    bool lock = vm.toBool(pop(f));
+    bool constrain = vm.toBool(pop(f));
+    double rect[4] = {0, 0, 0, 0};
+    if (constrain) {
+        rect[3] = vm.toNumber(pop(f)); // y2
+        rect[2] = vm.toNumber(pop(f)); // x2
+        rect[1] = vm.toNumber(pop(f)); // y1
+        rect[0] = vm.toNumber(pop(f)); // x1
+    }
+    if (ClipObject* c = asClip(o)) c->startDrag(vm, lock, constrain ? rect : nullptr);
+}
+HANDLER(aEndDrag) { UNUSED_ARGS; if (ClipObject* c = asClip(f.target)) c->stopDrag(vm); }
+HANDLER(aWaitForFrame2) {
+    int skip = r.u8();
+    Value frameV = pop(f);
+    auto* c = asClip(f.target);
+    int frame = c ? int(vm.toNumber(frameV)) - 1 : 0;
+    if (c && frameV.isString()) frame = c->frameOfLabel(frameV.asString());
+    if (c && frame >= 0 && frame < c->framesLoaded()) return;
+    for (int i = 0; i < skip && f.pc < f.code.size(); ++i) {
+        uint8_t op = f.code[f.pc];
+        size_t len = 1;
+        if (op >= 0x80 && f.pc + 2 < f.code.size()) len = 3 + (f.code[f.pc + 1] | (f.code[f.pc + 2] << 8));
+        f.pc += len;
+    }
+}
+HANDLER(aTrace) {
+    UNUSED_ARGS;
+    Value v = pop(f);
+    vm.trace(v.isUndefined() ? QStringLiteral("undefined") : vm.toString(v));
+}
+HANDLER(aGetTime) { UNUSED_ARGS; push(f, Value(std::floor(vm.clockMs()))); }
+HANDLER(aRandomNumber) {
+    UNUSED_ARGS;
+    static thread_local std::mt19937 rng(12345);
+    int max = vm.toInt(pop(f));
+    push(f, Value(max > 0 ? int(rng() % unsigned(max)) : 0));
+}
+HANDLER(aMbStringLength) { aStringLength(vm, f, r); }
+HANDLER(aMbStringExtract) { aStringExtract(vm, f, r); }
+HANDLER(aMbCharToAscii) { aCharToAscii(vm, f, r); }
+HANDLER(aMbAsciiToChar) { aAsciiToChar(vm, f, r); }
+
+// SWF 5.
+HANDLER(aCallFunction) {
+    UNUSED_ARGS;
+    QString name = vm.toString(pop(f));
+    std::vector<Value> args = popArgs(vm, f);
+    Value fn = getVariable(vm, f, name);
+    if (!vm.isCallable(fn) && !dynamic_cast<SuperObject*>(fn.asObject())) {
+        push(f, Value());
+        return;
+    }
+    callFunctionValue(vm, f, fn, Value(f.target), args, nullptr);
+}
+HANDLER(aCallMethod) {
+    UNUSED_ARGS;
+    Value nameV = pop(f);
+    Value obj = pop(f);
+    std::vector<Value> args = popArgs(vm, f);
+    QString name = nameV.isUndefined() ? QString() : vm.toString(nameV);
+    if (name.isEmpty()) {
+        callFunctionValue(vm, f, obj, Value(), args, nullptr);
+        return;
+    }
+    if (auto* sup = dynamic_cast<SuperObject*>(obj.asObject())) {
+        Object* holder = nullptr;
+        Property* p = vm.findProperty(sup->proto(), name, &holder);
+        Value fn = p ? (p->isVirtual() ? vm.call(Value(p->getter), sup->thisv, {}) : p->value) : Value();
+        push(f, vm.call(fn, sup->thisv, args, holder ? holder->proto() : nullptr));
+        return;
+    }
+    Value fn = vm.getMember(obj, name);
+    if (!vm.isCallable(fn)) { push(f, Value()); return; }
+    Object* holder = nullptr;
+    if (Object* o = obj.asObject()) vm.findProperty(o, name, &holder);
+    else if (Object* wrap = vm.toObject(obj)) vm.findProperty(wrap->proto(), name, &holder);
+    push(f, vm.call(fn, obj, args, holder ? holder->proto() : nullptr));
+}
+HANDLER(aConstantPool) {
+    size_t count = r.u16();
+    auto pool = std::make_shared<std::vector<QString>>();
+    pool->reserve(std::min(count, limits::kReserveCap));
+    for (size_t i = 0; i < count && !r.atEnd(); ++i) pool->push_back(readString(vm, r));
+    f.pool = std::move(pool);
+}
+HANDLER(aDefineFunction) {
+    auto code = std::make_unique<ScriptCode>();
+    code->name = readString(vm, r);
+    size_t params = r.u16();
+    for (size_t i = 0; i < params && !r.atEnd(); ++i) code->params.push_back(readString(vm, r));
+    size_t size = r.u16();
+    size = std::min(size, f.code.size() - f.pc);
+    code->code = f.code.subspan(f.pc, size);
+    f.pc += size;
+    QString name = code->name;
+    FunctionObject* fn = makeFunction(vm, f, std::move(code));
+    if (name.isEmpty()) push(f, Value(fn));
+    else defineLocal(vm, f, name, Value(fn));
+}
+HANDLER(aDefineFunction2) {
+    auto code = std::make_unique<ScriptCode>();
+    code->isFunction2 = true;
+    code->name = readString(vm, r);
+    size_t params = r.u16();
+    code->registerCount = r.u8();
+    code->flags = r.u16();
+    for (size_t i = 0; i < params && !r.atEnd(); ++i) {
+        code->paramRegisters.push_back(r.u8());
+        code->params.push_back(readString(vm, r));
+    }
+    size_t size = r.u16();
+    size = std::min(size, f.code.size() - f.pc);
+    code->code = f.code.subspan(f.pc, size);
+    f.pc += size;
+    QString name = code->name;
+    FunctionObject* fn = makeFunction(vm, f, std::move(code));
+    if (name.isEmpty()) push(f, Value(fn));
+    else defineLocal(vm, f, name, Value(fn));
+}
+HANDLER(aDefineLocal) {
+    UNUSED_ARGS;
+    Value v = pop(f);
+    QString name = vm.toString(pop(f));
+    defineLocal(vm, f, name, v);
+}
+HANDLER(aDefineLocal2) {
+    UNUSED_ARGS;
+    QString name = vm.toString(pop(f));
+    Object* on = f.activation ? f.activation : f.target;
+    if (on && !vm.hasOwnProperty(on, name)) vm.setMember(on, name, Value());
+}
+HANDLER(aDelete) {
+    UNUSED_ARGS;
+    QString name = vm.toString(pop(f));
+    Value obj = pop(f);
+    pushBool(f, vm.deleteMember(obj.asObject(), name));
+}
+HANDLER(aDelete2) {
+    UNUSED_ARGS;
+    QString name = vm.toString(pop(f));
+    for (const Scope* s = f.scope.get(); s; s = s->parent.get()) {
+        Object* o = scopeObject(f, s);
+        if (o && vm.hasOwnProperty(o, name)) { pushBool(f, vm.deleteMember(o, name)); return; }
+    }
+    if (vm.hasOwnProperty(vm.global(), name)) { pushBool(f, vm.deleteMember(vm.global(), name)); return; }
+    pushBool(f, false);
+}
+void enumerateInto(Vm& vm, ExecFrame& f, const Value& v) {
+    push(f, Value::null());
+    Object* o = v.asObject();
+    if (!o) return;
+    std::vector<QString> keys = vm.enumerableKeys(o);
+    for (auto it = keys.rbegin(); it != keys.rend(); ++it) push(f, Value(*it));
+}
+HANDLER(aEnumerate) {
+    UNUSED_ARGS;
+    QString name = vm.toString(pop(f));
+    enumerateInto(vm, f, getVariable(vm, f, name));
+}
+HANDLER(aEnumerate2) { UNUSED_ARGS; enumerateInto(vm, f, pop(f)); }
+HANDLER(aEquals2) {
+    UNUSED_ARGS;
+    Value b = pop(f), a = pop(f);
+    pushBool(f, looseEquals(vm, a, b));
+}
+HANDLER(aGetMember) {
+    UNUSED_ARGS;
+    Value nameV = pop(f);
+    Value obj = pop(f);
+    push(f, vm.getMember(obj, vm.toString(nameV)));
+}
+HANDLER(aInitArray) {
+    UNUSED_ARGS;
+    std::vector<Value> items = popArgs(vm, f);
+    push(f, Value(vm.newArray(std::move(items))));
+}
+HANDLER(aInitObject) {
+    UNUSED_ARGS;
+    double n = vm.toNumber(pop(f));
+    size_t count = (std::isfinite(n) && n > 0) ? std::min(size_t(n), f.stack.size() / 2) : 0;
+    Object* o = vm.newObject();
+    for (size_t i = 0; i < count; ++i) {
+        Value v = pop(f);
+        QString name = vm.toString(pop(f));
+        vm.setMember(o, name, v);
+    }
+    push(f, Value(o));
+}
+HANDLER(aNewMethod) {
+    UNUSED_ARGS;
+    Value nameV = pop(f);
+    Value obj = pop(f);
+    std::vector<Value> args = popArgs(vm, f);
+    QString name = nameV.isUndefined() ? QString() : vm.toString(nameV);
+    Value ctor = name.isEmpty() ? obj : vm.getMember(obj, name);
+    push(f, vm.construct(ctor, args));
+}
+HANDLER(aNewObject) {
+    UNUSED_ARGS;
+    QString name = vm.toString(pop(f));
+    std::vector<Value> args = popArgs(vm, f);
+    push(f, vm.construct(getVariable(vm, f, name), args));
+}
+HANDLER(aSetMember) {
+    UNUSED_ARGS;
+    Value v = pop(f);
+    Value nameV = pop(f);
+    Value obj = pop(f);
+    if (Object* o = obj.asObject()) vm.setMember(o, vm.toString(nameV), v);
+}
+HANDLER(aTargetPath) {
+    UNUSED_ARGS;
+    Value v = pop(f);
+    if (ClipObject* c = asClip(v)) push(f, Value(c->targetPath()));
+    else push(f, Value());
+}
+HANDLER(aWith) {
+    size_t size = r.u16();
+    Value v = pop(f);
+    Object* o = v.asObject();
+    if (!o) o = vm.toObject(v);
+    size_t end = std::min(f.pc + size, f.code.size());
+    f.withEnds.emplace_back(end, f.scope);
+    f.scope = std::make_shared<const Scope>(Scope{o, f.scope});
+}
+HANDLER(aToNumber) { UNUSED_ARGS; push(f, Value(vm.toNumber(pop(f)))); }
+HANDLER(aToString) { UNUSED_ARGS; push(f, Value(vm.toString(pop(f)))); }
+HANDLER(aTypeOf) { UNUSED_ARGS; push(f, Value(vm.typeOf(pop(f)))); }
+HANDLER(aAdd2) {
+    UNUSED_ARGS;
+    Value b = vm.toPrimitive(pop(f)), a = vm.toPrimitive(pop(f));
+    if (a.isString() || b.isString()) {
+        QString s = vm.toString(a) + vm.toString(b);
+        if (size_t(s.size()) > limits::kMaxStringLength) { vm.halt(QStringLiteral("string too long")); return; }
+        push(f, Value(s));
+    } else {
+        push(f, Value(vm.toNumber(a) + vm.toNumber(b)));
+    }
+}
+HANDLER(aLess2) {
+    UNUSED_ARGS;
+    Value b = pop(f), a = pop(f);
+    Value r2 = lessThan(vm, a, b);
+    if (r2.isUndefined() && f.version < 5) r2 = Value(false);
+    push(f, r2);
+}
+HANDLER(aGreater) {
+    UNUSED_ARGS;
+    Value b = pop(f), a = pop(f);
+    push(f, lessThan(vm, b, a));
+}
+HANDLER(aStringGreater) {
+    UNUSED_ARGS;
+    QString b = vm.toString(pop(f)), a = vm.toString(pop(f));
+    pushBool(f, a > b);
+}
+HANDLER(aModulo) {
+    UNUSED_ARGS;
+    double b = vm.toNumber(pop(f)), a = vm.toNumber(pop(f));
+    push(f, Value(std::fmod(a, b)));
+}
+HANDLER(aBitAnd) { UNUSED_ARGS; int32_t b = vm.toInt32(pop(f)), a = vm.toInt32(pop(f)); push(f, Value(double(a & b))); }
+HANDLER(aBitOr) { UNUSED_ARGS; int32_t b = vm.toInt32(pop(f)), a = vm.toInt32(pop(f)); push(f, Value(double(a | b))); }
+HANDLER(aBitXor) { UNUSED_ARGS; int32_t b = vm.toInt32(pop(f)), a = vm.toInt32(pop(f)); push(f, Value(double(a ^ b))); }
+HANDLER(aBitLShift) {
+    UNUSED_ARGS;
+    int32_t b = vm.toInt32(pop(f)), a = vm.toInt32(pop(f));
+    push(f, Value(double(int32_t(uint32_t(a) << (b & 31)))));
+}
+HANDLER(aBitRShift) {
+    UNUSED_ARGS;
+    int32_t b = vm.toInt32(pop(f)), a = vm.toInt32(pop(f));
+    push(f, Value(double(a >> (b & 31))));
+}
+HANDLER(aBitURShift) {
+    UNUSED_ARGS;
+    int32_t b = vm.toInt32(pop(f));
+    uint32_t a = vm.toUint32(pop(f));
+    push(f, Value(double(a >> (b & 31))));
+}
+HANDLER(aDecrement) { UNUSED_ARGS; push(f, Value(vm.toNumber(pop(f)) - 1)); }
+HANDLER(aIncrement) { UNUSED_ARGS; push(f, Value(vm.toNumber(pop(f)) + 1)); }
+HANDLER(aPushDuplicate) { UNUSED_ARGS; Value v = f.stack.empty() ? Value() : f.stack.back(); push(f, v); }
+HANDLER(aStackSwap) {
+    UNUSED_ARGS;
+    Value a = pop(f), b = pop(f);
+    push(f, a);
+    push(f, b);
+}
+HANDLER(aStoreRegister) {
+    (void)vm;
+    uint8_t reg = r.u8();
+    if (reg < f.registers.size()) f.registers[reg] = f.stack.empty() ? Value() : f.stack.back();
+}
+HANDLER(aReturn);
+
+// SWF 6 and 7.
+HANDLER(aInstanceOf) {
+    UNUSED_ARGS;
+    Value ctor = pop(f), obj = pop(f);
+    pushBool(f, vm.instanceOf(obj, ctor.asObject()));
+}
+HANDLER(aStrictEquals) {
+    UNUSED_ARGS;
+    Value b = pop(f), a = pop(f);
+    pushBool(f, strictEquals(a, b));
+}
+HANDLER(aExtends) {
+    UNUSED_ARGS;
+    Value superclass = pop(f);
+    Value subclass = pop(f);
+    Object* sub = subclass.asObject();
+    if (!sub) return;
+    Value superProto = vm.getMember(superclass, QStringLiteral("prototype"));
+    Object* proto = vm.make<Object>(superProto.asObject());
+    vm.defineValue(proto, QStringLiteral("__constructor__"), superclass, prop::kDontEnum);
+    vm.setMember(sub, QStringLiteral("prototype"), Value(proto));
+}
+HANDLER(aCastOp) {
+    UNUSED_ARGS;
+    Value obj = pop(f), ctor = pop(f);
+    push(f, vm.instanceOf(obj, ctor.asObject()) ? obj : Value::null());
+}
+HANDLER(aImplementsOp) {
+    UNUSED_ARGS;
+    Value ctor = pop(f);
+    std::vector<Value> ifaces = popArgs(vm, f);
+    if (Object* c = ctor.asObject())
+        for (const Value& i : ifaces)
+            if (Object* o = i.asObject()) c->interfaces.push_back(o);
+}
+HANDLER(aThrow) { UNUSED_ARGS; vm.throwValue(pop(f)); }
+HANDLER(aTry) {
+    uint8_t flags = r.u8();
+    TryBlock t;
+    size_t trySize = r.u16(), catchSize = r.u16(), finallySize = r.u16();
+    t.hasCatch = flags & 1;
+    t.hasFinally = flags & 2;
+    t.catchInRegister = flags & 4;
+    if (t.catchInRegister) t.catchRegister = r.u8();
+    else t.catchName = readString(vm, r);
+    t.tryStart = f.pc;
+    t.catchStart = std::min(f.pc + trySize, f.code.size());
+    t.finallyStart = std::min(t.catchStart + catchSize, f.code.size());
+    t.end = std::min(t.finallyStart + finallySize, f.code.size());
+    if (!t.hasFinally) t.end = t.finallyStart;
+    f.tries.push_back(std::move(t));
+}
+
+const Interpreter::Action kActions[] = {
+    {0x04, "NextFrame", 3, aNextFrame},
+    {0x05, "PreviousFrame", 3, aPrevFrame},
+    {0x06, "Play", 3, aPlay},
+    {0x07, "Stop", 3, aStop},
+    {0x08, "ToggleQuality", 3, aToggleQuality},
+    {0x09, "StopSounds", 3, aStopSounds},
+    {0x0A, "Add", 4, aAdd},
+    {0x0B, "Subtract", 4, aSubtract},
+    {0x0C, "Multiply", 4, aMultiply},
+    {0x0D, "Divide", 4, aDivide},
+    {0x0E, "Equals", 4, aEquals},
+    {0x0F, "Less", 4, aLess},
+    {0x10, "And", 4, aAnd},
+    {0x11, "Or", 4, aOr},
+    {0x12, "Not", 4, aNot},
+    {0x13, "StringEquals", 4, aStringEquals},
+    {0x14, "StringLength", 4, aStringLength},
+    {0x15, "StringExtract", 4, aStringExtract},
+    {0x17, "Pop", 4, aPop},
+    {0x18, "ToInteger", 4, aToInteger},
+    {0x1C, "GetVariable", 4, aGetVariable},
+    {0x1D, "SetVariable", 4, aSetVariable},
+    {0x20, "SetTarget2", 4, aSetTarget2},
+    {0x21, "StringAdd", 4, aStringAdd},
+    {0x22, "GetProperty", 4, aGetProperty},
+    {0x23, "SetProperty", 4, aSetProperty},
+    {0x24, "CloneSprite", 4, aCloneSprite},
+    {0x25, "RemoveSprite", 4, aRemoveSprite},
+    {0x26, "Trace", 4, aTrace},
+    {0x27, "StartDrag", 4, aStartDrag},
+    {0x28, "EndDrag", 4, aEndDrag},
+    {0x29, "StringLess", 4, aStringLess},
+    {0x2A, "Throw", 7, aThrow},
+    {0x2B, "CastOp", 7, aCastOp},
+    {0x2C, "ImplementsOp", 7, aImplementsOp},
+    {0x30, "RandomNumber", 4, aRandomNumber},
+    {0x31, "MBStringLength", 4, aMbStringLength},
+    {0x32, "CharToAscii", 4, aCharToAscii},
+    {0x33, "AsciiToChar", 4, aAsciiToChar},
+    {0x34, "GetTime", 4, aGetTime},
+    {0x35, "MBStringExtract", 4, aMbStringExtract},
+    {0x36, "MBCharToAscii", 4, aMbCharToAscii},
+    {0x37, "MBAsciiToChar", 4, aMbAsciiToChar},
+    {0x3A, "Delete", 5, aDelete},
+    {0x3B, "Delete2", 5, aDelete2},
+    {0x3C, "DefineLocal", 5, aDefineLocal},
+    {0x3D, "CallFunction", 5, aCallFunction},
+    {0x3E, "Return", 5, aReturn},
+    {0x3F, "Modulo", 5, aModulo},
+    {0x40, "NewObject", 5, aNewObject},
+    {0x41, "DefineLocal2", 5, aDefineLocal2},
+    {0x42, "InitArray", 5, aInitArray},
+    {0x43, "InitObject", 5, aInitObject},
+    {0x44, "TypeOf", 5, aTypeOf},
+    {0x45, "TargetPath", 5, aTargetPath},
+    {0x46, "Enumerate", 5, aEnumerate},
+    {0x47, "Add2", 5, aAdd2},
+    {0x48, "Less2", 5, aLess2},
+    {0x49, "Equals2", 5, aEquals2},
+    {0x4A, "ToNumber", 5, aToNumber},
+    {0x4B, "ToString", 5, aToString},
+    {0x4C, "PushDuplicate", 5, aPushDuplicate},
+    {0x4D, "StackSwap", 5, aStackSwap},
+    {0x4E, "GetMember", 5, aGetMember},
+    {0x4F, "SetMember", 5, aSetMember},
+    {0x50, "Increment", 5, aIncrement},
+    {0x51, "Decrement", 5, aDecrement},
+    {0x52, "CallMethod", 5, aCallMethod},
+    {0x53, "NewMethod", 5, aNewMethod},
+    {0x54, "InstanceOf", 6, aInstanceOf},
+    {0x55, "Enumerate2", 6, aEnumerate2},
+    {0x60, "BitAnd", 5, aBitAnd},
+    {0x61, "BitOr", 5, aBitOr},
+    {0x62, "BitXor", 5, aBitXor},
+    {0x63, "BitLShift", 5, aBitLShift},
+    {0x64, "BitRShift", 5, aBitRShift},
+    {0x65, "BitURShift", 5, aBitURShift},
+    {0x66, "StrictEquals", 6, aStrictEquals},
+    {0x67, "Greater", 6, aGreater},
+    {0x68, "StringGreater", 6, aStringGreater},
+    {0x69, "Extends", 7, aExtends},
+    {0x81, "GotoFrame", 3, aGotoFrame},
+    {0x83, "GetURL", 3, aGetUrl},
+    {0x87, "StoreRegister", 5, aStoreRegister},
+    {0x88, "ConstantPool", 5, aConstantPool},
+    {0x8A, "WaitForFrame", 3, aWaitForFrame},
+    {0x8B, "SetTarget", 3, aSetTarget},
+    {0x8C, "GoToLabel", 3, aGotoLabel},
+    {0x8D, "WaitForFrame2", 4, aWaitForFrame2},
+    {0x8E, "DefineFunction2", 7, aDefineFunction2},
+    {0x8F, "Try", 7, aTry},
+    {0x94, "With", 5, aWith},
+    {0x96, "Push", 4, aPush},
+    {0x99, "Jump", 4, aJump},
+    {0x9A, "GetURL2", 4, aGetUrl2},
+    {0x9B, "DefineFunction", 5, aDefineFunction},
+    {0x9D, "If", 4, aIf},
+    {0x9E, "Call", 4, aCall},
+    {0x9F, "GotoFrame2", 4, aGotoFrame2},
+};
+
+struct ActionTable {
+    const Interpreter::Action* byCode[256] = {};
+    ActionTable() {
+        for (const auto& a : kActions) byCode[a.code] = &a;
+    }
+};
+const ActionTable& actionTable() {
+    static const ActionTable table;
+    return table;
+}
+
+// Return: leaves through any finally block first.
+HANDLER(aReturn) {
+    UNUSED_ARGS;
+    Value v = pop(f);
+    for (size_t i = f.tries.size(); i-- > 0;) {
+        TryBlock& t = f.tries[i];
+        if (t.hasFinally && t.state != TryBlock::State::Finally) {
+            t.pendingReturn = v;
+            t.pendingThrow.reset();
+            t.state = TryBlock::State::Finally;
+            f.pc = t.finallyStart;
+            f.tries.resize(i + 1);
+            return;
+        }
+    }
+    f.returned = true;
+    f.returnValue = v;
+}
+
+// Moves control into the nearest catch or finally; false when the exception leaves the frame.
+bool unwind(Vm& vm, ExecFrame& f) {
+    while (!f.tries.empty()) {
+        TryBlock& t = f.tries.back();
+        if (t.state == TryBlock::State::Try && t.hasCatch) {
+            Value e = *vm.takeException();
+            if (t.catchInRegister) {
+                if (t.catchRegister < f.registers.size()) f.registers[t.catchRegister] = e;
+            } else {
+                defineLocal(vm, f, t.catchName, e);
+            }
+            t.state = TryBlock::State::Catch;
+            f.pc = t.catchStart;
+            return true;
+        }
+        if (t.state != TryBlock::State::Finally && t.hasFinally) {
+            t.pendingThrow = vm.takeException();
+            t.state = TryBlock::State::Finally;
+            f.pc = t.finallyStart;
+            return true;
+        }
+        f.tries.pop_back();
+    }
+    return false;
+}
+
+// Handles reaching the end of try, catch and finally regions; false when the frame must stop.
+bool crossTryBoundaries(Vm& vm, ExecFrame& f) {
+    while (!f.tries.empty()) {
+        TryBlock& t = f.tries.back();
+        if (f.pc < t.tryStart || f.pc > t.end) { f.tries.pop_back(); continue; } // jumped out
+        if (t.state == TryBlock::State::Try && f.pc == t.catchStart) {
+            if (t.hasFinally) { t.state = TryBlock::State::Finally; f.pc = t.finallyStart; }
+            else { f.pc = t.end; f.tries.pop_back(); continue; }
+        }
+        if (t.state == TryBlock::State::Catch && f.pc == t.finallyStart) {
+            if (t.hasFinally) t.state = TryBlock::State::Finally;
+            else { f.tries.pop_back(); continue; }
+        }
+        if (t.state == TryBlock::State::Finally && f.pc == t.end) {
+            TryBlock done = std::move(t);
+            f.tries.pop_back();
+            if (done.pendingThrow) {
+                vm.throwValue(*done.pendingThrow);
+                if (!unwind(vm, f)) return false;
+                continue;
+            }
+            if (done.pendingReturn) {
+                f.stack.push_back(*done.pendingReturn);
+                Reader none;
+                aReturn(vm, f, none);
+                if (f.returned) return false;
+            }
+            continue;
+        }
+        break;
+    }
+    return true;
+}
+
+} // namespace
+
+const Interpreter::Action* Interpreter::action(uint8_t code) { return actionTable().byCode[code]; }
+
+void Interpreter::run(Vm& vm, ExecFrame& f) {
+    const ActionTable& table = actionTable();
+    while (!vm.halted()) {
+        while (!f.withEnds.empty() && (f.pc >= f.withEnds.back().first)) {
+            f.scope = f.withEnds.back().second;
+            f.withEnds.pop_back();
+        }
+        if (!f.tries.empty() && !crossTryBoundaries(vm, f)) break;
+        if (vm.hasException()) break;
+        if (f.pc >= f.code.size()) break;
+        if (!vm.countAction()) break;
+        const uint8_t op = f.code[f.pc];
+        if (op == 0) break; // End
+        size_t length = 0;
+        size_t next = f.pc + 1;
+        if (op >= 0x80) {
+            if (f.pc + 3 > f.code.size()) break;
+            length = f.code[f.pc + 1] | (f.code[f.pc + 2] << 8);
+            next = f.pc + 3 + length;
+            if (next > f.code.size()) break; // truncated action: the block ends here
+        }
+        Reader payload(f.code.subspan(f.pc + (op >= 0x80 ? 3 : 1), length));
+        f.pc = next;
+        if (const Action* a = table.byCode[op]) {
+            a->handler(vm, f, payload);
+        } else {
+            vm.unimplemented(QStringLiteral("action 0x%1").arg(op, 2, 16, QLatin1Char('0')));
+        }
+        if (vm.hasException() && !unwind(vm, f)) break;
+        if (f.returned) break;
+    }
+}
+
+
+// ---- Entry points on the Vm that need the interpreter ------------------------------
+
+namespace {
+// Saves and restores the Vm's notion of the running frame and version.
+struct FrameScope {
+    Vm& vm;
+    ExecFrame* savedFrame;
+    int savedVersion;
+    FrameScope(Vm& v, ExecFrame* f, ExecFrame*& slot, int& version)
+        : vm(v), savedFrame(slot), savedVersion(version), m_slot(slot), m_version(version) {
+        slot = f;
+        version = f->version;
+    }
+    ~FrameScope() { m_slot = savedFrame; m_version = savedVersion; }
+    ExecFrame*& m_slot;
+    int& m_version;
+};
+} // namespace
+
+void Vm::runActions(std::span<const uint8_t> code, Object* target, int version, Object* thisObj) {
+    if (m_halted || !target) return;
+    ExecFrame f;
+    f.code = code;
+    f.version = version;
+    f.registers.resize(4);
+    f.baseTarget = f.target = target;
+    f.thisv = Value(thisObj ? thisObj : target);
+    f.scope = std::make_shared<const Scope>(Scope{target, nullptr});
+    if (m_depth >= limits::kMaxCallDepth) { halt(QStringLiteral("recursion limit")); return; }
+    ++m_depth;
+    {
+        FrameScope scope(*this, &f, m_frame, m_version);
+        Interpreter::run(*this, f);
+    }
+    --m_depth;
+    if (!m_frame && m_exception) {
+        // An uncaught exception ends this action block only.
+        m_exception.reset();
+    }
+}
+
+Value Vm::runFunction(FunctionObject* fn, const Value& thisv, std::span<const Value> args, Object* superProto) {
+    const ScriptCode& sc = *fn->script();
+    ExecFrame f;
+    f.code = sc.code;
+    f.version = sc.version;
+    f.pool = sc.constantPool;
+    f.baseTarget = f.target = sc.target;
+    // A function called without an object runs with its timeline as `this`.
+    f.thisv = thisv.isNullish() && sc.target ? Value(sc.target) : thisv;
+    Object* activation = make<Object>(nullptr);
+    f.activation = activation;
+    f.scope = std::make_shared<const Scope>(Scope{activation, sc.scope});
+    if (superProto) f.superv = Value(make<SuperObject>(superProto, f.thisv));
+
+    ArrayObject* arguments = nullptr;
+    auto makeArguments = [&]() {
+        arguments = newArray(std::vector<Value>(args.begin(), args.end()));
+        defineValue(arguments, QStringLiteral("callee"), Value(fn), prop::kDontEnum);
+        Value caller = m_frame && m_frame->activation ? getMember(Value(m_frame->activation), QStringLiteral("arguments")) : Value();
+        Object* callerArgs = caller.asObject();
+        Value callerFn = callerArgs ? getMember(caller, QStringLiteral("callee")) : Value::null();
+        defineValue(arguments, QStringLiteral("caller"), callerFn, prop::kDontEnum);
+        return Value(arguments);
+    };
+
+    if (!sc.isFunction2) {
+        f.registers.resize(4);
+        defineValue(activation, QStringLiteral("arguments"), makeArguments(), 0);
+        for (size_t i = 0; i < sc.params.size(); ++i)
+            defineValue(activation, sc.params[i], i < args.size() ? args[i] : Value(), 0);
+    } else {
+        f.registers.resize(std::max<size_t>(sc.registerCount, 1));
+        const uint16_t fl = sc.flags;
+        size_t reg = 1;
+        auto preload = [&](const Value& v) { if (reg < f.registers.size()) f.registers[reg] = v; ++reg; };
+        if (fl & 0x0001) preload(f.thisv);
+        if (fl & 0x0004) preload(makeArguments());
+        else if (!(fl & 0x0008)) defineValue(activation, QStringLiteral("arguments"), makeArguments(), 0);
+        if (fl & 0x0010) preload(f.superv);
+        if (fl & 0x0020) f.superv = Value();
+        if (fl & 0x0040) {
+            Object* rootObj = m_root;
+            if (auto* c = dynamic_cast<ClipObject*>(sc.target)) rootObj = c->rootClip();
+            preload(Value(rootObj));
+        }
+        if (fl & 0x0080) {
+            auto* c = dynamic_cast<ClipObject*>(sc.target);
+            preload(c && c->parentClip() ? Value(static_cast<Object*>(c->parentClip())) : Value());
+        }
+        if (fl & 0x0100) preload(Value(m_global));
+        for (size_t i = 0; i < sc.params.size(); ++i) {
+            Value v = i < args.size() ? args[i] : Value();
+            uint8_t r = i < sc.paramRegisters.size() ? sc.paramRegisters[i] : 0;
+            if (r && r < f.registers.size()) f.registers[r] = v;
+            else defineValue(activation, sc.params[i], v, 0);
+        }
+        if (fl & 0x0002) f.thisv = Value(); // suppressed: `this` is undefined inside
+    }
+    {
+        FrameScope scope(*this, &f, m_frame, m_version);
+        Interpreter::run(*this, f);
+    }
+    return f.returned ? f.returnValue : Value();
+}
+
+Object* Vm::resolveTarget(Object* base, const QString& pathIn) {
+    QString path = pathIn;
+    ClipObject* start = dynamic_cast<ClipObject*>(base);
+    if (!start) start = m_root;
+    Object* cur = start;
+    if (path.startsWith(u'/')) {
+        cur = start ? start->rootClip() : nullptr;
+        path = path.mid(1);
+    }
+    const QStringList parts = path.split(u'/');
+    for (int i = 0; i < parts.size(); ++i) {
+        QStringList dotted = parts[i] == QStringLiteral("..") ? QStringList{parts[i]} : parts[i].split(u'.');
+        for (const QString& seg : dotted) {
+            if (seg.isEmpty()) continue;
+            if (!cur) return nullptr;
+            auto* clip = dynamic_cast<ClipObject*>(cur);
+            if (seg == u".." || namesEqual(seg, QStringLiteral("_parent"))) {
+                cur = clip ? clip->parentClip() : nullptr;
+            } else if (namesEqual(seg, QStringLiteral("_root"))) {
+                cur = clip ? clip->rootClip() : static_cast<Object*>(m_root);
+            } else if (namesEqual(seg, QStringLiteral("this"))) {
+                // stays
+            } else if (namesEqual(seg, QStringLiteral("_global"))) {
+                cur = m_global;
+            } else if (seg.startsWith(QStringLiteral("_level"), m_caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive)) {
+                bool ok = false;
+                int level = seg.mid(6).toInt(&ok);
+                cur = ok ? levelClip(level) : nullptr;
+            } else {
+                Value v = getMember(Value(cur), seg);
+                cur = v.asObject();
+            }
+        }
+    }
+    return cur;
+}
+
+Value Vm::getVariable(const QString& name) {
+    if (!m_frame) return getMember(Value(static_cast<Object*>(m_root)), name);
+    return swf::avm1::getVariable(*this, *m_frame, name);
+}
+
+void Vm::setVariable(const QString& name, const Value& v) {
+    if (!m_frame) { setMember(m_root, name, v); return; }
+    swf::avm1::setVariable(*this, *m_frame, name, v);
+}
+
+} // namespace swf::avm1

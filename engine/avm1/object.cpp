@@ -1,0 +1,128 @@
+#include "engine/avm1/object.h"
+
+#include "engine/avm1/vm.h"
+#include "engine/core/limits.h"
+
+#include <cmath>
+
+namespace swf::avm1 {
+
+Property* Object::find(const QString& key) {
+    auto it = m_index.constFind(key);
+    return it == m_index.constEnd() ? nullptr : &m_props[size_t(*it)];
+}
+
+const Property* Object::find(const QString& key) const {
+    auto it = m_index.constFind(key);
+    return it == m_index.constEnd() ? nullptr : &m_props[size_t(*it)];
+}
+
+Property& Object::define(const QString& key, const QString& name, const Value& v, uint32_t flags) {
+    if (Property* p = find(key)) {
+        p->value = v;
+        p->getter = p->setter = nullptr;
+        p->flags = flags;
+        return *p;
+    }
+    m_index.insert(key, int(m_props.size()));
+    m_props.push_back(Property{name, v, nullptr, nullptr, flags});
+    return m_props.back();
+}
+
+bool Object::erase(const QString& key) {
+    auto it = m_index.find(key);
+    if (it == m_index.end()) return false;
+    int at = *it;
+    m_index.erase(it);
+    m_props.erase(m_props.begin() + at);
+    for (auto& i : m_index)
+        if (i > at) --i;
+    return true;
+}
+
+void Object::markChildren(const MarkFn& mark) {
+    if (m_proto) mark(m_proto);
+    for (const Property& p : m_props) {
+        if (Object* o = p.value.asObject()) mark(o);
+        if (p.getter) mark(p.getter);
+        if (p.setter) mark(p.setter);
+    }
+    for (const Watch& w : watches) {
+        if (w.callback) mark(w.callback);
+        if (Object* o = w.data.asObject()) mark(o);
+    }
+    for (Object* i : interfaces) mark(i);
+    if (Object* o = primitive.asObject()) mark(o);
+}
+
+void FunctionObject::markChildren(const MarkFn& mark) {
+    Object::markChildren(mark);
+    if (Object* o = data.asObject()) mark(o);
+    if (!m_script) return;
+    for (const Scope* s = m_script->scope.get(); s; s = s->parent.get())
+        if (s->object) mark(s->object);
+    if (m_script->target) mark(m_script->target);
+}
+
+int64_t arrayIndex(const QString& name) {
+    if (name.isEmpty() || name.size() > 10) return -1;
+    int64_t n = 0;
+    for (QChar c : name) {
+        if (c < u'0' || c > u'9') return -1;
+        n = n * 10 + (c.unicode() - u'0');
+    }
+    if (name.size() > 1 && name[0] == u'0') return -1;
+    return n < 0x7fffffff ? n : -1;
+}
+
+bool ArrayObject::resize(double length) {
+    if (!(length >= 0) || length > double(limits::kMaxArrayLength)) return false;
+    items.resize(size_t(length));
+    return true;
+}
+
+bool ArrayObject::getSpecial(Vm&, const QString& name, Value& out) {
+    if (name == u"length") { out = Value(double(items.size())); return true; }
+    int64_t i = arrayIndex(name);
+    if (i < 0 || size_t(i) >= items.size()) return false;
+    out = items[size_t(i)];
+    return true;
+}
+
+bool ArrayObject::setSpecial(Vm& vm, const QString& name, const Value& v) {
+    if (name == u"length") {
+        double n = vm.toNumber(v);
+        if (std::isfinite(n) && n >= 0) resize(std::floor(n));
+        return true;
+    }
+    int64_t i = arrayIndex(name);
+    if (i < 0) return false;
+    if (size_t(i) >= items.size() && !resize(double(i) + 1)) return false;
+    items[size_t(i)] = v;
+    return true;
+}
+
+bool ArrayObject::hasSpecial(Vm&, const QString& name) {
+    if (name == u"length") return true;
+    int64_t i = arrayIndex(name);
+    return i >= 0 && size_t(i) < items.size();
+}
+
+bool ArrayObject::deleteSpecial(Vm&, const QString& name) {
+    int64_t i = arrayIndex(name);
+    if (i < 0 || size_t(i) >= items.size()) return false;
+    items[size_t(i)] = Value();
+    return true;
+}
+
+void ArrayObject::specialKeys(Vm&, std::vector<QString>& out) {
+    for (size_t i = 0; i < items.size(); ++i) out.push_back(QString::number(i));
+}
+
+void ArrayObject::markChildren(const MarkFn& mark) {
+    Object::markChildren(mark);
+    for (const Value& v : items)
+        if (Object* o = v.asObject()) mark(o);
+}
+
+} // namespace swf::avm1

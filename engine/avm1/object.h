@@ -1,0 +1,174 @@
+#pragma once
+// Script objects: a property map with flags, getters/setters and watches,
+// a prototype link, and the specialised kinds (functions, arrays, wrappers).
+// Every object is owned by the Vm's heap and freed by its collector.
+#include "engine/avm1/value.h"
+
+#include <QHash>
+
+#include <functional>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace swf::avm1 {
+
+class Vm;
+class Object;
+class FunctionObject;
+
+// Property flags, as ASSetPropFlags numbers them.
+namespace prop {
+inline constexpr uint32_t kDontEnum = 1;
+inline constexpr uint32_t kDontDelete = 2;
+inline constexpr uint32_t kReadOnly = 4;
+// Visible only from movies of this version on (the built-ins use these).
+inline constexpr uint32_t kVersion6 = 1u << 7;
+inline constexpr uint32_t kNotVersion6 = 1u << 8;
+inline constexpr uint32_t kVersion7 = 1u << 10;
+inline constexpr uint32_t kVersion8 = 1u << 12;
+inline constexpr uint32_t kVersion9 = 1u << 13;
+inline constexpr uint32_t kVersion10 = 1u << 14;
+inline constexpr uint32_t kHidden = kDontEnum | kDontDelete; // built-in members
+} // namespace prop
+
+struct Property {
+    QString name;
+    Value value;
+    Object* getter = nullptr; // addProperty: a getter makes this a virtual property
+    Object* setter = nullptr;
+    uint32_t flags = 0;
+    bool isVirtual() const { return getter != nullptr; }
+};
+
+// One link of a scope chain: an activation object, a `with` object, a
+// timeline or _global.
+struct Scope {
+    Object* object = nullptr;
+    std::shared_ptr<const Scope> parent;
+};
+using ScopePtr = std::shared_ptr<const Scope>;
+
+enum class Kind : uint8_t {
+    Object, Function, Array, String, Number, Boolean, Date, Clip, Button, TextField, Error, Arguments, Other
+};
+
+// The heap's mark callback, handed to markChildren.
+using MarkFn = std::function<void(Object*)>;
+
+class Object {
+public:
+    explicit Object(Object* proto, Kind kind = Kind::Object) : m_proto(proto), m_kind(kind) {}
+    virtual ~Object() = default;
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+
+    Kind kind() const { return m_kind; }
+    Object* proto() const { return m_proto; }
+    void setProto(Object* p) { m_proto = p; }
+
+    // Own properties, in creation order. Keys are folded by the caller
+    // (lower case before SWF 7).
+    Property* find(const QString& key);
+    const Property* find(const QString& key) const;
+    Property& define(const QString& key, const QString& name, const Value& v, uint32_t flags = 0);
+    bool erase(const QString& key);
+    const std::vector<Property>& properties() const { return m_props; }
+    std::vector<Property>& properties() { return m_props; }
+
+    // Special properties of derived kinds (array length and indices, clip
+    // properties). Return true when the name was handled.
+    virtual bool getSpecial(Vm&, const QString& name, Value& out) { (void)name; (void)out; return false; }
+    virtual bool setSpecial(Vm&, const QString& name, const Value& v) { (void)name; (void)v; return false; }
+    virtual bool hasSpecial(Vm&, const QString& name) { (void)name; return false; }
+    virtual bool deleteSpecial(Vm&, const QString& name) { (void)name; return false; }
+    // Names of the special members that for..in lists (array indices, child clips).
+    virtual void specialKeys(Vm&, std::vector<QString>& out) { (void)out; }
+    virtual void markChildren(const MarkFn& mark);
+
+    // A primitive held by wrappers (Number, String, Boolean) and Date (its time).
+    Value primitive;
+    // Watches set by Object.watch: key -> {callback, user data}.
+    struct Watch { QString key; Object* callback = nullptr; Value data; };
+    std::vector<Watch> watches;
+    // Interfaces named by `implements` (on constructor functions).
+    std::vector<Object*> interfaces;
+    // Scratch data kept by native classes (Color target, Sound, XML nodes ...).
+    std::shared_ptr<void> native;
+    bool marked = false;
+
+protected:
+    Object* m_proto;
+    Kind m_kind;
+    std::vector<Property> m_props;
+    QHash<QString, int> m_index;
+};
+
+// Arguments given to a native function.
+struct CallArgs {
+    Value thisv;
+    std::span<const Value> args;
+    FunctionObject* callee = nullptr;
+    const Value& at(size_t i) const {
+        static const Value kUndefined;
+        return i < args.size() ? args[i] : kUndefined;
+    }
+    size_t size() const { return args.size(); }
+    Object* thisObject() const { return thisv.asObject(); }
+};
+using NativeFn = Value (*)(Vm&, CallArgs&);
+
+// Script code of a DefineFunction / DefineFunction2.
+struct ScriptCode {
+    QString name;
+    std::span<const uint8_t> code;
+    std::vector<QString> params;
+    std::vector<uint8_t> paramRegisters; // 0 = not in a register (DefineFunction2)
+    uint8_t registerCount = 0;
+    uint16_t flags = 0;                  // DefineFunction2 preload/suppress flags
+    bool isFunction2 = false;
+    int version = 0;
+    std::shared_ptr<const std::vector<QString>> constantPool;
+    ScopePtr scope;                      // the chain where the function was defined
+    Object* target = nullptr;            // the timeline it was defined on
+};
+
+class FunctionObject : public Object {
+public:
+    FunctionObject(Object* proto, NativeFn fn) : Object(proto, Kind::Function), m_native(fn) {}
+    FunctionObject(Object* proto, std::unique_ptr<ScriptCode> code)
+        : Object(proto, Kind::Function), m_script(std::move(code)) {}
+
+    NativeFn native() const { return m_native; }
+    const ScriptCode* script() const { return m_script.get(); }
+    // Native constructor used by `new` (Array, Date ...); null means: make a
+    // plain object and call the function on it.
+    NativeFn constructor = nullptr;
+    // Free slot for natives made at run time (ASnative ids, bound values).
+    Value data;
+    void markChildren(const MarkFn& mark) override;
+
+private:
+    NativeFn m_native = nullptr;
+    std::unique_ptr<ScriptCode> m_script;
+};
+
+class ArrayObject : public Object {
+public:
+    explicit ArrayObject(Object* proto) : Object(proto, Kind::Array) {}
+    std::vector<Value> items;
+
+    bool getSpecial(Vm&, const QString& name, Value& out) override;
+    bool setSpecial(Vm&, const QString& name, const Value& v) override;
+    bool hasSpecial(Vm&, const QString& name) override;
+    bool deleteSpecial(Vm&, const QString& name) override;
+    void specialKeys(Vm&, std::vector<QString>& out) override;
+    void markChildren(const MarkFn& mark) override;
+    // Resizes within the array length limit; false when refused.
+    bool resize(double length);
+};
+
+// An array index in a property name ("0", "12"), or -1.
+int64_t arrayIndex(const QString& name);
+
+} // namespace swf::avm1

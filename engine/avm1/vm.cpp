@@ -1,0 +1,657 @@
+#include "engine/avm1/vm.h"
+
+#include "engine/avm1/clip_object.h"
+#include "engine/avm1/interpreter.h"
+#include "engine/core/limits.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <unordered_set>
+
+namespace swf::avm1 {
+
+Vm::Vm(int swfVersion, VmHost host)
+    : m_host(std::move(host)), m_rootVersion(swfVersion), m_version(swfVersion),
+      m_caseSensitive(swfVersion >= 7) {
+    m_clock.start();
+    installBuiltins();
+}
+
+Vm::~Vm() = default;
+
+// ---- Heap ----------------------------------------------------------------------
+
+Object* Vm::newObject(Object* proto) { return make<Object>(proto ? proto : objectProto); }
+
+ArrayObject* Vm::newArray(std::vector<Value> items) {
+    auto* a = make<ArrayObject>(arrayProto);
+    a->items = std::move(items);
+    return a;
+}
+
+FunctionObject* Vm::newNative(NativeFn fn, Object* prototype) {
+    auto* f = make<FunctionObject>(functionProto, fn);
+    if (prototype) {
+        defineValue(f, QStringLiteral("prototype"), Value(prototype), prop::kDontEnum | prop::kDontDelete);
+        defineValue(prototype, QStringLiteral("constructor"), Value(f), prop::kDontEnum | prop::kDontDelete);
+    }
+    return f;
+}
+
+Object* Vm::newError(const QString& message) {
+    Object* e = make<Object>(errorProto, Kind::Error);
+    setMember(e, QStringLiteral("message"), Value(message));
+    return e;
+}
+
+void Vm::removeRoot(Object* o) {
+    auto it = std::find(m_roots.begin(), m_roots.end(), o);
+    if (it != m_roots.end()) m_roots.erase(it);
+}
+
+void Vm::collect(const std::vector<Object*>& extraRoots) {
+    if (m_frame) return; // never while a script runs
+    std::vector<Object*> work;
+    MarkFn mark = [&work](Object* o) {
+        if (o && !o->marked) { o->marked = true; work.push_back(o); }
+    };
+    mark(m_global);
+    for (Object* p : {objectProto, functionProto, arrayProto, stringProto, numberProto, booleanProto,
+                      dateProto, errorProto, clipProto, buttonProto, textFieldProto})
+        mark(p);
+    mark(m_root);
+    for (Object* o : m_roots) mark(o);
+    for (Object* o : extraRoots) mark(o);
+    for (auto& [name, cls] : registeredClasses) mark(cls);
+    for (const ScriptTimer& t : m_timers) {
+        mark(t.target.asObject());
+        for (const Value& v : t.args) mark(v.asObject());
+    }
+    if (m_exception) mark(m_exception->asObject());
+    while (!work.empty()) {
+        Object* o = work.back();
+        work.pop_back();
+        o->markChildren(mark);
+    }
+    std::erase_if(m_heap, [](const std::unique_ptr<Object>& o) { return !o->marked; });
+    for (auto& o : m_heap) o->marked = false;
+}
+
+// ---- Built-in helpers ------------------------------------------------------------
+
+void Vm::defineValue(Object* on, const QString& name, const Value& v, uint32_t flags) {
+    on->define(key(name), name, v, flags);
+}
+
+FunctionObject* Vm::defineMethod(Object* on, const QString& name, NativeFn fn, uint32_t flags) {
+    FunctionObject* f = newNative(fn);
+    defineValue(on, name, Value(f), flags);
+    return f;
+}
+
+FunctionObject* Vm::defineClass(const QString& name, NativeFn call, NativeFn construct, Object* prototype) {
+    FunctionObject* f = newNative(call, prototype);
+    f->constructor = construct;
+    defineValue(m_global, name, Value(f), prop::kDontEnum);
+    return f;
+}
+
+// ---- Conversions -----------------------------------------------------------------
+
+QString Vm::numberToString(double n) {
+    if (std::isnan(n)) return QStringLiteral("NaN");
+    if (std::isinf(n)) return n > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
+    if (n == 0) return QStringLiteral("0");
+    if (std::fabs(n) < 1e15 && n == std::trunc(n)) return QString::number(int64_t(n));
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.15g", n);
+    // Flash writes exponents without leading zeros: 1e-7, 1.5e+21.
+    QString s = QString::fromLatin1(buf);
+    int e = s.indexOf(u'e');
+    if (e >= 0) {
+        int digits = e + 2;
+        while (digits < s.size() - 1 && s[digits] == u'0') s.remove(digits, 1);
+    }
+    return s;
+}
+
+QString Vm::numberToString(double n, int radix) {
+    if (radix == 10 || radix < 2 || radix > 36) return numberToString(n);
+    if (!std::isfinite(n)) return numberToString(n);
+    // Flash writes the integer part only, negative numbers with a sign.
+    int64_t v = int64_t(n);
+    bool negative = v < 0;
+    uint64_t u = negative ? uint64_t(-v) : uint64_t(v);
+    QString out;
+    do {
+        int d = int(u % uint64_t(radix));
+        out.prepend(QChar(d < 10 ? u'0' + d : u'a' + d - 10));
+        u /= uint64_t(radix);
+    } while (u);
+    if (negative) out.prepend(u'-');
+    return out;
+}
+
+double Vm::stringToNumber(const QString& s) const {
+    if (m_version < 5) {
+        // SWF 4 reads a leading decimal number and ignores the rest ("150a" is 150, "abc" is 0).
+        QByteArray b = s.toLatin1();
+        const char* p = b.constData();
+        char* end = nullptr;
+        while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
+        if ((p[0] == '0') && (p[1] == 'x' || p[1] == 'X')) return 0;
+        double d = std::strtod(p, &end);
+        if (end == p) return 0;
+        if (std::isinf(d) && !std::isdigit(static_cast<unsigned char>(*p)) && *p != '-' && *p != '+' && *p != '.')
+            return 0; // strtod accepts "inf"; Flash does not
+        return d;
+    }
+    int i = 0;
+    const int n = s.size();
+    while (i < n && (s[i] == u' ' || s[i] == u'\t' || s[i] == u'\n' || s[i] == u'\r')) ++i;
+    if (i == n) return std::nan("");
+    QStringView rest = QStringView(s).mid(i);
+    bool negative = false;
+    QStringView body = rest;
+    if (body.startsWith(u'-') || body.startsWith(u'+')) { negative = body[0] == u'-'; body = body.mid(1); }
+    if (body.size() > 2 && body[0] == u'0' && (body[1] == u'x' || body[1] == u'X')) {
+        bool ok = false;
+        qint64 v = body.mid(2).toLongLong(&ok, 16);
+        if (!ok) return std::nan("");
+        // Hexadecimal strings are 32-bit signed.
+        double d = double(int32_t(uint32_t(v)));
+        return negative ? -d : d;
+    }
+    // Digits, one dot, an exponent; nothing else (no "Infinity", no trailing text).
+    int j = 0;
+    const int m = body.size();
+    bool digits = false;
+    while (j < m && body[j].isDigit()) { ++j; digits = true; }
+    if (j < m && body[j] == u'.') {
+        ++j;
+        while (j < m && body[j].isDigit()) { ++j; digits = true; }
+    }
+    if (!digits) return std::nan("");
+    if (j < m && (body[j] == u'e' || body[j] == u'E')) {
+        int k = j + 1;
+        if (k < m && (body[k] == u'-' || body[k] == u'+')) ++k;
+        if (k < m && body[k].isDigit()) {
+            while (k < m && body[k].isDigit()) ++k;
+            j = k;
+        }
+    }
+    if (j != m) return std::nan("");
+    double d = body.toString().toDouble();
+    return negative ? -d : d;
+}
+
+double Vm::toNumber(const Value& v) {
+    switch (v.type()) {
+    case Type::Undefined: return m_version >= 7 ? std::nan("") : 0.0;
+    case Type::Null: return m_version >= 7 ? std::nan("") : 0.0;
+    case Type::Boolean: return v.asBool() ? 1 : 0;
+    case Type::Number: return v.asNumber();
+    case Type::String: return stringToNumber(v.asString());
+    case Type::Object: {
+        Value p = toPrimitive(v, Hint::Number);
+        if (p.isObject()) return std::nan("");
+        return toNumber(p);
+    }
+    }
+    return 0;
+}
+
+QString Vm::toString(const Value& v) {
+    switch (v.type()) {
+    case Type::Undefined: return m_version >= 7 ? QStringLiteral("undefined") : QString();
+    case Type::Null: return QStringLiteral("null");
+    case Type::Boolean:
+        if (m_version < 5) return v.asBool() ? QStringLiteral("1") : QStringLiteral("0");
+        return v.asBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case Type::Number: return numberToString(v.asNumber());
+    case Type::String: return v.asString();
+    case Type::Object: {
+        Value p = toPrimitive(v, Hint::String);
+        if (p.isObject()) {
+            return p.asObject()->kind() == Kind::Function ? QStringLiteral("[type Function]")
+                                                           : QStringLiteral("[type Object]");
+        }
+        return toString(p);
+    }
+    }
+    return {};
+}
+
+bool Vm::toBool(const Value& v) {
+    switch (v.type()) {
+    case Type::Undefined:
+    case Type::Null: return false;
+    case Type::Boolean: return v.asBool();
+    case Type::Number: return v.asNumber() != 0 && !std::isnan(v.asNumber());
+    case Type::String:
+        if (m_version >= 7) return !v.asString().isEmpty();
+        { double d = stringToNumber(v.asString()); return d != 0 && !std::isnan(d); }
+    case Type::Object: return true;
+    }
+    return false;
+}
+
+Value Vm::toPrimitive(const Value& v, Hint hint) {
+    Object* o = v.asObject();
+    if (!o) return v;
+    if (o->kind() == Kind::Clip || o->kind() == Kind::TextField || o->kind() == Kind::Button) {
+        if (hint != Hint::Number) {
+            // Display objects read as their target path, unless a script gave them a toString.
+            Value ts = getMember(v, QStringLiteral("toString"));
+            if (isCallable(ts)) {
+                Value r = call(ts, v, {});
+                if (!r.isObject()) return r;
+            }
+            if (auto* c = dynamic_cast<ClipObject*>(o)) return Value(c->targetPath());
+        }
+    }
+    const bool stringFirst = hint == Hint::String || (hint == Hint::None && o->kind() == Kind::Date);
+    for (int pass = 0; pass < 2; ++pass) {
+        const bool useString = (pass == 0) == stringFirst;
+        Value fn = getMember(v, useString ? QStringLiteral("toString") : QStringLiteral("valueOf"));
+        if (isCallable(fn)) {
+            Value r = call(fn, v, {});
+            if (!r.isObject()) return r;
+        }
+        if (m_halted || hasException()) return Value();
+    }
+    return v;
+}
+
+Object* Vm::toObject(const Value& v) {
+    switch (v.type()) {
+    case Type::Object: return v.asObject();
+    case Type::String: { Object* o = make<Object>(stringProto, Kind::String); o->primitive = v; return o; }
+    case Type::Number: { Object* o = make<Object>(numberProto, Kind::Number); o->primitive = v; return o; }
+    case Type::Boolean: { Object* o = make<Object>(booleanProto, Kind::Boolean); o->primitive = v; return o; }
+    default: return nullptr;
+    }
+}
+
+int32_t Vm::toInt32(const Value& v) {
+    double d = toNumber(v);
+    if (!std::isfinite(d)) return 0;
+    d = std::trunc(d);
+    double m = std::fmod(d, 4294967296.0);
+    if (m < 0) m += 4294967296.0;
+    return int32_t(uint32_t(m));
+}
+
+int Vm::toInt(const Value& v) {
+    double d = toNumber(v);
+    if (std::isnan(d)) return 0;
+    if (d >= 2147483647.0) return 2147483647;
+    if (d <= -2147483648.0) return -2147483647 - 1;
+    return int(std::trunc(d));
+}
+
+QString Vm::typeOf(const Value& v) {
+    switch (v.type()) {
+    case Type::Undefined: return QStringLiteral("undefined");
+    case Type::Null: return QStringLiteral("null");
+    case Type::Boolean: return QStringLiteral("boolean");
+    case Type::Number: return QStringLiteral("number");
+    case Type::String: return QStringLiteral("string");
+    case Type::Object:
+        switch (v.asObject()->kind()) {
+        case Kind::Function: return QStringLiteral("function");
+        case Kind::Clip: return QStringLiteral("movieclip");
+        default: return QStringLiteral("object");
+        }
+    }
+    return {};
+}
+
+// ---- Members ---------------------------------------------------------------------
+
+bool Vm::visible(const Property& p) const {
+    const uint32_t f = p.flags;
+    if ((f & prop::kVersion6) && m_version < 6) return false;
+    if ((f & prop::kNotVersion6) && m_version == 6) return false;
+    if ((f & prop::kVersion7) && m_version < 7) return false;
+    if ((f & prop::kVersion8) && m_version < 8) return false;
+    if ((f & prop::kVersion9) && m_version < 9) return false;
+    if ((f & prop::kVersion10) && m_version < 10) return false;
+    return true;
+}
+
+Property* Vm::findProperty(Object* obj, const QString& name, Object** holder) {
+    const QString k = key(name);
+    int depth = 0;
+    for (Object* o = obj; o && depth < limits::kMaxProtoDepth; o = o->proto(), ++depth) {
+        if (Property* p = o->find(k); p && visible(*p)) {
+            if (holder) *holder = o;
+            return p;
+        }
+    }
+    return nullptr;
+}
+
+Value Vm::getMember(const Value& objv, const QString& name) {
+    Object* obj = objv.asObject();
+    if (!obj) {
+        switch (objv.type()) {
+        case Type::String:
+            if (name == u"length") return Value(double(objv.asString().size()));
+            obj = stringProto;
+            break;
+        case Type::Number: obj = numberProto; break;
+        case Type::Boolean: obj = booleanProto; break;
+        default: return Value();
+        }
+    }
+    if (namesEqual(name, QStringLiteral("__proto__"))) {
+        if (Property* p = obj->find(key(name))) return p->value; // shadowed by a script
+        return Value(obj->proto());
+    }
+    Value out;
+    if (obj->getSpecial(*this, name, out)) return out;
+    Object* holder = nullptr;
+    Property* p = findProperty(obj, name, &holder);
+    if (!p) {
+        // Prototype objects may be special too (a clip used as a prototype).
+        int depth = 0;
+        for (Object* o = obj->proto(); o && depth < limits::kMaxProtoDepth; o = o->proto(), ++depth)
+            if (o->kind() == Kind::Array || o->kind() == Kind::Clip)
+                if (o->getSpecial(*this, name, out)) return out;
+        if (name != u"__resolve") {
+            Value resolve = getMember(objv, QStringLiteral("__resolve"));
+            if (isCallable(resolve)) {
+                Value arg(name);
+                return call(resolve, objv, std::span<const Value>(&arg, 1));
+            }
+        }
+        return Value();
+    }
+    if (p->isVirtual()) {
+        if (m_protoDepth >= limits::kMaxProtoDepth) return Value();
+        ++m_protoDepth;
+        Value r = call(Value(p->getter), objv, {});
+        --m_protoDepth;
+        return r;
+    }
+    return p->value;
+}
+
+void Vm::setMember(Object* obj, const QString& name, const Value& value) {
+    if (!obj) return;
+    const QString k = key(name);
+    if (namesEqual(name, QStringLiteral("__proto__")) && !obj->find(k)) {
+        obj->setProto(value.asObject());
+        return;
+    }
+    Value v = value;
+    // Watches see the old and new value and may replace it.
+    for (size_t i = 0; i < obj->watches.size(); ++i) {
+        if (obj->watches[i].key != k) continue;
+        Object::Watch w = obj->watches[i];
+        Value old = getMember(Value(obj), name);
+        Value args[] = {Value(name), old, v, w.data};
+        // A watch does not fire again while its own callback runs.
+        obj->watches.erase(obj->watches.begin() + long(i));
+        v = call(Value(w.callback), Value(obj), args);
+        obj->watches.insert(obj->watches.begin() + long(std::min(i, obj->watches.size())), w);
+        break;
+    }
+    if (obj->setSpecial(*this, name, v)) return;
+    if (Property* p = obj->find(k)) {
+        if (p->isVirtual()) {
+            if (p->setter) {
+                if (m_protoDepth >= limits::kMaxProtoDepth) return;
+                ++m_protoDepth;
+                Object* setter = p->setter;
+                call(Value(setter), Value(obj), std::span<const Value>(&v, 1));
+                --m_protoDepth;
+            }
+            return;
+        }
+        if (p->flags & prop::kReadOnly) return;
+        if (!visible(*p)) { p->flags = 0; }
+        p->value = v;
+        return;
+    }
+    // An inherited getter/setter handles the assignment.
+    int depth = 0;
+    for (Object* o = obj->proto(); o && depth < limits::kMaxProtoDepth; o = o->proto(), ++depth) {
+        Property* p = o->find(k);
+        if (!p || !visible(*p)) continue;
+        if (p->isVirtual()) {
+            if (p->setter) {
+                if (m_protoDepth >= limits::kMaxProtoDepth) return;
+                ++m_protoDepth;
+                call(Value(p->setter), Value(obj), std::span<const Value>(&v, 1));
+                --m_protoDepth;
+            }
+            return;
+        }
+        break;
+    }
+    obj->define(k, name, v, 0);
+}
+
+bool Vm::hasOwnProperty(Object* obj, const QString& name) {
+    if (!obj) return false;
+    if (Property* p = obj->find(key(name))) return visible(*p);
+    return obj->hasSpecial(*this, name);
+}
+
+bool Vm::hasProperty(Object* obj, const QString& name) {
+    if (!obj) return false;
+    if (obj->hasSpecial(*this, name)) return true;
+    if (namesEqual(name, QStringLiteral("__proto__"))) return true;
+    return findProperty(obj, name) != nullptr;
+}
+
+bool Vm::deleteMember(Object* obj, const QString& name) {
+    if (!obj) return false;
+    const QString k = key(name);
+    if (Property* p = obj->find(k)) {
+        if (p->flags & prop::kDontDelete) return false;
+        if (!visible(*p)) return false;
+        return obj->erase(k);
+    }
+    return obj->deleteSpecial(*this, name);
+}
+
+std::vector<QString> Vm::enumerableKeys(Object* obj) {
+    std::vector<QString> out;
+    std::unordered_set<QString> seen;
+    int depth = 0;
+    for (Object* o = obj; o && depth < limits::kMaxProtoDepth; o = o->proto(), ++depth) {
+        std::vector<QString> special;
+        o->specialKeys(*this, special);
+        for (const QString& s : special)
+            if (seen.insert(key(s)).second) out.push_back(s);
+        for (const Property& p : o->properties()) {
+            const QString k = key(p.name);
+            if (!seen.insert(k).second) continue;
+            if ((p.flags & prop::kDontEnum) || !visible(p)) continue;
+            out.push_back(p.name);
+        }
+    }
+    return out;
+}
+
+bool Vm::instanceOf(const Value& v, Object* ctor) {
+    Object* o = v.asObject();
+    if (!o || !ctor) return false;
+    Value protoV = getMember(Value(ctor), QStringLiteral("prototype"));
+    Object* proto = protoV.asObject();
+    if (!proto) return false;
+    int depth = 0;
+    for (Object* p = o->proto(); p && depth < limits::kMaxProtoDepth; p = p->proto(), ++depth) {
+        if (p == proto) return true;
+        // `implements`: the constructor of a prototype on the chain lists interfaces.
+        Value c = getMember(Value(p), QStringLiteral("constructor"));
+        if (Object* co = c.asObject()) {
+            std::vector<Object*> stack(co->interfaces.begin(), co->interfaces.end());
+            int guard = 0;
+            while (!stack.empty() && guard++ < 1000) {
+                Object* i = stack.back();
+                stack.pop_back();
+                if (i == ctor) return true;
+                Value ip = getMember(Value(i), QStringLiteral("prototype"));
+                if (ip.asObject() == proto) return true;
+                stack.insert(stack.end(), i->interfaces.begin(), i->interfaces.end());
+            }
+        }
+    }
+    return false;
+}
+
+// ---- Calls -----------------------------------------------------------------------
+
+bool Vm::isCallable(const Value& v) const {
+    Object* o = v.asObject();
+    return o && o->kind() == Kind::Function;
+}
+
+Value Vm::call(const Value& fnv, const Value& thisv, std::span<const Value> args, Object* superProto) {
+    auto* fn = dynamic_cast<FunctionObject*>(fnv.asObject());
+    if (!fn || m_halted) return Value();
+    if (m_depth >= limits::kMaxCallDepth) {
+        halt(QStringLiteral("%1 levels of recursion were exceeded in one action list").arg(limits::kMaxCallDepth));
+        return Value();
+    }
+    ++m_depth;
+    Value r;
+    if (fn->native()) {
+        CallArgs ca{thisv, args, fn};
+        r = fn->native()(*this, ca);
+    } else if (fn->script()) {
+        r = runFunction(fn, thisv, args, superProto);
+    }
+    --m_depth;
+    return r;
+}
+
+Value Vm::callMethod(const Value& obj, const QString& name, std::span<const Value> args) {
+    Value fn = getMember(obj, name);
+    if (!isCallable(fn)) return Value();
+    Object* holder = nullptr;
+    if (Object* o = obj.asObject()) findProperty(o, name, &holder);
+    return call(fn, obj, args, holder ? holder->proto() : nullptr);
+}
+
+Value Vm::construct(const Value& ctorv, std::span<const Value> args) {
+    auto* fn = dynamic_cast<FunctionObject*>(ctorv.asObject());
+    if (!fn || m_halted) return Value();
+    Value protoV = getMember(ctorv, QStringLiteral("prototype"));
+    if (fn->constructor) {
+        if (m_depth >= limits::kMaxCallDepth) { halt(QStringLiteral("recursion limit")); return Value(); }
+        ++m_depth;
+        CallArgs ca{Value(), args, fn};
+        Value r = fn->constructor(*this, ca);
+        --m_depth;
+        if (Object* o = r.asObject()) {
+            if (protoV.asObject()) o->setProto(protoV.asObject());
+            defineValue(o, QStringLiteral("__constructor__"), ctorv, prop::kDontEnum);
+            if (m_version < 6) defineValue(o, QStringLiteral("constructor"), ctorv, prop::kDontEnum);
+        }
+        return r;
+    }
+    Object* o = make<Object>(protoV.asObject());
+    defineValue(o, QStringLiteral("__constructor__"), ctorv, prop::kDontEnum);
+    if (m_version < 6) defineValue(o, QStringLiteral("constructor"), ctorv, prop::kDontEnum);
+    call(ctorv, Value(o), args, protoV.asObject() ? protoV.asObject()->proto() : nullptr);
+    return Value(o);
+}
+
+// ---- Limits and host ---------------------------------------------------------------
+
+void Vm::throwValue(const Value& v) { m_exception = v; }
+
+std::optional<Value> Vm::takeException() {
+    auto e = std::move(m_exception);
+    m_exception.reset();
+    return e;
+}
+
+void Vm::beginFrame() {
+    m_actions = 0;
+    m_clock.restart();
+}
+
+void Vm::halt(const QString& reason) {
+    if (m_halted) return;
+    m_halted = true;
+    log(LogLevel::Warning, QStringLiteral("Scripts halted: %1").arg(reason));
+}
+
+bool Vm::countAction() {
+    if (m_halted) return false;
+    ++m_actions;
+    if (m_actions > limits::kMaxActionsPerFrame) {
+        halt(QStringLiteral("more than %1 actions in one frame").arg(limits::kMaxActionsPerFrame));
+        return false;
+    }
+    if (m_actions % limits::kActionsPerClockCheck == 0 && m_clock.elapsed() > limits::kScriptBudgetMs) {
+        halt(QStringLiteral("a frame's scripts ran longer than %1 ms").arg(limits::kScriptBudgetMs));
+        return false;
+    }
+    return true;
+}
+
+void Vm::trace(const QString& line) {
+    if (m_host.trace) m_host.trace(line);
+}
+
+void Vm::log(LogLevel level, const QString& message) {
+    if (m_host.log) m_host.log(level, message.toStdString());
+}
+
+void Vm::unimplemented(const QString& what) {
+    if (std::find(m_unimplemented.begin(), m_unimplemented.end(), what) != m_unimplemented.end()) return;
+    m_unimplemented.push_back(what);
+    log(LogLevel::Unimplemented, what);
+}
+
+void Vm::openUrl(const QString& url, const QString& window) {
+    const QString scheme = url.section(u':', 0, 0).trimmed().toLower();
+    if (url.contains(u':') && (scheme == u"http" || scheme == u"https" || scheme == u"mailto")) {
+        if (m_host.openUrl) m_host.openUrl(url, window);
+        return;
+    }
+    log(LogLevel::Warning, QStringLiteral("getURL refused: %1").arg(url.left(200)));
+}
+
+// ---- Timers ----------------------------------------------------------------------
+
+int Vm::addTimer(ScriptTimer t) {
+    if (m_timers.size() >= limits::kMaxScriptTimers) return 0;
+    t.id = m_nextTimerId++;
+    t.dueMs = m_clockMs + std::max(t.intervalMs, 1.0);
+    m_timers.push_back(std::move(t));
+    return m_timers.back().id;
+}
+
+void Vm::removeTimer(int id) {
+    std::erase_if(m_timers, [id](const ScriptTimer& t) { return t.id == id; });
+}
+
+void Vm::advanceTimers(double ms) {
+    m_clockMs += ms;
+    // Each due timer fires at most once per advance, as the Flash player does per frame.
+    std::vector<int> due;
+    for (const ScriptTimer& t : m_timers)
+        if (t.dueMs <= m_clockMs) due.push_back(t.id);
+    for (int id : due) {
+        auto it = std::find_if(m_timers.begin(), m_timers.end(), [id](const ScriptTimer& t) { return t.id == id; });
+        if (it == m_timers.end()) continue;
+        ScriptTimer t = *it;
+        if (t.repeat) it->dueMs = m_clockMs + std::max(t.intervalMs, 1.0);
+        else m_timers.erase(it);
+        if (m_halted) return;
+        if (t.method.isEmpty()) call(t.target, Value(), t.args);
+        else callMethod(t.target, t.method, t.args);
+        takeException();
+    }
+}
+
+} // namespace swf::avm1

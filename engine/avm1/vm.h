@@ -1,0 +1,223 @@
+#pragma once
+// The ActionScript 1/2 virtual machine: heap, globals, conversions, member
+// access, calls and the action interpreter. One Vm per player; it runs the
+// code of one root movie (whose version sets the language rules) and every
+// movie loaded into it. Objects live on the Vm's heap and are collected
+// between frames, never while a script runs.
+#include "engine/avm1/object.h"
+#include "engine/core/log.h"
+
+#include <QElapsedTimer>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace swf::avm1 {
+
+class ClipObject;
+struct ExecFrame;
+
+// How the VM reaches its host. Every callback only notifies.
+struct VmHost {
+    std::function<void(const QString&)> trace;
+    LogFn log;
+    // A web address the movie asked to open (already checked: http, https, mailto).
+    std::function<void(const QString& url, const QString& window)> openUrl;
+    std::function<void(const QString& command, const QString& args)> fscommand;
+};
+
+// A timer made by setInterval/setTimeout.
+struct ScriptTimer {
+    int id = 0;
+    double intervalMs = 0;
+    double dueMs = 0;
+    bool repeat = true;
+    Value target;        // function, or object whose method is called
+    QString method;      // empty when target is the function
+    std::vector<Value> args;
+};
+
+class Vm {
+public:
+    explicit Vm(int swfVersion, VmHost host = {});
+    ~Vm();
+    Vm(const Vm&) = delete;
+    Vm& operator=(const Vm&) = delete;
+
+    // The version of the code running now (the root movie's between scripts).
+    int version() const { return m_version; }
+    int rootVersion() const { return m_rootVersion; }
+    const VmHost& host() const { return m_host; }
+    void setHost(VmHost host) { m_host = std::move(host); }
+
+    // ---- Heap ----------------------------------------------------------------
+    template <typename T, typename... A>
+    T* make(A&&... args) {
+        auto obj = std::make_unique<T>(std::forward<A>(args)...);
+        T* raw = obj.get();
+        m_heap.push_back(std::move(obj));
+        return raw;
+    }
+    Object* newObject(Object* proto = nullptr);
+    ArrayObject* newArray(std::vector<Value> items = {});
+    FunctionObject* newNative(NativeFn fn, Object* prototype = nullptr);
+    Object* newError(const QString& message);
+    // Mark from the globals, the timelines and `extraRoots`, and free the rest.
+    void collect(const std::vector<Object*>& extraRoots = {});
+    size_t heapSize() const { return m_heap.size(); }
+    // Timelines (clip objects) that must survive collection; the display glue registers them.
+    void addRoot(Object* o) { m_roots.push_back(o); }
+    void removeRoot(Object* o);
+
+    // ---- Built-ins -----------------------------------------------------------
+    Object* global() const { return m_global; }
+    Object* objectProto = nullptr;
+    Object* functionProto = nullptr;
+    Object* arrayProto = nullptr;
+    Object* stringProto = nullptr;
+    Object* numberProto = nullptr;
+    Object* booleanProto = nullptr;
+    Object* dateProto = nullptr;
+    Object* errorProto = nullptr;
+    Object* clipProto = nullptr;
+    Object* buttonProto = nullptr;
+    Object* textFieldProto = nullptr;
+    // Classes registered for exported symbols (Object.registerClass).
+    std::map<QString, Object*> registeredClasses;
+    // Defines a built-in member (hidden and permanent by default).
+    void defineValue(Object* on, const QString& name, const Value& v, uint32_t flags = prop::kHidden);
+    FunctionObject* defineMethod(Object* on, const QString& name, NativeFn fn, uint32_t flags = prop::kHidden);
+    // A constructor with its prototype object, stored on _global under `name`.
+    FunctionObject* defineClass(const QString& name, NativeFn call, NativeFn construct, Object* prototype);
+
+    // ---- Conversions ---------------------------------------------------------
+    double toNumber(const Value& v);
+    QString toString(const Value& v);
+    bool toBool(const Value& v);
+    enum class Hint { None, Number, String };
+    Value toPrimitive(const Value& v, Hint hint = Hint::None);
+    Object* toObject(const Value& v);
+    int32_t toInt32(const Value& v);
+    uint32_t toUint32(const Value& v) { return uint32_t(toInt32(v)); }
+    // ToInteger clamped to int (for indices and counts).
+    int toInt(const Value& v);
+    QString typeOf(const Value& v);
+    static QString numberToString(double n);
+    static QString numberToString(double n, int radix);
+    double stringToNumber(const QString& s) const;
+    // Property key of a name: folded to lower case before SWF 7.
+    QString key(const QString& name) const { return m_caseSensitive ? name : name.toLower(); }
+    bool caseSensitive() const { return m_caseSensitive; }
+    bool namesEqual(const QString& a, const QString& b) const {
+        return m_caseSensitive ? a == b : a.compare(b, Qt::CaseInsensitive) == 0;
+    }
+
+    // ---- Members -------------------------------------------------------------
+    Value getMember(const Value& obj, const QString& name);
+    void setMember(Object* obj, const QString& name, const Value& v);
+    // Finds a property on the object or its prototypes, with its holder.
+    Property* findProperty(Object* obj, const QString& name, Object** holder = nullptr);
+    bool hasProperty(Object* obj, const QString& name);
+    bool hasOwnProperty(Object* obj, const QString& name);
+    bool deleteMember(Object* obj, const QString& name);
+    // Visible to this movie's version (ASSetPropFlags version bits)?
+    bool visible(const Property& p) const;
+    // for..in names, own first then inherited, each listed once.
+    std::vector<QString> enumerableKeys(Object* obj);
+    bool instanceOf(const Value& v, Object* ctor);
+
+    // ---- Calls ---------------------------------------------------------------
+    Value call(const Value& fn, const Value& thisv, std::span<const Value> args, Object* superProto = nullptr);
+    Value callMethod(const Value& obj, const QString& name, std::span<const Value> args);
+    Value construct(const Value& ctor, std::span<const Value> args);
+    // Calls with an explicit `this` object and a prototype for `super`.
+    bool isCallable(const Value& v) const;
+
+    // Runs a top-level action block (DoAction, DoInitAction, clip event) on
+    // `target`. `version` is the version of the movie the code comes from.
+    void runActions(std::span<const uint8_t> code, Object* target, int version, Object* thisObj = nullptr);
+
+    // ---- Exceptions and limits -------------------------------------------------
+    void throwValue(const Value& v);
+    void throwError(const QString& message) { throwValue(Value(newError(message))); }
+    bool hasException() const { return m_exception.has_value(); }
+    std::optional<Value> takeException();
+    // Resets the per-frame action count and clock.
+    void beginFrame();
+    // Scripts are halted after a limit breach; nothing more runs.
+    bool halted() const { return m_halted; }
+    void halt(const QString& reason);
+    // Counts one action; false when a limit is breached.
+    bool countAction();
+
+    // ---- Host ---------------------------------------------------------------
+    void trace(const QString& line);
+    void log(LogLevel level, const QString& message);
+    // Logs an unimplemented feature once per Vm.
+    void unimplemented(const QString& what);
+    void openUrl(const QString& url, const QString& window);
+
+    // ---- Timers --------------------------------------------------------------
+    int addTimer(ScriptTimer t);
+    void removeTimer(int id);
+    void advanceTimers(double ms);
+    double clockMs() const { return m_clockMs; }
+
+    // The timeline scripts run against when no clip is given; the display glue sets it.
+    ClipObject* root() const { return m_root; }
+    void setRoot(ClipObject* root) { m_root = root; m_levels[0] = root; }
+    ClipObject* levelClip(int level) const {
+        auto it = m_levels.find(level);
+        return it == m_levels.end() ? nullptr : it->second;
+    }
+    void setLevel(int level, ClipObject* clip) {
+        if (clip) m_levels[level] = clip; else m_levels.erase(level);
+    }
+    // Resolves "_root", "_levelN", "/a/b", "a.b" ... from `base` to a clip.
+    Object* resolveTarget(Object* base, const QString& path);
+    // The interpreter's scratch: the frame running now (null between scripts).
+    ExecFrame* currentFrame() const { return m_frame; }
+    // Finds a variable in the running code's scope (for natives like eval).
+    Value getVariable(const QString& name);
+    void setVariable(const QString& name, const Value& v);
+
+    int callDepth() const { return m_depth; }
+
+private:
+    friend class Interpreter;
+    friend struct ExecFrame;
+    void installBuiltins();
+    Value runFunction(FunctionObject* fn, const Value& thisv, std::span<const Value> args, Object* superProto);
+
+    VmHost m_host;
+    int m_rootVersion = 0;
+    int m_version = 0;
+    bool m_caseSensitive = true;
+    std::vector<std::unique_ptr<Object>> m_heap;
+    std::vector<Object*> m_roots;
+    Object* m_global = nullptr;
+    ClipObject* m_root = nullptr;
+    std::map<int, ClipObject*> m_levels;
+
+    std::optional<Value> m_exception;
+    bool m_halted = false;
+    uint64_t m_actions = 0;
+    QElapsedTimer m_clock;
+    int m_depth = 0;
+    int m_protoDepth = 0;
+    ExecFrame* m_frame = nullptr;
+    std::vector<QString> m_unimplemented;
+
+    std::vector<ScriptTimer> m_timers;
+    int m_nextTimerId = 1;
+    double m_clockMs = 0;
+
+    friend Value getValueThroughGetter(Vm&, Property&, Object*, const Value&);
+};
+
+} // namespace swf::avm1
