@@ -532,6 +532,10 @@ Result<std::shared_ptr<const Movie>> parseMovie(std::vector<uint8_t> fileBytes, 
         // Bytes past the declared length are not part of the movie.
         if (h.declaredLength >= kHeaderBytes && h.declaredLength < fileBytes.size())
             fileBytes.resize(h.declaredLength);
+        else if (h.declaredLength > fileBytes.size())
+            parser.warn(headerError(ErrorCode::Truncated, "file ends after " + std::to_string(fileBytes.size()) +
+                                                              " of " + std::to_string(h.declaredLength) +
+                                                              " declared bytes"));
         movie->data = std::move(fileBytes);
     } else {
         if (h.declaredLength < kHeaderBytes)
