@@ -14,8 +14,9 @@ inline constexpr size_t kMaxInflatedBytes = 256u << 20;
 // Memory liblzma may use to decode a ZWS movie; the dictionary size comes
 // from the file, and real movies use a few megabytes.
 inline constexpr uint64_t kMaxLzmaDecoderMemory = 128u << 20;
-// Control tags kept in one timeline (each costs a small record; empty tags
-// are two bytes in the file, so a huge movie could otherwise ask for GBs).
+// Control tags kept in one movie's timelines (each costs a small record;
+// empty tags are two bytes in the file, so a huge movie could otherwise ask
+// for gigabytes).
 inline constexpr size_t kMaxTimelineTags = 1u << 22;
 // Warnings kept in Movie::warnings and logged; later ones are only counted.
 inline constexpr size_t kMaxWarnings = 200;
@@ -23,6 +24,12 @@ inline constexpr size_t kMaxWarnings = 200;
 inline constexpr size_t kReserveCap = 4096;
 // Records of one kind in one tag (fill styles, glyphs, shape records ...).
 inline constexpr size_t kMaxRecordsPerTag = 1u << 20;
+// Shape edges (shapes, morph shapes and glyphs together) in one movie: each
+// costs about 60 bytes once built, and a tiny record can stand for one.
+inline constexpr size_t kMaxMovieShapeEdges = 2u << 20;
+// Decoded bitmap pixels in one movie (4 bytes each): a zlib or JPEG bomb
+// per tag is bounded by the per-bitmap limit, this bounds the sum.
+inline constexpr int64_t kMaxMovieBitmapPixels = 64 << 20;
 // Frames in one timeline.
 inline constexpr uint32_t kMaxFrames = 1u << 20;
 // Width or height of one bitmap, and its pixel count.

@@ -142,6 +142,7 @@ Result<std::shared_ptr<TextDef>> parseDefineText(const TagContext& t) {
     // The style fields carry over from record to record until changed; x
     // continues after the previous record's glyphs.
     TextRecord style;
+    size_t glyphTotal = 0;
     while (!r.failed()) {
         uint8_t flags = r.u8();
         if (flags == 0) break;
@@ -155,6 +156,9 @@ Result<std::shared_ptr<TextDef>> parseDefineText(const TagContext& t) {
         if (flags & 0x02) rec.y = r.s16();
         if (flags & 0x08) rec.height = r.u16();
         size_t count = r.u8();
+        glyphTotal += count;
+        if (glyphTotal > limits::kMaxRecordsPerTag)
+            return t.error(ErrorCode::LimitExceeded, "text glyphs exceed the limit");
         rec.glyphs.reserve(count);
         double advance = 0;
         for (size_t i = 0; i < count; ++i) {

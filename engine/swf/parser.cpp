@@ -79,6 +79,9 @@ public:
 
 private:
     void define(const TagContext& t, uint16_t id, Character c);
+    // Movie-wide budgets: a definition that would exceed one is refused.
+    std::optional<Error> spendEdges(const TagContext& t, size_t edges);
+    std::optional<Error> spendPixels(const TagContext& t, const QImage& image);
     uint32_t offsetOf(std::span<const uint8_t> s) const {
         return uint32_t(s.data() - m_movie.data.data());
     }
@@ -86,7 +89,9 @@ private:
     Movie& m_movie;
     LogFn m_log;
     size_t m_droppedWarnings = 0;
-    size_t m_timelineTags = 0;
+    size_t m_timelineTags = 0; // control tags and frames of all timelines
+    size_t m_shapeEdges = 0;
+    int64_t m_bitmapPixels = 0;
     bool m_inSprite = false;
     std::set<uint16_t> m_reportedUnsupported;
     std::span<const uint8_t> m_jpegTables;
@@ -154,6 +159,7 @@ const TagRow kTagTable[] = {
     {tag::CSMTextSettings, TagRole::Ignored, nullptr},
     {tag::DefineFontName, TagRole::Ignored, nullptr},
     {tag::SymbolClass, TagRole::Ignored, nullptr},
+    {40, TagRole::Ignored, nullptr}, // NameCharacter (authoring tools only)
     {41, TagRole::Ignored, nullptr}, // ProductInfo
     {63, TagRole::Ignored, nullptr}, // DebugID
     {tag::DoABC, TagRole::Unsupported, nullptr},
@@ -214,6 +220,11 @@ void MovieParser::parseTimeline(Reader& r, Timeline& timeline, bool inSprite) {
                              std::to_string(limits::kMaxFrames) + " frames; the rest are dropped"));
                 break;
             }
+            if (m_timelineTags >= limits::kMaxTimelineTags) {
+                warn(t.error(ErrorCode::LimitExceeded, "too many frames and control tags; the rest are dropped"));
+                break;
+            }
+            ++m_timelineTags;
             timeline.frames.push_back(std::move(pending));
             pending = Frame{};
             continue;
@@ -265,6 +276,32 @@ void MovieParser::define(const TagContext& t, uint16_t id, Character c) {
                                                " already defined; this one is ignored"));
 }
 
+size_t edgeCount(const std::vector<ShapeLayer>& layers) {
+    size_t n = 0;
+    for (const auto& layer : layers) {
+        for (const auto& p : layer.fills) n += p.edges.size();
+        for (const auto& p : layer.lines) n += p.edges.size();
+    }
+    return n;
+}
+
+std::optional<Error> MovieParser::spendEdges(const TagContext& t, size_t edges) {
+    if (edges > limits::kMaxMovieShapeEdges - m_shapeEdges)
+        return t.error(ErrorCode::LimitExceeded, "the movie's shapes exceed " +
+                                                     std::to_string(limits::kMaxMovieShapeEdges) + " edges");
+    m_shapeEdges += edges;
+    return std::nullopt;
+}
+
+std::optional<Error> MovieParser::spendPixels(const TagContext& t, const QImage& image) {
+    int64_t pixels = int64_t(image.width()) * image.height();
+    if (pixels > limits::kMaxMovieBitmapPixels - m_bitmapPixels)
+        return t.error(ErrorCode::LimitExceeded, "the movie's bitmaps exceed " +
+                                                     std::to_string(limits::kMaxMovieBitmapPixels) + " pixels");
+    m_bitmapPixels += pixels;
+    return std::nullopt;
+}
+
 template <typename T>
 std::optional<Error> take(Result<std::shared_ptr<T>> res, std::shared_ptr<T>& out) {
     if (!res) return res.error();
@@ -275,6 +312,7 @@ std::optional<Error> take(Result<std::shared_ptr<T>> res, std::shared_ptr<T>& ou
 std::optional<Error> MovieParser::defineShape(const TagContext& t) {
     std::shared_ptr<ShapeDef> s;
     if (auto e = take(parseDefineShape(t), s)) return e;
+    if (auto e = spendEdges(t, edgeCount(s->layers))) return e;
     define(t, s->id, std::shared_ptr<const ShapeDef>(s));
     return std::nullopt;
 }
@@ -282,6 +320,8 @@ std::optional<Error> MovieParser::defineShape(const TagContext& t) {
 std::optional<Error> MovieParser::defineMorphShape(const TagContext& t) {
     std::shared_ptr<MorphShapeDef> s;
     if (auto e = take(parseDefineMorphShape(t), s)) return e;
+    // Each drawn morph frame is built anew; count the records once.
+    if (auto e = spendEdges(t, s->startRecords.size() + s->endRecords.size())) return e;
     define(t, s->id, std::shared_ptr<const MorphShapeDef>(s));
     return std::nullopt;
 }
@@ -296,6 +336,7 @@ std::optional<Error> MovieParser::jpegTables(const TagContext& t) {
 std::optional<Error> MovieParser::defineBitsJpeg(const TagContext& t) {
     std::shared_ptr<BitmapDef> b;
     if (auto e = take(parseDefineBitsJpeg(t, m_jpegTables), b)) return e;
+    if (auto e = spendPixels(t, b->image)) return e;
     define(t, b->id, std::shared_ptr<const BitmapDef>(b));
     return std::nullopt;
 }
@@ -303,6 +344,7 @@ std::optional<Error> MovieParser::defineBitsJpeg(const TagContext& t) {
 std::optional<Error> MovieParser::defineBitsLossless(const TagContext& t) {
     std::shared_ptr<BitmapDef> b;
     if (auto e = take(parseDefineBitsLossless(t), b)) return e;
+    if (auto e = spendPixels(t, b->image)) return e;
     define(t, b->id, std::shared_ptr<const BitmapDef>(b));
     return std::nullopt;
 }
@@ -310,6 +352,9 @@ std::optional<Error> MovieParser::defineBitsLossless(const TagContext& t) {
 std::optional<Error> MovieParser::defineFont(const TagContext& t) {
     std::shared_ptr<FontDef> f;
     if (auto e = take(parseDefineFont(t), f)) return e;
+    size_t edges = 0;
+    for (const auto& g : f->glyphs) edges += edgeCount(g.shape.layers);
+    if (auto e = spendEdges(t, edges)) return e;
     if (!m_movie.dictionary.count(f->id)) m_fonts[f->id] = f;
     define(t, f->id, std::shared_ptr<const FontDef>(f));
     return std::nullopt;
@@ -327,6 +372,9 @@ std::optional<Error> MovieParser::defineFontInfo(const TagContext& t) {
 std::optional<Error> MovieParser::defineText(const TagContext& t) {
     std::shared_ptr<TextDef> d;
     if (auto e = take(parseDefineText(t), d)) return e;
+    size_t glyphs = 0;
+    for (const auto& r : d->records) glyphs += r.glyphs.size() + 1;
+    if (auto e = spendEdges(t, glyphs)) return e; // glyph entries share the edge budget
     define(t, d->id, std::shared_ptr<const TextDef>(d));
     return std::nullopt;
 }
