@@ -1,33 +1,498 @@
 #include "player/swf_control.h"
 
-// Placeholder body until the engine-backed control lands: it keeps the
-// values it is given so that the program can be built and tested.
-struct SwfControl::Impl {
-    Settings settings;
-    QString movie;
-    bool playing = false;
-    int scaleMode = 0;
-    std::function<void(const QString&, const QString&)> urlHandler;
+#include "engine/core/limits.h"
+#include "engine/display/player.h"
+#include "engine/sound/sound_player.h"
+
+#include <QActionGroup>
+#include <QContextMenuEvent>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QMutex>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPainter>
+#include <QPointer>
+#include <QThreadPool>
+#include <QTimer>
+#include <QUrl>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+swf::Quality qualityFrom(const QString& s) {
+    QString q = s.toLower();
+    if (q == QLatin1String("low") || q == QLatin1String("autolow")) return swf::Quality::Low;
+    if (q == QLatin1String("medium")) return swf::Quality::Medium;
+    if (q == QLatin1String("best")) return swf::Quality::Best;
+    return swf::Quality::High;
+}
+
+swf::ScaleMode scaleFrom(const QString& s) {
+    QString q = s.toLower();
+    if (q == QLatin1String("noborder")) return swf::ScaleMode::NoBorder;
+    if (q == QLatin1String("exactfit")) return swf::ScaleMode::ExactFit;
+    if (q == QLatin1String("noscale")) return swf::ScaleMode::NoScale;
+    return swf::ScaleMode::ShowAll;
+}
+
+// "#RRGGBB" or "RRGGBB"; anything else means the movie's own colour.
+std::optional<swf::Rgba> colorFrom(const QString& s) {
+    QString t = s.trimmed();
+    if (t.startsWith(u'#')) t.remove(0, 1);
+    bool ok = false;
+    uint v = t.toUInt(&ok, 16);
+    if (!ok || t.size() != 6) return std::nullopt;
+    return swf::Rgba{uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v), 255};
+}
+
+// Flash key codes for Qt keys (letters and digits are their upper-case ASCII).
+int flashKeyCode(int key) {
+    if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9)) return key;
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return 112 + (key - Qt::Key_F1);
+    switch (key) {
+    case Qt::Key_Backspace: return 8;
+    case Qt::Key_Tab: case Qt::Key_Backtab: return 9;
+    case Qt::Key_Return: case Qt::Key_Enter: return 13;
+    case Qt::Key_Shift: return 16;
+    case Qt::Key_Control: return 17;
+    case Qt::Key_Alt: return 18;
+    case Qt::Key_CapsLock: return 20;
+    case Qt::Key_Escape: return 27;
+    case Qt::Key_Space: return 32;
+    case Qt::Key_PageUp: return 33;
+    case Qt::Key_PageDown: return 34;
+    case Qt::Key_End: return 35;
+    case Qt::Key_Home: return 36;
+    case Qt::Key_Left: return 37;
+    case Qt::Key_Up: return 38;
+    case Qt::Key_Right: return 39;
+    case Qt::Key_Down: return 40;
+    case Qt::Key_Insert: return 45;
+    case Qt::Key_Delete: return 46;
+    case Qt::Key_Semicolon: return 186;
+    case Qt::Key_Equal: return 187;
+    case Qt::Key_Comma: return 188;
+    case Qt::Key_Minus: return 189;
+    case Qt::Key_Period: return 190;
+    case Qt::Key_Slash: return 191;
+    case Qt::Key_QuoteLeft: return 192;
+    case Qt::Key_BracketLeft: return 219;
+    case Qt::Key_Backslash: return 220;
+    case Qt::Key_BracketRight: return 221;
+    case Qt::Key_Apostrophe: return 222;
+    default: return 0;
+    }
+}
+
+} // namespace
+
+// What the drawing thread works on. Shared with the worker so that a frame
+// still being drawn when the control goes away finishes safely.
+struct RenderTarget {
+    QMutex mutex;
+    swf::render::QPainterBackend backend;
+    QImage image;
 };
 
-SwfControl::SwfControl(QWidget* parent, Settings settings) : QWidget(parent), d(std::make_unique<Impl>()) {
-    d->settings = std::move(settings);
-    d->playing = d->settings.play;
-    setFocusPolicy(Qt::StrongFocus);
+struct SwfControl::Impl {
+    SwfControl* q = nullptr;
+    Settings settings;
+    QString movie;
+    bool autoPlay = true;      // new movies start playing
+    int scaleMode = 0;
+    std::function<void(const QString&, const QString&)> urlHandler;
+
+    std::unique_ptr<swf::Player> player;
+    QTimer frameTimer;
+    QElapsedTimer clock;
+    qint64 lastTickNs = 0;
+
+    std::shared_ptr<RenderTarget> target = std::make_shared<RenderTarget>();
+    QImage shown;              // the last finished frame, painted by paintEvent
+    bool rendering = false;
+    bool renderAgain = false;
+
+    QNetworkAccessManager* network = nullptr;
+    QPointer<QNetworkReply> download;
+
+    void applySettings();
+    void startMovie();
+    void loadBytes(QByteArray bytes, const QString& url);
+    void tick();
+    void scheduleTick();
+    void requestRender();
+    void renderDone(const QImage& image);
+    void showEmpty();
+};
+
+void SwfControl::Impl::applySettings() {
+    player->setLoop(settings.loop);
+    player->setQuality(qualityFrom(settings.quality));
+    player->setScaleMode(swf::ScaleMode(scaleMode));
+    player->setAlign(swf::parseAlign(settings.salign.toLatin1().constData()));
+    player->setBackgroundOverride(colorFrom(settings.bgColor));
 }
+
+SwfControl::SwfControl(QWidget* parent, Settings settings) : QWidget(parent), d(std::make_unique<Impl>()) {
+    d->q = this;
+    d->settings = std::move(settings);
+    d->autoPlay = d->settings.play;
+    d->scaleMode = int(scaleFrom(d->settings.scale));
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+
+    swf::HostCallbacks host;
+    QPointer<SwfControl> self(this);
+    // Requests from the movie reach the program later, from the event loop:
+    // a callback never re-enters the engine.
+    host.openUrl = [self](const std::string& url, const std::string& target) {
+        QString u = QString::fromStdString(url), t = QString::fromStdString(target);
+        QMetaObject::invokeMethod(
+            self, [self, u, t] { if (self && self->d->urlHandler) self->d->urlHandler(u, t); }, Qt::QueuedConnection);
+    };
+    if (std::getenv("SWIFTREEL_DEBUG")) {
+        host.log = [](swf::LogLevel, const std::string& msg) { std::fprintf(stderr, "swf: %s\n", msg.c_str()); };
+        host.trace = [](const std::string& line) { std::fprintf(stderr, "trace: %s\n", line.c_str()); };
+    }
+    d->player = std::make_unique<swf::Player>(host);
+    d->player->setScriptHostFactory(swf::defaultScriptHostFactory());
+    // TODO: give the SoundPlayer the Qt Multimedia output once audio_qt provides it.
+    d->player->setSoundPlayer(std::make_unique<swf::SoundPlayer>(host.log));
+    d->applySettings();
+
+    d->frameTimer.setTimerType(Qt::PreciseTimer);
+    d->frameTimer.setSingleShot(true);
+    connect(&d->frameTimer, &QTimer::timeout, this, [this] { d->tick(); });
+    d->clock.start();
+}
+
 SwfControl::SwfControl(QWidget* parent) : SwfControl(parent, Settings{}) {}
-SwfControl::~SwfControl() = default;
-void SwfControl::putMovie(const QString& pathOrUrl) { d->movie = pathOrUrl; }
+
+SwfControl::~SwfControl() {
+    d->frameTimer.stop();
+    if (d->download) d->download->abort();
+    // A frame still being drawn owns its job and shares the target, so it
+    // finishes safely after the control is gone.
+}
+
+void SwfControl::Impl::showEmpty() {
+    frameTimer.stop();
+    player->unload();
+    shown = QImage();
+    q->update();
+}
+
+void SwfControl::putMovie(const QString& pathOrUrl) {
+    d->movie = pathOrUrl;
+    if (d->download) {
+        d->download->abort();
+        d->download = nullptr;
+    }
+    QString text = pathOrUrl.trimmed();
+    if (text.isEmpty()) {
+        d->showEmpty();
+        return;
+    }
+    QUrl url(text);
+    QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) {
+        if (!d->network) d->network = new QNetworkAccessManager(this);
+        QNetworkRequest request(url);
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+        request.setTransferTimeout(30000);
+        QNetworkReply* reply = d->network->get(request);
+        d->download = reply;
+        // Movies are bounded in size: a larger answer is dropped.
+        connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
+            if (received > qint64(swf::limits::kMaxFileBytes) || total > qint64(swf::limits::kMaxFileBytes))
+                reply->abort();
+        });
+        connect(reply, &QNetworkReply::finished, this, [this, reply, text] {
+            reply->deleteLater();
+            if (d->download != reply) return; // superseded by another movie
+            d->download = nullptr;
+            if (reply->error() != QNetworkReply::NoError) {
+                d->showEmpty();
+                return;
+            }
+            d->loadBytes(reply->readAll(), text);
+        });
+        return;
+    }
+    QString path = scheme == QLatin1String("file") ? url.toLocalFile() : text;
+    auto result = d->player->loadFile(path.toStdString());
+    if (!result) {
+        d->showEmpty();
+        return;
+    }
+    d->startMovie();
+}
+
+void SwfControl::Impl::loadBytes(QByteArray bytes, const QString& url) {
+    std::vector<uint8_t> data(bytes.begin(), bytes.end());
+    bytes.clear();
+    if (!player->load(std::move(data), url.toStdString())) {
+        showEmpty();
+        return;
+    }
+    startMovie();
+}
+
+void SwfControl::Impl::startMovie() {
+    applySettings();
+    player->setViewport(q->width(), q->height());
+    player->runFrame(); // the first frame shows at once
+    if (autoPlay) player->play();
+    else player->stop();
+    lastTickNs = clock.nsecsElapsed();
+    scheduleTick();
+    requestRender();
+}
+
 QString SwfControl::movie() const { return d->movie; }
-void SwfControl::putPlaying(bool playing) { d->playing = playing; }
-bool SwfControl::playing() const { return d->playing; }
-void SwfControl::Stop() { d->playing = false; }
-void SwfControl::Back() {}
-void SwfControl::Forward() {}
-void SwfControl::Zoom(int) {}
-void SwfControl::putScaleMode(int mode) { d->scaleMode = mode; }
+
+void SwfControl::putPlaying(bool playing) {
+    d->autoPlay = playing;
+    if (!d->player->isLoaded()) return;
+    if (playing) d->player->play();
+    else d->player->stop();
+}
+
+bool SwfControl::playing() const { return d->player->isLoaded() ? d->player->isPlaying() : d->autoPlay; }
+
+void SwfControl::Stop() { d->player->stop(); }
+
+void SwfControl::Back() {
+    d->player->back();
+    d->requestRender();
+}
+
+void SwfControl::Forward() {
+    d->player->forward();
+    d->requestRender();
+}
+
+void SwfControl::Zoom(int percent) {
+    d->player->zoom(percent);
+    d->requestRender();
+}
+
+void SwfControl::putScaleMode(int mode) {
+    if (mode < 0 || mode > 3) return; // not a scale mode: left as it was
+    d->scaleMode = mode;
+    d->player->setScaleMode(swf::ScaleMode(mode));
+    d->requestRender();
+}
+
 int SwfControl::scaleMode() const { return d->scaleMode; }
+
 const SwfControl::Settings& SwfControl::settings() const { return d->settings; }
+
 void SwfControl::setUrlHandler(std::function<void(const QString&, const QString&)> handler) {
     d->urlHandler = std::move(handler);
+}
+
+bool SwfControl::isMovieLoaded() const { return d->player->isLoaded(); }
+int SwfControl::currentFrame() const { return int(d->player->currentFrame()); }
+int SwfControl::totalFrames() const { return int(d->player->frameCount()); }
+QImage SwfControl::frameImage() const { return d->shown; }
+bool SwfControl::isRendering() const { return d->rendering; }
+
+// ---- clock and drawing ------------------------------------------------------
+
+void SwfControl::Impl::scheduleTick() {
+    if (!player->isLoaded()) return;
+    frameTimer.start(std::max(1, int(std::ceil(player->msUntilNextFrame()))));
+}
+
+void SwfControl::Impl::tick() {
+    if (!player->isLoaded()) return;
+    // Steady time, measured rather than counted: timer lateness is made up
+    // by the next advance, so frames are neither lost nor gained.
+    qint64 now = clock.nsecsElapsed();
+    double elapsedMs = double(now - lastTickNs) / 1e6;
+    lastTickNs = now;
+    player->advance(elapsedMs);
+    // Frames run to catch up are not drawn: one drawing shows the latest.
+    requestRender();
+    scheduleTick();
+}
+
+void SwfControl::Impl::requestRender() {
+    if (rendering) {
+        renderAgain = true;
+        return;
+    }
+    if (!player->needsRedraw()) return;
+    auto job = player->prepareRender();
+    if (!job) return;
+    rendering = true;
+    renderAgain = false;
+    std::shared_ptr<RenderTarget> t = target;
+    QPointer<SwfControl> self(q);
+    QThreadPool::globalInstance()->start([t, self, job = std::move(*job)]() mutable {
+        QImage finished;
+        {
+            QMutexLocker lock(&t->mutex);
+            job.execute(t->backend, t->image);
+            finished = t->image; // shared; the next frame's drawing detaches it
+        }
+        if (SwfControl* control = self.data())
+            QMetaObject::invokeMethod(
+                control, [self, finished] { if (self) self->d->renderDone(finished); }, Qt::QueuedConnection);
+    });
+}
+
+void SwfControl::Impl::renderDone(const QImage& image) {
+    rendering = false;
+    shown = image;
+    q->update();
+    if (renderAgain) {
+        renderAgain = false;
+        requestRender();
+    }
+}
+
+void SwfControl::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    if (!d->player->isLoaded() || d->shown.isNull()) {
+        swf::Rgba bg = d->player->backgroundColor();
+        p.fillRect(rect(), QColor(bg.r, bg.g, bg.b));
+        return;
+    }
+    p.drawImage(0, 0, d->shown);
+    // While a resize is being drawn the old frame may be smaller.
+    if (d->shown.width() < width() || d->shown.height() < height()) {
+        swf::Rgba bg = d->player->backgroundColor();
+        p.fillRect(QRect(d->shown.width(), 0, width() - d->shown.width(), height()), QColor(bg.r, bg.g, bg.b));
+        p.fillRect(QRect(0, d->shown.height(), d->shown.width(), height() - d->shown.height()),
+                   QColor(bg.r, bg.g, bg.b));
+    }
+}
+
+void SwfControl::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    d->player->setViewport(width(), height());
+    d->requestRender();
+}
+
+// ---- input ------------------------------------------------------------------
+
+void SwfControl::mouseMoveEvent(QMouseEvent* e) {
+    d->player->mouseMove(e->position().x(), e->position().y());
+    setCursor(d->player->cursor() == swf::Cursor::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    d->requestRender();
+}
+
+void SwfControl::mousePressEvent(QMouseEvent* e) {
+    setFocus(Qt::MouseFocusReason);
+    if (e->button() == Qt::LeftButton) {
+        d->player->mouseDown(e->position().x(), e->position().y());
+        d->requestRender();
+    }
+}
+
+void SwfControl::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) {
+        d->player->mouseUp(e->position().x(), e->position().y());
+        setCursor(d->player->cursor() == swf::Cursor::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
+        d->requestRender();
+    }
+}
+
+void SwfControl::leaveEvent(QEvent* e) {
+    QWidget::leaveEvent(e);
+    d->player->mouseLeave();
+    unsetCursor();
+    d->requestRender();
+}
+
+void SwfControl::keyPressEvent(QKeyEvent* e) {
+    int code = flashKeyCode(e->key());
+    uint32_t ch = e->text().isEmpty() ? 0 : e->text().at(0).unicode();
+    if (code == 0 && ch == 0) return QWidget::keyPressEvent(e);
+    d->player->keyDown(code, ch);
+    d->requestRender();
+}
+
+void SwfControl::keyReleaseEvent(QKeyEvent* e) {
+    int code = flashKeyCode(e->key());
+    uint32_t ch = e->text().isEmpty() ? 0 : e->text().at(0).unicode();
+    if (code == 0 && ch == 0) return QWidget::keyReleaseEvent(e);
+    d->player->keyUp(code, ch);
+}
+
+bool SwfControl::focusNextPrevChild(bool) { return false; } // Tab belongs to the movie
+
+// ---- the player's own menu --------------------------------------------------
+
+QMenu* SwfControl::createContextMenu(QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    swf::Player& p = *d->player;
+    const bool loaded = p.isLoaded();
+    if (d->settings.menu) {
+        QAction* zoomIn = menu->addAction(QStringLiteral("放大"), this, [this] { Zoom(50); });
+        QAction* zoomOut = menu->addAction(QStringLiteral("缩小"), this, [this] { Zoom(200); });
+        QAction* showAll = menu->addAction(QStringLiteral("全部显示"), this, [this] { Zoom(0); });
+        zoomIn->setEnabled(loaded);
+        zoomOut->setEnabled(loaded && p.stage().zoomed());
+        showAll->setEnabled(loaded && p.stage().zoomed());
+        menu->addSeparator();
+        QMenu* quality = menu->addMenu(QStringLiteral("品质"));
+        auto* group = new QActionGroup(quality);
+        const std::pair<const char16_t*, swf::Quality> levels[] = {
+            {u"低", swf::Quality::Low}, {u"中", swf::Quality::Medium}, {u"高", swf::Quality::High}};
+        for (const auto& [label, level] : levels) {
+            QAction* a = quality->addAction(QString::fromUtf16(label));
+            a->setCheckable(true);
+            a->setChecked(p.quality() == level || (level == swf::Quality::High && p.quality() == swf::Quality::Best));
+            group->addAction(a);
+            swf::Quality lv = level;
+            connect(a, &QAction::triggered, this, [this, lv] {
+                d->player->setQuality(lv);
+                d->requestRender();
+            });
+        }
+        menu->addSeparator();
+        QAction* play = menu->addAction(QStringLiteral("播放"));
+        play->setCheckable(true);
+        play->setChecked(loaded && p.isPlaying());
+        play->setEnabled(loaded && p.frameCount() > 1);
+        connect(play, &QAction::triggered, this, [this](bool on) { putPlaying(on); });
+        QAction* loop = menu->addAction(QStringLiteral("循环"));
+        loop->setCheckable(true);
+        loop->setChecked(p.loop());
+        loop->setEnabled(loaded && p.frameCount() > 1);
+        connect(loop, &QAction::triggered, this, [this](bool on) {
+            d->settings.loop = on;
+            d->player->setLoop(on);
+        });
+        menu->addSeparator();
+        QAction* rewind = menu->addAction(QStringLiteral("倒带"), this, [this] {
+            d->player->rewind();
+            d->requestRender();
+        });
+        QAction* forward = menu->addAction(QStringLiteral("前进"), this, [this] { Forward(); });
+        QAction* back = menu->addAction(QStringLiteral("后退"), this, [this] { Back(); });
+        rewind->setEnabled(loaded && p.currentFrame() > 1);
+        back->setEnabled(loaded && p.currentFrame() > 1);
+        forward->setEnabled(loaded && p.currentFrame() < p.frameCount());
+        menu->addSeparator();
+    }
+    QAction* about = menu->addAction(QStringLiteral("关于 Swiftreel SWF 引擎 1.00"));
+    about->setEnabled(false);
+    return menu;
+}
+
+void SwfControl::contextMenuEvent(QContextMenuEvent* e) {
+    QMenu* menu = createContextMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(e->globalPos());
 }

@@ -2,11 +2,14 @@
 // The `swf` control: a widget that hosts one engine player and exposes the
 // operations the program drives (Movie, Playing, Stop, Back, Forward, Zoom,
 // ScaleMode) plus the stored settings it starts with.
+#include <QImage>
 #include <QString>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
+
+class QMenu;
 
 class SwfControl : public QWidget {
     Q_OBJECT
@@ -52,6 +55,27 @@ public:
     // Where the movie's own URL requests go (the program's shell layer).
     // Receives the absolute URL and the target window name.
     void setUrlHandler(std::function<void(const QString& url, const QString& target)> handler);
+
+    // State for tests and the program's own checks.
+    bool isMovieLoaded() const;
+    int currentFrame() const;   // 1-based; 0 without a movie
+    int totalFrames() const;
+    QImage frameImage() const;  // the last frame drawn (null before the first)
+    bool isRendering() const;   // a frame is being drawn off the GUI thread
+    // The player's own right-click menu (Simplified Chinese), owned by `parent`.
+    QMenu* createContextMenu(QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void leaveEvent(QEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     struct Impl;

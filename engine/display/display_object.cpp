@@ -15,7 +15,7 @@ constexpr double kPi = 3.14159265358979323846;
 }
 
 DisplayObject::DisplayObject(Type type, Runtime& rt, uint16_t characterId)
-    : m_type(type), m_rt(rt), m_characterId(characterId) {
+    : m_type(type), m_rt(rt), m_characterId(characterId), m_serial(rt.nextSerial++) {
     ++m_rt.objectCount;
 }
 

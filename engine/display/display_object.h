@@ -37,7 +37,8 @@ struct Runtime {
     size_t objectCount = 0;        // alive display objects, bounded by kMaxDisplayObjects
     bool changed = true;           // something visible changed since the last draw
     bool silent = false;           // frame stepping without sound (Back/Forward)
-    uint32_t instanceCounter = 0;  // names unnamed clips "instanceN", as Flash does
+    uint32_t instanceCounter = 0;
+    uint64_t nextSerial = 1;       // identities of display objects, never reused  // names unnamed clips "instanceN", as Flash does
     // Sound tags of frames the timelines play (StartSound, stream head and
     // blocks; `frame` 0-based), and the end of a timeline's stream sound.
     std::function<void(MovieClip&, const Timeline&, uint32_t frame, const ControlTag&)> soundTag;
@@ -58,6 +59,8 @@ public:
     DisplayObject& operator=(const DisplayObject&) = delete;
 
     Type type() const { return m_type; }
+    // A number no other object of this player ever gets (addresses are reused).
+    uint64_t serial() const { return m_serial; }
     uint16_t characterId() const { return m_characterId; }
     Runtime& runtime() const { return m_rt; }
 
@@ -130,6 +133,7 @@ private:
     Type m_type;
     Runtime& m_rt;
     uint16_t m_characterId;
+    uint64_t m_serial;
     int m_depth = 0;
     MovieClip* m_parent = nullptr;
     Matrix m_matrix;

@@ -28,6 +28,8 @@ public:
     // Frame number of a label (1-based), or 0 when there is no such label.
     uint32_t frameOfLabel(const std::string& label) const;
     std::string currentLabel() const;
+    // The frames this clip plays (null for a clip made empty by a script).
+    const Timeline* timeline() const { return m_timeline; }
     void nextFrame() { gotoFrame(m_currentFrame + 1, false); }
     void prevFrame() { if (m_currentFrame > 1) gotoFrame(m_currentFrame - 1, false); }
     // The root loops at its end only when looping is on; sprites always loop.

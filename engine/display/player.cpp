@@ -235,12 +235,14 @@ int Player::advance(double elapsedMs) {
             return ran;
         }
     }
-    while (m_clockMs >= interval && ran < kMaxCatchUpFrames) {
+    // A microsecond of slack keeps rounding of the caller's times from losing a frame.
+    while (m_clockMs >= interval - 1e-3 && ran < kMaxCatchUpFrames) {
         runFrame();
         m_clockMs -= interval;
         ++ran;
     }
     if (m_clockMs >= interval) m_clockMs = std::fmod(m_clockMs, interval);
+    m_clockMs = std::max(0.0, m_clockMs);
     return ran;
 }
 

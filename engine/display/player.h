@@ -151,6 +151,8 @@ public:
     // The object under the pointer that takes mouse input (a button, or a
     // clip the script engine calls a button); null if none.
     DisplayObject* mouseTarget() const { return m_hover; }
+    // The last pointer position on the stage (twips).
+    Point mousePosition() const { return m_mouse; }
 
     // For the script engine: the runtime shared by the display objects.
     Runtime& runtime() { return *m_rt; }

@@ -7,6 +7,8 @@
 #include "engine/swf/place_object.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -87,5 +89,9 @@ public:
     // Advance script timers (setInterval) by `ms` milliseconds.
     virtual void advanceTimers(double ms) { (void)ms; }
 };
+
+// The script engine the front ends install for each movie: the ActionScript
+// 1/2 virtual machine. An empty factory means movies play without scripts.
+std::function<std::unique_ptr<ScriptHost>(Player&)> defaultScriptHostFactory();
 
 } // namespace swf

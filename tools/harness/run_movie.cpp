@@ -104,11 +104,6 @@ Result<std::vector<InputBatch>> readInputFile(const std::string& path) {
     return batches;
 }
 
-Player::ScriptHostFactory defaultScriptHostFactory() {
-    // TODO: the ActionScript 1/2 engine's host, once engine/avm1 provides one.
-    return {};
-}
-
 Result<RunResult> runMovie(const RunSpec& spec) {
     RunResult result;
     bool quit = false;
@@ -123,7 +118,7 @@ Result<RunResult> runMovie(const RunSpec& spec) {
         host.log = [](LogLevel, const std::string& msg) { std::fprintf(stderr, "swf: %s\n", msg.c_str()); };
 
     Player player(host);
-    player.setScriptHostFactory(defaultScriptHostFactory());
+    player.setScriptHostFactory(swf::defaultScriptHostFactory());
     player.setQuality(spec.quality);
     auto movie = player.loadFile(spec.path);
     if (!movie) return movie.error();

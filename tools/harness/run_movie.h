@@ -53,9 +53,6 @@ struct RunResult {
     std::string version, stage;       // for messages
 };
 
-// The script engine the front ends use (ActionScript 1/2); null while none exists.
-Player::ScriptHostFactory defaultScriptHostFactory();
-
 Result<RunResult> runMovie(const RunSpec& spec);
 
 } // namespace swf::harness

@@ -1,0 +1,267 @@
+// The conformance suite: every test movie of the corpus is run in process
+// through the Player as the corpus README describes and judged against the
+// original player's results. tests/conformance/expected_pass.txt lists the
+// tests that must pass; a listed test that fails is a failure, a passing test
+// that is not listed yet is printed so the list can grow.
+#include "engine/swf/parser.h"
+#include "tests/conformance/image_metric.h"
+#include "tests/conformance/toml_subset.h"
+#include "tools/harness/run_movie.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace conformance {
+namespace {
+
+const std::string kCorpus = SWIFTREEL_CORPUS_DIR;
+const std::string kOutDir = std::string(SWIFTREEL_BINARY_DIR) + "/conformance-out";
+
+void ensureApp() {
+    static int argc = 1;
+    static char arg0[] = "conformance_tests";
+    static char* argv[] = {arg0, nullptr};
+    static QGuiApplication* app = QGuiApplication::instance() ? nullptr : new QGuiApplication(argc, argv);
+    (void)app;
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+std::set<std::string> expectedPasses() {
+    std::set<std::string> out;
+    std::istringstream in(readText(std::string(SWIFTREEL_SOURCE_DIR) + "/tests/conformance/expected_pass.txt"));
+    std::string line;
+    while (std::getline(in, line)) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (!line.empty() && line[0] != '#') out.insert(line);
+    }
+    return out;
+}
+
+std::vector<std::string> testDirs(const std::string& folder) {
+    QDir dir(QString::fromStdString(kCorpus + "/" + folder));
+    std::vector<std::string> out;
+    for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+        if (QFile::exists(dir.filePath(name + QStringLiteral("/test.swf")))) out.push_back(name.toStdString());
+    return out;
+}
+
+// Whether a movie carries ActionScript anywhere: frame or init actions,
+// clip actions on placements, button actions, or ActionScript 3 code.
+bool usesScripts(const swf::Movie& m) {
+    if (!m.initActions.empty() || m.isAs3()) return true;
+    auto scan = [](const swf::Timeline& tl) {
+        for (const auto& f : tl.frames)
+            for (const auto& t : f.tags) {
+                if (t.code == swf::tag::DoAction || t.code == swf::tag::DoABC) return true;
+                if (t.code == swf::tag::PlaceObject2 && !t.body.empty() && (t.body[0] & 0x80)) return true;
+                if (t.code == swf::tag::PlaceObject3 && !t.body.empty() && (t.body[0] & 0x80)) return true;
+            }
+        return false;
+    };
+    if (scan(m.timeline)) return true;
+    for (const auto& [id, c] : m.dictionary) {
+        if (auto s = std::get_if<std::shared_ptr<const swf::SpriteDef>>(&c); s && scan((*s)->timeline)) return true;
+        if (auto b = std::get_if<std::shared_ptr<const swf::ButtonDef>>(&c); b && !(*b)->actions.empty()) return true;
+    }
+    return false;
+}
+
+swf::harness::RunSpec specFor(const std::string& dir, const TomlDoc& toml) {
+    swf::harness::RunSpec spec;
+    spec.path = dir + "/test.swf";
+    if (auto n = toml.number("num_ticks")) {
+        spec.ticks = true;
+        spec.frames = uint32_t(std::max(1.0, *n));
+    } else if (auto f = toml.number("num_frames")) {
+        spec.frames = uint32_t(std::max(1.0, *f));
+    }
+    std::string q = toml.string("player_options/with_renderer/quality").value_or("high");
+    spec.quality = q == "low" ? swf::Quality::Low : q == "medium" ? swf::Quality::Medium
+                 : q == "best" ? swf::Quality::Best : swf::Quality::High;
+    auto w = toml.number("player_options/viewport_dimensions/width");
+    auto h = toml.number("player_options/viewport_dimensions/height");
+    if (w && h) spec.size = QSize(int(*w), int(*h));
+    if (QFile::exists(QString::fromStdString(dir + "/input.json"))) {
+        auto batches = swf::harness::readInputFile(dir + "/input.json");
+        if (batches) spec.input = std::move(*batches);
+    }
+    return spec;
+}
+
+struct Tally {
+    int pass = 0, close = 0, fail = 0;
+    void add(Verdict v) { (v == Verdict::Pass ? pass : v == Verdict::Close ? close : fail)++; }
+    std::string line(const std::string& what) const {
+        char buf[160];
+        std::snprintf(buf, sizeof buf, "%s: %d pass, %d close, %d fail of %d", what.c_str(), pass, close, fail,
+                      pass + close + fail);
+        return buf;
+    }
+};
+
+// Holds the verdicts against the committed list.
+struct Ledger {
+    std::set<std::string> expected = expectedPasses();
+    std::vector<std::string> newlyPassing;
+    void record(const std::string& id, bool passed, const std::string& detail) {
+        bool listed = expected.count(id) != 0;
+        if (listed && !passed) ADD_FAILURE() << id << " is listed as passing but now fails: " << detail;
+        if (!listed && passed) newlyPassing.push_back(id);
+    }
+    void print() const {
+        for (const auto& id : newlyPassing) std::printf("newly passing (add to expected_pass.txt): %s\n", id.c_str());
+    }
+};
+
+TEST(Conformance, VisualCorpus) {
+    ensureApp();
+    QDir().mkpath(QString::fromStdString(kOutDir));
+    Ledger ledger;
+    Tally all, noScript;
+    for (const std::string& name : testDirs("visual")) {
+        const std::string dir = kCorpus + "/visual/" + name;
+        TomlDoc toml = TomlDoc::parse(readText(dir + "/test.toml"));
+        auto spec = specFor(dir, toml);
+
+        struct Comparison { std::string name; std::optional<uint32_t> frame; bool fs = false; int tolerance = 0; };
+        std::vector<Comparison> comparisons;
+        for (const std::string& cmp : toml.children("image_comparisons")) {
+            Comparison c{cmp, std::nullopt, false, 0};
+            std::string base = "image_comparisons/" + cmp;
+            if (auto t = toml.number(base + "/trigger")) c.frame = uint32_t(*t);
+            else if (toml.string(base + "/trigger") == std::string("fs_command")) c.fs = true;
+            c.tolerance = int(toml.number(base + "/tolerance").value_or(toml.number(base + "/checks/0/tolerance").value_or(0)));
+            comparisons.push_back(c);
+        }
+        if (comparisons.empty()) comparisons.push_back(Comparison{"output", std::nullopt, false, 0});
+        spec.captureAtEnd = false;
+        for (const auto& c : comparisons) {
+            if (c.frame) spec.captureFrames.push_back(*c.frame);
+            else if (c.fs) spec.captureOnFsCommand = true;
+            else spec.captureAtEnd = true;
+        }
+
+        auto movie = swf::loadMovieFile(spec.path);
+        bool scripted = !movie || usesScripts(**movie);
+        auto run = swf::harness::runMovie(spec);
+        Verdict worst = Verdict::Pass;
+        std::string detail;
+        int fsSeen = 0;
+        for (const auto& c : comparisons) {
+            QImage expected(QString::fromStdString(dir + "/" + c.name + ".expected.png"));
+            const QImage* actual = nullptr;
+            if (run) {
+                for (const auto& cap : run->captures) {
+                    if (c.frame && !cap.fromFsCommand && cap.frame == *c.frame) { actual = &cap.image; break; }
+                    if (!c.frame && !c.fs && !cap.fromFsCommand && &cap == &run->captures.back()) actual = &cap.image;
+                }
+                if (c.fs) {
+                    int k = 0;
+                    for (const auto& cap : run->captures)
+                        if (cap.fromFsCommand && k++ == fsSeen) actual = &cap.image;
+                    ++fsSeen;
+                }
+            }
+            Verdict v = Verdict::Fail;
+            char buf[256];
+            if (!actual) {
+                std::snprintf(buf, sizeof buf, "%s: no image (%s)", c.name.c_str(),
+                              run ? "not captured" : run.error().message.c_str());
+            } else {
+                ImageJudgement j = judgeImages(expected, *actual, c.tolerance);
+                v = j.verdict;
+                if (j.sizeMismatch)
+                    std::snprintf(buf, sizeof buf, "%s: size %dx%d, expected %dx%d", c.name.c_str(), actual->width(),
+                                  actual->height(), expected.width(), expected.height());
+                else
+                    std::snprintf(buf, sizeof buf,
+                                  "%s: %s M16 %.2f%% M32 %.2f%% M64 %.2f%% M128 %.2f%% PSNR %.1f max %d, "
+                                  "%ld channel values over tolerance %d",
+                                  c.name.c_str(), verdictName(v), j.m16, j.m32, j.m64, j.m128, j.psnr, j.maxDiff,
+                                  j.outliers, c.tolerance);
+                if (v != Verdict::Pass) {
+                    QString stem = QString::fromStdString(kOutDir + "/" + name + "." + c.name);
+                    actual->save(stem + QStringLiteral(".actual.png"));
+                    differenceImage(expected, *actual).save(stem + QStringLiteral(".diff.png"));
+                }
+            }
+            detail += std::string(detail.empty() ? "" : "; ") + buf;
+            if (int(v) > int(worst)) worst = v;
+        }
+        std::printf("%-5s visual/%s%s  %s\n", verdictName(worst), name.c_str(), scripted ? "" : " [no script]",
+                    detail.c_str());
+        all.add(worst);
+        if (!scripted) noScript.add(worst);
+        ledger.record("visual/" + name, worst == Verdict::Pass, detail);
+    }
+    ledger.print();
+    std::printf("%s\n", all.line("conformance").c_str());
+    std::printf("%s\n", noScript.line("conformance (visual, no ActionScript)").c_str());
+    std::fflush(stdout);
+}
+
+// Trace output compared exactly, or with numbers within epsilon where the
+// test allows approximations.
+bool traceMatches(const std::string& expectedIn, const std::string& actual, const TomlDoc& toml) {
+    std::string expected = expectedIn;
+    for (size_t p; (p = expected.find("\r\n")) != std::string::npos;) expected.replace(p, 2, "\n");
+    if (expected == actual) return true;
+    auto epsilon = toml.number("approximations/epsilon");
+    if (!epsilon) return false;
+    static const QRegularExpression number(QStringLiteral("-?\\d+(\\.\\d+)?([eE][-+]?\\d+)?"));
+    QStringList el = QString::fromStdString(expected).split(u'\n'), al = QString::fromStdString(actual).split(u'\n');
+    if (el.size() != al.size()) return false;
+    for (qsizetype i = 0; i < el.size(); ++i) {
+        if (el[i] == al[i]) continue;
+        QString es = el[i], as = al[i];
+        QList<double> en, an;
+        for (auto it = number.globalMatch(es); it.hasNext();) en.push_back(it.next().captured().toDouble());
+        for (auto it = number.globalMatch(as); it.hasNext();) an.push_back(it.next().captured().toDouble());
+        es.replace(number, QStringLiteral("#"));
+        as.replace(number, QStringLiteral("#"));
+        if (es != as || en.size() != an.size()) return false;
+        for (qsizetype k = 0; k < en.size(); ++k)
+            if (std::abs(en[k] - an[k]) > *epsilon) return false;
+    }
+    return true;
+}
+
+TEST(Conformance, Avm1TraceCorpus) {
+    ensureApp();
+    Ledger ledger;
+    Tally tally;
+    for (const std::string& name : testDirs("avm1")) {
+        const std::string dir = kCorpus + "/avm1/" + name;
+        TomlDoc toml = TomlDoc::parse(readText(dir + "/test.toml"));
+        std::string outputFile = dir + "/" + toml.string("output_path").value_or("output.txt");
+        if (!QFile::exists(QString::fromStdString(outputFile))) continue; // subtests only
+        auto spec = specFor(dir, toml);
+        spec.captureAtEnd = false;
+        auto run = swf::harness::runMovie(spec);
+        bool ok = run && traceMatches(readText(outputFile), run->trace, toml);
+        tally.add(ok ? Verdict::Pass : Verdict::Fail);
+        std::printf("%-5s avm1/%s\n", ok ? "PASS" : "FAIL", name.c_str());
+        ledger.record("avm1/" + name, ok, run ? "trace differs" : run.error().message);
+    }
+    ledger.print();
+    std::printf("%s\n", tally.line("conformance (avm1 traces)").c_str());
+    std::fflush(stdout);
+}
+
+} // namespace
+} // namespace conformance
