@@ -9,7 +9,9 @@ void installObject(Vm& vm);   // Object, Function, Error, Boolean, globals
 void installArray(Vm& vm);
 void installString(Vm& vm);   // String, Number, Math
 void installDate(Vm& vm);
-void installClip(Vm& vm);     // MovieClip, Button, TextField and the player objects
+void installClip(Vm& vm);     // MovieClip, Button, TextField prototypes
+// Key, Mouse, Stage, System and the display methods of MovieClip, which need the player.
+void installPlayerObjects(Vm& vm, ScriptEngine& engine);
 
 // Helpers shared by the installers.
 inline double argNumber(Vm& vm, CallArgs& a, size_t i, double fallback) {

@@ -66,6 +66,10 @@ void installClip(Vm& vm) {
         {"getBytesLoaded", clipGetBytes}, {"getBytesTotal", clipGetBytes},
     };
     for (auto& m : methods) vm.defineMethod(p, QString::fromLatin1(m.name), m.fn);
+    vm.buttonProto = vm.newObject();
+    vm.defineClass(QStringLiteral("Button"), nullptr, nullptr, vm.buttonProto);
+    vm.textFieldProto = vm.newObject();
+    vm.defineClass(QStringLiteral("TextField"), nullptr, nullptr, vm.textFieldProto);
 }
 
 } // namespace swf::avm1::builtins

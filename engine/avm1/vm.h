@@ -20,6 +20,7 @@
 namespace swf::avm1 {
 
 class ClipObject;
+class ScriptEngine;
 struct ExecFrame;
 
 // How the VM reaches its host. Every callback only notifies.
@@ -187,6 +188,8 @@ public:
     void setVariable(const QString& name, const Value& v);
 
     int callDepth() const { return m_depth; }
+    // The display bridge running this Vm (null for scripts run without a player).
+    ScriptEngine* engine = nullptr;
 
 private:
     friend class Interpreter;

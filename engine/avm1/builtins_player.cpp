@@ -1,0 +1,261 @@
+// The MovieClip methods that reach the display list, and the objects that
+// describe the player: Key, Mouse, Stage, System.
+#include "engine/avm1/builtins.h"
+#include "engine/avm1/display_clip.h"
+#include "engine/avm1/script_engine.h"
+#include "engine/display/button.h"
+#include "engine/display/movie_clip.h"
+#include "engine/display/player.h"
+
+#include <cmath>
+
+namespace swf::avm1::builtins {
+namespace {
+
+using namespace prop;
+
+DisplayClip* thisClip(CallArgs& a) { return dynamic_cast<DisplayClip*>(a.thisObject()); }
+MovieClip* thisMovieClip(CallArgs& a) {
+    DisplayClip* c = thisClip(a);
+    return c ? c->movieClip() : nullptr;
+}
+ScriptEngine& engineOf(Vm& vm) { return *vm.engine; }
+
+Matrix worldMatrix(const DisplayObject& o) {
+    Matrix m = o.matrix();
+    for (MovieClip* p = o.parent(); p; p = p->parent()) m = p->matrix() * m;
+    return m;
+}
+
+Value clipAttachMovie(Vm& vm, CallArgs& a) {
+    MovieClip* mc = thisMovieClip(a);
+    if (!mc || a.size() < 3) return Value();
+    DisplayClip* c = engineOf(vm).attach(*mc, vm.toString(a.at(0)), vm.toString(a.at(1)), vm.toInt(a.at(2)),
+                                         a.at(3).asObject());
+    return c ? Value(static_cast<Object*>(c)) : Value();
+}
+
+Value clipCreateEmpty(Vm& vm, CallArgs& a) {
+    MovieClip* mc = thisMovieClip(a);
+    if (!mc || a.size() < 2) return Value();
+    DisplayClip* c = engineOf(vm).createEmpty(*mc, vm.toString(a.at(0)), vm.toInt(a.at(1)));
+    return c ? Value(static_cast<Object*>(c)) : Value();
+}
+
+Value clipGetDepth(Vm&, CallArgs& a) {
+    DisplayClip* c = thisClip(a);
+    if (!c || !c->object()) return Value();
+    return Value(c->object()->depth() - kScriptDepthOffset);
+}
+
+Value clipSwapDepths(Vm& vm, CallArgs& a) {
+    DisplayClip* c = thisClip(a);
+    if (!c || !c->object() || !c->object()->parent() || !a.size()) return Value();
+    DisplayObject* o = c->object();
+    MovieClip* parent = o->parent();
+    int target;
+    if (auto* other = dynamic_cast<DisplayClip*>(a.at(0).asObject())) {
+        if (!other->object() || other->object()->parent() != parent) return Value();
+        target = other->object()->depth();
+    } else {
+        double d = vm.toNumber(a.at(0));
+        if (std::isnan(d)) return Value();
+        target = int(d) + kScriptDepthOffset;
+    }
+    parent->swapDepths(o->depth(), target);
+    o->lockTransform();
+    return Value();
+}
+
+Value clipNextHighestDepth(Vm&, CallArgs& a) {
+    MovieClip* mc = thisMovieClip(a);
+    if (!mc) return Value();
+    int next = 0;
+    for (const auto& [depth, child] : mc->children()) next = std::max(next, depth - kScriptDepthOffset + 1);
+    return Value(next);
+}
+
+Value clipInstanceAtDepth(Vm& vm, CallArgs& a) {
+    MovieClip* mc = thisMovieClip(a);
+    if (!mc || !a.size()) return Value();
+    DisplayObject* o = mc->childAtDepth(vm.toInt(a.at(0)) + kScriptDepthOffset);
+    DisplayClip* c = o ? engineOf(vm).wrap(o) : nullptr;
+    return c ? Value(static_cast<Object*>(c)) : Value();
+}
+
+Value clipGetBounds(Vm& vm, CallArgs& a) {
+    DisplayClip* c = thisClip(a);
+    if (!c || !c->object()) return Value();
+    DisplayObject* o = c->object();
+    Rect local = o->localBounds();
+    Object* r = vm.newObject();
+    if (local.xMin >= local.xMax && local.yMin >= local.yMax && local.xMin == 0) {
+        // An empty clip reports Flash's "no bounds" sentinel.
+        vm.setMember(r, QStringLiteral("xMin"), Value(6710886.35));
+        vm.setMember(r, QStringLiteral("xMax"), Value(6710886.35));
+        vm.setMember(r, QStringLiteral("yMin"), Value(6710886.35));
+        vm.setMember(r, QStringLiteral("yMax"), Value(6710886.35));
+        return Value(r);
+    }
+    Matrix m;
+    if (auto* space = dynamic_cast<DisplayClip*>(a.at(0).asObject()); space && space->object())
+        m = inverted(worldMatrix(*space->object())) * worldMatrix(*o);
+    Rect b = transformRect(m, local);
+    vm.setMember(r, QStringLiteral("xMin"), Value(b.xMin / 20.0));
+    vm.setMember(r, QStringLiteral("xMax"), Value(b.xMax / 20.0));
+    vm.setMember(r, QStringLiteral("yMin"), Value(b.yMin / 20.0));
+    vm.setMember(r, QStringLiteral("yMax"), Value(b.yMax / 20.0));
+    return Value(r);
+}
+
+Value clipHitTest(Vm& vm, CallArgs& a) {
+    DisplayClip* c = thisClip(a);
+    if (!c || !c->object()) return Value(false);
+    DisplayObject* o = c->object();
+    if (a.size() >= 2) {
+        Point stage{vm.toNumber(a.at(0)) * 20.0, vm.toNumber(a.at(1)) * 20.0};
+        Matrix world = worldMatrix(*o);
+        if (vm.toBool(a.at(2))) return Value(o->hitTest(inverted(world).map(stage)));
+        Rect b = transformRect(world, o->localBounds());
+        return Value(stage.x >= b.xMin && stage.x <= b.xMax && stage.y >= b.yMin && stage.y <= b.yMax);
+    }
+    auto* other = dynamic_cast<DisplayClip*>(a.at(0).asObject());
+    if (!other || !other->object()) return Value(false);
+    Rect r1 = transformRect(worldMatrix(*o), o->localBounds());
+    Rect r2 = transformRect(worldMatrix(*other->object()), other->object()->localBounds());
+    return Value(r1.xMin <= r2.xMax && r2.xMin <= r1.xMax && r1.yMin <= r2.yMax && r2.yMin <= r1.yMax);
+}
+
+void convertPoint(Vm& vm, CallArgs& a, bool toGlobal) {
+    DisplayClip* c = thisClip(a);
+    Object* pt = a.at(0).asObject();
+    if (!c || !c->object() || !pt) return;
+    Matrix world = worldMatrix(*c->object());
+    Point p{vm.toNumber(vm.getMember(Value(pt), QStringLiteral("x"))) * 20.0,
+            vm.toNumber(vm.getMember(Value(pt), QStringLiteral("y"))) * 20.0};
+    Point q = toGlobal ? world.map(p) : inverted(world).map(p);
+    vm.setMember(pt, QStringLiteral("x"), Value(q.x / 20.0));
+    vm.setMember(pt, QStringLiteral("y"), Value(q.y / 20.0));
+}
+Value clipLocalToGlobal(Vm& vm, CallArgs& a) { convertPoint(vm, a, true); return Value(); }
+Value clipGlobalToLocal(Vm& vm, CallArgs& a) { convertPoint(vm, a, false); return Value(); }
+
+Value clipGetUrl(Vm& vm, CallArgs& a) {
+    QString url = vm.toString(a.at(0));
+    if (url.startsWith(QStringLiteral("fscommand:"), Qt::CaseInsensitive)) {
+        if (vm.host().fscommand) vm.host().fscommand(url.mid(10), vm.toString(a.at(1)));
+        return Value();
+    }
+    vm.openUrl(url, a.size() > 1 ? vm.toString(a.at(1)) : QString());
+    return Value();
+}
+
+Value clipUnloadMovie(Vm&, CallArgs& a) { if (DisplayClip* c = thisClip(a)) c->unloadMovie(); return Value(); }
+Value clipLoadMovie(Vm& vm, CallArgs& a) {
+    if (DisplayClip* c = thisClip(a)) c->loadMovie(vm, vm.toString(a.at(0)), 0);
+    return Value();
+}
+Value clipLoadVariables(Vm& vm, CallArgs& a) {
+    if (DisplayClip* c = thisClip(a)) c->loadVariables(vm, vm.toString(a.at(0)), 0);
+    return Value();
+}
+
+// ---- Key -------------------------------------------------------------------------------
+
+Value keyIsDown(Vm& vm, CallArgs& a) { return Value(engineOf(vm).keyIsDown(vm.toInt(a.at(0)))); }
+Value keyGetCode(Vm& vm, CallArgs&) { return Value(engineOf(vm).lastKey()); }
+Value keyGetAscii(Vm& vm, CallArgs&) { return Value(int(engineOf(vm).lastChar())); }
+Value keyIsToggled(Vm&, CallArgs&) { return Value(false); }
+
+// ---- Mouse and Stage -----------------------------------------------------------------------
+
+Value mouseShow(Vm&, CallArgs&) { return Value(1); }
+Value mouseHide(Vm&, CallArgs&) { return Value(1); }
+
+Value stageWidth(Vm& vm, CallArgs&) {
+    const auto& movie = engineOf(vm).player().movie();
+    return Value(movie ? movie->header.frameSize.width() / 20.0 : 0.0);
+}
+Value stageHeight(Vm& vm, CallArgs&) {
+    const auto& movie = engineOf(vm).player().movie();
+    return Value(movie ? movie->header.frameSize.height() / 20.0 : 0.0);
+}
+
+Object* broadcaster(Vm& vm) {
+    Object* o = vm.newObject();
+    Value bc = vm.getMember(Value(vm.global()), QStringLiteral("AsBroadcaster"));
+    Value init = vm.getMember(bc, QStringLiteral("initialize"));
+    Value arg(o);
+    vm.call(init, bc, std::span<const Value>(&arg, 1));
+    return o;
+}
+
+void addGetter(Vm& vm, Object* on, const QString& name, NativeFn getter) {
+    Property& p = on->define(vm.key(name), name, Value(), kDontDelete);
+    p.getter = vm.newNative(getter);
+}
+
+} // namespace
+
+void installPlayerObjects(Vm& vm, ScriptEngine& engine) {
+    Object* p = vm.clipProto;
+    struct { const char* name; NativeFn fn; } methods[] = {
+        {"attachMovie", clipAttachMovie}, {"createEmptyMovieClip", clipCreateEmpty}, {"getDepth", clipGetDepth},
+        {"swapDepths", clipSwapDepths}, {"getNextHighestDepth", clipNextHighestDepth},
+        {"getInstanceAtDepth", clipInstanceAtDepth}, {"getBounds", clipGetBounds}, {"getRect", clipGetBounds},
+        {"hitTest", clipHitTest}, {"localToGlobal", clipLocalToGlobal}, {"globalToLocal", clipGlobalToLocal},
+        {"getURL", clipGetUrl}, {"unloadMovie", clipUnloadMovie}, {"loadMovie", clipLoadMovie},
+        {"loadVariables", clipLoadVariables},
+    };
+    for (auto& m : methods) vm.defineMethod(p, QString::fromLatin1(m.name), m.fn);
+    vm.defineMethod(vm.buttonProto, QStringLiteral("getDepth"), clipGetDepth);
+    vm.defineMethod(vm.textFieldProto, QStringLiteral("getDepth"), clipGetDepth);
+
+    Object* key = broadcaster(vm);
+    vm.defineValue(vm.global(), QStringLiteral("Key"), Value(key), kDontEnum);
+    vm.defineMethod(key, QStringLiteral("isDown"), keyIsDown);
+    vm.defineMethod(key, QStringLiteral("getCode"), keyGetCode);
+    vm.defineMethod(key, QStringLiteral("getAscii"), keyGetAscii);
+    vm.defineMethod(key, QStringLiteral("isToggled"), keyIsToggled);
+    struct { const char* name; int code; } keys[] = {
+        {"BACKSPACE", 8}, {"CAPSLOCK", 20}, {"CONTROL", 17}, {"DELETEKEY", 46}, {"DOWN", 40}, {"END", 35},
+        {"ENTER", 13}, {"ESCAPE", 27}, {"HOME", 36}, {"INSERT", 45}, {"LEFT", 37}, {"PGDN", 34}, {"PGUP", 33},
+        {"RIGHT", 39}, {"SHIFT", 16}, {"SPACE", 32}, {"TAB", 9}, {"UP", 38}, {"ALT", 18},
+    };
+    for (auto& k : keys) vm.defineValue(key, QString::fromLatin1(k.name), Value(k.code), kHidden | kReadOnly);
+
+    Object* mouse = broadcaster(vm);
+    vm.defineValue(vm.global(), QStringLiteral("Mouse"), Value(mouse), kDontEnum);
+    vm.defineMethod(mouse, QStringLiteral("show"), mouseShow);
+    vm.defineMethod(mouse, QStringLiteral("hide"), mouseHide);
+
+    Object* stage = broadcaster(vm);
+    vm.defineValue(vm.global(), QStringLiteral("Stage"), Value(stage), kDontEnum);
+    addGetter(vm, stage, QStringLiteral("width"), stageWidth);
+    addGetter(vm, stage, QStringLiteral("height"), stageHeight);
+    vm.setMember(stage, QStringLiteral("scaleMode"), Value(QStringLiteral("showAll")));
+    vm.setMember(stage, QStringLiteral("align"), Value(QString()));
+    vm.setMember(stage, QStringLiteral("showMenu"), Value(true));
+    for (const char* n : {"scaleMode", "align", "showMenu"})
+        if (Property* pr = stage->find(vm.key(QString::fromLatin1(n)))) pr->flags = kHidden;
+
+    Object* system = vm.newObject();
+    vm.defineValue(vm.global(), QStringLiteral("System"), Value(system), kDontEnum);
+    Object* caps = vm.newObject();
+    vm.defineValue(system, QStringLiteral("capabilities"), Value(caps), kDontEnum);
+    vm.defineValue(system, QStringLiteral("security"), Value(vm.newObject()), kDontEnum);
+    vm.setMember(system, QStringLiteral("useCodepage"), Value(false));
+    struct { const char* name; Value v; } capabilities[] = {
+        {"version", Value(QStringLiteral("LNX 9,0,999,0"))}, {"os", Value(QStringLiteral("Linux"))},
+        {"manufacturer", Value(QStringLiteral("Swiftreel Linux"))}, {"playerType", Value(QStringLiteral("StandAlone"))},
+        {"language", Value(QStringLiteral("en"))}, {"screenResolutionX", Value(1920)},
+        {"screenResolutionY", Value(1080)}, {"screenDPI", Value(72)}, {"screenColor", Value(QStringLiteral("color"))},
+        {"hasAudio", Value(true)}, {"hasMP3", Value(true)}, {"hasVideoEncoder", Value(false)},
+        {"isDebugger", Value(false)}, {"hasAccessibility", Value(false)}, {"avHardwareDisable", Value(true)},
+        {"localFileReadDisable", Value(false)}, {"pixelAspectRatio", Value(1)},
+    };
+    for (auto& c : capabilities) vm.setMember(caps, QString::fromLatin1(c.name), c.v);
+    (void)engine;
+}
+
+} // namespace swf::avm1::builtins

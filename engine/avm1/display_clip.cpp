@@ -1,0 +1,230 @@
+#include "engine/avm1/display_clip.h"
+
+#include "engine/avm1/script_engine.h"
+#include "engine/display/button.h"
+#include "engine/display/edit_text.h"
+#include "engine/display/movie_clip.h"
+#include "engine/display/player.h"
+
+#include <cmath>
+
+namespace swf::avm1 {
+
+DisplayClip::DisplayClip(ScriptEngine& engine, DisplayObject* obj, Object* proto, Kind kind)
+    : ClipObject(proto, kind), m_engine(engine), m_obj(obj) {}
+
+MovieClip* DisplayClip::movieClip() const {
+    return m_obj && m_obj->type() == DisplayObject::Type::MovieClip ? static_cast<MovieClip*>(m_obj) : nullptr;
+}
+
+void DisplayClip::detach() {
+    if (m_obj) m_name = QString::fromStdString(m_obj->name());
+    m_obj = nullptr;
+}
+
+ClipObject* DisplayClip::parentClip() {
+    if (!m_obj || !m_obj->parent()) return nullptr;
+    return m_engine.wrap(m_obj->parent());
+}
+
+Object* DisplayClip::childByName(const QString& name) {
+    MovieClip* mc = movieClip();
+    if (!mc || name.isEmpty()) return nullptr;
+    DisplayObject* child = mc->childByName(name.toStdString());
+    return child ? m_engine.wrap(child) : nullptr;
+}
+
+QString DisplayClip::instanceName() const {
+    return m_obj ? QString::fromStdString(m_obj->name()) : m_name;
+}
+
+void DisplayClip::setInstanceName(const QString& n) {
+    if (m_obj) m_obj->setName(n.toStdString());
+    else m_name = n;
+}
+
+void DisplayClip::childNames(std::vector<QString>& out) {
+    MovieClip* mc = movieClip();
+    if (!mc) return;
+    for (const auto& [depth, child] : mc->children())
+        if (!child->name().empty() && m_engine.wrap(child.get())) out.push_back(QString::fromStdString(child->name()));
+}
+
+int DisplayClip::currentFrame() const {
+    MovieClip* mc = movieClip();
+    return mc ? int(std::max<uint32_t>(mc->currentFrame(), 1)) : ClipObject::currentFrame();
+}
+
+int DisplayClip::totalFrames() const {
+    MovieClip* mc = movieClip();
+    return mc ? int(mc->totalFrames()) : ClipObject::totalFrames();
+}
+
+int DisplayClip::frameOfLabel(const QString& label) {
+    MovieClip* mc = movieClip();
+    if (!mc) return -1;
+    uint32_t f = mc->frameOfLabel(label.toStdString());
+    if (f) return int(f) - 1;
+    // Scene names address the scene's first frame.
+    if (const Timeline* tl = mc->timeline())
+        for (const auto& [frame, name] : tl->sceneNames)
+            if (QString::fromStdString(name).compare(label, Qt::CaseInsensitive) == 0) return int(frame);
+    return -1;
+}
+
+void DisplayClip::gotoFrame(int frame0, bool play) {
+    if (MovieClip* mc = movieClip()) mc->gotoFrame(uint32_t(std::max(frame0, 0)) + 1, play);
+}
+void DisplayClip::play() { if (MovieClip* mc = movieClip()) mc->play(); }
+void DisplayClip::stop() { if (MovieClip* mc = movieClip()) mc->stop(); }
+bool DisplayClip::playing() const { MovieClip* mc = movieClip(); return mc && mc->isPlaying(); }
+void DisplayClip::nextFrame() { if (MovieClip* mc = movieClip()) mc->nextFrame(); }
+void DisplayClip::prevFrame() { if (MovieClip* mc = movieClip()) mc->prevFrame(); }
+
+std::vector<std::span<const uint8_t>> DisplayClip::frameScripts(int frame0) {
+    std::vector<std::span<const uint8_t>> out;
+    MovieClip* mc = movieClip();
+    const Timeline* tl = mc ? mc->timeline() : nullptr;
+    if (!tl || frame0 < 0 || size_t(frame0) >= tl->frames.size()) return out;
+    for (const ControlTag& t : tl->frames[size_t(frame0)].tags)
+        if (t.code == tag::DoAction) out.push_back(t.body);
+    return out;
+}
+
+Object* DisplayClip::duplicate(Vm& vm, const QString& name, int depth, Object* init) {
+    MovieClip* mc = movieClip();
+    if (!mc || !mc->parent()) return nullptr;
+    if (depth < -16384 || depth > 2130690045) return nullptr;
+    MovieClip* copy = mc->duplicate(name.toStdString(), depth + kScriptDepthOffset);
+    if (!copy) return nullptr;
+    DisplayClip* c = m_engine.wrap(copy);
+    if (!c) return nullptr;
+    // A duplicate keeps the original's clip events.
+    c->handlers = handlers;
+    if (init)
+        for (const QString& k : vm.enumerableKeys(init)) vm.setMember(c, k, vm.getMember(Value(init), k));
+    return c;
+}
+
+void DisplayClip::removeClip(Vm&) {
+    if (MovieClip* mc = movieClip()) mc->removeSelf();
+}
+
+void DisplayClip::startDrag(Vm&, bool lockCenter, const double* rect) { m_engine.setDrag(this, lockCenter, rect); }
+void DisplayClip::stopDrag(Vm&) { m_engine.setDrag(nullptr, false, nullptr); }
+
+void DisplayClip::unloadMovie() {
+    // Unloading empties the clip: its children go and its timeline stops.
+    MovieClip* mc = movieClip();
+    if (!mc) return;
+    std::vector<int> depths;
+    for (const auto& [depth, child] : mc->children()) depths.push_back(depth);
+    for (int d : depths) mc->removeChild(d);
+    mc->stop();
+}
+
+namespace {
+double boundsWidth(const DisplayObject& o) {
+    Rect r = transformRect(o.matrix(), o.localBounds());
+    return r.width() / 20.0;
+}
+double boundsHeight(const DisplayObject& o) {
+    Rect r = transformRect(o.matrix(), o.localBounds());
+    return r.height() / 20.0;
+}
+// Flash keeps display properties in twips and whole percent steps; scripts read rounded values.
+double twipRound(double px) { return std::round(px * 20.0) / 20.0; }
+} // namespace
+
+Value DisplayClip::getProperty(Vm& vm, int index) {
+    DisplayObject* o = m_obj;
+    if (!o) {
+        if (index == int(ClipProp::Name)) return Value(m_name);
+        return Value();
+    }
+    switch (ClipProp(index)) {
+    case ClipProp::X: return Value(twipRound(o->x()));
+    case ClipProp::Y: return Value(twipRound(o->y()));
+    case ClipProp::XScale: return Value(o->xScale());
+    case ClipProp::YScale: return Value(o->yScale());
+    case ClipProp::Alpha: return Value(o->alpha());
+    case ClipProp::Visible: return Value(o->visible());
+    case ClipProp::Width: return Value(twipRound(boundsWidth(*o)));
+    case ClipProp::Height: return Value(twipRound(boundsHeight(*o)));
+    case ClipProp::Rotation: return Value(o->rotation());
+    case ClipProp::Url: {
+        const auto& movie = o->runtime().movie;
+        return Value(movie ? QString::fromStdString(movie->url) : QString());
+    }
+    case ClipProp::XMouse:
+    case ClipProp::YMouse: {
+        Point p = m_engine.mouseTwips();
+        Matrix world = o->matrix();
+        for (MovieClip* p2 = o->parent(); p2; p2 = p2->parent()) world = p2->matrix() * world;
+        Point local = inverted(world).map(p);
+        return Value(std::round((index == int(ClipProp::XMouse) ? local.x : local.y) / 20.0));
+    }
+    case ClipProp::CurrentFrame:
+    case ClipProp::TotalFrames:
+    case ClipProp::FramesLoaded:
+        if (!movieClip()) return Value();
+        [[fallthrough]];
+    default: return ClipObject::getProperty(vm, index);
+    }
+}
+
+void DisplayClip::setProperty(Vm& vm, int index, const Value& v) {
+    DisplayObject* o = m_obj;
+    if (!o) return;
+    if (index == int(ClipProp::Name)) { setInstanceName(vm.toString(v)); return; }
+    if (index == int(ClipProp::Visible)) { o->setVisible(vm.toBool(v)); return; }
+    double d = vm.toNumber(v);
+    if (!std::isfinite(d)) return; // Flash ignores NaN and infinities here
+    switch (ClipProp(index)) {
+    case ClipProp::X: o->setX(d); break;
+    case ClipProp::Y: o->setY(d); break;
+    case ClipProp::XScale: o->setXScale(d); break;
+    case ClipProp::YScale: o->setYScale(d); break;
+    case ClipProp::Alpha: o->setAlpha(d); break;
+    case ClipProp::Rotation: o->setRotation(d); break;
+    case ClipProp::Width: {
+        double w = boundsWidth(*o);
+        if (w > 0 && d >= 0) o->setXScale(o->xScale() * d / w);
+        break;
+    }
+    case ClipProp::Height: {
+        double h = boundsHeight(*o);
+        if (h > 0 && d >= 0) o->setYScale(o->yScale() * d / h);
+        break;
+    }
+    default: return;
+    }
+    o->lockTransform();
+}
+
+bool DisplayClip::getSpecial(Vm& vm, const QString& name, Value& out) {
+    if (kind() == Kind::TextField && m_obj && m_obj->type() == DisplayObject::Type::EditText) {
+        auto* t = static_cast<EditTextObject*>(m_obj);
+        if (vm.namesEqual(name, QStringLiteral("text"))) { out = Value(QString::fromStdString(t->text())); return true; }
+        if (vm.namesEqual(name, QStringLiteral("htmlText"))) { out = Value(QString::fromStdString(t->text())); return true; }
+        if (vm.namesEqual(name, QStringLiteral("length"))) { out = Value(double(QString::fromStdString(t->text()).size())); return true; }
+        if (vm.namesEqual(name, QStringLiteral("variable"))) {
+            out = t->variableName().empty() ? Value::null() : Value(QString::fromStdString(t->variableName()));
+            return true;
+        }
+    }
+    return ClipObject::getSpecial(vm, name, out);
+}
+
+bool DisplayClip::setSpecial(Vm& vm, const QString& name, const Value& v) {
+    if (kind() == Kind::TextField && m_obj && m_obj->type() == DisplayObject::Type::EditText) {
+        auto* t = static_cast<EditTextObject*>(m_obj);
+        if (vm.namesEqual(name, QStringLiteral("text")) || vm.namesEqual(name, QStringLiteral("htmlText"))) {
+            t->setText(vm.toString(v).toStdString());
+            return true;
+        }
+    }
+    return ClipObject::setSpecial(vm, name, v);
+}
+
+} // namespace swf::avm1

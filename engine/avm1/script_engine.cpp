@@ -1,0 +1,464 @@
+#include "engine/avm1/script_engine.h"
+
+#include "engine/avm1/builtins.h"
+#include "engine/display/button.h"
+#include "engine/display/edit_text.h"
+#include "engine/display/movie_clip.h"
+#include "engine/display/player.h"
+
+#include <cmath>
+
+namespace swf {
+
+std::function<std::unique_ptr<ScriptHost>(Player&)> avm1ScriptHostFactory() {
+    return [](Player& p) -> std::unique_ptr<ScriptHost> { return std::make_unique<avm1::ScriptEngine>(p); };
+}
+
+} // namespace swf
+
+namespace swf::avm1 {
+
+namespace {
+// Jobs run in one runQueued() before the rest waits for the next call; a
+// script that keeps queueing frames (gotoAndPlay loops) cannot spin forever.
+constexpr size_t kMaxJobsPerRun = 100000;
+
+const char* methodFor(ClipEvent e) {
+    switch (e) {
+    case ClipEvent::Load: return "onLoad";
+    case ClipEvent::EnterFrame: return "onEnterFrame";
+    case ClipEvent::Unload: return "onUnload";
+    case ClipEvent::MouseMove: return "onMouseMove";
+    case ClipEvent::MouseDown: return "onMouseDown";
+    case ClipEvent::MouseUp: return "onMouseUp";
+    case ClipEvent::KeyDown: return "onKeyDown";
+    case ClipEvent::KeyUp: return "onKeyUp";
+    case ClipEvent::Data: return "onData";
+    case ClipEvent::Press: return "onPress";
+    case ClipEvent::Release: return "onRelease";
+    case ClipEvent::ReleaseOutside: return "onReleaseOutside";
+    case ClipEvent::RollOver: return "onRollOver";
+    case ClipEvent::RollOut: return "onRollOut";
+    case ClipEvent::DragOver: return "onDragOver";
+    case ClipEvent::DragOut: return "onDragOut";
+    default: return nullptr;
+    }
+}
+
+constexpr uint32_t kButtonEvents = clip_event::Press | clip_event::Release | clip_event::ReleaseOutside |
+                                   clip_event::RollOver | clip_event::RollOut | clip_event::DragOver |
+                                   clip_event::DragOut;
+} // namespace
+
+ScriptEngine::ScriptEngine(Player& player) : m_player(player) {}
+
+ScriptEngine::~ScriptEngine() {
+    for (auto& [obj, clip] : m_objects) clip->detach();
+}
+
+Point ScriptEngine::mouseTwips() const { return m_player.mousePosition(); }
+
+DisplayClip* ScriptEngine::wrap(DisplayObject* obj) {
+    if (!obj || !m_vm) return nullptr;
+    auto it = m_objects.find(obj);
+    if (it != m_objects.end()) return it->second;
+    Object* proto = nullptr;
+    Kind kind;
+    switch (obj->type()) {
+    case DisplayObject::Type::MovieClip: proto = m_vm->clipProto; kind = Kind::Clip; break;
+    case DisplayObject::Type::Button: proto = m_vm->buttonProto; kind = Kind::Button; break;
+    case DisplayObject::Type::EditText: proto = m_vm->textFieldProto; kind = Kind::TextField; break;
+    default: return nullptr;
+    }
+    auto* clip = m_vm->make<DisplayClip>(*this, obj, proto, kind);
+    m_objects.emplace(obj, clip);
+    return clip;
+}
+
+// ---- Loading ----------------------------------------------------------------------------
+
+void ScriptEngine::movieLoaded(Player&, MovieClip& root) {
+    const auto& movie = root.runtime().movie;
+    m_version = movie ? movie->header.version : 6;
+    VmHost host;
+    Player* player = &m_player;
+    host.trace = [player](const QString& line) {
+        if (player->host().trace) player->host().trace(line.toStdString());
+    };
+    host.log = [player](LogLevel level, const std::string& msg) {
+        if (player->host().log) player->host().log(level, msg);
+    };
+    host.openUrl = [player](const QString& url, const QString& window) {
+        if (player->host().openUrl) player->host().openUrl(url.toStdString(), window.toStdString());
+    };
+    host.fscommand = [player](const QString& cmd, const QString& args) {
+        if (player->host().fscommand) player->host().fscommand(cmd.toStdString(), args.toStdString());
+    };
+    m_vm = std::make_unique<Vm>(m_version, std::move(host));
+    m_vm->engine = this;
+    if (movie)
+        for (const auto& [name, id] : movie->exports) m_exportNames[id] = QString::fromStdString(name);
+    m_vm->setRoot(wrap(&root));
+    builtins::installPlayerObjects(*m_vm, *this);
+    m_key = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Key")).asObject();
+    m_mouse = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Mouse")).asObject();
+    m_stage = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Stage")).asObject();
+}
+
+DisplayClip* ScriptEngine::attach(MovieClip& parent, const QString& linkage, const QString& name, int depth, Object* init) {
+    const auto& movie = parent.runtime().movie;
+    if (!movie || depth < -16384 || depth > 2130690045) return nullptr;
+    uint16_t id = 0;
+    for (const auto& [exportName, exportId] : movie->exports)
+        if (QString::fromStdString(exportName).compare(linkage, Qt::CaseInsensitive) == 0) { id = exportId; break; }
+    if (!id) return nullptr;
+    auto obj = parent.instantiate(id);
+    if (!obj || obj->type() != DisplayObject::Type::MovieClip) return nullptr;
+    obj->setName(name.toStdString());
+    int stored = depth + kScriptDepthOffset;
+    if (parent.childAtDepth(stored)) parent.removeChild(stored);
+    m_attaching = true;
+    DisplayObject* placed = parent.addChild(std::move(obj), stored);
+    DisplayClip* c = wrap(placed);
+    objectPlaced(*placed, {});
+    m_attaching = false;
+    if (c) construct(c, init);
+    if (placed->type() == DisplayObject::Type::MovieClip) static_cast<MovieClip*>(placed)->enterFirstFrame();
+    if (c) m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Load});
+    return c;
+}
+
+DisplayClip* ScriptEngine::createEmpty(MovieClip& parent, const QString& name, int depth) {
+    if (depth < -16384 || depth > 2130690045) return nullptr;
+    auto obj = std::make_unique<MovieClip>(parent.runtime(), 0, nullptr);
+    obj->setName(name.toStdString());
+    int stored = depth + kScriptDepthOffset;
+    if (parent.childAtDepth(stored)) parent.removeChild(stored);
+    DisplayObject* placed = parent.addChild(std::move(obj), stored);
+    static_cast<MovieClip*>(placed)->enterFirstFrame();
+    return wrap(placed);
+}
+
+void ScriptEngine::movieUnloading() {
+    m_queue.clear();
+    for (auto& [obj, clip] : m_objects) clip->detach();
+    m_objects.clear();
+    m_drag = nullptr;
+    if (m_vm) m_vm->setRoot(nullptr);
+}
+
+// ---- Queueing -----------------------------------------------------------------------------
+
+void ScriptEngine::frameActions(MovieClip& clip, std::span<const uint8_t> actions) {
+    if (DisplayClip* c = wrap(&clip)) m_queue.push_back({Job::Kind::Actions, c, actions, ClipEvent::Load});
+}
+
+void ScriptEngine::initActions(MovieClip& root, uint16_t spriteId, std::span<const uint8_t> actions) {
+    if (!m_initDone.insert(spriteId).second) return;
+    if (DisplayClip* c = wrap(&root)) m_queue.push_back({Job::Kind::Actions, c, actions, ClipEvent::Load});
+}
+
+void ScriptEngine::objectPlaced(DisplayObject& obj, const std::vector<ClipAction>& clipActions) {
+    DisplayClip* c = wrap(&obj);
+    if (!c) return;
+    c->handlers = clipActions;
+    if (obj.type() == DisplayObject::Type::EditText) {
+        auto& t = static_cast<EditTextObject&>(obj);
+        if (!t.variableName().empty()) {
+            // A bound field shows its variable; an unset variable takes the field's text.
+            QString var = QString::fromStdString(t.variableName());
+            DisplayClip* scope = wrap(obj.parent());
+            if (scope) {
+                Value v = m_vm->getMember(Value(static_cast<Object*>(scope)), var);
+                if (!var.contains(u'.') && !var.contains(u':') && !var.contains(u'/') && v.isUndefined())
+                    m_vm->setMember(scope, var, Value(QString::fromStdString(t.text())));
+            }
+        }
+        return;
+    }
+    if (obj.type() != DisplayObject::Type::MovieClip) return;
+    if (m_attaching) return; // attach() constructs the clip and queues its load event
+    auto it = m_exportNames.find(obj.characterId());
+    if (it != m_exportNames.end()) {
+        auto cls = m_vm->registeredClasses.find(it->second);
+        if (cls != m_vm->registeredClasses.end()) {
+            Value proto = m_vm->getMember(Value(cls->second), QStringLiteral("prototype"));
+            if (proto.asObject()) c->setProto(proto.asObject());
+            m_queue.push_back({Job::Kind::Construct, c, {}, ClipEvent::Construct});
+        }
+    }
+    for (const ClipAction& a : clipActions)
+        if (a.events & clip_event::Initialize) {
+            m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Initialize});
+            break;
+        }
+    m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Load});
+}
+
+void ScriptEngine::forget(DisplayObject& obj) {
+    if (obj.type() == DisplayObject::Type::MovieClip) {
+        for (const auto& [depth, child] : static_cast<MovieClip&>(obj).children()) forget(*child);
+    } else if (obj.type() == DisplayObject::Type::Button) {
+        for (const auto& [depth, child] : static_cast<ButtonObject&>(obj).children()) forget(*child);
+    }
+    auto it = m_objects.find(&obj);
+    if (it == m_objects.end()) return;
+    if (m_drag == it->second) m_drag = nullptr;
+    it->second->detach();
+    m_objects.erase(it);
+}
+
+void ScriptEngine::objectRemoved(DisplayObject& obj) {
+    auto it = m_objects.find(&obj);
+    if (it != m_objects.end()) {
+        DisplayClip* c = it->second;
+        bool hasUnload = false;
+        for (const ClipAction& a : c->handlers) hasUnload = hasUnload || (a.events & clip_event::Unload);
+        if (hasUnload || m_vm->hasProperty(c, QStringLiteral("onUnload")))
+            m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Unload});
+    }
+    forget(obj);
+}
+
+void ScriptEngine::clipEvent(DisplayObject& obj, ClipEvent event) {
+    DisplayClip* c = wrap(&obj);
+    if (!c) return;
+    if (event == ClipEvent::EnterFrame) {
+        // Most clips have no enterFrame handler; skip the queue for them.
+        bool has = false;
+        for (const ClipAction& a : c->handlers) has = has || (a.events & clip_event::EnterFrame);
+        if (!has && !m_vm->hasProperty(c, QStringLiteral("onEnterFrame"))) return;
+    }
+    m_queue.push_back({Job::Kind::Event, c, {}, event});
+}
+
+void ScriptEngine::buttonEvent(ButtonObject& button, ButtonEvent event,
+                               std::span<const std::span<const uint8_t>> actions) {
+    DisplayClip* parent = wrap(button.parent());
+    if (parent)
+        for (const auto& a : actions) m_queue.push_back({Job::Kind::Actions, parent, a, ClipEvent::Load});
+    ClipEvent ev;
+    switch (event) {
+    case ButtonEvent::RollOver: ev = ClipEvent::RollOver; break;
+    case ButtonEvent::RollOut: ev = ClipEvent::RollOut; break;
+    case ButtonEvent::Press: ev = ClipEvent::Press; break;
+    case ButtonEvent::Release: ev = ClipEvent::Release; break;
+    case ButtonEvent::DragOut: case ButtonEvent::MenuDragOut: ev = ClipEvent::DragOut; break;
+    case ButtonEvent::DragOver: case ButtonEvent::MenuDragOver: ev = ClipEvent::DragOver; break;
+    case ButtonEvent::ReleaseOutside: ev = ClipEvent::ReleaseOutside; break;
+    default: return;
+    }
+    if (DisplayClip* b = wrap(&button)) m_queue.push_back({Job::Kind::Event, b, {}, ev});
+}
+
+void ScriptEngine::buttonKey(ButtonObject& button, std::span<const uint8_t> actions) {
+    if (DisplayClip* parent = wrap(button.parent()))
+        m_queue.push_back({Job::Kind::Actions, parent, actions, ClipEvent::Load});
+}
+
+void ScriptEngine::eachClip(const std::function<void(DisplayClip*)>& f) {
+    if (!m_player.root()) return;
+    std::vector<DisplayClip*> clips;
+    m_player.root()->forEachClip([&](MovieClip& mc) {
+        if (DisplayClip* c = wrap(&mc)) clips.push_back(c);
+    });
+    for (DisplayClip* c : clips) f(c);
+}
+
+void ScriptEngine::keyDown(int code, uint32_t charCode) {
+    m_keysDown.insert(code);
+    m_lastKey = code;
+    m_lastChar = charCode;
+    eachClip([&](DisplayClip* c) { m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::KeyDown}); });
+    broadcast(m_key, QStringLiteral("onKeyDown"));
+}
+
+void ScriptEngine::keyUp(int code, uint32_t charCode) {
+    m_keysDown.erase(code);
+    m_lastKey = code;
+    m_lastChar = charCode;
+    eachClip([&](DisplayClip* c) { m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::KeyUp}); });
+    broadcast(m_key, QStringLiteral("onKeyUp"));
+}
+
+void ScriptEngine::mouseEvent(ClipEvent event) {
+    if (event == ClipEvent::MouseMove && m_drag && m_drag->object()) {
+        DisplayObject* o = m_drag->object();
+        Point p = mouseTwips();
+        Matrix parentWorld;
+        for (MovieClip* par = o->parent(); par; par = par->parent()) parentWorld = par->matrix() * parentWorld;
+        Point local = inverted(parentWorld).map(p);
+        double x = m_dragLock ? local.x / 20.0 : local.x / 20.0 + m_dragOffset.x;
+        double y = m_dragLock ? local.y / 20.0 : local.y / 20.0 + m_dragOffset.y;
+        if (m_dragConstrained) {
+            x = std::clamp(x, std::min(m_dragRect[0], m_dragRect[2]), std::max(m_dragRect[0], m_dragRect[2]));
+            y = std::clamp(y, std::min(m_dragRect[1], m_dragRect[3]), std::max(m_dragRect[1], m_dragRect[3]));
+        }
+        o->setX(x);
+        o->setY(y);
+        o->lockTransform();
+    }
+    eachClip([&](DisplayClip* c) { m_queue.push_back({Job::Kind::Event, c, {}, event}); });
+    const char* name = event == ClipEvent::MouseMove ? "onMouseMove" : event == ClipEvent::MouseDown ? "onMouseDown" : "onMouseUp";
+    broadcast(m_mouse, QString::fromLatin1(name));
+}
+
+void ScriptEngine::setDrag(DisplayClip* clip, bool lockCenter, const double* rect) {
+    m_drag = clip;
+    m_dragLock = lockCenter;
+    m_dragConstrained = rect != nullptr;
+    if (rect) std::copy(rect, rect + 4, m_dragRect);
+    if (clip && clip->object()) {
+        DisplayObject* o = clip->object();
+        Matrix parentWorld;
+        for (MovieClip* par = o->parent(); par; par = par->parent()) parentWorld = par->matrix() * parentWorld;
+        Point local = inverted(parentWorld).map(mouseTwips());
+        m_dragOffset = {o->x() - local.x / 20.0, o->y() - local.y / 20.0};
+    }
+}
+
+bool ScriptEngine::clipIsButton(MovieClip& clip) {
+    auto it = m_objects.find(&clip);
+    if (it == m_objects.end() || !m_vm) return false;
+    DisplayClip* c = it->second;
+    for (const ClipAction& a : c->handlers)
+        if (a.events & kButtonEvents) return true;
+    for (const char* name : {"onPress", "onRelease", "onReleaseOutside", "onRollOver", "onRollOut", "onDragOver", "onDragOut"}) {
+        Property* p = m_vm->findProperty(c, QString::fromLatin1(name));
+        if (p && (p->isVirtual() || m_vm->isCallable(p->value))) return true;
+    }
+    return false;
+}
+
+void ScriptEngine::broadcast(Object* source, const QString& message, std::span<const Value> args) {
+    if (!source || !m_vm) return;
+    (void)args;
+    // Listeners run in queue order, after the clip events queued before them.
+    Value listeners = m_vm->getMember(Value(source), QStringLiteral("_listeners"));
+    auto* arr = dynamic_cast<ArrayObject*>(listeners.asObject());
+    if (!arr || arr->items.empty()) return;
+    m_pendingBroadcasts.push_back({source, message});
+    m_queue.push_back({Job::Kind::Broadcast, nullptr, {}, ClipEvent::Load, int(m_pendingBroadcasts.size() - 1)});
+}
+
+// ---- Running -------------------------------------------------------------------------------
+
+void ScriptEngine::runEvent(DisplayClip* c, ClipEvent event) {
+    if (c->removed() && event != ClipEvent::Unload) return;
+    for (const ClipAction& a : std::vector<ClipAction>(c->handlers)) {
+        if (!(a.events & uint32_t(event))) continue;
+        m_vm->runActions(a.actions, c, m_version);
+        if (m_vm->halted()) return;
+    }
+    if (const char* name = methodFor(event)) {
+        Value fn = m_vm->getMember(Value(static_cast<Object*>(c)), QString::fromLatin1(name));
+        if (m_vm->isCallable(fn)) {
+            m_vm->call(fn, Value(static_cast<Object*>(c)), {});
+            m_vm->takeException();
+        }
+    }
+}
+
+void ScriptEngine::construct(DisplayClip* c, Object* init) {
+    if (init)
+        for (const QString& k : m_vm->enumerableKeys(init)) m_vm->setMember(c, k, m_vm->getMember(Value(init), k));
+    MovieClip* mc = c->movieClip();
+    if (!mc) return;
+    auto it = m_exportNames.find(mc->characterId());
+    if (it == m_exportNames.end()) return;
+    auto cls = m_vm->registeredClasses.find(it->second);
+    if (cls == m_vm->registeredClasses.end()) return;
+    Value proto = m_vm->getMember(Value(cls->second), QStringLiteral("prototype"));
+    if (proto.asObject()) c->setProto(proto.asObject());
+    m_vm->call(Value(cls->second), Value(static_cast<Object*>(c)), {}, proto.asObject() ? proto.asObject()->proto() : nullptr);
+    m_vm->takeException();
+}
+
+void ScriptEngine::runJob(const Job& job) {
+    switch (job.kind) {
+    case Job::Kind::Actions:
+        if (job.clip && !job.clip->removed()) m_vm->runActions(job.code, job.clip, m_version);
+        break;
+    case Job::Kind::Event:
+        if (job.clip) runEvent(job.clip, job.event);
+        break;
+    case Job::Kind::Construct:
+        if (job.clip && !job.clip->removed()) construct(job.clip, nullptr);
+        break;
+    case Job::Kind::Broadcast: {
+        if (job.broadcast < 0 || size_t(job.broadcast) >= m_pendingBroadcasts.size()) break;
+        auto [source, message] = m_pendingBroadcasts[size_t(job.broadcast)];
+        Value msg(message);
+        m_vm->callMethod(Value(source), QStringLiteral("broadcastMessage"), std::span<const Value>(&msg, 1));
+        m_vm->takeException();
+        break;
+    }
+    }
+}
+
+void ScriptEngine::runQueued() {
+    if (m_running || !m_vm) return;
+    m_running = true;
+    m_vm->beginFrame();
+    size_t jobs = 0;
+    while (!m_queue.empty() && !m_vm->halted() && jobs++ < kMaxJobsPerRun) {
+        Job job = m_queue.front();
+        m_queue.pop_front();
+        runJob(job);
+    }
+    if (m_vm->halted()) m_queue.clear();
+    if (m_queue.empty()) m_pendingBroadcasts.clear();
+    syncTextFields();
+    m_running = false;
+    collectGarbage();
+}
+
+void ScriptEngine::advanceTimers(double ms) {
+    if (!m_vm || m_running) return;
+    m_running = true;
+    m_vm->beginFrame();
+    m_vm->advanceTimers(ms);
+    m_running = false;
+}
+
+void ScriptEngine::syncTextFields() {
+    for (auto& [obj, clip] : m_objects) {
+        if (obj->type() != DisplayObject::Type::EditText) continue;
+        auto* t = const_cast<EditTextObject*>(static_cast<const EditTextObject*>(obj));
+        if (t->variableName().empty()) continue;
+        DisplayClip* scope = wrap(t->parent());
+        if (!scope) continue;
+        QString var = QString::fromStdString(t->variableName());
+        Value v;
+        int colon = var.lastIndexOf(u':');
+        int dot = var.lastIndexOf(u'.');
+        int cut = std::max(colon, dot);
+        if (cut >= 0) {
+            Object* target = m_vm->resolveTarget(scope, var.left(cut));
+            if (target) v = m_vm->getMember(Value(target), var.mid(cut + 1));
+        } else {
+            v = m_vm->getMember(Value(static_cast<Object*>(scope)), var);
+        }
+        if (v.isUndefined()) continue;
+        QString text = m_vm->toString(v);
+        if (text != clip->boundText) {
+            clip->boundText = text;
+            if (QString::fromStdString(t->text()) != text) t->setText(text.toStdString());
+        }
+    }
+}
+
+void ScriptEngine::collectGarbage() {
+    // Collect when the heap has doubled since the last collection.
+    if (m_vm->heapSize() < 2 * m_heapAfterCollect + 20000) return;
+    std::vector<Object*> roots;
+    roots.reserve(m_objects.size() + m_queue.size() + 4);
+    for (auto& [obj, clip] : m_objects) roots.push_back(clip);
+    for (const Job& j : m_queue) if (j.clip) roots.push_back(j.clip);
+    for (Object* o : {m_stage, m_key, m_mouse, static_cast<Object*>(m_drag)}) if (o) roots.push_back(o);
+    for (auto& [source, message] : m_pendingBroadcasts) roots.push_back(source);
+    m_vm->collect(roots);
+    m_heapAfterCollect = m_vm->heapSize();
+}
+
+} // namespace swf::avm1

@@ -1,0 +1,110 @@
+#pragma once
+// The bridge between the display runtime and the virtual machine: it
+// receives frame, init, clip and button actions from the Player, queues them
+// in the order Flash runs them and runs them at runQueued(). One per loaded
+// movie, owned by the Player.
+#include "engine/avm1/display_clip.h"
+#include "engine/avm1/vm.h"
+#include "engine/display/script_host.h"
+#include "engine/swf/types.h"
+
+#include <deque>
+#include <set>
+#include <unordered_map>
+
+namespace swf {
+class ButtonObject;
+// The factory the Player uses to give each movie an ActionScript 1/2 engine.
+std::function<std::unique_ptr<ScriptHost>(Player&)> avm1ScriptHostFactory();
+}
+
+namespace swf::avm1 {
+
+class ScriptEngine : public swf::ScriptHost {
+public:
+    explicit ScriptEngine(Player& player);
+    ~ScriptEngine() override;
+
+    Vm& vm() { return *m_vm; }
+    Player& player() { return m_player; }
+    int movieVersion() const { return m_version; }
+    // The script object of a display object (made on first use); null for
+    // shapes and other objects scripts cannot address.
+    DisplayClip* wrap(DisplayObject* obj);
+    // A new instance of an exported symbol (attachMovie) or an empty clip.
+    DisplayClip* attach(MovieClip& parent, const QString& linkage, const QString& name, int depth, Object* init);
+    DisplayClip* createEmpty(MovieClip& parent, const QString& name, int depth);
+    // Gives a new clip the class registered for its symbol and runs the constructor.
+    void construct(DisplayClip* clip, Object* init);
+    // The stage point under the pointer, in twips.
+    Point mouseTwips() const;
+    bool keyIsDown(int code) const { return m_keysDown.count(code) != 0; }
+    int lastKey() const { return m_lastKey; }
+    uint32_t lastChar() const { return m_lastChar; }
+    // Dragging (startDrag): the clip follows the pointer each mouse move.
+    void setDrag(DisplayClip* clip, bool lockCenter, const double* rect);
+    DisplayClip* dragged() const { return m_drag; }
+    // Scripts may read the stage size and the Stage listeners.
+    Object* stageObject() const { return m_stage; }
+    Object* keyObject() const { return m_key; }
+    Object* mouseObject() const { return m_mouse; }
+
+    // ScriptHost
+    void movieLoaded(Player&, MovieClip& root) override;
+    void movieUnloading() override;
+    void frameActions(MovieClip& clip, std::span<const uint8_t> actions) override;
+    void initActions(MovieClip& root, uint16_t spriteId, std::span<const uint8_t> actions) override;
+    void objectPlaced(DisplayObject& obj, const std::vector<ClipAction>& clipActions) override;
+    void objectRemoved(DisplayObject& obj) override;
+    void clipEvent(DisplayObject& obj, ClipEvent event) override;
+    void buttonEvent(ButtonObject& button, ButtonEvent event,
+                     std::span<const std::span<const uint8_t>> actions) override;
+    void buttonKey(ButtonObject& button, std::span<const uint8_t> actions) override;
+    void keyDown(int flashKeyCode, uint32_t charCode) override;
+    void keyUp(int flashKeyCode, uint32_t charCode) override;
+    void mouseEvent(ClipEvent event) override;
+    bool clipIsButton(MovieClip& clip) override;
+    void runQueued() override;
+    void advanceTimers(double ms) override;
+
+private:
+    struct Job {
+        enum class Kind { Actions, Event, Construct, Broadcast } kind = Kind::Actions;
+        DisplayClip* clip = nullptr;
+        std::span<const uint8_t> code;
+        ClipEvent event = ClipEvent::Load;
+        int broadcast = -1; // into m_pendingBroadcasts
+    };
+    void runJob(const Job& job);
+    void runEvent(DisplayClip* clip, ClipEvent event);
+    void forget(DisplayObject& obj);
+    void broadcast(Object* source, const QString& message, std::span<const Value> args = {});
+    void eachClip(const std::function<void(DisplayClip*)>& f);
+    void syncTextFields();
+    void collectGarbage();
+
+    Player& m_player;
+    int m_version = 0;
+    std::unique_ptr<Vm> m_vm;
+    std::unordered_map<const DisplayObject*, DisplayClip*> m_objects;
+    std::deque<Job> m_queue;
+    std::vector<std::pair<Object*, QString>> m_pendingBroadcasts; // source, message
+    std::set<uint16_t> m_initDone;
+    std::unordered_map<uint16_t, QString> m_exportNames; // character id -> linkage name
+    bool m_running = false;
+    bool m_attaching = false;
+    size_t m_heapAfterCollect = 0;
+    std::set<int> m_keysDown;
+    int m_lastKey = 0;
+    uint32_t m_lastChar = 0;
+    DisplayClip* m_drag = nullptr;
+    bool m_dragLock = false;
+    bool m_dragConstrained = false;
+    double m_dragRect[4] = {0, 0, 0, 0};
+    Point m_dragOffset;
+    Object* m_stage = nullptr;
+    Object* m_key = nullptr;
+    Object* m_mouse = nullptr;
+};
+
+} // namespace swf::avm1
