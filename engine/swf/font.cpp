@@ -36,7 +36,7 @@ std::string trimName(std::span<const uint8_t> bytes) {
     return s;
 }
 
-std::optional<Error> parseFont1(const TagContext& t, Reader& r, FontDef& font) {
+std::optional<Error> parseFont1(const TagContext& t, FontDef& font) {
     std::span<const uint8_t> table = t.body.subspan(std::min<size_t>(2, t.body.size()));
     Reader tr(table);
     uint16_t first = tr.u16();
@@ -48,7 +48,6 @@ std::optional<Error> parseFont1(const TagContext& t, Reader& r, FontDef& font) {
     offsets.reserve(count);
     offsets.push_back(first);
     for (size_t i = 1; i < count; ++i) offsets.push_back(tr.u16());
-    (void)r;
     return readGlyphs(t, table, offsets, table.size(), font);
 }
 
@@ -109,7 +108,7 @@ Result<std::shared_ptr<FontDef>> parseDefineFont(const TagContext& t) {
     font->id = r.u16();
     font->version = t.code == tag::DefineFont3 ? 3 : t.code == tag::DefineFont2 ? 2 : 1;
     font->emSquare = font->version == 3 ? 20480 : 1024;
-    auto err = font->version == 1 ? parseFont1(t, r, *font) : parseFont2(t, r, *font);
+    auto err = font->version == 1 ? parseFont1(t, *font) : parseFont2(t, r, *font);
     if (err) return *err;
     return font;
 }

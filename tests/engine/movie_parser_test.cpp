@@ -261,3 +261,33 @@ TEST(Inflate, ZlibStopsAtTheCapAndReportsCutStreams) {
 
 } // namespace
 } // namespace swf::test
+
+namespace swf::test {
+namespace {
+
+TEST(LoadMovieFile, ReadsAFileAndRefusesMissingOnes) {
+    const std::string dir = ::testing::TempDir();
+    const std::string path = dir + "/load_movie_file_test.swf";
+    Bytes b = SwfWriter().compression(Compression::Zlib).backgroundColor({4, 5, 6, 255}).showFrame().bytes();
+    {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_TRUE(f);
+        std::fwrite(b.data(), 1, b.size(), f);
+        std::fclose(f);
+    }
+    auto ok = loadMovieFile(path);
+    ASSERT_TRUE(ok.ok()) << ok.error().message;
+    EXPECT_EQ((*ok)->url, path);
+    EXPECT_EQ((*ok)->backgroundColor, (Rgba{4, 5, 6, 255}));
+    std::remove(path.c_str());
+
+    auto missing = loadMovieFile(dir + "/no_such_movie.swf");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().code, ErrorCode::FileNotFound);
+    auto directory = loadMovieFile(dir);
+    ASSERT_FALSE(directory.ok());
+    EXPECT_NE(directory.error().code, ErrorCode::None);
+}
+
+} // namespace
+} // namespace swf::test
