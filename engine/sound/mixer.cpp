@@ -47,6 +47,8 @@ struct Mixer::Voice {
     int loopsLeft = 1;
     int fade = -1;             // output frames left of a fade-out; -1 while playing
     bool done = false;
+    uint64_t instance = 0;
+    const void* owner = nullptr;
 };
 
 struct Mixer::Stream {
@@ -98,36 +100,71 @@ std::vector<std::pair<LogLevel, std::string>> Mixer::takeMessages() {
 
 // ---- Event sounds ----------------------------------------------------------------
 
-void Mixer::startEvent(std::shared_ptr<const DecodedSound> sound, const Movie* movie, uint16_t id,
-                       const SoundInfo& info) {
+uint64_t Mixer::startEvent(std::shared_ptr<const DecodedSound> sound, const Movie* movie, uint16_t id,
+                           const SoundInfo& info, const void* owner, double offsetFrames) {
     if (info.syncStop) {
         stopEvent(movie, id);
-        return;
+        return 0;
     }
-    if (!sound || sound->frames() == 0) return;
-    if (info.syncNoMultiple && isEventPlaying(movie, id)) return;
+    if (!sound || sound->frames() == 0) return 0;
+    if (info.syncNoMultiple && isEventPlaying(movie, id)) return 0;
     if (m_voices.size() >= limits::kMaxSoundVoices) {
         warnOnce("voices", LogLevel::Warning,
                  "more than " + std::to_string(limits::kMaxSoundVoices) +
                      " sounds at once; new sounds are skipped");
-        return;
+        return 0;
     }
     auto v = std::make_unique<Voice>();
     const double toSource = double(sound->rate) / 44100.0; // in/out points count 44.1 kHz samples
     v->start = info.inPoint ? std::floor(*info.inPoint * toSource) : 0.0;
     v->end = double(sound->frames());
     if (info.outPoint) v->end = std::min(v->end, std::floor(*info.outPoint * toSource));
-    if (v->start >= v->end) return;
+    if (v->start >= v->end) return 0;
     v->sound = std::move(sound);
     v->movie = movie;
     v->id = id;
+    v->owner = owner;
+    v->instance = m_nextInstance++;
     v->envelope = info.envelope;
-    v->pos = v->start;
+    v->pos = v->start + std::clamp(offsetFrames, 0.0, v->end - v->start);
     v->step = double(v->sound->rate) / m_rate;
     v->envTime = info.inPoint ? double(*info.inPoint) : 0.0;
     v->envStep = 44100.0 / m_rate;
     v->loopsLeft = std::max<int>(1, info.loopCount);
+    const uint64_t instance = v->instance;
     m_voices.push_back(std::move(v));
+    return instance;
+}
+
+void Mixer::stopInstance(uint64_t instance) {
+    for (auto& v : m_voices)
+        if (v->instance == instance && v->fade < 0) v->fade = kFadeFrames;
+}
+
+void Mixer::stopOwner(const void* owner) {
+    for (auto& v : m_voices)
+        if (v->owner == owner && v->fade < 0) v->fade = kFadeFrames;
+}
+
+bool Mixer::isInstancePlaying(uint64_t instance) const {
+    for (const auto& v : m_voices)
+        if (v->instance == instance) return v->fade < 0 && !v->done;
+    return false;
+}
+
+std::optional<double> Mixer::instancePosition(uint64_t instance) const {
+    for (const auto& v : m_voices)
+        if (v->instance == instance) return v->pos / v->sound->rate;
+    return std::nullopt;
+}
+
+void Mixer::setTransform(const void* owner, const SoundTransform& t) {
+    if (!owner) {
+        m_global = t;
+        return;
+    }
+    std::erase_if(m_transforms, [&](const auto& e) { return e.first == owner; });
+    if (!t.isIdentity()) m_transforms.emplace_back(owner, t);
 }
 
 void Mixer::stopEvent(const Movie* movie, uint16_t id) {
@@ -280,6 +317,10 @@ std::optional<double> Mixer::streamPosition(const void* key, double latencySecon
 }
 
 void Mixer::stopAll() {
+    // Transforms name clips of the movie going away; a new movie starts plain.
+    m_transforms.clear();
+    m_global = {};
+    m_finished.clear();
     for (auto& v : m_voices)
         if (v->fade < 0) v->fade = kFadeFrames;
     for (auto& s : m_streams)
@@ -328,13 +369,20 @@ void Mixer::mix(std::span<int16_t> stereoOut) {
     m_accum.assign(n * 2, 0);
 
     for (auto& v : m_voices) {
+        const SoundTransform* transform = nullptr;
+        for (const auto& [owner, t] : m_transforms)
+            if (owner == v->owner) transform = &t;
         const DecodedSound& snd = *v->sound;
         const int ch = snd.channels;
         const int16_t* data = snd.samples.data();
         const size_t end = size_t(v->end);
         for (size_t i = 0; i < n && !v->done; ++i) {
             if (v->pos >= v->end) {
-                if (--v->loopsLeft <= 0) { v->done = true; break; }
+                if (--v->loopsLeft <= 0) {
+                    v->done = true;
+                    if (v->fade < 0) m_finished.push_back(v->instance);
+                    break;
+                }
                 v->pos = v->start + (v->pos - v->end);
             }
             const size_t i0 = size_t(v->pos);
@@ -350,6 +398,11 @@ void Mixer::mix(std::span<int16_t> stereoOut) {
                 l *= gl;
                 r *= gr;
             }
+            if (transform) {
+                const double l2 = l * transform->leftToLeft + r * transform->rightToLeft;
+                r = l * transform->leftToRight + r * transform->rightToRight;
+                l = l2;
+            }
             const double g = fadeGain(v->fade);
             m_accum[2 * i] += int32_t(l * g);
             m_accum[2 * i + 1] += int32_t(r * g);
@@ -364,6 +417,9 @@ void Mixer::mix(std::span<int16_t> stereoOut) {
         if (s.ended) continue;
         const double step = double(s.rate) / m_rate;
         feedStream(s, s.pos + step * double(n) + 2);
+        const SoundTransform* transform = nullptr; // a clip's Sound object also sets its stream
+        for (const auto& [owner, t] : m_transforms)
+            if (owner == s.key) transform = &t;
         const int ch = s.channels;
         for (size_t i = 0; i < n; ++i) {
             if (s.fedAll && s.pos >= double(s.bufEnd())) { s.ended = true; break; }
@@ -372,8 +428,14 @@ void Mixer::mix(std::span<int16_t> stereoOut) {
             const double l0 = s.at(i0, 0), l1 = s.at(i0 + 1, 0);
             const double r0 = s.at(i0, ch - 1), r1 = s.at(i0 + 1, ch - 1);
             const double g = fadeGain(s.fade);
-            m_accum[2 * i] += int32_t((l0 + (l1 - l0) * frac) * g);
-            m_accum[2 * i + 1] += int32_t((r0 + (r1 - r0) * frac) * g);
+            double l = l0 + (l1 - l0) * frac, r = r0 + (r1 - r0) * frac;
+            if (transform) {
+                const double l2 = l * transform->leftToLeft + r * transform->rightToLeft;
+                r = l * transform->leftToRight + r * transform->rightToRight;
+                l = l2;
+            }
+            m_accum[2 * i] += int32_t(l * g);
+            m_accum[2 * i + 1] += int32_t(r * g);
             if (s.fade == 0) { s.ended = true; break; }
             s.pos += step;
         }
@@ -392,6 +454,17 @@ void Mixer::mix(std::span<int16_t> stereoOut) {
     std::erase_if(m_voices, [](const auto& v) { return v->done; });
     std::erase_if(m_streams, [](const auto& s) { return s->fade == 0 || (s->ended && s->fade >= 0); });
 
+    if (!m_global.isIdentity()) {
+        for (size_t i = 0; i < n; ++i) {
+            const double l = m_accum[2 * i], r = m_accum[2 * i + 1];
+            m_accum[2 * i] = int32_t(l * m_global.leftToLeft + r * m_global.rightToLeft);
+            m_accum[2 * i + 1] = int32_t(l * m_global.leftToRight + r * m_global.rightToRight);
+        }
+    }
+    // Finished-instance reports are bounded: a player that never asks keeps
+    // only the latest.
+    if (m_finished.size() > limits::kMaxSoundVoices * 4)
+        m_finished.erase(m_finished.begin(), m_finished.end() - ptrdiff_t(limits::kMaxSoundVoices));
     for (size_t i = 0; i < n * 2; ++i)
         stereoOut[i] = int16_t(std::clamp(m_accum[i], -32768, 32767));
     if (stereoOut.size() > n * 2) stereoOut.back() = 0;

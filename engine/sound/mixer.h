@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace swf {
@@ -25,8 +26,19 @@ public:
     void setOutputRate(int rate);
 
     // Event sounds, told apart by movie and id for stop and no-multiple.
-    void startEvent(std::shared_ptr<const DecodedSound> sound, const Movie* movie, uint16_t id,
-                    const SoundInfo& info);
+    // Returns the new instance (0 when nothing starts). `owner` groups sounds
+    // for a script's volume and pan; `offsetFrames` starts later in the sound.
+    uint64_t startEvent(std::shared_ptr<const DecodedSound> sound, const Movie* movie, uint16_t id,
+                        const SoundInfo& info, const void* owner = nullptr, double offsetFrames = 0);
+    void stopInstance(uint64_t instance);
+    void stopOwner(const void* owner);
+    bool isInstancePlaying(uint64_t instance) const;
+    // Seconds into the current loop of an instance.
+    std::optional<double> instancePosition(uint64_t instance) const;
+    // Instances that ended by themselves since the last call.
+    std::vector<uint64_t> takeFinished() { return std::exchange(m_finished, {}); }
+    // Channel mix of the sounds of `owner` (nullptr: the whole mix).
+    void setTransform(const void* owner, const SoundTransform& t);
     void stopEvent(const Movie* movie, uint16_t id);
     bool isEventPlaying(const Movie* movie, uint16_t id) const;
 
@@ -60,6 +72,10 @@ private:
     std::vector<int32_t> m_accum; // one mix call's stereo sum before saturation
     std::vector<std::string> m_warned;
     std::vector<std::pair<LogLevel, std::string>> m_messages;
+    std::vector<std::pair<const void*, SoundTransform>> m_transforms;
+    SoundTransform m_global;
+    std::vector<uint64_t> m_finished;
+    uint64_t m_nextInstance = 1;
 };
 
 } // namespace swf

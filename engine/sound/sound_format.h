@@ -56,6 +56,16 @@ struct SoundInfo {
 
 Result<SoundInfo> parseSoundInfo(std::span<const uint8_t> bytes);
 
+// How a script's Sound object mixes the sounds it controls: the share of
+// each source channel in each output channel (1 = as recorded). Volume 50
+// is {0.5, 0, 0, 0.5}; pan moves weight between the two sides.
+struct SoundTransform {
+    double leftToLeft = 1, leftToRight = 0, rightToLeft = 0, rightToRight = 1;
+    bool isIdentity() const {
+        return leftToLeft == 1 && leftToRight == 0 && rightToLeft == 0 && rightToRight == 1;
+    }
+};
+
 // DefineSound: the id, the format, the declared sample count (per channel)
 // and the codec data that follows.
 struct DefineSoundRecord {

@@ -1,5 +1,6 @@
 #include "engine/sound/sound_player.h"
 
+#include "engine/core/limits.h"
 #include "engine/core/reader.h"
 #include "engine/sound/decoders.h"
 #include "engine/sound/mixer.h"
@@ -89,6 +90,87 @@ void SoundPlayer::startSound(const std::shared_ptr<const Movie>& movie, uint16_t
     auto sound = info.syncStop ? nullptr : decoded(movie, soundId);
     std::lock_guard lock(m_mutex);
     m_mixer->startEvent(std::move(sound), movie.get(), soundId, info);
+}
+
+uint64_t SoundPlayer::startScriptSound(const std::shared_ptr<const Movie>& movie, uint16_t soundId,
+                                       double offsetSeconds, int loops, const void* owner) {
+    if (!movie) return 0;
+    auto sound = decoded(movie, soundId);
+    SoundInfo info;
+    info.loopCount = uint16_t(std::clamp(loops, 1, 65535));
+    std::lock_guard lock(m_mutex);
+    return m_mixer->startEvent(sound, movie.get(), soundId, info, owner,
+                               std::max(0.0, offsetSeconds) * sound->rate);
+}
+
+std::shared_ptr<const DecodedSound> SoundPlayer::decodedFile(
+    const std::shared_ptr<const std::vector<uint8_t>>& file) {
+    std::erase_if(m_fileCache, [](const FileSound& f) { return f.file.expired(); });
+    for (const FileSound& f : m_fileCache)
+        if (f.file.lock() == file) return f.sound;
+    auto sound = std::make_shared<DecodedSound>();
+    Mp3Decoder mp3(2);
+    mp3.decode(*file, limits::kMaxSoundSamples, sound->samples);
+    sound->channels = 2;
+    sound->rate = mp3.rate() > 0 ? mp3.rate() : 44100;
+    if (sound->samples.empty()) log(LogLevel::Warning, "loaded sound file holds no MP3 audio");
+    m_fileCache.push_back({file, sound});
+    return sound;
+}
+
+uint64_t SoundPlayer::startMp3File(const std::shared_ptr<const std::vector<uint8_t>>& file,
+                                   double offsetSeconds, int loops, const void* owner) {
+    if (!file) return 0;
+    auto sound = decodedFile(file);
+    SoundInfo info;
+    info.loopCount = uint16_t(std::clamp(loops, 1, 65535));
+    std::lock_guard lock(m_mutex);
+    // Files are told apart from movie sounds by their own address.
+    return m_mixer->startEvent(sound, reinterpret_cast<const Movie*>(file.get()), 0, info, owner,
+                               std::max(0.0, offsetSeconds) * sound->rate);
+}
+
+void SoundPlayer::stopInstance(uint64_t instance) {
+    std::lock_guard lock(m_mutex);
+    m_mixer->stopInstance(instance);
+}
+
+void SoundPlayer::stopOwner(const void* owner) {
+    std::lock_guard lock(m_mutex);
+    m_mixer->stopOwner(owner);
+}
+
+bool SoundPlayer::isInstancePlaying(uint64_t instance) const {
+    std::lock_guard lock(m_mutex);
+    return m_mixer->isInstancePlaying(instance);
+}
+
+std::optional<double> SoundPlayer::instancePositionSeconds(uint64_t instance) const {
+    std::lock_guard lock(m_mutex);
+    return m_mixer->instancePosition(instance);
+}
+
+std::optional<double> SoundPlayer::durationSeconds(const std::shared_ptr<const Movie>& movie,
+                                                   uint16_t soundId) {
+    if (!movie || !movie->get<SoundDef>(soundId)) return std::nullopt;
+    auto sound = decoded(movie, soundId);
+    return double(sound->frames()) / sound->rate;
+}
+
+std::optional<double> SoundPlayer::durationSeconds(const std::shared_ptr<const std::vector<uint8_t>>& file) {
+    if (!file) return std::nullopt;
+    auto sound = decodedFile(file);
+    return double(sound->frames()) / sound->rate;
+}
+
+void SoundPlayer::setTransform(const void* owner, const SoundTransform& transform) {
+    std::lock_guard lock(m_mutex);
+    m_mixer->setTransform(owner, transform);
+}
+
+std::vector<uint64_t> SoundPlayer::takeFinished() {
+    std::lock_guard lock(m_mutex);
+    return m_mixer->takeFinished();
 }
 
 void SoundPlayer::controlTag(const std::shared_ptr<const Movie>& movie, const void* timelineKey,

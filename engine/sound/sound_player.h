@@ -79,6 +79,32 @@ public:
     // Stops every sound at once: event sounds and streams.
     void stopAll();
 
+    // ---- Script Sound objects -------------------------------------------------
+    // Instances are numbered from 1 and never reused; 0 means nothing started.
+    // `owner` is the clip whose Sound objects control the sound (nullptr: the
+    // movie as a whole).
+    // attachSound + start(offsetSeconds, loops).
+    uint64_t startScriptSound(const std::shared_ptr<const Movie>& movie, uint16_t soundId,
+                              double offsetSeconds, int loops, const void* owner);
+    // loadSound + start: the bytes of an MP3 file, decoded once per file object.
+    uint64_t startMp3File(const std::shared_ptr<const std::vector<uint8_t>>& file,
+                          double offsetSeconds, int loops, const void* owner);
+    void stopInstance(uint64_t instance);
+    // Sound.stop() without a name: every event sound of `owner`.
+    void stopOwner(const void* owner);
+    bool isInstancePlaying(uint64_t instance) const;
+    // Seconds into the sound of a playing instance.
+    std::optional<double> instancePositionSeconds(uint64_t instance) const;
+    std::optional<double> durationSeconds(const std::shared_ptr<const Movie>& movie, uint16_t soundId);
+    std::optional<double> durationSeconds(const std::shared_ptr<const std::vector<uint8_t>>& mp3File);
+    // setVolume/setPan/setTransform: the channel mix of `owner`'s sounds
+    // (event sounds it started and the stream of the timeline it is);
+    // nullptr sets the mix of everything.
+    void setTransform(const void* owner, const SoundTransform& transform);
+    // Instances that played to their end since the last call (onSoundComplete);
+    // stopped ones are not reported.
+    std::vector<uint64_t> takeFinished();
+
     // The timeline frame (0-based, fractional) whose sound is being heard now,
     // latency of the output included; see the sync rule above.
     std::optional<double> streamPositionFrames(const void* timelineKey) const;
@@ -108,6 +134,12 @@ private:
         std::unordered_map<uint16_t, std::shared_ptr<const DecodedSound>> sounds;
     };
     std::unordered_map<const Movie*, MovieSounds> m_cache;
+    struct FileSound {
+        std::weak_ptr<const std::vector<uint8_t>> file;
+        std::shared_ptr<const DecodedSound> sound;
+    };
+    std::vector<FileSound> m_fileCache;
+    std::shared_ptr<const DecodedSound> decodedFile(const std::shared_ptr<const std::vector<uint8_t>>& file);
     std::vector<std::string> m_loggedOnce;
 };
 

@@ -311,3 +311,73 @@ TEST(OfflineMix, CapturesFrameLengthsWithoutDriftAndWritesAWav) {
 }
 
 } // namespace
+
+// ---- Script Sound objects ----------------------------------------------------------
+
+namespace {
+
+TEST(ScriptSound, OffsetAndLoopsSetTheLengthAndOnlyNaturalEndsAreReported) {
+    Rig rig;
+    auto movie = levelMovie(3000, 44100);
+    const int owner = 0;
+    const uint64_t a = rig.sound.startScriptSound(movie, 1, 0.5, 2, &owner);
+    const uint64_t b = rig.sound.startScriptSound(movie, 1, 0, 1, &owner);
+    ASSERT_NE(a, 0u);
+    ASSERT_NE(a, b);
+    EXPECT_NEAR(*rig.sound.durationSeconds(movie, 1), 1.0, 1e-9);
+    EXPECT_FALSE(rig.sound.durationSeconds(movie, 99));
+    rig.pull(0.25);
+    EXPECT_NEAR(*rig.sound.instancePositionSeconds(a), 0.75, 0.001);
+    rig.sound.stopInstance(b);
+    auto out = rig.pull(2.0);
+    // Half a second from the offset, then a whole second of the second loop.
+    EXPECT_NEAR(double(soundingFrames(out)), 1.25 * 44100, 8);
+    EXPECT_EQ(rig.sound.takeFinished(), std::vector<uint64_t>{a});
+    EXPECT_TRUE(rig.sound.takeFinished().empty());
+    EXPECT_FALSE(rig.sound.isInstancePlaying(a));
+}
+
+TEST(ScriptSound, TransformsApplyPerOwnerAndToTheWholeMix) {
+    Rig rig;
+    auto movie = levelMovie(8000, 44100);
+    int clipA = 0, clipB = 0;
+    rig.sound.startScriptSound(movie, 1, 0, 1, &clipA);
+    rig.sound.startScriptSound(movie, 1, 0, 1, &clipB);
+    rig.sound.setTransform(&clipA, swf::SoundTransform{0.5, 0, 0, 0.5}); // volume 50
+    rig.sound.setTransform(&clipB, swf::SoundTransform{1, 0, 0, 0});     // pan fully left
+    auto out = rig.pull(0.01);
+    EXPECT_EQ(out[0], 4000 + 8000);
+    EXPECT_EQ(out[1], 4000);
+    rig.sound.setTransform(nullptr, swf::SoundTransform{0.5, 0, 0, 0.5}); // global volume 50
+    out = rig.pull(0.01);
+    EXPECT_EQ(out[0], 6000);
+    rig.sound.stopOwner(&clipA);
+    rig.pull(0.01);
+    EXPECT_EQ(rig.sound.activeSoundCount(), 1u);
+    rig.sound.stopAll(); // a new movie starts with plain transforms
+    rig.pull(0.01);
+    rig.sound.startScriptSound(movie, 1, 0, 1, &clipB);
+    out = rig.pull(0.01);
+    EXPECT_EQ(out[1], 8000);
+}
+
+TEST(ScriptSound, LoadedMp3FilePlaysItsTone) {
+    auto file = std::make_shared<const std::vector<uint8_t>>(readFile(fixture("tone1k_m44.mp3")));
+    ASSERT_FALSE(file->empty());
+    Rig rig;
+    const uint64_t id = rig.sound.startMp3File(file, 0, 1, nullptr);
+    ASSERT_NE(id, 0u);
+    // One second of tone plus the encoder's padding, in whole MP3 frames.
+    EXPECT_NEAR(*rig.sound.durationSeconds(file), 1.0, 0.1);
+    auto out = rig.pull(0.5);
+    std::span<const int16_t> body(out.data() + 2 * 4410, out.size() - 2 * 4410);
+    EXPECT_NEAR(zeroCrossingFrequency(body, 2, 0, 44100), 1000, 10);
+    EXPECT_NEAR(zeroCrossingFrequency(body, 2, 1, 44100), 1000, 10);
+    rig.pull(1.0);
+    EXPECT_EQ(rig.sound.takeFinished(), std::vector<uint64_t>{id});
+    auto junk = std::make_shared<const std::vector<uint8_t>>(1000, uint8_t(0x55));
+    EXPECT_EQ(rig.sound.startMp3File(junk, 0, 1, nullptr), 0u);
+    EXPECT_EQ(rig.logs.size(), 1u);
+}
+
+} // namespace
