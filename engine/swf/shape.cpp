@@ -13,6 +13,26 @@ namespace {
 
 // ---- Styles ------------------------------------------------------------------
 
+// Gradient stops as the Flash player reads them: each ratio must exceed the
+// one before, so a smaller or equal one moves just past it (a stop that
+// cannot fit below 256 is dropped); a gradient without stops draws black.
+void normalizeStops(Gradient& g) {
+    if (g.stops.empty()) {
+        g.stops.push_back(GradientStop{0, Rgba{0, 0, 0, 255}});
+        return;
+    }
+    int prev = -1;
+    for (size_t i = 0; i < g.stops.size(); ++i) {
+        int ratio = std::max<int>(g.stops[i].ratio, prev + 1);
+        if (ratio > 255) {
+            g.stops.resize(i);
+            break;
+        }
+        g.stops[i].ratio = uint8_t(ratio);
+        prev = ratio;
+    }
+}
+
 // Reads shape records and styles of one tag; the first failure sticks and
 // stops the reading (the Reader itself also fails safe past the end).
 class ShapeReader {
@@ -60,6 +80,7 @@ public:
             g.stops.push_back(s);
         }
         if (type == 0x13) g.focalPoint = std::clamp(m_r.fixed8(), -1.0, 1.0);
+        normalizeStops(g);
         return g;
     }
 
@@ -423,6 +444,7 @@ FillStyle lerp(const FillStyle& a, const FillStyle& b, double t) {
         f.gradient.stops[i].ratio = lerp8(a.gradient.stops[i].ratio, b.gradient.stops[i].ratio, t);
         f.gradient.stops[i].color = lerp(a.gradient.stops[i].color, b.gradient.stops[i].color, t);
     }
+    if (f.type != FillType::Solid && f.type != FillType::Bitmap) normalizeStops(f.gradient);
     return f;
 }
 

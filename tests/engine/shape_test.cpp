@@ -227,6 +227,45 @@ TEST(Shape, StyleIndexBeyondTheArrayDrawsNothing) {
     EXPECT_TRUE(shape->layers[0].fills.empty());
 }
 
+struct StopsCase {
+    const char* name;
+    std::vector<uint8_t> in, out;
+};
+
+class GradientStops : public ::testing::TestWithParam<StopsCase> {};
+
+// Ratios that do not increase move just past the previous stop, as the Flash
+// player draws them (thin bands rather than lost colours).
+TEST_P(GradientStops, RatiosAreMadeStrictlyIncreasing) {
+    FillStyle f;
+    f.type = FillType::LinearGradient;
+    for (size_t i = 0; i < GetParam().in.size(); ++i)
+        f.gradient.stops.push_back({GetParam().in[i], Rgba{uint8_t(i), 0, 0, 255}});
+    ShapeBuilder s;
+    s.rect(0, 0, 10, 10, s.addFill(f));
+    SwfWriter w;
+    w.defineShape(1, s, 3).showFrame();
+    auto shape = parseCharacter<ShapeDef>(w, 1);
+    ASSERT_TRUE(shape);
+    const auto& stops = shape->layers[0].fillStyles[0].gradient.stops;
+    std::vector<uint8_t> ratios;
+    for (const auto& st : stops) ratios.push_back(st.ratio);
+    EXPECT_EQ(ratios, GetParam().out);
+    if (GetParam().in.empty()) {
+        EXPECT_EQ(stops[0].color, (Rgba{0, 0, 0, 255})); // an empty gradient draws black
+    } else {
+        for (size_t i = 0; i < stops.size(); ++i) EXPECT_EQ(stops[i].color.r, i); // order and colours kept
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, GradientStops,
+    ::testing::Values(StopsCase{"Increasing", {0, 128, 255}, {0, 128, 255}},
+                      StopsCase{"Equal", {100, 100, 100, 100}, {100, 101, 102, 103}},
+                      StopsCase{"Decreasing", {254, 0, 0}, {254, 255}},
+                      StopsCase{"Empty", {}, {0}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ---- Morph shapes ---------------------------------------------------------------------
 
 Bytes morphBody(uint16_t id) {
