@@ -86,7 +86,8 @@ std::optional<Error> parseFont2(const TagContext& t, Reader& r, FontDef& font) {
     font.ascent = cr.u16();
     font.descent = cr.u16();
     font.leading = cr.s16();
-    for (auto& g : font.glyphs) g.advance = cr.s16();
+    // Advances are unsigned to the Flash player, though some documents say signed.
+    for (auto& g : font.glyphs) g.advance = cr.u16();
     for (size_t i = 0; i < count; ++i) readRect(cr); // glyph bounds: computed from shapes when needed
     size_t kerns = cr.u16();
     if (cr.failed()) return t.truncated("font layout cut short");

@@ -28,7 +28,7 @@ Bytes font2Body(uint16_t id, bool wideOffsets, bool wideCodes) {
     auto code = [&](uint16_t c) { wideCodes ? w.u16(c) : w.u8(uint8_t(c)); };
     code('A');
     code(' ');
-    w.u16(900).u16(300).s16(40).s16(600).s16(250);
+    w.u16(900).u16(300).s16(40).u16(600).u16(40000); // advances are unsigned
     w.rect({0, 500, -500, 0}).rect({0, 0, 0, 0});
     w.u16(1);
     code('A');
@@ -55,7 +55,7 @@ TEST(Font, DefineFont2And3GlyphsCodesAndLayout) {
         EXPECT_EQ(f->glyphs[0].code, 'A');
         EXPECT_EQ(f->glyphs[1].code, ' ');
         EXPECT_EQ(f->glyphs[0].advance, 600);
-        EXPECT_EQ(f->glyphs[1].advance, 250);
+        EXPECT_EQ(f->glyphs[1].advance, 40000);
         ASSERT_EQ(f->glyphs[0].shape.layers.size(), 1u);
         ASSERT_EQ(f->glyphs[0].shape.layers[0].fills.size(), 1u);
         EXPECT_EQ(f->glyphs[0].shape.layers[0].fills[0].edges.size(), 4u);
