@@ -2,7 +2,7 @@
 #include "engine/display/player.h"
 #include "tests/support/swf_writer.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -61,7 +61,7 @@ protected:
         static int argc = 1;
         static char name[] = "display_tests";
         static char* argv[] = {name, nullptr};
-        if (!QGuiApplication::instance()) new QGuiApplication(argc, argv);
+        if (!QApplication::instance()) new QApplication(argc, argv);
     }
 };
 

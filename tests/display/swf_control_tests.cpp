@@ -1,0 +1,150 @@
+// The `swf` control on the offscreen platform: loading, the frame clock,
+// drawing off the GUI thread, the playback operations and its own menu.
+#include "player/swf_control.h"
+#include "tests/support/swf_writer.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+using swf::test::SwfWriter;
+
+// Runs the event loop until `done` or the time is up.
+bool waitFor(const std::function<bool()>& done, int ms = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+class SwfControlTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "display_tests";
+        static char* argv[] = {name, nullptr};
+        if (!QApplication::instance()) new QApplication(argc, argv);
+    }
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        // 100 x 100 at 20 fps, ten frames: a red square moving right 5 pixels a frame.
+        SwfWriter w(8, swf::Rect{0, 2000, 0, 2000}, 20);
+        swf::test::ShapeBuilder b;
+        b.rect(0, 0, 400, 400, b.addSolidFill({255, 0, 0, 255}));
+        w.defineShape(1, b);
+        w.placeObject2({.depth = 1, .characterId = 1, .matrix = swf::Matrix{1, 0, 0, 1, 0, 0}}).showFrame();
+        for (int i = 1; i < 10; ++i)
+            w.placeObject2({.depth = 1, .move = true, .matrix = swf::Matrix{1, 0, 0, 1, i * 100.0, 0}}).showFrame();
+        write("movie.swf", w.bytes());
+        write("garbage.swf", {'C', 'W', 'S', 10, 1, 2, 3, 4, 5});
+    }
+    void write(const char* name, const std::vector<uint8_t>& bytes) {
+        QFile f(path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+    }
+    QString path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+    QTemporaryDir m_dir;
+};
+
+TEST_F(SwfControlTest, PlaysAMovieAtItsRateAndDrawsItOffTheGuiThread) {
+    SwfControl control;
+    control.resize(100, 100);
+    control.show();
+    control.putMovie(path("movie.swf"));
+    ASSERT_TRUE(control.isMovieLoaded());
+    EXPECT_EQ(control.totalFrames(), 10);
+    ASSERT_TRUE(waitFor([&] { return !control.frameImage().isNull(); }));
+    EXPECT_EQ(control.frameImage().size(), QSize(100, 100));
+    EXPECT_TRUE(control.playing());
+    // 20 fps: about six frames in 300 ms.
+    ASSERT_TRUE(waitFor([&] { return control.currentFrame() >= 6; }, 2000));
+
+    control.Stop();
+    int stoppedAt = control.currentFrame();
+    waitFor([] { return false; }, 200);
+    EXPECT_EQ(control.currentFrame(), stoppedAt);
+    EXPECT_FALSE(control.playing());
+
+    control.Back();
+    EXPECT_EQ(control.currentFrame(), stoppedAt - 1);
+    control.Forward();
+    control.Forward();
+    EXPECT_EQ(control.currentFrame(), stoppedAt + 1);
+    ASSERT_TRUE(waitFor([&] { return !control.isRendering() && control.frameImage().pixel((stoppedAt) * 5 + 2, 10) == qRgb(255, 0, 0); }));
+
+    control.putPlaying(true);
+    EXPECT_TRUE(control.playing());
+}
+
+TEST_F(SwfControlTest, MoviesThatCannotLoadLeaveTheStageEmpty) {
+    SwfControl control;
+    control.resize(80, 60);
+    control.show();
+    const QString bad[] = {QString(), path("missing.swf"), path("garbage.swf"), QStringLiteral("   ")};
+    for (const QString& movie : bad) {
+        control.putMovie(path("movie.swf"));
+        ASSERT_TRUE(control.isMovieLoaded());
+        control.putMovie(movie);
+        EXPECT_FALSE(control.isMovieLoaded()) << movie.toStdString();
+        EXPECT_EQ(control.movie(), movie);
+        QApplication::processEvents();
+    }
+    // An address nothing answers on: the download fails quietly.
+    control.putMovie(QStringLiteral("http://127.0.0.1:9/none.swf"));
+    EXPECT_FALSE(control.isMovieLoaded());
+    waitFor([] { return false; }, 300);
+    EXPECT_FALSE(control.isMovieLoaded());
+}
+
+TEST_F(SwfControlTest, ScaleModeRefusesUnknownValues) {
+    SwfControl control;
+    control.putScaleMode(2);
+    EXPECT_EQ(control.scaleMode(), 2);
+    control.putScaleMode(7);
+    EXPECT_EQ(control.scaleMode(), 2);
+    control.putScaleMode(-1);
+    EXPECT_EQ(control.scaleMode(), 2);
+}
+
+QStringList menuTexts(QMenu* menu) {
+    QStringList out;
+    for (QAction* a : menu->actions()) {
+        if (a->isSeparator()) continue;
+        out << a->text() + (a->isCheckable() && a->isChecked() ? QStringLiteral(" [x]") : QString());
+    }
+    return out;
+}
+
+TEST_F(SwfControlTest, OwnMenuIsInChineseAndShowsThePlayerState) {
+    SwfControl control;
+    control.resize(100, 100);
+    control.putMovie(path("movie.swf"));
+    std::unique_ptr<QMenu> menu(control.createContextMenu(nullptr));
+    QStringList expected = {QStringLiteral("放大"), QStringLiteral("缩小"), QStringLiteral("全部显示"),
+                            QStringLiteral("品质"), QStringLiteral("播放 [x]"), QStringLiteral("循环 [x]"),
+                            QStringLiteral("倒带"), QStringLiteral("前进"), QStringLiteral("后退"),
+                            QStringLiteral("关于 Swiftreel SWF 引擎 1.00")};
+    EXPECT_EQ(menuTexts(menu.get()), expected);
+    QMenu* quality = menu->actions()[4]->menu();
+    ASSERT_NE(quality, nullptr);
+    EXPECT_EQ(menuTexts(quality), (QStringList{QStringLiteral("低"), QStringLiteral("中"), QStringLiteral("高 [x]")}));
+
+    control.Stop();
+    menu.reset(control.createContextMenu(nullptr));
+    EXPECT_TRUE(menuTexts(menu.get()).contains(QStringLiteral("播放")));
+
+    SwfControl::Settings noMenu;
+    noMenu.menu = false;
+    SwfControl plain(nullptr, noMenu);
+    menu.reset(plain.createContextMenu(nullptr));
+    EXPECT_EQ(menuTexts(menu.get()), QStringList{QStringLiteral("关于 Swiftreel SWF 引擎 1.00")});
+}
+
+} // namespace
