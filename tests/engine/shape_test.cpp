@@ -323,6 +323,47 @@ TEST(MorphShape, InterpolatesEdgesStylesAndGradients) {
     EXPECT_EQ(half.bounds, (Rect{0, 200, 0, 150}));
 }
 
+TEST(MorphShape, Version2LineStylesWithFlagsAndFill) {
+    ShapeBuilder start, end;
+    start.moveTo(0, 0).line(1).lineTo(100, 0).moveTo(0, 50).line(2).lineTo(100, 50);
+    end.moveTo(0, 100).lineTo(100, 100).moveTo(0, 150).lineTo(100, 150);
+    ByteWriter styles;
+    styles.u8(0); // no fills
+    styles.u8(2);
+    // Line 1: caps none/square, miter join 3.0, no horizontal scaling, colours.
+    styles.u16(20).u16(100).ubits(1, 2).ubits(2, 2).ubits(0, 1).ubits(1, 1).ubits(0, 1).ubits(0, 1).ubits(0, 5);
+    styles.ubits(0, 1).ubits(2, 2).fixed8(3.0).rgba({0, 0, 0, 255}).rgba({255, 255, 255, 255});
+    // Line 2: filled with a solid morph fill.
+    styles.u16(40).u16(40).ubits(0, 2).ubits(0, 2).ubits(1, 1).ubits(0, 3).ubits(0, 5).ubits(0, 1).ubits(0, 2);
+    styles.u8(0x00).rgba({255, 0, 0, 255}).rgba({0, 255, 0, 255});
+    Bytes startEdges = start.shapeRecords(4, false, 0, 2);
+    ByteWriter w;
+    w.u16(3).rect({0, 100, 0, 50}).rect({0, 100, 100, 150}).rect({0, 100, 0, 50}).rect({0, 100, 100, 150});
+    w.u8(0x01).u32(uint32_t(styles.size() + startEdges.size()));
+    w.bytes(styles.data()).bytes(startEdges).bytes(end.shapeRecords(4, false, 0, 0));
+    SwfWriter movie;
+    movie.tag(tag::DefineMorphShape2, w.data()).showFrame();
+    auto morph = parseCharacter<MorphShapeDef>(movie, 3);
+    ASSERT_TRUE(morph);
+    EXPECT_EQ(morph->version, 2);
+    EXPECT_TRUE(morph->scalingStrokes);
+    ShapeDef half = morphAt(*morph, 0.5);
+    const auto& lines = half.layers[0].lineStyles;
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].width, 60);
+    EXPECT_EQ(lines[0].startCap, CapStyle::None);
+    EXPECT_EQ(lines[0].endCap, CapStyle::Square);
+    EXPECT_EQ(lines[0].join, JoinStyle::Miter);
+    EXPECT_DOUBLE_EQ(lines[0].miterLimit, 3.0);
+    EXPECT_TRUE(lines[0].noHScale);
+    EXPECT_EQ(lines[0].color, (Rgba{128, 128, 128, 255}));
+    ASSERT_TRUE(lines[1].fill);
+    EXPECT_EQ(lines[1].fill->color, (Rgba{128, 128, 0, 255}));
+    ASSERT_EQ(half.layers[0].lines.size(), 2u);
+    EXPECT_EQ(half.layers[0].lines[0].edges[0].from, (Point{0, 50}));
+    EXPECT_EQ(half.layers[0].lines[1].edges[0].to, (Point{100, 100}));
+}
+
 TEST(MorphShape, EndOffsetBeyondTheTagIsAnError) {
     Bytes body = morphBody(9);
     // The offset field follows id and two RECTs; find it by rewriting a huge value.

@@ -251,12 +251,13 @@ unsigned unsignedBits(size_t n) {
 }
 } // namespace
 
-Bytes ShapeBuilder::shapeRecords(int version, bool withStyles) const {
+Bytes ShapeBuilder::shapeRecords(int version, bool withStyles, unsigned plainFillBits,
+                                 unsigned plainLineBits) const {
     ByteWriter w;
     const Styles* styles = &m_styles[0];
     if (withStyles) writeStyles(w, *styles, version);
-    unsigned fillBits = withStyles ? unsignedBits(styles->fills.size()) : 1;
-    unsigned lineBits = withStyles ? unsignedBits(styles->lines.size()) : 0;
+    unsigned fillBits = withStyles ? unsignedBits(styles->fills.size()) : plainFillBits;
+    unsigned lineBits = withStyles ? unsignedBits(styles->lines.size()) : plainLineBits;
     w.ubits(fillBits, 4).ubits(lineBits, 4);
     int32_t x = 0, y = 0;
     for (size_t i = 0; i < m_ops.size(); ++i) {

@@ -68,8 +68,9 @@ public:
     ShapeBuilder& circle(int32_t cx, int32_t cy, int32_t r, uint32_t fill1Style);
 
     // The SHAPEWITHSTYLE record (styles, bit counts, records, end) for a
-    // DefineShape of `version`; `withStyles` false writes a plain SHAPE (glyphs).
-    Bytes shapeRecords(int version, bool withStyles = true) const;
+    // DefineShape of `version`; `withStyles` false writes a plain SHAPE (glyphs,
+    // morph edges) whose style indices take `fillBits` and `lineBits`.
+    Bytes shapeRecords(int version, bool withStyles = true, unsigned fillBits = 1, unsigned lineBits = 0) const;
     // The whole DefineShape body: id, bounds (computed), [edge bounds, flags], shape.
     Bytes defineShapeBody(uint16_t id, int version) const;
     Rect bounds() const;
