@@ -51,6 +51,12 @@ Value clipStartDrag(Vm& vm, CallArgs& a) {
     return Value();
 }
 Value clipStopDrag(Vm& vm, CallArgs& a) { if (auto* c = thisClip(a)) c->stopDrag(vm); return Value(); }
+// Display objects print as their target path ("_level0.a.b"); a removed one as "".
+Value displayToString(Vm&, CallArgs& a) {
+    auto* c = dynamic_cast<ClipObject*>(a.thisObject());
+    if (!c) return Value(QStringLiteral("[object Object]"));
+    return Value(c->removed() ? QString() : c->targetPath());
+}
 Value clipGetBytes(Vm&, CallArgs& a) { return thisClip(a) ? Value(0) : Value(); }
 
 } // namespace
@@ -70,6 +76,8 @@ void installClip(Vm& vm) {
     vm.defineClass(QStringLiteral("Button"), nullptr, nullptr, vm.buttonProto);
     vm.textFieldProto = vm.newObject();
     vm.defineClass(QStringLiteral("TextField"), nullptr, nullptr, vm.textFieldProto);
+    for (Object* proto : {p, vm.buttonProto, vm.textFieldProto})
+        vm.defineMethod(proto, QStringLiteral("toString"), displayToString);
 }
 
 } // namespace swf::avm1::builtins

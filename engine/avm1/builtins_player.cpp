@@ -4,6 +4,7 @@
 #include "engine/avm1/display_clip.h"
 #include "engine/avm1/script_engine.h"
 #include "engine/display/button.h"
+#include "engine/display/edit_text.h"
 #include "engine/display/movie_clip.h"
 #include "engine/display/player.h"
 
@@ -40,6 +41,29 @@ Value clipCreateEmpty(Vm& vm, CallArgs& a) {
     if (!mc || a.size() < 2) return Value();
     DisplayClip* c = engineOf(vm).createEmpty(*mc, vm.toString(a.at(0)), vm.toInt(a.at(1)));
     return c ? Value(static_cast<Object*>(c)) : Value();
+}
+
+Value clipCreateTextField(Vm& vm, CallArgs& a) {
+    MovieClip* mc = thisMovieClip(a);
+    if (!mc || a.size() < 6) return Value();
+    int depth = vm.toInt(a.at(1));
+    if (depth < -16384 || depth > 2130690045) return Value();
+    auto def = std::make_shared<EditTextDef>();
+    double w = vm.toNumber(a.at(4)), h = vm.toNumber(a.at(5));
+    def->bounds = Rect{0, std::isfinite(w) ? int32_t(std::clamp(w, 0.0, 1e6) * 20) : 0, 0,
+                       std::isfinite(h) ? int32_t(std::clamp(h, 0.0, 1e6) * 20) : 0};
+    auto field = std::make_unique<EditTextObject>(mc->runtime(), def);
+    field->setName(vm.toString(a.at(0)).toStdString());
+    double x = vm.toNumber(a.at(2)), y = vm.toNumber(a.at(3));
+    if (std::isfinite(x)) field->setX(x);
+    if (std::isfinite(y)) field->setY(y);
+    int stored = depth + kScriptDepthOffset;
+    if (mc->childAtDepth(stored)) mc->removeChild(stored);
+    DisplayObject* placed = mc->addChild(std::move(field), stored);
+    engineOf(vm).objectPlaced(*placed, {});
+    DisplayClip* c = engineOf(vm).wrap(placed);
+    // Movies before version 8 get nothing back.
+    return c && vm.version() >= 8 ? Value(static_cast<Object*>(c)) : Value();
 }
 
 Value clipGetDepth(Vm&, CallArgs& a) {
@@ -200,7 +224,7 @@ void addGetter(Vm& vm, Object* on, const QString& name, NativeFn getter) {
 void installPlayerObjects(Vm& vm, ScriptEngine& engine) {
     Object* p = vm.clipProto;
     struct { const char* name; NativeFn fn; } methods[] = {
-        {"attachMovie", clipAttachMovie}, {"createEmptyMovieClip", clipCreateEmpty}, {"getDepth", clipGetDepth},
+        {"attachMovie", clipAttachMovie}, {"createEmptyMovieClip", clipCreateEmpty}, {"createTextField", clipCreateTextField}, {"getDepth", clipGetDepth},
         {"swapDepths", clipSwapDepths}, {"getNextHighestDepth", clipNextHighestDepth},
         {"getInstanceAtDepth", clipInstanceAtDepth}, {"getBounds", clipGetBounds}, {"getRect", clipGetBounds},
         {"hitTest", clipHitTest}, {"localToGlobal", clipLocalToGlobal}, {"globalToLocal", clipGlobalToLocal},

@@ -37,9 +37,12 @@ ClipObject* asClip(const Value& v) { return dynamic_cast<ClipObject*>(v.asObject
 ClipObject* asClip(Object* o) { return dynamic_cast<ClipObject*>(o); }
 
 // The object the timeline entry of a scope chain stands for in this frame.
-Object* scopeObject(const ExecFrame& f, const Scope* s) {
-    if (s->object == f.baseTarget && f.target && f.target != f.baseTarget) return f.target;
-    return s->object;
+Object* scopeObject(Vm& vm, const ExecFrame& f, const Scope* s) {
+    Object* o = s->object;
+    if (o == f.baseTarget && f.target && f.target != f.baseTarget) o = f.target;
+    // A timeline removed from the stage resolves names on _level0 instead.
+    if (auto* c = dynamic_cast<ClipObject*>(o); c && c->removed() && vm.root()) return vm.root();
+    return o;
 }
 
 bool isPath(const QString& name) {
@@ -62,7 +65,7 @@ bool lookupPlain(Vm& vm, ExecFrame& f, const QString& name, Value& out) {
         if (Object* o = vm.resolveTarget(f.target, name)) { out = Value(o); return true; }
     }
     for (const Scope* s = f.scope.get(); s; s = s->parent.get()) {
-        Object* o = scopeObject(f, s);
+        Object* o = scopeObject(vm, f, s);
         if (o && vm.hasProperty(o, name)) { out = vm.getMember(Value(o), name); return true; }
     }
     if (vm.hasProperty(vm.global(), name)) { out = vm.getMember(Value(vm.global()), name); return true; }
@@ -122,7 +125,7 @@ void setVariable(Vm& vm, ExecFrame& f, const QString& name, const Value& v) {
     }
     Object* last = nullptr;
     for (const Scope* s = f.scope.get(); s; s = s->parent.get()) {
-        Object* o = scopeObject(f, s);
+        Object* o = scopeObject(vm, f, s);
         if (!o) continue;
         last = o;
         if (vm.hasProperty(o, name)) { vm.setMember(o, name, v); return; }
@@ -144,7 +147,9 @@ bool strictEquals(const Value& a, const Value& b) {
     case Type::Undefined:
     case Type::Null: return true;
     case Type::Boolean: return a.asBool() == b.asBool();
-    case Type::Number: return a.asNumber() == b.asNumber();
+    case Type::Number:
+        // NaN equals NaN in the Flash player's strict comparison.
+        return a.asNumber() == b.asNumber() || (std::isnan(a.asNumber()) && std::isnan(b.asNumber()));
     case Type::String: return a.asString() == b.asString();
     case Type::Object: return a.asObject() == b.asObject();
     }
@@ -152,7 +157,10 @@ bool strictEquals(const Value& a, const Value& b) {
 }
 
 bool looseEquals(Vm& vm, const Value& a, const Value& b) {
-    if (a.type() == b.type()) return strictEquals(a, b);
+    if (a.type() == b.type()) {
+        if (a.isNumber()) return a.asNumber() == b.asNumber();
+        return strictEquals(a, b);
+    }
     if (a.isNullish() && b.isNullish()) return true;
     if (a.isNullish() || b.isNullish()) return false;
     if (a.isNumber() && b.isString()) return a.asNumber() == vm.toNumber(b);
@@ -247,7 +255,7 @@ FunctionObject* makeFunction(Vm& vm, ExecFrame& f, std::unique_ptr<ScriptCode> c
     code->constantPool = f.pool;
     // Capture the chain with SetTarget's timeline made concrete.
     std::vector<Object*> chain;
-    for (const Scope* s = f.scope.get(); s; s = s->parent.get()) chain.push_back(scopeObject(f, s));
+    for (const Scope* s = f.scope.get(); s; s = s->parent.get()) chain.push_back(scopeObject(vm, f, s));
     ScopePtr captured;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it)
         captured = std::make_shared<const Scope>(Scope{*it, captured});
@@ -332,37 +340,48 @@ HANDLER(aGotoLabel) {
 }
 
 // SWF 4 arithmetic and logic.
-HANDLER(aAdd) { UNUSED_ARGS; double b = vm.toNumber(pop(f)), a = vm.toNumber(pop(f)); push(f, Value(a + b)); }
-HANDLER(aSubtract) { UNUSED_ARGS; double b = vm.toNumber(pop(f)), a = vm.toNumber(pop(f)); push(f, Value(a - b)); }
-HANDLER(aMultiply) { UNUSED_ARGS; double b = vm.toNumber(pop(f)), a = vm.toNumber(pop(f)); push(f, Value(a * b)); }
+HANDLER(aAdd) { UNUSED_ARGS; Value bv = pop(f), av = pop(f);
+    double a = vm.toNumber(av), b = vm.toNumber(bv); push(f, Value(a + b)); }
+HANDLER(aSubtract) { UNUSED_ARGS; Value bv = pop(f), av = pop(f);
+    double a = vm.toNumber(av), b = vm.toNumber(bv); push(f, Value(a - b)); }
+HANDLER(aMultiply) { UNUSED_ARGS; Value bv = pop(f), av = pop(f);
+    double a = vm.toNumber(av), b = vm.toNumber(bv); push(f, Value(a * b)); }
 HANDLER(aDivide) {
     UNUSED_ARGS;
-    double b = vm.toNumber(pop(f)), a = vm.toNumber(pop(f));
+    Value bv = pop(f), av = pop(f);
+    double a = vm.toNumber(av), b = vm.toNumber(bv);
     if (b == 0 && f.version < 5) { push(f, Value(QStringLiteral("#ERROR#"))); return; }
     push(f, Value(a / b));
 }
 HANDLER(aEquals) {
     UNUSED_ARGS;
-    double b = vm.toNumber(pop(f)), a = vm.toNumber(pop(f));
+    Value bv = pop(f), av = pop(f);
+    // Flash converts the right operand first here.
+    double b = vm.toNumber(bv), a = vm.toNumber(av);
     pushBool(f, a == b);
 }
 HANDLER(aLess) {
     UNUSED_ARGS;
-    double b = vm.toNumber(pop(f)), a = vm.toNumber(pop(f));
+    Value bv = pop(f), av = pop(f);
+    double a = vm.toNumber(av), b = vm.toNumber(bv);
     pushBool(f, a < b);
 }
-HANDLER(aAnd) { UNUSED_ARGS; bool b = vm.toBool(pop(f)), a = vm.toBool(pop(f)); pushBool(f, a && b); }
-HANDLER(aOr) { UNUSED_ARGS; bool b = vm.toBool(pop(f)), a = vm.toBool(pop(f)); pushBool(f, a || b); }
+HANDLER(aAnd) { UNUSED_ARGS; Value bv = pop(f), av = pop(f);
+    bool a = vm.toBool(av), b = vm.toBool(bv); pushBool(f, a && b); }
+HANDLER(aOr) { UNUSED_ARGS; Value bv = pop(f), av = pop(f);
+    bool a = vm.toBool(av), b = vm.toBool(bv); pushBool(f, a || b); }
 HANDLER(aNot) { UNUSED_ARGS; pushBool(f, !vm.toBool(pop(f))); }
 HANDLER(aStringEquals) {
     UNUSED_ARGS;
-    QString b = vm.toString(pop(f)), a = vm.toString(pop(f));
+    Value bv = pop(f), av = pop(f);
+    QString a = vm.toString(av), b = vm.toString(bv);
     pushBool(f, a == b);
 }
 HANDLER(aStringLength) { UNUSED_ARGS; push(f, Value(double(vm.toString(pop(f)).size()))); }
 HANDLER(aStringAdd) {
     UNUSED_ARGS;
-    QString b = vm.toString(pop(f)), a = vm.toString(pop(f));
+    Value bv = pop(f), av = pop(f);
+    QString a = vm.toString(av), b = vm.toString(bv);
     if (size_t(a.size()) + size_t(b.size()) > limits::kMaxStringLength) { vm.halt(QStringLiteral("string too long")); return; }
     push(f, Value(a + b));
 }
@@ -378,7 +397,8 @@ HANDLER(aStringExtract) {
 }
 HANDLER(aStringLess) {
     UNUSED_ARGS;
-    QString b = vm.toString(pop(f)), a = vm.toString(pop(f));
+    Value bv = pop(f), av = pop(f);
+    QString a = vm.toString(av), b = vm.toString(bv);
     pushBool(f, a < b);
 }
 HANDLER(aToInteger) {
@@ -650,17 +670,17 @@ HANDLER(aDelete) {
     UNUSED_ARGS;
     QString name = vm.toString(pop(f));
     Value obj = pop(f);
-    pushBool(f, vm.deleteMember(obj.asObject(), name));
+    push(f, Value(vm.deleteMember(obj.asObject(), name)));
 }
 HANDLER(aDelete2) {
     UNUSED_ARGS;
     QString name = vm.toString(pop(f));
     for (const Scope* s = f.scope.get(); s; s = s->parent.get()) {
-        Object* o = scopeObject(f, s);
-        if (o && vm.hasOwnProperty(o, name)) { pushBool(f, vm.deleteMember(o, name)); return; }
+        Object* o = scopeObject(vm, f, s);
+        if (o && vm.hasOwnProperty(o, name)) { push(f, Value(vm.deleteMember(o, name))); return; }
     }
-    if (vm.hasOwnProperty(vm.global(), name)) { pushBool(f, vm.deleteMember(vm.global(), name)); return; }
-    pushBool(f, false);
+    if (vm.hasOwnProperty(vm.global(), name)) { push(f, Value(vm.deleteMember(vm.global(), name))); return; }
+    push(f, Value(false));
 }
 void enumerateInto(Vm& vm, ExecFrame& f, const Value& v) {
     push(f, Value::null());
@@ -678,7 +698,7 @@ HANDLER(aEnumerate2) { UNUSED_ARGS; enumerateInto(vm, f, pop(f)); }
 HANDLER(aEquals2) {
     UNUSED_ARGS;
     Value b = pop(f), a = pop(f);
-    pushBool(f, looseEquals(vm, a, b));
+    push(f, Value(looseEquals(vm, a, b)));
 }
 HANDLER(aGetMember) {
     UNUSED_ARGS;
@@ -745,7 +765,8 @@ HANDLER(aToString) { UNUSED_ARGS; push(f, Value(vm.toString(pop(f)))); }
 HANDLER(aTypeOf) { UNUSED_ARGS; push(f, Value(vm.typeOf(pop(f)))); }
 HANDLER(aAdd2) {
     UNUSED_ARGS;
-    Value b = vm.toPrimitive(pop(f)), a = vm.toPrimitive(pop(f));
+    Value bv = pop(f), av = pop(f);
+    Value a = vm.toPrimitive(av), b = vm.toPrimitive(bv);
     if (a.isString() || b.isString()) {
         QString s = vm.toString(a) + vm.toString(b);
         if (size_t(s.size()) > limits::kMaxStringLength) { vm.halt(QStringLiteral("string too long")); return; }
@@ -768,31 +789,39 @@ HANDLER(aGreater) {
 }
 HANDLER(aStringGreater) {
     UNUSED_ARGS;
-    QString b = vm.toString(pop(f)), a = vm.toString(pop(f));
+    Value bv = pop(f), av = pop(f);
+    QString a = vm.toString(av), b = vm.toString(bv);
     pushBool(f, a > b);
 }
 HANDLER(aModulo) {
     UNUSED_ARGS;
-    double b = vm.toNumber(pop(f)), a = vm.toNumber(pop(f));
+    Value bv = pop(f), av = pop(f);
+    double a = vm.toNumber(av), b = vm.toNumber(bv);
     push(f, Value(std::fmod(a, b)));
 }
-HANDLER(aBitAnd) { UNUSED_ARGS; int32_t b = vm.toInt32(pop(f)), a = vm.toInt32(pop(f)); push(f, Value(double(a & b))); }
-HANDLER(aBitOr) { UNUSED_ARGS; int32_t b = vm.toInt32(pop(f)), a = vm.toInt32(pop(f)); push(f, Value(double(a | b))); }
-HANDLER(aBitXor) { UNUSED_ARGS; int32_t b = vm.toInt32(pop(f)), a = vm.toInt32(pop(f)); push(f, Value(double(a ^ b))); }
+HANDLER(aBitAnd) { UNUSED_ARGS; Value bv = pop(f), av = pop(f);
+    int32_t a = vm.toInt32(av), b = vm.toInt32(bv); push(f, Value(double(a & b))); }
+HANDLER(aBitOr) { UNUSED_ARGS; Value bv = pop(f), av = pop(f);
+    int32_t a = vm.toInt32(av), b = vm.toInt32(bv); push(f, Value(double(a | b))); }
+HANDLER(aBitXor) { UNUSED_ARGS; Value bv = pop(f), av = pop(f);
+    int32_t a = vm.toInt32(av), b = vm.toInt32(bv); push(f, Value(double(a ^ b))); }
 HANDLER(aBitLShift) {
     UNUSED_ARGS;
-    int32_t b = vm.toInt32(pop(f)), a = vm.toInt32(pop(f));
+    Value bv = pop(f), av = pop(f);
+    int32_t a = vm.toInt32(av), b = vm.toInt32(bv);
     push(f, Value(double(int32_t(uint32_t(a) << (b & 31)))));
 }
 HANDLER(aBitRShift) {
     UNUSED_ARGS;
-    int32_t b = vm.toInt32(pop(f)), a = vm.toInt32(pop(f));
+    Value bv = pop(f), av = pop(f);
+    int32_t a = vm.toInt32(av), b = vm.toInt32(bv);
     push(f, Value(double(a >> (b & 31))));
 }
 HANDLER(aBitURShift) {
     UNUSED_ARGS;
-    int32_t b = vm.toInt32(pop(f));
-    uint32_t a = vm.toUint32(pop(f));
+    Value bv = pop(f), av = pop(f);
+    uint32_t a = vm.toUint32(av);
+    int32_t b = vm.toInt32(bv);
     push(f, Value(double(a >> (b & 31))));
 }
 HANDLER(aDecrement) { UNUSED_ARGS; push(f, Value(vm.toNumber(pop(f)) - 1)); }
@@ -815,12 +844,12 @@ HANDLER(aReturn);
 HANDLER(aInstanceOf) {
     UNUSED_ARGS;
     Value ctor = pop(f), obj = pop(f);
-    pushBool(f, vm.instanceOf(obj, ctor.asObject()));
+    push(f, Value(vm.instanceOf(obj, ctor.asObject())));
 }
 HANDLER(aStrictEquals) {
     UNUSED_ARGS;
     Value b = pop(f), a = pop(f);
-    pushBool(f, strictEquals(a, b));
+    push(f, Value(strictEquals(a, b)));
 }
 HANDLER(aExtends) {
     UNUSED_ARGS;

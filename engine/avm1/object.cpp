@@ -84,7 +84,8 @@ bool ArrayObject::resize(double length) {
 bool ArrayObject::getSpecial(Vm&, const QString& name, Value& out) {
     if (name == u"length") { out = Value(double(items.size())); return true; }
     int64_t i = arrayIndex(name);
-    if (i < 0 || size_t(i) >= items.size()) return false;
+    // Holes (undefined elements) fall through to the prototype, as sparse arrays do.
+    if (i < 0 || size_t(i) >= items.size() || items[size_t(i)].isUndefined()) return false;
     out = items[size_t(i)];
     return true;
 }

@@ -162,6 +162,8 @@ void ScriptEngine::objectPlaced(DisplayObject& obj, const std::vector<ClipAction
     DisplayClip* c = wrap(&obj);
     if (!c) return;
     c->handlers = clipActions;
+    if (obj.type() == DisplayObject::Type::Button && obj.name().empty())
+        obj.setName("instance" + std::to_string(++obj.runtime().instanceCounter));
     if (obj.type() == DisplayObject::Type::EditText) {
         auto& t = static_cast<EditTextObject&>(obj);
         if (!t.variableName().empty()) {

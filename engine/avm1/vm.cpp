@@ -163,6 +163,16 @@ double Vm::stringToNumber(const QString& s) const {
         double d = double(int32_t(uint32_t(v)));
         return negative ? -d : d;
     }
+    // A leading zero with only octal digits reads as octal ("010" is 8).
+    if (body.size() > 1 && body[0] == u'0') {
+        bool octal = true;
+        for (QChar c : body) if (c < u'0' || c > u'7') { octal = false; break; }
+        if (octal) {
+            double v = 0;
+            for (QChar c : body) v = v * 8 + (c.unicode() - u'0');
+            return negative ? -v : v;
+        }
+    }
     // Digits, one dot, an exponent; nothing else (no "Infinity", no trailing text).
     int j = 0;
     const int m = body.size();
@@ -599,7 +609,10 @@ bool Vm::countAction() {
 }
 
 void Vm::trace(const QString& line) {
-    if (m_host.trace) m_host.trace(line);
+    // The Flash player ends a line at every carriage return.
+    QString out = line;
+    out.replace(u'\r', u'\n');
+    if (m_host.trace) m_host.trace(out);
 }
 
 void Vm::log(LogLevel level, const QString& message) {
