@@ -374,8 +374,8 @@ void Form::queryMinMaxInfo() {
         info.ptMaxPosition = {-frame, -frame};
         info.ptMaxTrackSize = {whole.width() + 2 * frame + 4, whole.height() + 2 * frame + 4};
     }
-    // The system's smallest window: room for a frame and a little more.
-    info.ptMinTrackSize = {2 * frame + 112, 2 * frame + 27};
+    // Without a procedure of its own a window may shrink to its frame.
+    info.ptMinTrackSize = {2 * frame, 2 * frame};
     SendMessageA(hWnd(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
     const QSize minimum(std::clamp(info.ptMinTrackSize.x, 0, QWIDGETSIZE_MAX),
                         std::clamp(info.ptMinTrackSize.y, 0, QWIDGETSIZE_MAX));
