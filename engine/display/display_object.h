@@ -5,6 +5,7 @@
 #include "engine/core/log.h"
 #include "engine/render/commands.h"
 #include "engine/render/quality.h"
+#include "engine/render/text_layout.h"
 #include "engine/swf/movie.h"
 #include "engine/swf/place_object.h"
 
@@ -33,6 +34,7 @@ struct Runtime {
     ScriptHost* scripts = nullptr; // never null while a movie is loaded
     LogFn log;
     render::BitmapResolver bitmaps; // bitmap fills look their bitmaps up here
+    render::FontResolver fonts;     // text fields look their fonts up here
     Quality quality = Quality::High;
     size_t objectCount = 0;        // alive display objects, bounded by kMaxDisplayObjects
     bool changed = true;           // something visible changed since the last draw

@@ -114,6 +114,19 @@ void Player::load(const std::shared_ptr<const Movie>& movie) {
     unload();
     m_rt->movie = movie;
     m_rt->bitmaps = [movie](uint16_t id) { return movie->get<BitmapDef>(id); };
+    m_rt->fonts.byId = [movie](uint16_t id) { return movie->get<FontDef>(id); };
+    m_rt->fonts.byName = [movie](const std::string& name, bool bold, bool italic) {
+        // A font of the movie by name; the closest style wins.
+        std::shared_ptr<const FontDef> best;
+        int bestScore = -1;
+        for (const auto& [id, c] : movie->dictionary) {
+            auto f = std::get_if<std::shared_ptr<const FontDef>>(&c);
+            if (!f || (*f)->name != name) continue;
+            int score = ((*f)->bold == bold) + ((*f)->italic == italic) + !(*f)->glyphs.empty();
+            if (score > bestScore) { best = *f; bestScore = score; }
+        }
+        return best;
+    };
     m_stage.setMovieRect(movie->header.frameSize);
     if (movie->isAs3()) {
         log(LogLevel::Warning, "ActionScript 3 movie: its scripts are not run, only its timeline is shown");
@@ -138,6 +151,7 @@ void Player::unload() {
     m_scripts.reset();
     m_rt->movie.reset();
     m_rt->bitmaps = nullptr;
+    m_rt->fonts = {};
     m_hover = m_pressed = nullptr;
     m_lastDrawn.reset();
     m_fullRedraw = true;
