@@ -60,9 +60,25 @@ void blendLayer(QPainter& painter, QImage& dest, const QImage& layer, QPoint at,
     case BlendMode::Subtract:
         blendPixels(dest, layer, at, [](double s, double d) { return std::max(0.0, d - s); });
         return;
-    case BlendMode::Invert:
-        blendPixels(dest, layer, at, [](double, double d) { return 1 - d; });
+    case BlendMode::Invert: {
+        // Inverts the premultiplied colours below wherever the layer covers
+        // them, whatever the layer's colour: over nothing it gives white.
+        QRect area = QRect(at, layer.size()) & dest.rect();
+        bool opaqueDest = !dest.hasAlphaChannel();
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            auto* d = reinterpret_cast<QRgb*>(dest.scanLine(y));
+            auto* s = reinterpret_cast<const QRgb*>(layer.constScanLine(y - at.y()));
+            for (int x = area.left(); x <= area.right(); ++x) {
+                int sa = qAlpha(s[x - at.x()]);
+                if (sa == 0) continue;
+                QRgb dp = d[x];
+                auto inv = [sa](int c) { return ((255 - c) * sa + c * (255 - sa) + 127) / 255; };
+                int a = opaqueDest ? 255 : qAlpha(dp) + sa - (qAlpha(dp) * sa + 127) / 255;
+                d[x] = qRgba(std::min(inv(qRed(dp)), a), std::min(inv(qGreen(dp)), a), std::min(inv(qBlue(dp)), a), a);
+            }
+        }
         return;
+    }
     case BlendMode::Alpha:
         if (!destIsLayer) return;
         {

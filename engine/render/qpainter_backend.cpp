@@ -30,25 +30,44 @@ enum SurfaceKind { Root, MaskShape, MaskContent, Layer };
 double toLinear(double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); }
 double fromLinear(double c) { return c <= 0.0031308 ? c * 12.92 : 1.055 * std::pow(c, 1 / 2.4) - 0.055; }
 
+QColor mixLinear(const QColor& a, const QColor& b, double t) {
+    auto mix = [t](double p, double q) { return fromLinear(toLinear(p) + (toLinear(q) - toLinear(p)) * t); };
+    return QColor::fromRgbF(float(mix(a.redF(), b.redF())), float(mix(a.greenF(), b.greenF())),
+                            float(mix(a.blueF(), b.blueF())), float(a.alphaF() + (b.alphaF() - a.alphaF()) * t));
+}
+
 QGradientStops gradientStops(const Gradient& g, const ColorTransform& cx) {
-    QGradientStops stops;
-    for (const GradientStop& s : g.stops) stops.push_back({s.ratio / 255.0, toQColor(s.color, cx)});
-    if (g.interpolation != Interpolation::LinearRgb || stops.size() < 2) return stops;
-    QGradientStops fine;
-    for (qsizetype i = 0; i + 1 < stops.size(); ++i) {
-        const auto &a = stops[i], &b = stops[i + 1];
-        for (int k = 0; k < kLinearRgbSteps; ++k) {
-            double t = double(k) / kLinearRgbSteps;
-            auto mix = [t](double p, double q) { return fromLinear(toLinear(p) + (toLinear(q) - toLinear(p)) * t); };
-            QColor c = QColor::fromRgbF(float(mix(a.second.redF(), b.second.redF())),
-                                        float(mix(a.second.greenF(), b.second.greenF())),
-                                        float(mix(a.second.blueF(), b.second.blueF())),
-                                        float(a.second.alphaF() + (b.second.alphaF() - a.second.alphaF()) * t));
-            fine.push_back({a.first + (b.first - a.first) * t, c});
-        }
+    // The Flash player builds a 256-entry colour table in which every stop
+    // takes at least one entry: a ratio not above the previous one moves to
+    // the next entry, and stops pushed past the end are dropped.
+    std::vector<std::pair<int, QColor>> entries;
+    int previous = -1;
+    for (const GradientStop& s : g.stops) {
+        int ratio = std::max(int(s.ratio), previous + 1);
+        if (ratio > 255) break;
+        entries.push_back({ratio, toQColor(s.color, cx)});
+        previous = ratio;
     }
-    fine.push_back(stops.back());
-    return fine;
+    QGradientStops stops;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const auto& [ratio, color] = entries[i];
+        if (i > 0) {
+            const auto& [before, beforeColor] = entries[i - 1];
+            if (ratio - before == 1) {
+                // Neighbouring entries do not blend: each shows its own colour,
+                // from its own ratio on.
+                stops.push_back({ratio / 255.0 - 1e-4, beforeColor});
+            } else if (g.interpolation == Interpolation::LinearRgb) {
+                // Extra stops so that Qt's sRGB interpolation follows linear light.
+                for (int k = 1; k < kLinearRgbSteps; ++k) {
+                    double t = double(k) / kLinearRgbSteps;
+                    stops.push_back({(before + (ratio - before) * t) / 255.0, mixLinear(beforeColor, color, t)});
+                }
+            }
+        }
+        stops.push_back({ratio / 255.0, color});
+    }
+    return stops;
 }
 
 QGradient::Spread spreadOf(SpreadMode m) {
@@ -296,7 +315,8 @@ QBrush QPainterBackend::fillBrush(Frame& f, const FillStyle& style, const ColorT
     case FillType::RadialGradient:
     case FillType::FocalGradient: {
         const Gradient& g = style.gradient;
-        if (g.stops.empty()) return QBrush();
+        // A gradient without stops is drawn black.
+        if (g.stops.empty()) return QBrush(toQColor(Rgba{0, 0, 0, 255}, cx));
         if (g.stops.size() == 1) return QBrush(toQColor(g.stops.front().color, cx));
         QGradient grad;
         if (style.type == FillType::LinearGradient) {

@@ -75,6 +75,23 @@ INSTANTIATE_TEST_SUITE_P(Modes, GradientSpread,
                                            SpreadCase{SpreadMode::Reflect, 89, kAt21},
                                            SpreadCase{SpreadMode::Repeat, 60, kAt21}));
 
+TEST(Backend, GradientStopsTakeOneTableEntryEach) {
+    // Stops at 254, 0, 0: the second moves to entry 255, the third falls off
+    // the table; past the square the pad colour is the second stop's.
+    FillStyle f = linearGradient(SpreadMode::Pad);
+    f.gradient.stops = {{254, kRed}, {0, kBlue}, {0, kGreen}};
+    QImage img = renderList(listOf({drawShape(rectShape(0, 0, 100, 10, f))}), 100, 10);
+    EXPECT_COLOR_NEAR(at(img, 40, 5), kRed, 0);
+    EXPECT_COLOR_NEAR(at(img, 70, 5), kBlue, 0);
+}
+
+TEST(Backend, GradientWithoutStopsIsBlack) {
+    FillStyle f = linearGradient(SpreadMode::Pad);
+    f.gradient.stops.clear();
+    QImage img = renderList(listOf({drawShape(rectShape(0, 0, 10, 10, f))}), 10, 10);
+    EXPECT_COLOR_NEAR(at(img, 5, 5), kBlack, 0);
+}
+
 TEST(Backend, LinearRgbGradientIsBrighterInTheMiddle) {
     QImage rgb = renderList(listOf({drawShape(rectShape(0, 0, 100, 10, linearGradient(SpreadMode::Pad)))}), 100, 10);
     QImage lin = renderList(listOf({drawShape(rectShape(0, 0, 100, 10,
@@ -399,7 +416,24 @@ TEST_P(BlendWithLayerParent, ChangesTheParentsAlpha) {
 }
 INSTANTIATE_TEST_SUITE_P(Modes, BlendWithLayerParent,
                          ::testing::Values(ParentCase{BlendMode::Erase, kWhite, kGreen},
+                                           ParentCase{BlendMode::Invert, {255, 0, 255, 255}, kGreen},
+                                           ParentCase{BlendMode::Subtract, {0, 255, 0, 255}, kGreen},
+                                           ParentCase{BlendMode::Multiply, {0, 0, 0, 255}, kGreen},
                                            ParentCase{BlendMode::Alpha, kGreen, kWhite}));
+
+TEST(BlendModes, InvertOverNothingGivesWhite) {
+    BeginLayer parent;
+    parent.blendMode = BlendMode::Layer;
+    BeginLayer child;
+    child.blendMode = BlendMode::Invert;
+    auto list = listOf({parent, drawShape(rectShape(20, 0, 40, 10, solid(kGreen))), child,
+                        drawShape(rectShape(0, 0, 30, 10, solid(kRed))), EndLayer{}, EndLayer{}},
+                       kBlack);
+    QImage img = renderList(list, 40, 10);
+    EXPECT_COLOR_NEAR(at(img, 10, 5), kWhite, 1);
+    EXPECT_COLOR_NEAR(at(img, 25, 5), (Rgba{255, 0, 255, 255}), 1);
+    EXPECT_COLOR_NEAR(at(img, 35, 5), kGreen, 0);
+}
 
 // ---- Filters ---------------------------------------------------------------------
 
