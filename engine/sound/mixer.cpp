@@ -296,14 +296,15 @@ void Mixer::stopStream(const void* key) {
 
 bool Mixer::isStreamPlaying(const void* key) const {
     for (const auto& s : m_streams)
-        if (s->key == key && s->fade < 0 && !s->ended) return true;
+        if (s->key == key && s->fade < 0 && !s->ended && !(s->fedAll && s->pos >= double(s->bufEnd())))
+            return true;
     return false;
 }
 
 std::optional<double> Mixer::streamPosition(const void* key, double latencySeconds) const {
     for (const auto& s : m_streams) {
         if (s->key != key || s->fade >= 0) continue;
-        if (s->ended) return std::nullopt;
+        if (s->ended || (s->fedAll && s->pos >= double(s->bufEnd()))) return std::nullopt;
         const double heard = s->pos - latencySeconds * s->rate;
         if (s->marks.empty() || heard < double(s->marks.front().first)) return double(s->startFrame);
         auto next = std::upper_bound(s->marks.begin(), s->marks.end(), heard,
