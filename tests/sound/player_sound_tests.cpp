@@ -1,6 +1,7 @@
 // Sound through the Player, from a movie file written in code: the stream is
 // the timeline's clock, Stop/Play/Back/Forward/new movie/loop behave as in
 // Flash, and the offline mix lines every frame up with its own block.
+#include "audio_qt/qt_audio_output.h"
 #include "engine/display/player.h"
 #include "engine/sound/offline_mix.h"
 #include "tests/sound/sound_rig.h"
@@ -8,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -212,6 +216,51 @@ TEST(PlayerSound, OfflineMixOfMp3StreamAndEventSound) {
     EXPECT_NEAR(beepR, 8000, 400);
     EXPECT_LE(peak, 20500);
     EXPECT_GE(peak, 18000);
+}
+
+} // namespace
+
+namespace {
+
+// The program's set-up: the Qt output (silent where no sound server runs)
+// under a frame timer. The stream paces the timeline in real time and a
+// missing device costs one warning, not one per frame.
+TEST(PlayerSound, QtOutputPacesARealTimeRunWithAtMostOneWarning) {
+    int argc = 0;
+    std::unique_ptr<QCoreApplication> app;
+    if (!QCoreApplication::instance()) app = std::make_unique<QCoreApplication>(argc, nullptr);
+    std::vector<std::string> logs;
+    auto log = [&](swf::LogLevel, const std::string& m) { logs.push_back(m); };
+    swf::Player player(swf::HostCallbacks{{}, {}, {}, log});
+    auto sound = std::make_unique<swf::SoundPlayer>(log);
+    swf::SoundPlayer* sp = sound.get();
+    sound->setOutput(std::make_unique<swf::QtAudioOutput>(log));
+    player.setSoundPlayer(std::move(sound));
+    ASSERT_TRUE(player.load(streamMovie(40), "stream.swf").ok());
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    bool sawStreamClock = false;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        player.advance(double(now - last));
+        last = now;
+        sawStreamClock = sawStreamClock || sp->streamPositionFrames(player.root()).has_value();
+    });
+    tick.start(20);
+    // Up to 8 s for a sound server to start the stream, then one more second.
+    qint64 flowing = -1;
+    while (clock.elapsed() < 9000 && (flowing < 0 || clock.elapsed() - flowing < 1000)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (flowing < 0 && sawStreamClock && player.currentFrame() > 1) flowing = clock.elapsed();
+    }
+    tick.stop();
+    EXPECT_TRUE(sawStreamClock);
+    EXPECT_GT(player.currentFrame(), 3u);
+    EXPECT_LE(logs.size(), 1u) << logs.front();
+    player.unload();
 }
 
 } // namespace
