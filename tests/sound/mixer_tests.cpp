@@ -381,3 +381,39 @@ TEST(ScriptSound, LoadedMp3FilePlaysItsTone) {
 }
 
 } // namespace
+
+namespace {
+
+// Every prefix of a valid DefineSound body, for each codec, and of a stream
+// head: a clean refusal or a shorter sound, never a crash or more sound
+// than the prefix holds.
+TEST(MalformedSound, EveryPrefixOfEachCodecIsSafe) {
+    std::vector<uint8_t> mp3 = {0, 0};
+    auto frames = mp3Frames(readFile(fixture("tone1k_m44.mp3")));
+    for (size_t i = 0; i < 4 && i < frames.size(); ++i) mp3.insert(mp3.end(), frames[i].begin(), frames[i].end());
+    auto samples = tone(440, 11025, 3000, 2, 9000);
+    const std::vector<std::vector<uint8_t>> bodies = {
+        defineSoundBody(1, formatByte(3, 1, true, true), 3000, pcm16(samples)),
+        defineSoundBody(1, formatByte(0, 1, false, true), 3000, pcm8(samples)),
+        defineSoundBody(1, formatByte(1, 1, true, true), 3000, adpcm(samples, 2, 3)),
+        defineSoundBody(1, formatByte(2, 3, true, false), 4 * 1152, mp3)};
+    for (const auto& body : bodies) {
+        size_t lastFrames = 0;
+        for (size_t len = 0; len <= body.size(); len += (len < 64 ? 1 : 37)) {
+            auto rec = swf::parseDefineSound(std::span<const uint8_t>(body).subspan(0, len));
+            ASSERT_EQ(rec.ok(), len >= 7) << len;
+            if (!rec) continue;
+            auto sound = swf::decodeEventSound(*rec, {});
+            EXPECT_LE(sound->frames(), rec->sampleCount);
+            EXPECT_GE(sound->frames() + 1152, lastFrames) << "a longer prefix lost sound at " << len;
+            lastFrames = std::max(lastFrames, sound->frames());
+        }
+        EXPECT_GT(lastFrames, 2000u);
+    }
+    const std::vector<uint8_t> head = {0x2f, 0x2f, 0x5b, 0x0e, 0x10, 0x00};
+    for (size_t len = 0; len <= head.size(); ++len)
+        EXPECT_EQ(swf::parseStreamHead(std::span<const uint8_t>(head).subspan(0, len)).ok(), len >= 4) << len;
+    EXPECT_EQ(swf::parseStreamHead(head)->latencySeek, 16);
+}
+
+} // namespace
