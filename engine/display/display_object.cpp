@@ -17,10 +17,12 @@ constexpr double kPi = 3.14159265358979323846;
 DisplayObject::DisplayObject(Type type, Runtime& rt, uint16_t characterId)
     : m_type(type), m_rt(rt), m_characterId(characterId), m_serial(rt.nextSerial++) {
     ++m_rt.objectCount;
+    m_rt.objects[m_serial] = this;
 }
 
 DisplayObject::~DisplayObject() {
     if (m_rt.destroyed) m_rt.destroyed(this);
+    m_rt.objects.erase(m_serial);
     --m_rt.objectCount;
     m_rt.changed = true;
 }
@@ -135,6 +137,23 @@ void DisplayObject::applyPlacement(const PlaceObject& p) {
     if (p.filterBytes) setFilterBytes(std::vector<uint8_t>(p.filterBytes->begin(), p.filterBytes->end()));
     if (p.cacheAsBitmap) m_cacheAsBitmap = *p.cacheAsBitmap;
     if (p.visible) setVisible(*p.visible);
+}
+
+void DisplayObject::setMask(DisplayObject* mask) {
+    if (DisplayObject* old = this->mask()) old->m_maskOwnerSerial = 0;
+    m_maskSerial = 0;
+    if (mask && mask != this) {
+        if (DisplayObject* prevOwner = mask->maskOwner()) prevOwner->m_maskSerial = 0;
+        m_maskSerial = mask->serial();
+        mask->m_maskOwnerSerial = m_serial;
+    }
+    markChanged();
+}
+
+Matrix DisplayObject::concatenatedMatrix() const {
+    Matrix m = m_matrix;
+    for (const DisplayObject* p = m_parent; p; p = p->parent()) m = p->matrix() * m;
+    return m;
 }
 
 bool DisplayObject::hitTest(Point local) const {

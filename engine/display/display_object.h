@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace swf {
@@ -48,6 +49,13 @@ struct Runtime {
     // Told when an object is destroyed, so that input tracking forgets it.
     std::function<void(const DisplayObject*)> destroyed;
     void warn(const std::string& msg) const { if (log) log(LogLevel::Warning, msg); }
+    // Every live object by serial: weak references (masks, input tracking,
+    // script handles) look objects up here instead of keeping raw pointers.
+    std::unordered_map<uint64_t, DisplayObject*> objects;
+    DisplayObject* find(uint64_t serial) const {
+        auto it = objects.find(serial);
+        return it == objects.end() ? nullptr : it->second;
+    }
 };
 
 // Base of every display object: transform, colour, name and placement data.
@@ -115,6 +123,16 @@ public:
     bool transformLocked() const { return m_transformLocked; }
     void lockTransform() { m_transformLocked = true; }
 
+    // A script mask (setMask): `mask` clips this object and is no longer drawn
+    // itself; null removes it. A timeline (clip-depth) mask used this way
+    // stops masking the depths above it.
+    void setMask(DisplayObject* mask);
+    DisplayObject* mask() const { return m_rt.find(m_maskSerial); }
+    // The object this one masks through setMask, if any.
+    DisplayObject* maskOwner() const { return m_rt.find(m_maskOwnerSerial); }
+    // Product of the matrices from the root down to this object (root space).
+    Matrix concatenatedMatrix() const;
+
     // Applies the fields a PlaceObject sets (not the character).
     void applyPlacement(const PlaceObject& p);
 
@@ -149,6 +167,7 @@ private:
     bool m_visible = true;
     uint32_t m_placeFrame = 0;
     bool m_transformLocked = false;
+    uint64_t m_maskSerial = 0, m_maskOwnerSerial = 0;
 };
 
 // The outline of a shape's fills as one path (twips), for hit tests.

@@ -450,6 +450,8 @@ void MovieClip::drawChildren(const std::map<int, std::unique_ptr<DisplayObject>>
             masks.pop_back();
         }
         Matrix m = world * child->matrix();
+        // A script mask is drawn only as its owner's mask.
+        if (child->maskOwner()) continue;
         if (child->clipDepth() > 0) {
             // A mask draws its shape as coverage; its colour and visibility do not matter.
             out.commands.emplace_back(render::PushMask{});
@@ -460,10 +462,19 @@ void MovieClip::drawChildren(const std::map<int, std::unique_ptr<DisplayObject>>
         }
         if (!child->visible()) continue;
         ColorTransform c = cx * child->colorTransform();
+        DisplayObject* scriptMask = child->mask();
+        if (scriptMask) {
+            // The mask sits wherever it is in the tree: device = stage * its root-space matrix.
+            Matrix stage = m * inverted(child->concatenatedMatrix());
+            out.commands.emplace_back(render::PushMask{});
+            scriptMask->draw(out, stage * scriptMask->concatenatedMatrix(), ColorTransform{});
+            out.commands.emplace_back(render::ActivateMask{});
+        }
         bool layer = child->blendMode() > BlendMode::Normal || !child->filterBytes().empty();
         if (layer) out.commands.emplace_back(render::BeginLayer{child->blendMode(), child->filterBytes(), m});
         child->draw(out, m, c);
         if (layer) out.commands.emplace_back(render::EndLayer{});
+        if (scriptMask) out.commands.emplace_back(render::PopMask{});
     }
     for (size_t i = 0; i < masks.size(); ++i) out.commands.emplace_back(render::PopMask{});
 }

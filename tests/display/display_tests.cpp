@@ -339,6 +339,32 @@ TEST_F(DisplayTest, ParentColourTransformAppliesAfterTheChilds) {
     EXPECT_DOUBLE_EQ(cmd.matrix.a, 0.1);
 }
 
+TEST_F(DisplayTest, ScriptMasksClipTheirOwnerAndAreNotDrawn) {
+    SwfWriter w = smallMovie();
+    w.defineShape(1, square(kRed, 2000)).defineShape(2, square(kBlue, 400));
+    w.placeObject2({.depth = 1, .characterId = 2, .matrix = translate(60, 60), .clipDepth = 5});
+    w.placeObject2({.depth = 2, .characterId = 1});
+    w.showFrame();
+    auto p = load(w);
+    p->runFrame();
+    DisplayObject* big = p->root()->childAtDepth(2);
+    DisplayObject* mask = p->root()->childAtDepth(1);
+    EXPECT_EQ(pixel(*p, 10, 10), qRgb(255, 255, 255)) << "a clip-depth mask hides what it does not cover";
+    big->setMask(mask);
+    EXPECT_EQ(big->mask(), mask);
+    EXPECT_EQ(mask->maskOwner(), big);
+    EXPECT_EQ(pixel(*p, 10, 10), qRgb(255, 255, 255));
+    EXPECT_EQ(pixel(*p, 65, 65), qRgb(255, 0, 0)) << "the owner shows through its mask, the mask is not drawn";
+    big->setMask(nullptr);
+    EXPECT_EQ(mask->maskOwner(), nullptr);
+    EXPECT_EQ(pixel(*p, 65, 65), qRgb(255, 0, 0)) << "the clip-depth mask masks again";
+    EXPECT_EQ(pixel(*p, 10, 10), qRgb(255, 255, 255));
+    big->setMask(mask);
+    p->root()->removeChild(1);
+    EXPECT_EQ(big->mask(), nullptr) << "a removed mask is forgotten";
+    EXPECT_EQ(pixel(*p, 10, 10), qRgb(255, 0, 0));
+}
+
 // ---- buttons and input --------------------------------------------------------
 
 SwfWriter buttonMovie() {
