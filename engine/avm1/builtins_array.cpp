@@ -163,7 +163,7 @@ Value arraySlice(Vm& vm, CallArgs& a) {
 
 Value arraySplice(Vm& vm, CallArgs& a) {
     Object* o = a.thisObject();
-    if (!o || !a.size()) return Value();
+    if (!o || !a.size() || a.at(0).isUndefined()) return Value();
     auto items = elementsOf(vm, o);
     int n = int(items.size());
     int start = relativeIndex(vm, a.at(0), n, 0);

@@ -13,7 +13,8 @@ namespace swf::avm1 {
 void Vm::installBuiltins() {
     objectProto = make<Object>(nullptr);
     functionProto = make<Object>(objectProto);
-    m_global = make<Object>(objectProto);
+    // _global is a bare object: no prototype, so it prints as [type Object].
+    m_global = make<Object>(nullptr);
     builtins::installObject(*this);
     builtins::installArray(*this);
     builtins::installString(*this);

@@ -171,25 +171,18 @@ MATH1(mathRound, std::floor(x + 0.5))
 
 Value mathAtan2(Vm& vm, CallArgs& a) { return Value(std::atan2(num(vm, a, 0), num(vm, a, 1))); }
 Value mathPow(Vm& vm, CallArgs& a) { return Value(std::pow(num(vm, a, 0), num(vm, a, 1))); }
+// Math.max and Math.min compare their first two arguments only; one alone gives NaN.
 Value mathMax(Vm& vm, CallArgs& a) {
     if (!a.size()) return Value(-HUGE_VAL);
-    double r = -HUGE_VAL;
-    for (size_t i = 0; i < a.size(); ++i) {
-        double x = vm.toNumber(a.at(i));
-        if (std::isnan(x)) return Value(std::nan(""));
-        r = std::max(r, x);
-    }
-    return Value(r);
+    double x = vm.toNumber(a.at(0)), y = num(vm, a, 1);
+    if (std::isnan(x) || std::isnan(y)) return Value(std::nan(""));
+    return Value(std::max(x, y));
 }
 Value mathMin(Vm& vm, CallArgs& a) {
     if (!a.size()) return Value(HUGE_VAL);
-    double r = HUGE_VAL;
-    for (size_t i = 0; i < a.size(); ++i) {
-        double x = vm.toNumber(a.at(i));
-        if (std::isnan(x)) return Value(std::nan(""));
-        r = std::min(r, x);
-    }
-    return Value(r);
+    double x = vm.toNumber(a.at(0)), y = num(vm, a, 1);
+    if (std::isnan(x) || std::isnan(y)) return Value(std::nan(""));
+    return Value(std::min(x, y));
 }
 Value mathRandom(Vm&, CallArgs&) {
     static thread_local std::mt19937_64 rng(0x5eed);

@@ -686,8 +686,8 @@ void enumerateInto(Vm& vm, ExecFrame& f, const Value& v) {
     push(f, Value::null());
     Object* o = v.asObject();
     if (!o) return;
-    std::vector<QString> keys = vm.enumerableKeys(o);
-    for (auto it = keys.rbegin(); it != keys.rend(); ++it) push(f, Value(*it));
+    // Pushed in creation order, so the loop sees the newest name first, as in Flash.
+    for (const QString& k : vm.enumerableKeys(o)) push(f, Value(k));
 }
 HANDLER(aEnumerate) {
     UNUSED_ARGS;
@@ -716,11 +716,13 @@ HANDLER(aInitObject) {
     double n = vm.toNumber(pop(f));
     size_t count = (std::isfinite(n) && n > 0) ? std::min(size_t(n), f.stack.size() / 2) : 0;
     Object* o = vm.newObject();
+    std::vector<std::pair<Value, Value>> pairs; // (name, value), last first
     for (size_t i = 0; i < count; ++i) {
         Value v = pop(f);
-        QString name = vm.toString(pop(f));
-        vm.setMember(o, name, v);
+        pairs.emplace_back(pop(f), v);
     }
+    // Members are created in source order.
+    for (auto it = pairs.rbegin(); it != pairs.rend(); ++it) vm.setMember(o, vm.toString(it->first), it->second);
     push(f, Value(o));
 }
 HANDLER(aNewMethod) {
@@ -822,7 +824,8 @@ HANDLER(aBitURShift) {
     Value bv = pop(f), av = pop(f);
     uint32_t a = vm.toUint32(av);
     int32_t b = vm.toInt32(bv);
-    push(f, Value(double(a >> (b & 31))));
+    // The result is read back as a signed 32-bit number.
+    push(f, Value(double(int32_t(a >> (b & 31)))));
 }
 HANDLER(aDecrement) { UNUSED_ARGS; push(f, Value(vm.toNumber(pop(f)) - 1)); }
 HANDLER(aIncrement) { UNUSED_ARGS; push(f, Value(vm.toNumber(pop(f)) + 1)); }

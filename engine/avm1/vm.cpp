@@ -559,11 +559,6 @@ Value Vm::construct(const Value& ctorv, std::span<const Value> args) {
         CallArgs ca{Value(), args, fn};
         Value r = fn->constructor(*this, ca);
         --m_depth;
-        if (Object* o = r.asObject()) {
-            if (protoV.asObject()) o->setProto(protoV.asObject());
-            defineValue(o, QStringLiteral("__constructor__"), ctorv, prop::kDontEnum);
-            if (m_version < 6) defineValue(o, QStringLiteral("constructor"), ctorv, prop::kDontEnum);
-        }
         return r;
     }
     Object* o = make<Object>(protoV.asObject());
