@@ -356,6 +356,13 @@ void envelopeGain(const std::vector<EnvelopePoint>& env, size_t& cursor, double 
     gr = (a.right + (b.right - a.right) * k) / 32768.0;
 }
 
+// Cubic (Catmull-Rom) interpolation between p1 and p2 at t in [0, 1): the
+// resampler. Far fewer images than a straight line when 5.5 or 11 kHz sound
+// is raised to 44.1 kHz, and exact on constant stretches.
+double cubic(double p0, double p1, double p2, double p3, double t) {
+    return p1 + 0.5 * t * (p2 - p0 + t * (2 * p0 - 5 * p1 + 4 * p2 - p3 + t * (3 * (p1 - p2) + p3 - p0)));
+}
+
 double fadeGain(int& fade) {
     if (fade < 0) return 1.0;
     const double g = double(fade) / kFadeFrames;
@@ -386,13 +393,21 @@ void Mixer::mix(std::span<int16_t> stereoOut) {
                 }
                 v->pos = v->start + (v->pos - v->end);
             }
-            const size_t i0 = size_t(v->pos);
-            size_t i1 = i0 + 1;
-            if (i1 >= end) i1 = v->loopsLeft > 1 ? size_t(v->start) : i0;
-            const double frac = v->pos - double(i0);
-            const double l0 = data[i0 * ch], l1 = data[i1 * ch];
-            const double r0 = data[i0 * ch + ch - 1], r1 = data[i1 * ch + ch - 1];
-            double l = l0 + (l1 - l0) * frac, r = r0 + (r1 - r0) * frac;
+            const size_t i1 = size_t(v->pos);
+            const double frac = v->pos - double(i1);
+            // Neighbours inside the played region: before its start the first
+            // sample repeats; past its end the next loop follows, or the last
+            // sample holds.
+            const size_t first = size_t(v->start);
+            auto index = [&](size_t i) {
+                if (i < first) return first;
+                if (i >= end) return v->loopsLeft > 1 ? first + (i - end) % (end - first) : end - 1;
+                return i;
+            };
+            const size_t i0 = index(i1 - (i1 > 0 ? 1 : 0)), i2 = index(i1 + 1), i3 = index(i1 + 2);
+            double l = cubic(data[i0 * ch], data[i1 * ch], data[i2 * ch], data[i3 * ch], frac);
+            double r = cubic(data[i0 * ch + ch - 1], data[i1 * ch + ch - 1], data[i2 * ch + ch - 1],
+                             data[i3 * ch + ch - 1], frac);
             if (!v->envelope.empty()) {
                 double gl, gr;
                 envelopeGain(v->envelope, v->envCursor, v->envTime, gl, gr);
@@ -417,19 +432,20 @@ void Mixer::mix(std::span<int16_t> stereoOut) {
         Stream& s = *sp;
         if (s.ended) continue;
         const double step = double(s.rate) / m_rate;
-        feedStream(s, s.pos + step * double(n) + 2);
+        feedStream(s, s.pos + step * double(n) + 3);
         const SoundTransform* transform = nullptr; // a clip's Sound object also sets its stream
         for (const auto& [owner, t] : m_transforms)
             if (owner == s.key) transform = &t;
         const int ch = s.channels;
         for (size_t i = 0; i < n; ++i) {
             if (s.fedAll && s.pos >= double(s.bufEnd())) { s.ended = true; break; }
-            const int64_t i0 = int64_t(s.pos);
-            const double frac = s.pos - double(i0);
-            const double l0 = s.at(i0, 0), l1 = s.at(i0 + 1, 0);
-            const double r0 = s.at(i0, ch - 1), r1 = s.at(i0 + 1, ch - 1);
+            const int64_t i1 = int64_t(s.pos);
+            const double frac = s.pos - double(i1);
             const double g = fadeGain(s.fade);
-            double l = l0 + (l1 - l0) * frac, r = r0 + (r1 - r0) * frac;
+            // Blocks are one continuous signal here, so joins need no care.
+            double l = cubic(s.at(i1 - 1, 0), s.at(i1, 0), s.at(i1 + 1, 0), s.at(i1 + 2, 0), frac);
+            double r = cubic(s.at(i1 - 1, ch - 1), s.at(i1, ch - 1), s.at(i1 + 1, ch - 1),
+                             s.at(i1 + 2, ch - 1), frac);
             if (transform) {
                 const double l2 = l * transform->leftToLeft + r * transform->rightToLeft;
                 r = l * transform->leftToRight + r * transform->rightToRight;
@@ -442,7 +458,7 @@ void Mixer::mix(std::span<int16_t> stereoOut) {
         }
         // Drop what has been played, keeping a little for the interpolation
         // and two seconds of frame marks for the output's latency.
-        const int64_t keepFrom = int64_t(s.pos) - 1;
+        const int64_t keepFrom = int64_t(s.pos) - 2;
         if (keepFrom - s.bufBase > 16384) {
             const size_t drop = size_t(keepFrom - s.bufBase);
             s.buf.erase(s.buf.begin(), s.buf.begin() + ptrdiff_t(drop * size_t(ch)));

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 using namespace soundtest;
 
 namespace {
@@ -143,6 +145,31 @@ TEST(Mp3, DeclaredSampleCountCutsTheSoundAndSeekSamplesSkipItsStart) {
     auto cut = swf::decodeEventSound(rec, {});
     EXPECT_LE(cut->frames(), 20u * 1152u - 576u);
     EXPECT_GE(cut->frames(), 18u * 1152u - 576u);
+}
+
+} // namespace
+
+namespace {
+
+// Raising 5.5 kHz sound to 44.1 kHz leaves images of the tone around
+// multiples of 5512 Hz; the resampler keeps them well below the tone.
+TEST(Resampling, ImagesOfALowRateToneStayFaint) {
+    for (auto [rateCode, rate] : {std::pair{0, 5512}, std::pair{1, 11025}}) {
+        auto samples = tone(kLeftHz, rate, size_t(rate), 1, kAmplitude);
+        MovieBuilder b;
+        b.defineSound(1, defineSoundBody(1, formatByte(3, rateCode, true, false), uint32_t(rate), pcm16(samples)));
+        auto movie = b.finish();
+        Rig rig;
+        rig.start(movie, 1);
+        auto out = rig.pull(0.5);
+        std::span<const int16_t> body(out.data() + 2000, out.size() - 2000);
+        const double image = goertzelAmplitude(body, 2, 0, rate - kLeftHz, 44100);
+        const double image2 = goertzelAmplitude(body, 2, 0, rate + kLeftHz, 44100);
+        std::printf("[ figures  ] %d Hz source: tone %.0f, images %.0f and %.0f\n", rate,
+                    goertzelAmplitude(body, 2, 0, kLeftHz, 44100), image, image2);
+        EXPECT_LT(image, kAmplitude * 0.005) << rate; // a straight-line resampler leaves ~0.8 %
+        EXPECT_LT(image2, kAmplitude * 0.005) << rate;
+    }
 }
 
 } // namespace
