@@ -86,6 +86,12 @@ bool PrevInstance() {
     return false;
 }
 
+void releaseInstanceLock() {
+    if (lockDescriptor() >= 0)
+        ::close(lockDescriptor());
+    lockDescriptor() = -1;
+}
+
 QString Path() { return QCoreApplication::applicationDirPath(); }
 
 void setArguments(const QStringList& argumentsAfterProgramName) {

@@ -32,6 +32,8 @@ namespace App {
 // first call takes a per-user lock that the kernel drops when the process
 // ends in any way, so a crashed instance never blocks a later start.
 bool PrevInstance();
+// Gives the lock up (tests that play several instances in one process).
+void releaseInstanceLock();
 // Where the per-user lock lives.
 QString instanceLockPath();
 // The folder that holds the running executable.
