@@ -154,7 +154,7 @@ TEST(Avm1Movie, EnterFrameHandlersRunEveryFrame) {
     w.defineSprite(2, sprite);
     w.placeObject2({.depth = 1, .characterId = 2, .name = "mc",
                     .clipActions = {{swf::clip_event::EnterFrame,
-                                     Asm().push("n").getVariable("n").op(0x50).setVariable().push("tick ").getVariable("n").op(0x47).trace().bytes()}}});
+                                     Asm().push("_root.n").getVariable("_root.n").op(0x50).setVariable().push("tick ").getVariable("_root.n").op(0x47).trace().bytes()}}});
     w.doAction(Asm().push("n").push(0).setVariable().op(0x07).bytes()).showFrame();
     auto m = play(w);
     for (int i = 0; i < 4; ++i) m->player->runFrame();
