@@ -1,0 +1,289 @@
+// The real program on a desktop with a window manager, driven like a person
+// would: pointer, clicks and keys, checked by window facts and screenshots.
+#include "desktop.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+class ApplicationEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "e2e_tests";
+        static char* argv[] = {name, nullptr};
+        m_app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    void TearDown() override { m_app.reset(); }
+
+private:
+    std::unique_ptr<QCoreApplication> m_app;
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+
+const QString kMainWindow = u"^\\[菜单\\] Swiftreel$"_s;
+constexpr int kFrame = 4;
+const QSize kClient(649, 496);
+
+// Where to keep screenshots for a person to look at (optional).
+QString shotPath(const char* name) {
+    const QByteArray dir = qgetenv("SWIFTREEL_E2E_SHOTS");
+    return dir.isEmpty() ? QString() : QString::fromLocal8Bit(dir) + u'/' + QString::fromLatin1(name) + u".png"_s;
+}
+
+bool near(QRgb a, QRgb b, int tolerance = 24) {
+    return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+           std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("SWIFTREEL_TEST_DESKTOP"))
+            GTEST_SKIP() << "needs the test desktop (run through test.sh)";
+        desktop = std::make_unique<Desktop>();
+        ASSERT_TRUE(desktop->ready()) << "Xvfb and openbox did not start";
+    }
+    void TearDown() override {
+        for (auto& p : programs)
+            if (p && p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(3000);
+            }
+        programs.clear();
+        desktop.reset();
+    }
+    // Starts the program and waits for its main window.
+    QString launch(const QStringList& arguments = {}) {
+        programs.push_back(desktop->startProgram(arguments));
+        const QString id = desktop->waitForWindow(kMainWindow);
+        Desktop::pause(400);  // first layout and paint
+        return id;
+    }
+    QProcess& program(int i = 0) { return *programs.at(i); }
+    QPoint client(const QString& window) { return desktop->geometry(window).topLeft() + QPoint(kFrame, kFrame); }
+    bool ended(QProcess& process, int timeoutMs = 5000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (process.state() != QProcess::NotRunning && clock.elapsed() < timeoutMs)
+            Desktop::pause(50);
+        return process.state() == QProcess::NotRunning;
+    }
+
+    std::unique_ptr<Desktop> desktop;
+    std::vector<std::unique_ptr<QProcess>> programs;
+};
+
+TEST_F(EndToEnd, TheWindowIsCaptionlessCentredAndPaintedWithItsSkin) {
+    const QString id = launch();
+    ASSERT_FALSE(id.isEmpty());
+    const QRect outer = desktop->geometry(id);
+    EXPECT_EQ(outer.size(), kClient + QSize(2 * kFrame, 2 * kFrame));
+    EXPECT_LE(std::abs(outer.center().x() - 640), 1);
+    EXPECT_LE(std::abs(outer.center().y() - 512), 1);
+    EXPECT_TRUE(desktop->property(id, u"_NET_FRAME_EXTENTS"_s).endsWith(u"0, 0, 0, 0"_s))
+        << desktop->property(id, u"_NET_FRAME_EXTENTS"_s).toStdString();
+    EXPECT_TRUE(desktop->property(id, u"_NET_WM_NAME"_s).contains(u"\"[菜单] Swiftreel\""_s));
+    const QImage shot = desktop->screenshot(shotPath("window"));
+    const QPoint c = client(id);
+    // The green bar, the dark-green caption buttons, the white body.
+    const QRgb bar = shot.pixel(c + QPoint(300, 28));
+    EXPECT_GT(qGreen(bar), qRed(bar) + 20);
+    for (int x : {kClient.width() - 110, kClient.width() - 81, kClient.width() - 52}) {
+        const QRgb disc = shot.pixel(c + QPoint(x + 8, 26));  // inside the disc, beside the glyph
+        EXPECT_GT(qGreen(disc), qRed(disc)) << x;
+        EXPECT_LT(qGreen(disc), 0xB0) << x;
+    }
+    EXPECT_TRUE(near(shot.pixel(c + QPoint(4, 200)), qRgb(0xD0, 0xD7, 0xD0), 30));
+}
+
+TEST_F(EndToEnd, TheFrameResizesDownToTheMinimumAndNoFurther) {
+    const QString id = launch();
+    ASSERT_FALSE(id.isEmpty());
+    const QRect outer = desktop->geometry(id);
+    desktop->drag(outer.bottomRight() - QPoint(1, 1), outer.topLeft() + QPoint(50, 50));
+    Desktop::pause(300);
+    EXPECT_EQ(desktop->geometry(id).size(), QSize(611, 458));
+    // Wider: the buttons and the bar's right end follow the edge, the caption stays.
+    const QRect small = desktop->geometry(id);
+    desktop->drag(small.bottomRight() - QPoint(1, 1), small.bottomRight() + QPoint(200, 0));
+    Desktop::pause(300);
+    const QRect wide = desktop->geometry(id);
+    EXPECT_NEAR(wide.width(), 811, 2);
+    const QImage shot = desktop->screenshot(shotPath("widened"));
+    const QPoint c = client(id);
+    const int clientWidth = wide.width() - 2 * kFrame;
+    const QRgb close = shot.pixel(c + QPoint(clientWidth - 52 + 8, 26));
+    EXPECT_LT(qGreen(close), 0xB0);  // the close disc sits at the new edge
+    EXPECT_TRUE(near(shot.pixel(c + QPoint(50, 22)), qRgb(0, 0, 255), 140));  // caption text still at x 42..
+}
+
+TEST_F(EndToEnd, ASecondStartShowsTheRefusalAndEnds) {
+    const QString first = launch();
+    ASSERT_FALSE(first.isEmpty());
+    programs.push_back(desktop->startProgram({u"/tmp/other.swf"_s}));
+    const QString box = desktop->waitForWindow(u"^Swiftreel$"_s);
+    ASSERT_FALSE(box.isEmpty());
+    desktop->screenshot(shotPath("refusal"));
+    desktop->run(u"xdotool"_s, {u"windowactivate"_s, u"--sync"_s, box});
+    desktop->key(u"Return"_s);
+    EXPECT_TRUE(ended(program(1)));
+    EXPECT_EQ(program(1).exitCode(), 0);
+    EXPECT_EQ(program(0).state(), QProcess::Running);
+}
+
+TEST_F(EndToEnd, AKilledInstanceDoesNotBlockTheNextStart) {
+    ASSERT_FALSE(launch().isEmpty());
+    ::kill(static_cast<pid_t>(program(0).processId()), SIGKILL);
+    ASSERT_TRUE(ended(program(0)));
+    ASSERT_TRUE(desktop->waitForNoWindow(kMainWindow));
+    EXPECT_FALSE(launch().isEmpty());
+    EXPECT_TRUE(desktop->run(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Swiftreel$"_s})
+                    .trimmed()
+                    .isEmpty());
+}
+
+TEST_F(EndToEnd, HoverLightsExactlyOneButton) {
+    const QString id = launch();
+    ASSERT_FALSE(id.isEmpty());
+    const QPoint c = client(id);
+    const int w = kClient.width();
+    const QImage rest = desktop->screenshot();
+    desktop->moveTo(c + QPoint(w - 110 + 14, 20));
+    Desktop::pause(300);
+    const QImage lit = desktop->screenshot(shotPath("hover"));
+    const auto changed = [&](int left) {
+        int differing = 0;
+        for (int y = 6; y < 35; ++y)
+            for (int x = left; x < left + 29; ++x)
+                differing += !near(rest.pixel(c + QPoint(x, y)), lit.pixel(c + QPoint(x, y)), 8);
+        return differing;
+    };
+    EXPECT_GT(changed(w - 110), 40);
+    EXPECT_EQ(changed(w - 81), 0);
+    EXPECT_EQ(changed(w - 52), 0);
+}
+
+TEST_F(EndToEnd, TheCaptionButtonsMinimiseMaximiseRestoreAndClose) {
+    const QString id = launch();
+    ASSERT_FALSE(id.isEmpty());
+    const QRect normal = desktop->geometry(id);
+    const QPoint c = client(id);
+    const int w = kClient.width();
+    desktop->click(c + QPoint(w - 81 + 14, 20));
+    Desktop::pause(600);
+    const QRect maximised = desktop->geometry(id);
+    EXPECT_EQ(maximised.size(), QSize(1280, 1024));
+    desktop->click(maximised.topLeft() + QPoint(1280 - 81 + 14, 20));
+    Desktop::pause(600);
+    EXPECT_EQ(desktop->geometry(id), normal);
+    desktop->moveTo(c + QPoint(300, 200));
+    Desktop::pause(600);  // outside the double-click time
+    desktop->click(c + QPoint(w - 110 + 14, 20));
+    Desktop::pause(600);
+    EXPECT_TRUE(desktop->property(id, u"WM_STATE"_s).contains(u"Iconic"_s))
+        << desktop->property(id, u"WM_STATE"_s).toStdString();
+    desktop->run(u"xdotool"_s, {u"windowactivate"_s, u"--sync"_s, id});
+    Desktop::pause(500);
+    desktop->click(client(id) + QPoint(w - 52 + 14, 20));
+    EXPECT_TRUE(ended(program()));
+}
+
+TEST_F(EndToEnd, DraggingTheBarMovesTheWindow) {
+    const QString id = launch();
+    ASSERT_FALSE(id.isEmpty());
+    const QRect before = desktop->geometry(id);
+    const QPoint bar = client(id) + QPoint(450, 20);
+    desktop->drag(bar, bar + QPoint(-120, 90));
+    Desktop::pause(300);
+    // The move follows the pointer from where it left the drag distance.
+    const QPoint moved = desktop->geometry(id).topLeft() - before.topLeft();
+    EXPECT_NEAR(moved.x(), -120, 12);
+    EXPECT_NEAR(moved.y(), 90, 12);
+}
+
+TEST_F(EndToEnd, ClosingThroughTheWindowManagerEndsTheProcess) {
+    const QString id = launch();
+    ASSERT_FALSE(id.isEmpty());
+    desktop->click(client(id) + QPoint(60, 22));  // the menu window gets loaded too
+    Desktop::pause(400);
+    desktop->key(u"Escape"_s);
+    desktop->run(u"xdotool"_s, {u"windowactivate"_s, u"--sync"_s, id});
+    desktop->key(u"alt+F4"_s);
+    EXPECT_TRUE(ended(program()));
+}
+
+TEST_F(EndToEnd, TheMenuOpensAtThePointerAndItsCommandsWork) {
+    const QString id = launch();
+    ASSERT_FALSE(id.isEmpty());
+    const QPoint caption = client(id) + QPoint(60, 22);
+    // Black item texts just below and right of the pointer.
+    const auto textBelowRight = [&](const QImage& shot) {
+        int dark = 0;
+        for (int y = 5; y < 300; ++y)
+            for (int x = 5; x < 150; ++x) {
+                const QRgb p = shot.pixel(caption + QPoint(x, y));
+                dark += qRed(p) < 80 && qGreen(p) < 80 && qBlue(p) < 80;
+            }
+        return dark;
+    };
+    EXPECT_LT(textBelowRight(desktop->screenshot()), 20);
+    desktop->click(caption);
+    Desktop::pause(500);
+    EXPECT_GT(textBelowRight(desktop->screenshot(shotPath("menu_caption"))), 500);
+    desktop->key(u"Escape"_s);
+    Desktop::pause(300);
+
+    // About, chosen by its access key from the icon's menu.
+    desktop->click(client(id) + QPoint(27, 19));
+    Desktop::pause(400);
+    desktop->screenshot(shotPath("menu_icon"));
+    desktop->key(u"a"_s);
+    const QString about = desktop->waitForWindow(u"^KorrinFlash播放器$"_s);
+    ASSERT_FALSE(about.isEmpty());
+    desktop->screenshot(shotPath("about"));
+    desktop->run(u"xdotool"_s, {u"windowactivate"_s, u"--sync"_s, about});
+    desktop->key(u"Return"_s);
+    EXPECT_TRUE(desktop->waitForNoWindow(u"^KorrinFlash播放器$"_s));
+
+    // Open: the dialog, filtered to *.swf; a movie typed in and confirmed.
+    const QString movie =
+        QDir(QStringLiteral(SWIFTREEL_CORPUS_DIR)).absoluteFilePath(u"visual/swfdec__image__definebits-palette-8/test.swf"_s);
+    desktop->click(caption);
+    Desktop::pause(400);
+    desktop->key(u"o"_s);
+    const QString dialog = desktop->waitForWindow(u"^Open$"_s, 4000);
+    ASSERT_FALSE(dialog.isEmpty());
+    Desktop::pause(500);
+    desktop->screenshot(shotPath("open_dialog"));
+    // Into the movie's folder first, then the name, as a person would type.
+    desktop->run(u"xdotool"_s, {u"type"_s, u"--delay"_s, u"5"_s, QFileInfo(movie).absolutePath() + u'/'});
+    desktop->key(u"Return"_s);
+    Desktop::pause(500);
+    desktop->run(u"xdotool"_s, {u"type"_s, u"--delay"_s, u"5"_s, QFileInfo(movie).fileName()});
+    Desktop::pause(300);
+    desktop->key(u"Return"_s);
+    if (!desktop->waitForNoWindow(u"^Open$"_s, 1500))
+        desktop->key(u"Return"_s);  // the first one closed the name completer
+    EXPECT_TRUE(desktop->waitForNoWindow(u"^Open$"_s));
+    Desktop::pause(1000);
+    desktop->screenshot(shotPath("playing"));
+    EXPECT_EQ(program().state(), QProcess::Running);
+
+    // Exit ends the program at once.
+    desktop->click(caption);
+    Desktop::pause(400);
+    desktop->key(u"x"_s);
+    EXPECT_TRUE(ended(program()));
+}
+
+}  // namespace
