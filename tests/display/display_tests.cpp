@@ -425,6 +425,54 @@ TEST_F(DisplayTest, ReleaseOutsideReturnsTheButtonToUp) {
     EXPECT_EQ(p->cursor(), Cursor::Arrow);
 }
 
+TEST_F(DisplayTest, KeyPressesReachButtonsBoundToThatKey) {
+    std::vector<std::string> log;
+    struct KeyHost : RecordingHost {
+        using RecordingHost::RecordingHost;
+        void buttonKey(ButtonObject&, std::span<const uint8_t> a) override {
+            log->push_back("key actions " + std::to_string(a.size()));
+        }
+    };
+    SwfWriter w = smallMovie();
+    w.defineShape(1, square(kRed));
+    // Condition key codes sit in the top seven bits: 'a' (97) and the left arrow (1).
+    w.defineButton2(10, {{.up = true, .hitTest = true, .characterId = 1, .depth = 1}},
+                    {{uint16_t(97 << 9), {0x07, 0x00}}, {uint16_t(1 << 9), {0x06, 0x06, 0x00}}});
+    w.placeObject2({.depth = 1, .characterId = 10}).showFrame();
+    Player p;
+    p.setScriptHostFactory([&log](Player&) { return std::make_unique<KeyHost>(&log); });
+    ASSERT_TRUE(p.load(w.bytes(), "k.swf").ok());
+    p.runFrame();
+    p.keyDown(65, 'a');
+    p.keyDown(37, 0);
+    p.keyDown(66, 'b');
+    EXPECT_EQ(log, (std::vector<std::string>{"key actions 2", "key actions 3"}));
+}
+
+TEST_F(DisplayTest, ActionScript3MoviesShowTheirTimelineWithoutScripts) {
+    std::vector<std::string> messages;
+    HostCallbacks host;
+    host.log = [&messages](LogLevel, const std::string& m) { messages.push_back(m); };
+    bool factoryCalled = false;
+    SwfWriter w = smallMovie();
+    w.tag(tag::FileAttributes, {0x08, 0, 0, 0});
+    w.tag(tag::DoABC, {1, 2, 3, 4});
+    w.defineShape(1, square(kRed)).placeObject2({.depth = 1, .characterId = 1, .matrix = translate(10, 10)}).showFrame();
+    Player p(host);
+    p.setScriptHostFactory([&factoryCalled](Player&) {
+        factoryCalled = true;
+        return std::make_unique<ScriptHost>();
+    });
+    ASSERT_TRUE(p.load(w.bytes(), "as3.swf").ok());
+    p.setViewport(100, 100);
+    p.runFrame();
+    EXPECT_FALSE(factoryCalled);
+    size_t notices = 0;
+    for (const auto& m : messages) notices += m.find("ActionScript 3") != std::string::npos;
+    EXPECT_EQ(notices, 1u);
+    EXPECT_EQ(p.renderImage().pixel(15, 15), qRgb(255, 0, 0));
+}
+
 // ---- dirty regions and the clock -----------------------------------------------
 
 TEST_F(DisplayTest, OnlyChangedRegionsAreRedrawn) {
