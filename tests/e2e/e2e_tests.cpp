@@ -65,7 +65,10 @@ protected:
     // Starts the program and waits for its main window.
     QString launch(const QStringList& arguments = {}) {
         programs.push_back(desktop->startProgram(arguments));
-        const QString id = desktop->waitForWindow(kMainWindow);
+        const QString id = desktop->waitForWindow(kMainWindow, 20000);
+        if (id.isEmpty())
+            ADD_FAILURE() << "no main window; program state " << programs.back()->state() << ", exit code "
+                          << programs.back()->exitCode();
         Desktop::pause(400);  // first layout and paint
         return id;
     }
