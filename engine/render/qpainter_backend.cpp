@@ -24,6 +24,13 @@ constexpr int kLinearRgbSteps = 8;
 // an unused copy survives.
 constexpr qsizetype kBitmapCacheBytes = 64 << 20;
 constexpr uint64_t kBitmapCacheFrames = 120;
+// Pictures of moving shapes: positions per pixel they are made at (one: a
+// moving shape lands on whole pixels, as cached bitmaps do in Flash),
+// the largest side worth caching, the bytes kept and frames an unused one lives.
+constexpr double kSpritePhases = 1;
+constexpr int kMaxSpriteSide = 512;
+constexpr qsizetype kSpriteCacheBytes = 48 << 20;
+constexpr uint64_t kSpriteCacheFrames = 30;
 
 enum SurfaceKind { Root, MaskShape, MaskContent, Layer };
 
@@ -131,12 +138,26 @@ struct QPainterBackend::Frame {
     bool smooth(bool requested) const { return requested && quality >= Quality::High; }
 };
 
+size_t QPainterBackend::LookHash::operator()(const ShapeLook& k) const {
+    size_t h = std::hash<const void*>{}(k.shape);
+    for (double v : {k.a, k.b, k.c, k.d, k.rMult, k.gMult, k.bMult, k.aMult, k.rAdd, k.gAdd, k.bAdd, k.aAdd})
+        h = h * 1099511628211ULL ^ std::hash<double>{}(v);
+    return h ^ size_t(k.quality);
+}
+
+size_t QPainterBackend::LookHash::operator()(const SpriteKey& k) const {
+    return (*this)(k.look) * 31 ^ std::hash<double>{}(k.phaseX) * 7 ^ std::hash<double>{}(k.phaseY);
+}
+
 QPainterBackend::QPainterBackend() = default;
 QPainterBackend::~QPainterBackend() = default;
 
 void QPainterBackend::clearCaches() {
     m_shapes.clear();
     m_bitmaps.clear();
+    m_sprites.clear();
+    m_looks.clear();
+    m_spriteBytes = 0;
 }
 
 void QPainterBackend::draw(const CommandList& list, QImage& target, Quality quality, const QRect& clip) {
@@ -161,6 +182,8 @@ void QPainterBackend::draw(const CommandList& list, QImage& target, Quality qual
     for (size_t i = 0; i < cmds.size(); ++i) {
         const Command& cmd = cmds[i];
         if (auto* c = std::get_if<DrawShape>(&cmd)) {
+            // Shapes wholly outside the part being drawn are skipped.
+            if (!commandBounds(cmd).intersects(QRectF(f.top().rect() & f.clip))) continue;
             drawShape(f, *c);
         } else if (auto* c = std::get_if<DrawBitmap>(&cmd)) {
             drawBitmap(f, *c);
@@ -227,6 +250,7 @@ void QPainterBackend::draw(const CommandList& list, QImage& target, Quality qual
     // Forget shapes whose definitions are gone, now and then.
     if (m_frameNumber % 64 == 0) m_shapes.sweep();
     trimBitmapCache();
+    trimSpriteCache();
 }
 
 void QPainterBackend::pushSurface(Frame& f, const QRect& rect, int kind) {
@@ -306,9 +330,9 @@ void QPainterBackend::trimBitmapCache() {
     if (bytes > kBitmapCacheBytes) m_bitmaps.clear();
 }
 
-QBrush QPainterBackend::fillBrush(Frame& f, const FillStyle& style, const ColorTransform& cx,
+QBrush QPainterBackend::fillBrush(bool maskMode, const FillStyle& style, const ColorTransform& cx,
                                   const BitmapResolver& bitmaps, const QRectF& pathBounds) {
-    if (f.maskMode()) return QBrush(Qt::black);
+    if (maskMode) return QBrush(Qt::black);
     switch (style.type) {
     case FillType::Solid: return QBrush(toQColor(style.color, cx));
     case FillType::LinearGradient:
@@ -369,13 +393,20 @@ QBrush QPainterBackend::fillBrush(Frame& f, const FillStyle& style, const ColorT
 
 void QPainterBackend::drawShape(Frame& f, const DrawShape& c) {
     if (!c.shape) return;
-    const ShapeDef& shape = *c.shape;
-    const ShapePaths& paths = m_shapes.get(shape, c.shape, matrixScale(c.matrix));
     QPainter& p = f.painter();
-    p.setTransform(toQTransform(c.matrix) * f.top().offset());
     p.setOpacity(1);
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    if (!f.maskMode() && drawCachedShape(f, c)) return;
+    paintShape(p, toQTransform(c.matrix) * f.top().offset(), c, f.maskMode(), f.quality);
+}
+
+void QPainterBackend::paintShape(QPainter& p, const QTransform& toDevice, const DrawShape& c, bool maskMode,
+                                 Quality quality) {
+    const ShapeDef& shape = *c.shape;
+    const ShapePaths& paths = m_shapes.get(shape, c.shape, matrixScale(c.matrix));
+    p.setTransform(toDevice);
     p.setPen(Qt::NoPen);
+    const bool smoothAllowed = quality >= Quality::High;
     const double scale = areaScale(c.matrix);
     for (size_t li = 0; li < shape.layers.size() && li < paths.layers.size(); ++li) {
         const ShapeLayer& layer = shape.layers[li];
@@ -385,16 +416,16 @@ void QPainterBackend::drawShape(Frame& f, const DrawShape& c) {
             if (s >= layer.fillStyles.size() || lp.fills[i].isEmpty()) continue;
             const FillStyle& style = layer.fillStyles[s];
             if (style.type == FillType::Bitmap)
-                p.setRenderHint(QPainter::SmoothPixmapTransform, f.smooth(style.bitmapSmoothed));
-            QBrush brush = fillBrush(f, style, c.colorTransform, c.bitmaps, lp.fills[i].boundingRect());
+                p.setRenderHint(QPainter::SmoothPixmapTransform, smoothAllowed && style.bitmapSmoothed);
+            QBrush brush = fillBrush(maskMode, style, c.colorTransform, c.bitmaps, lp.fills[i].boundingRect());
             if (brush.style() != Qt::NoBrush) p.fillPath(lp.fills[i], brush);
         }
         for (size_t i = 0; i < layer.lines.size(); ++i) {
             uint32_t s = layer.lines[i].style;
             if (s >= layer.lineStyles.size() || lp.lines[i].isEmpty()) continue;
             const LineStyle& ls = layer.lineStyles[s];
-            QBrush brush = f.maskMode()          ? QBrush(Qt::black)
-                           : ls.fill.has_value() ? fillBrush(f, *ls.fill, c.colorTransform, c.bitmaps,
+            QBrush brush = maskMode              ? QBrush(Qt::black)
+                           : ls.fill.has_value() ? fillBrush(maskMode, *ls.fill, c.colorTransform, c.bitmaps,
                                                              lp.lines[i].boundingRect())
                                                  : QBrush(toQColor(ls.color, c.colorTransform));
             if (brush.style() == Qt::NoBrush) continue;
@@ -409,6 +440,76 @@ void QPainterBackend::drawShape(Frame& f, const DrawShape& c) {
                 pen.setWidthF(std::max(1.0, deviceWidth));
             }
             p.strokePath(lp.lines[i], pen);
+        }
+    }
+}
+
+bool QPainterBackend::drawCachedShape(Frame& f, const DrawShape& c) {
+    const Matrix& m = c.matrix;
+    const ColorTransform& cx = c.colorTransform;
+    // Only shapes seen with the same size, turn and colours in the previous
+    // frame are worth a cached picture: typically something moving.
+    const ShapeLook look{c.shape.get(), m.a, m.b, m.c, m.d, cx.rMult, cx.gMult, cx.bMult, cx.aMult,
+                         cx.rAdd, cx.gAdd, cx.bAdd, cx.aAdd, int(f.quality)};
+    uint64_t& lastSeen = m_looks[look];
+    const bool steady = lastSeen + 1 >= m_frameNumber && lastSeen != 0;
+    lastSeen = m_frameNumber;
+    if (!steady) return false;
+
+    // The picture is made at a quantised sub-pixel position and placed at
+    // whole pixels, so a moving shape reuses it.
+    const double qx = std::round(m.tx * kSpritePhases) / kSpritePhases;
+    const double qy = std::round(m.ty * kSpritePhases) / kSpritePhases;
+    const double ix = std::floor(qx), iy = std::floor(qy);
+    Matrix local = m;
+    local.tx = qx - ix;
+    local.ty = qy - iy;
+    SpriteKey key{look, local.tx, local.ty};
+    auto it = m_sprites.find(key);
+    if (it == m_sprites.end() || it->second.owner.expired()) {
+        if (c.shape->bounds.empty()) return false;
+        QRect area = toQTransform(local)
+                         .mapRect(QRectF(c.shape->bounds.xMin, c.shape->bounds.yMin, c.shape->bounds.width(),
+                                         c.shape->bounds.height()))
+                         .toAlignedRect()
+                         .adjusted(-2, -2, 2, 2);
+        if (area.width() > kMaxSpriteSide || area.height() > kMaxSpriteSide) return false;
+        Sprite sprite;
+        sprite.owner = c.shape;
+        sprite.origin = area.topLeft();
+        sprite.image = QImage(area.size(), QImage::Format_ARGB32_Premultiplied);
+        sprite.image.fill(Qt::transparent);
+        {
+            QPainter sp(&sprite.image);
+            sp.setRenderHint(QPainter::Antialiasing, f.antialias());
+            DrawShape at = c;
+            at.matrix = local;
+            paintShape(sp, toQTransform(local) * QTransform::fromTranslate(-area.left(), -area.top()), at, false,
+                       f.quality);
+        }
+        m_spriteBytes += sprite.image.sizeInBytes();
+        it = m_sprites.insert_or_assign(key, std::move(sprite)).first;
+    }
+    it->second.lastFrame = m_frameNumber;
+    QPainter& p = f.painter();
+    p.resetTransform();
+    p.drawImage(QPointF(ix + it->second.origin.x() - f.top().origin.x(),
+                        iy + it->second.origin.y() - f.top().origin.y()),
+                it->second.image);
+    return true;
+}
+
+void QPainterBackend::trimSpriteCache() {
+    // Looks not seen for a while, and pictures not used lately, are dropped.
+    std::erase_if(m_looks, [&](const auto& kv) { return kv.second + 2 < m_frameNumber; });
+    bool over = m_spriteBytes > kSpriteCacheBytes;
+    for (auto it = m_sprites.begin(); it != m_sprites.end();) {
+        bool old = it->second.lastFrame + (over ? 0 : kSpriteCacheFrames) < m_frameNumber;
+        if (old || it->second.owner.expired()) {
+            m_spriteBytes -= it->second.image.sizeInBytes();
+            it = m_sprites.erase(it);
+        } else {
+            ++it;
         }
     }
 }

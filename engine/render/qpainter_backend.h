@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 class QPainter;
@@ -38,6 +39,9 @@ private:
     struct Frame;
 
     void drawShape(Frame& f, const DrawShape& c);
+    void paintShape(QPainter& p, const QTransform& toDevice, const DrawShape& c, bool maskMode, Quality quality);
+    bool drawCachedShape(Frame& f, const DrawShape& c);
+    void trimSpriteCache();
     void drawBitmap(Frame& f, const DrawBitmap& c);
     void drawGlyphs(Frame& f, const DrawGlyphs& c);
     void drawDeviceText(Frame& f, const DrawDeviceText& c);
@@ -46,7 +50,7 @@ private:
     void popMask(Frame& f);
     void endLayer(Frame& f);
 
-    QBrush fillBrush(Frame& f, const FillStyle& style, const ColorTransform& cx, const BitmapResolver& bitmaps,
+    QBrush fillBrush(bool maskMode, const FillStyle& style, const ColorTransform& cx, const BitmapResolver& bitmaps,
                      const QRectF& pathBounds);
     QImage recoloured(const std::shared_ptr<const BitmapDef>& bitmap, const QImage& image,
                       const ColorTransform& cx);
@@ -62,6 +66,34 @@ private:
     using BitmapKey = std::tuple<qint64, double, double, double, double, double, double, double, double>;
     std::map<BitmapKey, CachedBitmap> m_bitmaps;
     uint64_t m_frameNumber = 0;
+
+    // Pictures of shapes drawn the same way frame after frame (moving ones),
+    // blitted instead of rasterised again.
+    struct ShapeLook {
+        const ShapeDef* shape;
+        double a, b, c, d;
+        double rMult, gMult, bMult, aMult, rAdd, gAdd, bAdd, aAdd;
+        int quality;
+        bool operator==(const ShapeLook&) const = default;
+    };
+    struct SpriteKey {
+        ShapeLook look;
+        double phaseX, phaseY;
+        bool operator==(const SpriteKey&) const = default;
+    };
+    struct LookHash {
+        size_t operator()(const ShapeLook& k) const;
+        size_t operator()(const SpriteKey& k) const;
+    };
+    struct Sprite {
+        std::weak_ptr<const ShapeDef> owner;
+        QImage image;
+        QPoint origin;       // of the picture relative to the whole-pixel position
+        uint64_t lastFrame = 0;
+    };
+    std::unordered_map<ShapeLook, uint64_t, LookHash> m_looks; // last frame each look was drawn
+    std::unordered_map<SpriteKey, Sprite, LookHash> m_sprites;
+    qsizetype m_spriteBytes = 0;
 };
 
 } // namespace swf::render

@@ -615,4 +615,32 @@ TEST(Cache, ReusedShapeAddressIsNotConfused) {
     }
 }
 
+TEST(Cache, MovingShapeLooksTheSameFromItsCachedPicture) {
+    // Frame 1 draws directly; later frames with the same size and colours
+    // blit a cached picture at whole pixels: it must match the direct drawing.
+    auto s = std::make_shared<ShapeDef>(*rectShape(0, 0, 12, 8, linearGradient(SpreadMode::Reflect)));
+    s->layers[0].lineStyles.push_back(lineStyle(40));
+    s->layers[0].lines.push_back({0, rectEdges(0, 0, 240, 160)});
+    QPainterBackend backend;
+    QImage cached(60, 40, QImage::Format_ARGB32_Premultiplied);
+    for (int frame = 0; frame < 4; ++frame)
+        backend.draw(listOf({drawShape(s, pixels(10 + frame, 10))}), cached, Quality::High);
+    QImage direct = renderList(listOf({drawShape(s, pixels(13, 10))}), 60, 40);
+    int worst = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 60; ++x) worst = std::max(worst, diff(at(cached, x, y), at(direct, x, y)));
+    EXPECT_LE(worst, 2);
+    EXPECT_COLOR_NEAR(at(cached, 16, 14), at(direct, 16, 14), 0);
+}
+
+TEST(Cache, ChangedColourTransformIsNotServedFromTheCache) {
+    auto s = rectShape(0, 0, 10, 10, solid(kRed));
+    QPainterBackend backend;
+    QImage img(20, 20, QImage::Format_ARGB32_Premultiplied);
+    for (int frame = 0; frame < 3; ++frame) backend.draw(listOf({drawShape(s)}), img, Quality::High);
+    ColorTransform toBlue{0, 0, 0, 1, 0, 0, 255, 0};
+    backend.draw(listOf({drawShape(s, pixels(), toBlue)}), img, Quality::High);
+    EXPECT_COLOR_NEAR(at(img, 5, 5), kBlue, 0);
+}
+
 } // namespace
