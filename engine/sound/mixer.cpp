@@ -404,12 +404,14 @@ void Mixer::mix(std::span<int16_t> stereoOut) {
                 if (i >= end) return v->loopsLeft > 1 ? first + (i - end) % (end - first) : end - 1;
                 return i;
             };
-            const bool inside = i1 > first && i1 + 2 < end; // the common case: no edge near
-            const size_t i0 = inside ? i1 - 1 : index(i1 - (i1 > 0 ? 1 : 0));
-            const size_t i2 = inside ? i1 + 1 : index(i1 + 1), i3 = inside ? i1 + 2 : index(i1 + 2);
-            double l = cubic(data[i0 * ch], data[i1 * ch], data[i2 * ch], data[i3 * ch], frac);
-            double r = cubic(data[i0 * ch + ch - 1], data[i1 * ch + ch - 1], data[i2 * ch + ch - 1],
-                             data[i3 * ch + ch - 1], frac);
+            double l = data[i1 * ch], r = data[i1 * ch + ch - 1];
+            if (frac != 0) { // on a sample (44.1 kHz sound) there is nothing to interpolate
+                const bool inside = i1 > first && i1 + 2 < end; // the common case: no edge near
+                const size_t i0 = inside ? i1 - 1 : index(i1 - (i1 > 0 ? 1 : 0));
+                const size_t i2 = inside ? i1 + 1 : index(i1 + 1), i3 = inside ? i1 + 2 : index(i1 + 2);
+                l = cubic(data[i0 * ch], l, data[i2 * ch], data[i3 * ch], frac);
+                r = cubic(data[i0 * ch + ch - 1], r, data[i2 * ch + ch - 1], data[i3 * ch + ch - 1], frac);
+            }
             if (!v->envelope.empty()) {
                 double gl, gr;
                 envelopeGain(v->envelope, v->envCursor, v->envTime, gl, gr);
@@ -448,8 +450,12 @@ void Mixer::mix(std::span<int16_t> stereoOut) {
             double l, r;
             if (i1 - 1 >= s.bufBase && i1 + 2 < s.bufEnd()) {
                 const int16_t* p = s.buf.data() + size_t(i1 - 1 - s.bufBase) * size_t(ch);
-                l = cubic(p[0], p[ch], p[2 * ch], p[3 * ch], frac);
-                r = cubic(p[ch - 1], p[2 * ch - 1], p[3 * ch - 1], p[4 * ch - 1], frac);
+                l = p[ch];
+                r = p[2 * ch - 1];
+                if (frac != 0) {
+                    l = cubic(p[0], l, p[2 * ch], p[3 * ch], frac);
+                    r = cubic(p[ch - 1], r, p[3 * ch - 1], p[4 * ch - 1], frac);
+                }
             } else {
                 l = cubic(s.at(i1 - 1, 0), s.at(i1, 0), s.at(i1 + 1, 0), s.at(i1 + 2, 0), frac);
                 r = cubic(s.at(i1 - 1, ch - 1), s.at(i1, ch - 1), s.at(i1 + 1, ch - 1),
