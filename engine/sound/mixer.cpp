@@ -322,6 +322,7 @@ void Mixer::stopAll() {
     m_transforms.clear();
     m_global = {};
     m_finished.clear();
+    m_warned.clear();
     for (auto& v : m_voices)
         if (v->fade < 0) v->fade = kFadeFrames;
     for (auto& s : m_streams)

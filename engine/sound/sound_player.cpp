@@ -243,6 +243,8 @@ void SoundPlayer::stopAll() {
     }
     // Sounds of movies no longer alive are no use; the rest decode again cheaply.
     std::erase_if(m_cache, [](const auto& e) { return e.second.movie.expired(); });
+    // A new movie reports its own unimplemented features again.
+    m_loggedOnce.clear();
 }
 
 std::optional<double> SoundPlayer::streamPositionFrames(const void* timelineKey) const {

@@ -13,12 +13,14 @@
 // - A stream sound is started by the first SoundStreamBlock controlTag() of a
 //   timeline that has no stream playing, from that frame's block; from then on
 //   the sound feeds itself from the timeline's later blocks, so a slow machine
-//   never starves it. Further blocks while it plays are ignored.
+//   never starves it. Further blocks while it plays are ignored, unless they
+//   go backwards or far ahead (a jump), which restarts the stream there.
 // - The sound is the clock: on each tick the Player asks
-//   streamPositionFrames(key). With a value p the timeline should show frame
-//   floor(p): run frames without drawing until it gets there (frames are
-//   dropped, never sound), and do not advance while the timeline is ahead.
-//   Without a value (no stream, stream ended, no output, output stalled) the
+//   streamPositionFrames(key). A value p is a 0-based frame index: the
+//   timeline should show frame floor(p) + 1 (1-based). Run frames without
+//   drawing until it gets there (frames are dropped, never sound), and do not
+//   advance while the timeline is ahead. Without a value (no stream, stream
+//   ended, no output, an output that has not taken sound for 250 ms) the
 //   timeline runs on its own clock.
 // - stopStream(key) whenever that timeline stops (Stop, a stop action), jumps
 //   (goto, Back, Forward, rewind, the loop from the last frame back to the
@@ -27,6 +29,11 @@
 //   restarts it cleanly from frame 1.
 // - stopAll() when another movie loads, the movie unloads or the Player ends.
 // - Button sounds (DefineButtonSound) go through buttonSound().
+// - Script Sound objects use the instance calls (startScriptSound ...
+//   takeFinished); the Player polls takeFinished() once per frame for
+//   onSoundComplete.
+// - Offline (swfrender --audio): no output, and OfflineMix::captureFrame()
+//   after every frame run (offline_mix.h).
 #include "engine/core/log.h"
 #include "engine/sound/audio_output.h"
 #include "engine/sound/sound_format.h"
