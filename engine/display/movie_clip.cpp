@@ -422,13 +422,16 @@ void MovieClip::forEachClip(const std::function<void(MovieClip&)>& f) {
 // ---- bounds, hits, drawing ------------------------------------------------
 
 Rect MovieClip::localBounds() const {
-    Rect r;
+    Rect r = m_drawing.empty() ? Rect{} : m_drawing.bounds();
     for (const auto& [depth, child] : m_children)
         if (child->clipDepth() == 0) r = unite(r, transformRect(child->matrix(), child->localBounds()));
     return r;
 }
 
 bool MovieClip::hitTest(Point local) const {
+    if (auto shape = m_drawing.shape();
+        shape && shapeOutline(*shape).contains(QPointF(local.x, local.y)))
+        return true;
     for (auto it = m_children.rbegin(); it != m_children.rend(); ++it) {
         const DisplayObject& c = *it->second;
         if (!c.visible() || c.clipDepth() > 0) continue;
@@ -438,6 +441,7 @@ bool MovieClip::hitTest(Point local) const {
 }
 
 void MovieClip::draw(render::CommandList& out, const Matrix& world, const ColorTransform& cx) const {
+    if (auto shape = m_drawing.shape()) out.commands.push_back(render::DrawShape{shape, world, cx, runtime().bitmaps});
     drawChildren(m_children, out, world, cx);
 }
 

@@ -3,6 +3,7 @@
 // depth-ordered display list and runs its own timeline with its own frame
 // cursor, independent of its parent's.
 #include "engine/display/display_object.h"
+#include "engine/display/drawing.h"
 
 #include <functional>
 #include <map>
@@ -64,6 +65,10 @@ public:
     // Creates an instance of a dictionary character (attachMovie and timeline use).
     std::unique_ptr<DisplayObject> instantiate(uint16_t characterId);
 
+    // What scripts draw into this clip; call drawingChanged() after editing it.
+    Drawing& drawing() { return m_drawing; }
+    void drawingChanged() { runtime().changed = true; }
+
     Rect localBounds() const override;
     bool hitTest(Point local) const override;
     void draw(render::CommandList& out, const Matrix& world, const ColorTransform& cx) const override;
@@ -89,6 +94,7 @@ private:
     bool m_playing = true;
     bool m_loops = true;
     std::map<int, std::unique_ptr<DisplayObject>> m_children;
+    Drawing m_drawing;
 };
 
 // Creates the runtime object of a dictionary character; null for unknown or

@@ -365,6 +365,31 @@ TEST_F(DisplayTest, ScriptMasksClipTheirOwnerAndAreNotDrawn) {
     EXPECT_EQ(pixel(*p, 10, 10), qRgb(255, 0, 0));
 }
 
+TEST_F(DisplayTest, ScriptDrawingShowsBelowTheClipsChildren) {
+    SwfWriter w = smallMovie();
+    w.defineShape(1, square(kBlue, 400));
+    w.placeObject2({.depth = 1, .characterId = 1, .matrix = translate(40, 40)}).showFrame();
+    auto p = load(w);
+    p->runFrame();
+    Drawing& d = p->root()->drawing();
+    FillStyle red;
+    red.color = kRed;
+    d.beginFill(red);
+    d.moveTo(600, 600);
+    d.lineTo(1400, 600);
+    d.lineTo(1400, 1400);
+    d.lineTo(600, 1400); // left open: endFill closes it
+    d.endFill();
+    p->root()->drawingChanged();
+    EXPECT_EQ(pixel(*p, 35, 35), qRgb(255, 0, 0));
+    EXPECT_EQ(pixel(*p, 45, 45), qRgb(0, 0, 255)) << "children stay above the drawing";
+    EXPECT_EQ(pixel(*p, 25, 25), qRgb(255, 255, 255));
+    EXPECT_TRUE(p->root()->hitTest({1000, 1300}));
+    d.clear();
+    p->root()->drawingChanged();
+    EXPECT_EQ(pixel(*p, 35, 35), qRgb(255, 255, 255));
+}
+
 // ---- buttons and input --------------------------------------------------------
 
 SwfWriter buttonMovie() {
