@@ -2,6 +2,8 @@
 // The parsed movie: header, the dictionary of character definitions and the
 // root timeline as frames of control tags. A Movie is immutable once loaded
 // and shared as shared_ptr<const Movie>; runtime objects reference it.
+// Every std::span below points into Movie::data: keep the Movie alive for as
+// long as a definition or control tag taken from it is in use.
 #include "engine/core/result.h"
 #include "engine/swf/types.h"
 

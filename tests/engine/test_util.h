@@ -22,7 +22,8 @@ std::shared_ptr<const T> parseCharacter(const SwfWriter& w, uint16_t id) {
     for (const auto& warning : movie->warnings) ADD_FAILURE() << warning.message;
     auto c = movie->get<T>(id);
     EXPECT_TRUE(c) << "character " << id << " missing or of another kind";
-    return c;
+    // Share ownership with the movie: spans in definitions point into its data.
+    return c ? std::shared_ptr<const T>(movie, c.get()) : nullptr;
 }
 
 inline bool hasWarning(const Movie& m, ErrorCode code, int tagCode) {
