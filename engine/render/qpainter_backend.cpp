@@ -104,6 +104,18 @@ Qt::PenJoinStyle joinOf(JoinStyle j) {
     return Qt::RoundJoin;
 }
 
+// Whether a fill covers what is below it completely (seam strokes would
+// darken a translucent one).
+bool isOpaque(const FillStyle& f, const ColorTransform& cx) {
+    auto opaque = [&](Rgba c) { return transformColor(c, cx).a == 255; };
+    switch (f.type) {
+    case FillType::Solid: return opaque(f.color);
+    case FillType::Bitmap: return false;
+    default: return std::all_of(f.gradient.stops.begin(), f.gradient.stops.end(),
+                                [&](const GradientStop& s) { return opaque(s.color); });
+    }
+}
+
 // Device pixels per twip, averaged over both axes (how much a stroke grows).
 double areaScale(const Matrix& m) { return std::sqrt(std::abs(m.a * m.d - m.b * m.c)); }
 
@@ -418,7 +430,13 @@ void QPainterBackend::paintShape(QPainter& p, const QTransform& toDevice, const 
             if (style.type == FillType::Bitmap)
                 p.setRenderHint(QPainter::SmoothPixmapTransform, smoothAllowed && style.bitmapSmoothed);
             QBrush brush = fillBrush(maskMode, style, c.colorTransform, c.bitmaps, lp.fills[i].boundingRect());
-            if (brush.style() != Qt::NoBrush) p.fillPath(lp.fills[i], brush);
+            if (brush.style() == Qt::NoBrush) continue;
+            p.fillPath(lp.fills[i], brush);
+            if (!maskMode && quality != Quality::Low && !lp.seams[i].isEmpty() && isOpaque(style, c.colorTransform)) {
+                QPen seam(brush, 1, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
+                seam.setCosmetic(true);
+                p.strokePath(lp.seams[i], seam);
+            }
         }
         for (size_t i = 0; i < layer.lines.size(); ++i) {
             uint32_t s = layer.lines[i].style;

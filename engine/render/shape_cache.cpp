@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace swf::render {
 
@@ -25,6 +26,41 @@ void addQuad(QPainterPath& path, Point p0, Point c, Point p1, double tolerance) 
     }
     path.lineTo(p1.x, p1.y);
 }
+// An edge's identity whichever way it runs.
+struct EdgeKey {
+    double x0, y0, x1, y1, cx, cy;
+    bool operator==(const EdgeKey&) const = default;
+};
+struct EdgeKeyHash {
+    size_t operator()(const EdgeKey& k) const {
+        size_t h = 0;
+        for (double v : {k.x0, k.y0, k.x1, k.y1, k.cx, k.cy}) h = h * 1099511628211ULL ^ std::hash<double>{}(v);
+        return h;
+    }
+};
+EdgeKey keyOf(const Edge& e) {
+    bool forward = std::tie(e.from.x, e.from.y) < std::tie(e.to.x, e.to.y);
+    const Point& a = forward ? e.from : e.to;
+    const Point& b = forward ? e.to : e.from;
+    return {a.x, a.y, b.x, b.y, e.curved ? e.control.x : 0, e.curved ? e.control.y : 0};
+}
+
+std::vector<QPainterPath> seamPaths(const ShapeLayer& layer, double tolerance) {
+    std::vector<QPainterPath> seams(layer.fills.size());
+    if (layer.fills.size() < 2) return seams;
+    // The last fill (in drawing order) that has each edge.
+    std::unordered_map<EdgeKey, size_t, EdgeKeyHash> lastOwner;
+    for (size_t i = 0; i < layer.fills.size(); ++i)
+        for (const Edge& e : layer.fills[i].edges) lastOwner[keyOf(e)] = i;
+    for (size_t i = 0; i + 1 < layer.fills.size(); ++i) {
+        StyledPath shared{layer.fills[i].style, {}};
+        for (const Edge& e : layer.fills[i].edges)
+            if (lastOwner[keyOf(e)] > i) shared.edges.push_back(e);
+        if (!shared.edges.empty()) seams[i] = buildPath(shared, tolerance, true, true);
+    }
+    return seams;
+}
+
 } // namespace
 
 double matrixScale(const Matrix& m) {
@@ -78,6 +114,7 @@ const ShapePaths& ShapeCache::get(const ShapeDef& shape, const std::shared_ptr<c
             out.fills.push_back(buildPath(f, tolerance, false));
             paths.allFills.addPath(out.fills.back());
         }
+        out.seams = seamPaths(layer, tolerance);
         for (const StyledPath& l : layer.lines) {
             bool noClose = l.style < layer.lineStyles.size() && layer.lineStyles[l.style].noClose;
             out.lines.push_back(buildPath(l, tolerance, true, noClose));

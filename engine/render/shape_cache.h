@@ -16,6 +16,10 @@ namespace swf::render {
 struct ShapePaths {
     struct Layer {
         std::vector<QPainterPath> fills; // parallel to ShapeLayer::fills
+        // Per fill: its edges shared with a fill drawn after it. Stroking them
+        // thinly in the earlier fill's colour hides the seam that two
+        // antialiased fills leave along a common edge.
+        std::vector<QPainterPath> seams;
         std::vector<QPainterPath> lines; // parallel to ShapeLayer::lines
     };
     std::vector<Layer> layers;

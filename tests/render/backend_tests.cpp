@@ -313,6 +313,24 @@ TEST(Backend, GlyphsAreScaledFromTheEmSquare) {
     EXPECT_COLOR_NEAR(at(img, 10, 16), kWhite, 0);
 }
 
+TEST(Backend, AdjacentFillsLeaveNoSeam) {
+    // Red and blue meet at x = 10.5 px over a white background: the pixel
+    // column they share must not let the white (its green) show through.
+    auto s = std::make_shared<ShapeDef>();
+    s->bounds = Rect{0, 400, 0, 400};
+    ShapeLayer layer;
+    layer.fillStyles = {solid(kRed), solid(kBlue)};
+    layer.fills.push_back({0, rectEdges(0, 0, 210, 400)});
+    auto right = rectEdges(210, 0, 400, 400);
+    layer.fills.push_back({1, right});
+    s->layers.push_back(layer);
+    QImage img = renderList(listOf({drawShape(s)}), 20, 20);
+    Rgba seam = at(img, 10, 10);
+    EXPECT_LE(seam.g, 8) << seam;
+    EXPECT_GT(seam.r, 60);
+    EXPECT_GT(seam.b, 60);
+}
+
 TEST(Backend, QualityLowDrawsWithoutAntialiasing) {
     // A rectangle edge at half a pixel: antialiased it blends, at low it does not.
     auto s = rectShape(0, 0, 10.5, 10, solid(kBlack));
