@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -101,6 +103,63 @@ TEST_F(SwfControlTest, MoviesThatCannotLoadLeaveTheStageEmpty) {
     EXPECT_FALSE(control.isMovieLoaded());
     waitFor([] { return false; }, 300);
     EXPECT_FALSE(control.isMovieLoaded());
+}
+
+// Serves one body over HTTP on 127.0.0.1 for every request.
+class TinyHttpServer {
+public:
+    explicit TinyHttpServer(QByteArray body) : m_body(std::move(body)) {
+        m_server.listen(QHostAddress::LocalHost);
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
+            QTcpSocket* s = m_server.nextPendingConnection();
+            QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] {
+                if (!s->readAll().contains("\r\n\r\n")) return;
+                s->write("HTTP/1.0 200 OK\r\nContent-Type: application/x-shockwave-flash\r\nContent-Length: " +
+                         QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
+                s->disconnectFromHost();
+            });
+        });
+    }
+    QString url(const char* name) const {
+        return QStringLiteral("http://127.0.0.1:%1/%2").arg(m_server.serverPort()).arg(QLatin1String(name));
+    }
+
+private:
+    QByteArray m_body;
+    QTcpServer m_server;
+};
+
+TEST_F(SwfControlTest, LoadsMoviesOverHttp) {
+    QFile f(path("movie.swf"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    TinyHttpServer server(f.readAll());
+    SwfControl control;
+    control.resize(100, 100);
+    control.putMovie(server.url("movie.swf"));
+    ASSERT_TRUE(waitFor([&] { return control.isMovieLoaded(); }, 5000));
+    EXPECT_EQ(control.totalFrames(), 10);
+
+    TinyHttpServer junk(QByteArray("<html>not a movie</html>"));
+    control.putMovie(junk.url("page.swf"));
+    // The old movie plays on while the new one downloads; one that cannot load leaves the stage empty.
+    EXPECT_TRUE(waitFor([&] { return !control.isMovieLoaded(); }, 5000));
+}
+
+TEST_F(SwfControlTest, MovieUrlRequestsGoToTheUrlHandler) {
+    // Frame 1: getURL("http://example.org/x", "_blank").
+    swf::test::ByteWriter action;
+    std::string url = "http://example.org/x", target = "_blank";
+    action.u8(0x83).u16(uint16_t(url.size() + target.size() + 2)).cstring(url).cstring(target).u8(0);
+    SwfWriter w(8, swf::Rect{0, 2000, 0, 2000}, 20);
+    w.doAction(action.data()).showFrame();
+    write("geturl.swf", w.bytes());
+    SwfControl control;
+    std::vector<std::pair<QString, QString>> asked;
+    control.setUrlHandler([&asked](const QString& u, const QString& t) { asked.emplace_back(u, t); });
+    control.putMovie(path("geturl.swf"));
+    ASSERT_TRUE(waitFor([&] { return !asked.empty(); }));
+    EXPECT_EQ(asked.front().first, QString::fromStdString(url));
+    EXPECT_EQ(asked.front().second, QString::fromStdString(target));
 }
 
 TEST_F(SwfControlTest, ScaleModeRefusesUnknownValues) {
