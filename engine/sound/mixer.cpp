@@ -317,12 +317,14 @@ std::optional<double> Mixer::streamPosition(const void* key, double latencySecon
     return std::nullopt;
 }
 
-void Mixer::stopAll() {
-    // Transforms name clips of the movie going away; a new movie starts plain.
-    m_transforms.clear();
-    m_global = {};
-    m_finished.clear();
-    m_warned.clear();
+void Mixer::stopAll(bool reset) {
+    if (reset) {
+        // Transforms name clips of the movie going away; a new movie starts plain.
+        m_transforms.clear();
+        m_global = {};
+        m_finished.clear();
+        m_warned.clear();
+    }
     for (auto& v : m_voices)
         if (v->fade < 0) v->fade = kFadeFrames;
     for (auto& s : m_streams)

@@ -49,7 +49,8 @@ public:
     bool isStreamPlaying(const void* key) const;
     std::optional<double> streamPosition(const void* key, double latencySeconds) const;
 
-    void stopAll();
+    // Every sound stops; with `reset`, transforms and one-time warnings go too.
+    void stopAll(bool reset = true);
     size_t activeCount() const;
 
     void mix(std::span<int16_t> stereoOut);

@@ -247,6 +247,11 @@ void SoundPlayer::stopAll() {
     m_loggedOnce.clear();
 }
 
+void SoundPlayer::stopAllSounds() {
+    std::lock_guard lock(m_mutex);
+    m_mixer->stopAll(false);
+}
+
 std::optional<double> SoundPlayer::streamPositionFrames(const void* timelineKey) const {
     if (!m_output) return std::nullopt;
     const double latency = m_output->latencySeconds();

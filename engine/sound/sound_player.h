@@ -83,8 +83,12 @@ public:
     void stopSound(const Movie* movie, uint16_t soundId);
     // Stops the stream sound of one timeline (no-op without one).
     void stopStream(const void* timelineKey);
-    // Stops every sound at once: event sounds and streams.
+    // Stops every sound at once, event sounds and streams, and forgets the
+    // movie's sound settings: for a movie that ends or is replaced.
     void stopAll();
+    // The stopAllSounds action: every sound stops, settings stay; streams
+    // start again with their timeline's next block.
+    void stopAllSounds();
 
     // ---- Script Sound objects -------------------------------------------------
     // Instances are numbered from 1 and never reused; 0 means nothing started.

@@ -354,6 +354,13 @@ TEST(ScriptSound, TransformsApplyPerOwnerAndToTheWholeMix) {
     rig.sound.stopOwner(&clipA);
     rig.pull(0.01);
     EXPECT_EQ(rig.sound.activeSoundCount(), 1u);
+    rig.sound.stopAllSounds(); // the script action keeps the settings
+    rig.pull(0.01);
+    EXPECT_EQ(rig.sound.activeSoundCount(), 0u);
+    rig.sound.startScriptSound(movie, 1, 0, 1, &clipB);
+    out = rig.pull(0.01);
+    EXPECT_EQ(out[0], 4000);
+    EXPECT_EQ(out[1], 0);
     rig.sound.stopAll(); // a new movie starts with plain transforms
     rig.pull(0.01);
     rig.sound.startScriptSound(movie, 1, 0, 1, &clipB);
