@@ -106,6 +106,14 @@ void frmMain::createControls() {
     ImaMin1 = image(u"ImaMin1");
     ImaIcon = image(u"ImaIcon");
     ImaBar = image(u"ImaBar");
+    // The movie's own link requests go to the shell like the program's
+    // links; the shell opens only web and mail addresses.
+    swf->setUrlHandler([this](const QString& url, const QString&) {
+        const QByteArray operation = QStringLiteral("open").toLocal8Bit();
+        const QByteArray file = url.toLocal8Bit();
+        const QByteArray folder = App::Path().toLocal8Bit();
+        ShellExecuteA(hWnd(), operation.constData(), file.constData(), "", folder.constData(), SW_SHOWNORMAL);
+    });
     // The player is the only control that takes the focus.
     swf->setFocusPolicy(Qt::StrongFocus);
     setFocusProxy(swf.widget());

@@ -151,10 +151,9 @@ protected:
         }
     }
 
-    void mouseDoubleClickEvent(QMouseEvent* event) override {
-        // Double-clicks are recognised from the presses themselves.
-        mousePressEvent(event);
-    }
+    // Qt follows the second press with a double-click event of its own;
+    // double-clicks are recognised from the presses themselves instead.
+    void mouseDoubleClickEvent(QMouseEvent*) override {}
 
     void mouseMoveEvent(QMouseEvent* event) override {
         if (m_form.m_manualMove) {

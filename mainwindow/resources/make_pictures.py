@@ -56,7 +56,9 @@ def draw_button(big, cell, glyph, lit):
     # Soft shadow under the disc.
     d.ellipse((cx - r - 1 * SS, cy - r, cx + r + 1 * SS, cy + r + 1.5 * SS), fill=(0x6F, 0x93, 0x55))
     if lit:
-        ring, top, bottom = (0xF4, 0xFF, 0xE8), (0x62, 0xB0, 0x3E), (0x1F, 0x5C, 0x14)
+        # A pale halo around the lit button.
+        d.ellipse((cx - r - 1.5 * SS, cy - r - 1.5 * SS, cx + r + 1.5 * SS, cy + r + 1.5 * SS), fill=(0xF2, 0xFF, 0xD8))
+        ring, top, bottom = (0xFF, 0xFF, 0xFF), (0x7A, 0xC8, 0x4A), (0x23, 0x68, 0x16)
     else:
         ring, top, bottom = (0xBF, 0xDC, 0xA8), (0x4A, 0x86, 0x34), (0x1B, 0x47, 0x12)
     d.ellipse((cx - r, cy - r, cx + r, cy + r), fill=ring)
@@ -69,7 +71,7 @@ def draw_button(big, cell, glyph, lit):
     # Gloss on the upper half.
     gloss = Image.new("RGB", (size, size), (255, 255, 255))
     gmask = Image.new("L", (size, size), 0)
-    ImageDraw.Draw(gmask).ellipse((size * 0.18, size * 0.06, size * 0.82, size * 0.5), fill=110 if lit else 70)
+    ImageDraw.Draw(gmask).ellipse((size * 0.18, size * 0.06, size * 0.82, size * 0.5), fill=130 if lit else 70)
     big.paste(gloss, (int(cx - inner), int(cy - inner)), gmask)
     g = (255, 255, 255) if lit else (0xEE, 0xF6, 0xE8)
     w = 2.2 * SS

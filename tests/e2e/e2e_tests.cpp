@@ -214,6 +214,20 @@ TEST_F(EndToEnd, DraggingTheBarMovesTheWindow) {
     EXPECT_NEAR(moved.y(), 90, 12);
 }
 
+TEST_F(EndToEnd, ADoubleClickOnTheBarMaximisesAndASecondRestores) {
+    const QString id = launch();
+    ASSERT_FALSE(id.isEmpty());
+    const QRect normal = desktop->geometry(id);
+    desktop->moveTo(client(id) + QPoint(450, 20));
+    desktop->run(u"xdotool"_s, {u"click"_s, u"--repeat"_s, u"2"_s, u"--delay"_s, u"80"_s, u"1"_s});
+    Desktop::pause(800);
+    EXPECT_EQ(desktop->geometry(id).size(), QSize(1280, 1024));
+    desktop->moveTo(QPoint(450, 20));
+    desktop->run(u"xdotool"_s, {u"click"_s, u"--repeat"_s, u"2"_s, u"--delay"_s, u"80"_s, u"1"_s});
+    Desktop::pause(800);
+    EXPECT_EQ(desktop->geometry(id), normal);
+}
+
 TEST_F(EndToEnd, ClosingThroughTheWindowManagerEndsTheProcess) {
     const QString id = launch();
     ASSERT_FALSE(id.isEmpty());

@@ -1,5 +1,6 @@
 // The popup menu and its commands.
 #include "program_fixture.h"
+#include "tests/support/swf_writer.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -161,10 +162,34 @@ TEST_F(Commands, ACancelledOpenLeavesThePlayerAsItWas) {
     EXPECT_EQ(f.cdg.FileName, chosen);  // the dialog keeps its name
 }
 
-TEST_F(Commands, PauseThenPlayPlaysOn) {
+TEST_F(Commands, PauseStepsAndPlayActOnTheMovie) {
     frmMain& f = main();
+    // A movie of ten empty frames.
+    swf::test::SwfWriter writer;
+    writer.backgroundColor({0x20, 0x40, 0x60, 0xFF});
+    for (int i = 0; i < 10; ++i)
+        writer.showFrame();
+    const swf::test::Bytes bytes = writer.bytes();
+    const QString path = runtime.filePath(u"ten.swf"_s);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+    file.close();
+    f.swf->putMovie(path);
+    for (int i = 0; i < 200 && !f.swf->isMovieLoaded(); ++i)
+        QTest::qWait(10);
+    ASSERT_TRUE(f.swf->isMovieLoaded());
+    ASSERT_GE(f.swf->totalFrames(), 5);
     frmMenu::instance().mnuPause_Click();
     EXPECT_FALSE(f.swf->playing());
+    const int frame = f.swf->currentFrame();
+    QTest::qWait(200);
+    EXPECT_EQ(f.swf->currentFrame(), frame);  // halted
+    frmMenu::instance().mnuForward_Click();
+    frmMenu::instance().mnuForward_Click();
+    EXPECT_EQ(f.swf->currentFrame(), frame + 2);
+    frmMenu::instance().mnuBack_Click();
+    EXPECT_EQ(f.swf->currentFrame(), frame + 1);
     frmMenu::instance().mnuPlay_Click();
     EXPECT_TRUE(f.swf->playing());
 }
