@@ -2,6 +2,7 @@
 
 #include "engine/core/limits.h"
 #include "engine/display/player.h"
+#include "audio_qt/qt_audio_output.h"
 #include "engine/sound/sound_player.h"
 
 #include <QActionGroup>
@@ -90,6 +91,22 @@ int flashKeyCode(int key) {
     }
 }
 
+// Whether a movie can make any sound: sound definitions or stream sound.
+bool movieHasSound(const swf::Movie& m) {
+    auto streams = [](const swf::Timeline& tl) {
+        for (const auto& f : tl.frames)
+            for (const auto& t : f.tags)
+                if (t.code == swf::tag::SoundStreamHead || t.code == swf::tag::SoundStreamHead2) return true;
+        return false;
+    };
+    if (streams(m.timeline)) return true;
+    for (const auto& [id, c] : m.dictionary) {
+        if (std::holds_alternative<std::shared_ptr<const swf::SoundDef>>(c)) return true;
+        if (auto s = std::get_if<std::shared_ptr<const swf::SpriteDef>>(&c); s && streams((*s)->timeline)) return true;
+    }
+    return false;
+}
+
 } // namespace
 
 // What the drawing thread works on. Shared with the worker so that a frame
@@ -118,6 +135,7 @@ struct SwfControl::Impl {
     bool rendering = false;
     bool renderAgain = false;
 
+    swf::LogFn log;
     QNetworkAccessManager* network = nullptr;
     QPointer<QNetworkReply> download;
 
@@ -163,8 +181,8 @@ SwfControl::SwfControl(QWidget* parent, Settings settings) : QWidget(parent), d(
     }
     d->player = std::make_unique<swf::Player>(host);
     d->player->setScriptHostFactory(swf::defaultScriptHostFactory());
-    // TODO: give the SoundPlayer the Qt Multimedia output once audio_qt provides it.
     d->player->setSoundPlayer(std::make_unique<swf::SoundPlayer>(host.log));
+    d->log = host.log;
     d->applySettings();
 
     d->frameTimer.setTimerType(Qt::PreciseTimer);
@@ -246,6 +264,12 @@ void SwfControl::Impl::loadBytes(QByteArray bytes, const QString& url) {
 }
 
 void SwfControl::Impl::startMovie() {
+    // The sound device is opened only for movies that can sound: an idle
+    // output still wakes up every few milliseconds.
+    swf::SoundPlayer* sound = player->soundPlayer();
+    bool wantsSound = movieHasSound(*player->movie());
+    if (wantsSound && !sound->output()) sound->setOutput(std::make_unique<swf::QtAudioOutput>(log));
+    else if (!wantsSound && sound->output()) sound->setOutput(nullptr);
     applySettings();
     player->setViewport(q->width(), q->height());
     player->runFrame(); // the first frame shows at once

@@ -162,6 +162,19 @@ TEST_F(SwfControlTest, MovieUrlRequestsGoToTheUrlHandler) {
     EXPECT_EQ(asked.front().second, QString::fromStdString(target));
 }
 
+TEST_F(SwfControlTest, MoviesWithSoundPlayWithOrWithoutASoundDevice) {
+    // 0.1 s of 8-bit mono silence at 5.5 kHz, started on frame 1; five frames.
+    SwfWriter w(8, swf::Rect{0, 2000, 0, 2000}, 20);
+    w.defineSound(1, 0, 0, false, false, 551, std::vector<uint8_t>(551, 128));
+    w.startSound(1).showFrame();
+    for (int i = 0; i < 4; ++i) w.showFrame();
+    write("sound.swf", w.bytes());
+    SwfControl control;
+    control.putMovie(path("sound.swf"));
+    ASSERT_TRUE(control.isMovieLoaded());
+    EXPECT_TRUE(waitFor([&] { return control.currentFrame() >= 4; }, 3000)) << "the clock runs on";
+}
+
 TEST_F(SwfControlTest, ScaleModeRefusesUnknownValues) {
     SwfControl control;
     control.putScaleMode(2);
