@@ -242,6 +242,20 @@ TEST(CompressedStream, Mp3StreamKeepsToneAndClock) {
     EXPECT_TRUE(rig.logs.empty());
 }
 
+TEST(CompressedStream, Mp3StreamStartedMidwayPicksUpTheTone) {
+    auto movie = mp3Stream(12);
+    ASSERT_GT(movie->timeline.frames.size(), 30u);
+    Rig rig;
+    playFrame(rig, movie, 20); // Playing resumed at frame 21
+    EXPECT_DOUBLE_EQ(*rig.sound.streamPositionFrames(movie.get()), 20.0);
+    auto out = rig.pull(0.5);
+    // The decoder needs a frame or two to find its footing; then the tone.
+    std::span<const int16_t> body(out.data() + 2 * 4410, out.size() - 2 * 4410);
+    EXPECT_NEAR(zeroCrossingFrequency(body, 2, 0, 44100), 440, 4.4);
+    EXPECT_NEAR(goertzelAmplitude(body, 2, 0, 440, 44100), 12000, 1200);
+    EXPECT_NEAR(*rig.sound.streamPositionFrames(movie.get()), 26.0, 0.5);
+}
+
 TEST(CompressedStream, BrokenBlocksNeverCrashAndStayBounded) {
     std::vector<std::vector<uint8_t>> blocks;
     mp3Stream(12, &blocks);
