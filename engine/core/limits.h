@@ -74,6 +74,10 @@ inline constexpr size_t kMaxStreamBlockSamples = 44100u * 4u;
 // Rendering: pixels of one offscreen layer (masks, blend modes, filters);
 // a larger layer is cut down to the visible part of the target.
 inline constexpr int64_t kMaxLayerPixels = 4096 * 4096;
+// Rendering: offscreen layers open at once (nested masks and blend/filter
+// layers), and their pixels together; beyond, layers draw without effects.
+inline constexpr int kMaxNestedLayers = 32;
+inline constexpr int64_t kMaxLiveLayerPixels = 2 * kMaxLayerPixels;
 // Rendering: characters laid out in one text field.
 inline constexpr size_t kMaxTextLayoutChars = 1u << 18;
 

@@ -20,6 +20,8 @@ Rgba readRgba(Reader& r) {
 // blur at 255 pixels too, and it bounds the work done per layer.
 constexpr double kMaxFilterPixels = 255;
 
+constexpr int kMaxKernelSide = 15;
+
 double clampSize(double v) { return std::clamp(std::isfinite(v) ? v : 0.0, 0.0, kMaxFilterPixels); }
 
 // One box pass over interleaved 8-bit channels, along rows (step 1) or
@@ -215,6 +217,8 @@ void colorMatrix(QImage& img, const std::array<float, 20>& m) {
 
 void convolution(QImage& img, const FilterDef& f) {
     if (f.matrixX <= 0 || f.matrixY <= 0 || f.matrix.size() != size_t(f.matrixX) * f.matrixY) return;
+    // Flash kernels are at most 15 x 15; larger ones would cost unbounded time.
+    if (f.matrixX > kMaxKernelSide || f.matrixY > kMaxKernelSide) return;
     QImage src = img.convertToFormat(QImage::Format_ARGB32);
     int w = img.width(), h = img.height();
     double divisor = f.divisor == 0 ? 1 : f.divisor;

@@ -142,6 +142,14 @@ struct QPainterBackend::Frame {
     Quality quality;
     QRect clip;
     std::vector<std::unique_ptr<Surface>> stack;
+    std::vector<bool> ignoredEnd;          // EndLayers of layers drawn without their own surface
+    int64_t livePixels = 0;                // of the offscreen surfaces now open
+
+    // Whether one more offscreen surface of `rect` fits the budget.
+    bool roomFor(const QRect& rect) const {
+        return int(stack.size()) <= limits::kMaxNestedLayers &&
+               livePixels + int64_t(rect.width()) * rect.height() <= limits::kMaxLiveLayerPixels;
+    }
 
     Surface& top() { return *stack.back(); }
     QPainter& painter() { return *stack.back()->painter; }
@@ -177,7 +185,8 @@ void QPainterBackend::draw(const CommandList& list, QImage& target, Quality qual
     if (target.format() != QImage::Format_ARGB32_Premultiplied && target.format() != QImage::Format_RGB32)
         target = target.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     ++m_frameNumber;
-    Frame f{list, matchStructure(list.commands), quality, clip.isEmpty() ? target.rect() : clip & target.rect(), {}};
+    Frame f{list, matchStructure(list.commands), quality, clip.isEmpty() ? target.rect() : clip & target.rect(), {},
+            std::vector<bool>(list.commands.size(), false), 0};
     if (f.clip.isEmpty()) return;
 
     auto root = std::make_unique<Surface>();
@@ -209,8 +218,9 @@ void QPainterBackend::draw(const CommandList& list, QImage& target, Quality qual
             if (f.partners[i] < 0) continue;
             QRect rect = rangeBounds(cmds, f.partners, i + 1, size_t(f.partners[i])).toAlignedRect() &
                          f.top().rect() & f.clip;
-            if (rect.isEmpty()) {
-                // Nothing of the mask is visible, so nothing it masks is either.
+            if (rect.isEmpty() || !f.roomFor(rect)) {
+                // Nothing of the mask is visible, so nothing it masks is either
+                // (or masks nest too deep to draw: what they mask is left out).
                 int pop = f.partners[size_t(f.partners[i])];
                 i = pop >= 0 ? size_t(pop) : cmds.size();
                 continue;
@@ -220,7 +230,7 @@ void QPainterBackend::draw(const CommandList& list, QImage& target, Quality qual
             if (f.top().kind != MaskShape) continue;
             f.top().painter->end();
             QImage mask = std::move(f.top().own);
-            QRect rect = f.top().rect();
+            QRect rect(f.top().origin, mask.size()); // the mask stays alive (counted) until PopMask
             f.stack.pop_back();
             pushSurface(f, QRect(rect.topLeft(), mask.size()), MaskContent);
             f.top().mask = std::move(mask);
@@ -242,11 +252,17 @@ void QPainterBackend::draw(const CommandList& list, QImage& target, Quality qual
                 i = size_t(f.partners[i]);
                 continue;
             }
+            if (!f.roomFor(rect)) {
+                // Too many or too large layers at once: draw this one's content
+                // straight onto the surface below, without its blend or filters.
+                f.ignoredEnd[size_t(f.partners[i])] = true;
+                continue;
+            }
             pushSurface(f, rect, Layer);
             f.top().layer = c;
             f.top().filters = std::move(filters);
         } else if (std::holds_alternative<EndLayer>(cmd)) {
-            if (f.top().kind == Layer) endLayer(f);
+            if (!f.ignoredEnd[i] && f.top().kind == Layer) endLayer(f);
         }
     }
     // A malformed list may leave masks or layers open: close them as if it ended them.
@@ -275,12 +291,14 @@ void QPainterBackend::pushSurface(Frame& f, const QRect& rect, int kind) {
     s->maskMode = kind == MaskShape || f.maskMode();
     s->painter = std::make_unique<QPainter>(s->image);
     s->painter->setRenderHint(QPainter::Antialiasing, f.antialias());
+    f.livePixels += int64_t(rect.width()) * rect.height();
     f.stack.push_back(std::move(s));
 }
 
 void QPainterBackend::popMask(Frame& f) {
     std::unique_ptr<Surface> content = std::move(f.stack.back());
     f.stack.pop_back();
+    f.livePixels -= int64_t(content->own.width()) * content->own.height() * 2; // with its mask
     QPainter& p = *content->painter;
     p.resetTransform();
     p.setOpacity(1);
@@ -297,6 +315,7 @@ void QPainterBackend::popMask(Frame& f) {
 void QPainterBackend::endLayer(Frame& f) {
     std::unique_ptr<Surface> layer = std::move(f.stack.back());
     f.stack.pop_back();
+    f.livePixels -= int64_t(layer->own.width()) * layer->own.height();
     layer->painter->end();
     const BeginLayer& def = *layer->layer;
     if (!layer->filters.empty()) {

@@ -383,6 +383,26 @@ TEST(Masks, UnbalancedListsDrawWithoutCrashing) {
     EXPECT_COLOR_NEAR(at(img, 30, 30), kWhite, 0);
 }
 
+TEST(Masks, VeryDeepNestingStaysBounded) {
+    // 200 nested masks and layers: drawing finishes, with the outer ones applied.
+    std::vector<Command> cmds;
+    for (int i = 0; i < 100; ++i) {
+        cmds.push_back(PushMask{});
+        cmds.push_back(drawShape(rectShape(0, 0, 20, 40, solid(kBlack))));
+        cmds.push_back(ActivateMask{});
+        BeginLayer layer;
+        layer.blendMode = BlendMode::Layer;
+        cmds.push_back(layer);
+    }
+    cmds.push_back(drawShape(rectShape(0, 0, 40, 40, solid(kBlue))));
+    for (int i = 0; i < 100; ++i) {
+        cmds.push_back(EndLayer{});
+        cmds.push_back(PopMask{});
+    }
+    QImage img = renderList(listOf(cmds), 40, 40);
+    EXPECT_COLOR_NEAR(at(img, 30, 10), kWhite, 0);
+}
+
 // ---- Blend modes -----------------------------------------------------------------
 
 struct BlendCase {
