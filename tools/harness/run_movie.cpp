@@ -142,11 +142,13 @@ Result<RunResult> runMovie(const RunSpec& spec) {
         else
             player.runFrame();
         result.framesRun = f;
+        // The frame's input batch lands before the frame is captured, as the
+        // reference images were taken.
+        if (f - 1 < spec.input.size())
+            for (const InputEvent& e : spec.input[f - 1]) apply(player, e, scale);
         if (std::find(spec.captureFrames.begin(), spec.captureFrames.end(), f) != spec.captureFrames.end())
             capture(f, false);
         if (spec.captureOnFsCommand && captureRequests > before) capture(f, true);
-        if (f - 1 < spec.input.size())
-            for (const InputEvent& e : spec.input[f - 1]) apply(player, e, scale);
     }
     if (spec.captureAtEnd) capture(result.framesRun, false);
     return result;
