@@ -34,7 +34,11 @@ void ButtonObject::buildState() {
             obj->setDepth(rec.depth);
             obj->setParent(parent());
             DisplayObject* placed = (into[rec.depth] = std::move(obj)).get();
-            if (placed->type() == Type::MovieClip) static_cast<MovieClip*>(placed)->enterFirstFrame();
+            if (placed->type() == Type::MovieClip) {
+                // Clips in a button state are named like timeline instances.
+                placed->setName("instance" + std::to_string(++runtime().instanceCounter));
+                static_cast<MovieClip*>(placed)->enterFirstFrame();
+            }
         }
     };
     State s = m_state;
