@@ -151,9 +151,10 @@ protected:
         }
     }
 
-    // Qt follows the second press with a double-click event of its own;
-    // double-clicks are recognised from the presses themselves instead.
-    void mouseDoubleClickEvent(QMouseEvent*) override {}
+    // Qt delivers the second press of a double-click as a double-click
+    // event; it is a press like any other here, and the press itself decides
+    // whether it completes a double-click.
+    void mouseDoubleClickEvent(QMouseEvent* event) override { mousePressEvent(event); }
 
     void mouseMoveEvent(QMouseEvent* event) override {
         if (m_form.m_manualMove) {
