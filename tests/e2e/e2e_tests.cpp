@@ -66,10 +66,21 @@ protected:
     QString launch(const QStringList& arguments = {}) {
         programs.push_back(desktop->startProgram(arguments));
         const QString id = desktop->waitForWindow(kMainWindow, 20000);
-        if (id.isEmpty())
+        if (id.isEmpty()) {
             ADD_FAILURE() << "no main window; program state " << programs.back()->state() << ", exit code "
                           << programs.back()->exitCode();
-        Desktop::pause(400);  // first layout and paint
+            return id;
+        }
+        // Until the first layout has painted the green bar (slow on a busy machine).
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 15000) {
+            const QRgb bar = desktop->screenshot().pixel(client(id) + QPoint(300, 28));
+            if (qGreen(bar) > qRed(bar) + 20)
+                break;
+            Desktop::pause(200);
+        }
+        Desktop::pause(200);
         return id;
     }
     QProcess& program(int i = 0) { return *programs.at(i); }
