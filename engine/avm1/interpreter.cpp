@@ -51,7 +51,10 @@ bool isPath(const QString& name) {
 
 // A plain (pathless) variable lookup through the scope chain and _global.
 bool lookupPlain(Vm& vm, ExecFrame& f, const QString& name, Value& out) {
-    if (vm.namesEqual(name, QStringLiteral("this"))) { out = f.thisv; return true; }
+    if (vm.namesEqual(name, QStringLiteral("this"))) {
+        out = f.thisIsLocal ? f.thisv : Value(f.target);
+        return true;
+    }
     if (vm.namesEqual(name, QStringLiteral("_global"))) { out = Value(vm.global()); return true; }
     if (f.activation && vm.namesEqual(name, QStringLiteral("super")) && !f.superv.isUndefined()) {
         out = f.superv;
@@ -759,6 +762,7 @@ HANDLER(aWith) {
     Object* o = v.asObject();
     if (!o) o = vm.toObject(v);
     size_t end = std::min(f.pc + size, f.code.size());
+    if (!o) { f.pc = end; return; } // with (undefined) skips its body
     f.withEnds.emplace_back(end, f.scope);
     f.scope = std::make_shared<const Scope>(Scope{o, f.scope});
 }
@@ -1202,11 +1206,13 @@ Value Vm::runFunction(FunctionObject* fn, const Value& thisv, std::span<const Va
         const uint16_t fl = sc.flags;
         size_t reg = 1;
         auto preload = [&](const Value& v) { if (reg < f.registers.size()) f.registers[reg] = v; ++reg; };
-        if (fl & 0x0001) preload(f.thisv);
-        if (fl & 0x0004) preload(makeArguments());
+        // A suppressed value still takes its register, left undefined.
+        if (fl & 0x0001) preload((fl & 0x0002) ? Value() : f.thisv);
+        if (fl & 0x0004) preload((fl & 0x0008) ? Value() : makeArguments());
         else if (!(fl & 0x0008)) defineValue(activation, QStringLiteral("arguments"), makeArguments(), 0);
-        if (fl & 0x0010) preload(f.superv);
-        if (fl & 0x0020) f.superv = Value();
+        if (fl & 0x0010) preload((fl & 0x0020) ? Value() : f.superv);
+        if (fl & 0x0030) f.superv = Value();
+        if (fl & 0x0003) f.thisIsLocal = false;
         if (fl & 0x0040) {
             Object* rootObj = m_root;
             if (auto* c = dynamic_cast<ClipObject*>(sc.target)) rootObj = c->rootClip();

@@ -32,6 +32,9 @@ struct ExecFrame {
     Value thisv;
     Object* activation = nullptr; // function locals; null at top level
     Value superv;
+    // DefineFunction2 may keep `this` in a register only (or drop it); the
+    // name `this` then means the timeline, as for code outside functions.
+    bool thisIsLocal = true;
     std::vector<Value> stack;
     std::vector<TryBlock> tries;
     std::vector<std::pair<size_t, ScopePtr>> withEnds; // scope to restore at an offset

@@ -358,7 +358,7 @@ Value Vm::getMember(const Value& objv, const QString& name) {
     }
     if (namesEqual(name, QStringLiteral("__proto__"))) {
         if (Property* p = obj->find(key(name))) return p->value; // shadowed by a script
-        return Value(obj->proto());
+        return obj->proto() ? Value(obj->proto()) : Value();
     }
     Value out;
     if (obj->getSpecial(*this, name, out)) return out;
@@ -563,7 +563,7 @@ Value Vm::construct(const Value& ctorv, std::span<const Value> args) {
     }
     Object* o = make<Object>(protoV.asObject());
     defineValue(o, QStringLiteral("__constructor__"), ctorv, prop::kDontEnum);
-    if (m_version < 6) defineValue(o, QStringLiteral("constructor"), ctorv, prop::kDontEnum);
+    defineValue(o, QStringLiteral("constructor"), ctorv, prop::kDontEnum);
     call(ctorv, Value(o), args, protoV.asObject() ? protoV.asObject()->proto() : nullptr);
     return Value(o);
 }
