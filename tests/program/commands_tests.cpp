@@ -133,6 +133,27 @@ TEST_F(Commands, ShortcutKeysDoNothingWithThePopupClosed) {
     EXPECT_FALSE(lastShellExecuteCall());
 }
 
+TEST_F(Commands, ShortcutKeysDoNothingWithThePopupOpen) {
+    frmMain& f = main();
+    f.swf->putMovie(u"/movies/a.swf"_s);
+    bool stillOpen = true;
+    int chosen = 0;
+    for (auto* item : frmMenu::instance().menu().childrenOf(frmMenu::instance().mnuFile()))
+        if (item->Click)
+            item->Click = [&chosen] { ++chosen; };
+    whenModalOpens(
+        [&](QWidget* menu) {
+            for (Qt::Key key : {Qt::Key_B, Qt::Key_F, Qt::Key_O, Qt::Key_I})
+                QTest::keyClick(menu, key, Qt::ControlModifier);
+            stillOpen = menu->isVisible();
+            QTest::keyClick(menu, Qt::Key_Escape);
+        },
+        "QMenu");
+    f.ImaIcon_Click();
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(chosen, 0);
+}
+
 TEST_F(Commands, OpenPutsTheConfirmedFullPathOnly) {
     frmMain& f = main();
     const QString path = movieFile(u"first movie.swf"_s);
