@@ -4,8 +4,9 @@
 
 namespace swf {
 
-ButtonObject::ButtonObject(Runtime& rt, std::shared_ptr<const ButtonDef> def)
+ButtonObject::ButtonObject(Runtime& rt, std::shared_ptr<const ButtonDef> def, int nestingLevel)
     : DisplayObject(Type::Button, rt, def->id), m_def(std::move(def)) {
+    setNesting(nestingLevel);
     buildState();
 }
 
@@ -22,7 +23,7 @@ void ButtonObject::buildState() {
     // Children are made from the records of the shown state, and once for the hit area.
     auto build = [this](auto&& wanted, std::map<int, std::unique_ptr<DisplayObject>>& into) {
         into.clear();
-        int nesting = parent() ? parent()->nestingLevel() + 2 : 1;
+        int nesting = this->nesting() + 1;
         for (const ButtonRecord& rec : m_def->records) {
             if (!wanted(rec)) continue;
             auto obj = createDisplayObject(runtime(), rec.characterId, nesting);

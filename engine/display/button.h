@@ -13,7 +13,7 @@ class ButtonObject : public DisplayObject {
 public:
     enum class State { Up, Over, Down };
 
-    ButtonObject(Runtime& rt, std::shared_ptr<const ButtonDef> def);
+    ButtonObject(Runtime& rt, std::shared_ptr<const ButtonDef> def, int nestingLevel = 0);
     ~ButtonObject() override;
 
     const ButtonDef& def() const { return *m_def; }

@@ -79,6 +79,11 @@ public:
     void setDepth(int d) { m_depth = d; }
     MovieClip* parent() const { return m_parent; }
     void setParent(MovieClip* p) { m_parent = p; }
+    // How deep below the root this object was made (clips in buttons count
+    // the button too); bounded by kMaxClipNesting so that movies that place
+    // themselves cannot recurse without end.
+    int nesting() const { return m_nesting; }
+    void setNesting(int n) { m_nesting = n; }
 
     const Matrix& matrix() const { return m_matrix; }
     void setMatrix(const Matrix& m);
@@ -155,6 +160,7 @@ private:
     uint16_t m_characterId;
     uint64_t m_serial;
     int m_depth = 0;
+    int m_nesting = 0;
     MovieClip* m_parent = nullptr;
     Matrix m_matrix;
     ColorTransform m_cxform;

@@ -49,22 +49,27 @@ std::unique_ptr<DisplayObject> createDisplayObject(Runtime& rt, uint16_t id, int
     auto it = rt.movie->dictionary.find(id);
     if (it == rt.movie->dictionary.end()) return nullptr;
     const Character& c = it->second;
-    if (auto p = std::get_if<std::shared_ptr<const ShapeDef>>(&c)) return std::make_unique<ShapeObject>(rt, *p);
-    if (auto p = std::get_if<std::shared_ptr<const MorphShapeDef>>(&c))
-        return std::make_unique<MorphShapeObject>(rt, *p);
-    if (auto p = std::get_if<std::shared_ptr<const BitmapDef>>(&c)) return std::make_unique<BitmapObject>(rt, *p);
-    if (auto p = std::get_if<std::shared_ptr<const TextDef>>(&c)) return std::make_unique<TextObject>(rt, *p);
-    if (auto p = std::get_if<std::shared_ptr<const EditTextDef>>(&c))
-        return std::make_unique<EditTextObject>(rt, *p);
+    std::unique_ptr<DisplayObject> obj;
+    if (auto p = std::get_if<std::shared_ptr<const ShapeDef>>(&c)) obj = std::make_unique<ShapeObject>(rt, *p);
+    else if (auto p = std::get_if<std::shared_ptr<const MorphShapeDef>>(&c)) obj = std::make_unique<MorphShapeObject>(rt, *p);
+    else if (auto p = std::get_if<std::shared_ptr<const BitmapDef>>(&c)) obj = std::make_unique<BitmapObject>(rt, *p);
+    else if (auto p = std::get_if<std::shared_ptr<const TextDef>>(&c)) obj = std::make_unique<TextObject>(rt, *p);
+    else if (auto p = std::get_if<std::shared_ptr<const EditTextDef>>(&c)) obj = std::make_unique<EditTextObject>(rt, *p);
+    if (obj) {
+        obj->setNesting(nestingLevel);
+        return obj;
+    }
     if (nestingLevel >= limits::kMaxClipNesting) {
         rt.warn("clips nested deeper than " + std::to_string(limits::kMaxClipNesting) + "; character " +
                 std::to_string(id) + " not placed");
         return nullptr;
     }
-    if (auto p = std::get_if<std::shared_ptr<const ButtonDef>>(&c)) return std::make_unique<ButtonObject>(rt, *p);
-    if (auto p = std::get_if<std::shared_ptr<const SpriteDef>>(&c))
-        return std::make_unique<MovieClip>(rt, id, &(*p)->timeline);
-    return nullptr;
+    if (auto p = std::get_if<std::shared_ptr<const ButtonDef>>(&c)) return std::make_unique<ButtonObject>(rt, *p, nestingLevel);
+    if (auto p = std::get_if<std::shared_ptr<const SpriteDef>>(&c)) {
+        obj = std::make_unique<MovieClip>(rt, id, &(*p)->timeline);
+        obj->setNesting(nestingLevel);
+    }
+    return obj;
 }
 
 MovieClip::MovieClip(Runtime& rt, uint16_t characterId, const Timeline* timeline)
@@ -102,11 +107,7 @@ uint32_t MovieClip::totalFrames() const {
     return std::max<uint32_t>(1, uint32_t(m_timeline ? m_timeline->frames.size() : 0));
 }
 
-int MovieClip::nestingLevel() const {
-    int n = 0;
-    for (const MovieClip* p = parent(); p; p = p->parent()) ++n;
-    return n;
-}
+int MovieClip::nestingLevel() const { return nesting(); }
 
 std::unique_ptr<DisplayObject> MovieClip::instantiate(uint16_t characterId) {
     return createDisplayObject(runtime(), characterId, nestingLevel() + 1);

@@ -1,4 +1,5 @@
 // The display runtime and the Player façade, on movies built in code.
+#include "engine/core/limits.h"
 #include "engine/display/player.h"
 #include "tests/support/swf_writer.h"
 
@@ -554,6 +555,35 @@ TEST_F(DisplayTest, BrokenMoviesLeaveTheStageEmpty) {
     p.back();
     p.mouseDown(1, 1);
     EXPECT_EQ(p.renderImage().pixel(5, 5), qRgb(255, 255, 255));
+}
+
+TEST_F(DisplayTest, MoviesThatContainThemselvesStopAtTheNestingLimit) {
+    std::vector<std::string> warnings;
+    HostCallbacks host;
+    host.log = [&warnings](LogLevel, const std::string& m) { warnings.push_back(m); };
+    // Sprite 2 places itself; button 3 shows itself and sprite 4, which places button 3.
+    SwfWriter sprite = smallMovie();
+    sprite.placeObject2({.depth = 1, .characterId = 2, .matrix = translate(1, 1)}).showFrame();
+    SwfWriter inner = smallMovie();
+    inner.placeObject2({.depth = 1, .characterId = 3}).showFrame();
+    SwfWriter w = smallMovie();
+    w.defineShape(1, square(kRed));
+    w.defineSprite(2, sprite).defineSprite(4, inner);
+    w.defineButton2(3, {{.up = true, .hitTest = true, .characterId = 3, .depth = 1},
+                        {.up = true, .characterId = 4, .depth = 2},
+                        {.up = true, .characterId = 1, .depth = 3}}, {});
+    w.placeObject2({.depth = 1, .characterId = 2}).placeObject2({.depth = 2, .characterId = 3}).showFrame();
+    auto p = load(w, host);
+    p->runFrame();
+    p->runFrame();
+    EXPECT_LE(p->runtime().objectCount, limits::kMaxDisplayObjects) << "a branching self-reference stops at the object limit";
+    EXPECT_FALSE(warnings.empty());
+    int depth = 0;
+    for (auto* c = dynamic_cast<MovieClip*>(p->root()->childAtDepth(1)); c;
+         c = dynamic_cast<MovieClip*>(c->childAtDepth(1)))
+        ++depth;
+    EXPECT_EQ(depth, limits::kMaxClipNesting - 1);
+    EXPECT_EQ(p->renderImage().size(), QSize(100, 100));
 }
 
 TEST_F(DisplayTest, EveryPrefixOfAMoviePlaysOrFailsCleanly) {
