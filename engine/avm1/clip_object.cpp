@@ -14,9 +14,11 @@ const char* const kPropNames[] = {"_x", "_y", "_xscale", "_yscale", "_currentfra
 }
 
 int clipPropIndex(const QString& name, bool caseSensitive) {
+    // Display property names ignore case in every version.
+    (void)caseSensitive;
     if (name.isEmpty() || name[0] != u'_') return -1;
     for (int i = 0; i < int(ClipProp::Count); ++i)
-        if (name.compare(QLatin1String(kPropNames[i]), caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive) == 0)
+        if (name.compare(QLatin1String(kPropNames[i]), Qt::CaseInsensitive) == 0)
             return i;
     return -1;
 }

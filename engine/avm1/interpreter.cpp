@@ -1133,6 +1133,9 @@ void Interpreter::run(Vm& vm, ExecFrame& f) {
 // ---- Entry points on the Vm that need the interpreter ------------------------------
 
 namespace {
+// Values left on the shared stack beyond this are dropped (a leaking script
+// must not grow it without bound).
+constexpr size_t kMaxSharedStack = 65536;
 // Saves and restores the Vm's notion of the running frame and version.
 struct FrameScope {
     Vm& vm;
@@ -1159,12 +1162,18 @@ void Vm::runActions(std::span<const uint8_t> code, Object* target, int version, 
     f.thisv = Value(thisObj ? thisObj : target);
     f.scope = std::make_shared<const Scope>(Scope{target, nullptr});
     if (m_depth >= limits::kMaxCallDepth) { halt(QStringLiteral("recursion limit")); return; }
+    const bool topLevel = m_frame == nullptr;
+    if (topLevel) f.stack = std::move(m_sharedStack);
     ++m_depth;
     {
         FrameScope scope(*this, &f, m_frame, m_version);
         Interpreter::run(*this, f);
     }
     --m_depth;
+    if (topLevel) {
+        m_sharedStack = std::move(f.stack);
+        if (m_sharedStack.size() > kMaxSharedStack) m_sharedStack.clear();
+    }
     if (!m_frame && m_exception) {
         // An uncaught exception ends this action block only.
         m_exception.reset();

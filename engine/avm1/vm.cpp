@@ -69,6 +69,8 @@ void Vm::collect(const std::vector<Object*>& extraRoots) {
         for (const Value& v : t.args) mark(v.asObject());
     }
     if (m_exception) mark(m_exception->asObject());
+    for (const Value& v : m_sharedStack) mark(v.asObject());
+    for (auto& [level, clip] : m_levels) mark(clip);
     while (!work.empty()) {
         Object* o = work.back();
         work.pop_back();

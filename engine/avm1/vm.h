@@ -208,6 +208,9 @@ private:
     std::map<int, ClipObject*> m_levels;
 
     std::optional<Value> m_exception;
+    // Top-level action blocks share one stack, as in the Flash player: what
+    // one DoAction leaves there the next one finds.
+    std::vector<Value> m_sharedStack;
     bool m_halted = false;
     uint64_t m_actions = 0;
     QElapsedTimer m_clock;
