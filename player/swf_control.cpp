@@ -344,6 +344,11 @@ void SwfControl::Impl::tick() {
     double elapsedMs = double(now - lastTickNs) / 1e6;
     lastTickNs = now;
     player->advance(elapsedMs);
+    // A button may have come or gone under a pointer that did not move.
+    if (q->underMouse()) {
+        Qt::CursorShape shape = player->cursor() == swf::Cursor::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor;
+        if (q->cursor().shape() != shape) q->setCursor(shape);
+    }
     // Frames run to catch up are not drawn: one drawing shows the latest.
     requestRender();
     scheduleTick();
