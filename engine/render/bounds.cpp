@@ -47,15 +47,28 @@ double filterScale(const Matrix& m, bool horizontal) {
 
 } // namespace
 
+QRectF shapeExtent(const ShapeDef& shape) {
+    QRectF r = twipsRect(shape.bounds) | twipsRect(shape.edgeBounds);
+    double reach = 0;
+    for (const ShapeLayer& layer : shape.layers)
+        for (const LineStyle& l : layer.lineStyles) {
+            double half = l.width / 2.0;
+            if (l.join == JoinStyle::Miter) half *= std::max(1.0, std::min(l.miterLimit, 100.0));
+            else if (l.startCap == CapStyle::Square || l.endCap == CapStyle::Square) half *= M_SQRT2;
+            reach = std::max(reach, half);
+        }
+    return r.adjusted(-reach, -reach, reach, reach);
+}
+
 QRectF commandBounds(const Command& command) {
     return std::visit(
         [](const auto& c) -> QRectF {
             using T = std::decay_t<decltype(c)>;
             if constexpr (std::is_same_v<T, DrawShape>) {
                 if (!c.shape) return {};
-                if (c.shape->bounds.empty()) return kEverywhere;
+                if (c.shape->bounds.empty() && c.shape->edgeBounds.empty()) return kEverywhere;
                 // Hairlines and the one-pixel minimum width reach past the bounds.
-                return mapped(c.matrix, twipsRect(c.shape->bounds)).adjusted(-1, -1, 1, 1);
+                return mapped(c.matrix, shapeExtent(*c.shape)).adjusted(-1, -1, 1, 1);
             } else if constexpr (std::is_same_v<T, DrawBitmap>) {
                 QSize size = c.bitmap ? c.bitmap->image.size() : c.image.size();
                 return mapped(c.matrix, QRectF(QPointF(0, 0), QSizeF(size)));

@@ -10,6 +10,11 @@
 
 namespace swf::render {
 
+// Where a shape can draw, in its own twips: its declared bounds, grown by
+// half its widest stroke (miters further), since shapes drawn by scripts
+// declare only their edges.
+QRectF shapeExtent(const ShapeDef& shape);
+
 // Device-space bounds of one drawing command, a pixel wider on each side for
 // antialiasing and hairlines. Structural commands (masks, layers) are empty.
 QRectF commandBounds(const Command& command);

@@ -504,12 +504,8 @@ bool QPainterBackend::drawCachedShape(Frame& f, const DrawShape& c) {
     SpriteKey key{look, local.tx, local.ty};
     auto it = m_sprites.find(key);
     if (it == m_sprites.end() || it->second.owner.expired()) {
-        if (c.shape->bounds.empty()) return false;
-        QRect area = toQTransform(local)
-                         .mapRect(QRectF(c.shape->bounds.xMin, c.shape->bounds.yMin, c.shape->bounds.width(),
-                                         c.shape->bounds.height()))
-                         .toAlignedRect()
-                         .adjusted(-2, -2, 2, 2);
+        if (c.shape->bounds.empty() && c.shape->edgeBounds.empty()) return false;
+        QRect area = toQTransform(local).mapRect(shapeExtent(*c.shape)).toAlignedRect().adjusted(-2, -2, 2, 2);
         if (area.width() > kMaxSpriteSide || area.height() > kMaxSpriteSide) return false;
         Sprite sprite;
         sprite.owner = c.shape;

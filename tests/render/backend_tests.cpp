@@ -671,6 +671,21 @@ TEST(Cache, MovingShapeLooksTheSameFromItsCachedPicture) {
     EXPECT_COLOR_NEAR(at(cached, 16, 14), at(direct, 16, 14), 0);
 }
 
+TEST(Cache, ThickStrokesBeyondDeclaredBoundsAreKept) {
+    // Shapes drawn by scripts declare only their edges' bounds; a 10 px stroke
+    // reaches 5 px past them, in direct, culled and cached drawing alike.
+    auto s = lineShape({{10, 20.5}, {30, 20.5}}, lineStyle(200, CapStyle::None));
+    s->bounds = Rect{200, 600, 405, 415};
+    s->edgeBounds = s->bounds;
+    QPainterBackend backend;
+    QImage img(40, 40, QImage::Format_ARGB32_Premultiplied);
+    for (int frame = 0; frame < 3; ++frame) {
+        backend.draw(listOf({drawShape(s)}), img, Quality::High, frame == 2 ? QRect(0, 0, 40, 17) : QRect());
+        EXPECT_COLOR_NEAR(at(img, 20, 16), kBlack, 0) << frame;
+        EXPECT_COLOR_NEAR(at(img, 20, 24), kBlack, 0) << frame;
+    }
+}
+
 TEST(Cache, ChangedColourTransformIsNotServedFromTheCache) {
     auto s = rectShape(0, 0, 10, 10, solid(kRed));
     QPainterBackend backend;
