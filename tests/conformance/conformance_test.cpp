@@ -138,17 +138,25 @@ TEST(Conformance, VisualCorpus) {
         TomlDoc toml = TomlDoc::parse(readText(dir + "/test.toml"));
         auto spec = specFor(dir, toml);
 
-        struct Comparison { std::string name; std::optional<uint32_t> frame; bool fs = false; int tolerance = 0; };
+        struct Comparison {
+            std::string name;
+            std::optional<uint32_t> frame;
+            bool fs = false;
+            int tolerance = 0;
+            long maxOutliers = 0;
+        };
         std::vector<Comparison> comparisons;
         for (const std::string& cmp : toml.children("image_comparisons")) {
-            Comparison c{cmp, std::nullopt, false, 0};
+            Comparison c{cmp, std::nullopt, false, 0, 0};
             std::string base = "image_comparisons/" + cmp;
             if (auto t = toml.number(base + "/trigger")) c.frame = uint32_t(*t);
             else if (toml.string(base + "/trigger") == std::string("fs_command")) c.fs = true;
             c.tolerance = int(toml.number(base + "/tolerance").value_or(toml.number(base + "/checks/0/tolerance").value_or(0)));
+            c.maxOutliers =
+                long(toml.number(base + "/max_outliers").value_or(toml.number(base + "/checks/0/max_outliers").value_or(0)));
             comparisons.push_back(c);
         }
-        if (comparisons.empty()) comparisons.push_back(Comparison{"output", std::nullopt, false, 0});
+        if (comparisons.empty()) comparisons.push_back(Comparison{"output", std::nullopt, false, 0, 0});
         spec.captureAtEnd = false;
         for (const auto& c : comparisons) {
             if (c.frame) spec.captureFrames.push_back(*c.frame);
@@ -191,9 +199,10 @@ TEST(Conformance, VisualCorpus) {
                 else
                     std::snprintf(buf, sizeof buf,
                                   "%s: %s M16 %.2f%% M32 %.2f%% M64 %.2f%% M128 %.2f%% PSNR %.1f max %d, "
-                                  "%ld channel values over tolerance %d",
+                                  "%ld channel values over tolerance %d (strict check %s, %ld allowed)",
                                   c.name.c_str(), verdictName(v), j.m16, j.m32, j.m64, j.m128, j.psnr, j.maxDiff,
-                                  j.outliers, c.tolerance);
+                                  j.outliers, c.tolerance, j.outliers <= c.maxOutliers ? "met" : "not met",
+                                  c.maxOutliers);
                 if (v != Verdict::Pass) {
                     QString stem = QString::fromStdString(kOutDir + "/" + name + "." + c.name);
                     actual->save(stem + QStringLiteral(".actual.png"));
