@@ -13,7 +13,14 @@ void installClip(Vm& vm);     // MovieClip, Button, TextField prototypes
 // Key, Mouse, Stage, System and the display methods of MovieClip, which need the player.
 void installPlayerObjects(Vm& vm, ScriptEngine& engine);
 
+void installMedia(Vm& vm);    // Color, Sound, TextFormat
+
 // Helpers shared by the installers.
+// A new plain object whose prototype is the called constructor's `prototype`.
+inline Object* newInstance(Vm& vm, CallArgs& a) {
+    Object* proto = a.callee ? vm.getMember(Value(static_cast<Object*>(a.callee)), QStringLiteral("prototype")).asObject() : nullptr;
+    return vm.newObject(proto);
+}
 inline double argNumber(Vm& vm, CallArgs& a, size_t i, double fallback) {
     return i < a.size() && !a.at(i).isUndefined() ? vm.toNumber(a.at(i)) : fallback;
 }

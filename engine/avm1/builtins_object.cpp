@@ -20,6 +20,7 @@ void Vm::installBuiltins() {
     builtins::installString(*this);
     builtins::installDate(*this);
     builtins::installClip(*this);
+    builtins::installMedia(*this);
 }
 
 namespace builtins {

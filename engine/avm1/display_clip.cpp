@@ -5,6 +5,7 @@
 #include "engine/display/edit_text.h"
 #include "engine/display/movie_clip.h"
 #include "engine/display/player.h"
+#include "engine/sound/sound_player.h"
 
 #include <cmath>
 
@@ -121,6 +122,10 @@ void DisplayClip::unloadMovie() {
     for (const auto& [depth, child] : mc->children()) depths.push_back(depth);
     for (int d : depths) mc->removeChild(d);
     mc->stop();
+}
+
+void DisplayClip::stopAllSounds() {
+    if (SoundPlayer* sp = m_engine.player().soundPlayer()) sp->stopAllSounds();
 }
 
 namespace {

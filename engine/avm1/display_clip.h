@@ -51,6 +51,7 @@ public:
     void startDrag(Vm& vm, bool lockCenter, const double* rect) override;
     void stopDrag(Vm& vm) override;
     void unloadMovie() override;
+    void stopAllSounds() override;
 
     Value getProperty(Vm& vm, int index) override;
     void setProperty(Vm& vm, int index, const Value& v) override;

@@ -165,3 +165,27 @@ TEST(Avm1Movie, EnterFrameHandlersRunEveryFrame) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Avm1Movie, ColorSetRgbTintsTheClip) {
+    SwfWriter sprite(6);
+    sprite.defineShape(1, square(50 * 20));
+    sprite.placeObject2({.depth = 1, .characterId = 1}).showFrame();
+    SwfWriter w(6, {0, 50 * 20, 0, 50 * 20});
+    w.defineSprite(2, sprite);
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "mc"});
+    // c = new Color(mc); c.setRGB(0x0000FF); trace(c.getRGB())
+    Asm a;
+    a.push("c").getVariable("mc").push(1).push("Color").op(0x40).setVariable();
+    a.push(255).push(1).getVariable("c").push("setRGB").callMethod().pop();
+    a.push(0).getVariable("c").push("getRGB").callMethod().trace();
+    w.doAction(a.bytes()).showFrame();
+    auto m = play(w);
+    m->player->setViewport(50, 50);
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, std::vector<std::string>{"255"});
+    EXPECT_EQ(m->player->renderImage().pixel(25, 25), qRgb(0, 0, 255));
+}
+
+} // namespace

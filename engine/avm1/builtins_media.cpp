@@ -1,0 +1,243 @@
+// Color, Sound and TextFormat: the classes that change how clips look and
+// sound.
+#include "engine/avm1/builtins.h"
+#include "engine/avm1/display_clip.h"
+#include "engine/avm1/script_engine.h"
+#include "engine/display/movie_clip.h"
+#include "engine/display/player.h"
+#include "engine/sound/sound_player.h"
+
+#include <cmath>
+
+namespace swf::avm1::builtins {
+namespace {
+
+using namespace prop;
+
+// The display object a Color or Sound object names: its `target` member,
+// resolved like a path from the root when it is a string.
+DisplayObject* targetOf(Vm& vm, Object* self) {
+    Value t = vm.getMember(Value(self), QStringLiteral("target"));
+    Object* o = t.asObject();
+    if (!o && t.isString()) o = vm.resolveTarget(vm.root(), t.asString());
+    auto* c = dynamic_cast<DisplayClip*>(o);
+    return c ? c->object() : nullptr;
+}
+
+Value colorCtor(Vm& vm, CallArgs& a) {
+    Object* o = newInstance(vm, a);
+    vm.defineValue(o, QStringLiteral("target"), a.at(0), kHidden);
+    return Value(o);
+}
+
+Value colorSetRgb(Vm& vm, CallArgs& a) {
+    DisplayObject* d = a.thisObject() ? targetOf(vm, a.thisObject()) : nullptr;
+    if (!d) return Value();
+    uint32_t rgb = vm.toUint32(a.at(0));
+    ColorTransform cx = d->colorTransform();
+    cx.rMult = cx.gMult = cx.bMult = 0;
+    cx.rAdd = (rgb >> 16) & 255;
+    cx.gAdd = (rgb >> 8) & 255;
+    cx.bAdd = rgb & 255;
+    d->setColorTransform(cx);
+    return Value();
+}
+
+Value colorGetRgb(Vm& vm, CallArgs& a) {
+    DisplayObject* d = a.thisObject() ? targetOf(vm, a.thisObject()) : nullptr;
+    if (!d) return Value();
+    const ColorTransform& cx = d->colorTransform();
+    auto part = [](double v) { return uint32_t(int(v) & 255); };
+    return Value(double((part(cx.rAdd) << 16) | (part(cx.gAdd) << 8) | part(cx.bAdd)));
+}
+
+Value colorGetTransform(Vm& vm, CallArgs& a) {
+    DisplayObject* d = a.thisObject() ? targetOf(vm, a.thisObject()) : nullptr;
+    if (!d) return Value();
+    const ColorTransform& cx = d->colorTransform();
+    Object* o = vm.newObject();
+    vm.setMember(o, QStringLiteral("ra"), Value(cx.rMult * 100));
+    vm.setMember(o, QStringLiteral("ga"), Value(cx.gMult * 100));
+    vm.setMember(o, QStringLiteral("ba"), Value(cx.bMult * 100));
+    vm.setMember(o, QStringLiteral("aa"), Value(cx.aMult * 100));
+    vm.setMember(o, QStringLiteral("rb"), Value(cx.rAdd));
+    vm.setMember(o, QStringLiteral("gb"), Value(cx.gAdd));
+    vm.setMember(o, QStringLiteral("bb"), Value(cx.bAdd));
+    vm.setMember(o, QStringLiteral("ab"), Value(cx.aAdd));
+    return Value(o);
+}
+
+Value colorSetTransform(Vm& vm, CallArgs& a) {
+    DisplayObject* d = a.thisObject() ? targetOf(vm, a.thisObject()) : nullptr;
+    Object* t = a.at(0).asObject();
+    if (!d || !t) return Value();
+    ColorTransform cx = d->colorTransform();
+    // Flash keeps multipliers in 8.8 fixed point and additions as 16-bit integers.
+    auto mult = [&](const char* name, double& field) {
+        if (!vm.hasProperty(t, QString::fromLatin1(name))) return;
+        double v = vm.toNumber(vm.getMember(Value(t), QString::fromLatin1(name)));
+        field = std::isfinite(v) ? int16_t(int32_t(v * 2.56)) / 256.0 : 0;
+    };
+    auto add = [&](const char* name, double& field) {
+        if (!vm.hasProperty(t, QString::fromLatin1(name))) return;
+        double v = vm.toNumber(vm.getMember(Value(t), QString::fromLatin1(name)));
+        field = std::isfinite(v) ? double(int16_t(int32_t(v))) : 0;
+    };
+    mult("ra", cx.rMult); mult("ga", cx.gMult); mult("ba", cx.bMult); mult("aa", cx.aMult);
+    add("rb", cx.rAdd); add("gb", cx.gAdd); add("bb", cx.bAdd); add("ab", cx.aAdd);
+    d->setColorTransform(cx);
+    return Value();
+}
+
+// ---- Sound -------------------------------------------------------------------------------
+
+struct SoundState {
+    uint16_t soundId = 0;
+    uint64_t instance = 0;
+    double volume = 100, pan = 0;
+};
+
+SoundState& soundState(Object* o) {
+    if (!o->native) o->native = std::make_shared<SoundState>();
+    return *static_cast<SoundState*>(o->native.get());
+}
+
+Value soundCtor(Vm& vm, CallArgs& a) {
+    Object* o = newInstance(vm, a);
+    vm.defineValue(o, QStringLiteral("target"), a.at(0), kHidden);
+    o->native = std::make_shared<SoundState>();
+    return Value(o);
+}
+
+const void* soundOwner(Vm& vm, Object* self) {
+    DisplayObject* d = targetOf(vm, self);
+    return d ? static_cast<const void*>(d) : nullptr;
+}
+
+Value soundAttach(Vm& vm, CallArgs& a) {
+    Object* self = a.thisObject();
+    if (!self) return Value();
+    const auto& movie = vm.engine ? vm.engine->player().movie() : nullptr;
+    if (!movie) return Value();
+    QString name = vm.toString(a.at(0));
+    for (const auto& [exportName, id] : movie->exports)
+        if (QString::fromStdString(exportName).compare(name, Qt::CaseInsensitive) == 0) {
+            soundState(self).soundId = id;
+            return Value();
+        }
+    return Value();
+}
+
+Value soundStart(Vm& vm, CallArgs& a) {
+    Object* self = a.thisObject();
+    if (!self || !vm.engine) return Value();
+    SoundState& s = soundState(self);
+    SoundPlayer* sp = vm.engine->player().soundPlayer();
+    if (!s.soundId || !sp) return Value();
+    double offset = argNumber(vm, a, 0, 0);
+    int loops = int(argNumber(vm, a, 1, 1));
+    s.instance = sp->startScriptSound(vm.engine->player().movie(), s.soundId, std::isfinite(offset) ? offset : 0,
+                                      std::max(loops, 1), soundOwner(vm, self));
+    return Value();
+}
+
+Value soundStop(Vm& vm, CallArgs& a) {
+    Object* self = a.thisObject();
+    if (!self || !vm.engine) return Value();
+    SoundPlayer* sp = vm.engine->player().soundPlayer();
+    if (!sp) return Value();
+    if (a.size() && a.at(0).isString()) {
+        const auto& movie = vm.engine->player().movie();
+        for (const auto& [exportName, id] : movie->exports)
+            if (QString::fromStdString(exportName).compare(a.at(0).asString(), Qt::CaseInsensitive) == 0)
+                sp->stopSound(movie.get(), id);
+        return Value();
+    }
+    sp->stopOwner(soundOwner(vm, self));
+    return Value();
+}
+
+void applyMix(Vm& vm, Object* self) {
+    SoundState& s = soundState(self);
+    SoundPlayer* sp = vm.engine ? vm.engine->player().soundPlayer() : nullptr;
+    if (!sp) return;
+    double v = s.volume / 100.0;
+    double p = std::clamp(s.pan, -100.0, 100.0) / 100.0;
+    SoundTransform t;
+    t.leftToLeft = v * (p > 0 ? 1 - p : 1);
+    t.rightToRight = v * (p < 0 ? 1 + p : 1);
+    sp->setTransform(soundOwner(vm, self), t);
+}
+
+Value soundSetVolume(Vm& vm, CallArgs& a) {
+    if (Object* self = a.thisObject()) {
+        double v = vm.toNumber(a.at(0));
+        if (std::isfinite(v)) soundState(self).volume = std::trunc(v);
+        applyMix(vm, self);
+    }
+    return Value();
+}
+Value soundGetVolume(Vm&, CallArgs& a) {
+    return a.thisObject() ? Value(soundState(a.thisObject()).volume) : Value();
+}
+Value soundSetPan(Vm& vm, CallArgs& a) {
+    if (Object* self = a.thisObject()) {
+        double v = vm.toNumber(a.at(0));
+        if (std::isfinite(v)) soundState(self).pan = std::trunc(v);
+        applyMix(vm, self);
+    }
+    return Value();
+}
+Value soundGetPan(Vm&, CallArgs& a) { return a.thisObject() ? Value(soundState(a.thisObject()).pan) : Value(); }
+Value soundGetDuration(Vm& vm, CallArgs& a) {
+    Object* self = a.thisObject();
+    if (!self || !vm.engine || !vm.engine->player().soundPlayer()) return Value();
+    SoundState& s = soundState(self);
+    if (!s.soundId) return Value();
+    auto d = vm.engine->player().soundPlayer()->durationSeconds(vm.engine->player().movie(), s.soundId);
+    return d ? Value(std::round(*d * 1000)) : Value();
+}
+Value soundGetPosition(Vm& vm, CallArgs& a) {
+    Object* self = a.thisObject();
+    if (!self || !vm.engine || !vm.engine->player().soundPlayer()) return Value();
+    auto p = vm.engine->player().soundPlayer()->instancePositionSeconds(soundState(self).instance);
+    return p ? Value(std::round(*p * 1000)) : Value(0);
+}
+
+// ---- TextFormat ----------------------------------------------------------------------------
+
+Value textFormatCtor(Vm& vm, CallArgs& a) {
+    Object* o = newInstance(vm, a);
+    const char* fields[] = {"font", "size", "color", "bold", "italic", "underline", "url", "target", "align",
+                            "leftMargin", "rightMargin", "indent", "leading"};
+    for (size_t i = 0; i < std::size(fields); ++i)
+        vm.setMember(o, QString::fromLatin1(fields[i]), i < a.size() ? a.at(i) : Value::null());
+    for (const char* extra : {"blockIndent", "bullet", "display", "kerning", "letterSpacing", "tabStops"})
+        vm.setMember(o, QString::fromLatin1(extra), Value::null());
+    return Value(o);
+}
+
+} // namespace
+
+void installMedia(Vm& vm) {
+    Object* color = vm.newObject();
+    vm.defineClass(QStringLiteral("Color"), colorCtor, colorCtor, color);
+    vm.defineMethod(color, QStringLiteral("setRGB"), colorSetRgb);
+    vm.defineMethod(color, QStringLiteral("getRGB"), colorGetRgb);
+    vm.defineMethod(color, QStringLiteral("setTransform"), colorSetTransform);
+    vm.defineMethod(color, QStringLiteral("getTransform"), colorGetTransform);
+
+    Object* sound = vm.newObject();
+    vm.defineClass(QStringLiteral("Sound"), soundCtor, soundCtor, sound);
+    struct { const char* name; NativeFn fn; } methods[] = {
+        {"attachSound", soundAttach}, {"start", soundStart}, {"stop", soundStop},
+        {"setVolume", soundSetVolume}, {"getVolume", soundGetVolume}, {"setPan", soundSetPan},
+        {"getPan", soundGetPan}, {"getDuration", soundGetDuration}, {"getPosition", soundGetPosition},
+    };
+    for (auto& m : methods) vm.defineMethod(sound, QString::fromLatin1(m.name), m.fn);
+
+    Object* textFormat = vm.newObject();
+    vm.defineClass(QStringLiteral("TextFormat"), textFormatCtor, textFormatCtor, textFormat);
+}
+
+} // namespace swf::avm1::builtins
