@@ -6,7 +6,7 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev
   qt6-base-dev qt6-multimedia-dev libmpg123-dev zlib1g-dev liblzma-dev
   xvfb xauth x11-utils openbox xdotool imagemagick dbus pulseaudio
-  fonts-wqy-microhei python3-pil python3-numpy lame
+  fonts-wqy-microhei qt6-translations-l10n xdg-utils python3-pil python3-numpy lame
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
