@@ -1175,8 +1175,11 @@ void Vm::runActions(std::span<const uint8_t> code, Object* target, int version, 
         if (m_sharedStack.size() > kMaxSharedStack) m_sharedStack.clear();
     }
     if (!m_frame && m_exception) {
-        // An uncaught exception ends this action block only.
-        m_exception.reset();
+        // An uncaught exception ends this action block only; the Flash player
+        // reports it in the trace output.
+        Value e = *takeException();
+        trace(QStringLiteral("Warning: Uncaught exception, ") + toString(e));
+        takeException();
     }
 }
 
