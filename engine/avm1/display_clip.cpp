@@ -7,6 +7,8 @@
 #include "engine/display/player.h"
 #include "engine/sound/sound_player.h"
 
+#include <QRegularExpression>
+
 #include <cmath>
 
 namespace swf::avm1 {
@@ -210,7 +212,20 @@ void DisplayClip::setProperty(Vm& vm, int index, const Value& v) {
 bool DisplayClip::getSpecial(Vm& vm, const QString& name, Value& out) {
     if (kind() == Kind::TextField && m_obj && m_obj->type() == DisplayObject::Type::EditText) {
         auto* t = static_cast<EditTextObject*>(m_obj);
-        if (vm.namesEqual(name, QStringLiteral("text"))) { out = Value(QString::fromStdString(t->text())); return true; }
+        if (vm.namesEqual(name, QStringLiteral("text"))) {
+            QString text = QString::fromStdString(t->text());
+            const Property* htmlFlag = find(vm.key(QStringLiteral("html")));
+            if (htmlFlag ? vm.toBool(htmlFlag->value) : t->html()) {
+                // An HTML field's text is its markup without tags and entities.
+                static const QRegularExpression tags(QStringLiteral("<[^>]*>"));
+                text.remove(tags);
+                text.replace(QStringLiteral("&lt;"), QStringLiteral("<")).replace(QStringLiteral("&gt;"), QStringLiteral(">"));
+                text.replace(QStringLiteral("&quot;"), QStringLiteral("\"")).replace(QStringLiteral("&apos;"), QStringLiteral("'"));
+                text.replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+            }
+            out = Value(text);
+            return true;
+        }
         if (vm.namesEqual(name, QStringLiteral("htmlText"))) { out = Value(QString::fromStdString(t->text())); return true; }
         if (vm.namesEqual(name, QStringLiteral("length"))) { out = Value(double(QString::fromStdString(t->text()).size())); return true; }
         if (vm.namesEqual(name, QStringLiteral("variable"))) {
