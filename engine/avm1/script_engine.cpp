@@ -438,10 +438,9 @@ void ScriptEngine::runQueued() {
 
 void ScriptEngine::advanceTimers(double ms) {
     if (!m_vm || m_running) return;
-    m_running = true;
     m_vm->beginFrame();
-    m_vm->advanceTimers(ms);
-    m_running = false;
+    // What a timer callback queues (attachMovie's load event ...) runs before the next callback.
+    m_vm->advanceTimers(ms, [this] { runQueued(); });
 }
 
 void ScriptEngine::syncTextFields() {

@@ -11,6 +11,11 @@
 
 namespace swf::avm1 {
 
+namespace {
+// Timer callbacks run by one advanceTimers() call at most.
+constexpr int kMaxTimerCallsPerAdvance = 1000;
+} // namespace
+
 Vm::Vm(int swfVersion, VmHost host)
     : m_host(std::move(host)), m_rootVersion(swfVersion), m_version(swfVersion),
       m_caseSensitive(swfVersion >= 7) {
@@ -645,23 +650,24 @@ void Vm::removeTimer(int id) {
     std::erase_if(m_timers, [id](const ScriptTimer& t) { return t.id == id; });
 }
 
-void Vm::advanceTimers(double ms) {
-    m_clockMs += ms;
-    // Each due timer fires at most once per advance, as the Flash player does per frame.
-    std::vector<int> due;
-    for (const ScriptTimer& t : m_timers)
-        if (t.dueMs <= m_clockMs) due.push_back(t.id);
-    for (int id : due) {
-        auto it = std::find_if(m_timers.begin(), m_timers.end(), [id](const ScriptTimer& t) { return t.id == id; });
-        if (it == m_timers.end()) continue;
-        ScriptTimer t = *it;
-        if (t.repeat) it->dueMs = m_clockMs + std::max(t.intervalMs, 1.0);
-        else m_timers.erase(it);
-        if (m_halted) return;
+void Vm::advanceTimers(double ms, const std::function<void()>& afterEach) {
+    const double end = m_clockMs + ms;
+    // Timers fire in due order, each as often as it fell due in this span
+    // (a 1 ms interval runs many times in one frame), up to a bound per call.
+    for (int fired = 0; fired < kMaxTimerCallsPerAdvance && !m_halted; ++fired) {
+        auto next = std::min_element(m_timers.begin(), m_timers.end(),
+                                     [](const ScriptTimer& a, const ScriptTimer& b) { return a.dueMs < b.dueMs; });
+        if (next == m_timers.end() || next->dueMs > end) break;
+        m_clockMs = std::max(m_clockMs, next->dueMs);
+        ScriptTimer t = *next;
+        if (t.repeat) next->dueMs = m_clockMs + std::max(t.intervalMs, 1.0);
+        else m_timers.erase(next);
         if (t.method.isEmpty()) call(t.target, Value(), t.args);
         else callMethod(t.target, t.method, t.args);
         takeException();
+        if (afterEach) afterEach();
     }
+    m_clockMs = end;
 }
 
 } // namespace swf::avm1

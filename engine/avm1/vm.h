@@ -166,7 +166,8 @@ public:
     // ---- Timers --------------------------------------------------------------
     int addTimer(ScriptTimer t);
     void removeTimer(int id);
-    void advanceTimers(double ms);
+    // Fires the timers due in the next `ms`; `afterEach` runs after every callback.
+    void advanceTimers(double ms, const std::function<void()>& afterEach = {});
     double clockMs() const { return m_clockMs; }
 
     // The timeline scripts run against when no clip is given; the display glue sets it.
