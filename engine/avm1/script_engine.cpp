@@ -141,9 +141,7 @@ DisplayClip* ScriptEngine::createEmpty(MovieClip& parent, const QString& name, i
 
 void ScriptEngine::movieUnloading() {
     m_queue.clear();
-    m_deferred.clear();
     m_deferredLoads.clear();
-    m_fresh.clear();
     for (auto& [obj, clip] : m_objects) clip->detach();
     m_objects.clear();
     m_drag = nullptr;
@@ -155,8 +153,7 @@ void ScriptEngine::movieUnloading() {
 void ScriptEngine::frameActions(MovieClip& clip, std::span<const uint8_t> actions) {
     DisplayClip* c = wrap(&clip);
     if (!c) return;
-    if (m_fresh.count(c)) m_deferred.push_back({Job::Kind::Actions, c, actions, ClipEvent::Load});
-    else m_queue.push_back({Job::Kind::Actions, c, actions, ClipEvent::Load});
+    m_queue.push_back({Job::Kind::Actions, c, actions, ClipEvent::Load});
 }
 
 void ScriptEngine::initActions(MovieClip& root, uint16_t spriteId, std::span<const uint8_t> actions) {
@@ -200,7 +197,6 @@ void ScriptEngine::objectPlaced(DisplayObject& obj, const std::vector<ClipAction
             m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Initialize});
             break;
         }
-    m_fresh.insert(c);
     m_deferredLoads.push_back({Job::Kind::Event, c, {}, ClipEvent::Load});
 }
 
@@ -412,12 +408,9 @@ void ScriptEngine::runQueued() {
     size_t jobs = 0;
     while (!m_vm->halted() && jobs++ < kMaxJobsPerRun) {
         if (m_queue.empty()) {
-            if (m_deferred.empty() && m_deferredLoads.empty()) break;
-            m_queue.insert(m_queue.end(), m_deferred.begin(), m_deferred.end());
+            if (m_deferredLoads.empty()) break;
             m_queue.insert(m_queue.end(), m_deferredLoads.begin(), m_deferredLoads.end());
-            m_deferred.clear();
             m_deferredLoads.clear();
-            m_fresh.clear();
             continue;
         }
         Job job = m_queue.front();
@@ -426,9 +419,7 @@ void ScriptEngine::runQueued() {
     }
     if (m_vm->halted()) {
         m_queue.clear();
-        m_deferred.clear();
         m_deferredLoads.clear();
-        m_fresh.clear();
     }
     if (m_queue.empty()) m_pendingBroadcasts.clear();
     syncTextFields();
@@ -477,7 +468,6 @@ void ScriptEngine::collectGarbage() {
     roots.reserve(m_objects.size() + m_queue.size() + 4);
     for (auto& [obj, clip] : m_objects) roots.push_back(clip);
     for (const Job& j : m_queue) if (j.clip) roots.push_back(j.clip);
-    for (const Job& j : m_deferred) roots.push_back(j.clip);
     for (const Job& j : m_deferredLoads) roots.push_back(j.clip);
     for (Object* o : {m_stage, m_key, m_mouse, static_cast<Object*>(m_drag)}) if (o) roots.push_back(o);
     for (auto& [source, message] : m_pendingBroadcasts) roots.push_back(source);

@@ -88,10 +88,8 @@ private:
     std::unique_ptr<Vm> m_vm;
     std::unordered_map<const DisplayObject*, DisplayClip*> m_objects;
     std::deque<Job> m_queue;
-    // A clip placed during this step runs its first frame after its parent's
-    // frame actions, and its load event after that.
-    std::set<const DisplayClip*> m_fresh;
-    std::vector<Job> m_deferred;
+    // Frame actions run in tag order; a clip placed during this step gets its
+    // load event after everything queued in the step.
     std::vector<Job> m_deferredLoads;
     std::vector<std::pair<Object*, QString>> m_pendingBroadcasts; // source, message
     std::set<uint16_t> m_initDone;

