@@ -74,10 +74,9 @@ Value objectAddProperty(Vm& vm, CallArgs& a) {
     Object* getter = a.at(1).asObject();
     Object* setter = a.at(2).asObject();
     if (name.isEmpty() || !getter || getter->kind() != Kind::Function) return Value(false);
-    if (setter && setter->kind() != Kind::Function) {
-        if (!a.at(2).isNull()) return Value(false);
-        setter = nullptr;
-    }
+    // The setter must be a function or null (read-only property).
+    if (!a.at(2).isNull() && (!setter || setter->kind() != Kind::Function)) return Value(false);
+    if (a.at(2).isNull()) setter = nullptr;
     const QString k = vm.key(name);
     Property* p = o->find(k);
     if (p && (p->flags & kReadOnly) && !p->isVirtual()) return Value(false);
@@ -328,12 +327,23 @@ Value globalASnative(Vm& vm, CallArgs& a) {
 Value globalAsBroadcasterInitialize(Vm& vm, CallArgs& a);
 
 // AsBroadcaster: listeners kept in `_listeners`, broadcastMessage calls each.
+bool sameValue(const Value& x, const Value& y) {
+    if (x.type() != y.type()) return false;
+    switch (x.type()) {
+    case Type::Object: return x.asObject() == y.asObject();
+    case Type::Number: return x.asNumber() == y.asNumber();
+    case Type::String: return x.asString() == y.asString();
+    case Type::Boolean: return x.asBool() == y.asBool();
+    default: return true;
+    }
+}
+
 Value broadcasterAdd(Vm& vm, CallArgs& a) {
     Value listV = vm.getMember(a.thisv, QStringLiteral("_listeners"));
     auto* list = dynamic_cast<ArrayObject*>(listV.asObject());
     if (!list) return Value(false);
     for (const Value& v : list->items)
-        if (v.asObject() == a.at(0).asObject() && v.type() == a.at(0).type()) return Value(true);
+        if (sameValue(v, a.at(0))) return Value(true);
     list->items.push_back(a.at(0));
     return Value(true);
 }
@@ -342,7 +352,7 @@ Value broadcasterRemove(Vm& vm, CallArgs& a) {
     auto* list = dynamic_cast<ArrayObject*>(listV.asObject());
     if (!list) return Value(false);
     for (size_t i = 0; i < list->items.size(); ++i)
-        if (list->items[i].isObject() && list->items[i].asObject() == a.at(0).asObject()) {
+        if (sameValue(list->items[i], a.at(0))) {
             list->items.erase(list->items.begin() + long(i));
             return Value(true);
         }
