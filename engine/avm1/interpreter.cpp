@@ -267,7 +267,7 @@ FunctionObject* makeFunction(Vm& vm, ExecFrame& f, std::unique_ptr<ScriptCode> c
     auto* fn = vm.make<FunctionObject>(vm.functionProto, std::move(code));
     Object* proto = vm.newObject();
     vm.defineValue(proto, QStringLiteral("constructor"), Value(fn), prop::kDontEnum);
-    vm.defineValue(fn, QStringLiteral("prototype"), Value(proto), prop::kDontEnum);
+    vm.defineValue(fn, QStringLiteral("prototype"), Value(proto), prop::kDontEnum | prop::kDontDelete);
     return fn;
 }
 

@@ -365,7 +365,10 @@ Value Vm::getMember(const Value& objv, const QString& name) {
     }
     if (namesEqual(name, QStringLiteral("__proto__"))) {
         if (Property* p = obj->find(key(name))) return p->value; // shadowed by a script
-        return obj->proto() ? Value(obj->proto()) : Value();
+        Object* proto = obj->proto();
+        // `super` stands for the parent prototype itself; its __proto__ is one further up.
+        if (proto && dynamic_cast<SuperObject*>(obj)) proto = proto->proto();
+        return proto ? Value(proto) : Value();
     }
     Value out;
     if (obj->getSpecial(*this, name, out)) return out;
