@@ -233,6 +233,11 @@ bool DisplayClip::getSpecial(Vm& vm, const QString& name, Value& out) {
             return true;
         }
     }
+    if (kind() == Kind::Button && m_obj && m_obj->type() == DisplayObject::Type::Button) {
+        auto* b = static_cast<ButtonObject*>(m_obj);
+        if (vm.namesEqual(name, QStringLiteral("enabled"))) { out = Value(b->enabled()); return true; }
+        if (vm.namesEqual(name, QStringLiteral("useHandCursor"))) { out = Value(b->useHandCursor()); return true; }
+    }
     return ClipObject::getSpecial(vm, name, out);
 }
 
@@ -243,6 +248,11 @@ bool DisplayClip::setSpecial(Vm& vm, const QString& name, const Value& v) {
             t->setText(vm.toString(v).toStdString());
             return true;
         }
+    }
+    if (kind() == Kind::Button && m_obj && m_obj->type() == DisplayObject::Type::Button) {
+        auto* b = static_cast<ButtonObject*>(m_obj);
+        if (vm.namesEqual(name, QStringLiteral("enabled"))) { b->setEnabled(vm.toBool(v)); return true; }
+        if (vm.namesEqual(name, QStringLiteral("useHandCursor"))) { b->setUseHandCursor(vm.toBool(v)); return true; }
     }
     return ClipObject::setSpecial(vm, name, v);
 }
