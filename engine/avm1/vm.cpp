@@ -284,7 +284,12 @@ Value Vm::toPrimitive(const Value& v, Hint hint) {
 Object* Vm::toObject(const Value& v) {
     switch (v.type()) {
     case Type::Object: return v.asObject();
-    case Type::String: { Object* o = make<Object>(stringProto, Kind::String); o->primitive = v; return o; }
+    case Type::String: {
+        Object* o = make<Object>(stringProto, Kind::String);
+        o->primitive = v;
+        defineValue(o, QStringLiteral("length"), Value(double(v.asString().size())), prop::kHidden | prop::kReadOnly);
+        return o;
+    }
     case Type::Number: { Object* o = make<Object>(numberProto, Kind::Number); o->primitive = v; return o; }
     case Type::Boolean: { Object* o = make<Object>(booleanProto, Kind::Boolean); o->primitive = v; return o; }
     default: return nullptr;
