@@ -156,9 +156,12 @@ void MovieClip::tick() {
         } else if (!m_loops) {
             m_playing = false;
         } else if (total > 1) {
+            // The loop is a full visit of frame 1: its actions run and its
+            // sounds start again (the stream from its first block).
             if (runtime().stopStream) runtime().stopStream(*this);
             rebuildTo(1);
             m_currentFrame = 1;
+            runFrameEffects(1, true);
         }
     }
     runtime().scripts->clipEvent(*this, ClipEvent::EnterFrame);
@@ -185,14 +188,15 @@ void MovieClip::gotoFrame(uint32_t frame, bool andPlay) {
             runFrameTags(f, f == frame);
         }
     } else {
+        // Going back plays no sound: the stream restarts with the next frame played.
         rebuildTo(frame);
         m_currentFrame = frame;
+        runFrameEffects(frame, false);
     }
 }
 
 void MovieClip::runFrameTags(uint32_t frame, bool runActions) {
     if (!m_timeline || frame == 0 || frame > m_timeline->frames.size()) return;
-    Runtime& rt = runtime();
     for (const ControlTag& t : m_timeline->frames[frame - 1].tags) {
         switch (t.code) {
         case tag::PlaceObject:
@@ -204,19 +208,33 @@ void MovieClip::runFrameTags(uint32_t frame, bool runActions) {
         case tag::RemoveObject2:
             if (auto d = removedDepth(t)) removeChild(*d);
             break;
-        case tag::DoAction:
-            if (runActions) rt.scripts->frameActions(*this, t.body);
-            break;
-        case tag::StartSound:
-        case tag::StartSound2:
-        case tag::SoundStreamHead:
-        case tag::SoundStreamHead2:
-        case tag::SoundStreamBlock:
-            if (runActions && !rt.silent && rt.soundTag) rt.soundTag(*this, *m_timeline, frame - 1, t);
-            break;
         default:
+            if (runActions) runEffect(t, frame, true);
             break;
         }
+    }
+}
+
+void MovieClip::runFrameEffects(uint32_t frame, bool withSounds) {
+    if (!m_timeline || frame == 0 || frame > m_timeline->frames.size()) return;
+    for (const ControlTag& t : m_timeline->frames[frame - 1].tags) runEffect(t, frame, withSounds);
+}
+
+void MovieClip::runEffect(const ControlTag& t, uint32_t frame, bool withSounds) {
+    Runtime& rt = runtime();
+    switch (t.code) {
+    case tag::DoAction:
+        rt.scripts->frameActions(*this, t.body);
+        break;
+    case tag::StartSound:
+    case tag::StartSound2:
+    case tag::SoundStreamHead:
+    case tag::SoundStreamHead2:
+    case tag::SoundStreamBlock:
+        if (withSounds && !rt.silent && rt.soundTag) rt.soundTag(*this, *m_timeline, frame - 1, t);
+        break;
+    default:
+        break;
     }
 }
 
@@ -333,10 +351,6 @@ void MovieClip::rebuildTo(uint32_t target) {
         if (existing) continue; // a script object holds the depth
         place(full, s.placeFrame);
     }
-
-    if (target <= m_timeline->frames.size())
-        for (const ControlTag& t : m_timeline->frames[target - 1].tags)
-            if (t.code == tag::DoAction) runtime().scripts->frameActions(*this, t.body);
 }
 
 // ---- display list ---------------------------------------------------------

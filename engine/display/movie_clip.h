@@ -84,8 +84,13 @@ public:
 private:
     struct DepthState;
     void runFrameTags(uint32_t frame, bool runActions);
+    // What a frame does besides its display list: its actions and, when
+    // `withSounds`, its sound tags.
+    void runFrameEffects(uint32_t frame, bool withSounds);
+    void runEffect(const ControlTag& t, uint32_t frame, bool withSounds);
     void place(const PlaceObject& p, uint32_t frame);
     std::optional<PlaceObject> decodePlace(const ControlTag& t) const;
+    // Sets the display list to what frames 1..frame leave (no actions, no sounds).
     void rebuildTo(uint32_t frame);
     void clearTimelineObjects();
 

@@ -1,9 +1,11 @@
 // The display runtime and the Player façade, on movies built in code.
 #include "engine/core/limits.h"
 #include "engine/display/player.h"
+#include "engine/sound/offline_mix.h"
 #include "tests/support/swf_writer.h"
 
 #include <QApplication>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -210,6 +212,38 @@ TEST_F(DisplayTest, FrameAndInitActionsGoToTheScriptHostInOrder) {
     EXPECT_EQ(log[0], "init 5");
     EXPECT_EQ(log[1], "frame _level0 1 bytes 2");
     EXPECT_EQ(log[2], "frame _level0 2 bytes 1");
+}
+
+// Every loop is a full visit of frame 1, in the root and in a sprite: its
+// actions run (seen on frame 1) and its sounds start again.
+TEST_F(DisplayTest, LoopingBackRunsTheFirstFramesActionsAndSounds) {
+    std::vector<std::string> log;
+    test::Bytes beep; // 441 samples (10 ms) of 16-bit mono
+    for (int i = 0; i < 441; ++i) beep.insert(beep.end(), {0xe8, 0x03});
+    SwfWriter sprite = smallMovie();
+    sprite.doAction({0x00}).startSound(1).showFrame().showFrame();
+    SwfWriter w = smallMovie();
+    w.defineSound(1, 3, 3, true, false, 441, beep).defineSprite(2, sprite);
+    w.placeObject2({.depth = 1, .characterId = 2, .name = std::string("s")});
+    w.doAction({0x07, 0x00}).startSound(1).showFrame().showFrame();
+    Player p;
+    p.setScriptHostFactory([&log](Player&) { return std::make_unique<RecordingHost>(&log); });
+    p.setSoundPlayer(std::make_unique<SoundPlayer>());
+    ASSERT_TRUE(p.load(w.bytes(), "t.swf").ok());
+    OfflineMix mix(*p.soundPlayer(), p.frameRate());
+    for (int loop = 0; loop < 3; ++loop) {
+        log.clear();
+        p.runFrame();
+        ASSERT_EQ(p.currentFrame(), 1u);
+        EXPECT_THAT(log, ::testing::UnorderedElementsAre("frame _level0 1 bytes 2", "frame _level0.s 1 bytes 1"))
+            << "loop " << loop;
+        EXPECT_EQ(p.soundPlayer()->activeSoundCount(), 2u) << "loop " << loop;
+        mix.captureFrame(); // the short sounds play out
+        p.runFrame();
+        ASSERT_EQ(p.currentFrame(), 2u);
+        EXPECT_EQ(p.soundPlayer()->activeSoundCount(), 0u);
+        mix.captureFrame();
+    }
 }
 
 // ---- stage ----------------------------------------------------------------

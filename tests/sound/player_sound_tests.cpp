@@ -133,10 +133,9 @@ TEST(PlayerSound, LoadingAnotherMovieStopsEverySound) {
     EXPECT_EQ(*std::max_element(out.begin(), out.end()), 0);
 }
 
-// Disabled: the root's loop back to frame 1 rebuilds the display list without
-// running frame 1's tags, so its stream block (and StartSound) never reaches
-// the sound; the stream restarts one frame late, from frame 2's block.
-TEST(PlayerSound, DISABLED_LoopRestartsTheStreamFromTheFirstBlock) {
+// The loop back to frame 1 hands frame 1's block to the sound, so the stream
+// starts again from its first block, not one frame late from the second.
+TEST(PlayerSound, LoopRestartsTheStreamFromTheFirstBlock) {
     PlayerRig rig;
     rig.load(streamMovie(4));
     for (int i = 0; i < 4; ++i) {
