@@ -395,7 +395,7 @@ Value Vm::getMember(const Value& objv, const QString& name) {
         return Value();
     }
     if (p->isVirtual()) {
-        if (m_protoDepth >= limits::kMaxProtoDepth) return Value();
+        if (m_protoDepth > limits::kMaxGetterDepth) return Value();
         ++m_protoDepth;
         Value r = call(Value(p->getter), objv, {});
         --m_protoDepth;
@@ -428,7 +428,7 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
     if (Property* p = obj->find(k)) {
         if (p->isVirtual()) {
             if (p->setter) {
-                if (m_protoDepth >= limits::kMaxProtoDepth) return;
+                if (m_protoDepth > limits::kMaxGetterDepth) return;
                 ++m_protoDepth;
                 Object* setter = p->setter;
                 call(Value(setter), Value(obj), std::span<const Value>(&v, 1));
@@ -448,7 +448,7 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
         if (!p || !visible(*p)) continue;
         if (p->isVirtual()) {
             if (p->setter) {
-                if (m_protoDepth >= limits::kMaxProtoDepth) return;
+                if (m_protoDepth > limits::kMaxGetterDepth) return;
                 ++m_protoDepth;
                 call(Value(p->setter), Value(obj), std::span<const Value>(&v, 1));
                 --m_protoDepth;

@@ -52,6 +52,9 @@ inline constexpr uint64_t kActionsPerClockCheck = 10000;
 // ActionScript: bytes of script heap (strings, arrays, objects) before the
 // movie's scripts are halted.
 inline constexpr size_t kMaxScriptHeapBytes = 512u << 20;
+// ActionScript: getters and setters running inside each other (a getter
+// that reads its own property); deeper reads give undefined, as in Flash.
+inline constexpr int kMaxGetterDepth = 64;
 // ActionScript: elements of one array (setting a larger length or index is
 // refused), so `a.length = 4e9` cannot exhaust memory.
 inline constexpr size_t kMaxArrayLength = 1u << 24;

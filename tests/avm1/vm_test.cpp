@@ -3,6 +3,7 @@
 #include "engine/avm1/clip_object.h"
 #include "engine/avm1/interpreter.h"
 #include "engine/avm1/vm.h"
+#include "engine/core/limits.h"
 #include "tests/avm1/action_builder.h"
 
 #include <gtest/gtest.h>
@@ -410,6 +411,25 @@ TEST(Avm1Heap, CollectionFreesUnreachableObjects) {
     vm.collect();
     EXPECT_LT(vm.heapSize(), base + 10);
     EXPECT_TRUE(vm.getMember(swf::avm1::Value(static_cast<swf::avm1::Object*>(root)), "kept").isObject());
+}
+
+} // namespace
+
+namespace {
+
+TEST(Avm1Limits, SelfReadingGetterStopsAtTheGetterDepth) {
+    // o.addProperty("p", function() { n++; return this.p; }, null); trace(o.p); trace(n)
+    Asm getter;
+    getter.push("n").getVariable("n").op(0x50).setVariable();
+    getter.getVariable("this").push("p").getMember().op(0x3E);
+    Asm a;
+    a.push("n").push(0).setVariable();
+    a.push("o").push(0).push("Object").op(0x40).setVariable();
+    a.pushNull().defineFunction("", {}, getter).push("p").push(3).getVariable("o").push("addProperty").callMethod().pop();
+    a.getVariable("o").push("p").getMember().trace().getVariable("n").trace();
+    RunResult r = run(7, a);
+    EXPECT_FALSE(r.halted);
+    EXPECT_EQ(r.trace, (std::vector<std::string>{"undefined", std::to_string(swf::limits::kMaxGetterDepth + 1)}));
 }
 
 } // namespace
