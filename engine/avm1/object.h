@@ -110,7 +110,7 @@ struct CallArgs {
     std::span<const Value> args;
     FunctionObject* callee = nullptr;
     const Value& at(size_t i) const {
-        static const Value kUndefined;
+        static const Value kUndefined{};
         return i < args.size() ? args[i] : kUndefined;
     }
     size_t size() const { return args.size(); }
