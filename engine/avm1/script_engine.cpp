@@ -1,6 +1,7 @@
 #include "engine/avm1/script_engine.h"
 
 #include "engine/avm1/builtins.h"
+#include "engine/core/reader.h"
 #include "engine/display/button.h"
 #include "engine/display/edit_text.h"
 #include "engine/display/movie_clip.h"
@@ -100,9 +101,35 @@ void ScriptEngine::movieLoaded(Player&, MovieClip& root) {
         for (const auto& [name, id] : movie->exports) m_exportNames[id] = QString::fromStdString(name);
     m_vm->setRoot(wrap(&root));
     builtins::installPlayerObjects(*m_vm, *this);
+    if (movie) readScriptLimits(*movie);
     m_key = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Key")).asObject();
     m_mouse = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Mouse")).asObject();
     m_stage = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Stage")).asObject();
+}
+
+void ScriptEngine::readScriptLimits(const Movie& movie) {
+    // The tag stream follows the header: signature and length (8 bytes), the
+    // stage rectangle (5-bit field size, four fields), frame rate and count.
+    Reader r(movie.data);
+    if (r.size() < 9) return;
+    r.skip(8);
+    unsigned bits = r.ubits(5);
+    for (int i = 0; i < 4; ++i) r.ubits(bits);
+    r.align();
+    r.skip(4);
+    while (!r.atEnd() && !r.failed()) {
+        uint16_t header = r.u16();
+        uint32_t length = header & 0x3f;
+        if (length == 0x3f) length = r.u32();
+        uint16_t code = header >> 6;
+        if (code == tag::End || r.failed()) return;
+        Reader body = r.sub(length);
+        if (code == tag::ScriptLimits) {
+            uint16_t depth = body.u16();
+            if (!body.failed() && depth) m_vm->setMaxCallDepth(depth);
+            return;
+        }
+    }
 }
 
 DisplayClip* ScriptEngine::attach(MovieClip& parent, const QString& linkage, const QString& name, int depth, Object* init) {

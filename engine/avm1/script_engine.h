@@ -82,6 +82,7 @@ private:
     void eachClip(const std::function<void(DisplayClip*)>& f);
     void syncTextFields();
     void collectGarbage();
+    void readScriptLimits(const Movie& movie);
 
     Player& m_player;
     int m_version = 0;

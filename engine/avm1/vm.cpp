@@ -20,6 +20,7 @@ Vm::Vm(int swfVersion, VmHost host)
     : m_host(std::move(host)), m_rootVersion(swfVersion), m_version(swfVersion),
       m_caseSensitive(swfVersion >= 7) {
     m_clock.start();
+    m_maxCallDepth = limits::kMaxCallDepth;
     installBuiltins();
 }
 
@@ -540,8 +541,8 @@ bool Vm::isCallable(const Value& v) const {
 Value Vm::call(const Value& fnv, const Value& thisv, std::span<const Value> args, Object* superProto) {
     auto* fn = dynamic_cast<FunctionObject*>(fnv.asObject());
     if (!fn || m_halted) return Value();
-    if (m_depth >= limits::kMaxCallDepth) {
-        halt(QStringLiteral("%1 levels of recursion were exceeded in one action list").arg(limits::kMaxCallDepth));
+    if (m_depth >= m_maxCallDepth) {
+        halt(QStringLiteral("%1 levels of recursion were exceeded in one action list").arg(m_maxCallDepth));
         return Value();
     }
     ++m_depth;
@@ -582,6 +583,8 @@ Value Vm::construct(const Value& ctorv, std::span<const Value> args) {
     call(ctorv, Value(o), args, protoV.asObject() ? protoV.asObject()->proto() : nullptr);
     return Value(o);
 }
+
+void Vm::setMaxCallDepth(int depth) { m_maxCallDepth = std::clamp(depth, 1, limits::kMaxCallDepth); }
 
 // ---- Limits and host ---------------------------------------------------------------
 

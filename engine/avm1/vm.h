@@ -189,6 +189,8 @@ public:
     void setVariable(const QString& name, const Value& v);
 
     int callDepth() const { return m_depth; }
+    // A movie's ScriptLimits tag may lower the call depth (never raise it past our own limit).
+    void setMaxCallDepth(int depth);
     // The display bridge running this Vm (null for scripts run without a player).
     ScriptEngine* engine = nullptr;
 
@@ -216,6 +218,7 @@ private:
     uint64_t m_actions = 0;
     QElapsedTimer m_clock;
     int m_depth = 0;
+    int m_maxCallDepth = 0;
     int m_protoDepth = 0;
     ExecFrame* m_frame = nullptr;
     std::vector<QString> m_unimplemented;

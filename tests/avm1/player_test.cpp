@@ -190,3 +190,21 @@ TEST(Avm1Movie, ColorSetRgbTintsTheClip) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Avm1Movie, ScriptLimitsTagLowersTheRecursionDepth) {
+    // function f() { trace("f"); f(); }  with a limit of 4 calls.
+    Asm body;
+    body.push("f").trace().push(0).push("f").callFunction().pop();
+    SwfWriter w(8);
+    w.tag(swf::tag::ScriptLimits, {4, 0, 15, 0});
+    w.doAction(Asm().defineFunction("f", {}, body).push(0).push("f").callFunction().pop().bytes()).showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    // The frame's own action block takes the first of the four levels.
+    EXPECT_EQ(m->trace, std::vector<std::string>(3, "f"));
+    EXPECT_EQ(m->warnings.size(), 1u);
+}
+
+} // namespace
