@@ -1,4 +1,5 @@
-// swfrender as other tooling sees it: exit codes, messages, images and --info.
+// swfrender as other tooling sees it: exit codes, messages, images, sound
+// (--audio) and --info.
 #include "tests/support/swf_writer.h"
 
 #include <QDir>
@@ -7,6 +8,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -41,6 +45,12 @@ protected:
         w.placeObject2({.depth = 1, .characterId = 1, .matrix = swf::Matrix{1, 0, 0, 1, 200, 200}}).showFrame();
         w.showFrame();
         write(movie(), w.bytes());
+        // Two frames, a 0.1 s tone (16-bit mono at 44.1 kHz) started on frame 1.
+        swf::test::SwfWriter s(8, swf::Rect{0, 2000, 0, 1000}, 10);
+        swf::test::Bytes tone;
+        for (int i = 0; i < 4410; ++i) tone.insert(tone.end(), {uint8_t(kToneLevel & 0xff), uint8_t(kToneLevel >> 8)});
+        s.defineSound(1, 3, 3, true, false, 4410, tone).startSound(1).showFrame().showFrame();
+        write(path("sound.swf"), s.bytes());
         write(path("garbage.swf"), {'n', 'o', 't', ' ', 'a', ' ', 'm', 'o', 'v', 'i', 'e'});
     }
     QString path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -50,6 +60,7 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
     }
+    static constexpr int16_t kToneLevel = 8000;
     QTemporaryDir m_dir;
 };
 
@@ -111,10 +122,78 @@ INSTANTIATE_TEST_SUITE_P(
                 {QStringLiteral("%movie"), QStringLiteral("-o"), QStringLiteral("%out"), QStringLiteral("--size"),
                  QStringLiteral("0x10")},
                 "--size"},
+        BadCall{"audio without a file",
+                {QStringLiteral("%movie"), QStringLiteral("-o"), QStringLiteral("%out"), QStringLiteral("--audio")},
+                "--audio"},
         BadCall{"bad quality",
                 {QStringLiteral("%movie"), QStringLiteral("-o"), QStringLiteral("%out"), QStringLiteral("--quality"),
                  QStringLiteral("ultra")},
                 "--quality"}));
+
+// A WAV as swfrender writes it: 16-bit stereo PCM, samples as read.
+struct Wav {
+    int channels = 0, rate = 0, bits = 0;
+    std::vector<int16_t> samples;
+};
+Wav readWav(const QString& file) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    QByteArray b = f.readAll();
+    auto u16 = [&b](int at) { return int(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8); };
+    auto u32 = [&](int at) { return u16(at) | u16(at + 2) << 16; };
+    if (b.size() < 44 || !b.startsWith("RIFF") || b.mid(8, 8) != "WAVEfmt " || b.mid(36, 4) != "data") return {};
+    Wav w{u16(22), u32(24), u16(34), {}};
+    int bytes = u32(40);
+    if (44 + bytes != b.size()) return {};
+    for (int i = 44; i + 1 < b.size(); i += 2) w.samples.push_back(int16_t(u16(i)));
+    return w;
+}
+
+struct AudioCase {
+    const char* movie;
+    int frames;
+    bool sound; // a tone on frame 1 that lasts one frame
+};
+class SwfrenderAudioTest : public SwfrenderTest, public ::testing::WithParamInterface<AudioCase> {};
+
+TEST_P(SwfrenderAudioTest, WritesTheSoundOfTheFramesRun) {
+    const AudioCase& c = GetParam();
+    const QStringList args = {path(c.movie), QStringLiteral("-o"), path("a.png"), QStringLiteral("--frames"),
+                              QString::number(c.frames), QStringLiteral("--audio"), path("a.wav")};
+    ToolRun r = swfrender(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    Wav w = readWav(path("a.wav"));
+    EXPECT_EQ(w.channels, 2);
+    EXPECT_EQ(w.rate, 44100);
+    EXPECT_EQ(w.bits, 16);
+    // 10 frames per second: one tenth of a second per frame run.
+    const size_t perFrame = 4410 * 2;
+    ASSERT_EQ(w.samples.size(), size_t(c.frames) * perFrame);
+    // The two-frame movie loops, so the tone sounds on every other frame.
+    for (int f = 0; f < c.frames; ++f) {
+        int loudest = 0;
+        for (size_t i = f * perFrame; i < (f + 1) * perFrame; ++i) loudest = std::max(loudest, std::abs(int(w.samples[i])));
+        EXPECT_EQ(loudest, c.sound && f % 2 == 0 ? kToneLevel : 0) << "frame " << f + 1;
+    }
+
+    // The same run writes the same file.
+    QFile first(path("a.wav"));
+    ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+    QStringList again = args;
+    again.last() = path("b.wav");
+    ASSERT_EQ(swfrender(again).exitCode, 0);
+    QFile second(path("b.wav"));
+    ASSERT_TRUE(second.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(first.readAll() == second.readAll());
+}
+
+INSTANTIATE_TEST_SUITE_P(Movies, SwfrenderAudioTest,
+                         ::testing::Values(AudioCase{"sound.swf", 5, true}, AudioCase{"movie.swf", 3, false}));
+
+TEST_F(SwfrenderTest, UsageMentionsTheSoundFile) {
+    ToolRun r = swfrender({QStringLiteral("--help")});
+    EXPECT_TRUE(r.out.contains(QStringLiteral("--audio OUT.wav")));
+}
 
 TEST_F(SwfrenderTest, InfoDescribesTheMovie) {
     ToolRun r = swfrender({QStringLiteral("--info"), movie()});

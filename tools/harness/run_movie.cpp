@@ -1,5 +1,7 @@
 #include "tools/harness/run_movie.h"
 
+#include "engine/sound/offline_mix.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace swf::harness {
 
@@ -120,8 +123,12 @@ Result<RunResult> runMovie(const RunSpec& spec) {
     Player player(host);
     player.setScriptHostFactory(swf::defaultScriptHostFactory());
     player.setQuality(spec.quality);
+    // No device: the offline mix pulls exactly one frame of sound per frame.
+    if (spec.mixAudio) player.setSoundPlayer(std::make_unique<SoundPlayer>(host.log));
     auto movie = player.loadFile(spec.path);
     if (!movie) return movie.error();
+    std::optional<OfflineMix> mix;
+    if (spec.mixAudio) mix.emplace(*player.soundPlayer(), player.frameRate());
 
     const Rect& fr = (*movie)->header.frameSize;
     int movieW = std::max(1, (fr.width() + 10) / 20), movieH = std::max(1, (fr.height() + 10) / 20);
@@ -142,6 +149,7 @@ Result<RunResult> runMovie(const RunSpec& spec) {
         else
             player.runFrame();
         result.framesRun = f;
+        if (mix) mix->captureFrame();
         // The frame's input batch lands before the frame is captured, as the
         // reference images were taken.
         if (f - 1 < spec.input.size())
@@ -151,6 +159,10 @@ Result<RunResult> runMovie(const RunSpec& spec) {
         if (spec.captureOnFsCommand && captureRequests > before) capture(f, true);
     }
     if (spec.captureAtEnd) capture(result.framesRun, false);
+    if (mix) {
+        result.audio = mix->samples();
+        result.audioRate = mix->sampleRate();
+    }
     return result;
 }
 

@@ -2,7 +2,8 @@
 // Runs a movie headless the way the conformance corpus describes: N frames
 // (each: run the frame, then timers) or N clock ticks, one batch of scripted
 // input after each frame, images captured at chosen frames, on a
-// "captureImage" fscommand or at the end, and "quit" ending the run.
+// "captureImage" fscommand or at the end, and "quit" ending the run; the
+// sound can be mixed offline alongside, the same on every run.
 // swfrender and the conformance suite share it.
 #include "engine/core/result.h"
 #include "engine/display/player.h"
@@ -38,6 +39,7 @@ struct RunSpec {
     std::vector<uint32_t> captureFrames; // capture after these frames (1-based)
     bool captureOnFsCommand = false;  // capture after each frame with a "captureImage" fscommand
     bool captureAtEnd = true;
+    bool mixAudio = false;            // mix the sound offline, one frame's worth per frame run
 };
 
 struct Capture {
@@ -50,6 +52,8 @@ struct RunResult {
     std::vector<Capture> captures;    // in the order taken
     std::string trace;                // trace lines, each ending in '\n'
     uint32_t framesRun = 0;
+    std::vector<int16_t> audio;       // with mixAudio: interleaved stereo 16-bit at audioRate
+    int audioRate = 0;
     std::string version, stage;       // for messages
 };
 

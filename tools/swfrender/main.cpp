@@ -1,6 +1,8 @@
 // swfrender: the headless front end. Renders a movie's stage after N frames
-// into a PNG, writes its trace output, or describes the movie (--info).
+// into a PNG, writes its trace output and the sound of those frames (a WAV
+// mixed offline), or describes the movie (--info).
 #include "engine/core/reader.h"
+#include "engine/sound/offline_mix.h"
 #include "engine/swf/parser.h"
 #include "engine/swf/records.h"
 #include "tools/harness/run_movie.h"
@@ -19,6 +21,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: swfrender IN.swf -o OUT.png [--frames N] [--size WxH] [--trace FILE]\n"
     "                 [--quality low|medium|high|best] [--input input.json]\n"
+    "                 [--audio OUT.wav]\n"
     "       swfrender --info IN.swf\n";
 
 int fail(const std::string& message) {
@@ -81,7 +84,7 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
 
     swf::harness::RunSpec spec;
-    std::string in, out, traceFile, inputFile;
+    std::string in, out, traceFile, inputFile, audioFile;
     bool wantInfo = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -115,6 +118,10 @@ int main(int argc, char** argv) {
             else if (q == "high") spec.quality = swf::Quality::High;
             else if (q == "best") spec.quality = swf::Quality::Best;
             else return fail("--quality is low, medium, high or best");
+        } else if (a == "--audio") {
+            const char* v = next();
+            if (!v) return fail("--audio needs a file name");
+            audioFile = v;
         } else if (a == "--input") {
             const char* v = next();
             if (!v) return fail("--input needs a file name");
@@ -143,12 +150,17 @@ int main(int argc, char** argv) {
         spec.input = std::move(*batches);
     }
     spec.path = in;
+    spec.mixAudio = !audioFile.empty();
     auto result = swf::harness::runMovie(spec);
     if (!result) return fail("cannot load " + in + ": " + result.error().message);
     if (!traceFile.empty()) {
         QFile f(QString::fromStdString(traceFile));
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return fail("cannot write " + traceFile);
         f.write(result->trace.data(), qint64(result->trace.size()));
+    }
+    if (!audioFile.empty()) {
+        auto written = swf::writeWav(audioFile, result->audio, result->audioRate);
+        if (!written) return fail(written.error().message);
     }
     const QImage& image = result->captures.back().image;
     if (!image.save(QString::fromStdString(out), "PNG")) return fail("cannot write " + out);
