@@ -39,6 +39,9 @@ inline constexpr int64_t kMaxBitmapPixels = 16777215;
 inline constexpr size_t kMaxDisplayObjects = 100000;
 // Nesting of clips inside clips (sprites placing sprites).
 inline constexpr int kMaxClipNesting = 64;
+// Zoom in or out of the stage, as a factor of the whole movie: repeated
+// zooming cannot lose the movie to rounding or overflow.
+inline constexpr int kMaxZoom = 64;
 // ActionScript: call depth, as the Flash player's own limit of 256.
 inline constexpr int kMaxCallDepth = 256;
 // ActionScript: prototype chain and getter recursion.

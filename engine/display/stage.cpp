@@ -1,5 +1,7 @@
 #include "engine/display/stage.h"
 
+#include "engine/core/limits.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -18,7 +20,7 @@ bool Stage::zoom(int percent) {
     if (percent > 0) {
         double f = percent / 100.0;
         // The view stays between 1/kMaxZoom and kMaxZoom times the whole movie.
-        double scale = std::clamp(m_view.w * f / whole.w, 1.0 / kMaxZoom, double(kMaxZoom));
+        double scale = std::clamp(m_view.w * f / whole.w, 1.0 / limits::kMaxZoom, double(limits::kMaxZoom));
         double cx = m_view.x + m_view.w / 2, cy = m_view.y + m_view.h / 2;
         next.w = whole.w * scale;
         next.h = whole.h * scale;

@@ -8,10 +8,6 @@
 
 namespace swf {
 
-// The zoom view stays between 1/kMaxZoom and kMaxZoom times the whole movie,
-// so repeated zooming cannot lose the movie to rounding or overflow.
-inline constexpr int kMaxZoom = 64;
-
 enum class ScaleMode { ShowAll = 0, NoBorder = 1, ExactFit = 2, NoScale = 3 };
 
 // Alignment flags (SAlign letters L, R, T, B); none = centred.

@@ -295,7 +295,9 @@ TEST_F(DisplayTest, ZoomSequencesActOnTheCurrentViewAboutItsCentre) {
     }
     EXPECT_FALSE(s.zoomed());
     for (int i = 0; i < 40; ++i) s.zoom(50);
-    EXPECT_DOUBLE_EQ(s.matrix().a, 0.05 * kMaxZoom) << "zooming in is bounded";
+    EXPECT_DOUBLE_EQ(s.matrix().a, 0.05 * limits::kMaxZoom) << "zooming in is bounded";
+    for (int i = 0; i < 80; ++i) s.zoom(200);
+    EXPECT_DOUBLE_EQ(s.matrix().a, 0.05 / limits::kMaxZoom) << "zooming out is bounded";
 }
 
 TEST_F(DisplayTest, ZoomedPlayerDrawsTheCentreLarger) {
