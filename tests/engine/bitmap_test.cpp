@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QPainter>
 
 namespace swf::test {
 namespace {
@@ -25,6 +26,31 @@ TEST(Lossless, PaletteRowsArePaddedToFourBytes) {
     EXPECT_EQ(pixel(*b, 1, 0), qRgb(0, 0, 255));
     EXPECT_EQ(pixel(*b, 0, 1), qRgb(0, 0, 255));
     EXPECT_EQ(pixel(*b, 2, 1), qRgb(255, 0, 0));
+}
+
+// A corpus movie's colormapped bitmaps (RGB palette with junk in the row
+// padding, and RGBA palette) decode to what the Flash player shows for them:
+// the reference image of the same movie as version 8, bitmap 1 at (25, 25)
+// and bitmap 3 at (50, 25) over white.
+TEST(Lossless, CorpusPaletteBitmapsMatchTheReferencePixels) {
+    const std::string dir = std::string(SWIFTREEL_CORPUS_DIR) + "/visual/swfdec__image__definebits-palette-";
+    auto movie = loadMovieFile(dir + "6/test.swf");
+    QImage expected(QString::fromStdString(dir + "8/output.expected.png"));
+    if (!movie || expected.isNull()) GTEST_SKIP() << "no corpus at " << SWIFTREEL_CORPUS_DIR;
+    expected = expected.convertToFormat(QImage::Format_RGB32);
+    for (auto [id, left] : {std::pair<uint16_t, int>{1, 25}, {3, 50}}) {
+        auto it = (*movie)->dictionary.find(id);
+        ASSERT_NE(it, (*movie)->dictionary.end());
+        const auto* bitmap = std::get_if<std::shared_ptr<const BitmapDef>>(&it->second);
+        ASSERT_TRUE(bitmap && *bitmap);
+        QImage over((*bitmap)->image.size(), QImage::Format_RGB32);
+        over.fill(Qt::white);
+        QPainter(&over).drawImage(0, 0, (*bitmap)->image);
+        ASSERT_EQ(over.size(), QSize(9, 11));
+        for (int y = 0; y < over.height(); ++y)
+            for (int x = 0; x < over.width(); ++x)
+                ASSERT_EQ(over.pixel(x, y), expected.pixel(left + x, 25 + y)) << "bitmap " << id << " at " << x << "," << y;
+    }
 }
 
 TEST(Lossless, PaletteWithAlphaIsPremultiplied) {
