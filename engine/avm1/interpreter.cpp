@@ -623,11 +623,9 @@ HANDLER(aConstantPool) {
     for (size_t i = 0; i < count && !r.atEnd(); ++i) pool->push_back(readString(vm, r));
     f.pool = std::move(pool);
 }
-HANDLER(aDefineFunction) {
-    auto code = std::make_unique<ScriptCode>();
-    code->name = readString(vm, r);
-    size_t params = r.u16();
-    for (size_t i = 0; i < params && !r.atEnd(); ++i) code->params.push_back(readString(vm, r));
+// The function's body follows its header inline: take it out of the running
+// code, then push the function (anonymous) or define it by name.
+static void finishFunction(Vm& vm, ExecFrame& f, Reader& r, std::unique_ptr<ScriptCode> code) {
     size_t size = r.u16();
     size = std::min(size, f.code.size() - f.pc);
     code->code = f.code.subspan(f.pc, size);
@@ -636,6 +634,13 @@ HANDLER(aDefineFunction) {
     FunctionObject* fn = makeFunction(vm, f, std::move(code));
     if (name.isEmpty()) push(f, Value(fn));
     else defineLocal(vm, f, name, Value(fn));
+}
+HANDLER(aDefineFunction) {
+    auto code = std::make_unique<ScriptCode>();
+    code->name = readString(vm, r);
+    size_t params = r.u16();
+    for (size_t i = 0; i < params && !r.atEnd(); ++i) code->params.push_back(readString(vm, r));
+    finishFunction(vm, f, r, std::move(code));
 }
 HANDLER(aDefineFunction2) {
     auto code = std::make_unique<ScriptCode>();
@@ -648,14 +653,7 @@ HANDLER(aDefineFunction2) {
         code->paramRegisters.push_back(r.u8());
         code->params.push_back(readString(vm, r));
     }
-    size_t size = r.u16();
-    size = std::min(size, f.code.size() - f.pc);
-    code->code = f.code.subspan(f.pc, size);
-    f.pc += size;
-    QString name = code->name;
-    FunctionObject* fn = makeFunction(vm, f, std::move(code));
-    if (name.isEmpty()) push(f, Value(fn));
-    else defineLocal(vm, f, name, Value(fn));
+    finishFunction(vm, f, r, std::move(code));
 }
 HANDLER(aDefineLocal) {
     UNUSED_ARGS;

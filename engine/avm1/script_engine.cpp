@@ -269,18 +269,9 @@ void ScriptEngine::buttonEvent(ButtonObject& button, ButtonEvent event,
     DisplayClip* parent = wrap(button.parent());
     if (parent)
         for (const auto& a : actions) m_queue.push_back({Job::Kind::Actions, parent, a, ClipEvent::Load});
-    ClipEvent ev;
-    switch (event) {
-    case ButtonEvent::RollOver: ev = ClipEvent::RollOver; break;
-    case ButtonEvent::RollOut: ev = ClipEvent::RollOut; break;
-    case ButtonEvent::Press: ev = ClipEvent::Press; break;
-    case ButtonEvent::Release: ev = ClipEvent::Release; break;
-    case ButtonEvent::DragOut: case ButtonEvent::MenuDragOut: ev = ClipEvent::DragOut; break;
-    case ButtonEvent::DragOver: case ButtonEvent::MenuDragOver: ev = ClipEvent::DragOver; break;
-    case ButtonEvent::ReleaseOutside: ev = ClipEvent::ReleaseOutside; break;
-    default: return;
-    }
-    if (DisplayClip* b = wrap(&button)) m_queue.push_back({Job::Kind::Event, b, {}, ev});
+    std::optional<ClipEvent> ev = clipEventFor(event);
+    if (!ev) return;
+    if (DisplayClip* b = wrap(&button)) m_queue.push_back({Job::Kind::Event, b, {}, *ev});
 }
 
 void ScriptEngine::buttonKey(ButtonObject& button, std::span<const uint8_t> actions) {

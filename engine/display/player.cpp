@@ -410,17 +410,8 @@ void Player::buttonTransition(DisplayObject* target, ButtonEvent event, ButtonOb
         m_rt->scripts->buttonEvent(b, event, actions);
         return;
     }
-    ClipEvent ev = ClipEvent::RollOver;
-    switch (event) {
-    case ButtonEvent::RollOver: ev = ClipEvent::RollOver; break;
-    case ButtonEvent::RollOut: ev = ClipEvent::RollOut; break;
-    case ButtonEvent::Press: ev = ClipEvent::Press; break;
-    case ButtonEvent::Release: ev = ClipEvent::Release; break;
-    case ButtonEvent::DragOut: case ButtonEvent::MenuDragOut: ev = ClipEvent::DragOut; break;
-    case ButtonEvent::DragOver: case ButtonEvent::MenuDragOver: ev = ClipEvent::DragOver; break;
-    case ButtonEvent::ReleaseOutside: ev = ClipEvent::ReleaseOutside; break;
-    }
-    m_rt->scripts->clipEvent(*target, ev);
+    if (std::optional<ClipEvent> ev = clipEventFor(event))
+        m_rt->scripts->clipEvent(*target, *ev);
 }
 
 void Player::updateHover(Point pt) {

@@ -4,6 +4,19 @@
 
 namespace swf {
 
+std::optional<ClipEvent> clipEventFor(ButtonEvent event) {
+    switch (event) {
+    case ButtonEvent::RollOver: return ClipEvent::RollOver;
+    case ButtonEvent::RollOut: return ClipEvent::RollOut;
+    case ButtonEvent::Press: return ClipEvent::Press;
+    case ButtonEvent::Release: return ClipEvent::Release;
+    case ButtonEvent::DragOut: case ButtonEvent::MenuDragOut: return ClipEvent::DragOut;
+    case ButtonEvent::DragOver: case ButtonEvent::MenuDragOver: return ClipEvent::DragOver;
+    case ButtonEvent::ReleaseOutside: return ClipEvent::ReleaseOutside;
+    }
+    return std::nullopt;
+}
+
 std::function<std::unique_ptr<ScriptHost>(Player&)> defaultScriptHostFactory() {
     return avm1ScriptHostFactory();
 }

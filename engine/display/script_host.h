@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -42,6 +43,10 @@ enum class ButtonEvent : uint16_t {
     MenuDragOver = 0x0080,    // idle -> over down (track as menu)
     MenuDragOut = 0x0100,     // over down -> idle (track as menu)
 };
+
+// The clip event a button transition raises on a clip used as a button
+// (menu drags count as plain drags); none for transitions without one.
+std::optional<ClipEvent> clipEventFor(ButtonEvent event);
 
 class ScriptHost {
 public:

@@ -1,4 +1,5 @@
-// One QApplication for the whole test binary.
+// One QApplication for a whole test binary of the widget areas (platform,
+// program); compiled into each of them.
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -9,7 +10,7 @@ class ApplicationEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         static int argc = 1;
-        static char name[] = "program_tests";
+        static char name[] = "swiftreel_tests";
         static char* argv[] = {name, nullptr};
         m_app = std::make_unique<QApplication>(argc, argv);
     }
