@@ -18,7 +18,9 @@ QString CommonDialog::nameFilters(const QString& filter) {
 
 bool CommonDialog::ShowOpen(QWidget* owner) {
     // Qt's own dialog, so that it looks the same everywhere and can be driven.
-    QFileDialog dialog(owner, DialogTitle);
+    // With no title of its own the dialog says "打开" (Open), as the system's
+    // File Open does on the Chinese desktop the program is written for.
+    QFileDialog dialog(owner, DialogTitle.isEmpty() ? u"打开"_s : DialogTitle);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);

@@ -289,7 +289,7 @@ TEST_F(EndToEnd, TheMenuOpensAtThePointerAndItsCommandsWork) {
     desktop->click(caption);
     Desktop::pause(400);
     desktop->key(u"o"_s);
-    const QString dialog = desktop->waitForWindow(u"^Open$"_s, 4000);
+    const QString dialog = desktop->waitForWindow(u"^打开$"_s, 4000);
     ASSERT_FALSE(dialog.isEmpty());
     Desktop::pause(500);
     desktop->screenshot(shotPath("open_dialog"));
@@ -300,9 +300,9 @@ TEST_F(EndToEnd, TheMenuOpensAtThePointerAndItsCommandsWork) {
     desktop->run(u"xdotool"_s, {u"type"_s, u"--delay"_s, u"5"_s, QFileInfo(movie).fileName()});
     Desktop::pause(300);
     desktop->key(u"Return"_s);
-    if (!desktop->waitForNoWindow(u"^Open$"_s, 1500))
+    if (!desktop->waitForNoWindow(u"^打开$"_s, 1500))
         desktop->key(u"Return"_s);  // the first one closed the name completer
-    EXPECT_TRUE(desktop->waitForNoWindow(u"^Open$"_s));
+    EXPECT_TRUE(desktop->waitForNoWindow(u"^打开$"_s));
     Desktop::pause(1000);
     desktop->screenshot(shotPath("playing"));
     EXPECT_EQ(program().state(), QProcess::Running);
