@@ -2,7 +2,9 @@
 // small image with no sound, so that the parser, the runtime, the scripts and
 // the renderer all see hostile data. Also decodes every control tag and
 // morph shape the way the runtime would. Built with
-// SWIFTREEL_FUZZ_PLAYER=OFF it fuzzes the format layer alone.
+// SWIFTREEL_FUZZ_PLAYER=OFF it fuzzes the format layer alone. An input that
+// is not a movie becomes the script of one: its first byte picks the version,
+// the rest is a DoAction body, so the VM sees hostile actions directly.
 #include "engine/swf/parser.h"
 #include "engine/swf/place_object.h"
 #include "engine/swf/shape.h"
@@ -21,6 +23,28 @@ namespace {
 constexpr int kFramesToRun = 3;
 constexpr int kViewportWidth = 64, kViewportHeight = 48;
 #endif
+
+bool looksLikeMovie(const uint8_t* data, size_t size) {
+    return size >= 3 && (data[0] == 'F' || data[0] == 'C' || data[0] == 'Z') && data[1] == 'W' &&
+           data[2] == 'S';
+}
+
+// A one-frame movie (no stage size, 12 fps) whose frame runs `actions`.
+std::vector<uint8_t> movieWithActions(const uint8_t* data, size_t size) {
+    const uint8_t version = size ? uint8_t(4 + data[0] % 7) : 6; // 4..10
+    std::vector<uint8_t> actions(data + (size ? 1 : 0), data + size);
+    actions.push_back(0); // ActionEnd
+    std::vector<uint8_t> out = {'F', 'W', 'S', version, 0, 0, 0, 0, 0x00, 0x00, 0x0C, 0x01, 0x00};
+    auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i))); };
+    const uint16_t doActionLong = uint16_t(12 << 6 | 0x3F);
+    out.push_back(uint8_t(doActionLong)); out.push_back(uint8_t(doActionLong >> 8));
+    u32(uint32_t(actions.size()));
+    out.insert(out.end(), actions.begin(), actions.end());
+    out.insert(out.end(), {0x40, 0x00, 0x00, 0x00}); // ShowFrame, End
+    const uint32_t length = uint32_t(out.size());
+    for (int i = 0; i < 4; ++i) out[4 + i] = uint8_t(length >> (8 * i));
+    return out;
+}
 
 void decodeTimeline(const swf::Timeline& timeline, int version) {
     for (const auto& frame : timeline.frames)
@@ -55,7 +79,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<uint8_t> bytes(data, data + size);
+    std::vector<uint8_t> bytes = looksLikeMovie(data, size) ? std::vector<uint8_t>(data, data + size)
+                                                             : movieWithActions(data, size);
     auto movie = swf::parseMovie(bytes, "fuzz.swf");
     if (!movie) return 0;
     exerciseFormat(**movie);
