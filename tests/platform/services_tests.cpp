@@ -166,8 +166,15 @@ TEST_F(InstanceLock, ALiveHolderIsAPreviousInstanceAndAKilledOneIsNot) {
     const QString lockPath = App::instanceLockPath();
     EXPECT_TRUE(lockPath.startsWith(runtime.path()));
     QProcess holder;
-    // -o: only flock itself holds the lock, not the command it waits for.
-    holder.start(u"flock"_s, {u"-o"_s, lockPath, u"sleep"_s, u"20"_s});
+    // A holder that takes the lock in its own process and forks nothing, so
+    // that killing it leaves no child sharing the locked file.
+    holder.start(u"/usr/bin/python3"_s,
+                 {u"-c"_s,
+                  u"import fcntl, sys, time\n"
+                  "f = open(sys.argv[1], 'a')\n"
+                  "fcntl.flock(f, fcntl.LOCK_EX)\n"
+                  "time.sleep(20)"_s,
+                  lockPath});
     ASSERT_TRUE(holder.waitForStarted());
     // Wait until the helper holds the lock.
     bool held = false;
