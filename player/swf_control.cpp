@@ -16,6 +16,7 @@
 #include <QNetworkReply>
 #include <QPainter>
 #include <QPointer>
+#include <QCoreApplication>
 #include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
@@ -373,9 +374,11 @@ void SwfControl::Impl::requestRender() {
             job.execute(t->backend, t->image);
             finished = t->image; // shared; the next frame's drawing detaches it
         }
-        if (SwfControl* control = self.data())
-            QMetaObject::invokeMethod(
-                control, [self, finished] { if (self) self->d->renderDone(finished); }, Qt::QueuedConnection);
+        // The control may be destroyed meanwhile on the GUI thread: hand the
+        // frame to the application object and look at the control only there.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [self, finished] { if (self) self->d->renderDone(finished); },
+            Qt::QueuedConnection);
     });
 }
 
