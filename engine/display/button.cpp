@@ -42,10 +42,12 @@ void ButtonObject::buildState() {
             }
         }
     };
+    runtime().buttonsBuilding.push_back(m_def->id);
     State s = m_state;
     build([s](const ButtonRecord& r) { return s == State::Up ? r.up : s == State::Over ? r.over : r.down; },
           m_children);
     if (m_hitChildren.empty()) build([](const ButtonRecord& r) { return r.hitTest; }, m_hitChildren);
+    runtime().buttonsBuilding.pop_back();
 }
 
 std::vector<std::span<const uint8_t>> ButtonObject::actionsFor(ButtonEvent event) const {

@@ -38,6 +38,9 @@ struct Runtime {
     render::FontResolver fonts;     // text fields look their fonts up here
     Quality quality = Quality::High;
     size_t objectCount = 0;        // alive display objects, bounded by kMaxDisplayObjects
+    // Buttons whose state children are being made, innermost last: a button
+    // that contains itself, directly or through others, would nest without end.
+    std::vector<uint16_t> buttonsBuilding;
     bool changed = true;           // something visible changed since the last draw
     bool silent = false;           // frame stepping without sound (Back/Forward)
     uint32_t instanceCounter = 0;

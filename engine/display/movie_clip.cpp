@@ -64,7 +64,13 @@ std::unique_ptr<DisplayObject> createDisplayObject(Runtime& rt, uint16_t id, int
                 std::to_string(id) + " not placed");
         return nullptr;
     }
-    if (auto p = std::get_if<std::shared_ptr<const ButtonDef>>(&c)) return std::make_unique<ButtonObject>(rt, *p, nestingLevel);
+    if (auto p = std::get_if<std::shared_ptr<const ButtonDef>>(&c)) {
+        if (std::find(rt.buttonsBuilding.begin(), rt.buttonsBuilding.end(), id) != rt.buttonsBuilding.end()) {
+            rt.warn("button " + std::to_string(id) + " contains itself; the inner copy is not placed");
+            return nullptr;
+        }
+        return std::make_unique<ButtonObject>(rt, *p, nestingLevel);
+    }
     if (auto p = std::get_if<std::shared_ptr<const SpriteDef>>(&c)) {
         obj = std::make_unique<MovieClip>(rt, id, &(*p)->timeline);
         obj->setNesting(nestingLevel);

@@ -622,6 +622,26 @@ TEST_F(DisplayTest, MoviesThatContainThemselvesStopAtTheNestingLimit) {
     EXPECT_EQ(p->renderImage().size(), QSize(100, 100));
 }
 
+TEST_F(DisplayTest, AButtonThatShowsItselfIsPlacedOnceNotWithoutEnd) {
+    // Four self-references a state branch four ways at every level: without a
+    // cycle check this takes exponential time long before any object limit.
+    std::vector<std::string> warnings;
+    HostCallbacks host;
+    host.log = [&warnings](LogLevel, const std::string& m) { warnings.push_back(m); };
+    SwfWriter w = smallMovie();
+    w.defineShape(1, square(kRed));
+    w.defineButton2(3, {{.up = true, .over = true, .down = true, .hitTest = true, .characterId = 3, .depth = 1},
+                        {.up = true, .over = true, .down = true, .hitTest = true, .characterId = 3, .depth = 2},
+                        {.up = true, .characterId = 1, .depth = 3}}, {});
+    w.placeObject2({.depth = 1, .characterId = 3}).showFrame();
+    auto p = load(w, host);
+    p->runFrame();
+    p->runFrame();
+    EXPECT_LT(p->runtime().objectCount, 10u);
+    EXPECT_THAT(warnings, testing::Contains(testing::HasSubstr("contains itself")));
+    EXPECT_EQ(p->renderImage().pixelColor(5, 5), QColor(Qt::red));
+}
+
 TEST_F(DisplayTest, EveryPrefixOfAMoviePlaysOrFailsCleanly) {
     SwfWriter sprite = smallMovie();
     sprite.placeObject2({.depth = 1, .characterId = 1}).showFrame().showFrame();
