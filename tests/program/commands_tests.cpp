@@ -288,23 +288,12 @@ TEST_F(Commands, AClickOnTheLinkLabelOpensTheFlashSite) {
 }
 
 TEST_F(Commands, AboutShowsFourLinesWithItsTitleAndOneButton) {
-    QString text, title;
-    QMessageBox::Icon icon{};
-    QMessageBox::StandardButtons buttons{};
-    whenModalOpens([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        ASSERT_NE(box, nullptr);
-        text = box->property("msgBoxText").toString();
-        title = box->windowTitle();
-        icon = box->icon();
-        buttons = box->standardButtons();
-        box->button(QMessageBox::Ok)->click();
-    });
+    const auto box = captureNextMessageBox();
     frmMenu::instance().mnuAbout_Click();
-    EXPECT_EQ(text, u"Swiftreel\r\n作者：Korrin\r\n版本：V2.1\r\nKorrin软件主页：http://www.tarnwick.com");
-    EXPECT_EQ(title, u"KorrinFlash播放器");
-    EXPECT_EQ(icon, QMessageBox::Information);
-    EXPECT_EQ(buttons, QMessageBox::Ok);
+    EXPECT_EQ(box->text, u"Swiftreel\r\n作者：Korrin\r\n版本：V2.1\r\nKorrin软件主页：http://www.tarnwick.com");
+    EXPECT_EQ(box->title, u"KorrinFlash播放器");
+    EXPECT_EQ(box->icon, QMessageBox::Information);
+    EXPECT_EQ(box->buttons, QMessageBox::Ok);
 }
 
 TEST_F(Commands, ExitEndsAtOnceWithoutUnloading) {

@@ -1,5 +1,6 @@
 #include "program_fixture.h"
 
+#include <QAbstractButton>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QMenu>
@@ -85,4 +86,18 @@ void whenModalOpens(std::function<void(QWidget*)> action, const char* kind) {
         }
     });
     poll->start(20);
+}
+
+std::shared_ptr<ShownMessageBox> captureNextMessageBox() {
+    auto shown = std::make_shared<ShownMessageBox>();
+    whenModalOpens([shown](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        shown->text = box->property("msgBoxText").toString();
+        shown->title = box->windowTitle();
+        shown->icon = box->icon();
+        shown->buttons = box->standardButtons();
+        box->button(QMessageBox::Ok)->click();
+    });
+    return shown;
 }

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 struct ProgramEnded {};
@@ -58,3 +60,12 @@ protected:
 // rejects whatever is left open after a few seconds. With `kind`, only a
 // window of that class counts.
 void whenModalOpens(std::function<void(QWidget*)> action, const char* kind = nullptr);
+
+// What the next message box showed; it is closed with OK once read.
+struct ShownMessageBox {
+    QString text, title;
+    QMessageBox::Icon icon{};
+    QMessageBox::StandardButtons buttons{};
+};
+// The returned record is filled when the box opens; keep it alive until then.
+std::shared_ptr<ShownMessageBox> captureNextMessageBox();

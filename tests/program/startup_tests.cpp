@@ -165,26 +165,15 @@ TEST_F(ProgramTest, ASecondInstanceShowsItsMessageAndEndsBeforeAnythingElse) {
     }
     frmMain& form = main();
     form.swf->putScaleMode(3);
-    QString text, title;
-    QMessageBox::Icon icon{};
-    QMessageBox::StandardButtons buttons{};
-    whenModalOpens([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        ASSERT_NE(box, nullptr);
-        text = box->property("msgBoxText").toString();
-        title = box->windowTitle();
-        icon = box->icon();
-        buttons = box->standardButtons();
-        box->button(QMessageBox::Ok)->click();
-    });
+    const auto box = captureNextMessageBox();
     platform::App::setArguments({u"/tmp/other.swf"_s});
     EXPECT_THROW(modMain::Main(), ProgramEnded);
     holder.kill();
     holder.waitForFinished();
-    EXPECT_EQ(text, u"程序已经运行！");
-    EXPECT_EQ(title, u"Swiftreel");
-    EXPECT_EQ(icon, QMessageBox::Information);
-    EXPECT_EQ(buttons, QMessageBox::Ok);
+    EXPECT_EQ(box->text, u"程序已经运行！");
+    EXPECT_EQ(box->title, u"Swiftreel");
+    EXPECT_EQ(box->icon, QMessageBox::Information);
+    EXPECT_EQ(box->buttons, QMessageBox::Ok);
     // Nothing else of the load ran and the window never showed.
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(GetWindowLongA(form.hWnd(), GWL_STYLE), platform::Form::kBorderlessStyle);
