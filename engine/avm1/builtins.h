@@ -14,6 +14,15 @@ void installClip(Vm& vm);     // MovieClip, Button, TextField prototypes
 void installPlayerObjects(Vm& vm, ScriptEngine& engine);
 
 void installMedia(Vm& vm);    // Color, Sound, TextFormat
+// Called at the end of installPlayerObjects, in this order.
+void installGeom(Vm& vm);                          // flash.geom
+void installBitmap(Vm& vm, ScriptEngine& engine);  // BitmapData, flash.filters
+void installDrawing(Vm& vm, ScriptEngine& engine); // MovieClip drawing API
+void installText(Vm& vm, ScriptEngine& engine);    // TextField, TextFormat, TextSnapshot, StyleSheet
+void installFocus(Vm& vm, ScriptEngine& engine);   // Selection, focus, tab order
+void installXml(Vm& vm, ScriptEngine& engine);     // XML, XMLNode
+void installNet(Vm& vm, ScriptEngine& engine);     // LoadVars, MovieClipLoader, SharedObject, loading
+void installSystem(Vm& vm, ScriptEngine& engine);  // System, ExternalInterface, FileReference, ...
 
 // Helpers shared by the installers.
 // A new plain object whose prototype is the called constructor's `prototype`.

@@ -263,23 +263,14 @@ void installPlayerObjects(Vm& vm, ScriptEngine& engine) {
     for (const char* n : {"scaleMode", "align", "showMenu"})
         if (Property* pr = stage->find(vm.key(QString::fromLatin1(n)))) pr->flags = kHidden;
 
-    Object* system = vm.newObject();
-    vm.defineValue(vm.global(), QStringLiteral("System"), Value(system), kDontEnum);
-    Object* caps = vm.newObject();
-    vm.defineValue(system, QStringLiteral("capabilities"), Value(caps), kDontEnum);
-    vm.defineValue(system, QStringLiteral("security"), Value(vm.newObject()), kDontEnum);
-    vm.setMember(system, QStringLiteral("useCodepage"), Value(false));
-    struct { const char* name; Value v; } capabilities[] = {
-        {"version", Value(QStringLiteral("LNX 9,0,999,0"))}, {"os", Value(QStringLiteral("Linux"))},
-        {"manufacturer", Value(QStringLiteral("Swiftreel Linux"))}, {"playerType", Value(QStringLiteral("StandAlone"))},
-        {"language", Value(QStringLiteral("en"))}, {"screenResolutionX", Value(1920)},
-        {"screenResolutionY", Value(1080)}, {"screenDPI", Value(72)}, {"screenColor", Value(QStringLiteral("color"))},
-        {"hasAudio", Value(true)}, {"hasMP3", Value(true)}, {"hasVideoEncoder", Value(false)},
-        {"isDebugger", Value(false)}, {"hasAccessibility", Value(false)}, {"avHardwareDisable", Value(true)},
-        {"localFileReadDisable", Value(false)}, {"pixelAspectRatio", Value(1)},
-    };
-    for (auto& c : capabilities) vm.setMember(caps, QString::fromLatin1(c.name), c.v);
-    (void)engine;
+    installGeom(vm);
+    installBitmap(vm, engine);
+    installDrawing(vm, engine);
+    installText(vm, engine);
+    installFocus(vm, engine);
+    installXml(vm, engine);
+    installNet(vm, engine);
+    installSystem(vm, engine);
 }
 
 } // namespace swf::avm1::builtins

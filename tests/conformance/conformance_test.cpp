@@ -252,6 +252,7 @@ bool traceMatches(const std::string& expectedIn, const std::string& actual, cons
 
 TEST(Conformance, Avm1TraceCorpus) {
     ensureApp();
+    QDir().mkpath(QString::fromStdString(kOutDir));
     Ledger ledger;
     Tally tally;
     for (const std::string& name : testDirs("avm1")) {
@@ -263,6 +264,10 @@ TEST(Conformance, Avm1TraceCorpus) {
         spec.captureAtEnd = false;
         auto run = swf::harness::runMovie(spec);
         bool ok = run && traceMatches(readText(outputFile), run->trace, toml);
+        if (!ok) { // kept beside the images so a failing trace can be diffed against output.txt
+            std::ofstream(kOutDir + "/" + name + ".actual.txt", std::ios::binary)
+                << (run ? run->trace : "run failed: " + run.error().message + "\n");
+        }
         tally.add(ok ? Verdict::Pass : Verdict::Fail);
         std::printf("%-5s avm1/%s\n", ok ? "PASS" : "FAIL", name.c_str());
         ledger.record("avm1/" + name, ok, run ? "trace differs" : run.error().message);
