@@ -273,9 +273,11 @@ void SwfControl::Impl::startMovie() {
     else if (!wantsSound && sound->output()) sound->setOutput(nullptr);
     applySettings();
     player->setViewport(q->width(), q->height());
-    player->runFrame(); // the first frame shows at once
+    // Playing or not is settled before the first frame runs, so that a
+    // stop() in the movie's first frame holds.
     if (autoPlay) player->play();
     else player->stop();
+    player->runFrame(); // the first frame shows at once
     lastTickNs = clock.nsecsElapsed();
     scheduleTick();
     requestRender();

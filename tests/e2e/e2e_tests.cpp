@@ -1,10 +1,12 @@
 // The real program on a desktop with a window manager, driven like a person
 // would: pointer, clicks and keys, checked by window facts and screenshots.
 #include "desktop.h"
+#include "tests/support/swf_writer.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
@@ -315,3 +317,63 @@ TEST_F(EndToEnd, TheMenuOpensAtThePointerAndItsCommandsWork) {
 }
 
 }  // namespace
+
+// A movie that stops on its red first frame behind a black play button; its
+// second frame is green. Clicking the button in the real window plays it.
+TEST_F(EndToEnd, AMovieStoppedOnItsFirstFramePlaysWhenItsButtonIsClicked) {
+    using namespace swf::test;
+    constexpr int kW = 200, kH = 150, kButton = 40;
+    const auto solid = [](int w, int h, swf::Rgba colour) {
+        ShapeBuilder s;
+        s.rect(0, 0, w * 20, h * 20, s.addSolidFill(colour));
+        return s;
+    };
+    SwfWriter w(6, {0, kW * 20, 0, kH * 20}, 12);
+    w.defineShape(1, solid(kW, kH, {255, 0, 0, 255}));
+    w.defineShape(2, solid(kButton, kButton, {0, 0, 0, 255}));
+    w.defineShape(3, solid(kW, kH, {0, 200, 0, 255}));
+    // Condition 0x0008 is a release over the button; action 0x06 is Play, 0x07 Stop.
+    w.defineButton2(4, {{.up = true, .over = true, .down = true, .hitTest = true, .characterId = 2, .depth = 1}},
+                    {{0x0008, {0x06, 0x00}}});
+    w.placeObject2({.depth = 1, .characterId = 1});
+    swf::Matrix centred;
+    centred.tx = (kW - kButton) / 2 * 20;
+    centred.ty = (kH - kButton) / 2 * 20;
+    w.placeObject2({.depth = 2, .characterId = 4, .matrix = centred});
+    w.doAction({0x07, 0x00}).showFrame();
+    w.removeObject2(2);
+    w.placeObject2({.depth = 1, .move = true, .characterId = 3});
+    w.doAction({0x07, 0x00}).showFrame();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"play_button.swf"_s);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const swf::test::Bytes bytes = w.bytes();
+    file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+    file.close();
+
+    const QString id = launch({path});
+    ASSERT_FALSE(id.isEmpty());
+    // The control fills the client area below the 40-pixel bar, 10 pixels in
+    // from the sides and the bottom; the movie is shown whole, centred in it.
+    const QPoint centre = client(id) + QPoint(kClient.width() / 2, 40 + (kClient.height() - 50) / 2);
+    const QPoint beside = centre + QPoint(200, 0);
+    const auto colourAt = [&](QPoint at, QRgb want, const char* shot) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 10000) {
+            if (near(desktop->screenshot().pixel(at), want, 40)) return true;
+            Desktop::pause(100);
+        }
+        desktop->screenshot(shotPath(shot));
+        return false;
+    };
+    EXPECT_TRUE(colourAt(beside, qRgb(255, 0, 0), "button_red"));
+    EXPECT_TRUE(colourAt(centre, qRgb(0, 0, 0), "button_black"));
+    Desktop::pause(500); // stopped: still red a few frames later
+    EXPECT_TRUE(near(desktop->screenshot().pixel(beside), qRgb(255, 0, 0), 40));
+
+    desktop->click(centre);
+    EXPECT_TRUE(colourAt(beside, qRgb(0, 200, 0), "button_green"));
+    EXPECT_TRUE(colourAt(centre, qRgb(0, 200, 0), "button_gone"));
+}
