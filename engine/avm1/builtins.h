@@ -13,7 +13,7 @@ void installClip(Vm& vm);     // MovieClip, Button, TextField prototypes
 // Key, Mouse, Stage, System and the display methods of MovieClip, which need the player.
 void installPlayerObjects(Vm& vm, ScriptEngine& engine);
 
-void installMedia(Vm& vm);    // Color, Sound, TextFormat
+void installMedia(Vm& vm);    // Color, Sound
 // Called at the end of installPlayerObjects, in this order.
 void installGeom(Vm& vm);                          // flash.geom
 void installBitmap(Vm& vm, ScriptEngine& engine);  // BitmapData, flash.filters

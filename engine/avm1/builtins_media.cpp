@@ -1,5 +1,4 @@
-// Color, Sound and TextFormat: the classes that change how clips look and
-// sound.
+// Color and Sound: the classes that change how clips look and sound.
 #include "engine/avm1/builtins.h"
 #include "engine/avm1/display_clip.h"
 #include "engine/avm1/script_engine.h"
@@ -204,19 +203,6 @@ Value soundGetPosition(Vm& vm, CallArgs& a) {
     return p ? Value(std::round(*p * 1000)) : Value(0);
 }
 
-// ---- TextFormat ----------------------------------------------------------------------------
-
-Value textFormatCtor(Vm& vm, CallArgs& a) {
-    Object* o = newInstance(vm, a);
-    const char* fields[] = {"font", "size", "color", "bold", "italic", "underline", "url", "target", "align",
-                            "leftMargin", "rightMargin", "indent", "leading"};
-    for (size_t i = 0; i < std::size(fields); ++i)
-        vm.setMember(o, QString::fromLatin1(fields[i]), i < a.size() ? a.at(i) : Value::null());
-    for (const char* extra : {"blockIndent", "bullet", "display", "kerning", "letterSpacing", "tabStops"})
-        vm.setMember(o, QString::fromLatin1(extra), Value::null());
-    return Value(o);
-}
-
 } // namespace
 
 void installMedia(Vm& vm) {
@@ -235,9 +221,6 @@ void installMedia(Vm& vm) {
         {"getPan", soundGetPan}, {"getDuration", soundGetDuration}, {"getPosition", soundGetPosition},
     };
     for (auto& m : methods) vm.defineMethod(sound, QString::fromLatin1(m.name), m.fn);
-
-    Object* textFormat = vm.newObject();
-    vm.defineClass(QStringLiteral("TextFormat"), textFormatCtor, textFormatCtor, textFormat);
 }
 
 } // namespace swf::avm1::builtins

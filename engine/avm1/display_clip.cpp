@@ -1,13 +1,12 @@
 #include "engine/avm1/display_clip.h"
 
 #include "engine/avm1/script_engine.h"
+#include "engine/avm1/text_field.h"
 #include "engine/display/button.h"
 #include "engine/display/edit_text.h"
 #include "engine/display/movie_clip.h"
 #include "engine/display/player.h"
 #include "engine/sound/sound_player.h"
-
-#include <QRegularExpression>
 
 #include <cmath>
 
@@ -210,29 +209,8 @@ void DisplayClip::setProperty(Vm& vm, int index, const Value& v) {
 }
 
 bool DisplayClip::getSpecial(Vm& vm, const QString& name, Value& out) {
-    if (kind() == Kind::TextField && m_obj && m_obj->type() == DisplayObject::Type::EditText) {
-        auto* t = static_cast<EditTextObject*>(m_obj);
-        if (vm.namesEqual(name, QStringLiteral("text"))) {
-            QString text = QString::fromStdString(t->text());
-            const Property* htmlFlag = find(vm.key(QStringLiteral("html")));
-            if (htmlFlag ? vm.toBool(htmlFlag->value) : t->html()) {
-                // An HTML field's text is its markup without tags and entities.
-                static const QRegularExpression tags(QStringLiteral("<[^>]*>"));
-                text.remove(tags);
-                text.replace(QStringLiteral("&lt;"), QStringLiteral("<")).replace(QStringLiteral("&gt;"), QStringLiteral(">"));
-                text.replace(QStringLiteral("&quot;"), QStringLiteral("\"")).replace(QStringLiteral("&apos;"), QStringLiteral("'"));
-                text.replace(QStringLiteral("&amp;"), QStringLiteral("&"));
-            }
-            out = Value(text);
-            return true;
-        }
-        if (vm.namesEqual(name, QStringLiteral("htmlText"))) { out = Value(QString::fromStdString(t->text())); return true; }
-        if (vm.namesEqual(name, QStringLiteral("length"))) { out = Value(double(QString::fromStdString(t->text()).size())); return true; }
-        if (vm.namesEqual(name, QStringLiteral("variable"))) {
-            out = t->variableName().empty() ? Value::null() : Value(QString::fromStdString(t->variableName()));
-            return true;
-        }
-    }
+    if (kind() == Kind::TextField && m_obj && m_obj->type() == DisplayObject::Type::EditText)
+        if (builtins::textFieldGet(vm, *this, *static_cast<EditTextObject*>(m_obj), name, out)) return true;
     if (kind() == Kind::Button && m_obj && m_obj->type() == DisplayObject::Type::Button) {
         auto* b = static_cast<ButtonObject*>(m_obj);
         if (vm.namesEqual(name, QStringLiteral("enabled"))) { out = Value(b->enabled()); return true; }
@@ -242,13 +220,8 @@ bool DisplayClip::getSpecial(Vm& vm, const QString& name, Value& out) {
 }
 
 bool DisplayClip::setSpecial(Vm& vm, const QString& name, const Value& v) {
-    if (kind() == Kind::TextField && m_obj && m_obj->type() == DisplayObject::Type::EditText) {
-        auto* t = static_cast<EditTextObject*>(m_obj);
-        if (vm.namesEqual(name, QStringLiteral("text")) || vm.namesEqual(name, QStringLiteral("htmlText"))) {
-            t->setText(vm.toString(v).toStdString());
-            return true;
-        }
-    }
+    if (kind() == Kind::TextField && m_obj && m_obj->type() == DisplayObject::Type::EditText)
+        if (builtins::textFieldSet(vm, *this, *static_cast<EditTextObject*>(m_obj), name, v)) return true;
     if (kind() == Kind::Button && m_obj && m_obj->type() == DisplayObject::Type::Button) {
         auto* b = static_cast<ButtonObject*>(m_obj);
         if (vm.namesEqual(name, QStringLiteral("enabled"))) { b->setEnabled(vm.toBool(v)); return true; }

@@ -86,5 +86,7 @@ inline constexpr int kMaxNestedLayers = 32;
 inline constexpr int64_t kMaxLiveLayerPixels = 2 * kMaxLayerPixels;
 // Rendering: characters laid out in one text field.
 inline constexpr size_t kMaxTextLayoutChars = 1u << 18;
+// Entries read from a script's TextFormat.tabStops array.
+inline constexpr int kMaxTabStops = 1000;
 
 } // namespace swf::limits

@@ -229,6 +229,7 @@ private:
 class TextObject : public DisplayObject {
 public:
     TextObject(Runtime& rt, std::shared_ptr<const TextDef> def);
+    const TextDef& def() const { return *m_def; }
     Rect localBounds() const override { return m_def->bounds; }
     bool hitTest(Point local) const override;
     void draw(render::CommandList& out, const Matrix& world, const ColorTransform& cx) const override;

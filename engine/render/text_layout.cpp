@@ -143,19 +143,42 @@ private:
     std::unordered_map<QString, QFontMetricsF> m_device;
 };
 
-bool sameFormat(const TextFormat& a, const TextFormat& b) {
-    return a.font == b.font && a.embedded == b.embedded && a.size == b.size && a.color == b.color &&
-           a.bold == b.bold && a.italic == b.italic && a.underline == b.underline && a.url == b.url &&
-           a.align == b.align && a.leftMargin == b.leftMargin && a.rightMargin == b.rightMargin &&
-           a.indent == b.indent && a.leading == b.leading && a.letterSpacing == b.letterSpacing;
-}
-
 struct Char {
     QChar c;
     int format; // index into the layout's formats
 };
 
 } // namespace
+
+bool sameFormat(const TextFormat& a, const TextFormat& b) {
+    return a.font == b.font && a.embedded == b.embedded && a.size == b.size && a.color == b.color &&
+           a.bold == b.bold && a.italic == b.italic && a.underline == b.underline && a.url == b.url &&
+           a.target == b.target && a.align == b.align && a.leftMargin == b.leftMargin &&
+           a.rightMargin == b.rightMargin && a.indent == b.indent && a.leading == b.leading &&
+           a.blockIndent == b.blockIndent && a.bullet == b.bullet && a.tabStops == b.tabStops &&
+           a.letterSpacing == b.letterSpacing && a.kerning == b.kerning;
+}
+
+void appendRun(std::vector<TextRun>& runs, const QString& text, const TextFormat& format) {
+    if (text.isEmpty()) return;
+    if (!runs.empty() && sameFormat(runs.back().format, format)) runs.back().text += text;
+    else runs.push_back({text, format});
+}
+
+std::vector<TextRun> plainRuns(const QString& text, const TextFormat& format) {
+    QString t = text;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\r"));
+    t.replace(u'\n', u'\r');
+    std::vector<TextRun> runs;
+    appendRun(runs, t, format);
+    return runs;
+}
+
+QString runsText(const std::vector<TextRun>& runs) {
+    QString out;
+    for (const TextRun& r : runs) out += r.text;
+    return out;
+}
 
 QFont deviceFont(const TextFormat& format) {
     QFont font;
@@ -176,8 +199,6 @@ QFont deviceFont(const TextFormat& format) {
 
 EditTextState initialState(const EditTextDef& def, const FontResolver& fonts) {
     EditTextState s;
-    s.text = QString::fromStdString(def.initialText);
-    s.html = def.html;
     s.wordWrap = def.wordWrap;
     s.multiline = def.multiline;
     s.password = def.password;
@@ -207,20 +228,24 @@ EditTextState initialState(const EditTextDef& def, const FontResolver& fonts) {
             if (hasGlyphs(font)) f.embedded = font;
         }
     }
+    QString text = QString::fromStdString(def.initialText);
+    s.runs = def.html ? parseHtml(text, f, fonts, def.useOutlines) : plainRuns(text, f);
     return s;
 }
 
 std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, const FontResolver& fonts,
-                               bool useOutlines) {
+                               bool useOutlines, bool condenseWhite) {
     std::vector<TextRun> runs;
     std::vector<TextFormat> stack{base};
     std::vector<QString> open; // tag names, to pop formats on close
-    auto append = [&](const QString& text) {
-        if (text.isEmpty()) return;
-        if (!runs.empty() && sameFormat(runs.back().format, stack.back()))
-            runs.back().text += text;
-        else
-            runs.push_back({text, stack.back()});
+    QString text;
+    auto flush = [&] {
+        appendRun(runs, text, stack.back());
+        text.clear();
+    };
+    auto breakParagraph = [&] {
+        flush();
+        appendRun(runs, QStringLiteral("\r"), stack.back());
     };
     auto reresolve = [&](TextFormat& f) {
         if (!useOutlines) return;
@@ -228,8 +253,17 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
         if (hasGlyphs(font)) f.embedded = font;
         else if (f.embedded && f.embedded->name != f.font) f.embedded = nullptr;
     };
+    auto addChar = [&](QChar c) {
+        if (c == u'\n' || c == u'\r') c = condenseWhite ? QChar(u' ') : QChar(u'\r');
+        if (condenseWhite && c.isSpace()) {
+            // White space folds into one space, and none after a line break.
+            QString all = runsText(runs) + text;
+            if (all.isEmpty() || all.back() == u' ' || all.back() == u'\r') return;
+            c = u' ';
+        }
+        text += c;
+    };
     bool paragraphOpen = false;
-    QString text;
     for (qsizetype i = 0; i < html.size();) {
         QChar c = html[i];
         if (c == u'&') {
@@ -247,7 +281,8 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
             continue;
         }
         if (c != u'<') {
-            text += c;
+            if (c == u'\r' && i + 1 < html.size() && html[i + 1] == u'\n') ++i;
+            addChar(c);
             ++i;
             continue;
         }
@@ -256,21 +291,20 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
             text += html.mid(i);
             break;
         }
-        append(text);
-        text.clear();
         QString tag = html.mid(i + 1, end - i - 1).trimmed();
         i = end + 1;
         bool closing = tag.startsWith(u'/');
         if (tag.endsWith(u'/')) tag.chop(1);
-        QString name = (closing ? tag.mid(1) : tag).section(u' ', 0, 0).toLower();
+        QString name = (closing ? tag.mid(1) : tag).section(u' ', 0, 0).trimmed().toLower();
         if (closing) {
             if (name == u"p" || name == u"li") {
-                append(QStringLiteral("\n"));
+                breakParagraph();
                 paragraphOpen = false;
             }
             // Pop back to the matching open tag.
             for (qsizetype k = qsizetype(open.size()) - 1; k >= 0; --k) {
                 if (open[size_t(k)] == name) {
+                    flush();
                     open.resize(size_t(k));
                     stack.resize(size_t(k) + 1);
                     break;
@@ -279,13 +313,17 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
             continue;
         }
         if (name == u"br" || name == u"sbr") {
-            append(QStringLiteral("\n"));
+            breakParagraph();
             continue;
         }
+        flush();
         TextFormat f = stack.back();
         if (name == u"p" || name == u"li") {
-            if (paragraphOpen) append(QStringLiteral("\n")); // an unclosed paragraph ends here
+            // An unclosed paragraph ends where the next one starts.
+            if (paragraphOpen || (name == u"li" && !runs.empty() && !runs.back().text.endsWith(u'\r')))
+                breakParagraph();
             paragraphOpen = true;
+            if (name == u"li") f.bullet = true;
         }
         for (const auto& [key, value] : attributes(tag)) {
             if (name == u"p" && key == u"align") {
@@ -305,14 +343,25 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
             } else if (name == u"font" && key == u"color") {
                 QColor q = parseColor(value, QColor(f.color.r, f.color.g, f.color.b));
                 f.color = Rgba{uint8_t(q.red()), uint8_t(q.green()), uint8_t(q.blue()), f.color.a};
+            } else if (name == u"font" && key == u"letterspacing") {
+                f.letterSpacing = value.toDouble() * 20;
+            } else if (name == u"font" && key == u"kerning") {
+                f.kerning = value.toInt() != 0;
             } else if (name == u"a" && key == u"href") {
                 f.url = value.toStdString();
+            } else if (name == u"a" && key == u"target") {
+                f.target = value.toStdString();
             } else if (name == u"textformat") {
                 double v = value.toDouble() * 20;
                 if (key == u"leftmargin") f.leftMargin = v;
                 else if (key == u"rightmargin") f.rightMargin = v;
                 else if (key == u"indent") f.indent = v;
                 else if (key == u"leading") f.leading = v;
+                else if (key == u"blockindent") f.blockIndent = v;
+                else if (key == u"tabstops") {
+                    f.tabStops.clear();
+                    for (const QString& t : value.split(u',', Qt::SkipEmptyParts)) f.tabStops.push_back(t.toDouble() * 20);
+                }
             }
         }
         if (name == u"b") {
@@ -324,20 +373,106 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
         } else if (name == u"u") {
             f.underline = true;
         }
+        // Unknown tags are skipped; their text keeps the current format.
         open.push_back(name);
         stack.push_back(f);
     }
-    append(text);
+    flush();
     // The closing paragraph's break adds no empty line after the last paragraph.
-    if (!runs.empty() && runs.back().text.endsWith(u'\n')) {
+    if (!runs.empty() && runs.back().text.endsWith(u'\r')) {
         runs.back().text.chop(1);
         if (runs.back().text.isEmpty()) runs.pop_back();
     }
     return runs;
 }
 
-TextLayout layoutEditText(const EditTextState& state, const FontResolver& fonts, const Matrix& matrix,
-                          const ColorTransform& colorTransform) {
+namespace {
+
+QString escapeHtml(const QString& s) {
+    QString out;
+    for (QChar c : s) {
+        if (c == u'<') out += QStringLiteral("&lt;");
+        else if (c == u'>') out += QStringLiteral("&gt;");
+        else if (c == u'&') out += QStringLiteral("&amp;");
+        else if (c == u'"') out += QStringLiteral("&quot;");
+        else if (c == u'\'') out += QStringLiteral("&apos;");
+        else out += c;
+    }
+    return out;
+}
+
+QString alignName(TextAlign a) {
+    switch (a) {
+    case TextAlign::Right: return QStringLiteral("RIGHT");
+    case TextAlign::Center: return QStringLiteral("CENTER");
+    case TextAlign::Justify: return QStringLiteral("JUSTIFY");
+    default: return QStringLiteral("LEFT");
+    }
+}
+
+QString px(double twips) { return QString::number(std::round(twips / 20 * 100) / 100); }
+
+} // namespace
+
+QString toHtml(const std::vector<TextRun>& runs) {
+    // Split into paragraphs of (text, format) pieces.
+    struct Piece { QString text; const TextFormat* format; };
+    std::vector<std::vector<Piece>> paragraphs(1);
+    static const TextFormat kDefault;
+    for (const TextRun& r : runs) {
+        QStringList parts = r.text.split(u'\r');
+        for (qsizetype k = 0; k < parts.size(); ++k) {
+            if (k > 0) paragraphs.emplace_back();
+            if (!parts[k].isEmpty()) paragraphs.back().push_back({parts[k], &r.format});
+        }
+    }
+    const TextFormat* last = runs.empty() ? &kDefault : &runs.back().format;
+    QString out;
+    for (const auto& para : paragraphs) {
+        const TextFormat& pf = para.empty() ? *last : *para.front().format;
+        QString tf;
+        if (pf.leftMargin) tf += QStringLiteral(" LEFTMARGIN=\"%1\"").arg(px(pf.leftMargin));
+        if (pf.rightMargin) tf += QStringLiteral(" RIGHTMARGIN=\"%1\"").arg(px(pf.rightMargin));
+        if (pf.indent) tf += QStringLiteral(" INDENT=\"%1\"").arg(px(pf.indent));
+        if (pf.leading) tf += QStringLiteral(" LEADING=\"%1\"").arg(px(pf.leading));
+        if (pf.blockIndent) tf += QStringLiteral(" BLOCKINDENT=\"%1\"").arg(px(pf.blockIndent));
+        if (!pf.tabStops.empty()) {
+            QStringList stops;
+            for (double t : pf.tabStops) stops << px(t);
+            tf += QStringLiteral(" TABSTOPS=\"%1\"").arg(stops.join(u','));
+        }
+        if (!tf.isEmpty()) out += QStringLiteral("<TEXTFORMAT") + tf + u'>';
+        out += pf.bullet ? QStringLiteral("<LI>") : QStringLiteral("<P ALIGN=\"%1\">").arg(alignName(pf.align));
+        auto fontOpen = [](const TextFormat& f) {
+            QString s = QStringLiteral("<FONT FACE=\"%1\" SIZE=\"%2\" COLOR=\"#%3\" LETTERSPACING=\"%4\" KERNING=\"%5\">")
+                            .arg(escapeHtml(QString::fromStdString(f.font)), px(f.size))
+                            .arg(QString::asprintf("%02X%02X%02X", f.color.r, f.color.g, f.color.b), px(f.letterSpacing))
+                            .arg(f.kerning ? 1 : 0);
+            if (!f.url.empty())
+                s += QStringLiteral("<A HREF=\"%1\" TARGET=\"%2\">")
+                         .arg(escapeHtml(QString::fromStdString(f.url)), escapeHtml(QString::fromStdString(f.target)));
+            if (f.bold) s += QStringLiteral("<B>");
+            if (f.italic) s += QStringLiteral("<I>");
+            if (f.underline) s += QStringLiteral("<U>");
+            return s;
+        };
+        auto fontClose = [](const TextFormat& f) {
+            QString s;
+            if (f.underline) s += QStringLiteral("</U>");
+            if (f.italic) s += QStringLiteral("</I>");
+            if (f.bold) s += QStringLiteral("</B>");
+            if (!f.url.empty()) s += QStringLiteral("</A>");
+            return s + QStringLiteral("</FONT>");
+        };
+        if (para.empty()) out += fontOpen(pf) + fontClose(pf);
+        for (const Piece& p : para) out += fontOpen(*p.format) + escapeHtml(p.text) + fontClose(*p.format);
+        out += pf.bullet ? QStringLiteral("</LI>") : QStringLiteral("</P>");
+        if (!tf.isEmpty()) out += QStringLiteral("</TEXTFORMAT>");
+    }
+    return out;
+}
+
+TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, const ColorTransform& colorTransform) {
     TextLayout out;
     out.bounds = state.bounds;
 
@@ -352,13 +487,8 @@ TextLayout layoutEditText(const EditTextState& state, const FontResolver& fonts,
             chars.push_back({state.password && c != u'\n' ? QChar(u'*') : c, int(formats.size() - 1)});
         }
     };
-    if (state.html) {
-        for (const TextRun& r : parseHtml(state.text, state.format, fonts, state.useOutlines)) addRun(r.text, r.format);
-    } else {
-        QString text = state.text;
-        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        addRun(text, state.format);
-    }
+    for (const TextRun& r : state.runs) addRun(r.text, r.format);
+    // An empty field still has one line in its new text format.
     if (formats.empty()) formats.push_back(state.format);
 
     Measurer measure;
@@ -374,9 +504,12 @@ TextLayout layoutEditText(const EditTextState& state, const FontResolver& fonts,
     double y = kGutter;
     size_t i = 0;
     bool paragraphStart = true;
+    int paragraphFormat = 0;
     do {
-        const TextFormat& pf = formats[size_t(i < chars.size() ? chars[i].format : chars.empty() ? 0 : chars.back().format)];
-        double indent = paragraphStart ? pf.indent : 0;
+        if (paragraphStart)
+            paragraphFormat = i < chars.size() ? chars[i].format : chars.empty() ? 0 : chars.back().format;
+        const TextFormat& pf = formats[size_t(paragraphFormat)];
+        double indent = (paragraphStart ? pf.indent : 0) + pf.blockIndent;
         double avail = fieldWidth - 2 * kGutter - pf.leftMargin - pf.rightMargin - indent;
         size_t start = i, breakAt = 0;
         double width = 0, widthAtBreak = 0;
@@ -453,6 +586,28 @@ TextLayout layoutEditText(const EditTextState& state, const FontResolver& fonts,
             }
             out.bounds.xMax = out.bounds.xMin + w;
         }
+    }
+
+    // Scrolling: the last first-line that still fills the box, and the last line shown.
+    const double visibleHeight = out.bounds.height() - 2 * kGutter;
+    {
+        double used = 0;
+        size_t first = out.lines.size();
+        while (first > 0) {
+            const LineBox& l = out.lines[first - 1];
+            if (used + l.ascent + l.descent > visibleHeight + 0.5) break;
+            used += l.height();
+            --first;
+        }
+        out.maxScroll = int(std::min(first + 1, std::max<size_t>(out.lines.size(), 1)));
+        const size_t top = size_t(std::clamp(state.scroll, 1, std::max(1, int(out.lines.size())))) - 1;
+        out.bottomScroll = int(top) + 1;
+        double bottom = out.lines.empty() ? 0 : out.lines[top].top;
+        for (size_t n = top; n < out.lines.size(); ++n) {
+            if (out.lines[n].top + out.lines[n].ascent + out.lines[n].descent - bottom > visibleHeight + 0.5 && n > top) break;
+            out.bottomScroll = int(n) + 1;
+        }
+        out.maxHScroll = std::max(0.0, out.textWidth - (out.bounds.width() - 2 * kGutter));
     }
 
     // Align each line between the gutters and margins of its paragraph.

@@ -26,20 +26,31 @@ struct TextFormat {
     double size = 240;                        // twips
     Rgba color{0, 0, 0, 255};
     bool bold = false, italic = false, underline = false;
-    std::string url;                          // <a href>
+    std::string url, target;                  // <a href target>
+    // Paragraph settings: the first character of a paragraph decides them.
     TextAlign align = TextAlign::Left;
-    double leftMargin = 0, rightMargin = 0, indent = 0, leading = 0, letterSpacing = 0; // twips
+    double leftMargin = 0, rightMargin = 0, indent = 0, leading = 0, blockIndent = 0; // twips
+    bool bullet = false;
+    std::vector<double> tabStops;             // twips
+    double letterSpacing = 0;                 // twips
+    bool kerning = false;
 };
+bool sameFormat(const TextFormat& a, const TextFormat& b);
 
 enum class AutoSize : uint8_t { None, Left, Center, Right };
 
+// Text with its formats; paragraphs end in '\r'.
+struct TextRun {
+    QString text;
+    TextFormat format;
+};
+
 // What a field shows right now: its definition's values, as scripts may have changed them.
 struct EditTextState {
-    QString text;                             // plain text, or HTML when `html`
-    bool html = false;
+    std::vector<TextRun> runs;                // the text; adjacent runs differ in format
     bool wordWrap = false, multiline = false, password = false, useOutlines = false;
     AutoSize autoSize = AutoSize::None;
-    TextFormat format;                        // the field's default format
+    TextFormat format;                        // the format of text scripts set (the "new text format")
     Rect bounds;                              // twips, character space
     bool border = false, background = false;
     Rgba borderColor{0, 0, 0, 255}, backgroundColor{255, 255, 255, 255};
@@ -62,21 +73,29 @@ struct TextLayout {
     QString chars;                            // the text as shown (HTML resolved, password masked)
     double textWidth = 0, textHeight = 0;     // twips, as the field's textWidth/textHeight
     Rect bounds;                              // the field's bounds after autoSize
+    int maxScroll = 1;                        // the largest useful `scroll` (1-based line)
+    int bottomScroll = 1;                     // the last line shown at the current scroll
+    double maxHScroll = 0;                    // twips
     std::vector<Command> commands;            // background, border and text, clipped to the field
 };
 
-// Lays out a field and makes its drawing commands with `matrix` (field
-// character space -> device) and `colorTransform`.
-TextLayout layoutEditText(const EditTextState& state, const FontResolver& fonts, const Matrix& matrix,
-                          const ColorTransform& colorTransform);
+// Lays out a field (its runs carry their resolved fonts) and makes its drawing
+// commands with `matrix` (field character space -> device) and `colorTransform`.
+TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, const ColorTransform& colorTransform);
 
-// The HTML subset as runs of text with their formats; paragraphs end in '\n'.
-struct TextRun {
-    QString text;
-    TextFormat format;
-};
+// Plain text as one run; "\r\n" and "\n" become '\r'.
+std::vector<TextRun> plainRuns(const QString& text, const TextFormat& format);
+// All characters of the runs.
+QString runsText(const std::vector<TextRun>& runs);
+// Appends a run, merging it into the last one when the formats agree.
+void appendRun(std::vector<TextRun>& runs, const QString& text, const TextFormat& format);
+
+// The HTML subset as runs of text with their formats; paragraphs end in '\r'.
+// `condenseWhite` folds runs of white space (newlines included) into one space.
 std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, const FontResolver& fonts,
-                               bool useOutlines);
+                               bool useOutlines, bool condenseWhite = false);
+// The runs as the HTML Flash reports for htmlText (upper-case tags, one <P> per paragraph).
+QString toHtml(const std::vector<TextRun>& runs);
 
 // The device font a format is drawn with (sans-serif unless it names another family).
 QFont deviceFont(const TextFormat& format);
