@@ -49,12 +49,13 @@ Value clipCreateTextField(Vm& vm, CallArgs& a) {
     int depth = vm.toInt(a.at(1));
     if (depth < -16384 || depth > 2130690045) return Value();
     auto def = std::make_shared<EditTextDef>();
-    double w = vm.toNumber(a.at(4)), h = vm.toNumber(a.at(5));
+    // Flash takes whole pixels for the field's position and size.
+    double w = std::trunc(vm.toNumber(a.at(4))), h = std::trunc(vm.toNumber(a.at(5)));
     def->bounds = Rect{0, std::isfinite(w) ? int32_t(std::clamp(w, 0.0, 1e6) * 20) : 0, 0,
                        std::isfinite(h) ? int32_t(std::clamp(h, 0.0, 1e6) * 20) : 0};
     auto field = std::make_unique<EditTextObject>(mc->runtime(), def);
     field->setName(vm.toString(a.at(0)).toStdString());
-    double x = vm.toNumber(a.at(2)), y = vm.toNumber(a.at(3));
+    double x = std::trunc(vm.toNumber(a.at(2))), y = std::trunc(vm.toNumber(a.at(3)));
     if (std::isfinite(x)) field->setX(x);
     if (std::isfinite(y)) field->setY(y);
     int stored = depth + kScriptDepthOffset;

@@ -763,6 +763,8 @@ void installTextSnapshot(Vm& vm) {
 } // namespace
 
 bool textFieldGet(Vm& vm, DisplayClip& clip, EditTextObject& field, const QString& name, Value& out) {
+    // Version 5 movies see text fields only through their variables.
+    if (vm.version() < 6) return false;
     if (vm.namesEqual(name, QStringLiteral("_listeners")) && !clip.find(vm.key(name))) {
         // Every field is its own first listener.
         ArrayObject* list = vm.newArray({Value(static_cast<Object*>(&clip))});
@@ -777,6 +779,7 @@ bool textFieldGet(Vm& vm, DisplayClip& clip, EditTextObject& field, const QStrin
 }
 
 bool textFieldSet(Vm& vm, DisplayClip&, EditTextObject& field, const QString& name, const Value& v) {
+    if (vm.version() < 6) return false;
     const FieldProp* p = findProp(vm, name);
     if (!p) return false;
     if (p->set) p->set(vm, field, v);
@@ -792,7 +795,7 @@ void installText(Vm& vm, ScriptEngine& engine) {
     FunctionObject* ctor = vm.defineClass(QStringLiteral("TextField"), textFieldCtor, textFieldCtor, proto);
     for (size_t i = 0; i < std::size(kFieldProps); ++i) {
         QString name = QString::fromLatin1(kFieldProps[i].name);
-        Property& p = proto->define(vm.key(name), name, Value(), 0);
+        Property& p = proto->define(vm.key(name), name, Value(), kVersion6);
         if (i < kPrototypeOnlyProps) continue;
         FunctionObject* g = vm.newNative(protoGet);
         g->data = Value(double(i));
@@ -806,8 +809,8 @@ void installText(Vm& vm, ScriptEngine& engine) {
         {"removeTextField", tfRemoveTextField}, {"getNewTextFormat", tfGetNewTextFormat},
         {"setNewTextFormat", tfSetNewTextFormat}, {"replaceText", tfReplaceText},
     };
-    for (auto& m : methods) vm.defineMethod(proto, QString::fromLatin1(m.name), m.fn);
-    vm.defineMethod(ctor, QStringLiteral("getFontList"), tfGetFontList);
+    for (auto& m : methods) vm.defineMethod(proto, QString::fromLatin1(m.name), m.fn, kHidden | kVersion6);
+    vm.defineMethod(ctor, QStringLiteral("getFontList"), tfGetFontList, kHidden | kVersion6);
     // Fields broadcast onChanged and onScroller to their listeners.
     Value bc = vm.getMember(Value(vm.global()), QStringLiteral("AsBroadcaster"));
     for (const char* name : {"addListener", "removeListener", "broadcastMessage"})

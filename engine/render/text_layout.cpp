@@ -629,6 +629,10 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
     if (state.background || state.border) {
         DrawRect r;
         r.rect = out.bounds;
+        // Flash draws the right and bottom border lines on the pixel just past the box.
+        double sx = std::hypot(matrix.a, matrix.b), sy = std::hypot(matrix.c, matrix.d);
+        if (sx > 0) r.rect.xMax += int32_t(std::lround(1 / sx));
+        if (sy > 0) r.rect.yMax += int32_t(std::lround(1 / sy));
         if (state.background) r.fill = state.backgroundColor;
         if (state.border) r.line = state.borderColor;
         r.matrix = matrix;
