@@ -570,6 +570,8 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
     out.textHeight = y - kGutter;
     // Flash does not count the leading under the last line.
     if (!out.lines.empty()) out.textHeight -= out.lines.back().leading;
+    // An empty field measures nothing (autoSize shrinks it to its gutters).
+    if (chars.empty()) out.textHeight = 0;
 
     for (const Char& c : chars) out.chars += c.c;
 
@@ -626,15 +628,23 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
     }
 
     // Drawing commands.
-    if (state.background || state.border) {
+    // The background fills the box; the border lines lie on its edges, the
+    // right and bottom ones on the pixels just past it.
+    if (state.background) {
         DrawRect r;
         r.rect = out.bounds;
-        // Flash draws the right and bottom border lines on the pixel just past the box.
+        r.fill = state.backgroundColor;
+        r.matrix = matrix;
+        r.colorTransform = colorTransform;
+        out.commands.push_back(r);
+    }
+    if (state.border) {
+        DrawRect r;
+        r.rect = out.bounds;
         double sx = std::hypot(matrix.a, matrix.b), sy = std::hypot(matrix.c, matrix.d);
         if (sx > 0) r.rect.xMax += int32_t(std::lround(1 / sx));
         if (sy > 0) r.rect.yMax += int32_t(std::lround(1 / sy));
-        if (state.background) r.fill = state.backgroundColor;
-        if (state.border) r.line = state.borderColor;
+        r.line = state.borderColor;
         r.matrix = matrix;
         r.colorTransform = colorTransform;
         out.commands.push_back(r);
