@@ -1,11 +1,649 @@
 // flash.display.BitmapData and the flash.filters classes.
-#include "engine/avm1/builtins.h"
+#include "engine/avm1/builtins_gfx.h"
+#include "engine/avm1/display_clip.h"
+#include "engine/avm1/script_engine.h"
+#include "engine/core/limits.h"
+#include "engine/display/drawing.h"
+#include "engine/display/movie_clip.h"
+#include "engine/display/player.h"
+#include "engine/render/filters.h"
+#include "engine/render/qpainter_backend.h"
+
+#include <QPainter>
+
+#include <cmath>
+#include <cstring>
 
 namespace swf::avm1::builtins {
+namespace {
+
+using namespace prop;
+
+// A BitmapData script object: its pixels (null when the size was refused).
+class BitmapDataObject : public Object {
+public:
+    explicit BitmapDataObject(Object* proto) : Object(proto, Kind::Other) {}
+    std::shared_ptr<BitmapSurface> surface;
+};
+
+BitmapSurface* surfaceOfThis(CallArgs& a) {
+    auto* b = dynamic_cast<BitmapDataObject*>(a.thisObject());
+    return b && b->surface && b->surface->valid() ? b->surface.get() : nullptr;
+}
+
+// Methods give -1 for a disposed bitmap and for missing arguments, as in Flash.
+const Value kFailed = Value(-1);
+
+void markChanged(Vm& vm) {
+    if (vm.engine) vm.engine->player().runtime().changed = true;
+}
+
+int intArg(Vm& vm, const Value& v) {
+    double d = vm.toNumber(v);
+    return std::isfinite(d) ? int(std::clamp(std::trunc(d), -1e9, 1e9)) : 0;
+}
+
+struct IntRect {
+    int x = 0, y = 0, w = 0, h = 0;
+};
+// A Rectangle object in whole pixels (fractions truncated).
+IntRect rectArg(Vm& vm, Object* r) {
+    auto n = [&](const char* name) {
+        double d = gfx::number(vm, r, name);
+        return std::isfinite(d) ? int(std::clamp(std::trunc(d), -1e9, 1e9)) : 0;
+    };
+    return {n("x"), n("y"), n("width"), n("height")};
+}
+// `r` cut to a w x h bitmap.
+IntRect clipTo(IntRect r, int w, int h) {
+    int x0 = std::max(r.x, 0), y0 = std::max(r.y, 0);
+    int x1 = std::min(int64_t(r.x) + r.w, int64_t(w)), y1 = std::min(int64_t(r.y) + r.h, int64_t(h));
+    return {x0, y0, std::max(x1 - x0, 0), std::max(y1 - y0, 0)};
+}
+
+bool sizeAllowed(Vm& vm, double w, double h) {
+    int side = vm.version() >= 10 ? limits::kMaxBitmapDataSide : limits::kMaxBitmapDataSideV9;
+    int64_t pixels = vm.version() >= 10 ? limits::kMaxBitmapDataPixels : int64_t(side) * side;
+    return w >= 1 && h >= 1 && w <= side && h <= side && int64_t(w) * int64_t(h) <= pixels;
+}
+
+Object* bitmapProto(Vm& vm) {
+    return vm.getMember(gfx::classOf(vm, "flash.display", "BitmapData"), QStringLiteral("prototype")).asObject();
+}
+
+Value wrapSurface(Vm& vm, std::shared_ptr<BitmapSurface> s, Object* proto = nullptr) {
+    auto* o = vm.make<BitmapDataObject>(proto ? proto : bitmapProto(vm));
+    if (s && s->valid()) o->surface = std::move(s);
+    return Value(static_cast<Object*>(o));
+}
+
+// ---- construction and properties -----------------------------------------------------------
+
+Value bitmapCtor(Vm& vm, CallArgs& a) {
+    Object* proto = a.callee ? vm.getMember(Value(static_cast<Object*>(a.callee)), QStringLiteral("prototype")).asObject()
+                             : nullptr;
+    double w = std::trunc(vm.toNumber(a.at(0))), h = std::trunc(vm.toNumber(a.at(1)));
+    if (!sizeAllowed(vm, w, h)) return wrapSurface(vm, nullptr, proto);
+    bool transparent = a.size() > 2 ? vm.toBool(a.at(2)) : true;
+    uint32_t fill = a.size() > 3 ? vm.toUint32(a.at(3)) : 0xFFFFFFFFu;
+    return wrapSurface(vm, std::make_shared<BitmapSurface>(int(w), int(h), transparent, fill), proto);
+}
+
+Value bitmapWidth(Vm&, CallArgs& a) {
+    BitmapSurface* s = surfaceOfThis(a);
+    return s ? Value(s->width()) : kFailed;
+}
+Value bitmapHeight(Vm&, CallArgs& a) {
+    BitmapSurface* s = surfaceOfThis(a);
+    return s ? Value(s->height()) : kFailed;
+}
+Value bitmapTransparent(Vm&, CallArgs& a) {
+    BitmapSurface* s = surfaceOfThis(a);
+    return s ? Value(s->transparent()) : kFailed;
+}
+Value bitmapRectangle(Vm& vm, CallArgs& a) {
+    BitmapSurface* s = surfaceOfThis(a);
+    return s ? gfx::newGeom(vm, "Rectangle", {0, 0, double(s->width()), double(s->height())}) : kFailed;
+}
+
+// ---- pixels ----------------------------------------------------------------------------
+
+Value bitmapGetPixel(Vm& vm, CallArgs& a) {
+    BitmapSurface* s = surfaceOfThis(a);
+    if (!s || a.size() < 2) return kFailed;
+    return Value(int(s->pixel32(intArg(vm, a.at(0)), intArg(vm, a.at(1))) & 0xFFFFFF));
+}
+Value bitmapGetPixel32(Vm& vm, CallArgs& a) {
+    BitmapSurface* s = surfaceOfThis(a);
+    if (!s || a.size() < 2) return kFailed;
+    return Value(int32_t(s->pixel32(intArg(vm, a.at(0)), intArg(vm, a.at(1)))));
+}
+Value bitmapSetPixel(Vm& vm, CallArgs& a) {
+    BitmapSurface* s = surfaceOfThis(a);
+    if (!s || a.size() < 3) return kFailed;
+    int x = intArg(vm, a.at(0)), y = intArg(vm, a.at(1));
+    // The alpha of the pixel stays.
+    uint32_t old = s->pixel32(x, y);
+    s->setPixel32(x, y, (old & 0xFF000000u) | (vm.toUint32(a.at(2)) & 0xFFFFFF));
+    markChanged(vm);
+    return Value(0);
+}
+Value bitmapSetPixel32(Vm& vm, CallArgs& a) {
+    BitmapSurface* s = surfaceOfThis(a);
+    if (!s || a.size() < 3) return kFailed;
+    s->setPixel32(intArg(vm, a.at(0)), intArg(vm, a.at(1)), vm.toUint32(a.at(2)));
+    markChanged(vm);
+    return Value(0);
+}
+
+Value bitmapFillRect(Vm& vm, CallArgs& a) {
+    BitmapSurface* s = surfaceOfThis(a);
+    if (!s || a.size() < 2 || !a.at(0).asObject()) return kFailed;
+    IntRect r = clipTo(rectArg(vm, a.at(0).asObject()), s->width(), s->height());
+    uint32_t c = vm.toUint32(a.at(1));
+    if (!s->transparent()) c |= 0xFF000000u;
+    uint32_t p = BitmapSurface::premultiply(c);
+    for (int y = r.y; y < r.y + r.h; ++y) {
+        auto* line = reinterpret_cast<uint32_t*>(s->pixels().scanLine(y));
+        std::fill(line + r.x, line + r.x + r.w, p);
+    }
+    s->changed();
+    markChanged(vm);
+    return Value(0);
+}
+
+Value bitmapClone(Vm& vm, CallArgs& a) {
+    BitmapSurface* s = surfaceOfThis(a);
+    if (!s) return kFailed;
+    return wrapSurface(vm, std::make_shared<BitmapSurface>(s->pixels(), s->transparent()), a.thisObject()->proto());
+}
+
+Value bitmapDispose(Vm& vm, CallArgs& a) {
+    auto* b = dynamic_cast<BitmapDataObject*>(a.thisObject());
+    if (!b || !b->surface) return kFailed;
+    b->surface->dispose();
+    b->surface.reset();
+    markChanged(vm);
+    return Value();
+}
+
+Value bitmapCopyPixels(Vm& vm, CallArgs& a) {
+    BitmapSurface* s = surfaceOfThis(a);
+    auto src = gfx::surfaceOf(a.at(0));
+    Object* rectObj = a.at(1).asObject();
+    Object* pt = a.at(2).asObject();
+    if (!s || !src || !rectObj || !pt) return kFailed;
+    IntRect r = rectArg(vm, rectObj);
+    int dx = int(gfx::number(vm, pt, "x")), dy = int(gfx::number(vm, pt, "y"));
+    // Cut the source rectangle to both bitmaps.
+    IntRect sr = clipTo(r, src->width(), src->height());
+    dx += sr.x - r.x;
+    dy += sr.y - r.y;
+    IntRect dr = clipTo({dx, dy, sr.w, sr.h}, s->width(), s->height());
+    sr.x += dr.x - dx;
+    sr.y += dr.y - dy;
+    bool merge = a.size() > 5 && vm.toBool(a.at(5));
+    // Copy through a detached image so that copying within one bitmap works.
+    QImage from = src->pixels().copy(sr.x, sr.y, dr.w, dr.h);
+    for (int y = 0; y < dr.h; ++y) {
+        const auto* in = reinterpret_cast<const uint32_t*>(from.constScanLine(y));
+        auto* out = reinterpret_cast<uint32_t*>(s->pixels().scanLine(dr.y + y)) + dr.x;
+        for (int x = 0; x < dr.w; ++x) {
+            uint32_t p = in[x];
+            if (merge && s->transparent()) {
+                uint32_t ia = 255 - (p >> 24), q = out[x];
+                auto ch = [&](int shift) { return (((p >> shift) & 255) + (((q >> shift) & 255) * ia + 127) / 255) << shift; };
+                p = ch(24) | ch(16) | ch(8) | ch(0);
+            } else if (merge) {
+                uint32_t ia = 255 - (p >> 24), q = out[x];
+                auto ch = [&](int shift) { return (((p >> shift) & 255) + (((q >> shift) & 255) * ia + 127) / 255) << shift; };
+                p = 0xFF000000u | ch(16) | ch(8) | ch(0);
+            } else if (!s->transparent()) {
+                p = BitmapSurface::premultiply(BitmapSurface::unpremultiply(p) | 0xFF000000u);
+            }
+            out[x] = p;
+        }
+    }
+    s->changed();
+    markChanged(vm);
+    return Value(0);
+}
+
+// Renders a clip (or another bitmap) into this bitmap through the renderer.
+Value bitmapDraw(Vm& vm, CallArgs& a) {
+    BitmapSurface* s = surfaceOfThis(a);
+    if (!s || !a.size()) return kFailed;
+    Matrix m = a.at(1).asObject() ? gfx::matrixFrom(vm, a.at(1).asObject()) : Matrix{};
+    m.tx /= 20;
+    m.ty /= 20;
+    if (!std::isfinite(m.a) || !std::isfinite(m.b) || !std::isfinite(m.c) || !std::isfinite(m.d) ||
+        !std::isfinite(m.tx) || !std::isfinite(m.ty))
+        return kFailed;
+    ColorTransform cx = a.at(2).asObject() ? gfx::colorTransformFrom(vm, a.at(2).asObject()) : ColorTransform{};
+    render::CommandList list;
+    list.background = {0, 0, 0, 0};
+    if (auto src = gfx::surfaceOf(a.at(0))) {
+        render::DrawBitmap cmd;
+        cmd.bitmap = src->snapshot();
+        cmd.matrix = m;
+        cmd.colorTransform = cx;
+        cmd.smoothed = a.size() > 5 && vm.toBool(a.at(5));
+        list.commands.push_back(std::move(cmd));
+    } else if (auto* clip = dynamic_cast<DisplayClip*>(a.at(0).asObject()); clip && clip->object()) {
+        // The source's own transform is left out: only the given matrix places it.
+        clip->object()->draw(list, m * Matrix{1.0 / 20, 0, 0, 1.0 / 20, 0, 0}, cx);
+    } else {
+        return kFailed;
+    }
+    QImage layer(s->width(), s->height(), QImage::Format_ARGB32_Premultiplied);
+    render::QPainterBackend backend;
+    backend.draw(list, layer, render::Quality::High);
+    {
+        QPainter p(&s->pixels());
+        if (Object* clipRect = a.at(4).asObject()) {
+            IntRect r = rectArg(vm, clipRect);
+            p.setClipRect(QRect(r.x, r.y, r.w, r.h));
+        }
+        p.drawImage(0, 0, layer);
+    }
+    if (!s->transparent()) {
+        QImage& px = s->pixels();
+        for (int y = 0; y < px.height(); ++y) {
+            auto* line = reinterpret_cast<uint32_t*>(px.scanLine(y));
+            for (int x = 0; x < px.width(); ++x) line[x] |= 0xFF000000u;
+        }
+    }
+    s->changed();
+    markChanged(vm);
+    return Value(0);
+}
+
+// ---- tests on pixels -------------------------------------------------------------------------
+
+Value bitmapHitTest(Vm& vm, CallArgs& a) {
+    BitmapSurface* s = surfaceOfThis(a);
+    Object* first = a.at(0).asObject();
+    Object* second = a.at(2).asObject();
+    if (!s || !first || !second) return kFailed;
+    int fx = int(gfx::number(vm, first, "x")), fy = int(gfx::number(vm, first, "y"));
+    // A pixel hits when its alpha reaches the threshold; a clear pixel never hits.
+    int threshold = std::max(1, intArg(vm, a.at(1)));
+    auto hits = [&](int x, int y) { return s->contains(x, y) && int(s->pixel32(x, y) >> 24) >= threshold; };
+    if (auto other = gfx::surfaceOf(a.at(2))) {
+        Object* sp = a.at(3).asObject();
+        if (!sp) return kFailed;
+        int sx = int(gfx::number(vm, sp, "x")), sy = int(gfx::number(vm, sp, "y"));
+        int threshold2 = std::max(1, a.size() > 4 ? intArg(vm, a.at(4)) : 1);
+        for (int y = 0; y < other->height(); ++y)
+            for (int x = 0; x < other->width(); ++x)
+                if (int(other->pixel32(x, y) >> 24) >= threshold2 && hits(x + sx - fx, y + sy - fy)) return Value(true);
+        return Value(false);
+    }
+    if (vm.hasProperty(second, QStringLiteral("width"))) {
+        IntRect r = rectArg(vm, second);
+        r.x -= fx;
+        r.y -= fy;
+        IntRect c = clipTo(r, s->width(), s->height());
+        for (int y = c.y; y < c.y + c.h; ++y)
+            for (int x = c.x; x < c.x + c.w; ++x)
+                if (hits(x, y)) return Value(true);
+        return Value(false);
+    }
+    return Value(hits(int(gfx::number(vm, second, "x")) - fx, int(gfx::number(vm, second, "y")) - fy));
+}
+
+bool compare(const QString& op, uint32_t v, uint32_t t) {
+    if (op == u"<") return v < t;
+    if (op == u"<=") return v <= t;
+    if (op == u">") return v > t;
+    if (op == u">=") return v >= t;
+    if (op == u"==") return v == t;
+    if (op == u"!=") return v != t;
+    return false;
+}
+
+Value bitmapThreshold(Vm& vm, CallArgs& a) {
+    BitmapSurface* s = surfaceOfThis(a);
+    auto src = gfx::surfaceOf(a.at(0));
+    Object* rectObj = a.at(1).asObject();
+    Object* pt = a.at(2).asObject();
+    if (!s || !src || !rectObj || !pt || a.size() < 5) return kFailed;
+    QString op = vm.toString(a.at(3));
+    uint32_t threshold = vm.toUint32(a.at(4));
+    uint32_t color = a.size() > 5 ? vm.toUint32(a.at(5)) : 0;
+    uint32_t mask = a.size() > 6 ? vm.toUint32(a.at(6)) : 0xFFFFFFFFu;
+    bool copySource = a.size() > 7 && vm.toBool(a.at(7));
+    IntRect r = clipTo(rectArg(vm, rectObj), src->width(), src->height());
+    int dx = int(gfx::number(vm, pt, "x")), dy = int(gfx::number(vm, pt, "y"));
+    QImage from = src->pixels().copy(r.x, r.y, r.w, r.h);
+    int changed = 0;
+    for (int y = 0; y < r.h; ++y)
+        for (int x = 0; x < r.w; ++x) {
+            int tx = dx + x, ty = dy + y;
+            if (!s->contains(tx, ty)) continue;
+            uint32_t v = BitmapSurface::unpremultiply(reinterpret_cast<const uint32_t*>(from.constScanLine(y))[x]);
+            if (compare(op, v & mask, threshold & mask)) {
+                s->setPixel32(tx, ty, color);
+                ++changed;
+            } else if (copySource) {
+                s->setPixel32(tx, ty, v);
+            }
+        }
+    s->changed();
+    markChanged(vm);
+    return Value(changed);
+}
+
+// ---- the library and clips -----------------------------------------------------------------
+
+Value bitmapLoadBitmap(Vm& vm, CallArgs& a) {
+    if (!vm.engine) return Value();
+    const auto& movie = vm.engine->player().movie();
+    if (!movie) return Value();
+    QString name = vm.toString(a.at(0));
+    for (const auto& [exportName, id] : movie->exports) {
+        if (QString::fromStdString(exportName).compare(name, Qt::CaseInsensitive) != 0) continue;
+        auto& resolve = vm.engine->player().runtime().bitmaps;
+        auto def = resolve ? resolve(id) : nullptr;
+        if (!def || def->image.isNull()) return Value();
+        return wrapSurface(vm, std::make_shared<BitmapSurface>(def->image, def->image.hasAlphaChannel()));
+    }
+    return Value();
+}
+
+Value clipAttachBitmap(Vm& vm, CallArgs& a) {
+    auto* c = dynamic_cast<DisplayClip*>(a.thisObject());
+    MovieClip* mc = c ? c->movieClip() : nullptr;
+    auto* b = dynamic_cast<BitmapDataObject*>(a.at(0).asObject());
+    if (!mc || !b || !b->surface || a.size() < 2) return Value();
+    double depth = vm.toNumber(a.at(1));
+    if (!std::isfinite(depth) || depth < -16384 || depth > 2130690045) return Value();
+    int stored = int(depth) + kScriptDepthOffset;
+    bool smoothing = a.size() > 3 && vm.toBool(a.at(3));
+    if (mc->childAtDepth(stored)) mc->removeChild(stored);
+    mc->addChild(std::make_unique<BitmapSurfaceObject>(mc->runtime(), b->surface, smoothing), stored);
+    markChanged(vm);
+    return Value();
+}
+
+// ---- filters ---------------------------------------------------------------------------------
+
+// The filter classes: name, SWF id, and members with their defaults.
+struct FilterField {
+    const char* name;
+    double fallback;
+};
+struct FilterClass {
+    const char* name;
+    render::FilterKind kind;
+    std::vector<FilterField> fields;
+};
+const std::vector<FilterClass>& filterClasses() {
+    using K = render::FilterKind;
+    static const std::vector<FilterClass> classes = {
+        {"BlurFilter", K::Blur, {{"blurX", 4}, {"blurY", 4}, {"quality", 1}}},
+        {"DropShadowFilter", K::DropShadow,
+         {{"distance", 4}, {"angle", 45}, {"color", 0}, {"alpha", 1}, {"blurX", 4}, {"blurY", 4}, {"strength", 1},
+          {"quality", 1}, {"inner", 0}, {"knockout", 0}, {"hideObject", 0}}},
+        {"GlowFilter", K::Glow,
+         {{"color", 0xFF0000}, {"alpha", 1}, {"blurX", 6}, {"blurY", 6}, {"strength", 2}, {"quality", 1},
+          {"inner", 0}, {"knockout", 0}}},
+        {"BevelFilter", K::Bevel,
+         {{"distance", 4}, {"angle", 45}, {"highlightColor", 0xFFFFFF}, {"highlightAlpha", 1}, {"shadowColor", 0},
+          {"shadowAlpha", 1}, {"blurX", 4}, {"blurY", 4}, {"strength", 1}, {"quality", 1}, {"type", -1},
+          {"knockout", 0}}},
+        {"ColorMatrixFilter", K::ColorMatrix, {{"matrix", -1}}},
+    };
+    return classes;
+}
+bool isFlag(const char* n) {
+    return !std::strcmp(n, "inner") || !std::strcmp(n, "knockout") || !std::strcmp(n, "hideObject");
+}
+
+const FilterClass* filterClassOf(Vm& vm, Object* o) {
+    for (const auto& fc : filterClasses()) {
+        Value ctor = gfx::classOf(vm, "flash.filters", fc.name);
+        if (ctor.asObject() && vm.instanceOf(Value(o), ctor.asObject())) return &fc;
+    }
+    return nullptr;
+}
+
+Value identityColorMatrix(Vm& vm) {
+    std::vector<Value> m(20, Value(0));
+    for (int i : {0, 6, 12, 18}) m[size_t(i)] = Value(1);
+    return Value(static_cast<Object*>(vm.newArray(std::move(m))));
+}
+
+Value filterCtor(Vm& vm, CallArgs& a) {
+    Object* o = newInstance(vm, a);
+    Value self(o);
+    const FilterClass* fc = filterClassOf(vm, o);
+    if (!fc) return self;
+    for (size_t i = 0; i < fc->fields.size(); ++i) {
+        const FilterField& f = fc->fields[i];
+        Value v = a.at(i);
+        if (v.isUndefined()) {
+            if (!std::strcmp(f.name, "type")) v = Value(QStringLiteral("inner"));
+            else if (!std::strcmp(f.name, "matrix")) v = identityColorMatrix(vm);
+            else if (isFlag(f.name)) v = Value(false);
+            else v = Value(f.fallback);
+        }
+        vm.setMember(o, QString::fromLatin1(f.name), v);
+    }
+    return self;
+}
+
+Value filterClone(Vm& vm, CallArgs& a) {
+    Object* self = a.thisObject();
+    const FilterClass* fc = self ? filterClassOf(vm, self) : nullptr;
+    if (!fc) return Value();
+    std::vector<Value> args;
+    for (const auto& f : fc->fields) {
+        Value v = vm.getMember(Value(self), QString::fromLatin1(f.name));
+        if (!std::strcmp(f.name, "matrix"))
+            if (auto* arr = dynamic_cast<ArrayObject*>(v.asObject())) v = Value(static_cast<Object*>(vm.newArray(arr->items)));
+        args.push_back(v);
+    }
+    return vm.construct(gfx::classOf(vm, "flash.filters", fc->name), args);
+}
+
+// SWF filter records, as PlaceObject3 stores them.
+class FilterWriter {
+public:
+    void u8(uint32_t v) { bytes.push_back(uint8_t(v)); }
+    void fixed(double v) {
+        int32_t f = int32_t(std::clamp(v, -32768.0, 32767.0) * 65536.0);
+        for (int i = 0; i < 4; ++i) u8(uint32_t(f) >> (8 * i));
+    }
+    void fixed8(double v) {
+        int16_t f = int16_t(std::clamp(v, -128.0, 127.0) * 256.0);
+        u8(uint16_t(f) & 255);
+        u8(uint16_t(f) >> 8);
+    }
+    void f32(float v) {
+        uint32_t u;
+        std::memcpy(&u, &v, 4);
+        for (int i = 0; i < 4; ++i) u8(u >> (8 * i));
+    }
+    void rgba(uint32_t rgb, double alpha) {
+        u8(rgb >> 16);
+        u8(rgb >> 8);
+        u8(rgb);
+        u8(uint32_t(std::lround(std::clamp(alpha, 0.0, 1.0) * 255)));
+    }
+    std::vector<uint8_t> bytes;
+};
+
+bool encodeFilter(Vm& vm, Object* o, FilterWriter& w) {
+    const FilterClass* fc = filterClassOf(vm, o);
+    if (!fc) return false;
+    auto num = [&](const char* n) {
+        double d = gfx::number(vm, o, n);
+        return std::isfinite(d) ? d : 0.0;
+    };
+    auto flag = [&](const char* n) { return vm.toBool(vm.getMember(Value(o), QString::fromLatin1(n))); };
+    auto blur = [&](const char* n) { return std::clamp(num(n), 0.0, 255.0); };
+    auto passes = [&] { return uint32_t(std::clamp(num("quality"), 0.0, 15.0)); };
+    constexpr double kRadians = 3.14159265358979323846 / 180;
+    w.u8(uint32_t(fc->kind));
+    switch (fc->kind) {
+    case render::FilterKind::Blur:
+        w.fixed(blur("blurX"));
+        w.fixed(blur("blurY"));
+        w.u8(passes() << 3);
+        return true;
+    case render::FilterKind::DropShadow:
+    case render::FilterKind::Glow:
+        w.rgba(uint32_t(num("color")), num("alpha"));
+        w.fixed(blur("blurX"));
+        w.fixed(blur("blurY"));
+        if (fc->kind == render::FilterKind::DropShadow) {
+            w.fixed(num("angle") * kRadians);
+            w.fixed(num("distance"));
+        }
+        w.fixed8(num("strength"));
+        w.u8((flag("inner") ? 0x80 : 0) | (flag("knockout") ? 0x40 : 0) |
+             (fc->kind == render::FilterKind::Glow || !flag("hideObject") ? 0x20 : 0) | std::min(passes(), 31u));
+        return true;
+    case render::FilterKind::Bevel: {
+        w.rgba(uint32_t(num("shadowColor")), num("shadowAlpha"));
+        w.rgba(uint32_t(num("highlightColor")), num("highlightAlpha"));
+        w.fixed(blur("blurX"));
+        w.fixed(blur("blurY"));
+        w.fixed(num("angle") * kRadians);
+        w.fixed(num("distance"));
+        w.fixed8(num("strength"));
+        QString type = vm.toString(vm.getMember(Value(o), QStringLiteral("type")));
+        w.u8((type == u"inner" ? 0x80 : 0) | (flag("knockout") ? 0x40 : 0) | 0x20 | (type == u"full" ? 0x10 : 0) |
+             std::min(passes(), 15u));
+        return true;
+    }
+    case render::FilterKind::ColorMatrix: {
+        Object* m = vm.getMember(Value(o), QStringLiteral("matrix")).asObject();
+        for (int i = 0; i < 20; ++i) {
+            double d = m ? vm.toNumber(vm.getMember(Value(m), QString::number(i))) : 0;
+            w.f32(float(std::isfinite(d) ? d : 0));
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+Value clipFilters(Vm& vm, CallArgs& a) {
+    auto* c = dynamic_cast<DisplayClip*>(a.thisObject());
+    ArrayObject* out = vm.newArray();
+    if (!c || !c->object()) return Value(static_cast<Object*>(out));
+    constexpr double kDegrees = 180 / 3.14159265358979323846;
+    for (const auto& f : render::parseFilters(c->object()->filterBytes())) {
+        std::vector<Value> args;
+        const char* name = nullptr;
+        auto rgb = [](Rgba c) { return double((c.r << 16) | (c.g << 8) | c.b); };
+        switch (f.kind) {
+        case render::FilterKind::Blur:
+            name = "BlurFilter";
+            args = {Value(f.blurX), Value(f.blurY), Value(f.passes)};
+            break;
+        case render::FilterKind::DropShadow:
+            name = "DropShadowFilter";
+            args = {Value(f.distance), Value(f.angle * kDegrees), Value(rgb(f.color)), Value(f.color.a / 255.0),
+                    Value(f.blurX), Value(f.blurY), Value(f.strength), Value(f.passes), Value(f.inner),
+                    Value(f.knockout), Value(!f.compositeSource)};
+            break;
+        case render::FilterKind::Glow:
+            name = "GlowFilter";
+            args = {Value(rgb(f.color)), Value(f.color.a / 255.0), Value(f.blurX), Value(f.blurY),
+                    Value(f.strength), Value(f.passes), Value(f.inner), Value(f.knockout)};
+            break;
+        case render::FilterKind::Bevel:
+            name = "BevelFilter";
+            args = {Value(f.distance), Value(f.angle * kDegrees), Value(rgb(f.highlight)), Value(f.highlight.a / 255.0),
+                    Value(rgb(f.color)), Value(f.color.a / 255.0), Value(f.blurX), Value(f.blurY),
+                    Value(f.strength), Value(f.passes),
+                    Value(f.onTop ? QStringLiteral("full") : f.inner ? QStringLiteral("inner") : QStringLiteral("outer")),
+                    Value(f.knockout)};
+            break;
+        case render::FilterKind::ColorMatrix: {
+            name = "ColorMatrixFilter";
+            std::vector<Value> m;
+            for (float v : f.colorMatrix) m.emplace_back(double(v));
+            args = {Value(static_cast<Object*>(vm.newArray(std::move(m))))};
+            break;
+        }
+        default:
+            continue;
+        }
+        out->items.push_back(vm.construct(gfx::classOf(vm, "flash.filters", name), args));
+    }
+    return Value(static_cast<Object*>(out));
+}
+
+Value clipSetFilters(Vm& vm, CallArgs& a) {
+    auto* c = dynamic_cast<DisplayClip*>(a.thisObject());
+    if (!c || !c->object()) return Value();
+    Object* list = a.at(0).asObject();
+    FilterWriter w;
+    w.u8(0);
+    int count = 0;
+    int n = list ? std::clamp(vm.toInt(vm.getMember(Value(list), QStringLiteral("length"))), 0, 255) : 0;
+    for (int i = 0; i < n; ++i) {
+        Object* f = vm.getMember(Value(list), QString::number(i)).asObject();
+        if (f && encodeFilter(vm, f, w)) ++count;
+    }
+    w.bytes[0] = uint8_t(count);
+    c->object()->setFilterBytes(count ? std::move(w.bytes) : std::vector<uint8_t>{});
+    return Value();
+}
+
+void addAccessor(Vm& vm, Object* on, const char* name, NativeFn getter, NativeFn setter, uint32_t flags = kHidden) {
+    QString n = QString::fromLatin1(name);
+    Property& p = on->define(vm.key(n), n, Value(), flags);
+    p.getter = vm.newNative(getter);
+    if (setter) p.setter = vm.newNative(setter);
+}
+
+} // namespace
+
+std::shared_ptr<BitmapSurface> gfx::surfaceOf(const Value& v) {
+    auto* b = dynamic_cast<BitmapDataObject*>(v.asObject());
+    return b && b->surface && b->surface->valid() ? b->surface : nullptr;
+}
 
 void installBitmap(Vm& vm, ScriptEngine& engine) {
-    (void)vm;
     (void)engine;
+    Object* display = gfx::package(vm, QStringLiteral("flash.display"));
+    Object* proto = vm.newObject(vm.objectProto);
+    FunctionObject* ctor = vm.newNative(bitmapCtor, proto);
+    ctor->constructor = bitmapCtor;
+    vm.defineValue(proto, QStringLiteral("constructor"), Value(static_cast<Object*>(ctor)), kHidden);
+    vm.defineValue(display, QStringLiteral("BitmapData"), Value(static_cast<Object*>(ctor)), kDontEnum);
+    vm.defineMethod(ctor, QStringLiteral("loadBitmap"), bitmapLoadBitmap);
+    struct { const char* name; NativeFn fn; } methods[] = {
+        {"getPixel", bitmapGetPixel}, {"getPixel32", bitmapGetPixel32}, {"setPixel", bitmapSetPixel},
+        {"setPixel32", bitmapSetPixel32}, {"fillRect", bitmapFillRect}, {"clone", bitmapClone},
+        {"dispose", bitmapDispose}, {"copyPixels", bitmapCopyPixels}, {"draw", bitmapDraw},
+        {"hitTest", bitmapHitTest}, {"threshold", bitmapThreshold},
+    };
+    for (auto& m : methods) vm.defineMethod(proto, QString::fromLatin1(m.name), m.fn);
+    addAccessor(vm, proto, "width", bitmapWidth, nullptr);
+    addAccessor(vm, proto, "height", bitmapHeight, nullptr);
+    addAccessor(vm, proto, "transparent", bitmapTransparent, nullptr);
+    addAccessor(vm, proto, "rectangle", bitmapRectangle, nullptr);
+
+    vm.defineMethod(vm.clipProto, QStringLiteral("attachBitmap"), clipAttachBitmap, kHidden | kVersion8);
+
+    Object* filters = gfx::package(vm, QStringLiteral("flash.filters"));
+    Object* base = vm.newObject(vm.objectProto);
+    for (const auto& fc : filterClasses()) {
+        Object* fp = vm.newObject(base);
+        FunctionObject* f = vm.newNative(filterCtor, fp);
+        f->constructor = filterCtor;
+        vm.defineValue(fp, QStringLiteral("constructor"), Value(static_cast<Object*>(f)), kHidden);
+        vm.defineMethod(fp, QStringLiteral("clone"), filterClone);
+        vm.defineValue(filters, QString::fromLatin1(fc.name), Value(static_cast<Object*>(f)), kDontEnum);
+    }
+    addAccessor(vm, vm.clipProto, "filters", clipFilters, clipSetFilters, kHidden | kVersion8);
 }
 
 } // namespace swf::avm1::builtins

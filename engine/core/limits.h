@@ -77,6 +77,21 @@ inline constexpr size_t kMaxSoundVoices = 64;
 // frame of sound: even 1 fps at 44.1 kHz is 44100).
 inline constexpr size_t kMaxStreamBlockSamples = 44100u * 4u;
 
+// Script drawing (MovieClip.lineTo ...): shape records of one clip's
+// drawing; later calls are ignored, so a runaway loop cannot fill memory.
+inline constexpr size_t kMaxDrawingRecords = 1u << 20;
+// Script drawing: coordinates are clamped to this many twips either way, so
+// bounds stay inside 32-bit integers.
+inline constexpr double kMaxDrawingCoordinate = 1 << 28;
+// Script bitmaps (BitmapData): the largest side and pixel count, up to
+// version 9 movies and from version 10 on.
+inline constexpr int kMaxBitmapDataSideV9 = 2880;
+inline constexpr int kMaxBitmapDataSide = 8191;
+inline constexpr int64_t kMaxBitmapDataPixels = 16777215;
+// Script bitmaps: pixels alive at once in the process (4 bytes each); a
+// script that makes more gets invalid bitmaps until some are freed.
+inline constexpr int64_t kMaxLiveBitmapDataPixels = 128 << 20;
+
 // Rendering: pixels of one offscreen layer (masks, blend modes, filters);
 // a larger layer is cut down to the visible part of the target.
 inline constexpr int64_t kMaxLayerPixels = 4096 * 4096;
@@ -88,5 +103,20 @@ inline constexpr int64_t kMaxLiveLayerPixels = 2 * kMaxLayerPixels;
 inline constexpr size_t kMaxTextLayoutChars = 1u << 18;
 // Entries read from a script's TextFormat.tabStops array.
 inline constexpr int kMaxTabStops = 1000;
+
+// Loading: bytes of one loaded text (LoadVars, XML, loadVariables, style
+// sheets); movies and images loaded into clips use kMaxFileBytes.
+inline constexpr size_t kMaxLoadedTextBytes = 16u << 20;
+// Loading: requests waiting at once; later ones fail at once.
+inline constexpr size_t kMaxPendingLoads = 1000;
+// Loading: movies loaded into levels and clips alive at once.
+inline constexpr size_t kMaxLoadedMovies = 256;
+// Loading: the highest _level a movie can be loaded into.
+inline constexpr int kMaxLevel = 65535;
+// SharedObject: bytes one stored object may take on disk, as Flash's
+// default local storage allowance of 100 KB.
+inline constexpr size_t kMaxSharedObjectBytes = 100u * 1024u;
+// SharedObject: nesting of objects inside a stored object.
+inline constexpr int kMaxSharedObjectDepth = 64;
 
 } // namespace swf::limits

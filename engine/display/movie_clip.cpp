@@ -414,9 +414,14 @@ void MovieClip::swapDepths(int fromDepth, int toDepth) {
 MovieClip* MovieClip::duplicate(const std::string& newName, int depth) {
     MovieClip* p = parent();
     if (!p) return nullptr;
-    auto copy = p->instantiate(characterId());
+    // A clip made empty by a script has no character: its copy is empty too.
+    std::unique_ptr<DisplayObject> copy = characterId() == 0 && !m_timeline
+                                              ? std::make_unique<MovieClip>(runtime(), 0, nullptr)
+                                              : p->instantiate(characterId());
     if (!copy || copy->type() != Type::MovieClip) return nullptr;
     copyPlacementFields(*this, *copy);
+    // The copy shows what scripts drew into the original, as in Flash.
+    static_cast<MovieClip*>(copy.get())->m_drawing = m_drawing;
     copy->setName(newName);
     copy->setPlaceFrame(0);
     if (p->childAtDepth(depth)) p->removeChild(depth);
@@ -462,7 +467,7 @@ bool MovieClip::hitTest(Point local) const {
 }
 
 void MovieClip::draw(render::CommandList& out, const Matrix& world, const ColorTransform& cx) const {
-    if (auto shape = m_drawing.shape()) out.commands.push_back(render::DrawShape{shape, world, cx, runtime().bitmaps});
+    if (auto shape = m_drawing.shape()) out.commands.push_back(render::DrawShape{shape, world, cx, m_drawing.bitmaps()});
     drawChildren(m_children, out, world, cx);
 }
 
