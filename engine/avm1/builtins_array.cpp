@@ -17,9 +17,12 @@ int lengthOf(Vm& vm, Object* o) {
     if (auto* a = dynamic_cast<ArrayObject*>(o)) return int(a->items.size());
     return std::clamp(vm.toInt(vm.getMember(Value(o), QStringLiteral("length"))), 0, int(limits::kMaxArrayLength));
 }
+// An object that is not an array gives its own stored elements only: neither
+// getters nor its prototypes' elements count, as in the Flash player.
 Value elementOf(Vm& vm, Object* o, int i) {
     if (auto* a = dynamic_cast<ArrayObject*>(o)) return size_t(i) < a->items.size() ? a->items[size_t(i)] : Value();
-    return vm.getMember(Value(o), QString::number(i));
+    const Property* p = o->find(vm.key(QString::number(i)));
+    return p && !p->isVirtual() ? p->value : Value();
 }
 std::vector<Value> elementsOf(Vm& vm, Object* o) {
     if (auto* a = dynamic_cast<ArrayObject*>(o)) return a->items;
@@ -168,7 +171,12 @@ Value arraySplice(Vm& vm, CallArgs& a) {
     int n = int(items.size());
     int start = relativeIndex(vm, a.at(0), n, 0);
     int count = n - start;
-    if (a.size() > 1) count = std::clamp(vm.toInt(a.at(1)), 0, n - start);
+    if (a.size() > 1) {
+        // An undefined or negative count changes nothing and returns undefined.
+        double c = a.at(1).isUndefined() ? -1 : vm.toNumber(a.at(1));
+        if (c < 0) return Value();
+        count = std::clamp(vm.toInt(a.at(1)), 0, n - start);
+    }
     std::vector<Value> removed(items.begin() + start, items.begin() + start + count);
     items.erase(items.begin() + start, items.begin() + start + count);
     if (a.size() > 2) items.insert(items.begin() + start, a.args.begin() + 2, a.args.end());

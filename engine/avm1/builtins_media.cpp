@@ -18,7 +18,7 @@ using namespace prop;
 DisplayObject* targetOf(Vm& vm, Object* self) {
     Value t = vm.getMember(Value(self), QStringLiteral("target"));
     Object* o = t.asObject();
-    if (!o && t.isString()) o = vm.resolveTarget(vm.root(), t.asString());
+    if (!o && t.isString() && !t.asString().isEmpty()) o = vm.resolveTarget(vm.root(), t.asString());
     auto* c = dynamic_cast<DisplayClip*>(o);
     return c ? c->object() : nullptr;
 }
@@ -46,8 +46,9 @@ Value colorGetRgb(Vm& vm, CallArgs& a) {
     DisplayObject* d = a.thisObject() ? targetOf(vm, a.thisObject()) : nullptr;
     if (!d) return Value();
     const ColorTransform& cx = d->colorTransform();
-    auto part = [](double v) { return uint32_t(int(v) & 255); };
-    return Value(double((part(cx.rAdd) << 16) | (part(cx.gAdd) << 8) | part(cx.bAdd)));
+    // The offsets are signed: negative ones spill into the higher bytes, as in Flash.
+    auto part = [](double v) { return uint32_t(int32_t(v)); };
+    return Value(double(int32_t((part(cx.rAdd) << 16) | (part(cx.gAdd) << 8) | part(cx.bAdd))));
 }
 
 Value colorGetTransform(Vm& vm, CallArgs& a) {
@@ -71,14 +72,15 @@ Value colorSetTransform(Vm& vm, CallArgs& a) {
     Object* t = a.at(0).asObject();
     if (!d || !t) return Value();
     ColorTransform cx = d->colorTransform();
-    // Flash keeps multipliers in 8.8 fixed point and additions as 16-bit integers.
+    // Flash keeps multipliers in 8.8 fixed point and additions as 16-bit integers;
+    // only the object's own members count, not inherited ones.
     auto mult = [&](const char* name, double& field) {
-        if (!vm.hasProperty(t, QString::fromLatin1(name))) return;
+        if (!vm.hasOwnProperty(t, QString::fromLatin1(name))) return;
         double v = vm.toNumber(vm.getMember(Value(t), QString::fromLatin1(name)));
         field = std::isfinite(v) ? int16_t(int32_t(v * 2.56)) / 256.0 : 0;
     };
     auto add = [&](const char* name, double& field) {
-        if (!vm.hasProperty(t, QString::fromLatin1(name))) return;
+        if (!vm.hasOwnProperty(t, QString::fromLatin1(name))) return;
         double v = vm.toNumber(vm.getMember(Value(t), QString::fromLatin1(name)));
         field = std::isfinite(v) ? double(int16_t(int32_t(v))) : 0;
     };
@@ -90,21 +92,60 @@ Value colorSetTransform(Vm& vm, CallArgs& a) {
 
 // ---- Sound -------------------------------------------------------------------------------
 
-struct SoundState {
+// A Sound's mix belongs to the clip it targets: it is asked from the clip the
+// target names now, so a clip made anew starts at full volume again.
+struct SoundState : NativeRefs {
     uint16_t soundId = 0;
     uint64_t instance = 0;
     double volume = 100, pan = 0;
+    double ll = 100, lr = 0, rr = 100, rl = 0; // setTransform channel mix, in percent
+    Object* mixOwner = nullptr; // the clip the mix was set on (null: the global mix)
+    void mark(const MarkFn& markFn) const override { if (mixOwner) markFn(mixOwner); }
 };
 
 SoundState& soundState(Object* o) {
-    if (!o->native) o->native = std::make_shared<SoundState>();
+    if (!o->native) {
+        auto s = std::make_shared<SoundState>();
+        o->native = s;
+        o->nativeRefs = s;
+    }
     return *static_cast<SoundState*>(o->native.get());
+}
+
+// The clip object a Sound targets; nullptr for the global sound. `missing`
+// tells that a target was named but does not exist (the getters give undefined).
+Object* soundTarget(Vm& vm, Object* self, bool& missing) {
+    Value t = vm.getMember(Value(self), QStringLiteral("target"));
+    missing = false;
+    if (t.isUndefined()) return nullptr;
+    Object* o = t.asObject();
+    if (!o && t.isString() && !t.asString().isEmpty()) o = vm.resolveTarget(vm.root(), t.asString());
+    auto* c = dynamic_cast<DisplayClip*>(o);
+    if (!c || !c->object()) {
+        missing = true;
+        return nullptr;
+    }
+    return c;
+}
+
+// The mix state for the Sound's current target, reset when the target
+// changed; null when the target is missing.
+SoundState* mixState(Vm& vm, Object* self) {
+    bool missing = false;
+    Object* target = soundTarget(vm, self, missing);
+    if (missing) return nullptr;
+    SoundState& s = soundState(self);
+    if (s.mixOwner != target) {
+        s.volume = 100, s.pan = 0, s.ll = 100, s.lr = 0, s.rr = 100, s.rl = 0;
+        s.mixOwner = target;
+    }
+    return &s;
 }
 
 Value soundCtor(Vm& vm, CallArgs& a) {
     Object* o = newInstance(vm, a);
     vm.defineValue(o, QStringLiteral("target"), a.at(0), kHidden);
-    o->native = std::make_shared<SoundState>();
+    soundState(o);
     return Value(o);
 }
 
@@ -156,38 +197,69 @@ Value soundStop(Vm& vm, CallArgs& a) {
     return Value();
 }
 
-void applyMix(Vm& vm, Object* self) {
-    SoundState& s = soundState(self);
+void applyMix(Vm& vm, Object* self, const SoundState& s) {
     SoundPlayer* sp = vm.engine ? vm.engine->player().soundPlayer() : nullptr;
     if (!sp) return;
     double v = s.volume / 100.0;
     double p = std::clamp(s.pan, -100.0, 100.0) / 100.0;
     SoundTransform t;
-    t.leftToLeft = v * (p > 0 ? 1 - p : 1);
-    t.rightToRight = v * (p < 0 ? 1 + p : 1);
+    t.leftToLeft = v * (p > 0 ? 1 - p : 1) * s.ll / 100.0;
+    t.rightToRight = v * (p < 0 ? 1 + p : 1) * s.rr / 100.0;
+    t.leftToRight = v * s.lr / 100.0;
+    t.rightToLeft = v * s.rl / 100.0;
     sp->setTransform(soundOwner(vm, self), t);
 }
 
 Value soundSetVolume(Vm& vm, CallArgs& a) {
-    if (Object* self = a.thisObject()) {
-        double v = vm.toNumber(a.at(0));
-        if (std::isfinite(v)) soundState(self).volume = std::trunc(v);
-        applyMix(vm, self);
-    }
+    Object* self = a.thisObject();
+    SoundState* s = self ? mixState(vm, self) : nullptr;
+    if (!s) return Value();
+    double v = vm.toNumber(a.at(0));
+    if (std::isfinite(v)) s->volume = std::trunc(v);
+    applyMix(vm, self, *s);
     return Value();
 }
-Value soundGetVolume(Vm&, CallArgs& a) {
-    return a.thisObject() ? Value(soundState(a.thisObject()).volume) : Value();
+Value soundGetVolume(Vm& vm, CallArgs& a) {
+    SoundState* s = a.thisObject() ? mixState(vm, a.thisObject()) : nullptr;
+    return s ? Value(s->volume) : Value();
 }
 Value soundSetPan(Vm& vm, CallArgs& a) {
-    if (Object* self = a.thisObject()) {
-        double v = vm.toNumber(a.at(0));
-        if (std::isfinite(v)) soundState(self).pan = std::trunc(v);
-        applyMix(vm, self);
-    }
+    Object* self = a.thisObject();
+    SoundState* s = self ? mixState(vm, self) : nullptr;
+    if (!s) return Value();
+    double v = vm.toNumber(a.at(0));
+    if (std::isfinite(v)) s->pan = std::trunc(v);
+    applyMix(vm, self, *s);
     return Value();
 }
-Value soundGetPan(Vm&, CallArgs& a) { return a.thisObject() ? Value(soundState(a.thisObject()).pan) : Value(); }
+Value soundGetPan(Vm& vm, CallArgs& a) {
+    SoundState* s = a.thisObject() ? mixState(vm, a.thisObject()) : nullptr;
+    return s ? Value(s->pan) : Value();
+}
+Value soundGetTransform(Vm& vm, CallArgs& a) {
+    SoundState* s = a.thisObject() ? mixState(vm, a.thisObject()) : nullptr;
+    if (!s) return Value();
+    Object* o = vm.newObject();
+    vm.setMember(o, QStringLiteral("ll"), Value(s->ll));
+    vm.setMember(o, QStringLiteral("lr"), Value(s->lr));
+    vm.setMember(o, QStringLiteral("rr"), Value(s->rr));
+    vm.setMember(o, QStringLiteral("rl"), Value(s->rl));
+    return Value(o);
+}
+Value soundSetTransform(Vm& vm, CallArgs& a) {
+    Object* self = a.thisObject();
+    SoundState* s = self ? mixState(vm, self) : nullptr;
+    Object* t = a.at(0).asObject();
+    if (!s || !t) return Value();
+    auto field = [&](const char* name, double& out) {
+        if (!vm.hasProperty(t, QString::fromLatin1(name))) return;
+        double v = vm.toNumber(vm.getMember(Value(t), QString::fromLatin1(name)));
+        if (std::isfinite(v)) out = std::trunc(v);
+    };
+    field("ll", s->ll); field("lr", s->lr); field("rr", s->rr); field("rl", s->rl);
+    applyMix(vm, self, *s);
+    return Value();
+}
 Value soundGetDuration(Vm& vm, CallArgs& a) {
     Object* self = a.thisObject();
     if (!self || !vm.engine || !vm.engine->player().soundPlayer()) return Value();
@@ -199,7 +271,9 @@ Value soundGetDuration(Vm& vm, CallArgs& a) {
 Value soundGetPosition(Vm& vm, CallArgs& a) {
     Object* self = a.thisObject();
     if (!self || !vm.engine || !vm.engine->player().soundPlayer()) return Value();
-    auto p = vm.engine->player().soundPlayer()->instancePositionSeconds(soundState(self).instance);
+    SoundState& s = soundState(self);
+    if (!s.soundId) return Value();
+    auto p = vm.engine->player().soundPlayer()->instancePositionSeconds(s.instance);
     return p ? Value(std::round(*p * 1000)) : Value(0);
 }
 
@@ -219,6 +293,7 @@ void installMedia(Vm& vm) {
         {"attachSound", soundAttach}, {"start", soundStart}, {"stop", soundStop},
         {"setVolume", soundSetVolume}, {"getVolume", soundGetVolume}, {"setPan", soundSetPan},
         {"getPan", soundGetPan}, {"getDuration", soundGetDuration}, {"getPosition", soundGetPosition},
+        {"getTransform", soundGetTransform}, {"setTransform", soundSetTransform},
     };
     for (auto& m : methods) vm.defineMethod(sound, QString::fromLatin1(m.name), m.fn);
 }

@@ -90,7 +90,12 @@ Value stringSubstr(Vm& vm, CallArgs& a) {
     if (start < 0) start = std::max(0, n + start);
     start = std::min(start, n);
     int len = a.size() > 1 && !a.at(1).isUndefined() ? vm.toInt(a.at(1)) : n - start;
-    if (len < 0) len = std::max(0, n - start + len); // Flash counts a negative length from the end
+    if (len < 0) {
+        // A negative length counts back from the end of the whole string, and
+        // a piece that would reach the last character comes out empty.
+        len += n;
+        if (len <= 0 || start + len >= n) return Value(QString());
+    }
     return Value(s.mid(start, std::min(len, n - start)));
 }
 Value stringSplit(Vm& vm, CallArgs& a) {
