@@ -38,7 +38,7 @@ Value clipRemove(Vm& vm, CallArgs& a) { if (auto* c = thisClip(a)) c->removeClip
 Value clipDuplicate(Vm& vm, CallArgs& a) {
     auto* c = thisClip(a);
     if (!c) return Value();
-    Object* r = c->duplicate(vm, vm.toString(a.at(0)), vm.toInt(a.at(1)), a.at(2).asObject());
+    Object* r = c->duplicate(vm, vm.toString(a.at(0)), vm.toInt32(a.at(1)), a.at(2).asObject());
     return r ? Value(r) : Value();
 }
 Value clipStartDrag(Vm& vm, CallArgs& a) {

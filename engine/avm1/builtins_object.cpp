@@ -111,8 +111,11 @@ Value objectUnwatch(Vm& vm, CallArgs& a) {
 Value objectRegisterClass(Vm& vm, CallArgs& a) {
     if (a.size() < 2) return Value(false);
     QString name = vm.toString(a.at(0));
-    if (Object* c = a.at(1).asObject()) vm.registeredClasses[name] = c;
-    else vm.registeredClasses.erase(name);
+    const Value& ctor = a.at(1);
+    // Only a function registers; null or undefined forgets the symbol's class.
+    if (vm.isCallable(ctor)) vm.registeredClasses[name] = ctor.asObject();
+    else if (ctor.isNull() || ctor.isUndefined()) vm.registeredClasses.erase(name);
+    else return Value(false);
     return Value(true);
 }
 

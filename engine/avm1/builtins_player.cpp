@@ -8,6 +8,7 @@
 #include "engine/display/movie_clip.h"
 #include "engine/display/player.h"
 
+#include <array>
 #include <cmath>
 
 namespace swf::avm1::builtins {
@@ -31,7 +32,7 @@ Matrix worldMatrix(const DisplayObject& o) {
 Value clipAttachMovie(Vm& vm, CallArgs& a) {
     MovieClip* mc = thisMovieClip(a);
     if (!mc || a.size() < 3) return Value();
-    DisplayClip* c = engineOf(vm).attach(*mc, vm.toString(a.at(0)), vm.toString(a.at(1)), vm.toInt(a.at(2)),
+    DisplayClip* c = engineOf(vm).attach(*mc, vm.toString(a.at(0)), vm.toString(a.at(1)), vm.toInt32(a.at(2)),
                                          a.at(3).asObject());
     return c ? Value(static_cast<Object*>(c)) : Value();
 }
@@ -39,15 +40,15 @@ Value clipAttachMovie(Vm& vm, CallArgs& a) {
 Value clipCreateEmpty(Vm& vm, CallArgs& a) {
     MovieClip* mc = thisMovieClip(a);
     if (!mc || a.size() < 2) return Value();
-    DisplayClip* c = engineOf(vm).createEmpty(*mc, vm.toString(a.at(0)), vm.toInt(a.at(1)));
+    DisplayClip* c = engineOf(vm).createEmpty(*mc, vm.toString(a.at(0)), vm.toInt32(a.at(1)));
     return c ? Value(static_cast<Object*>(c)) : Value();
 }
 
 Value clipCreateTextField(Vm& vm, CallArgs& a) {
     MovieClip* mc = thisMovieClip(a);
     if (!mc || a.size() < 6) return Value();
-    int depth = vm.toInt(a.at(1));
-    if (depth < -16384 || depth > 2130690045) return Value();
+    int depth = vm.toInt32(a.at(1));
+    if (!validScriptDepth(depth)) return Value();
     auto def = std::make_shared<EditTextDef>();
     // Flash takes whole pixels for the field's position and size.
     double w = std::trunc(vm.toNumber(a.at(4))), h = std::trunc(vm.toNumber(a.at(5)));
@@ -75,17 +76,21 @@ Value clipGetDepth(Vm&, CallArgs& a) {
 
 Value clipSwapDepths(Vm& vm, CallArgs& a) {
     DisplayClip* c = thisClip(a);
-    if (!c || !c->object() || !c->object()->parent() || !a.size()) return Value();
+    if (!c || !c->object() || !c->object()->parent() || !a.size() || a.at(0).isUndefined()) return Value();
     DisplayObject* o = c->object();
     MovieClip* parent = o->parent();
     int target;
-    if (auto* other = dynamic_cast<DisplayClip*>(a.at(0).asObject())) {
+    // A clip, or a target path naming one, swaps with that clip; anything else is a depth.
+    auto* other = dynamic_cast<DisplayClip*>(a.at(0).asObject());
+    if (!other && a.at(0).isString())
+        other = dynamic_cast<DisplayClip*>(vm.resolveTarget(c, a.at(0).asString()));
+    if (other) {
         if (!other->object() || other->object()->parent() != parent) return Value();
         target = other->object()->depth();
     } else {
-        double d = vm.toNumber(a.at(0));
-        if (std::isnan(d)) return Value();
-        target = int(d) + kScriptDepthOffset;
+        int d = vm.toInt32(a.at(0));
+        if (!validScriptDepth(d)) return Value();
+        target = d + kScriptDepthOffset;
     }
     parent->swapDepths(o->depth(), target);
     o->lockTransform();
@@ -103,7 +108,7 @@ Value clipNextHighestDepth(Vm&, CallArgs& a) {
 Value clipInstanceAtDepth(Vm& vm, CallArgs& a) {
     MovieClip* mc = thisMovieClip(a);
     if (!mc || !a.size()) return Value();
-    DisplayObject* o = mc->childAtDepth(vm.toInt(a.at(0)) + kScriptDepthOffset);
+    DisplayObject* o = mc->childAtDepth(vm.toInt32(a.at(0)) + kScriptDepthOffset);
     DisplayClip* c = o ? engineOf(vm).wrap(o) : nullptr;
     return c ? Value(static_cast<Object*>(c)) : Value();
 }
@@ -197,13 +202,63 @@ Value keyIsToggled(Vm&, CallArgs&) { return Value(false); }
 Value mouseShow(Vm&, CallArgs&) { return Value(1); }
 Value mouseHide(Vm&, CallArgs&) { return Value(1); }
 
-Value stageWidth(Vm& vm, CallArgs&) {
-    const auto& movie = engineOf(vm).player().movie();
-    return Value(movie ? movie->header.frameSize.width() / 20.0 : 0.0);
+// The stage size scripts see: the movie's, or the window's when the movie is not scaled.
+QSize stageSize(Vm& vm) {
+    Player& player = engineOf(vm).player();
+    if (player.scaleMode() == ScaleMode::NoScale) return player.viewport();
+    const auto& movie = player.movie();
+    if (!movie) return {};
+    return {int(movie->header.frameSize.width() / 20), int(movie->header.frameSize.height() / 20)};
 }
-Value stageHeight(Vm& vm, CallArgs&) {
-    const auto& movie = engineOf(vm).player().movie();
-    return Value(movie ? movie->header.frameSize.height() / 20.0 : 0.0);
+Value stageWidth(Vm& vm, CallArgs&) { return Value(stageSize(vm).width()); }
+Value stageHeight(Vm& vm, CallArgs&) { return Value(stageSize(vm).height()); }
+
+struct ScaleModeName { ScaleMode mode; const char* name; };
+constexpr ScaleModeName kScaleModes[] = {
+    {ScaleMode::ShowAll, "showAll"}, {ScaleMode::NoBorder, "noBorder"},
+    {ScaleMode::ExactFit, "exactFit"}, {ScaleMode::NoScale, "noScale"},
+};
+
+Value stageScaleMode(Vm& vm, CallArgs&) {
+    ScaleMode mode = engineOf(vm).player().scaleMode();
+    for (const auto& m : kScaleModes)
+        if (m.mode == mode) return Value(QString::fromLatin1(m.name));
+    return Value(QStringLiteral("showAll"));
+}
+
+// Tells the Stage listeners when what scripts see of the stage size changed.
+void changeStage(Vm& vm, const std::function<void()>& change) {
+    QSize before = stageSize(vm);
+    change();
+    if (stageSize(vm) != before)
+        vm.callMethod(Value(engineOf(vm).stageObject()), QStringLiteral("broadcastMessage"),
+                      std::array<Value, 1>{Value(QStringLiteral("onResize"))});
+}
+
+Value stageSetScaleMode(Vm& vm, CallArgs& a) {
+    // Names match in any case; an unknown name shows the whole movie.
+    QString name = vm.toString(a.at(0));
+    ScaleMode mode = ScaleMode::ShowAll;
+    for (const auto& m : kScaleModes)
+        if (name.compare(QLatin1String(m.name), Qt::CaseInsensitive) == 0) mode = m.mode;
+    changeStage(vm, [&] { engineOf(vm).player().setScaleMode(mode); });
+    return Value();
+}
+
+Value stageAlign(Vm& vm, CallArgs&) {
+    uint8_t flags = engineOf(vm).player().stage().alignFlags();
+    QString out;
+    if (flags & align::Left) out += u'L';
+    if (flags & align::Top) out += u'T';
+    if (flags & align::Right) out += u'R';
+    if (flags & align::Bottom) out += u'B';
+    return Value(out);
+}
+
+Value stageSetAlign(Vm& vm, CallArgs& a) {
+    uint8_t flags = parseAlign(vm.toString(a.at(0)).toLatin1().constData());
+    engineOf(vm).player().setAlign(flags);
+    return Value();
 }
 
 Object* broadcaster(Vm& vm) {
@@ -215,9 +270,10 @@ Object* broadcaster(Vm& vm) {
     return o;
 }
 
-void addGetter(Vm& vm, Object* on, const QString& name, NativeFn getter) {
+void addGetter(Vm& vm, Object* on, const QString& name, NativeFn getter, NativeFn setter = nullptr) {
     Property& p = on->define(vm.key(name), name, Value(), kDontDelete);
     p.getter = vm.newNative(getter);
+    if (setter) p.setter = vm.newNative(setter);
 }
 
 } // namespace
@@ -258,8 +314,8 @@ void installPlayerObjects(Vm& vm, ScriptEngine& engine) {
     vm.defineValue(vm.global(), QStringLiteral("Stage"), Value(stage), kDontEnum);
     addGetter(vm, stage, QStringLiteral("width"), stageWidth);
     addGetter(vm, stage, QStringLiteral("height"), stageHeight);
-    vm.setMember(stage, QStringLiteral("scaleMode"), Value(QStringLiteral("showAll")));
-    vm.setMember(stage, QStringLiteral("align"), Value(QString()));
+    addGetter(vm, stage, QStringLiteral("scaleMode"), stageScaleMode, stageSetScaleMode);
+    addGetter(vm, stage, QStringLiteral("align"), stageAlign, stageSetAlign);
     vm.setMember(stage, QStringLiteral("showMenu"), Value(true));
     for (const char* n : {"scaleMode", "align", "showMenu"})
         if (Property* pr = stage->find(vm.key(QString::fromLatin1(n)))) pr->flags = kHidden;

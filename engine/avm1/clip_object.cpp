@@ -29,7 +29,7 @@ const char* clipPropName(int index) {
 
 ClipObject* ClipObject::rootClip() {
     ClipObject* c = this;
-    for (int guard = 0; c->parentClip() && guard < 1000; ++guard) c = c->parentClip();
+    for (int guard = 0; !c->lockRoot() && c->parentClip() && guard < 1000; ++guard) c = c->parentClip();
     return c;
 }
 
@@ -107,6 +107,7 @@ bool ClipObject::getSpecial(Vm& vm, const QString& name, Value& out) {
         if (vm.namesEqual(name, QStringLiteral("_global"))) { out = Value(vm.global()); return true; }
         if (name.startsWith(QStringLiteral("_level"), vm.caseSensitive() ? Qt::CaseSensitive : Qt::CaseInsensitive)) {
             bool ok = false;
+        if (vm.namesEqual(name, QStringLiteral("_lockroot"))) { out = Value(m_lockRoot); return true; }
             int level = name.mid(6).toInt(&ok);
             if (ok) {
                 ClipObject* c = vm.levelClip(level);
@@ -126,6 +127,7 @@ bool ClipObject::setSpecial(Vm& vm, const QString& name, const Value& v) {
     int index = clipPropIndex(name, vm.caseSensitive());
     if (index < 0) return false;
     setProperty(vm, index, v);
+    if (vm.namesEqual(name, QStringLiteral("_lockroot"))) { m_lockRoot = vm.toBool(v); return true; }
     return true;
 }
 
@@ -138,6 +140,7 @@ bool ClipObject::hasSpecial(Vm& vm, const QString& name) {
     }
     return childByName(name) != nullptr;
 }
+        if (vm.namesEqual(name, QStringLiteral("_lockroot"))) return true;
 
 void ClipObject::specialKeys(Vm&, std::vector<QString>& out) { childNames(out); }
 

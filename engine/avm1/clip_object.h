@@ -38,7 +38,11 @@ public:
     QString targetPath();
     // "/a/b": the slash path of _target.
     QString slashPath();
+    // _root: the nearest clip up the tree (this one included) that locks
+    // the root to itself, else the top of the tree.
     ClipObject* rootClip();
+    bool lockRoot() const { return m_lockRoot; }
+    void setLockRoot(bool lock) { m_lockRoot = lock; }
 
     // ---- Timeline --------------------------------------------------------------
     virtual int currentFrame() const { return m_frame; }     // 1-based
@@ -84,6 +88,7 @@ public:
 
 protected:
     QString m_name;
+    bool m_lockRoot = false;
     // Display properties kept for a clip without a display object.
     double m_props[int(ClipProp::Count)] = {0, 0, 100, 100, 0, 0, 100, 1, 0, 0, 0};
 };

@@ -96,7 +96,7 @@ std::vector<std::span<const uint8_t>> DisplayClip::frameScripts(int frame0) {
 Object* DisplayClip::duplicate(Vm& vm, const QString& name, int depth, Object* init) {
     MovieClip* mc = movieClip();
     if (!mc || !mc->parent()) return nullptr;
-    if (depth < -16384 || depth > 2130690045) return nullptr;
+    if (!validScriptDepth(depth)) return nullptr;
     MovieClip* copy = mc->duplicate(name.toStdString(), depth + kScriptDepthOffset);
     if (!copy) return nullptr;
     DisplayClip* c = m_engine.wrap(copy);

@@ -524,10 +524,11 @@ HANDLER(aSetProperty) {
 }
 HANDLER(aCloneSprite) {
     UNUSED_ARGS;
-    int depth = vm.toInt(pop(f));
+    // The action carries the timeline depth: scripts number depths 16384 lower.
+    int depth = int(std::max<int64_t>(int64_t(vm.toInt32(pop(f))) - 16384, INT32_MIN));
     QString target = vm.toString(pop(f));
     Object* source = clipFromValue(vm, f, pop(f));
-    if (ClipObject* c = asClip(source)) c->duplicate(vm, target, depth + 16384 - 16384, nullptr);
+    if (ClipObject* c = asClip(source)) c->duplicate(vm, target, depth, nullptr);
 }
 HANDLER(aRemoveSprite) {
     UNUSED_ARGS;

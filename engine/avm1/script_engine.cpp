@@ -134,7 +134,7 @@ void ScriptEngine::readScriptLimits(const Movie& movie) {
 
 DisplayClip* ScriptEngine::attach(MovieClip& parent, const QString& linkage, const QString& name, int depth, Object* init) {
     const auto& movie = parent.runtime().movie;
-    if (!movie || depth < -16384 || depth > 2130690045) return nullptr;
+    if (!movie || !validScriptDepth(depth)) return nullptr;
     uint16_t id = 0;
     for (const auto& [exportName, exportId] : movie->exports)
         if (QString::fromStdString(exportName).compare(linkage, Qt::CaseInsensitive) == 0) { id = exportId; break; }
@@ -156,7 +156,7 @@ DisplayClip* ScriptEngine::attach(MovieClip& parent, const QString& linkage, con
 }
 
 DisplayClip* ScriptEngine::createEmpty(MovieClip& parent, const QString& name, int depth) {
-    if (depth < -16384 || depth > 2130690045) return nullptr;
+    if (!validScriptDepth(depth)) return nullptr;
     auto obj = std::make_unique<MovieClip>(parent.runtime(), 0, nullptr);
     obj->setName(name.toStdString());
     int stored = depth + kScriptDepthOffset;

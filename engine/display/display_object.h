@@ -28,6 +28,10 @@ using render::Quality;
 
 // Scripts address depths from this offset below the timeline's (AS depth 0 = stored depth 16384).
 inline constexpr int kScriptDepthOffset = 16384;
+// The depths scripts may create objects at (as scripts number them).
+inline constexpr int kMinScriptDepth = -16384;
+inline constexpr int kMaxScriptDepth = 2130690044;
+inline constexpr bool validScriptDepth(int d) { return d >= kMinScriptDepth && d <= kMaxScriptDepth; }
 
 // State shared by all objects of one loaded movie; owned by the Player.
 struct Runtime {
