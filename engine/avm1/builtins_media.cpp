@@ -100,6 +100,7 @@ struct SoundState : NativeRefs {
     double volume = 100, pan = 0;
     double ll = 100, lr = 0, rr = 100, rl = 0; // setTransform channel mix, in percent
     Object* mixOwner = nullptr; // the clip the mix was set on (null: the global mix)
+    QString targetPath;         // where the target clip was when the Sound was made
     void mark(const MarkFn& markFn) const override { if (mixOwner) markFn(mixOwner); }
 };
 
@@ -121,6 +122,9 @@ Object* soundTarget(Vm& vm, Object* self, bool& missing) {
     Object* o = t.asObject();
     if (!o && t.isString() && !t.asString().isEmpty()) o = vm.resolveTarget(vm.root(), t.asString());
     auto* c = dynamic_cast<DisplayClip*>(o);
+    // A clip reference follows its path: a clip made anew in its place is the target now.
+    if (c && !c->object() && !soundState(self).targetPath.isEmpty())
+        c = dynamic_cast<DisplayClip*>(vm.resolveTarget(vm.root(), soundState(self).targetPath));
     if (!c || !c->object()) {
         missing = true;
         return nullptr;
@@ -145,7 +149,8 @@ SoundState* mixState(Vm& vm, Object* self) {
 Value soundCtor(Vm& vm, CallArgs& a) {
     Object* o = newInstance(vm, a);
     vm.defineValue(o, QStringLiteral("target"), a.at(0), kHidden);
-    soundState(o);
+    SoundState& s = soundState(o);
+    if (auto* c = dynamic_cast<DisplayClip*>(a.at(0).asObject()); c && !c->removed()) s.targetPath = c->targetPath();
     return Value(o);
 }
 

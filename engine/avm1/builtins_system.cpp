@@ -116,12 +116,12 @@ QString unescapeXml(const QString& s) {
 
 // An empty text has no XML form: the helpers give null for it.
 Value escapedOrNull(Vm& vm, const Value& v, QString (*convert)(const QString&)) {
-    QString s = v.isUndefined() ? QString() : vm.toString(v);
+    QString s = vm.toString(v);
     return s.isEmpty() ? Value::null() : Value(convert(s));
 }
 
-Value eiEscapeXml(Vm& vm, CallArgs& a) { return escapedOrNull(vm, a.at(0), escapeXml); }
-Value eiUnescapeXml(Vm& vm, CallArgs& a) { return escapedOrNull(vm, a.at(0), unescapeXml); }
+Value eiEscapeXml(Vm& vm, CallArgs& a) { return a.size() ? escapedOrNull(vm, a.at(0), escapeXml) : Value::null(); }
+Value eiUnescapeXml(Vm& vm, CallArgs& a) { return a.size() ? escapedOrNull(vm, a.at(0), unescapeXml) : Value::null(); }
 
 QString toXml(Vm& vm, const Value& v, int depth);
 
@@ -177,6 +177,57 @@ QString toXml(Vm& vm, const Value& v, int depth) {
     if (o->kind() == Kind::Function) return QStringLiteral("<null/>");
     if (o->kind() == Kind::Array) return arrayToXml(vm, v, depth);
     return objectToXml(vm, v, depth);
+}
+
+// XML back to values: <property id="..."> children for arrays and objects,
+// <null/>, <true/>, <string>text</string> ... for the rest. Nodes are read
+// through their members, so any XML node (or look-alike object) works.
+Value toAs(Vm& vm, const Value& node, int depth);
+
+bool nodeNamed(Vm& vm, const Value& node, const char* name) {
+    Value n = vm.getMember(node, QStringLiteral("nodeName"));
+    if (n.isObject()) n = vm.toPrimitive(n);
+    return n.isString() && n.asString() == QLatin1String(name);
+}
+
+// Calls `each(child)` for the node's children, a bounded number of them.
+template <typename Fn>
+void forEachChild(Vm& vm, const Value& node, Fn each) {
+    Value children = vm.getMember(node, QStringLiteral("childNodes"));
+    if (!children.isObject()) return;
+    int n = std::clamp(vm.toInt(vm.getMember(children, QStringLiteral("length"))), 0, int(limits::kMaxArrayLength));
+    for (int i = 0; i < n && !vm.hasException() && !vm.halted(); ++i) each(vm.getMember(children, QString::number(i)));
+}
+
+// Children as <property id="name">value</property> into `out`.
+Value propertiesToAs(Vm& vm, const Value& node, Object* out, int depth) {
+    forEachChild(vm, node, [&](const Value& child) {
+        Value id = vm.getMember(vm.getMember(child, QStringLiteral("attributes")), QStringLiteral("id"));
+        vm.setMember(out, vm.toString(id), toAs(vm, vm.getMember(child, QStringLiteral("firstChild")), depth + 1));
+    });
+    return Value(out);
+}
+
+Value toAs(Vm& vm, const Value& node, int depth) {
+    if (depth > limits::kMaxProtoDepth || vm.hasException()) return Value();
+    if (nodeNamed(vm, node, "null")) return Value::null();
+    if (nodeNamed(vm, node, "true")) return Value(true);
+    if (nodeNamed(vm, node, "false")) return Value(false);
+    if (nodeNamed(vm, node, "string")) return Value(vm.toString(vm.getMember(node, QStringLiteral("firstChild"))));
+    if (nodeNamed(vm, node, "number"))
+        return Value(vm.toNumber(Value(vm.toString(vm.getMember(node, QStringLiteral("firstChild"))))));
+    if (nodeNamed(vm, node, "array")) return propertiesToAs(vm, node, vm.newArray(), depth);
+    if (nodeNamed(vm, node, "object")) return propertiesToAs(vm, node, vm.newObject(), depth);
+    return Value();
+}
+
+Value eiToAs(Vm& vm, CallArgs& a) { return toAs(vm, a.at(0), 0); }
+Value eiArrayToAs(Vm& vm, CallArgs& a) { return propertiesToAs(vm, a.at(0), vm.newArray(), 0); }
+Value eiObjectToAs(Vm& vm, CallArgs& a) { return propertiesToAs(vm, a.at(0), vm.newObject(), 0); }
+Value eiArgumentsToAs(Vm& vm, CallArgs& a) {
+    ArrayObject* out = vm.newArray();
+    forEachChild(vm, a.at(0), [&](const Value& child) { out->items.push_back(toAs(vm, child, 1)); });
+    return Value(out);
 }
 
 Value eiToXml(Vm& vm, CallArgs& a) { return Value(toXml(vm, a.at(0), 0)); }
@@ -357,7 +408,8 @@ void installExternalInterface(Vm& vm) {
     struct { const char* name; NativeFn fn; } methods[] = {
         {"addCallback", returnFalse}, {"call", eiCall}, {"_escapeXML", eiEscapeXml}, {"_unescapeXML", eiUnescapeXml},
         {"_toXML", eiToXml}, {"_arrayToXML", eiArrayToXml}, {"_argumentsToXML", eiArgumentsToXml},
-        {"_objectToXML", eiObjectToXml},
+        {"_objectToXML", eiObjectToXml}, {"_toAS", eiToAs}, {"_arrayToAS", eiArrayToAs},
+        {"_argumentsToAS", eiArgumentsToAs}, {"_objectToAS", eiObjectToAs},
     };
     for (auto& m : methods) vm.defineMethod(ei, QString::fromLatin1(m.name), m.fn);
 }
