@@ -549,6 +549,7 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
         line.descent = m.descent;
         line.leading = pf.leading;
         line.top = y;
+        line.wrapped = !hardBreak && i < chars.size();
         lineFormats.push_back({&pf, indent});
         out.textWidth = std::max(out.textWidth, visible + pf.leftMargin + pf.rightMargin + indent);
         y += line.height();
@@ -625,6 +626,14 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
         }
         // A line wider than the field starts at its left edge.
         if (line.width > right - left) line.x = left;
+        // Justified lines that wrap spread the spare room over their inner spaces.
+        if (pf->align == TextAlign::Justify && line.wrapped && line.width < right - left) {
+            int end = line.firstChar + line.charCount;
+            while (end > line.firstChar && chars[size_t(end - 1)].c == u' ') --end;
+            int spaces = 0;
+            for (int k = line.firstChar; k < end; ++k) spaces += chars[size_t(k)].c == u' ';
+            if (spaces > 0) line.spaceExtra = (right - left - line.width) / spaces;
+        }
     }
 
     // Drawing commands.
@@ -659,7 +668,8 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
         double baseline = oy + line.top - scrollY + line.ascent;
         if (line.top - scrollY + line.height() > out.bounds.height() || line.x + line.width > out.bounds.width())
             overflows = true;
-        if (line.top - scrollY > out.bounds.height()) break;
+        // Lines that do not fit whole are not drawn (the first one shown always is).
+        if (li > firstLine && line.top - scrollY + line.ascent + line.descent > out.bounds.height() - kGutter + 1) break;
         double x = ox + line.x;
         int k = line.firstChar, end = line.firstChar + line.charCount;
         while (k < end) {
@@ -680,6 +690,7 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
                     int gi = glyphIndex().find(f.embedded, char16_t(chars[size_t(n)].c.unicode()));
                     if (gi >= 0 && chars[size_t(n)].c != u' ') g.glyphs.push_back({uint32_t(gi), Point{x, baseline}});
                     x += advances[size_t(n)];
+                    if (chars[size_t(n)].c == u' ') x += line.spaceExtra;
                 }
                 if (!g.glyphs.empty()) text.push_back(std::move(g));
                 if (f.underline) {
@@ -695,6 +706,12 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
                 for (int n = k; n < runEnd; ++n) {
                     d.text += chars[size_t(n)].c;
                     x += advances[size_t(n)];
+                    // Device text is drawn in one piece: a justified line splits at its spaces.
+                    if (chars[size_t(n)].c == u' ' && line.spaceExtra > 0) {
+                        runEnd = n + 1;
+                        x += line.spaceExtra;
+                        break;
+                    }
                 }
                 d.font = deviceFont(f);
                 d.font.setLetterSpacing(QFont::AbsoluteSpacing, f.letterSpacing / 20);

@@ -65,6 +65,8 @@ struct LineBox {
     double x = 0, top = 0;                    // twips, from the field's top-left corner
     double width = 0, ascent = 0, descent = 0, leading = 0;
     int firstChar = 0, charCount = 0;         // into the laid-out characters
+    bool wrapped = false;                     // ended by word wrap, not by a newline or the text's end
+    double spaceExtra = 0;                    // justified lines: added to each space's advance
     double height() const { return ascent + descent + leading; }
 };
 
