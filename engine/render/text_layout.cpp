@@ -125,7 +125,8 @@ public:
             if (g < 0 || f.embedded->emSquare <= 0) return 0;
             double k = f.size / f.embedded->emSquare;
             const Glyph& glyph = f.embedded->glyphs[size_t(g)];
-            if (f.embedded->hasLayout) return glyph.advance * k;
+            // Flash keeps advances in whole twips, cut toward zero.
+            if (f.embedded->hasLayout) return std::trunc(glyph.advance * k);
             Rect b = glyph.shape.bounds;
             return b.empty() ? f.size / 2 : b.xMax * k;
         }
