@@ -81,7 +81,8 @@ Value objectAddProperty(Vm& vm, CallArgs& a) {
     Property* p = o->find(k);
     if (p && (p->flags & kReadOnly) && !p->isVirtual()) return Value(false);
     uint32_t flags = p ? p->flags : 0;
-    Property& np = o->define(k, name, Value(), flags);
+    // The slot keeps its old value (a watch reports it as the old value).
+    Property& np = o->define(k, name, p ? p->value : Value(), flags);
     np.getter = getter;
     np.setter = setter;
     return Value(true);
@@ -152,7 +153,8 @@ Value errorToString(Vm& vm, CallArgs& a) {
 
 // ---- Boolean -----------------------------------------------------------------------
 
-Value booleanCall(Vm& vm, CallArgs& a) { return Value(a.size() ? vm.toBool(a.at(0)) : false); }
+// Boolean() with no argument gives undefined, not false.
+Value booleanCall(Vm& vm, CallArgs& a) { return a.size() ? Value(vm.toBool(a.at(0))) : Value(); }
 Value booleanCtor(Vm& vm, CallArgs& a) {
     Object* o = vm.make<Object>(vm.booleanProto, Kind::Boolean);
     o->primitive = Value(a.size() ? vm.toBool(a.at(0)) : false);
@@ -292,6 +294,7 @@ Value globalClearInterval(Vm& vm, CallArgs& a) {
 Value globalASSetPropFlags(Vm& vm, CallArgs& a) {
     Object* o = a.at(0).asObject();
     if (!o) return Value();
+    // Converted in this order: flags to set, flags to clear, then the names.
     uint32_t set = uint32_t(vm.toInt(a.at(2)));
     uint32_t clear = uint32_t(vm.toInt(a.at(3)));
     auto apply = [&](Property& p) { p.flags = (p.flags & ~clear) | set; };
@@ -301,7 +304,7 @@ Value globalASSetPropFlags(Vm& vm, CallArgs& a) {
         return Value();
     }
     QStringList list;
-    if (Object* arr = names.asObject()) {
+    if (Object* arr = names.asObject(); arr && arr->kind() == Kind::Array) {
         int n = vm.toInt(vm.getMember(names, QStringLiteral("length")));
         for (int i = 0; i < n && i < int(limits::kMaxArrayLength); ++i)
             list << vm.toString(vm.getMember(Value(arr), QString::number(i)));
@@ -322,8 +325,65 @@ Value globalTrace(Vm& vm, CallArgs& a) {
     return Value();
 }
 
-Value globalASnative(Vm& vm, CallArgs& a) {
-    vm.unimplemented(QStringLiteral("ASnative(%1, %2)").arg(vm.toInt(a.at(0))).arg(vm.toInt(a.at(1))));
+// The built-in methods scripts can reach by number through ASnative(category, index).
+struct NativeId {
+    int category;
+    int index;
+    const char* holder; // a global class; its prototype holds the method unless `onClass`
+    const char* method;
+    bool onClass = false;
+};
+const NativeId kNativeIds[] = {
+    {103, 0, "Date", "getFullYear"}, {103, 1, "Date", "getYear"}, {103, 2, "Date", "getMonth"},
+    {103, 3, "Date", "getDate"}, {103, 4, "Date", "getDay"}, {103, 5, "Date", "getHours"},
+    {103, 6, "Date", "getMinutes"}, {103, 7, "Date", "getSeconds"}, {103, 8, "Date", "getMilliseconds"},
+    {103, 9, "Date", "setFullYear"}, {103, 10, "Date", "setMonth"}, {103, 11, "Date", "setDate"},
+    {103, 12, "Date", "setHours"}, {103, 13, "Date", "setMinutes"}, {103, 14, "Date", "setSeconds"},
+    {103, 15, "Date", "setMilliseconds"}, {103, 16, "Date", "getTime"}, {103, 17, "Date", "setTime"},
+    {103, 18, "Date", "getTimezoneOffset"}, {103, 19, "Date", "toString"}, {103, 20, "Date", "setYear"},
+    {103, 128, "Date", "getUTCFullYear"}, {103, 129, "Date", "getUTCYear"}, {103, 130, "Date", "getUTCMonth"},
+    {103, 131, "Date", "getUTCDate"}, {103, 132, "Date", "getUTCDay"}, {103, 133, "Date", "getUTCHours"},
+    {103, 134, "Date", "getUTCMinutes"}, {103, 135, "Date", "getUTCSeconds"},
+    {103, 136, "Date", "getUTCMilliseconds"}, {103, 137, "Date", "setUTCFullYear"},
+    {103, 138, "Date", "setUTCMonth"}, {103, 139, "Date", "setUTCDate"}, {103, 140, "Date", "setUTCHours"},
+    {103, 141, "Date", "setUTCMinutes"}, {103, 142, "Date", "setUTCSeconds"},
+    {103, 143, "Date", "setUTCMilliseconds"},
+    {200, 0, "Math", "abs", true}, {200, 1, "Math", "min", true}, {200, 2, "Math", "max", true},
+    {200, 3, "Math", "sin", true}, {200, 4, "Math", "cos", true}, {200, 5, "Math", "atan2", true},
+    {200, 6, "Math", "tan", true}, {200, 7, "Math", "exp", true}, {200, 8, "Math", "log", true},
+    {200, 9, "Math", "sqrt", true}, {200, 10, "Math", "round", true}, {200, 11, "Math", "random", true},
+    {200, 12, "Math", "floor", true}, {200, 13, "Math", "ceil", true}, {200, 14, "Math", "atan", true},
+    {200, 15, "Math", "asin", true}, {200, 16, "Math", "acos", true}, {200, 17, "Math", "pow", true},
+};
+
+// The function of a native id, looked up where its class keeps it now; undefined when unknown.
+Value nativeById(Vm& vm, int category, int index) {
+    for (const NativeId& n : kNativeIds) {
+        if (n.category != category || n.index != index) continue;
+        Value holder = vm.getMember(Value(vm.global()), QString::fromLatin1(n.holder));
+        if (!n.onClass) holder = vm.getMember(holder, QStringLiteral("prototype"));
+        Value fn = vm.getMember(holder, QString::fromLatin1(n.method));
+        return vm.isCallable(fn) ? fn : Value();
+    }
+    vm.unimplemented(QStringLiteral("ASnative(%1, %2)").arg(category).arg(index));
+    return Value();
+}
+
+Value globalASnative(Vm& vm, CallArgs& a) { return nativeById(vm, vm.toInt(a.at(0)), vm.toInt(a.at(1))); }
+
+// ASSetNative(object, category, "a,b,c", first): object.a = ASnative(category, first) and so on;
+// an empty name skips its number.
+Value globalASSetNative(Vm& vm, CallArgs& a) {
+    Object* o = a.at(0).asObject();
+    if (!o) return Value();
+    const int category = vm.toInt(a.at(1));
+    const QStringList names = vm.toString(a.at(2)).split(u',');
+    int index = vm.toInt(a.at(3));
+    for (const QString& name : names) {
+        if (vm.hasException()) break;
+        if (!name.isEmpty()) vm.setMember(o, name, nativeById(vm, category, index));
+        ++index;
+    }
     return Value();
 }
 
@@ -428,6 +488,7 @@ void installObject(Vm& vm) {
     vm.defineMethod(g, QStringLiteral("clearTimeout"), globalClearInterval, kDontEnum | kVersion8);
     vm.defineMethod(g, QStringLiteral("ASSetPropFlags"), globalASSetPropFlags, kDontEnum);
     vm.defineMethod(g, QStringLiteral("ASnative"), globalASnative, kDontEnum);
+    vm.defineMethod(g, QStringLiteral("ASSetNative"), globalASSetNative, kDontEnum);
     vm.defineMethod(g, QStringLiteral("updateAfterEvent"), globalUpdateAfterEvent, kDontEnum);
     vm.defineMethod(g, QStringLiteral("getTimer"), globalGetTimer, kDontEnum);
     vm.defineMethod(g, QStringLiteral("trace"), globalTrace, kDontEnum);

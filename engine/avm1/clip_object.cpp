@@ -98,6 +98,8 @@ bool ClipObject::getSpecial(Vm& vm, const QString& name, Value& out) {
     if (name[0] == u'_') {
         int index = clipPropIndex(name, vm.caseSensitive());
         if (index >= 0) { out = getProperty(vm, index); return true; }
+        // A script variable named _parent, _root ... hides the built-in name.
+        if (find(vm.key(name))) return false;
         if (vm.namesEqual(name, QStringLiteral("_parent"))) {
             ClipObject* p = parentClip();
             out = p ? Value(static_cast<Object*>(p)) : Value();

@@ -20,11 +20,8 @@ Value pop(ExecFrame& f) {
     return v;
 }
 void push(ExecFrame& f, Value v) { f.stack.push_back(std::move(v)); }
-// SWF 4 code pushes comparison results as 1/0, later versions as booleans.
-void pushBool(ExecFrame& f, bool b) {
-    if (f.version < 5) push(f, Value(b ? 1 : 0));
-    else push(f, Value(b));
-}
+// Comparisons push booleans in every version; SWF 4 code prints them as 1 and 0.
+void pushBool(ExecFrame& f, bool b) { push(f, Value(b)); }
 
 QString readString(Vm& vm, Reader& r) {
     std::string s = r.cstring();
@@ -49,81 +46,116 @@ bool isPath(const QString& name) {
     return name.contains(u'/') || name.contains(u':') || name.contains(u'.');
 }
 
-// A plain (pathless) variable lookup through the scope chain and _global.
-bool lookupPlain(Vm& vm, ExecFrame& f, const QString& name, Value& out) {
+// The timeline names resolve on: SetTarget's target, or _level0 once it left the stage.
+Object* currentTimeline(Vm& vm, const ExecFrame& f) {
+    if (auto* c = asClip(f.target); c && c->removed() && vm.root()) return vm.root();
+    return f.target;
+}
+
+// The objects names resolve in, innermost first: the scope chain, then
+// _global (SWF 5 on; SWF 4 code predates the globals, so NaN, Infinity and
+// _global are plain unset names there).
+template <typename Fn>
+bool forEachScope(Vm& vm, const ExecFrame& f, Fn&& fn) {
+    for (const Scope* s = f.scope.get(); s; s = s->parent.get())
+        if (Object* o = scopeObject(vm, f, s); o && fn(o)) return true;
+    return f.version >= 5 && fn(vm.global());
+}
+
+// A plain (pathless) variable lookup through the scope chain and _global;
+// `holder` receives the object the name was found on.
+bool lookupPlain(Vm& vm, ExecFrame& f, const QString& name, Value& out, Object** holder = nullptr) {
     if (vm.namesEqual(name, QStringLiteral("this"))) {
-        out = f.thisIsLocal ? f.thisv : Value(f.target);
+        out = f.thisIsLocal ? f.thisv : Value(currentTimeline(vm, f));
         return true;
     }
-    if (vm.namesEqual(name, QStringLiteral("_global"))) { out = Value(vm.global()); return true; }
+    // A variable a script named _root or _global hides the built-in name.
+    const bool builtinName = vm.namesEqual(name, QStringLiteral("_root")) || vm.namesEqual(name, QStringLiteral("_global"));
+    if (builtinName && forEachScope(vm, f, [&](Object* o) {
+            if (o == vm.global() || !o->find(vm.key(name))) return false;
+            out = vm.getMember(Value(o), name);
+            if (holder) *holder = o;
+            return true;
+        }))
+        return true;
+    if (f.version >= 5 && vm.namesEqual(name, QStringLiteral("_global"))) { out = Value(vm.global()); return true; }
     if (f.activation && vm.namesEqual(name, QStringLiteral("super")) && !f.superv.isUndefined()) {
         out = f.superv;
         return true;
     }
     if (vm.namesEqual(name, QStringLiteral("_root"))) {
-        if (ClipObject* c = asClip(f.target)) { out = Value(c->rootClip()); return true; }
+        if (ClipObject* c = asClip(currentTimeline(vm, f))) { out = Value(c->rootClip()); return true; }
         if (vm.root()) { out = Value(static_cast<Object*>(vm.root())); return true; }
     }
     if (name.startsWith(QStringLiteral("_level"), vm.caseSensitive() ? Qt::CaseSensitive : Qt::CaseInsensitive)) {
         if (Object* o = vm.resolveTarget(f.target, name)) { out = Value(o); return true; }
     }
-    for (const Scope* s = f.scope.get(); s; s = s->parent.get()) {
-        Object* o = scopeObject(vm, f, s);
-        if (o && vm.hasProperty(o, name)) { out = vm.getMember(Value(o), name); return true; }
-    }
-    if (vm.hasProperty(vm.global(), name)) { out = vm.getMember(Value(vm.global()), name); return true; }
-    return false;
+    return forEachScope(vm, f, [&](Object* o) {
+        if (!vm.hasProperty(o, name)) return false;
+        out = vm.getMember(Value(o), name);
+        if (holder) *holder = o;
+        return true;
+    });
 }
 
-Object* resolvePathFrom(Vm& vm, ExecFrame& f, const QString& path);
-
-Value getVariable(Vm& vm, ExecFrame& f, const QString& name) {
-    Value out;
-    if (!isPath(name)) {
-        lookupPlain(vm, f, name, out);
-        return out;
-    }
-    int colon = name.lastIndexOf(u':');
-    if (colon >= 0) {
-        Object* o = resolvePathFrom(vm, f, name.left(colon));
-        return o ? vm.getMember(Value(o), name.mid(colon + 1)) : Value();
-    }
-    if (name.contains(u'/')) {
-        Object* o = resolvePathFrom(vm, f, name);
-        return o ? Value(o) : Value();
-    }
-    // Dot path: the first name is a variable, the rest members.
-    QStringList parts = name.split(u'.');
-    if (parts.isEmpty() || parts[0].isEmpty()) return Value();
-    if (!lookupPlain(vm, f, parts[0], out)) return Value();
-    for (int i = 1; i < parts.size(); ++i) {
-        if (parts[i].isEmpty()) return Value();
-        out = vm.getMember(out, parts[i]);
-    }
-    return out;
+// Where a variable path splits into its target and the variable: the last
+// ':' or, without one, the last '.' ("a.b:c", "a.b.c" -> "a.b" and "c").
+int variableCut(const QString& name) {
+    int cut = name.lastIndexOf(u':');
+    if (cut < 0) cut = name.lastIndexOf(u'.');
+    return cut;
 }
 
-// Resolves a target path (slash or dot syntax) from the frame's timeline.
+// A target path from one scope object; "/..." starts at the timeline's root.
+Object* resolvePathIn(Vm& vm, ExecFrame& f, Object* start, const QString& path) {
+    if (path.startsWith(u'/')) return vm.resolveTarget(currentTimeline(vm, f), path);
+    // "this.a" starts at the running code's `this`, whichever scope asks.
+    if (path.startsWith(QStringLiteral("this"), vm.caseSensitive() ? Qt::CaseSensitive : Qt::CaseInsensitive) &&
+        (path.size() == 4 || path[4] == u'.' || path[4] == u'/' || path[4] == u':'))
+        start = f.thisIsLocal ? f.thisv.asObject() : currentTimeline(vm, f);
+    return vm.resolveTarget(start, path);
+}
+
+// Resolves a target path the way variable paths do: from each scope in turn.
 Object* resolvePathFrom(Vm& vm, ExecFrame& f, const QString& path) {
     if (path.isEmpty()) return f.target;
-    if (!path.contains(u'/') && path.contains(u'.') && !path.startsWith(QStringLiteral(".."))) {
-        // Dot syntax starts from a variable ("_root.a", "clip.b").
-        QStringList parts = path.split(u'.');
-        Value cur;
-        if (!lookupPlain(vm, f, parts[0], cur)) return nullptr;
-        for (int i = 1; i < parts.size() && cur.isObject(); ++i) cur = vm.getMember(cur, parts[i]);
-        return cur.asObject();
+    Object* found = nullptr;
+    forEachScope(vm, f, [&](Object* o) { found = resolvePathIn(vm, f, o, path); return found != nullptr; });
+    return found;
+}
+
+Value getVariable(Vm& vm, ExecFrame& f, const QString& name, Object** holder = nullptr) {
+    Value out;
+    if (!isPath(name)) {
+        lookupPlain(vm, f, name, out, holder);
+    } else if (int cut = variableCut(name); cut >= 0) {
+        // "path.var": the first scope whose path leads to an object holding the variable.
+        const QString path = name.left(cut), var = name.mid(cut + 1);
+        forEachScope(vm, f, [&](Object* o) {
+            Object* t = resolvePathIn(vm, f, o, path);
+            if (!t || !vm.hasProperty(t, var)) return false;
+            out = vm.getMember(Value(t), var);
+            if (holder) *holder = t;
+            return true;
+        });
+    } else {
+        out = Value(resolvePathFrom(vm, f, name));
     }
-    return vm.resolveTarget(f.target, path);
+    // SWF 4 code reads variables only: clips are not values there.
+    if (f.version < 5 && asClip(out)) return Value();
+    return out;
 }
 
 void setVariable(Vm& vm, ExecFrame& f, const QString& name, const Value& v) {
     if (isPath(name)) {
-        int cut = name.lastIndexOf(u':');
-        if (cut < 0) cut = name.lastIndexOf(u'.');
+        const int cut = variableCut(name);
         if (cut < 0) return; // "/a/b" with no variable part
-        Object* o = resolvePathFrom(vm, f, name.left(cut));
-        if (o) vm.setMember(o, name.mid(cut + 1), v);
+        const QString path = name.left(cut), var = name.mid(cut + 1);
+        forEachScope(vm, f, [&](Object* o) {
+            Object* t = resolvePathIn(vm, f, o, path);
+            if (t) vm.setMember(t, var, v);
+            return t != nullptr;
+        });
         return;
     }
     Object* last = nullptr;
@@ -165,6 +197,9 @@ bool looseEquals(Vm& vm, const Value& a, const Value& b) {
         return strictEquals(a, b);
     }
     if (a.isNullish() && b.isNullish()) return true;
+    // An object without a valueOf (such as _global) equals null and undefined.
+    if (a.isObject() && b.isNullish()) return vm.toPrimitive(a).isNullish();
+    if (b.isObject() && a.isNullish()) return vm.toPrimitive(b).isNullish();
     if (a.isNullish() || b.isNullish()) return false;
     if (a.isNumber() && b.isString()) return a.asNumber() == vm.toNumber(b);
     if (a.isString() && b.isNumber()) return vm.toNumber(a) == b.asNumber();
@@ -188,7 +223,7 @@ Value lessThan(Vm& vm, const Value& a, const Value& b) {
     Value pa = vm.toPrimitive(a, Vm::Hint::Number);
     Value pb = vm.toPrimitive(b, Vm::Hint::Number);
     if (pa.isString() && pb.isString()) return Value(pa.asString() < pb.asString());
-    double x = vm.toNumber(pa), y = vm.toNumber(pb);
+    double x = vm.primitiveToNumber(pa), y = vm.primitiveToNumber(pb);
     if (std::isnan(x) || std::isnan(y)) return Value();
     return Value(x < y);
 }
@@ -254,7 +289,8 @@ void doGetUrl(Vm& vm, ExecFrame& f, const QString& url, const QString& target, i
 // ---- Functions ---------------------------------------------------------------------
 
 FunctionObject* makeFunction(Vm& vm, ExecFrame& f, std::unique_ptr<ScriptCode> code) {
-    code->version = f.version;
+    // DefineFunction came with SWF 5: a function body follows SWF 5 rules at least.
+    code->version = std::max(f.version, 5);
     code->constantPool = f.pool;
     // Capture the chain with SetTarget's timeline made concrete.
     std::vector<Object*> chain;
@@ -390,8 +426,8 @@ HANDLER(aStringAdd) {
 }
 HANDLER(aStringExtract) {
     UNUSED_ARGS;
-    int count = vm.toInt(pop(f));
-    int index = vm.toInt(pop(f));
+    int count = vm.toInt32(pop(f));
+    int index = vm.toInt32(pop(f));
     QString s = vm.toString(pop(f));
     // 1-based index; out-of-range parts are clipped.
     if (index < 1) index = 1;
@@ -412,12 +448,15 @@ HANDLER(aToInteger) {
 HANDLER(aCharToAscii) {
     UNUSED_ARGS;
     QString s = vm.toString(pop(f));
-    push(f, s.isEmpty() ? Value(0) : Value(int(s[0].unicode())));
+    // Half of a surrogate pair is no character: it reads as the replacement character.
+    if (s.isEmpty()) push(f, Value(0));
+    else push(f, Value(int(s[0].isSurrogate() ? char16_t(QChar::ReplacementCharacter) : s[0].unicode())));
 }
 HANDLER(aAsciiToChar) {
     UNUSED_ARGS;
-    int c = vm.toInt(pop(f)) & 0xffff;
-    push(f, c ? Value(QString(QChar(char16_t(c)))) : Value(QString()));
+    QChar c(char16_t(vm.toInt32(pop(f)) & 0xffff));
+    if (c.isSurrogate()) c = QChar(QChar::ReplacementCharacter);
+    push(f, c.unicode() ? Value(QString(c)) : Value(QString()));
 }
 HANDLER(aPush) {
     while (!r.atEnd() && !r.failed()) {
@@ -496,7 +535,8 @@ HANDLER(aGotoFrame2) {
 HANDLER(aSetTarget2) {
     UNUSED_ARGS;
     Value t = pop(f);
-    if (Object* o = t.asObject()) { f.target = o; return; }
+    if (ClipObject* c = asClip(t)) { f.target = c; return; }
+    // Anything else names its target by its text (an object through its toString).
     QString path = vm.toString(t);
     if (path.isEmpty()) { f.target = f.baseTarget; return; }
     Object* o = resolvePathFrom(vm, f, path);
@@ -586,12 +626,14 @@ HANDLER(aCallFunction) {
     UNUSED_ARGS;
     QString name = vm.toString(pop(f));
     std::vector<Value> args = popArgs(vm, f);
-    Value fn = getVariable(vm, f, name);
+    // The function runs on the object its name was found on (a timeline, an activation, _global).
+    Object* holder = nullptr;
+    Value fn = getVariable(vm, f, name, &holder);
     if (!vm.isCallable(fn) && !dynamic_cast<SuperObject*>(fn.asObject())) {
         push(f, Value());
         return;
     }
-    callFunctionValue(vm, f, fn, Value(f.target), args, nullptr);
+    callFunctionValue(vm, f, fn, holder ? Value(holder) : Value(), args, nullptr);
 }
 HANDLER(aCallMethod) {
     UNUSED_ARGS;
@@ -665,6 +707,13 @@ HANDLER(aDefineLocal) {
 HANDLER(aDefineLocal2) {
     UNUSED_ARGS;
     QString name = vm.toString(pop(f));
+    if (!f.activation && isPath(name)) {
+        // Outside functions a path declares the variable where it leads.
+        const int cut = variableCut(name);
+        Object* on = cut >= 0 ? resolvePathFrom(vm, f, name.left(cut)) : nullptr;
+        if (on && !vm.hasOwnProperty(on, name.mid(cut + 1))) vm.setMember(on, name.mid(cut + 1), Value());
+        return;
+    }
     Object* on = f.activation ? f.activation : f.target;
     if (on && !vm.hasOwnProperty(on, name)) vm.setMember(on, name, Value());
 }
@@ -777,7 +826,7 @@ HANDLER(aAdd2) {
         if (size_t(s.size()) > limits::kMaxStringLength) { vm.halt(QStringLiteral("string too long")); return; }
         push(f, Value(s));
     } else {
-        push(f, Value(vm.toNumber(a) + vm.toNumber(b)));
+        push(f, Value(vm.primitiveToNumber(a) + vm.primitiveToNumber(b)));
     }
 }
 HANDLER(aLess2) {
@@ -1118,10 +1167,18 @@ void Interpreter::run(Vm& vm, ExecFrame& f) {
         }
         Reader payload(f.code.subspan(f.pc + (op >= 0x80 ? 3 : 1), length));
         f.pc = next;
+        // Code whose timeline left the stage runs on until its next call
+        // (a method call only when made on an object), then stops.
+        bool callChecksTimeline = op == 0x3D || op == 0x40;
+        if (op == 0x52 || op == 0x53) callChecksTimeline = f.stack.size() >= 2 && f.stack[f.stack.size() - 2].isObject();
         if (const Action* a = table.byCode[op]) {
             a->handler(vm, f, payload);
         } else {
             vm.unimplemented(QStringLiteral("action 0x%1").arg(op, 2, 16, QLatin1Char('0')));
+        }
+        if (callChecksTimeline) {
+            auto* base = dynamic_cast<ClipObject*>(f.baseTarget);
+            if (base && base->removed()) break;
         }
         if (vm.hasException() && !unwind(vm, f)) break;
         if (f.returned) break;
@@ -1219,7 +1276,8 @@ Value Vm::runFunction(FunctionObject* fn, const Value& thisv, std::span<const Va
         auto preload = [&](const Value& v) { if (reg < f.registers.size()) f.registers[reg] = v; ++reg; };
         // A suppressed value still takes its register, left undefined.
         if (fl & 0x0001) preload((fl & 0x0002) ? Value() : f.thisv);
-        if (fl & 0x0004) preload((fl & 0x0008) ? Value() : makeArguments());
+        // Preloading arguments wins over suppressing them.
+        if (fl & 0x0004) preload(makeArguments());
         else if (!(fl & 0x0008)) defineValue(activation, QStringLiteral("arguments"), makeArguments(), 0);
         if (fl & 0x0010) preload((fl & 0x0020) ? Value() : f.superv);
         if (fl & 0x0030) f.superv = Value();
@@ -1230,8 +1288,9 @@ Value Vm::runFunction(FunctionObject* fn, const Value& thisv, std::span<const Va
             preload(Value(rootObj));
         }
         if (fl & 0x0080) {
+            // A timeline without a parent preloads nothing: _global then takes that register.
             auto* c = dynamic_cast<ClipObject*>(sc.target);
-            preload(c && c->parentClip() ? Value(static_cast<Object*>(c->parentClip())) : Value());
+            if (c && c->parentClip()) preload(Value(static_cast<Object*>(c->parentClip())));
         }
         if (fl & 0x0100) preload(Value(m_global));
         for (size_t i = 0; i < sc.params.size(); ++i) {
@@ -1249,38 +1308,48 @@ Value Vm::runFunction(FunctionObject* fn, const Value& thisv, std::span<const Va
     return f.returned ? f.returnValue : Value();
 }
 
-Object* Vm::resolveTarget(Object* base, const QString& pathIn) {
-    QString path = pathIn;
-    ClipObject* start = dynamic_cast<ClipObject*>(base);
-    if (!start) start = m_root;
-    Object* cur = start;
+Object* Vm::resolveTarget(Object* base, const QString& path) {
+    Object* cur = base ? base : static_cast<Object*>(m_root);
+    const int n = path.size();
+    int i = 0;
+    // Once a '/' was seen, '.' is part of names ("a/b.c" names "b.c"); ':' always separates.
+    bool slashes = false;
     if (path.startsWith(u'/')) {
-        cur = start ? start->rootClip() : nullptr;
-        path = path.mid(1);
+        auto* clip = dynamic_cast<ClipObject*>(cur);
+        cur = clip ? clip->rootClip() : static_cast<Object*>(m_root);
+        i = 1;
+        slashes = true;
     }
-    const QStringList parts = path.split(u'/');
-    for (int i = 0; i < parts.size(); ++i) {
-        QStringList dotted = parts[i] == QStringLiteral("..") ? QStringList{parts[i]} : parts[i].split(u'.');
-        for (const QString& seg : dotted) {
-            if (seg.isEmpty()) continue;
-            if (!cur) return nullptr;
-            auto* clip = dynamic_cast<ClipObject*>(cur);
-            if (seg == u".." || namesEqual(seg, QStringLiteral("_parent"))) {
-                cur = clip ? clip->parentClip() : nullptr;
-            } else if (namesEqual(seg, QStringLiteral("_root"))) {
-                cur = clip ? clip->rootClip() : static_cast<Object*>(m_root);
-            } else if (namesEqual(seg, QStringLiteral("this"))) {
-                // stays
-            } else if (namesEqual(seg, QStringLiteral("_global"))) {
-                cur = m_global;
-            } else if (seg.startsWith(QStringLiteral("_level"), m_caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive)) {
-                bool ok = false;
-                int level = seg.mid(6).toInt(&ok);
-                cur = ok ? levelClip(level) : nullptr;
-            } else {
-                Value v = getMember(Value(cur), seg);
-                cur = v.asObject();
-            }
+    while (i < n) {
+        if (!cur) return nullptr;
+        auto* clip = dynamic_cast<ClipObject*>(cur);
+        int end = i;
+        if (path.mid(i, 2) == u".." && (i + 2 == n || path[i + 2] == u'/' || path[i + 2] == u':')) {
+            end = i + 2;
+        } else {
+            while (end < n && path[end] != u'/' && path[end] != u':' && !(path[end] == u'.' && !slashes)) ++end;
+        }
+        const QString seg = path.mid(i, end - i);
+        if (end < n && path[end] == u'/') slashes = true;
+        i = end + 1;
+        if (seg.isEmpty()) {
+            if (end < n) return nullptr; // "a//b": an empty name leads nowhere
+            break;
+        }
+        if (seg == u".." || namesEqual(seg, QStringLiteral("_parent"))) {
+            cur = clip ? clip->parentClip() : nullptr;
+        } else if (namesEqual(seg, QStringLiteral("_root"))) {
+            cur = clip ? clip->rootClip() : static_cast<Object*>(m_root);
+        } else if (namesEqual(seg, QStringLiteral("this"))) {
+            // stays
+        } else if (namesEqual(seg, QStringLiteral("_global"))) {
+            cur = m_global;
+        } else if (seg.startsWith(QStringLiteral("_level"), m_caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive)) {
+            bool ok = false;
+            int level = seg.mid(6).toInt(&ok);
+            cur = ok ? levelClip(level) : nullptr;
+        } else {
+            cur = getMember(Value(cur), seg).asObject();
         }
     }
     return cur;

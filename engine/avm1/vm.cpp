@@ -171,14 +171,16 @@ double Vm::stringToNumber(const QString& s) const {
         double d = double(int32_t(uint32_t(v)));
         return negative ? -d : d;
     }
-    // A leading zero with only octal digits reads as octal ("010" is 8).
-    if (body.size() > 1 && body[0] == u'0') {
+    // A leading zero with only octal digits reads as a 32-bit signed octal
+    // number ("010" is 8), unless whitespace comes first (" 010" is 10).
+    if (i == 0 && body.size() > 1 && body[0] == u'0') {
         bool octal = true;
         for (QChar c : body) if (c < u'0' || c > u'7') { octal = false; break; }
         if (octal) {
-            double v = 0;
-            for (QChar c : body) v = v * 8 + (c.unicode() - u'0');
-            return negative ? -v : v;
+            uint32_t v = 0;
+            for (QChar c : body) v = v * 8 + uint32_t(c.unicode() - u'0');
+            const double d = double(int32_t(v));
+            return negative ? -d : d;
         }
     }
     // Digits, one dot, an exponent; nothing else (no "Infinity", no trailing text).
@@ -211,13 +213,15 @@ double Vm::toNumber(const Value& v) {
     case Type::Boolean: return v.asBool() ? 1 : 0;
     case Type::Number: return v.asNumber();
     case Type::String: return stringToNumber(v.asString());
-    case Type::Object: {
-        Value p = toPrimitive(v, Hint::Number);
-        if (p.isObject()) return std::nan("");
-        return toNumber(p);
-    }
+    case Type::Object: return primitiveToNumber(toPrimitive(v, Hint::Number));
     }
     return 0;
+}
+
+double Vm::primitiveToNumber(const Value& p) {
+    // An object that stays an object after valueOf has no number (SWF 4 reads it as 0).
+    if (p.isObject()) return m_version < 5 ? 0.0 : std::nan("");
+    return toNumber(p);
 }
 
 QString Vm::toString(const Value& v) {
@@ -230,12 +234,23 @@ QString Vm::toString(const Value& v) {
     case Type::Number: return numberToString(v.asNumber());
     case Type::String: return v.asString();
     case Type::Object: {
-        Value p = toPrimitive(v, Hint::String);
-        if (p.isObject()) {
-            return p.asObject()->kind() == Kind::Function ? QStringLiteral("[type Function]")
-                                                           : QStringLiteral("[type Object]");
+        Object* o = v.asObject();
+        if (auto* c = dynamic_cast<ClipObject*>(o)) {
+            // Display objects read as their target path, unless a script gave them a toString.
+            Value ts = conversionMethod(o, QStringLiteral("toString"));
+            if (isCallable(ts)) {
+                Value r = call(ts, v, {});
+                if (r.isString()) return r.asString();
+            }
+            return c->targetPath();
         }
-        return toString(p);
+        // Only toString is asked; anything but a string from it names the type.
+        Value ts = conversionMethod(o, QStringLiteral("toString"));
+        if (isCallable(ts)) {
+            Value r = call(ts, v, {});
+            if (r.isString()) return r.asString();
+        }
+        return o->kind() == Kind::Function ? QStringLiteral("[type Function]") : QStringLiteral("[type Object]");
     }
     }
     return {};
@@ -255,31 +270,27 @@ bool Vm::toBool(const Value& v) {
     return false;
 }
 
+Value Vm::conversionMethod(Object* o, const QString& name) {
+    // Conversions look the method up on the object and its prototypes only (never __resolve).
+    Value out;
+    if (o->getSpecial(*this, name, out)) return out;
+    Property* p = findProperty(o, name);
+    if (!p) return Value();
+    if (p->isVirtual()) return getterValue(*p, Value(o));
+    return p->value;
+}
+
 Value Vm::toPrimitive(const Value& v, Hint hint) {
     Object* o = v.asObject();
     if (!o) return v;
-    if (o->kind() == Kind::Clip || o->kind() == Kind::TextField || o->kind() == Kind::Button) {
-        if (hint != Hint::Number) {
-            // Display objects read as their target path, unless a script gave them a toString.
-            Value ts = getMember(v, QStringLiteral("toString"));
-            if (isCallable(ts)) {
-                Value r = call(ts, v, {});
-                if (!r.isObject()) return r;
-            }
-            if (auto* c = dynamic_cast<ClipObject*>(o)) return Value(c->targetPath());
-        }
-    }
-    const bool stringFirst = hint == Hint::String || (hint == Hint::None && o->kind() == Kind::Date);
-    for (int pass = 0; pass < 2; ++pass) {
-        const bool useString = (pass == 0) == stringFirst;
-        Value fn = getMember(v, useString ? QStringLiteral("toString") : QStringLiteral("valueOf"));
-        if (isCallable(fn)) {
-            Value r = call(fn, v, {});
-            if (!r.isObject()) return r;
-        }
-        if (m_halted || hasException()) return Value();
-    }
-    return v;
+    if (hint != Hint::Number && dynamic_cast<ClipObject*>(o)) return Value(toString(v));
+    // Dates give their text first; everything else its valueOf. A missing
+    // method gives undefined, an object result stands for the object itself.
+    const bool useString = hint == Hint::String || (hint == Hint::None && o->kind() == Kind::Date);
+    Value fn = conversionMethod(o, useString ? QStringLiteral("toString") : QStringLiteral("valueOf"));
+    if (!isCallable(fn)) return Value();
+    Value r = call(fn, v, {});
+    return r.isObject() ? v : r;
 }
 
 Object* Vm::toObject(const Value& v) {
@@ -377,7 +388,9 @@ Value Vm::getMember(const Value& objv, const QString& name) {
         return proto ? Value(proto) : Value();
     }
     Value out;
-    if (obj->getSpecial(*this, name, out)) return out;
+    // A getter added by addProperty hides the built-in member of the same name (an array's length).
+    const Property* own = obj->find(key(name));
+    if (!(own && own->isVirtual() && visible(*own)) && obj->getSpecial(*this, name, out)) return out;
     Object* holder = nullptr;
     Property* p = findProperty(obj, name, &holder);
     if (!p) {
@@ -395,14 +408,16 @@ Value Vm::getMember(const Value& objv, const QString& name) {
         }
         return Value();
     }
-    if (p->isVirtual()) {
-        if (m_protoDepth > limits::kMaxGetterDepth) return Value();
-        ++m_protoDepth;
-        Value r = call(Value(p->getter), objv, {});
-        --m_protoDepth;
-        return r;
-    }
+    if (p->isVirtual()) return getterValue(*p, objv);
     return p->value;
+}
+
+Value Vm::getterValue(const Property& p, const Value& thisv) {
+    if (m_protoDepth > limits::kMaxGetterDepth) return Value();
+    ++m_protoDepth;
+    Value r = call(Value(p.getter), thisv, {});
+    --m_protoDepth;
+    return r;
 }
 
 void Vm::setMember(Object* obj, const QString& name, const Value& value) {
@@ -417,7 +432,10 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
     for (size_t i = 0; i < obj->watches.size(); ++i) {
         if (obj->watches[i].key != k) continue;
         Object::Watch w = obj->watches[i];
-        Value old = getMember(Value(obj), name);
+        // The watch sees the stored value: a getter is not asked for it.
+        Value old;
+        if (Property* p = findProperty(obj, name)) old = p->value;
+        else obj->getSpecial(*this, name, old);
         Value args[] = {Value(name), old, v, w.data};
         // A watch does not fire again while its own callback runs.
         obj->watches.erase(obj->watches.begin() + long(i));
@@ -425,7 +443,8 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
         obj->watches.insert(obj->watches.begin() + long(std::min(i, obj->watches.size())), w);
         break;
     }
-    if (obj->setSpecial(*this, name, v)) return;
+    Property* own = obj->find(k);
+    if (!(own && own->isVirtual()) && obj->setSpecial(*this, name, v)) return;
     if (Property* p = obj->find(k)) {
         if (p->isVirtual()) {
             if (p->setter) {
@@ -463,7 +482,8 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
 
 bool Vm::hasOwnProperty(Object* obj, const QString& name) {
     if (!obj) return false;
-    if (Property* p = obj->find(key(name))) return visible(*p);
+    // A member hidden from this version still counts as own.
+    if (obj->find(key(name))) return true;
     return obj->hasSpecial(*this, name);
 }
 
@@ -479,7 +499,6 @@ bool Vm::deleteMember(Object* obj, const QString& name) {
     const QString k = key(name);
     if (Property* p = obj->find(k)) {
         if (p->flags & prop::kDontDelete) return false;
-        if (!visible(*p)) return false;
         return obj->erase(k);
     }
     return obj->deleteSpecial(*this, name);
@@ -497,7 +516,8 @@ std::vector<QString> Vm::enumerableKeys(Object* obj) {
         for (const Property& p : o->properties()) {
             const QString k = key(p.name);
             if (!seen.insert(k).second) continue;
-            if ((p.flags & prop::kDontEnum) || !visible(p)) continue;
+            // Version flags do not hide a member from for..in; only DontEnum does.
+            if (p.flags & prop::kDontEnum) continue;
             out.push_back(p.name);
         }
     }
@@ -599,6 +619,8 @@ std::optional<Value> Vm::takeException() {
 void Vm::beginFrame() {
     m_actions = 0;
     m_clock.restart();
+    // What one frame's scripts leave on the shared stack is gone by the next frame.
+    m_sharedStack.clear();
 }
 
 void Vm::halt(const QString& reason) {

@@ -101,7 +101,11 @@ public:
     QString toString(const Value& v);
     bool toBool(const Value& v);
     enum class Hint { None, Number, String };
+    // valueOf (toString for dates and the String hint) of an object; undefined
+    // when the object has no such method, the object itself when it returns one.
     Value toPrimitive(const Value& v, Hint hint = Hint::None);
+    // A toPrimitive result as a number (an object there has none: NaN).
+    double primitiveToNumber(const Value& p);
     Object* toObject(const Value& v);
     int32_t toInt32(const Value& v);
     uint32_t toUint32(const Value& v) { return uint32_t(toInt32(v)); }
@@ -198,6 +202,8 @@ private:
     friend class Interpreter;
     friend struct ExecFrame;
     void installBuiltins();
+    Value conversionMethod(Object* o, const QString& name);
+    Value getterValue(const Property& p, const Value& thisv);
     Value runFunction(FunctionObject* fn, const Value& thisv, std::span<const Value> args, Object* superProto);
 
     VmHost m_host;

@@ -1,0 +1,277 @@
+// Language rules of the VM that depend on the movie's version or on the
+// scope chain: comparisons, conversions, variable paths, DefineFunction2
+// registers and property flags. Each case is a small action program judged
+// by what it traces.
+#include "engine/avm1/clip_object.h"
+#include "engine/avm1/vm.h"
+#include "tests/avm1/action_builder.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using avm1test::Asm;
+using avm1test::Bytes;
+using swf::avm1::ClipObject;
+using swf::avm1::Object;
+using swf::avm1::Value;
+using swf::avm1::Vm;
+using swf::avm1::VmHost;
+
+// Action codes used below.
+constexpr uint8_t kLess = 0x0F, kEquals = 0x0E, kDivide = 0x0D, kStringLength = 0x14, kStringExtract = 0x15,
+                  kCharToAscii = 0x32, kAsciiToChar = 0x33, kDefineLocal = 0x3C, kDefineLocal2 = 0x41,
+                  kInitObject = 0x43, kInitArray = 0x42, kTypeOf = 0x44, kAdd2 = 0x47, kLess2 = 0x48,
+                  kEquals2 = 0x49, kToNumber = 0x4A, kToString = 0x4B, kGreater = 0x67, kDelete = 0x3A,
+                  kEnumerate2 = 0x55, kStrictEquals = 0x66;
+
+std::vector<std::string> run(int version, const Asm& program, const std::function<void(Vm&, ClipObject*)>& setup = {}) {
+    std::vector<std::string> trace;
+    VmHost host;
+    host.trace = [&](const QString& s) { trace.push_back(s.toStdString()); };
+    Vm vm(version, host);
+    auto* root = vm.make<ClipObject>(vm.clipProto);
+    vm.setRoot(root);
+    if (setup) setup(vm, root);
+    std::vector<uint8_t> code = program.bytes();
+    vm.beginFrame();
+    vm.runActions(code, root, version);
+    return trace;
+}
+
+// A function defined with DefineFunction (anonymous) that traces `text` and returns `result`.
+Asm tracingFunction(const std::string& text, const Asm& result) {
+    Asm body;
+    body.push(text).trace().raw(result.body()).op(0x3E);
+    return Asm().defineFunction("", {}, body);
+}
+
+// with (name) { body }
+Asm withBlock(const std::string& name, const Asm& body) {
+    Asm a;
+    a.getVariable(name).op(0x94, Bytes{uint8_t(body.size()), uint8_t(body.size() >> 8)}).raw(body.body());
+    return a;
+}
+
+struct Case {
+    const char* name;
+    int version;
+    Asm program;
+    std::vector<std::string> expected;
+};
+
+class Semantics : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Semantics, TraceMatches) {
+    const Case& c = GetParam();
+    EXPECT_EQ(run(c.version, c.program), c.expected);
+}
+
+std::string caseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }
+
+// ---- Comparisons by version -----------------------------------------------------------------
+
+INSTANTIATE_TEST_SUITE_P(
+    Comparisons, Semantics,
+    ::testing::Values(
+        // The SWF 4 actions push booleans, which SWF 4 prints as 1/0 and later versions as words.
+        Case{"Swf4LessPrintsDigit", 4, Asm().push(1).push(2).op(kLess).trace(), {"1"}},
+        Case{"Swf4LessIsBoolean", 4, Asm().push(1).push(2).op(kLess).op(kTypeOf).trace(), {"boolean"}},
+        Case{"Swf5EqualsPrintsWord", 5, Asm().push(1).push(1).op(kEquals).trace(), {"true"}},
+        // SWF 4 code has no globals: NaN and Infinity are unset names, read as 0.
+        Case{"Swf4NaNIsUnset", 4, Asm().getVariable("NaN").push(1).op(kLess).trace(), {"1"}},
+        Case{"Swf5NaNIsGlobal", 5, Asm().getVariable("NaN").op(kTypeOf).trace(), {"number"}},
+        // A function body follows SWF 5 rules even in an SWF 4 movie.
+        Case{"Swf4FunctionDividesLikeSwf5", 4,
+             Asm().defineFunction("f", {}, Asm().push(4).push(0).op(kDivide).trace())
+                 .push(0).push("f").callFunction().pop()
+                 .push(4).push(0).op(kDivide).trace(),
+             {"Infinity", "#ERROR#"}},
+        // An object without valueOf reads as undefined: 0 before SWF 7, NaN from SWF 7.
+        Case{"BareObjectLessSwf6", 6,
+             Asm().push("__proto__").pushNull().push(1).op(kInitObject).push(1).op(kLess2).trace(), {"true"}},
+        Case{"BareObjectLessSwf7", 7,
+             Asm().push("__proto__").pushNull().push(1).op(kInitObject).push(1).op(kLess2).trace(), {"undefined"}},
+        Case{"GreaterWithNaNIsUndefined", 6, Asm().push("a").push(1).op(kGreater).trace(), {"undefined"}},
+        Case{"StringsCompareAsText", 6, Asm().push("b").push("a").op(kGreater).trace(), {"true"}},
+        // _global has no valueOf, so it equals null.
+        Case{"GlobalEqualsNull", 6, Asm().getVariable("_global").pushNull().op(kEquals2).trace(), {"true"}},
+        Case{"PlainObjectNotNull", 6, Asm().push(0).op(kInitObject).pushNull().op(kEquals2).trace(), {"false"}}),
+    caseName);
+
+// ---- Conversions ------------------------------------------------------------------------------
+
+Asm objectWith(const std::string& method, const Asm& fn) {
+    Asm a;
+    a.push(method).raw(fn.body()).push(1).op(kInitObject);
+    return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Conversions, Semantics,
+    ::testing::Values(
+        // toString giving a non-string names the type instead.
+        Case{"ToStringNumberResultNamesType", 7,
+             Asm().raw(objectWith("toString", tracingFunction("ts", Asm().push(5))).body()).op(kToString).trace(),
+             {"ts", "[type Object]"}},
+        // String conversion never falls back to valueOf.
+        Case{"StringConversionIgnoresValueOf", 7,
+             Asm().push("__proto__").pushNull().push("valueOf")
+                 .raw(tracingFunction("vo", Asm().push("v")).body()).push(2).op(kInitObject).trace(),
+             {"[type Object]"}},
+        // Adding asks valueOf only; a missing one gives undefined.
+        Case{"AddWithoutValueOfIsUndefined", 7,
+             Asm().push("").push("__proto__").pushNull().push(1).op(kInitObject).op(kAdd2).trace(), {"undefined"}},
+        // valueOf returning an object: the object itself is joined as text.
+        Case{"AddValueOfObjectUsesToString", 7,
+             Asm().push("")
+                 .push("valueOf").raw(tracingFunction("vo", Asm().push(0).op(kInitObject)).body())
+                 .push("toString").raw(tracingFunction("ts", Asm().push("T")).body())
+                 .push(2).op(kInitObject).op(kAdd2).trace(),
+             {"vo", "ts", "T"}},
+        // __resolve is not asked for valueOf or toString.
+        Case{"ConversionSkipsResolve", 7,
+             Asm().push("__proto__").pushNull()
+                 .push("__resolve").raw(tracingFunction("resolve", Asm().push(1)).body())
+                 .push(2).op(kInitObject).op(kToNumber).trace(),
+             {"NaN"}},
+        // Octal needs the leading zero first and wraps to 32 bits; whitespace makes it decimal.
+        Case{"OctalString", 7, Asm().push("010").op(kToNumber).trace(), {"8"}},
+        Case{"OctalAfterSpaceIsDecimal", 7, Asm().push(" 010").op(kToNumber).trace(), {"10"}},
+        Case{"OctalWraps", 7, Asm().push("-037777777777").op(kToNumber).trace(), {"1"}},
+        // Characters: a lone surrogate is the replacement character; codes wrap at 16 bits.
+        Case{"ChrWrapsTo16Bits", 6, Asm().push(65616).op(kAsciiToChar).trace(), {"P"}},
+        Case{"ChrSurrogateIsReplacement", 6, Asm().push(0xd801).op(kAsciiToChar).op(kCharToAscii).trace(), {"65533"}},
+        Case{"SubstringWraps32Bits", 6,
+             Asm().push("abcdefgh").push(4294967299.0).push(-4294967294.0).op(kStringExtract).trace(), {"cd"}},
+        Case{"StringLengthOfObject", 6,
+             Asm().raw(objectWith("toString", tracingFunction("ts", Asm().push(2))).body()).op(kStringLength).trace(),
+             {"ts", "13"}}),
+    caseName);
+
+// ---- Variables, paths and scopes ----------------------------------------------------------------
+
+INSTANTIATE_TEST_SUITE_P(
+    Scopes, Semantics,
+    ::testing::Values(
+        // "a.b.c" tries each scope: the timeline's a.b has no c, _global's has.
+        Case{"DotPathFallsThroughScopes", 7,
+             Asm().getVariable("_global").push("a")
+                 .push("b").push("c").push("G").push(1).op(kInitObject).push(1).op(kInitObject)
+                 .setMember()
+                 .push("a").push("b").push(0).op(kInitObject).push(1).op(kInitObject).setVariable()
+                 .getVariable("a.b.c").trace(),
+             {"G"}},
+        // Setting through a path takes the first scope where the path leads to an object.
+        Case{"DotPathSetFirstObject", 7,
+             Asm().push("a").push("b").push(0).op(kInitObject).push(1).op(kInitObject).setVariable()
+                 .push("a.b.c").push("set").setVariable()
+                 .getVariable("a").push("b").getMember().push("c").getMember().trace(),
+             {"set"}},
+        // A variable named _root hides the built-in name.
+        Case{"RootVariableShadows", 7, Asm().push("_root").push("fake").setVariable().getVariable("_root").trace(),
+             {"fake"}},
+        // Outside functions DefineLocal2 with a path declares the variable where the path leads.
+        Case{"DefineLocal2WithPath", 7,
+             Asm().push("/:ghi").op(kDefineLocal2).push("ghi").push(1).getVariable("_root").push("hasOwnProperty")
+                 .callMethod().trace(),
+             {"true"}},
+        // A function called by name runs on the object its name was found on.
+        Case{"CallFunctionThisIsHolder", 7,
+             Asm().push("o").push(0).op(kInitObject).setVariable()
+                 .getVariable("o").push("tag").push("on o").setMember()
+                 .getVariable("o").push("f")
+                 .defineFunction("", {}, Asm().getVariable("this").push("tag").getMember().trace())
+                 .setMember()
+                 .raw(withBlock("o", Asm().push(0).push("f").callFunction().pop()).body()),
+             {"on o"}}),
+    caseName);
+
+// ---- DefineFunction2 registers -----------------------------------------------------------------
+
+// Calls a DefineFunction2 function with `flags` as a method of {tag: "obj"} with
+// arguments (1, 2) and traces registers 1 to `regs`.
+Asm function2Registers(uint16_t flags, int regs) {
+    Asm body;
+    for (int r = 1; r <= regs; ++r) body.pushRegister(uint8_t(r)).trace();
+    Asm a;
+    a.push("o").push("tag").push("obj").push(1).op(kInitObject).setVariable();
+    a.getVariable("o").push("f").defineFunction2("", {}, uint8_t(regs + 1), flags, body).setMember();
+    a.push(2).push(1).push(2).getVariable("o").push("f").callMethod().pop();
+    return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Function2, Semantics,
+    ::testing::Values(
+        // this, arguments: a suppressed `this` keeps its register, left undefined.
+        Case{"PreloadThisArguments", 7, function2Registers(0x0005, 2), {"[object Object]", "1,2"}},
+        Case{"SuppressedThisKeepsRegister", 7, function2Registers(0x0007, 2), {"undefined", "1,2"}},
+        // Preloading the arguments wins over suppressing them.
+        Case{"ArgumentsPreloadBeatsSuppress", 7, function2Registers(0x000C, 1), {"1,2"}},
+        // _root, then _parent (none on _level0: it takes no register), then _global.
+        Case{"RootParentGlobal", 7, function2Registers(0x01C0, 3), {"_level0", "[type Object]", "undefined"}}),
+    caseName);
+
+// ---- Property flags ---------------------------------------------------------------------------
+
+// o = {p: "v"}; ASSetPropFlags(o, "p", flags, 0) then `then`.
+Asm withHiddenP(uint32_t flags, const Asm& then) {
+    Asm a;
+    a.push("o").push("p").push("v").push(1).op(kInitObject).setVariable();
+    a.push(0).push(int(flags)).push("p").getVariable("o").push(4).push("ASSetPropFlags").callFunction().pop();
+    a.raw(then.body());
+    return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PropFlags, Semantics,
+    ::testing::Values(
+        // A member for a later version reads undefined but is still own, listed and deletable.
+        Case{"VersionHiddenReadsUndefined", 8, withHiddenP(16384, Asm().getVariable("o").push("p").getMember().trace()),
+             {"undefined"}},
+        Case{"VersionHiddenStillOwn", 8,
+             withHiddenP(16384, Asm().push("p").push(1).getVariable("o").push("hasOwnProperty").callMethod().trace()),
+             {"true"}},
+        Case{"VersionHiddenDeletable", 8,
+             withHiddenP(16384, Asm().getVariable("o").push("p").op(kDelete).trace()), {"true"}},
+        Case{"VersionHiddenEnumerated", 8,
+             withHiddenP(16384, Asm().getVariable("o").op(kEnumerate2).trace()), {"p"}},
+        Case{"DontEnumNotListed", 8,
+             withHiddenP(1, Asm().getVariable("o").op(kEnumerate2).trace()), {"null"}},
+        // A names object is read through its toString.
+        Case{"NamesFromToString", 8,
+             Asm().push("o").push("p").push(1).push("q").push(2).push(2).op(kInitObject).setVariable()
+                 .push(0).push(1)
+                 .raw(objectWith("toString", tracingFunction("names", Asm().push("p,q"))).body())
+                 .getVariable("o").push(4).push("ASSetPropFlags").callFunction().pop()
+                 .getVariable("o").op(kEnumerate2).trace(),
+             {"names", "null"}}),
+    caseName);
+
+// addProperty on an array's length: the getter wins over the built-in length.
+TEST(SemanticsMembers, AddPropertyHidesArrayLength) {
+    Asm a;
+    a.push("arr").push(3).push(2).push(1).push(3).op(kInitArray).setVariable();
+    a.pushNull().raw(Asm().defineFunction("", {}, Asm().push(10).op(0x3E)).body()).push("length").push(3);
+    a.getVariable("arr").push("addProperty").callMethod().trace();
+    a.getVariable("arr").push("length").getMember().trace();
+    EXPECT_EQ(run(7, a), (std::vector<std::string>{"true", "10"}));
+}
+
+// A watch reports the stored value as old, without asking a getter on the prototype.
+TEST(SemanticsMembers, WatchSeesStoredValue) {
+    Asm a;
+    a.push("base").push("x").push(3).push(1).op(kInitObject).setVariable();
+    a.raw(tracingFunction("set", Asm().pushUndefined()).body()).raw(tracingFunction("get", Asm().push(0)).body());
+    a.push("x").push(3).getVariable("base").push("addProperty").callMethod().pop();
+    a.push("o").push("__proto__").getVariable("base").push(1).op(kInitObject).setVariable();
+    Asm watcher;
+    watcher.push("old ").push("old").op(0x1C).op(kAdd2).trace().getVariable("nv").op(0x3E);
+    a.defineFunction("", {"name", "old", "nv"}, watcher);
+    a.push("x").push(2).getVariable("o").push("watch").callMethod().pop();
+    a.getVariable("o").push("x").push(4).setMember();
+    EXPECT_EQ(run(7, a), (std::vector<std::string>{"old 3", "set"}));
+}
+
+} // namespace
