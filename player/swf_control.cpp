@@ -174,7 +174,16 @@ SwfControl::SwfControl(QWidget* parent, Settings settings) : QWidget(parent), d(
     host.openUrl = [self](const std::string& url, const std::string& target) {
         QString u = QString::fromStdString(url), t = QString::fromStdString(target);
         QMetaObject::invokeMethod(
-            self, [self, u, t] { if (self && self->d->urlHandler) self->d->urlHandler(u, t); }, Qt::QueuedConnection);
+            self,
+            [self, u, t] {
+                if (!self || !self->d->urlHandler) return;
+                if (!networkingAllows(self->d->settings.allowNetworking, NetworkUse::OpenPage)) {
+                    if (self->d->log) self->d->log(swf::LogLevel::Warning, "AllowNetworking refuses opening " + u.toStdString());
+                    return;
+                }
+                self->d->urlHandler(u, t);
+            },
+            Qt::QueuedConnection);
     };
     if (std::getenv("SWIFTREEL_DEBUG")) {
         host.log = [](swf::LogLevel, const std::string& msg) { std::fprintf(stderr, "swf: %s\n", msg.c_str()); };
@@ -193,6 +202,12 @@ SwfControl::SwfControl(QWidget* parent, Settings settings) : QWidget(parent), d(
 }
 
 SwfControl::SwfControl(QWidget* parent) : SwfControl(parent, Settings{}) {}
+
+bool SwfControl::networkingAllows(const QString& allowNetworking, NetworkUse use) {
+    if (allowNetworking.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0) return false;
+    if (allowNetworking.compare(QLatin1String("internal"), Qt::CaseInsensitive) == 0) return use == NetworkUse::LoadData;
+    return true;
+}
 
 SwfControl::~SwfControl() {
     d->frameTimer.stop();

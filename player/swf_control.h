@@ -52,7 +52,14 @@ public:
 
     const Settings& settings() const;
 
-    // Where the movie's own URL requests go (the program's shell layer).
+    // What the stored AllowNetworking value lets a movie do: "all" opens pages
+    // and loads data, "internal" only loads data, "none" neither. Other values
+    // count as "all", the control's default.
+    enum class NetworkUse { OpenPage, LoadData };
+    static bool networkingAllows(const QString& allowNetworking, NetworkUse use);
+
+    // Where the movie's own URL requests go (the program's shell layer), when
+    // AllowNetworking lets the movie open pages.
     // Receives the absolute URL and the target window name.
     void setUrlHandler(std::function<void(const QString& url, const QString& target)> handler);
 

@@ -162,6 +162,39 @@ TEST_F(SwfControlTest, MovieUrlRequestsGoToTheUrlHandler) {
     EXPECT_EQ(asked.front().second, QString::fromStdString(target));
 }
 
+TEST_F(SwfControlTest, AllowNetworkingDecidesWhetherMoviesOpenPages) {
+    using Use = SwfControl::NetworkUse;
+    struct Case { const char* setting; bool page, data; } cases[] = {
+        {"all", true, true}, {"ALL", true, true}, {"internal", false, true}, {"Internal", false, true},
+        {"none", false, false}, {"", true, true}, {"bogus", true, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SwfControl::networkingAllows(QString::fromLatin1(c.setting), Use::OpenPage), c.page) << c.setting;
+        EXPECT_EQ(SwfControl::networkingAllows(QString::fromLatin1(c.setting), Use::LoadData), c.data) << c.setting;
+    }
+
+    // A movie asking for a page on frame 1 under "internal": the request is
+    // dropped while the movie plays on through its three frames.
+    swf::test::ByteWriter action;
+    std::string url = "http://example.org/x", target = "_blank";
+    action.u8(0x83).u16(uint16_t(url.size() + target.size() + 2)).cstring(url).cstring(target).u8(0);
+    SwfWriter w(8, swf::Rect{0, 2000, 0, 2000}, 30);
+    w.doAction(action.data()).showFrame();
+    w.showFrame();
+    w.showFrame();
+    write("geturl_internal.swf", w.bytes());
+    SwfControl::Settings settings;
+    settings.allowNetworking = QStringLiteral("internal");
+    settings.loop = false;
+    SwfControl control(nullptr, settings);
+    int asked = 0;
+    control.setUrlHandler([&asked](const QString&, const QString&) { ++asked; });
+    control.putMovie(path("geturl_internal.swf"));
+    ASSERT_TRUE(waitFor([&] { return control.currentFrame() == 3; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(asked, 0);
+}
+
 TEST_F(SwfControlTest, MoviesWithSoundPlayWithOrWithoutASoundDevice) {
     // 0.1 s of 8-bit mono silence at 5.5 kHz, started on frame 1; five frames.
     SwfWriter w(8, swf::Rect{0, 2000, 0, 2000}, 20);
