@@ -48,7 +48,7 @@ int lengthOf(Vm& vm, Object* arr) {
 // The gradient matrix of beginGradientFill: a flash.geom.Matrix-like object
 // {a, b, c, d, tx, ty}, the "box" form {matrixType: "box", x, y, w, h, r},
 // or the 3x3 form {a, b, d, e, g, h}. It maps the gradient square
-// (-819.2..819.2 pixels) to the clip.
+// (-819.2..819.2 pixels; a unit square for the 3x3 form) to the clip.
 Matrix gradientMatrix(Vm& vm, Object* m) {
     if (!m) return Matrix{};
     auto num = [&](const char* n) { return gfx::number(vm, m, n); };
@@ -60,7 +60,9 @@ Matrix gradientMatrix(Vm& vm, Object* m) {
     }
     if (vm.hasProperty(m, QStringLiteral("tx")) || !vm.hasProperty(m, QStringLiteral("g")))
         return gfx::matrixFrom(vm, m);
-    return {num("a"), num("b"), num("d"), num("e"), num("g") * 20, num("h") * 20};
+    // The 3x3 form scales a unit square (-0.5..0.5) instead.
+    constexpr double k = 1 / 1638.4;
+    return {num("a") * k, num("b") * k, num("d") * k, num("e") * k, num("g") * 20, num("h") * 20};
 }
 
 bool finiteMatrix(const Matrix& m) {
@@ -76,7 +78,9 @@ std::optional<FillStyle> gradientFill(Vm& vm, CallArgs& a) {
     Object* colors = a.at(1).asObject();
     Object* alphas = a.at(2).asObject();
     Object* ratios = a.at(3).asObject();
-    if ((type != u"linear" && type != u"radial") || !colors || !alphas || !ratios) return std::nullopt;
+    // Without a matrix object Flash makes no gradient.
+    if ((type != u"linear" && type != u"radial") || !colors || !alphas || !ratios || !a.at(4).asObject())
+        return std::nullopt;
     int n = lengthOf(vm, colors);
     if (n == 0 || n != lengthOf(vm, alphas) || n != lengthOf(vm, ratios)) return std::nullopt;
     // Flash 8 gradients have up to 15 stops, earlier ones 8.

@@ -178,19 +178,8 @@ void Drawing::beginBitmapFill(FillStyle fill, std::shared_ptr<BitmapSurface> bit
 
 void Drawing::closeFill() {
     if (!m_filling || !m_contourOpen || m_pen == m_fillStart) return;
-    // The closing edge fills but is not stroked.
-    ShapeRecord off;
-    off.line = 0;
-    push(off);
-    ShapeRecord edge;
-    edge.kind = ShapeRecord::Kind::StraightEdge;
-    edge.dx = m_fillStart.x - m_pen.x;
-    edge.dy = m_fillStart.y - m_pen.y;
-    push(edge);
-    m_pen = m_fillStart;
-    ShapeRecord on;
-    on.line = m_lineStyle ? uint32_t(m_records[m_layerStart].lineStyles.size()) : 0;
-    push(on);
+    // The closing edge is stroked with the line style in force, as Flash does.
+    lineTo(m_fillStart.x, m_fillStart.y);
 }
 
 void Drawing::endFill() {
@@ -286,7 +275,7 @@ std::shared_ptr<const ShapeDef> Drawing::shape() const {
     auto s = std::make_shared<ShapeDef>();
     s->version = 4;
     s->bounds = s->edgeBounds = m_bounds;
-    // An open fill is drawn as if it were closed.
+    // A fill still open is drawn as if it were closed (the closing edge not stroked yet).
     std::vector<ShapeRecord> records = m_records;
     if (m_filling && m_contourOpen && !(m_pen == m_fillStart)) {
         ShapeRecord off;

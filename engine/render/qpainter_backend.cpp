@@ -382,6 +382,9 @@ QBrush QPainterBackend::fillBrush(bool maskMode, const FillStyle& style, const C
         }
         grad.setStops(gradientStops(g, cx));
         grad.setSpread(spreadOf(g.spread));
+        // Flash blends the stops' colours and alphas separately (a clear stop
+        // still tints its neighbours).
+        grad.setInterpolationMode(QGradient::ComponentInterpolation);
         QBrush brush(grad);
         brush.setTransform(toQTransform(g.matrix));
         return brush;
