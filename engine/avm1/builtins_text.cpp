@@ -294,6 +294,23 @@ void storedSet(Vm& vm, EditTextObject& t, const char* name, const Value& v) {
         vm.defineValue(c, QString::fromLatin1(name), v, kDontEnum);
 }
 
+// A field bound to a variable shows the variable's current value: scripts
+// reading the text see a change made earlier in the same frame.
+void syncFromVariable(Vm& vm, EditTextObject& t) {
+    if (t.variableName().empty() || !vm.engine || !t.parent()) return;
+    DisplayClip* scope = vm.engine->wrap(t.parent());
+    if (!scope) return;
+    QString var = QString::fromStdString(t.variableName());
+    qsizetype cut = std::max(var.lastIndexOf(u':'), var.lastIndexOf(u'.'));
+    Value v;
+    if (cut >= 0) {
+        if (Object* target = vm.resolveTarget(scope, var.left(cut))) v = vm.getMember(Value(target), var.mid(cut + 1));
+    } else {
+        v = vm.getMember(Value(static_cast<Object*>(scope)), var);
+    }
+    if (!v.isUndefined()) t.setText(vm.toString(v).toStdString());
+}
+
 const char* autoSizeName(render::AutoSize a) {
     switch (a) {
     case render::AutoSize::Left: return "left";
@@ -373,7 +390,11 @@ const FieldProp kFieldProps[] = {
              s.autoSize = a;
          }
      }},
-    {"text", [](Vm&, EditTextObject& t) { return Value(t.plainText()); },
+    {"text",
+     [](Vm& vm, EditTextObject& t) {
+         syncFromVariable(vm, t);
+         return Value(t.plainText());
+     },
      [](Vm& vm, EditTextObject& t, const Value& v) { t.setPlainText(vm.toString(v)); }},
     {"type", [](Vm&, EditTextObject& t) { return Value(t.options().editable ? QStringLiteral("input") : QStringLiteral("dynamic")); },
      [](Vm& vm, EditTextObject& t, const Value& v) {
@@ -381,7 +402,11 @@ const FieldProp kFieldProps[] = {
          if (s == u"input") t.options().editable = true;
          else if (s == u"dynamic") t.options().editable = false;
      }},
-    {"htmlText", [](Vm&, EditTextObject& t) { return Value(t.html() ? t.htmlText() : t.plainText()); },
+    {"htmlText",
+     [](Vm& vm, EditTextObject& t) {
+         syncFromVariable(vm, t);
+         return Value(t.html() ? t.htmlText() : t.plainText());
+     },
      [](Vm& vm, EditTextObject& t, const Value& v) {
          if (t.html()) t.setHtmlText(vm.toString(v));
          else t.setPlainText(vm.toString(v));
@@ -437,8 +462,13 @@ const FieldProp kFieldProps[] = {
      [](Vm& vm, EditTextObject& t, const Value& v) { t.options().selectable = vm.toBool(v); }},
     {"length", [](Vm&, EditTextObject& t) { return Value(double(t.length())); }, nullptr},
     {"bottomScroll", [](Vm&, EditTextObject& t) { return Value(double(t.layout().bottomScroll)); }, nullptr},
-    {"textWidth", [](Vm&, EditTextObject& t) { return Value(std::round(px(t.layout().textWidth))); }, nullptr},
-    {"textHeight", [](Vm&, EditTextObject& t) { return Value(std::round(px(t.layout().textHeight))); }, nullptr},
+    // Whole pixels, cut down; the height counts from the field's top, over the 2 pixel gutter.
+    {"textWidth", [](Vm&, EditTextObject& t) { return Value(std::floor(px(t.layout().textWidth))); }, nullptr},
+    {"textHeight",
+     [](Vm&, EditTextObject& t) {
+         return Value(t.length() ? std::floor(px(t.layout().textHeight) + 2) : 0.0);
+     },
+     nullptr},
     {"restrict",
      [](Vm&, EditTextObject& t) { return t.options().restrict ? Value(*t.options().restrict) : Value::null(); },
      [](Vm& vm, EditTextObject& t, const Value& v) {
@@ -807,9 +837,10 @@ void installText(Vm& vm, ScriptEngine& engine) {
     struct { const char* name; NativeFn fn; } methods[] = {
         {"replaceSel", tfReplaceSel}, {"getTextFormat", tfGetTextFormat}, {"setTextFormat", tfSetTextFormat},
         {"removeTextField", tfRemoveTextField}, {"getNewTextFormat", tfGetNewTextFormat},
-        {"setNewTextFormat", tfSetNewTextFormat}, {"replaceText", tfReplaceText},
+        {"setNewTextFormat", tfSetNewTextFormat},
     };
     for (auto& m : methods) vm.defineMethod(proto, QString::fromLatin1(m.name), m.fn, kHidden | kVersion6);
+    vm.defineMethod(proto, QStringLiteral("replaceText"), tfReplaceText, kHidden | kVersion7);
     vm.defineMethod(ctor, QStringLiteral("getFontList"), tfGetFontList, kHidden | kVersion6);
     // Fields broadcast onChanged and onScroller to their listeners.
     Value bc = vm.getMember(Value(vm.global()), QStringLiteral("AsBroadcaster"));
