@@ -1,5 +1,6 @@
 #include "engine/avm1/clip_object.h"
 
+#include "engine/avm1/net.h"
 #include "engine/avm1/vm.h"
 
 #include <cmath>
@@ -106,10 +107,10 @@ bool ClipObject::getSpecial(Vm& vm, const QString& name, Value& out) {
             return true;
         }
         if (vm.namesEqual(name, QStringLiteral("_root"))) { out = Value(static_cast<Object*>(rootClip())); return true; }
+        if (vm.namesEqual(name, QStringLiteral("_lockroot"))) { out = Value(m_lockRoot); return true; }
         if (vm.namesEqual(name, QStringLiteral("_global"))) { out = Value(vm.global()); return true; }
         if (name.startsWith(QStringLiteral("_level"), vm.caseSensitive() ? Qt::CaseSensitive : Qt::CaseInsensitive)) {
             bool ok = false;
-        if (vm.namesEqual(name, QStringLiteral("_lockroot"))) { out = Value(m_lockRoot); return true; }
             int level = name.mid(6).toInt(&ok);
             if (ok) {
                 ClipObject* c = vm.levelClip(level);
@@ -126,10 +127,10 @@ bool ClipObject::getSpecial(Vm& vm, const QString& name, Value& out) {
 
 bool ClipObject::setSpecial(Vm& vm, const QString& name, const Value& v) {
     if (name.isEmpty() || name[0] != u'_') return false;
+    if (vm.namesEqual(name, QStringLiteral("_lockroot"))) { m_lockRoot = vm.toBool(v); return true; }
     int index = clipPropIndex(name, vm.caseSensitive());
     if (index < 0) return false;
     setProperty(vm, index, v);
-    if (vm.namesEqual(name, QStringLiteral("_lockroot"))) { m_lockRoot = vm.toBool(v); return true; }
     return true;
 }
 
@@ -139,21 +140,21 @@ bool ClipObject::hasSpecial(Vm& vm, const QString& name) {
         if (clipPropIndex(name, vm.caseSensitive()) >= 0) return true;
         if (vm.namesEqual(name, QStringLiteral("_parent"))) return parentClip() != nullptr;
         if (vm.namesEqual(name, QStringLiteral("_root"))) return true;
+        if (vm.namesEqual(name, QStringLiteral("_lockroot"))) return true;
     }
     return childByName(name) != nullptr;
 }
-        if (vm.namesEqual(name, QStringLiteral("_lockroot"))) return true;
 
 void ClipObject::specialKeys(Vm&, std::vector<QString>& out) { childNames(out); }
 
 void ClipObject::loadMovie(Vm& vm, const QString& url, int method) {
     (void)method;
-    vm.unimplemented(QStringLiteral("loadMovie (%1)").arg(url.left(100)));
+    loadMovieIntoClip(vm, this, url);
 }
 
 void ClipObject::loadVariables(Vm& vm, const QString& url, int method) {
     (void)method;
-    vm.unimplemented(QStringLiteral("loadVariables (%1)").arg(url.left(100)));
+    loadVariablesIntoClip(vm, this, url);
 }
 
 } // namespace swf::avm1

@@ -24,6 +24,13 @@ void DisplayClip::detach() {
     m_obj = nullptr;
 }
 
+int DisplayClip::level() const {
+    // A level's clip has no parent; its depth is its level number (0 for the root).
+    const DisplayObject* top = m_obj;
+    for (int guard = 0; top && top->parent() && guard < 1000; ++guard) top = top->parent();
+    return top ? top->depth() : 0;
+}
+
 ClipObject* DisplayClip::parentClip() {
     if (!m_obj || !m_obj->parent()) return nullptr;
     return m_engine.wrap(m_obj->parent());

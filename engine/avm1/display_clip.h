@@ -22,6 +22,8 @@ public:
     DisplayObject* object() const { return m_obj; }
     MovieClip* movieClip() const;
     void detach();
+    // Now stands for another display object (a movie loaded in place of this clip's).
+    void attachTo(DisplayObject* obj) { m_obj = obj; }
     // onClipEvent handlers from the PlaceObject that made the object.
     std::vector<ClipAction> handlers;
     // Text fields: the variable path they show, and the text last seen there.
@@ -32,6 +34,7 @@ public:
     QString instanceName() const override;
     void setInstanceName(const QString& n) override;
     bool removed() const override { return m_obj == nullptr; }
+    int level() const override;
     void childNames(std::vector<QString>& out) override;
 
     int currentFrame() const override;

@@ -1,6 +1,7 @@
 #include "engine/avm1/interpreter.h"
 
 #include "engine/avm1/clip_object.h"
+#include "engine/avm1/net.h"
 #include "engine/core/limits.h"
 
 #include <QDateTime>
@@ -272,15 +273,7 @@ void doGetUrl(Vm& vm, ExecFrame& f, const QString& url, const QString& target, i
         Object* clipObj = nullptr;
         if (target.startsWith(QStringLiteral("_level"), Qt::CaseInsensitive)) clipObj = vm.resolveTarget(f.target, target);
         else clipObj = resolvePathFrom(vm, f, target);
-        ClipObject* clip = asClip(clipObj);
-        if (url.isEmpty() && clip && !loadVariables) {
-            clip->unloadMovie();
-            return;
-        }
-        if (clip) {
-            if (loadVariables) clip->loadVariables(vm, url, method);
-            else clip->loadMovie(vm, url, method);
-        }
+        loadIntoTarget(vm, asClip(clipObj), url, target, loadVariables);
         return;
     }
     vm.openUrl(url, target);

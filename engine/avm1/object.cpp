@@ -53,6 +53,7 @@ void Object::markChildren(const MarkFn& mark) {
     }
     for (Object* i : interfaces) mark(i);
     if (Object* o = primitive.asObject()) mark(o);
+    if (nativeRefs) nativeRefs->mark(mark);
 }
 
 void FunctionObject::markChildren(const MarkFn& mark) {

@@ -56,6 +56,13 @@ enum class Kind : uint8_t {
 // The heap's mark callback, handed to markChildren.
 using MarkFn = std::function<void(Object*)>;
 
+// Native data that refers to other script objects (the links of an XML
+// node): the collector marks them through the object that holds it.
+struct NativeRefs {
+    virtual ~NativeRefs() = default;
+    virtual void mark(const MarkFn& mark) const = 0;
+};
+
 class Object {
 public:
     explicit Object(Object* proto, Kind kind = Kind::Object) : m_proto(proto), m_kind(kind) {}
@@ -95,6 +102,7 @@ public:
     std::vector<Object*> interfaces;
     // Scratch data kept by native classes (Color target, Sound, XML nodes ...).
     std::shared_ptr<void> native;
+    std::shared_ptr<NativeRefs> nativeRefs;
     bool marked = false;
 
 protected:

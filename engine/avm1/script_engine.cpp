@@ -97,14 +97,31 @@ void ScriptEngine::movieLoaded(Player&, MovieClip& root) {
     };
     m_vm = std::make_unique<Vm>(m_version, std::move(host));
     m_vm->engine = this;
-    if (movie)
-        for (const auto& [name, id] : movie->exports) m_exportNames[id] = QString::fromStdString(name);
     m_vm->setRoot(wrap(&root));
     builtins::installPlayerObjects(*m_vm, *this);
     if (movie) readScriptLimits(*movie);
     m_key = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Key")).asObject();
     m_mouse = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Mouse")).asObject();
     m_stage = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Stage")).asObject();
+}
+
+std::optional<QString> ScriptEngine::exportName(const DisplayObject& obj) const {
+    // Each movie has its own library: a loaded movie's ids are its own.
+    const auto& movie = obj.runtime().movie;
+    if (!movie || !obj.characterId()) return std::nullopt;
+    for (const auto& [name, id] : movie->exports)
+        if (id == obj.characterId()) return QString::fromStdString(name);
+    return std::nullopt;
+}
+
+void ScriptEngine::rebind(DisplayObject& from, DisplayObject& to) {
+    auto it = m_objects.find(&from);
+    if (it == m_objects.end()) return;
+    DisplayClip* c = it->second;
+    m_objects.erase(it);
+    m_objects.erase(&to);
+    c->attachTo(&to);
+    m_objects.emplace(&to, c);
 }
 
 void ScriptEngine::readScriptLimits(const Movie& movie) {
@@ -184,7 +201,7 @@ void ScriptEngine::frameActions(MovieClip& clip, std::span<const uint8_t> action
 }
 
 void ScriptEngine::initActions(MovieClip& root, uint16_t spriteId, std::span<const uint8_t> actions) {
-    if (!m_initDone.insert(spriteId).second) return;
+    if (!m_initDone.insert({root.runtime().movie.get(), spriteId}).second) return;
     if (DisplayClip* c = wrap(&root)) m_queue.push_back({Job::Kind::Actions, c, actions, ClipEvent::Load});
 }
 
@@ -210,9 +227,8 @@ void ScriptEngine::objectPlaced(DisplayObject& obj, const std::vector<ClipAction
     }
     if (obj.type() != DisplayObject::Type::MovieClip) return;
     if (m_attaching) return; // attach() constructs the clip and queues its load event
-    auto it = m_exportNames.find(obj.characterId());
-    if (it != m_exportNames.end()) {
-        auto cls = m_vm->registeredClasses.find(it->second);
+    if (std::optional<QString> linkage = exportName(obj)) {
+        auto cls = m_vm->registeredClasses.find(*linkage);
         if (cls != m_vm->registeredClasses.end()) {
             Value proto = m_vm->getMember(Value(cls->second), QStringLiteral("prototype"));
             if (proto.asObject()) c->setProto(proto.asObject());
@@ -387,9 +403,9 @@ void ScriptEngine::construct(DisplayClip* c, Object* init) {
         for (const QString& k : m_vm->enumerableKeys(init)) m_vm->setMember(c, k, m_vm->getMember(Value(init), k));
     MovieClip* mc = c->movieClip();
     if (!mc) return;
-    auto it = m_exportNames.find(mc->characterId());
-    if (it == m_exportNames.end()) return;
-    auto cls = m_vm->registeredClasses.find(it->second);
+    std::optional<QString> linkage = exportName(*mc);
+    if (!linkage) return;
+    auto cls = m_vm->registeredClasses.find(*linkage);
     if (cls == m_vm->registeredClasses.end()) return;
     Value proto = m_vm->getMember(Value(cls->second), QStringLiteral("prototype"));
     if (proto.asObject()) c->setProto(proto.asObject());

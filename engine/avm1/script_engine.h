@@ -9,6 +9,7 @@
 #include "engine/swf/types.h"
 
 #include <deque>
+#include <optional>
 #include <set>
 #include <unordered_map>
 
@@ -34,6 +35,10 @@ public:
     // A new instance of an exported symbol (attachMovie) or an empty clip.
     DisplayClip* attach(MovieClip& parent, const QString& linkage, const QString& name, int depth, Object* init);
     DisplayClip* createEmpty(MovieClip& parent, const QString& name, int depth);
+    // The script object of `from` moves to `to` (a movie loaded in place of a clip keeps its name in scripts).
+    void rebind(DisplayObject& from, DisplayObject& to);
+    // The linkage name a display object's symbol is exported under in its own movie.
+    std::optional<QString> exportName(const DisplayObject& obj) const;
     // Gives a new clip the class registered for its symbol and runs the constructor.
     void construct(DisplayClip* clip, Object* init);
     // The stage point under the pointer, in twips.
@@ -93,8 +98,7 @@ private:
     // load event after everything queued in the step.
     std::vector<Job> m_deferredLoads;
     std::vector<std::pair<Object*, QString>> m_pendingBroadcasts; // source, message
-    std::set<uint16_t> m_initDone;
-    std::unordered_map<uint16_t, QString> m_exportNames; // character id -> linkage name
+    std::set<std::pair<const Movie*, uint16_t>> m_initDone; // per movie: loaded movies have their own ids
     bool m_running = false;
     bool m_attaching = false;
     size_t m_heapAfterCollect = 0;

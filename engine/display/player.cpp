@@ -1,10 +1,12 @@
 #include "engine/display/player.h"
 
+#include "engine/core/limits.h"
 #include "engine/display/button.h"
 #include "engine/render/bounds.h"
 #include "engine/sound/sound_player.h"
 #include "engine/swf/parser.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace swf {
@@ -112,21 +114,7 @@ Result<std::shared_ptr<const Movie>> Player::load(std::vector<uint8_t> bytes, co
 
 void Player::load(const std::shared_ptr<const Movie>& movie) {
     unload();
-    m_rt->movie = movie;
-    m_rt->bitmaps = [movie](uint16_t id) { return movie->get<BitmapDef>(id); };
-    m_rt->fonts.byId = [movie](uint16_t id) { return movie->get<FontDef>(id); };
-    m_rt->fonts.byName = [movie](const std::string& name, bool bold, bool italic) {
-        // A font of the movie by name; the closest style wins.
-        std::shared_ptr<const FontDef> best;
-        int bestScore = -1;
-        for (const auto& [id, c] : movie->dictionary) {
-            auto f = std::get_if<std::shared_ptr<const FontDef>>(&c);
-            if (!f || (*f)->name != name) continue;
-            int score = ((*f)->bold == bold) + ((*f)->italic == italic) + !(*f)->glyphs.empty();
-            if (score > bestScore) { best = *f; bestScore = score; }
-        }
-        return best;
-    };
+    bindMovie(*m_rt, movie);
     m_stage.setMovieRect(movie->header.frameSize);
     if (movie->isAs3()) {
         log(LogLevel::Warning, "ActionScript 3 movie: its scripts are not run, only its timeline is shown");
@@ -143,10 +131,95 @@ void Player::load(const std::shared_ptr<const Movie>& movie) {
     m_rt->scripts->movieLoaded(*this, *m_root);
 }
 
+void Player::bindMovie(Runtime& rt, const std::shared_ptr<const Movie>& movie) {
+    rt.movie = movie;
+    rt.bitmaps = [movie](uint16_t id) { return movie->get<BitmapDef>(id); };
+    rt.fonts.byId = [movie](uint16_t id) { return movie->get<FontDef>(id); };
+    rt.fonts.byName = [movie](const std::string& name, bool bold, bool italic) {
+        // A font of the movie by name; the closest style wins.
+        std::shared_ptr<const FontDef> best;
+        int bestScore = -1;
+        for (const auto& [id, c] : movie->dictionary) {
+            auto f = std::get_if<std::shared_ptr<const FontDef>>(&c);
+            if (!f || (*f)->name != name) continue;
+            int score = ((*f)->bold == bold) + ((*f)->italic == italic) + !(*f)->glyphs.empty();
+            if (score > bestScore) { best = *f; bestScore = score; }
+        }
+        return best;
+    };
+}
+
+Runtime* Player::addMovieRuntime(const std::shared_ptr<const Movie>& movie) {
+    if (!movie || m_movieRuntimes.size() >= limits::kMaxLoadedMovies) return nullptr;
+    auto rt = std::make_unique<Runtime>();
+    bindMovie(*rt, movie);
+    rt->scripts = m_rt->scripts;
+    rt->log = m_rt->log;
+    rt->quality = m_rt->quality;
+    rt->destroyed = m_rt->destroyed;
+    rt->stopStream = m_rt->stopStream;
+    rt->soundTag = [this, movie](MovieClip& clip, const Timeline& tl, uint32_t frame, const ControlTag& t) {
+        if (m_sound) m_sound->controlTag(movie, &clip, tl, frame, t);
+    };
+    // Serials stay unique across the player's runtimes.
+    static constexpr uint64_t kSerialsPerRuntime = uint64_t(1) << 40;
+    uint64_t highest = m_rt->nextSerial;
+    for (const auto& other : m_movieRuntimes) highest = std::max(highest, other->nextSerial);
+    rt->nextSerial = (highest / kSerialsPerRuntime + 1) * kSerialsPerRuntime;
+    m_movieRuntimes.push_back(std::move(rt));
+    return m_movieRuntimes.back().get();
+}
+
+MovieClip* Player::level(int n) const {
+    auto it = m_levels.find(n);
+    return it == m_levels.end() ? nullptr : it->second.get();
+}
+
+MovieClip* Player::setLevel(int n, std::unique_ptr<MovieClip> clip) {
+    if (n < 1 || n > limits::kMaxLevel) return nullptr;
+    auto it = m_levels.find(n);
+    if (it != m_levels.end()) {
+        // Taken out of the map first: its unload handlers may look at the levels.
+        std::unique_ptr<MovieClip> old = std::move(it->second);
+        m_levels.erase(it);
+        old->runtime().scripts->objectRemoved(*old);
+    }
+    m_fullRedraw = true;
+    if (!clip) return nullptr;
+    clip->setDepth(n);
+    MovieClip* raw = clip.get();
+    m_levels[n] = std::move(clip);
+    return raw;
+}
+
+MovieClip* Player::replaceRoot(std::unique_ptr<MovieClip> clip) {
+    if (!clip || !m_root) return nullptr;
+    std::unique_ptr<MovieClip> old = std::move(m_root);
+    m_root = std::move(clip);
+    m_root->setDepth(0);
+    m_root->setLoops(m_loop);
+    if (m_root->runtime().movie) m_stage.setMovieRect(m_root->runtime().movie->header.frameSize);
+    old->runtime().scripts->objectRemoved(*old);
+    old.reset();
+    m_hover = m_pressed = nullptr;
+    m_fullRedraw = true;
+    return m_root.get();
+}
+
+bool Player::anyRuntimeChanged() const {
+    if (m_rt->changed) return true;
+    for (const auto& rt : m_movieRuntimes)
+        if (rt->changed) return true;
+    return false;
+}
+
 void Player::unload() {
     if (m_sound) m_sound->stopAll();
+    m_loader.clear();
+    while (!m_levels.empty()) setLevel(m_levels.rbegin()->first, nullptr);
     if (m_root) m_rt->scripts->movieUnloading();
     m_root.reset();
+    m_movieRuntimes.clear();
     m_rt->scripts = m_nullScripts.get();
     m_scripts.reset();
     m_rt->movie.reset();
@@ -224,10 +297,22 @@ void Player::runFrame() {
         for (const auto& [spriteId, t] : m_rt->movie->initActions)
             m_rt->scripts->initActions(*m_root, spriteId, t.body);
     }
+    // Loads asked for in earlier frames land before this frame's timelines run.
+    m_loader.poll();
+    if (!m_root) return;
     m_root->tick();
+    std::vector<MovieClip*> levels;
+    for (const auto& [n, clip] : m_levels) levels.push_back(clip.get());
+    for (MovieClip* clip : levels)
+        if (std::any_of(m_levels.begin(), m_levels.end(), [clip](const auto& l) { return l.second.get() == clip; }))
+            clip->tick();
+    runScripts();
+    m_loader.runDeferred();
     runScripts();
     m_rt->scripts->advanceTimers(frameIntervalMs());
     runScripts();
+    // A loaded movie's runtime goes with its last object.
+    std::erase_if(m_movieRuntimes, [](const std::unique_ptr<Runtime>& rt) { return rt->objectCount == 0; });
     // Objects may have moved under a still pointer.
     if (m_mouseInside) updateHover(m_mouse);
 }
@@ -289,6 +374,7 @@ void Player::zoom(int percent) {
 void Player::setQuality(Quality q) {
     if (q == m_rt->quality) return;
     m_rt->quality = q;
+    for (auto& rt : m_movieRuntimes) rt->quality = q;
     m_fullRedraw = true;
 }
 
@@ -309,13 +395,15 @@ Rgba Player::backgroundColor() const {
 
 // ---- drawing --------------------------------------------------------------
 
-bool Player::needsRedraw() const { return m_fullRedraw || m_rt->changed; }
+bool Player::needsRedraw() const { return m_fullRedraw || anyRuntimeChanged(); }
 
 render::CommandList Player::buildCommands() const {
     render::CommandList list;
     list.background = backgroundColor();
     if (m_root && m_root->visible())
         m_root->draw(list, m_stage.matrix() * m_root->matrix(), m_root->colorTransform());
+    for (const auto& [n, clip] : m_levels)
+        if (clip->visible()) clip->draw(list, m_stage.matrix() * clip->matrix(), clip->colorTransform());
     return list;
 }
 
@@ -334,6 +422,7 @@ std::optional<RenderJob> Player::prepareRender() {
         job.dirty = render::dirtyRect(*m_lastDrawn, job.commands, whole);
     }
     m_rt->changed = false;
+    for (auto& rt : m_movieRuntimes) rt->changed = false;
     m_fullRedraw = false;
     m_lastSize = job.size;
     m_lastDrawn = job.commands;
@@ -396,6 +485,13 @@ DisplayObject* Player::findMouseTarget(MovieClip& clip, Point pt, const Matrix& 
     return nullptr;
 }
 
+DisplayObject* Player::mouseTargetAt(Point pt) const {
+    for (auto it = m_levels.rbegin(); it != m_levels.rend(); ++it)
+        if (it->second->visible())
+            if (DisplayObject* found = findMouseTarget(*it->second, pt, it->second->matrix())) return found;
+    return m_root ? findMouseTarget(*m_root, pt, m_root->matrix()) : nullptr;
+}
+
 void Player::buttonTransition(DisplayObject* target, ButtonEvent event, ButtonObject::State state) {
     if (!target) return;
     if (target->type() == DisplayObject::Type::Button) {
@@ -416,7 +512,7 @@ void Player::buttonTransition(DisplayObject* target, ButtonEvent event, ButtonOb
 
 void Player::updateHover(Point pt) {
     if (!m_root) return;
-    DisplayObject* target = m_mouseInside ? findMouseTarget(*m_root, pt, m_root->matrix()) : nullptr;
+    DisplayObject* target = m_mouseInside ? mouseTargetAt(pt) : nullptr;
     if (m_pressed) {
         // While a button is held only it reacts: dragged out of and back over it.
         if (target == m_pressed && m_hover != m_pressed) {
@@ -473,7 +569,7 @@ void Player::mouseUp(double x, double y, MouseButton button) {
     m_rt->scripts->mouseEvent(ClipEvent::MouseUp);
     if (DisplayObject* pressed = m_pressed) {
         m_pressed = nullptr;
-        DisplayObject* target = findMouseTarget(*m_root, m_mouse, m_root->matrix());
+        DisplayObject* target = mouseTargetAt(m_mouse);
         if (target == pressed) {
             m_hover = pressed;
             buttonTransition(pressed, ButtonEvent::Release, ButtonObject::State::Over);

@@ -6,6 +6,7 @@
 #include "engine/core/log.h"
 #include "engine/core/result.h"
 #include "engine/display/button.h"
+#include "engine/display/loader.h"
 #include "engine/display/movie_clip.h"
 #include "engine/display/script_host.h"
 #include "engine/display/stage.h"
@@ -16,6 +17,7 @@
 #include <QRect>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -76,7 +78,8 @@ public:
     void load(const std::shared_ptr<const Movie>& movie);
     void unload();
     bool isLoaded() const { return m_root != nullptr; }
-    const std::shared_ptr<const Movie>& movie() const { return m_rt->movie; }
+    // The movie at _level0 (a movie loaded there replaces the first one).
+    const std::shared_ptr<const Movie>& movie() const { return m_root ? m_root->runtime().movie : m_rt->movie; }
     MovieClip* root() const { return m_root.get(); }
     const HostCallbacks& host() const { return m_host; }
 
@@ -157,10 +160,32 @@ public:
     // For the script engine: the runtime shared by the display objects.
     Runtime& runtime() { return *m_rt; }
 
+    // Movies loaded at run time into levels and clips. Requests complete on
+    // a later frame through the loader; http(s) goes through `fetch` (none:
+    // only local files load).
+    Loader& loader() { return m_loader; }
+    void setFetch(FetchFn fetch) { m_loader.setFetch(std::move(fetch)); }
+    // A runtime for a loaded movie: its objects find their characters in
+    // that movie. It lives while any of its objects does (null over the limit).
+    Runtime* addMovieRuntime(const std::shared_ptr<const Movie>& movie);
+    // _levelN for N >= 1, or null.
+    MovieClip* level(int n) const;
+    const std::map<int, std::unique_ptr<MovieClip>>& levels() const { return m_levels; }
+    // Puts a loaded movie's clip at level n >= 1, replacing what was there;
+    // null empties the level. Returns the clip.
+    MovieClip* setLevel(int n, std::unique_ptr<MovieClip> clip);
+    // Puts a loaded movie in place of the root clip (a load into _level0);
+    // the scripts and their globals stay.
+    MovieClip* replaceRoot(std::unique_ptr<MovieClip> clip);
+
 private:
     void log(LogLevel level, const std::string& msg) const;
     void runScripts();
     DisplayObject* findMouseTarget(MovieClip& clip, Point stagePoint, const Matrix& parentWorld) const;
+    // The mouse target over all levels, the highest first.
+    DisplayObject* mouseTargetAt(Point stagePoint) const;
+    void bindMovie(Runtime& rt, const std::shared_ptr<const Movie>& movie);
+    bool anyRuntimeChanged() const;
     void buttonTransition(DisplayObject* target, ButtonEvent event, ButtonObject::State state);
     void updateHover(Point stagePoint);
 
@@ -170,7 +195,11 @@ private:
     std::unique_ptr<ScriptHost> m_scripts;
     std::unique_ptr<ScriptHost> m_nullScripts;
     std::unique_ptr<SoundPlayer> m_sound;
+    // Loaded movies: their runtimes (declared before the clips that use them) and levels.
+    std::vector<std::unique_ptr<Runtime>> m_movieRuntimes;
     std::unique_ptr<MovieClip> m_root;
+    std::map<int, std::unique_ptr<MovieClip>> m_levels;
+    Loader m_loader;
     Stage m_stage;
     bool m_loop = true;
     std::optional<Rgba> m_bgOverride;

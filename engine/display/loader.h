@@ -1,0 +1,97 @@
+#pragma once
+// Loading of what movies ask for at run time (movies, images, text): one
+// queue per Player. A request never completes in the frame that made it:
+// the Player polls the queue at the start of each frame, when local files
+// are read and fetched web data is handed over. Only local files and
+// http(s) addresses are loaded; http(s) goes through the front end's fetch
+// callback, so the engine never blocks on the network.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace swf {
+
+struct FetchResult {
+    bool ok = false;
+    int httpStatus = 0;          // 0 for local files
+    std::vector<uint8_t> bytes;
+    std::string error;           // why it failed
+};
+
+// Fetches an http(s) address without blocking and calls `done` later on
+// the Player's thread (never from inside the call). `method` is "GET" or
+// "POST" with `body` as the form data.
+using FetchDone = std::function<void(FetchResult)>;
+using FetchFn = std::function<void(const std::string& url, const std::string& method,
+                                   const std::vector<uint8_t>& body, FetchDone done)>;
+
+class Loader {
+public:
+    using Done = std::function<void(FetchResult&)>;
+
+    Loader();
+    ~Loader();
+    Loader(const Loader&) = delete;
+    Loader& operator=(const Loader&) = delete;
+
+    void setFetch(FetchFn fetch) { m_fetch = std::move(fetch); }
+
+    // `url` resolved against `base` (the movie's own path or address): a
+    // local path, or an http(s) address; nullopt for any other scheme.
+    static std::optional<std::string> resolve(const std::string& base, const std::string& url);
+    // True when `resolved` (from resolve()) names a local file.
+    static bool isLocal(const std::string& resolved);
+    // The file: address of a local path, as movies see their _url.
+    static std::string displayUrl(const std::string& resolved);
+
+    // Queues a load of `resolved` (nullopt: refused, fails on the next
+    // poll) with at most `maxBytes`; `done` runs in a later poll().
+    uint64_t request(std::optional<std::string> resolved, size_t maxBytes, Done done,
+                     std::string method = "GET", std::vector<uint8_t> body = {});
+    void cancel(uint64_t id);
+    // Queues work that runs in order with the requests (unloading a level
+    // after the loads asked for before it).
+    uint64_t enqueue(std::function<void()> task);
+    // Finishes the requests that were made before this call and whose data
+    // is here; requests made by the callbacks wait for the next poll.
+    void poll();
+    // Runs the work deferred by the callbacks (events that follow a loaded
+    // movie's first frame), the newest first; the Player calls it after the
+    // frame's scripts.
+    void defer(std::function<void()> work) { m_deferred.push_back(std::move(work)); }
+    void runDeferred();
+    // Runs `work` when the loader is cleared, before the movie's scripts go
+    // (stored objects write their data).
+    void atClear(std::function<void()> work) { m_atClear.push_back(std::move(work)); }
+    // Drops every request and deferred work (the movie is being unloaded).
+    void clear();
+    size_t pending() const { return m_requests.size(); }
+
+private:
+    struct Request {
+        uint64_t id = 0;
+        std::optional<std::string> url;
+        size_t maxBytes = 0;
+        std::string method;
+        std::vector<uint8_t> body;
+        Done done;
+        bool fetching = false;
+        std::optional<FetchResult> result;
+    };
+    void start(Request& r);
+    Request* find(uint64_t id);
+
+    FetchFn m_fetch;
+    std::deque<Request> m_requests;
+    std::vector<std::function<void()>> m_deferred;
+    std::vector<std::function<void()>> m_atClear;
+    uint64_t m_nextId = 1;
+    // Fetch callbacks check it, so an answer arriving after the Loader died is dropped.
+    std::shared_ptr<Loader*> m_self;
+};
+
+} // namespace swf
