@@ -482,8 +482,8 @@ const FieldProp kFieldProps[] = {
     {"styleSheet", [](Vm& vm, EditTextObject& t) { return storedGet(vm, t, "styleSheet"); },
      [](Vm& vm, EditTextObject& t, const Value& v) { storedSet(vm, t, "styleSheet", v.isObject() ? v : Value()); }},
 };
-// The older properties are answered on the field itself; the prototype only lists them.
-constexpr size_t kPrototypeOnlyProps = 13;
+// The display settings added last (filters ... gridFitType) are answered on the field itself; the prototype only lists them.
+constexpr size_t kPrototypeOnlyProps = 5;
 
 const FieldProp* findProp(Vm& vm, const QString& name) {
     for (const FieldProp& p : kFieldProps)
