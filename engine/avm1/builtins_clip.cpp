@@ -38,7 +38,10 @@ Value clipRemove(Vm& vm, CallArgs& a) { if (auto* c = thisClip(a)) c->removeClip
 Value clipDuplicate(Vm& vm, CallArgs& a) {
     auto* c = thisClip(a);
     if (!c) return Value();
-    Object* r = c->duplicate(vm, vm.toString(a.at(0)), vm.toInt32(a.at(1)), a.at(2).asObject());
+    // The name converts before the depth (either may run a script).
+    QString name = vm.toString(a.at(0));
+    int depth = vm.toInt32(a.at(1));
+    Object* r = c->duplicate(vm, name, depth, a.at(2).asObject());
     return r ? Value(r) : Value();
 }
 Value clipStartDrag(Vm& vm, CallArgs& a) {

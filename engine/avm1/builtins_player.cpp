@@ -23,24 +23,23 @@ MovieClip* thisMovieClip(CallArgs& a) {
 }
 ScriptEngine& engineOf(Vm& vm) { return *vm.engine; }
 
-Matrix worldMatrix(const DisplayObject& o) {
-    Matrix m = o.matrix();
-    for (MovieClip* p = o.parent(); p; p = p->parent()) m = p->matrix() * m;
-    return m;
-}
+Matrix worldMatrix(const DisplayObject& o) { return o.concatenatedMatrix(); }
 
 Value clipAttachMovie(Vm& vm, CallArgs& a) {
     MovieClip* mc = thisMovieClip(a);
     if (!mc || a.size() < 3) return Value();
-    DisplayClip* c = engineOf(vm).attach(*mc, vm.toString(a.at(0)), vm.toString(a.at(1)), vm.toInt32(a.at(2)),
-                                         a.at(3).asObject());
+    // Arguments convert in order (each may run a script).
+    QString linkage = vm.toString(a.at(0)), name = vm.toString(a.at(1));
+    int depth = vm.toInt32(a.at(2));
+    DisplayClip* c = engineOf(vm).attach(*mc, linkage, name, depth, a.at(3).asObject());
     return c ? Value(static_cast<Object*>(c)) : Value();
 }
 
 Value clipCreateEmpty(Vm& vm, CallArgs& a) {
     MovieClip* mc = thisMovieClip(a);
     if (!mc || a.size() < 2) return Value();
-    DisplayClip* c = engineOf(vm).createEmpty(*mc, vm.toString(a.at(0)), vm.toInt32(a.at(1)));
+    QString name = vm.toString(a.at(0));
+    DisplayClip* c = engineOf(vm).createEmpty(*mc, name, vm.toInt32(a.at(1)));
     return c ? Value(static_cast<Object*>(c)) : Value();
 }
 

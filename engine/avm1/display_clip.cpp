@@ -32,15 +32,29 @@ int DisplayClip::level() const {
 }
 
 ClipObject* DisplayClip::parentClip() {
-    if (!m_obj || !m_obj->parent()) return nullptr;
-    return m_engine.wrap(m_obj->parent());
+    if (!m_obj || !m_obj->container()) return nullptr;
+    return m_engine.wrap(m_obj->container());
 }
 
 Object* DisplayClip::childByName(const QString& name) {
-    MovieClip* mc = movieClip();
-    if (!mc || name.isEmpty()) return nullptr;
-    DisplayObject* child = mc->childByName(name.toStdString());
-    return child ? m_engine.wrap(child) : nullptr;
+    if (!m_obj || name.isEmpty()) return nullptr;
+    DisplayObject* child = nullptr;
+    if (MovieClip* mc = movieClip()) {
+        child = mc->childByName(name.toStdString());
+    } else if (m_obj->type() == DisplayObject::Type::Button) {
+        // A button's shown state holds its children.
+        bool caseSensitive = m_engine.movieVersion() >= 7;
+        for (const auto& [depth, c] : static_cast<ButtonObject*>(m_obj)->children())
+            if (caseSensitive ? QString::fromStdString(c->name()) == name
+                              : QString::fromStdString(c->name()).compare(name, Qt::CaseInsensitive) == 0) {
+                child = c.get();
+                break;
+            }
+    }
+    if (!child) return nullptr;
+    // A named shape is no script object: its name reaches the clip holding it.
+    DisplayClip* c = m_engine.wrap(child);
+    return c ? static_cast<Object*>(c) : static_cast<Object*>(this);
 }
 
 QString DisplayClip::instanceName() const {
@@ -171,11 +185,19 @@ Value DisplayClip::getProperty(Vm& vm, int index) {
     }
     case ClipProp::XMouse:
     case ClipProp::YMouse: {
-        Point p = m_engine.mouseTwips();
-        Matrix world = o->matrix();
-        for (MovieClip* p2 = o->parent(); p2; p2 = p2->parent()) world = p2->matrix() * world;
-        Point local = inverted(world).map(p);
-        return Value(std::round((index == int(ClipProp::XMouse) ? local.x : local.y) / 20.0));
+        // Flash works in window pixels here: the clip's place on screen is
+        // rounded to whole pixels before the pointer is mapped back into it.
+        const Matrix& toWindow = m_engine.player().stage().matrix();
+        Point pointer = toWindow.map(m_engine.mouseTwips());
+        Matrix world = toWindow * o->concatenatedMatrix();
+        world.tx = std::round(world.tx);
+        world.ty = std::round(world.ty);
+        // A clip scaled to nothing has no inverse: the pointer's window
+        // position then comes back twenty times smaller.
+        bool flat = std::abs(world.a * world.d - world.b * world.c) < 1e-12;
+        Point local = flat ? pointer : inverted(world).map(pointer);
+        // The position is in whole twips.
+        return Value(std::round(index == int(ClipProp::XMouse) ? local.x : local.y) / 20.0);
     }
     case ClipProp::CurrentFrame:
     case ClipProp::TotalFrames:

@@ -305,7 +305,13 @@ void callFunctionValue(Vm& vm, ExecFrame& f, const Value& fn, const Value& thisv
     if (auto* sup = dynamic_cast<SuperObject*>(fn.asObject())) {
         // super(...): the parent class constructor on our own `this`.
         Object* sp = sup->proto();
-        Value ctor = sp ? vm.getMember(Value(sp), QStringLiteral("__constructor__")) : Value();
+        // The parent constructor is recorded on the prototype that inherits
+        // from `sp` (class extends parent), found along `this`'s chain.
+        Value ctor;
+        Object* home = sup->thisv.asObject() ? sup->thisv.asObject()->proto() : nullptr;
+        for (int guard = 0; home && sp && home->proto() != sp && guard < 256; ++guard) home = home->proto();
+        if (home && sp) ctor = vm.getMember(Value(home), QStringLiteral("__constructor__"));
+        if (!vm.isCallable(ctor) && sp) ctor = vm.getMember(Value(sp), QStringLiteral("__constructor__"));
         if (!vm.isCallable(ctor) && sp) ctor = vm.getMember(Value(sp), QStringLiteral("constructor"));
         push(f, vm.call(ctor, sup->thisv, args, sp ? sp->proto() : nullptr));
         return;

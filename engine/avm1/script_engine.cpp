@@ -157,7 +157,9 @@ DisplayClip* ScriptEngine::attach(MovieClip& parent, const QString& linkage, con
         if (QString::fromStdString(exportName).compare(linkage, Qt::CaseInsensitive) == 0) { id = exportId; break; }
     if (!id) return nullptr;
     auto obj = parent.instantiate(id);
-    if (!obj || obj->type() != DisplayObject::Type::MovieClip) return nullptr;
+    // Clips and buttons can be attached.
+    if (!obj || (obj->type() != DisplayObject::Type::MovieClip && obj->type() != DisplayObject::Type::Button))
+        return nullptr;
     obj->setName(name.toStdString());
     int stored = depth + kScriptDepthOffset;
     if (parent.childAtDepth(stored)) parent.removeChild(stored);
@@ -401,9 +403,9 @@ void ScriptEngine::runEvent(DisplayClip* c, ClipEvent event) {
 void ScriptEngine::construct(DisplayClip* c, Object* init) {
     if (init)
         for (const QString& k : m_vm->enumerableKeys(init)) m_vm->setMember(c, k, m_vm->getMember(Value(init), k));
-    MovieClip* mc = c->movieClip();
-    if (!mc) return;
-    std::optional<QString> linkage = exportName(*mc);
+    DisplayObject* obj = c->object();
+    if (!obj) return;
+    std::optional<QString> linkage = exportName(*obj);
     if (!linkage) return;
     auto cls = m_vm->registeredClasses.find(*linkage);
     if (cls == m_vm->registeredClasses.end()) return;

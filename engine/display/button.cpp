@@ -33,7 +33,7 @@ void ButtonObject::buildState() {
             obj->setBlendMode(rec.blendMode);
             obj->setFilterBytes(rec.filterBytes);
             obj->setDepth(rec.depth);
-            obj->setParent(parent());
+            obj->setOwnerButton(this);
             DisplayObject* placed = (into[rec.depth] = std::move(obj)).get();
             if (placed->type() == Type::MovieClip) {
                 // Clips in a button state are named like timeline instances.

@@ -152,8 +152,12 @@ void DisplayObject::setMask(DisplayObject* mask) {
 
 Matrix DisplayObject::concatenatedMatrix() const {
     Matrix m = m_matrix;
-    for (const DisplayObject* p = m_parent; p; p = p->parent()) m = p->matrix() * m;
+    for (const DisplayObject* p = container(); p; p = p->container()) m = p->matrix() * m;
     return m;
+}
+
+DisplayObject* DisplayObject::container() const {
+    return m_ownerButton ? m_ownerButton : static_cast<DisplayObject*>(m_parent);
 }
 
 bool DisplayObject::hitTest(Point local) const {

@@ -56,6 +56,8 @@ struct Runtime {
     // Told when an object is destroyed, so that input tracking forgets it.
     std::function<void(const DisplayObject*)> destroyed;
     void warn(const std::string& msg) const { if (log) log(LogLevel::Warning, msg); }
+    // The movie's trace output: Flash writes some of its own warnings there too.
+    std::function<void(const std::string&)> trace;
     // Every live object by serial: weak references (masks, input tracking,
     // script handles) look objects up here instead of keeping raw pointers.
     std::unordered_map<uint64_t, DisplayObject*> objects;
@@ -86,6 +88,12 @@ public:
     void setDepth(int d) { m_depth = d; }
     MovieClip* parent() const { return m_parent; }
     void setParent(MovieClip* p) { m_parent = p; }
+    // The button whose state shows this object (its parent as scripts see
+    // it); null outside buttons.
+    DisplayObject* ownerButton() const { return m_ownerButton; }
+    void setOwnerButton(DisplayObject* b) { m_ownerButton = b; }
+    // The object that contains this one: its button, else its parent clip.
+    DisplayObject* container() const;
     // How deep below the root this object was made (clips in buttons count
     // the button too); bounded by kMaxClipNesting so that movies that place
     // themselves cannot recurse without end.
@@ -169,6 +177,7 @@ private:
     int m_depth = 0;
     int m_nesting = 0;
     MovieClip* m_parent = nullptr;
+    DisplayObject* m_ownerButton = nullptr;
     Matrix m_matrix;
     ColorTransform m_cxform;
     std::string m_name;

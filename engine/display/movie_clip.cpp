@@ -262,6 +262,11 @@ void MovieClip::place(const PlaceObject& p, uint32_t frame) {
         existing->applyPlacement(p);
         return;
     }
+    if (existing) {
+        // Flash never places over an occupied depth; it says so in the trace output.
+        if (runtime().trace) runtime().trace("Warning: Failed to place object at depth " + std::to_string(p.depth) + ".");
+        return;
+    }
     auto child = instantiate(*p.characterId);
     if (!child) {
         runtime().warn("PlaceObject: character " + std::to_string(*p.characterId) + " cannot be placed");
@@ -269,7 +274,6 @@ void MovieClip::place(const PlaceObject& p, uint32_t frame) {
     }
     child->setPlaceFrame(frame);
     child->applyPlacement(p);
-    if (existing) removeChild(p.depth);
     DisplayObject* obj = addChild(std::move(child), p.depth);
     if (obj->type() == Type::MovieClip && obj->name().empty())
         obj->setName("instance" + std::to_string(++runtime().instanceCounter));

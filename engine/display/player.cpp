@@ -116,6 +116,7 @@ void Player::load(const std::shared_ptr<const Movie>& movie) {
     unload();
     bindMovie(*m_rt, movie);
     m_stage.setMovieRect(movie->header.frameSize);
+    m_rt->trace = m_host.trace;
     if (movie->isAs3()) {
         log(LogLevel::Warning, "ActionScript 3 movie: its scripts are not run, only its timeline is shown");
     } else if (m_scriptFactory) {

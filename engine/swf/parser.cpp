@@ -479,7 +479,8 @@ std::optional<Error> MovieParser::exportAssets(const TagContext& t) {
     for (unsigned i = 0; i < count && !r.failed(); ++i) {
         uint16_t id = r.u16();
         std::string name = r.cstring();
-        if (!r.failed()) m_movie.exports.emplace(std::move(name), id);
+        // A name exported again names the later character, as Flash resolves it.
+        if (!r.failed()) m_movie.exports[std::move(name)] = id;
     }
     if (r.failed()) return t.truncated();
     return std::nullopt;

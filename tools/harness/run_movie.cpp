@@ -133,8 +133,9 @@ Result<RunResult> runMovie(const RunSpec& spec) {
     const Rect& fr = (*movie)->header.frameSize;
     int movieW = std::max(1, (fr.width() + 10) / 20), movieH = std::max(1, (fr.height() + 10) / 20);
     QSize size = spec.size.isEmpty() ? QSize(movieW, movieH) : spec.size;
-    // Input positions are in stage pixels; at another size the show-all scale maps them.
-    double scale = std::min(double(size.width()) / movieW, double(size.height()) / movieH);
+    // Input positions are window pixels, like a real pointer's: the stage's
+    // own scale (show-all by default) maps them into the movie.
+    double scale = 1.0;
     player.setViewport(size.width(), size.height());
 
     QImage image;
