@@ -134,7 +134,39 @@ void DisplayClip::removeClip(Vm&) {
 }
 
 void DisplayClip::startDrag(Vm&, bool lockCenter, const double* rect) { m_engine.setDrag(this, lockCenter, rect); }
-void DisplayClip::stopDrag(Vm&) { m_engine.setDrag(nullptr, false, nullptr); }
+void DisplayClip::stopDrag(Vm&) {
+    if (DisplayClip* dragged = m_engine.dragged()) dragged->m_dropTarget = dragged->dropTarget();
+    m_engine.setDrag(nullptr, false, nullptr);
+}
+
+namespace {
+// The innermost clip whose own drawing lies under a stage point, topmost
+// first, leaving out `skip` and what it holds.
+const MovieClip* clipUnder(const MovieClip& clip, Point stagePoint, const DisplayObject* skip) {
+    const auto& children = clip.children();
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+        const DisplayObject& c = *it->second;
+        if (&c == skip || !c.visible() || c.clipDepth() > 0 || c.maskOwner()) continue;
+        if (c.type() == DisplayObject::Type::MovieClip) {
+            if (const MovieClip* found = clipUnder(static_cast<const MovieClip&>(c), stagePoint, skip)) return found;
+        } else if (c.hitTest(inverted(c.concatenatedMatrix()).map(stagePoint))) {
+            return &clip;
+        }
+    }
+    Point local = inverted(clip.concatenatedMatrix()).map(stagePoint);
+    if (auto shape = clip.drawing().shape(); shape && shapeOutline(*shape).contains(QPointF(local.x, local.y)))
+        return &clip;
+    return nullptr;
+}
+} // namespace
+
+QString DisplayClip::dropTarget() {
+    if (m_engine.dragged() != this || !m_obj || !m_engine.player().root()) return m_dropTarget;
+    const MovieClip* under = clipUnder(*m_engine.player().root(), m_engine.mouseTwips(), m_obj);
+    if (!under || !under->parent()) return QString();
+    DisplayClip* c = m_engine.wrap(const_cast<MovieClip*>(under));
+    return c ? c->slashPath() : QString();
+}
 
 void DisplayClip::unloadMovie() {
     // Unloading empties the clip: its children go and its timeline stops.
@@ -199,6 +231,7 @@ Value DisplayClip::getProperty(Vm& vm, int index) {
         // The position is in whole twips.
         return Value(std::round(index == int(ClipProp::XMouse) ? local.x : local.y) / 20.0);
     }
+    case ClipProp::DropTarget: return Value(dropTarget());
     case ClipProp::CurrentFrame:
     case ClipProp::TotalFrames:
     case ClipProp::FramesLoaded:

@@ -64,6 +64,10 @@ public:
     ScriptEngine& engine() const { return m_engine; }
 
 private:
+    // The slash path of the clip under this one where it was last dropped
+    // (or is being dragged over); "" when none.
+    QString dropTarget();
+    QString m_dropTarget;
     ScriptEngine& m_engine;
     DisplayObject* m_obj;
 };

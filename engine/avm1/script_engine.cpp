@@ -303,7 +303,8 @@ void ScriptEngine::eachClip(const std::function<void(DisplayClip*)>& f) {
     m_player.root()->forEachClip([&](MovieClip& mc) {
         if (DisplayClip* c = wrap(&mc)) clips.push_back(c);
     });
-    for (DisplayClip* c : clips) f(c);
+    // Input events reach children before their parents, the topmost first.
+    for (auto it = clips.rbegin(); it != clips.rend(); ++it) f(*it);
 }
 
 void ScriptEngine::keyDown(int code, uint32_t charCode) {

@@ -65,8 +65,9 @@ std::vector<std::span<const uint8_t>> ButtonObject::actionsForKey(int keyPressCo
 }
 
 void ButtonObject::tick() {
-    for (auto& [depth, child] : m_children)
-        if (child->type() == Type::MovieClip) static_cast<MovieClip*>(child.get())->tick();
+    // Highest depth first, like a clip's children.
+    for (auto it = m_children.rbegin(); it != m_children.rend(); ++it)
+        if (it->second->type() == Type::MovieClip) static_cast<MovieClip*>(it->second.get())->tick();
 }
 
 Rect ButtonObject::localBounds() const {

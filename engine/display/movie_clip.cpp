@@ -172,7 +172,9 @@ void MovieClip::tick() {
     }
     runtime().scripts->clipEvent(*this, ClipEvent::EnterFrame);
 
-    for (const auto& [depth, ptr] : before) {
+    // Children step highest depth first, as Flash runs its display list.
+    for (auto child = before.rbegin(); child != before.rend(); ++child) {
+        const auto& [depth, ptr] = *child;
         auto it = m_children.find(depth);
         if (it == m_children.end() || it->second.get() != ptr) continue;
         if (ptr->type() == Type::MovieClip)

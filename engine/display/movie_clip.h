@@ -67,6 +67,7 @@ public:
 
     // What scripts draw into this clip; call drawingChanged() after editing it.
     Drawing& drawing() { return m_drawing; }
+    const Drawing& drawing() const { return m_drawing; }
     void drawingChanged() { runtime().changed = true; }
 
     Rect localBounds() const override;
