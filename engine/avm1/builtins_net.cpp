@@ -232,6 +232,8 @@ LoadedContent readContent(Vm& vm, const FetchResult& r, const std::string& url) 
         }
         return c;
     }
+    // Images load into clips from SWF 6 on; older movies get nothing.
+    if (vm.rootVersion() < 6) return c;
     QImage image = QImage::fromData(bytesOf(r));
     if (!image.isNull() && image.width() <= limits::kMaxBitmapSide && image.height() <= limits::kMaxBitmapSide) {
         c.movie = imageMovie(std::move(image), vm.rootVersion(), url);

@@ -298,9 +298,6 @@ void Player::runFrame() {
         for (const auto& [spriteId, t] : m_rt->movie->initActions)
             m_rt->scripts->initActions(*m_root, spriteId, t.body);
     }
-    // Loads asked for in earlier frames land before this frame's timelines run.
-    m_loader.poll();
-    if (!m_root) return;
     m_root->tick();
     std::vector<MovieClip*> levels;
     for (const auto& [n, clip] : m_levels) levels.push_back(clip.get());
@@ -311,6 +308,10 @@ void Player::runFrame() {
     m_loader.runDeferred();
     runScripts();
     m_rt->scripts->advanceTimers(frameIntervalMs());
+    runScripts();
+    // Loads asked for until now land between frames: a loaded movie plays
+    // its first frame on the next tick.
+    m_loader.poll();
     runScripts();
     // A loaded movie's runtime goes with its last object.
     std::erase_if(m_movieRuntimes, [](const std::unique_ptr<Runtime>& rt) { return rt->objectCount == 0; });
@@ -386,12 +387,14 @@ void Player::setBackgroundOverride(std::optional<Rgba> color) {
 
 Rgba Player::backgroundColor() const {
     if (m_bgOverride) return *m_bgOverride;
-    if (m_rt->movie && m_rt->movie->backgroundColor) {
-        Rgba c = *m_rt->movie->backgroundColor;
-        c.a = 255;
-        return c;
-    }
-    return Rgba{255, 255, 255, 255};
+    // The movie at _level0 sets the stage colour; without one, the lowest
+    // loaded level that has one does.
+    std::optional<Rgba> color = movie() ? movie()->backgroundColor : std::nullopt;
+    for (auto it = m_levels.begin(); !color && it != m_levels.end(); ++it)
+        if (const auto& m = it->second->runtime().movie) color = m->backgroundColor;
+    if (!color) return Rgba{255, 255, 255, 255};
+    color->a = 255;
+    return *color;
 }
 
 // ---- drawing --------------------------------------------------------------

@@ -267,6 +267,34 @@ TEST(LoadMovie, IntoAClipKeepsItsPlaceAndClearsItsVariables) {
     EXPECT_EQ(r.trace, (Lines{"child _level0.holder", "v undefined", "childVar c", "x 10"}));
 }
 
+TEST(LoadMovie, IntoLevelZeroReplacesTheRootButKeepsGlobals) {
+    MovieRun r;
+    SwfWriter child(8, {0, 300 * 20, 0, 200 * 20});
+    child.doAction(traceWith("g ", "_global.g").raw(traceWith("r ", "_root.r").body()).op(0x07).bytes()).showFrame();
+    r.dir.write("child.swf", child.bytes());
+    SwfWriter w(8);
+    w.doAction(Asm().getVariable("_global").push("g").push(1).setMember().push("r").push(2).setVariable()
+                   .getUrl("child.swf", "_level0").bytes())
+        .showFrame();
+    r.start(w);
+    r.frames(2);
+    EXPECT_EQ(r.trace, (Lines{"g 1", "r undefined"}));
+    EXPECT_EQ(r.player->movie()->header.frameSize.width(), 300 * 20);
+}
+
+TEST(LoadMovie, ALevelGivesTheStageItsColourWhenTheRootHasNone) {
+    MovieRun r;
+    SwfWriter child(8);
+    child.backgroundColor({0, 0, 255, 255}).showFrame();
+    r.dir.write("child.swf", child.bytes());
+    SwfWriter w(8);
+    w.doAction(Asm().getUrl("child.swf", "_level3").bytes()).showFrame();
+    r.start(w);
+    EXPECT_EQ(r.player->backgroundColor(), (swf::Rgba{255, 255, 255, 255}));
+    r.frames(2);
+    EXPECT_EQ(r.player->backgroundColor(), (swf::Rgba{0, 0, 255, 255}));
+}
+
 TEST(LoadMovie, MissingFileLeavesTheClipAlone) {
     MovieRun r;
     SwfWriter sprite(8);
