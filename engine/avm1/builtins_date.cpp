@@ -1,6 +1,7 @@
 // Date: times are milliseconds since 1970 (UTC) as in ECMAScript, with the
 // calendar arithmetic done here so that years far from today work too.
 #include "engine/avm1/builtins.h"
+#include "engine/avm1/date_clock.h"
 
 #include <QDateTime>
 #include <QTimeZone>
@@ -63,14 +64,22 @@ double timeClip(double t) {
     return std::trunc(t);
 }
 
+// The clock lives on the Date prototype's native slot.
+const DateClock& clockOf(Vm& vm) {
+    static const DateClock kSystem;
+    auto* c = vm.dateProto ? static_cast<const DateClock*>(vm.dateProto->native.get()) : nullptr;
+    return c ? *c : kSystem;
+}
+
 // Offset of local time from UTC at UTC time `t`, in ms.
-double localOffset(double t) {
+double localOffset(Vm& vm, double t) {
     if (!std::isfinite(t)) return 0;
     QDateTime dt = QDateTime::fromMSecsSinceEpoch(qint64(std::clamp(t, -8.64e15, 8.64e15)), Qt::UTC);
-    return QTimeZone::systemTimeZone().offsetFromUtc(dt) * 1000.0;
+    const DateClock& c = clockOf(vm);
+    return (c.zone ? *c.zone : QTimeZone::systemTimeZone()).offsetFromUtc(dt) * 1000.0;
 }
-double toLocal(double t) { return t + localOffset(t); }
-double toUtc(double local) { return local - localOffset(local - localOffset(local)); }
+double toLocal(Vm& vm, double t) { return t + localOffset(vm, t); }
+double toUtc(Vm& vm, double local) { return local - localOffset(vm, local - localOffset(vm, local)); }
 
 double getTime(CallArgs& a) {
     Object* o = a.thisObject();
@@ -82,20 +91,23 @@ void setTime(CallArgs& a, double t) {
     if (o && o->kind() == Kind::Date) o->primitive = Value(timeClip(t));
 }
 
-double nowMs() { return double(QDateTime::currentMSecsSinceEpoch()); }
+double nowMs(Vm& vm) {
+    const DateClock& c = clockOf(vm);
+    return c.nowMs ? c.nowMs() : double(QDateTime::currentMSecsSinceEpoch());
+}
 
 Value dateConstruct(Vm& vm, CallArgs& a) {
     Object* o = vm.make<Object>(vm.dateProto, Kind::Date);
     double t;
     if (a.size() == 0) {
-        t = nowMs();
+        t = nowMs(vm);
     } else if (a.size() == 1) {
         t = vm.toNumber(a.at(0));
     } else {
         double f[7] = {0, 0, 1, 0, 0, 0, 0};
         for (size_t i = 0; i < 7 && i < a.size(); ++i) f[i] = vm.toNumber(a.at(i));
         if (f[0] >= 0 && f[0] <= 99 && f[0] == std::trunc(f[0])) f[0] += 1900;
-        t = toUtc(makeDate(makeDay(f[0], f[1], f[2]), makeTime(f[3], f[4], f[5], f[6])));
+        t = toUtc(vm, makeDate(makeDay(f[0], f[1], f[2]), makeTime(f[3], f[4], f[5], f[6])));
     }
     o->primitive = Value(timeClip(t));
     return Value(o);
@@ -132,10 +144,10 @@ double fieldOf(double t, Field f) {
 }
 
 template <Field F, bool Utc>
-Value dateGet(Vm&, CallArgs& a) {
+Value dateGet(Vm& vm, CallArgs& a) {
     double t = getTime(a);
     if (std::isnan(t)) return Value(t);
-    return Value(fieldOf(Utc ? t : toLocal(t), F));
+    return Value(fieldOf(Utc ? t : toLocal(vm, t), F));
 }
 
 // Setters: replace fields starting at F with the arguments, keep the others.
@@ -146,7 +158,7 @@ Value dateSet(Vm& vm, CallArgs& a) {
         if (F != Field::FullYear && F != Field::Year) return Value(t);
         t = 0;
     }
-    double lt = Utc ? t : toLocal(t);
+    double lt = Utc ? t : toLocal(vm, t);
     double y = yearFromTime(lt), mo = monthFromTime(lt), d = dateFromTime(lt);
     double h = fieldOf(lt, Field::Hours), mi = fieldOf(lt, Field::Minutes), s = fieldOf(lt, Field::Seconds),
            ms = fieldOf(lt, Field::Milliseconds);
@@ -170,7 +182,7 @@ Value dateSet(Vm& vm, CallArgs& a) {
     }
     if (F == Field::Year && y >= 0 && y <= 99 && y == std::trunc(y)) y += 1900;
     double nt = makeDate(makeDay(y, mo, d), makeTime(h, mi, s, ms));
-    setTime(a, Utc ? nt : toUtc(nt));
+    setTime(a, Utc ? nt : toUtc(vm, nt));
     return Value(getTime(a));
 }
 
@@ -179,21 +191,21 @@ Value dateSetTime(Vm& vm, CallArgs& a) {
     setTime(a, vm.toNumber(a.at(0)));
     return Value(getTime(a));
 }
-Value dateTimezoneOffset(Vm&, CallArgs& a) {
+Value dateTimezoneOffset(Vm& vm, CallArgs& a) {
     double t = getTime(a);
     if (std::isnan(t)) return Value(t);
-    return Value(-localOffset(t) / 60000);
+    return Value(-localOffset(vm, t) / 60000);
 }
 
-Value dateToString(Vm&, CallArgs& a) {
+Value dateToString(Vm& vm, CallArgs& a) {
     double t = getTime(a);
     if (std::isnan(t)) return Value(QStringLiteral("Invalid Date"));
     static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    double lt = toLocal(t);
-    int offMin = int(localOffset(t) / 60000);
+    double lt = toLocal(vm, t);
+    int offMin = int(localOffset(vm, t) / 60000);
     QString tz = QStringLiteral("GMT%1%2%3")
-                     .arg(offMin < 0 ? u'-' : u'+')
+                     .arg(QChar(offMin < 0 ? u'-' : u'+'))
                      .arg(std::abs(offMin) / 60, 2, 10, QLatin1Char('0'))
                      .arg(std::abs(offMin) % 60, 2, 10, QLatin1Char('0'));
     return Value(QStringLiteral("%1 %2 %3 %4:%5:%6 %7 %8")
@@ -239,3 +251,11 @@ void installDate(Vm& vm) {
 }
 
 } // namespace swf::avm1::builtins
+
+namespace swf::avm1 {
+
+void setDateClock(Vm& vm, DateClock clock) {
+    if (vm.dateProto) vm.dateProto->native = std::make_shared<DateClock>(std::move(clock));
+}
+
+} // namespace swf::avm1
