@@ -259,8 +259,19 @@ void ScriptEngine::forget(DisplayObject& obj) {
 }
 
 void ScriptEngine::objectRemoved(DisplayObject& obj) {
+bool ScriptEngine::unloadFirst(DisplayObject& obj) {
     auto it = m_objects.find(&obj);
-    if (it != m_objects.end()) {
+    if (it == m_objects.end() || !m_vm || obj.type() != DisplayObject::Type::MovieClip) return false;
+    DisplayClip* c = it->second;
+    bool hasUnload = false;
+    for (const ClipAction& a : c->handlers) hasUnload = hasUnload || (a.events & clip_event::Unload);
+    if (!hasUnload && !m_vm->hasProperty(c, QStringLiteral("onUnload"))) return false;
+    m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Unload});
+    return true;
+}
+
+    auto it = m_objects.find(&obj);
+    if (it != m_objects.end() && !obj.removalPending()) {
         DisplayClip* c = it->second;
         bool hasUnload = false;
         for (const ClipAction& a : c->handlers) hasUnload = hasUnload || (a.events & clip_event::Unload);

@@ -66,6 +66,7 @@ public:
                      std::span<const std::span<const uint8_t>> actions) override;
     void buttonKey(ButtonObject& button, std::span<const uint8_t> actions) override;
     void keyDown(int flashKeyCode, uint32_t charCode) override;
+    bool unloadFirst(DisplayObject& obj) override;
     void keyUp(int flashKeyCode, uint32_t charCode) override;
     void mouseEvent(ClipEvent event) override;
     bool clipIsButton(MovieClip& clip) override;

@@ -46,6 +46,9 @@ struct Runtime {
     // that contains itself, directly or through others, would nest without end.
     std::vector<uint16_t> buttonsBuilding;
     bool changed = true;           // something visible changed since the last draw
+    // Objects removed while their unload event waits (serials), destroyed
+    // when the next frame begins.
+    std::vector<uint64_t> pendingRemovals;
     bool silent = false;           // frame stepping without sound (Back/Forward)
     uint32_t instanceCounter = 0;
     uint64_t nextSerial = 1;       // identities of display objects, never reused  // names unnamed clips "instanceN", as Flash does
@@ -142,6 +145,10 @@ public:
     // Once a script moves an object the timeline stops transforming it.
     bool transformLocked() const { return m_transformLocked; }
     void lockTransform() { m_transformLocked = true; }
+    // Removed, waiting for the next frame to be destroyed (its unload event
+    // has been queued).
+    bool removalPending() const { return m_removalPending; }
+    void setRemovalPending() { m_removalPending = true; }
 
     // A script mask (setMask): `mask` clips this object and is no longer drawn
     // itself; null removes it. A timeline (clip-depth) mask used this way
@@ -189,6 +196,7 @@ private:
     bool m_visible = true;
     uint32_t m_placeFrame = 0;
     bool m_transformLocked = false;
+    bool m_removalPending = false;
     uint64_t m_maskSerial = 0, m_maskOwnerSerial = 0;
 };
 

@@ -393,6 +393,20 @@ DisplayObject* MovieClip::addChild(std::unique_ptr<DisplayObject> child, int dep
 void MovieClip::removeChild(int depth) {
     auto it = m_children.find(depth);
     if (it == m_children.end()) return;
+    DisplayObject* obj = it->second.get();
+    int parked = -depth - 1;
+    if (!obj->removalPending() && depth >= 0 && !m_children.count(parked) && runtime().scripts->unloadFirst(*obj)) {
+        // Kept below every other depth until the next frame, as Flash does
+        // for objects whose unload event has yet to run.
+        auto node = m_children.extract(depth);
+        node.key() = parked;
+        obj->setDepth(parked);
+        obj->setRemovalPending();
+        m_children.insert(std::move(node));
+        runtime().pendingRemovals.push_back(obj->serial());
+        runtime().changed = true;
+        return;
+    }
     runtime().scripts->objectRemoved(*it->second);
     // The script host may have removed it meanwhile.
     it = m_children.find(depth);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace swf {
 
@@ -298,6 +299,9 @@ void Player::runFrame() {
         for (const auto& [spriteId, t] : m_rt->movie->initActions)
             m_rt->scripts->initActions(*m_root, spriteId, t.body);
     }
+    // Objects kept for their unload event go before the frame begins.
+    for (uint64_t serial : std::exchange(m_rt->pendingRemovals, {}))
+        if (DisplayObject* o = m_rt->find(serial); o && o->parent()) o->parent()->removeChild(o->depth());
     m_root->tick();
     std::vector<MovieClip*> levels;
     for (const auto& [n, clip] : m_levels) levels.push_back(clip.get());

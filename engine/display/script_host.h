@@ -71,6 +71,10 @@ public:
     }
     // An object is about to leave the display list and be destroyed.
     virtual void objectRemoved(DisplayObject& obj) { (void)obj; }
+    // An object is about to leave the display list. True when scripts want
+    // its unload event first (the event is then queued): Flash keeps such an
+    // object, at a negative depth, until the next frame begins.
+    virtual bool unloadFirst(DisplayObject& obj) { (void)obj; return false; }
     // A clip event for one object (enterFrame, mouse and key events, ...).
     virtual void clipEvent(DisplayObject& obj, ClipEvent event) { (void)obj; (void)event; }
     // A button changed state: `actions` are the DefineButton(2) action bodies
