@@ -186,6 +186,7 @@ DisplayClip* ScriptEngine::createEmpty(MovieClip& parent, const QString& name, i
 }
 
 void ScriptEngine::movieUnloading() {
+    m_focus.clear();
     m_queue.clear();
     m_deferredLoads.clear();
     for (auto& [obj, clip] : m_objects) clip->detach();
@@ -258,7 +259,6 @@ void ScriptEngine::forget(DisplayObject& obj) {
     m_objects.erase(it);
 }
 
-void ScriptEngine::objectRemoved(DisplayObject& obj) {
 bool ScriptEngine::unloadFirst(DisplayObject& obj) {
     auto it = m_objects.find(&obj);
     if (it == m_objects.end() || !m_vm || obj.type() != DisplayObject::Type::MovieClip) return false;
@@ -270,6 +270,7 @@ bool ScriptEngine::unloadFirst(DisplayObject& obj) {
     return true;
 }
 
+void ScriptEngine::objectRemoved(DisplayObject& obj) {
     auto it = m_objects.find(&obj);
     if (it != m_objects.end() && !obj.removalPending()) {
         DisplayClip* c = it->second;
@@ -278,6 +279,7 @@ bool ScriptEngine::unloadFirst(DisplayObject& obj) {
         if (hasUnload || m_vm->hasProperty(c, QStringLiteral("onUnload")))
             m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Unload});
     }
+    if (m_vm) m_focus.objectRemoved(obj);
     forget(obj);
 }
 
@@ -323,7 +325,26 @@ void ScriptEngine::keyDown(int code, uint32_t charCode) {
     m_lastKey = code;
     m_lastChar = charCode;
     eachClip([&](DisplayClip* c) { m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::KeyDown}); });
+    m_focus.keyDown(code);
     broadcast(m_key, QStringLiteral("onKeyDown"));
+}
+
+void ScriptEngine::keyDownDone(int code, uint32_t charCode, bool claimed) {
+    (void)charCode;
+    if (m_vm) m_focus.keyDownDone(code, m_keysDown.count(16) != 0, claimed);
+}
+
+void ScriptEngine::textInput(uint32_t codepoint) {
+    if (m_vm) m_focus.textInput(codepoint);
+}
+
+void ScriptEngine::pointerPressed(Point stagePoint) {
+    if (m_vm) m_focus.pointerPressed(stagePoint);
+}
+
+void ScriptEngine::queueTask(DisplayClip* keep, std::function<void()> task) {
+    m_tasks.push_back(std::move(task));
+    m_queue.push_back({Job::Kind::Task, keep, {}, ClipEvent::Load, int(m_tasks.size() - 1)});
 }
 
 void ScriptEngine::keyUp(int code, uint32_t charCode) {
@@ -331,6 +352,7 @@ void ScriptEngine::keyUp(int code, uint32_t charCode) {
     m_lastKey = code;
     m_lastChar = charCode;
     eachClip([&](DisplayClip* c) { m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::KeyUp}); });
+    m_focus.keyUp(code);
     broadcast(m_key, QStringLiteral("onKeyUp"));
 }
 
@@ -403,6 +425,8 @@ void ScriptEngine::runEvent(DisplayClip* c, ClipEvent event) {
         m_vm->runActions(a.actions, c, m_version);
         if (m_vm->halted()) return;
     }
+    // onKeyDown/onKeyUp methods belong to the focused object only (FocusTracker).
+    if (event == ClipEvent::KeyDown || event == ClipEvent::KeyUp) return;
     if (const char* name = methodFor(event)) {
         Value fn = m_vm->getMember(Value(static_cast<Object*>(c)), QString::fromLatin1(name));
         if (m_vm->isCallable(fn)) {
@@ -446,6 +470,12 @@ void ScriptEngine::runJob(const Job& job) {
         m_vm->takeException();
         break;
     }
+    case Job::Kind::Task: {
+        if (job.broadcast < 0 || size_t(job.broadcast) >= m_tasks.size()) break;
+        std::function<void()> task = std::move(m_tasks[size_t(job.broadcast)]);
+        if (task) task();
+        break;
+    }
     }
 }
 
@@ -469,7 +499,10 @@ void ScriptEngine::runQueued() {
         m_queue.clear();
         m_deferredLoads.clear();
     }
-    if (m_queue.empty()) m_pendingBroadcasts.clear();
+    if (m_queue.empty()) {
+        m_pendingBroadcasts.clear();
+        m_tasks.clear();
+    }
     syncTextFields();
     m_running = false;
     collectGarbage();

@@ -4,6 +4,7 @@
 // in the order Flash runs them and runs them at runQueued(). One per loaded
 // movie, owned by the Player.
 #include "engine/avm1/display_clip.h"
+#include "engine/avm1/focus.h"
 #include "engine/avm1/vm.h"
 #include "engine/display/script_host.h"
 #include "engine/swf/types.h"
@@ -53,6 +54,10 @@ public:
     Object* stageObject() const { return m_stage; }
     Object* keyObject() const { return m_key; }
     Object* mouseObject() const { return m_mouse; }
+    // Keyboard focus, tab order and typing into fields.
+    FocusTracker& focus() { return m_focus; }
+    // Runs `task` in queue order; `keep` (may be null) stays alive until then.
+    void queueTask(DisplayClip* keep, std::function<void()> task);
 
     // ScriptHost
     void movieLoaded(Player&, MovieClip& root) override;
@@ -61,13 +66,16 @@ public:
     void initActions(MovieClip& root, uint16_t spriteId, std::span<const uint8_t> actions) override;
     void objectPlaced(DisplayObject& obj, const std::vector<ClipAction>& clipActions) override;
     void objectRemoved(DisplayObject& obj) override;
+    bool unloadFirst(DisplayObject& obj) override;
     void clipEvent(DisplayObject& obj, ClipEvent event) override;
     void buttonEvent(ButtonObject& button, ButtonEvent event,
                      std::span<const std::span<const uint8_t>> actions) override;
     void buttonKey(ButtonObject& button, std::span<const uint8_t> actions) override;
     void keyDown(int flashKeyCode, uint32_t charCode) override;
-    bool unloadFirst(DisplayObject& obj) override;
     void keyUp(int flashKeyCode, uint32_t charCode) override;
+    void keyDownDone(int flashKeyCode, uint32_t charCode, bool claimed) override;
+    void textInput(uint32_t codepoint) override;
+    void pointerPressed(Point stagePoint) override;
     void mouseEvent(ClipEvent event) override;
     bool clipIsButton(MovieClip& clip) override;
     void runQueued() override;
@@ -75,11 +83,11 @@ public:
 
 private:
     struct Job {
-        enum class Kind { Actions, Event, Construct, Broadcast } kind = Kind::Actions;
+        enum class Kind { Actions, Event, Construct, Broadcast, Task } kind = Kind::Actions;
         DisplayClip* clip = nullptr;
         std::span<const uint8_t> code;
         ClipEvent event = ClipEvent::Load;
-        int broadcast = -1; // into m_pendingBroadcasts
+        int broadcast = -1; // into m_pendingBroadcasts, or m_tasks for a Task
     };
     void runJob(const Job& job);
     void runEvent(DisplayClip* clip, ClipEvent event);
@@ -114,6 +122,8 @@ private:
     Object* m_stage = nullptr;
     Object* m_key = nullptr;
     Object* m_mouse = nullptr;
+    std::vector<std::function<void()>> m_tasks;
+    FocusTracker m_focus{*this};
 };
 
 } // namespace swf::avm1

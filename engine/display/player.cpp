@@ -564,6 +564,7 @@ void Player::mouseDown(double x, double y, MouseButton button) {
     if (!m_root || button != MouseButton::Left) return;
     updateHover(m_mouse);
     m_rt->scripts->mouseEvent(ClipEvent::MouseDown);
+    m_rt->scripts->pointerPressed(m_mouse);
     if (m_hover) {
         m_pressed = m_hover;
         buttonTransition(m_pressed, ButtonEvent::Press, ButtonObject::State::Down);
@@ -593,19 +594,27 @@ void Player::mouseUp(double x, double y, MouseButton button) {
 void Player::keyDown(int flashKeyCode, uint32_t charCode) {
     if (!m_root) return;
     m_rt->scripts->keyDown(flashKeyCode, charCode);
+    bool claimed = false;
     if (int code = buttonKeyCode(flashKeyCode, charCode)) {
-        std::vector<ButtonObject*> matched;
+        // The first shown button with this key condition takes the key;
+        // hidden buttons (or buttons in hidden clips) never see it.
+        ButtonObject* taker = nullptr;
         forEachButton(*m_root, [&](ButtonObject& b) {
-            if (!b.actionsForKey(code).empty()) matched.push_back(&b);
+            if (taker || !b.visible() || b.actionsForKey(code).empty()) return;
+            for (const DisplayObject* p = b.parent(); p; p = p->parent())
+                if (!p->visible()) return;
+            taker = &b;
         });
-        // Handed over one by one: a script may remove buttons, which the
-        // destroyed hook cannot reach in this list, so re-check each.
-        for (ButtonObject* b : matched) {
-            bool alive = false;
-            forEachButton(*m_root, [&](ButtonObject& x) { alive = alive || &x == b; });
-            if (alive) m_rt->scripts->buttonKey(*b, b->actionsForKey(code).front());
-        }
+        if (taker) m_rt->scripts->buttonKey(*taker, taker->actionsForKey(code).front());
+        claimed = taker != nullptr;
     }
+    m_rt->scripts->keyDownDone(flashKeyCode, charCode, claimed);
+    runScripts();
+}
+
+void Player::textInput(uint32_t codepoint) {
+    if (!m_root) return;
+    m_rt->scripts->textInput(codepoint);
     runScripts();
 }
 

@@ -148,6 +148,8 @@ public:
     // Flash key codes (65 'A', 37 left arrow, 13 enter, ...) and the character typed (0 if none).
     void keyDown(int flashKeyCode, uint32_t charCode = 0);
     void keyUp(int flashKeyCode, uint32_t charCode = 0);
+    // A typed character (after its keyDown), for the focused input field.
+    void textInput(uint32_t codepoint);
     Cursor cursor() const;
     // The stage point (twips) under a viewport pixel.
     Point stagePoint(double x, double y) const;

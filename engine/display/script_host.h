@@ -90,6 +90,16 @@ public:
     virtual void keyDown(int flashKeyCode, uint32_t charCode) { (void)flashKeyCode; (void)charCode; }
     virtual void keyUp(int flashKeyCode, uint32_t charCode) { (void)flashKeyCode; (void)charCode; }
     virtual void mouseEvent(ClipEvent event) { (void)event; }
+    // After a key went to the listeners and to the buttons' key conditions
+    // (`claimed`: one matched): Tab, Enter and editing keys act on the focus.
+    virtual void keyDownDone(int flashKeyCode, uint32_t charCode, bool claimed) {
+        (void)flashKeyCode; (void)charCode; (void)claimed;
+    }
+    // A character typed (goes into the focused input field).
+    virtual void textInput(uint32_t codepoint) { (void)codepoint; }
+    // The left button went down at a stage point (twips), after the mouse
+    // listeners and before the button under it is pressed.
+    virtual void pointerPressed(Point stagePoint) { (void)stagePoint; }
     // Whether a clip takes mouse input as a button (it has onPress & co.).
     virtual bool clipIsButton(MovieClip& clip) { (void)clip; return false; }
 

@@ -58,7 +58,7 @@ void apply(Player& player, const InputEvent& e, double scale) {
     case InputEvent::Kind::MouseUp: player.mouseUp(x, y, e.button); break;
     case InputEvent::Kind::KeyDown: player.keyDown(e.keyCode, e.charCode); break;
     case InputEvent::Kind::KeyUp: player.keyUp(e.keyCode, e.charCode); break;
-    case InputEvent::Kind::TextInput: break; // text entry into fields is not simulated
+    case InputEvent::Kind::TextInput: player.textInput(e.charCode); break;
     }
 }
 
@@ -98,7 +98,7 @@ Result<std::vector<InputBatch>> readInputFile(const std::string& path) {
         } else if (type == QLatin1String("TextInput")) {
             e.kind = InputEvent::Kind::TextInput;
             QString cp = o.value(QStringLiteral("codepoint")).toString();
-            e.charCode = cp.isEmpty() ? 0 : cp.at(0).unicode();
+            e.charCode = cp.isEmpty() ? 0 : cp.toUcs4().value(0);
         } else {
             continue;
         }

@@ -1,0 +1,427 @@
+// Keyboard focus: Selection, focus handlers, tab order, keys to the focused
+// object and typing into input fields, with movies written in code.
+#include "engine/avm1/script_engine.h"
+#include "engine/display/edit_text.h"
+#include "engine/display/player.h"
+#include "tests/avm1/action_builder.h"
+#include "tests/support/swf_writer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using avm1test::Asm;
+using swf::Player;
+using swf::test::Bytes;
+using swf::test::SwfWriter;
+
+constexpr uint8_t kAdd2 = 0x47;
+
+struct Movie {
+    std::unique_ptr<Player> player;
+    std::vector<std::string> trace;
+    swf::avm1::ScriptEngine& engine() { return *dynamic_cast<swf::avm1::ScriptEngine*>(player->scriptHost()); }
+    swf::avm1::FocusTracker& focus() { return engine().focus(); }
+    swf::DisplayObject* child(const std::string& name) { return player->root()->childByName(name); }
+    std::string focusName() {
+        swf::DisplayObject* f = focus().focused();
+        return f ? f->name() : "none";
+    }
+    // Runs `code` as a frame script would, on the root.
+    void run(const Asm& code) {
+        Bytes b = code.bytes();
+        engine().vm().beginFrame();
+        engine().vm().runActions(b, engine().vm().root(), 8);
+        engine().runQueued();
+    }
+    void type(const std::string& text) {
+        for (char c : text) {
+            player->keyDown(0, uint32_t(c));
+            player->textInput(uint32_t(c));
+            player->keyUp(0, uint32_t(c));
+        }
+    }
+    void key(int code) {
+        player->keyDown(code, 0);
+        player->keyUp(code, 0);
+    }
+};
+
+std::unique_ptr<Movie> play(const SwfWriter& w) {
+    auto m = std::make_unique<Movie>();
+    swf::HostCallbacks host;
+    Movie* raw = m.get();
+    host.trace = [raw](const std::string& s) { raw->trace.push_back(s); };
+    m->player = std::make_unique<Player>(host);
+    m->player->setScriptHostFactory(swf::avm1ScriptHostFactory());
+    EXPECT_TRUE(m->player->load(w.bytes(), "test.swf").ok());
+    m->player->setViewport(550, 400);
+    m->player->runFrame();
+    return m;
+}
+
+swf::Matrix at(double xPx, double yPx) {
+    swf::Matrix m;
+    m.tx = xPx * 20;
+    m.ty = yPx * 20;
+    return m;
+}
+
+// A movie with a square shape (1) and a button (2) showing it, 20 px wide.
+SwfWriter baseMovie() {
+    SwfWriter w(8);
+    swf::test::ShapeBuilder s;
+    uint32_t fill = s.addSolidFill({0, 0, 255, 255});
+    s.rect(0, 0, 20 * 20, 20 * 20, fill);
+    w.defineShape(1, s);
+    w.defineButton2(2, {{.up = true, .over = true, .down = true, .hitTest = true, .characterId = 1, .depth = 1}}, {});
+    SwfWriter clip(8);
+    clip.placeObject2({.depth = 1, .characterId = 1});
+    clip.showFrame();
+    w.defineSprite(3, clip);
+    return w;
+}
+
+// DefineEditText without a font: `readOnly` makes a dynamic field.
+void editText(SwfWriter& w, uint16_t id, bool readOnly, std::optional<uint16_t> maxLength,
+              const std::string& variable, const std::string& text, bool multiline = false) {
+    swf::test::ByteWriter b;
+    b.u16(id).rect({0, 100 * 20, 0, 20 * 20});
+    uint8_t flags1 = (text.empty() ? 0 : 0x80) | (multiline ? 0x20 : 0) | (readOnly ? 0x08 : 0) |
+                     (maxLength ? 0x02 : 0);
+    b.u8(flags1).u8(0);
+    if (maxLength) b.u16(*maxLength);
+    b.cstring(variable);
+    if (!text.empty()) b.cstring(text);
+    w.tag(37, b.data());
+}
+
+// obj[event] = function (x, y) { trace(label + " " + x + " " + y); }
+Asm handler(const std::string& obj, const std::string& event, const std::string& label) {
+    Asm body;
+    body.push(label + " ").getVariable("x").op(kAdd2).push(" ").op(kAdd2).getVariable("y").op(kAdd2).trace();
+    Asm a;
+    a.getVariable(obj).push(event).defineFunction("", {"x", "y"}, body).setMember();
+    return a;
+}
+
+Asm callSelection(const std::string& method, const Asm& args, int argc) {
+    Asm a = args;
+    a.push(argc).getVariable("Selection").push(method).callMethod();
+    return a;
+}
+
+TEST(Focus, ChangeRunsKillFocusSetFocusThenListenersAtOnce) {
+    SwfWriter w = baseMovie();
+    w.placeObject2({.depth = 1, .characterId = 2, .matrix = at(10, 10), .name = "a"});
+    w.placeObject2({.depth = 2, .characterId = 2, .matrix = at(50, 10), .name = "b"});
+    w.showFrame();
+    auto m = play(w);
+    Asm setup;
+    setup.push("l").push(0).push("Object").op(0x40).op(0x3C); // var l = new Object()
+    setup.raw(handler("a", "onSetFocus", "a.set").body()).raw(handler("a", "onKillFocus", "a.kill").body());
+    setup.raw(handler("b", "onSetFocus", "b.set").body()).raw(handler("l", "onSetFocus", "listener").body());
+    setup.getVariable("l").push(1).getVariable("Selection").push("addListener").callMethod().pop();
+    m->run(setup);
+    Asm steps;
+    for (const char* target : {"a", "b"}) {
+        steps.push(std::string("set ") + target).trace();
+        steps.raw(callSelection("setFocus", Asm().getVariable(target), 1).body()).trace();
+    }
+    steps.raw(callSelection("getFocus", Asm(), 0).body()).trace();
+    m->run(steps);
+    EXPECT_EQ(m->trace, (std::vector<std::string>{
+                            "set a", "a.set null undefined", "listener null _level0.a", "true",
+                            "set b", "a.kill _level0.b undefined", "b.set _level0.a undefined",
+                            "listener _level0.a _level0.b", "true", "_level0.b"}));
+}
+
+struct SetFocusCase {
+    const char* name;
+    Asm target;
+    const char* result;
+    const char* focus;
+};
+
+class SetFocusResult : public testing::TestWithParam<SetFocusCase> {};
+
+TEST_P(SetFocusResult, TellsWhetherTheTargetTookTheFocus) {
+    SwfWriter w = baseMovie();
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "button"});
+    w.placeObject2({.depth = 2, .characterId = 3, .name = "plain"});
+    w.placeObject2({.depth = 3, .characterId = 3, .name = "enabled"});
+    editText(w, 4, true, std::nullopt, "", "dynamic");
+    w.placeObject2({.depth = 4, .characterId = 4, .name = "field"});
+    w.showFrame();
+    auto m = play(w);
+    m->run(Asm().getVariable("enabled").push("focusEnabled").pushBool(true).setMember());
+    m->run(callSelection("setFocus", GetParam().target, 1).trace());
+    m->run(callSelection("getFocus", Asm(), 0).trace());
+    ASSERT_EQ(m->trace.size(), 2u);
+    EXPECT_EQ(m->trace[0], GetParam().result);
+    EXPECT_EQ(m->trace[1], GetParam().focus);
+}
+
+INSTANTIATE_TEST_SUITE_P(Focus, SetFocusResult, testing::Values(
+    SetFocusCase{"False", Asm().pushBool(false), "false", "null"},
+    SetFocusCase{"Null", Asm().pushNull(), "true", "null"},
+    SetFocusCase{"Button", Asm().getVariable("button"), "true", "_level0.button"},
+    SetFocusCase{"ClipWithoutHandlers", Asm().getVariable("plain"), "false", "null"},
+    SetFocusCase{"ClipWithFocusEnabled", Asm().getVariable("enabled"), "true", "_level0.enabled"},
+    SetFocusCase{"DynamicField", Asm().getVariable("field"), "true", "_level0.field"},
+    SetFocusCase{"PathString", Asm().push("button"), "true", "_level0.button"},
+    SetFocusCase{"MissingPath", Asm().push("nothing"), "false", "null"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct TabCase {
+    const char* name;
+    Asm setup;
+    std::vector<std::string> order;
+};
+
+class TabOrder : public testing::TestWithParam<TabCase> {};
+
+TEST_P(TabOrder, VisitsTheTabStopsInOrder) {
+    SwfWriter w = baseMovie();
+    w.placeObject2({.depth = 1, .characterId = 2, .matrix = at(100, 50), .name = "a"});
+    w.placeObject2({.depth = 2, .characterId = 2, .matrix = at(10, 50), .name = "b"});
+    w.placeObject2({.depth = 3, .characterId = 2, .matrix = at(300, 10), .name = "c"});
+    editText(w, 4, false, std::nullopt, "", "input");
+    w.placeObject2({.depth = 4, .characterId = 4, .matrix = at(10, 200), .name = "in"});
+    editText(w, 5, true, std::nullopt, "", "dynamic");
+    w.placeObject2({.depth = 5, .characterId = 5, .matrix = at(10, 300), .name = "dyn"});
+    w.placeObject2({.depth = 6, .characterId = 3, .matrix = at(5, 5), .name = "clip"});
+    w.showFrame();
+    auto m = play(w);
+    m->run(GetParam().setup);
+    std::vector<std::string> names;
+    for (swf::DisplayObject* o : m->focus().tabOrder()) names.push_back(o->name());
+    EXPECT_EQ(names, GetParam().order);
+    // Tab walks the same order and wraps around.
+    std::vector<std::string> visited;
+    for (size_t i = 0; i <= names.size() && !names.empty(); ++i) {
+        m->key(9);
+        visited.push_back(m->focusName());
+    }
+    if (!names.empty()) {
+        std::vector<std::string> expected = names;
+        expected.push_back(names.front());
+        EXPECT_EQ(visited, expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Focus, TabOrder, testing::Values(
+    TabCase{"ByPositionRowsFirst", Asm(), {"c", "b", "a", "in"}},
+    TabCase{"TabEnabledFalseLeavesOut", Asm().getVariable("b").push("tabEnabled").pushBool(false).setMember(),
+            {"c", "a", "in"}},
+    TabCase{"InvisibleLeftOut", Asm().getVariable("c").push("_visible").pushBool(false).setMember(), {"b", "a", "in"}},
+    TabCase{"ClipWithTabEnabled", Asm().getVariable("clip").push("tabEnabled").pushBool(true).setMember(),
+            {"clip", "c", "b", "a", "in"}},
+    TabCase{"TabIndexPicksAndSorts",
+            Asm().getVariable("a").push("tabIndex").push(2).setMember()
+                 .getVariable("in").push("tabIndex").push(1).setMember()
+                 .getVariable("c").push("tabIndex").push(2).setMember(),
+            {"in", "a", "c"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Focus, ShiftTabGoesBackAndAButtonKeyConditionKeepsTab) {
+    SwfWriter w = baseMovie();
+    // Key condition 18 (Tab) in the high bits of the condition word.
+    w.defineButton2(5, {{.up = true, .over = true, .down = true, .hitTest = true, .characterId = 1, .depth = 1}},
+                    {{uint16_t(18 << 9), Asm().push("tab condition").trace().bytes()}});
+    w.placeObject2({.depth = 1, .characterId = 2, .matrix = at(10, 10), .name = "a"});
+    w.placeObject2({.depth = 2, .characterId = 2, .matrix = at(50, 10), .name = "b"});
+    w.showFrame();
+    auto m = play(w);
+    m->key(9);
+    EXPECT_EQ(m->focusName(), "a");
+    m->player->keyDown(16, 0); // Shift held
+    m->key(9);
+    m->player->keyUp(16, 0);
+    EXPECT_EQ(m->focusName(), "b");
+    // A button whose key condition is Tab takes the key: the focus stays.
+    auto placed = m->player->root()->instantiate(5);
+    ASSERT_TRUE(placed);
+    placed->setName("keyed");
+    m->player->root()->addChild(std::move(placed), 10);
+    m->key(9);
+    EXPECT_EQ(m->focusName(), "b");
+    EXPECT_EQ(m->trace, std::vector<std::string>{"tab condition"});
+}
+
+TEST(Focus, KeysGoToTheFocusedButtonAndEnterPressesIt) {
+    SwfWriter w = baseMovie();
+    w.placeObject2({.depth = 1, .characterId = 2, .matrix = at(10, 10), .name = "a"});
+    w.placeObject2({.depth = 2, .characterId = 2, .matrix = at(50, 10), .name = "b"});
+    w.showFrame();
+    auto m = play(w);
+    Asm setup;
+    for (const char* b : {"a", "b"})
+        for (const char* ev : {"onKeyDown", "onKeyUp", "onPress", "onRelease"})
+            setup.raw(handler(b, ev, std::string(b) + "." + ev).body());
+    m->run(setup);
+    m->key(65);
+    EXPECT_TRUE(m->trace.empty()) << "no focus, no key events";
+    m->run(callSelection("setFocus", Asm().getVariable("b"), 1).pop());
+    m->trace.clear();
+    m->key(65);
+    m->key(13);
+    EXPECT_EQ(m->trace, (std::vector<std::string>{
+                            "b.onKeyDown undefined undefined", "b.onKeyUp undefined undefined",
+                            "b.onKeyDown undefined undefined", "b.onPress undefined undefined",
+                            "b.onRelease undefined undefined", "b.onKeyUp undefined undefined"}));
+}
+
+struct TypingCase {
+    const char* name;
+    std::optional<uint16_t> maxLength;
+    const char* restrict; // empty: none
+    std::string typed;
+    std::vector<int> keys;  // pressed after typing
+    const char* text;
+};
+
+class Typing : public testing::TestWithParam<TypingCase> {};
+
+TEST_P(Typing, EditsTheFocusedInputFieldAndItsVariable) {
+    const TypingCase& c = GetParam();
+    SwfWriter w = baseMovie();
+    editText(w, 4, false, c.maxLength, "v", "");
+    w.placeObject2({.depth = 1, .characterId = 4, .name = "field"});
+    w.showFrame();
+    auto m = play(w);
+    Asm setup = handler("field", "onChanged", "changed");
+    if (*c.restrict) setup.getVariable("field").push("restrict").push(c.restrict).setMember();
+    setup.raw(callSelection("setFocus", Asm().getVariable("field"), 1).pop().body());
+    m->run(setup);
+    m->type(c.typed);
+    for (int k : c.keys) m->key(k);
+    auto* field = static_cast<swf::EditTextObject*>(m->child("field"));
+    EXPECT_EQ(field->text(), c.text);
+    m->trace.clear();
+    m->run(Asm().getVariable("v").trace());
+    EXPECT_EQ(m->trace, std::vector<std::string>{c.text});
+}
+
+INSTANTIATE_TEST_SUITE_P(Focus, Typing, testing::Values(
+    TypingCase{"Plain", std::nullopt, "", "hello", {}, "hello"},
+    TypingCase{"MaxChars", 3, "", "hello", {}, "hel"},
+    TypingCase{"RestrictRange", std::nullopt, "a-z", "aB1c", {}, "ac"},
+    TypingCase{"RestrictExcluded", std::nullopt, "^0-9", "a1b2", {}, "ab"},
+    TypingCase{"Backspace", std::nullopt, "", "abc", {8}, "ab"},
+    TypingCase{"LeftThenDelete", std::nullopt, "", "abc", {37, 37, 46}, "ac"},
+    TypingCase{"DeleteAtEndDoesNothing", std::nullopt, "", "ab", {46}, "ab"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Focus, TypingRunsOnChangedAndSkipsDynamicFields) {
+    SwfWriter w = baseMovie();
+    editText(w, 4, false, std::nullopt, "", "");
+    w.placeObject2({.depth = 1, .characterId = 4, .name = "in"});
+    editText(w, 5, true, std::nullopt, "", "fixed");
+    w.placeObject2({.depth = 2, .characterId = 5, .name = "dyn"});
+    w.showFrame();
+    auto m = play(w);
+    m->run(handler("in", "onChanged", "changed").raw(callSelection("setFocus", Asm().getVariable("in"), 1).pop().body()));
+    m->type("ab");
+    m->key(36);
+    m->type("x");
+    EXPECT_EQ(static_cast<swf::EditTextObject*>(m->child("in"))->text(), "xab");
+    EXPECT_EQ(m->trace, std::vector<std::string>(3, "changed _level0.in undefined"));
+    m->run(callSelection("setFocus", Asm().getVariable("dyn"), 1).pop());
+    m->type("zz");
+    m->key(8);
+    EXPECT_EQ(static_cast<swf::EditTextObject*>(m->child("dyn"))->text(), "fixed");
+}
+
+TEST(Focus, SelectionIndicesFollowSetSelectionAndReplaceSel) {
+    SwfWriter w = baseMovie();
+    editText(w, 4, false, std::nullopt, "", "Input text");
+    w.placeObject2({.depth = 1, .characterId = 4, .name = "field"});
+    w.showFrame();
+    auto m = play(w);
+    m->run(callSelection("setFocus", Asm().getVariable("field"), 1).pop());
+    auto range = [&] {
+        auto r = m->focus().selection();
+        return std::vector<int>{r.begin, r.end, r.caret};
+    };
+    EXPECT_EQ(range(), (std::vector<int>{-1, -1, -1}));
+    // Arguments go on the stack last first: this is setSelection(5, 2).
+    m->run(callSelection("setSelection", Asm().push(2).push(5), 2).pop());
+    EXPECT_EQ(range(), (std::vector<int>{2, 5, 2}));
+    m->run(callSelection("setSelection", Asm().push(-1).push(3), 2).pop());
+    EXPECT_EQ(range(), (std::vector<int>{0, 3, 0}));
+    m->run(callSelection("setSelection", Asm().push(1).push(99), 2).pop());
+    EXPECT_EQ(range(), (std::vector<int>{1, 10, 1}));
+    m->run(callSelection("setSelection", Asm().push(3).push(1), 2).pop());
+    m->run(Asm().push("blah").push(1).getVariable("field").push("replaceSel").callMethod().pop());
+    EXPECT_EQ(static_cast<swf::EditTextObject*>(m->child("field"))->text(), "Iblahut text");
+    EXPECT_EQ(range(), (std::vector<int>{5, 5, 5}));
+}
+
+struct TabIndexCase {
+    const char* name;
+    Asm value;
+    const char* onButton;
+    const char* onClip;
+};
+
+class TabIndexValue : public testing::TestWithParam<TabIndexCase> {};
+
+TEST_P(TabIndexValue, IsConvertedPerKind) {
+    SwfWriter w = baseMovie();
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "button"});
+    w.placeObject2({.depth = 2, .characterId = 3, .name = "clip"});
+    w.showFrame();
+    auto m = play(w);
+    for (const char* target : {"button", "clip"}) {
+        Asm a;
+        a.getVariable(target).push("tabIndex").raw(GetParam().value.body()).setMember();
+        a.getVariable(target).push("tabIndex").getMember().trace();
+        m->run(a);
+    }
+    EXPECT_EQ(m->trace, (std::vector<std::string>{GetParam().onButton, GetParam().onClip}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Focus, TabIndexValue, testing::Values(
+    TabIndexCase{"Negative", Asm().push(-4), "4294967292", "-4"},
+    TabIndexCase{"Fraction", Asm().push(1.5), "1", "1"},
+    TabIndexCase{"NotANumber", Asm().push("x"), "0", "-2147483648"},
+    TabIndexCase{"Undefined", Asm().pushUndefined(), "undefined", "undefined"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Focus, ClickFocusesAFieldAndElsewhereClearsIt) {
+    SwfWriter w = baseMovie();
+    editText(w, 4, false, std::nullopt, "", "click me");
+    w.placeObject2({.depth = 1, .characterId = 4, .matrix = at(100, 100), .name = "field"});
+    w.showFrame();
+    auto m = play(w);
+    m->player->mouseMove(110, 110);
+    m->player->mouseDown(110, 110);
+    m->player->mouseUp(110, 110);
+    EXPECT_EQ(m->focusName(), "field");
+    m->type("!");
+    EXPECT_EQ(static_cast<swf::EditTextObject*>(m->child("field"))->text(), "click me!");
+    m->player->mouseMove(5, 390);
+    m->player->mouseDown(5, 390);
+    m->player->mouseUp(5, 390);
+    EXPECT_EQ(m->focusName(), "none");
+}
+
+TEST(Focus, RemovingTheFocusedClipClearsTheFocus) {
+    SwfWriter w = baseMovie();
+    w.showFrame();
+    auto m = play(w);
+    Asm a;
+    a.push(5).push("c").push(2).getVariable("_root").push("createEmptyMovieClip").callMethod().pop();
+    a.getVariable("c").push("focusEnabled").pushBool(true).setMember();
+    a.push("l").push(0).push("Object").op(0x40).op(0x3C);
+    a.raw(handler("l", "onSetFocus", "changed").body());
+    a.getVariable("l").push(1).getVariable("Selection").push("addListener").callMethod().pop();
+    a.raw(callSelection("setFocus", Asm().getVariable("c"), 1).pop().body());
+    a.push(0).getVariable("c").push("removeMovieClip").callMethod().pop();
+    a.raw(callSelection("getFocus", Asm(), 0).trace().body());
+    m->run(a);
+    EXPECT_EQ(m->trace, (std::vector<std::string>{"changed null _level0.c", "changed _level0.c null", "null"}));
+}
+
+} // namespace
