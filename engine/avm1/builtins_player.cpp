@@ -49,6 +49,7 @@ Value clipCreateTextField(Vm& vm, CallArgs& a) {
     int depth = vm.toInt32(a.at(1));
     if (!validScriptDepth(depth)) return Value();
     auto def = std::make_shared<EditTextDef>();
+    def->readOnly = true; // script-made fields start as dynamic text
     // Flash takes whole pixels for the field's position and size.
     double w = std::trunc(vm.toNumber(a.at(4))), h = std::trunc(vm.toNumber(a.at(5)));
     def->bounds = Rect{0, std::isfinite(w) ? int32_t(std::clamp(w, 0.0, 1e6) * 20) : 0, 0,

@@ -298,10 +298,9 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
         if (tag.endsWith(u'/')) tag.chop(1);
         QString name = (closing ? tag.mid(1) : tag).section(u' ', 0, 0).trimmed().toLower();
         if (closing) {
-            if (name == u"p" || name == u"li") {
-                breakParagraph();
-                paragraphOpen = false;
-            }
+            // A list item ends its line; a paragraph breaks only where another one starts.
+            if (name == u"li") breakParagraph();
+            if (name == u"p" || name == u"li") paragraphOpen = false;
             // Pop back to the matching open tag.
             for (qsizetype k = qsizetype(open.size()) - 1; k >= 0; --k) {
                 if (open[size_t(k)] == name) {
@@ -320,9 +319,8 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
         flush();
         TextFormat f = stack.back();
         if (name == u"p" || name == u"li") {
-            // An unclosed paragraph ends where the next one starts.
-            if (paragraphOpen || (name == u"li" && !runs.empty() && !runs.back().text.endsWith(u'\r')))
-                breakParagraph();
+            // A paragraph starts on a new line after any text.
+            if (paragraphOpen || (!runs.empty() && !runs.back().text.endsWith(u'\r'))) breakParagraph();
             paragraphOpen = true;
             if (name == u"li") f.bullet = true;
         }

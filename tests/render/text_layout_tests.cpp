@@ -247,3 +247,116 @@ TEST(TextLayout, DeviceTextDrawsInsideTheField) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(TextLayout, JustifiedWrappedLinesSpreadOverTheirSpaces) {
+    EditTextState s = field(QStringLiteral("AAA BBB CCC DDD"), TextAlign::Justify);
+    s.wordWrap = true;
+    TextLayout l = layoutEditText(s, pixels(), {});
+    ASSERT_EQ(l.lines.size(), 2u);
+    EXPECT_TRUE(l.lines[0].wrapped);
+    // "AAA BBB" is 1400 twips in 1920: one inner space takes the 520 left over.
+    EXPECT_DOUBLE_EQ(l.lines[0].spaceExtra, 520);
+    EXPECT_FALSE(l.lines[1].wrapped); // the paragraph's last line stays as it is
+    EXPECT_DOUBLE_EQ(l.lines[1].spaceExtra, 0);
+    auto runs = glyphRuns(l);
+    ASSERT_FALSE(runs.empty());
+    EXPECT_DOUBLE_EQ(runs[0]->glyphs[3].second.x, 40 + 800 + 520); // "B" after the widened space
+}
+
+TEST(TextLayout, LinesThatDoNotFitWholeAreNotDrawn) {
+    EditTextState s = field(QStringLiteral("A\nB\nC\nD\nE\nF"));
+    s.bounds = Rect{0, 2000, 0, 500}; // 25 px: the first line (10 px) and the second fit, not a third
+    TextLayout l = layoutEditText(s, pixels(), {});
+    ASSERT_EQ(l.lines.size(), 6u);
+    size_t glyphs = 0;
+    for (const DrawGlyphs* g : glyphRuns(l)) glyphs += g->glyphs.size();
+    EXPECT_EQ(glyphs, 2u);
+}
+
+struct ScrollCase {
+    int lines;
+    int scroll;
+    int maxScroll, bottomScroll;
+};
+class ScrollFigures : public ::testing::TestWithParam<ScrollCase> {};
+TEST_P(ScrollFigures, FollowTheLinesThatFit) {
+    // 60 px high: 56 px inside the gutters hold five 10 px lines.
+    QString text;
+    for (int i = 0; i < GetParam().lines; ++i) text += i ? QStringLiteral("\nA") : QStringLiteral("A");
+    EditTextState s = field(text);
+    s.scroll = GetParam().scroll;
+    TextLayout l = layoutEditText(s, pixels(), {});
+    EXPECT_EQ(l.maxScroll, GetParam().maxScroll);
+    EXPECT_EQ(l.bottomScroll, GetParam().bottomScroll);
+}
+INSTANTIATE_TEST_SUITE_P(Cases, ScrollFigures,
+                         ::testing::Values(ScrollCase{1, 1, 1, 1}, ScrollCase{5, 1, 1, 5}, ScrollCase{8, 1, 4, 5},
+                                           ScrollCase{8, 4, 4, 8}, ScrollCase{8, 9, 4, 8}));
+
+TEST(TextLayout, EmbeddedAdvancesAreWholeTwips) {
+    EditTextState s = field(QStringLiteral("AAA"));
+    reformat(s, [](TextFormat& f) { f.size = 130; }); // 1024 units at 130 twips: 130 each
+    EXPECT_DOUBLE_EQ(layoutEditText(s, pixels(), {}).textWidth, 390);
+    auto font = std::make_shared<FontDef>(*squareFont());
+    for (Glyph& g : font->glyphs) g.advance = 1000; // 126.95 twips, kept as 126
+    reformat(s, [&](TextFormat& f) { f.embedded = font; });
+    EXPECT_DOUBLE_EQ(layoutEditText(s, pixels(), {}).textWidth, 378);
+}
+
+TEST(TextLayout, EmptyAutoSizedFieldShrinksToItsGutters) {
+    EditTextState s = field(QString());
+    s.autoSize = AutoSize::Left;
+    TextLayout l = layoutEditText(s, pixels(), {});
+    EXPECT_EQ(l.bounds, (Rect{0, 80, 0, 80}));
+    EXPECT_DOUBLE_EQ(l.textHeight, 0);
+}
+
+TEST(TextLayout, BorderLiesOnTheBoxEdgesAndBackgroundFillsIt) {
+    EditTextState s = field(QString());
+    s.border = s.background = true;
+    TextLayout l = layoutEditText(s, pixels(), {});
+    std::vector<const DrawRect*> rects;
+    for (const auto& c : l.commands)
+        if (auto* r = std::get_if<DrawRect>(&c)) rects.push_back(r);
+    ASSERT_EQ(rects.size(), 2u);
+    EXPECT_EQ(rects[0]->rect, (Rect{0, 2000, 0, 1200}));
+    EXPECT_TRUE(rects[0]->fill.has_value());
+    EXPECT_EQ(rects[1]->rect, (Rect{0, 2020, 0, 1220})); // one pixel further right and down
+    EXPECT_TRUE(rects[1]->line.has_value());
+}
+
+TEST(Html, ParagraphsBulletsAndCondensedWhite) {
+    TextFormat base;
+    auto runs = parseHtml(QStringLiteral("<li>one</li><li>two</li>x\ny"), base, {}, false);
+    EXPECT_EQ(runsText(runs), QStringLiteral("one\rtwo\rx\ry"));
+    EXPECT_TRUE(runs[0].format.bullet);
+    EXPECT_FALSE(runs.back().format.bullet);
+    runs = parseHtml(QStringLiteral("  a \n\n  b<br>  c"), base, {}, false, true);
+    EXPECT_EQ(runsText(runs), QStringLiteral("a b\rc"));
+}
+
+TEST(Html, GeneratedHtmlReadsBackToTheSameRuns) {
+    TextFormat base;
+    base.font = "Arial";
+    auto runs = parseHtml(QStringLiteral("<p align='right'><font color='#ff0000'>Red</font> <b>&lt;b&gt;</b></p>"
+                                         "<textformat leading='4'><p>next</p></textformat>"),
+                          base, {}, false);
+    QString html = toHtml(runs);
+    EXPECT_TRUE(html.startsWith(QStringLiteral("<P ALIGN=\"RIGHT\"><FONT FACE=\"Arial\" SIZE=\"12\" COLOR=\"#FF0000\"")));
+    EXPECT_TRUE(html.contains(QStringLiteral("<TEXTFORMAT LEADING=\"4\"><P ALIGN=\"LEFT\">")));
+    auto again = parseHtml(html, base, {}, false);
+    ASSERT_EQ(again.size(), runs.size());
+    for (size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_EQ(again[i].text, runs[i].text);
+        EXPECT_TRUE(sameFormat(again[i].format, runs[i].format)) << i;
+    }
+}
+
+TEST(Html, PlainRunsUseCarriageReturns) {
+    EXPECT_EQ(runsText(plainRuns(QStringLiteral("a\r\nb\nc\rd"), TextFormat{})), QStringLiteral("a\rb\rc\rd"));
+    EXPECT_TRUE(plainRuns(QString(), TextFormat{}).empty());
+}
+
+} // namespace
