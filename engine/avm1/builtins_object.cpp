@@ -15,6 +15,7 @@ void Vm::installBuiltins() {
     functionProto = make<Object>(objectProto);
     // _global is a bare object: no prototype, so it prints as [type Object].
     m_global = make<Object>(nullptr);
+    emptySuper = make<Object>(nullptr);
     builtins::installObject(*this);
     builtins::installArray(*this);
     builtins::installString(*this);

@@ -50,7 +50,10 @@ bool isPath(const QString& name) {
 // The timeline names resolve on: SetTarget's target, or _level0 once it left the stage.
 Object* currentTimeline(Vm& vm, const ExecFrame& f) {
     if (auto* c = asClip(f.target); c && c->removed() && vm.root()) return vm.root();
-    return f.target;
+    if (f.target) return f.target;
+    // After a failed tellTarget there is no target: names resolve from the root.
+    auto* base = asClip(f.baseTarget);
+    return base ? static_cast<Object*>(base->rootClip()) : static_cast<Object*>(vm.root());
 }
 
 // The objects names resolve in, innermost first: the scope chain, then
@@ -125,6 +128,12 @@ Object* resolvePathFrom(Vm& vm, ExecFrame& f, const QString& path) {
     return found;
 }
 
+// A clip named by a path from the current target only (GetProperty, tellTarget, gotoAndPlay ...).
+Object* resolveFromTarget(Vm& vm, ExecFrame& f, const QString& path) {
+    if (path.isEmpty()) return f.target;
+    return resolvePathIn(vm, f, currentTimeline(vm, f), path);
+}
+
 Value getVariable(Vm& vm, ExecFrame& f, const QString& name, Object** holder = nullptr) {
     Value out;
     if (!isPath(name)) {
@@ -134,13 +143,17 @@ Value getVariable(Vm& vm, ExecFrame& f, const QString& name, Object** holder = n
         const QString path = name.left(cut), var = name.mid(cut + 1);
         forEachScope(vm, f, [&](Object* o) {
             Object* t = resolvePathIn(vm, f, o, path);
-            if (!t || !vm.hasProperty(t, var)) return false;
-            out = vm.getMember(Value(t), var);
+            if (!t) return false;
+            // Built-in members (a text field's text) count even where no property lists them.
+            Value v = vm.getMember(Value(t), var);
+            if (v.isUndefined() && !vm.hasProperty(t, var)) return false;
+            out = v;
             if (holder) *holder = t;
             return true;
         });
     } else {
-        out = Value(resolvePathFrom(vm, f, name));
+        Object* o = resolvePathFrom(vm, f, name);
+        out = o ? Value(o) : Value();
     }
     // SWF 4 code reads variables only: clips are not values there.
     if (f.version < 5 && asClip(out)) return Value();
@@ -221,8 +234,12 @@ bool looseEquals(Vm& vm, const Value& a, const Value& b) {
 
 // a < b as Less2 sees it: true, false or undefined (NaN involved).
 Value lessThan(Vm& vm, const Value& a, const Value& b) {
+    // An object whose valueOf gives no primitive compares false, before the
+    // other side is read; a display object is no number (undefined).
     Value pa = vm.toPrimitive(a, Vm::Hint::Number);
+    if (pa.isObject() && !asClip(pa)) return Value(false);
     Value pb = vm.toPrimitive(b, Vm::Hint::Number);
+    if (pb.isObject() && !asClip(pb)) return Value(false);
     if (pa.isString() && pb.isString()) return Value(pa.asString() < pb.asString());
     double x = vm.primitiveToNumber(pa), y = vm.primitiveToNumber(pb);
     if (std::isnan(x) || std::isnan(y)) return Value();
@@ -238,7 +255,7 @@ void gotoLabelOrFrame(Vm& vm, ExecFrame& f, const Value& where, bool play, int b
         QString s = where.asString();
         int colon = s.lastIndexOf(u':');
         if (colon >= 0) {
-            targetObj = resolvePathFrom(vm, f, s.left(colon));
+            targetObj = resolveFromTarget(vm, f, s.left(colon));
             s = s.mid(colon + 1);
         }
         ClipObject* clip = asClip(targetObj);
@@ -272,7 +289,7 @@ void doGetUrl(Vm& vm, ExecFrame& f, const QString& url, const QString& target, i
     if (loadVariables || loadTarget || target.startsWith(QStringLiteral("_level"), Qt::CaseInsensitive)) {
         Object* clipObj = nullptr;
         if (target.startsWith(QStringLiteral("_level"), Qt::CaseInsensitive)) clipObj = vm.resolveTarget(f.target, target);
-        else clipObj = resolvePathFrom(vm, f, target);
+        else clipObj = resolveFromTarget(vm, f, target);
         loadIntoTarget(vm, asClip(clipObj), url, target, loadVariables);
         return;
     }
@@ -292,7 +309,7 @@ FunctionObject* makeFunction(Vm& vm, ExecFrame& f, std::unique_ptr<ScriptCode> c
     for (auto it = chain.rbegin(); it != chain.rend(); ++it)
         captured = std::make_shared<const Scope>(Scope{*it, captured});
     code->scope = captured;
-    code->target = f.target;
+    code->target = f.target ? f.target : f.baseTarget;
     auto* fn = vm.make<FunctionObject>(vm.functionProto, std::move(code));
     Object* proto = vm.newObject();
     vm.defineValue(proto, QStringLiteral("constructor"), Value(fn), prop::kDontEnum);
@@ -365,9 +382,8 @@ HANDLER(aWaitForFrame) {
 HANDLER(aSetTarget) {
     QString path = readString(vm, r);
     if (path.isEmpty()) { f.target = f.baseTarget; return; }
-    Object* t = vm.resolveTarget(f.target ? f.target : f.baseTarget, path);
-    if (!t) t = resolvePathFrom(vm, f, path);
-    f.target = t ? t : f.baseTarget;
+    // A path that leads nowhere leaves no target: timeline actions do nothing until the next SetTarget.
+    f.target = vm.resolveTarget(f.target ? f.target : f.baseTarget, path);
 }
 HANDLER(aGotoLabel) {
     QString label = readString(vm, r);
@@ -501,7 +517,7 @@ HANDLER(aCall) {
     Object* targetObj = f.target;
     QString s = vm.toString(where);
     int colon = s.lastIndexOf(u':');
-    if (colon >= 0) { targetObj = resolvePathFrom(vm, f, s.left(colon)); s = s.mid(colon + 1); }
+    if (colon >= 0) { targetObj = resolveFromTarget(vm, f, s.left(colon)); s = s.mid(colon + 1); }
     ClipObject* clip = asClip(targetObj);
     if (!clip) return;
     double n = vm.stringToNumber(s);
@@ -538,14 +554,13 @@ HANDLER(aSetTarget2) {
     // Anything else names its target by its text (an object through its toString).
     QString path = vm.toString(t);
     if (path.isEmpty()) { f.target = f.baseTarget; return; }
-    Object* o = resolvePathFrom(vm, f, path);
-    f.target = o ? o : f.baseTarget;
+    f.target = resolveFromTarget(vm, f, path);
 }
 Object* clipFromValue(Vm& vm, ExecFrame& f, const Value& v) {
     if (Object* o = v.asObject()) return o;
     QString path = vm.toString(v);
     if (path.isEmpty()) return f.target;
-    return resolvePathFrom(vm, f, path);
+    return resolveFromTarget(vm, f, path);
 }
 HANDLER(aGetProperty) {
     UNUSED_ARGS;
@@ -654,9 +669,13 @@ HANDLER(aCallMethod) {
     Value fn = vm.getMember(obj, name);
     if (!vm.isCallable(fn)) { push(f, Value()); return; }
     Object* holder = nullptr;
-    if (Object* o = obj.asObject()) vm.findProperty(o, name, &holder);
-    else if (Object* wrap = vm.toObject(obj)) vm.findProperty(wrap->proto(), name, &holder);
-    push(f, vm.call(fn, obj, args, holder ? holder->proto() : nullptr));
+    // `super` is the prototype after the one holding the method, searched from
+    // the object's prototype on; a method of the object itself has an empty super.
+    Object* start = obj.asObject() ? obj.asObject()->proto() : nullptr;
+    if (!obj.isObject())
+        if (Object* wrap = vm.toObject(obj)) start = wrap->proto();
+    if (start) vm.findProperty(start, name, &holder);
+    push(f, vm.call(fn, obj, args, holder ? holder->proto() : vm.emptySuper));
 }
 HANDLER(aConstantPool) {
     size_t count = r.u16();

@@ -64,7 +64,7 @@ void Vm::collect(const std::vector<Object*>& extraRoots) {
     };
     mark(m_global);
     for (Object* p : {objectProto, functionProto, arrayProto, stringProto, numberProto, booleanProto,
-                      dateProto, errorProto, clipProto, buttonProto, textFieldProto})
+                      dateProto, errorProto, clipProto, buttonProto, textFieldProto, emptySuper})
         mark(p);
     mark(m_root);
     for (Object* o : m_roots) mark(o);
@@ -408,14 +408,18 @@ Value Vm::getMember(const Value& objv, const QString& name) {
         }
         return Value();
     }
-    if (p->isVirtual()) return getterValue(*p, objv);
+    if (p->isVirtual()) {
+        // A getter runs on the real `this` when reached through super, with its own super.
+        auto* sup = dynamic_cast<SuperObject*>(obj);
+        return getterValue(*p, sup ? sup->thisv : objv, holder->proto());
+    }
     return p->value;
 }
 
-Value Vm::getterValue(const Property& p, const Value& thisv) {
+Value Vm::getterValue(const Property& p, const Value& thisv, Object* superProto) {
     if (m_protoDepth > limits::kMaxGetterDepth) return Value();
     ++m_protoDepth;
-    Value r = call(Value(p.getter), thisv, {});
+    Value r = call(Value(p.getter), thisv, {}, superProto);
     --m_protoDepth;
     return r;
 }
@@ -445,13 +449,16 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
     }
     Property* own = obj->find(k);
     if (!(own && own->isVirtual()) && obj->setSpecial(*this, name, v)) return;
+    // A setter reached through super runs on the real `this`.
+    auto* sup = dynamic_cast<SuperObject*>(obj);
+    const Value setterThis = sup ? sup->thisv : Value(obj);
     if (Property* p = obj->find(k)) {
         if (p->isVirtual()) {
             if (p->setter) {
                 if (m_protoDepth > limits::kMaxGetterDepth) return;
                 ++m_protoDepth;
                 Object* setter = p->setter;
-                call(Value(setter), Value(obj), std::span<const Value>(&v, 1));
+                call(Value(setter), setterThis, std::span<const Value>(&v, 1), obj->proto());
                 --m_protoDepth;
             }
             return;
@@ -470,7 +477,7 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
             if (p->setter) {
                 if (m_protoDepth > limits::kMaxGetterDepth) return;
                 ++m_protoDepth;
-                call(Value(p->setter), Value(obj), std::span<const Value>(&v, 1));
+                call(Value(p->setter), setterThis, std::span<const Value>(&v, 1), o->proto());
                 --m_protoDepth;
             }
             return;

@@ -88,6 +88,8 @@ public:
     Object* clipProto = nullptr;
     Object* buttonProto = nullptr;
     Object* textFieldProto = nullptr;
+    // The prototype `super` stands for in a method of the object itself: an empty one.
+    Object* emptySuper = nullptr;
     // Classes registered for exported symbols (Object.registerClass).
     std::map<QString, Object*> registeredClasses;
     // Defines a built-in member (hidden and permanent by default).
@@ -203,7 +205,7 @@ private:
     friend struct ExecFrame;
     void installBuiltins();
     Value conversionMethod(Object* o, const QString& name);
-    Value getterValue(const Property& p, const Value& thisv);
+    Value getterValue(const Property& p, const Value& thisv, Object* superProto = nullptr);
     Value runFunction(FunctionObject* fn, const Value& thisv, std::span<const Value> args, Object* superProto);
 
     VmHost m_host;

@@ -92,6 +92,12 @@ INSTANTIATE_TEST_SUITE_P(
              Asm().push("__proto__").pushNull().push(1).op(kInitObject).push(1).op(kLess2).trace(), {"true"}},
         Case{"BareObjectLessSwf7", 7,
              Asm().push("__proto__").pushNull().push(1).op(kInitObject).push(1).op(kLess2).trace(), {"undefined"}},
+        // valueOf giving an object: false at once, the other side is not read.
+        Case{"ObjectWithoutPrimitiveLessIsFalse", 6,
+             Asm().push(0).op(kInitObject)
+                 .push("valueOf").raw(tracingFunction("right", Asm().push(1)).body()).push(1).op(kInitObject)
+                 .op(kLess2).trace(),
+             {"false"}},
         Case{"GreaterWithNaNIsUndefined", 6, Asm().push("a").push(1).op(kGreater).trace(), {"undefined"}},
         Case{"StringsCompareAsText", 6, Asm().push("b").push("a").op(kGreater).trace(), {"true"}},
         // _global has no valueOf, so it equals null.
@@ -176,6 +182,11 @@ INSTANTIATE_TEST_SUITE_P(
              Asm().push("/:ghi").op(kDefineLocal2).push("ghi").push(1).getVariable("_root").push("hasOwnProperty")
                  .callMethod().trace(),
              {"true"}},
+        // A tellTarget path that leads nowhere leaves no target: an empty GetProperty path reads undefined.
+        Case{"FailedSetTargetHasNoTarget", 7,
+             Asm().op(0x8B, Bytes{'n', 'o', 'n', 'e', 0}).push("").push(0).op(0x22).trace().op(0x8B, Bytes{0})
+                 .push("").push(0).op(0x22).trace(),
+             {"undefined", "0"}},
         // A function called by name runs on the object its name was found on.
         Case{"CallFunctionThisIsHolder", 7,
              Asm().push("o").push(0).op(kInitObject).setVariable()
@@ -248,6 +259,18 @@ INSTANTIATE_TEST_SUITE_P(
                  .getVariable("o").op(kEnumerate2).trace(),
              {"names", "null"}}),
     caseName);
+
+// A method of the object itself has an empty super: no prototype, no conversions.
+TEST(SemanticsMembers, OwnMethodHasEmptySuper) {
+    Asm a;
+    a.push("o").push(0).op(kInitObject).setVariable();
+    a.getVariable("o").push("f").defineFunction2("", {}, 2, 0x0010, Asm().pushRegister(1).trace()).setMember();
+    a.push(0).getVariable("o").push("f").callMethod().pop();
+    // The same method on a prototype: super is the prototype after it.
+    a.push("p").push("__proto__").getVariable("o").push(1).op(kInitObject).setVariable();
+    a.push(0).getVariable("p").push("f").callMethod().pop();
+    EXPECT_EQ(run(7, a), (std::vector<std::string>{"[type Object]", "[object Object]"}));
+}
 
 // addProperty on an array's length: the getter wins over the built-in length.
 TEST(SemanticsMembers, AddPropertyHidesArrayLength) {
