@@ -17,15 +17,16 @@ namespace gfxtest {
 
 using avm1test::Asm;
 
-// An argument: a number, a string, or a variable's value.
+// An argument: a number, a string, a boolean, or a variable's value.
 struct Var {
     std::string name;
 };
-using Arg = std::variant<double, std::string, Var>;
+using Arg = std::variant<double, std::string, Var, bool>;
 
 inline void pushArg(Asm& a, const Arg& arg) {
     if (auto* d = std::get_if<double>(&arg)) a.push(*d);
     else if (auto* s = std::get_if<std::string>(&arg)) a.push(*s);
+    else if (auto* b = std::get_if<bool>(&arg)) a.pushBool(*b);
     else a.getVariable(std::get<Var>(arg).name);
 }
 
@@ -66,6 +67,18 @@ inline Asm& setMemberOf(Asm& a, const std::string& name, const std::string& memb
     a.getVariable(name).push(member);
     pushArg(a, v);
     return a.setMember();
+}
+
+// name = _root.createEmptyMovieClip(name, depth)
+inline Asm& createClip(Asm& a, const std::string& name, int depth) {
+    a.push(name).push(double(depth)).push(name).push(2).getVariable("_root").push("createEmptyMovieClip");
+    return a.callMethod().setVariable();
+}
+// name = [items...] (numbers)
+inline Asm& makeArray(Asm& a, const std::string& name, const std::vector<double>& items) {
+    a.push(name);
+    for (auto it = items.rbegin(); it != items.rend(); ++it) a.push(*it);
+    return a.push(int(items.size())).op(0x42).setVariable();
 }
 
 struct Run {
