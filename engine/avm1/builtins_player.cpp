@@ -280,15 +280,18 @@ void addGetter(Vm& vm, Object* on, const QString& name, NativeFn getter, NativeF
 
 void installPlayerObjects(Vm& vm, ScriptEngine& engine) {
     Object* p = vm.clipProto;
-    struct { const char* name; NativeFn fn; } methods[] = {
-        {"attachMovie", clipAttachMovie}, {"createEmptyMovieClip", clipCreateEmpty}, {"createTextField", clipCreateTextField}, {"getDepth", clipGetDepth},
-        {"swapDepths", clipSwapDepths}, {"getNextHighestDepth", clipNextHighestDepth},
-        {"getInstanceAtDepth", clipInstanceAtDepth}, {"getBounds", clipGetBounds}, {"getRect", clipGetBounds},
-        {"hitTest", clipHitTest}, {"localToGlobal", clipLocalToGlobal}, {"globalToLocal", clipGlobalToLocal},
-        {"getURL", clipGetUrl}, {"unloadMovie", clipUnloadMovie}, {"loadMovie", clipLoadMovie},
-        {"loadVariables", clipLoadVariables},
+    // Movies older than a method's version do not see it (a version 6 movie
+    // calling getNextHighestDepth gets undefined, as in Flash).
+    struct { const char* name; NativeFn fn; uint32_t since = 0; } methods[] = {
+        {"attachMovie", clipAttachMovie}, {"createEmptyMovieClip", clipCreateEmpty, kVersion6},
+        {"createTextField", clipCreateTextField, kVersion6}, {"getDepth", clipGetDepth, kVersion6},
+        {"swapDepths", clipSwapDepths}, {"getNextHighestDepth", clipNextHighestDepth, kVersion7},
+        {"getInstanceAtDepth", clipInstanceAtDepth, kVersion7}, {"getBounds", clipGetBounds},
+        {"getRect", clipGetBounds, kVersion8}, {"hitTest", clipHitTest}, {"localToGlobal", clipLocalToGlobal},
+        {"globalToLocal", clipGlobalToLocal}, {"getURL", clipGetUrl}, {"unloadMovie", clipUnloadMovie},
+        {"loadMovie", clipLoadMovie}, {"loadVariables", clipLoadVariables},
     };
-    for (auto& m : methods) vm.defineMethod(p, QString::fromLatin1(m.name), m.fn);
+    for (auto& m : methods) vm.defineMethod(p, QString::fromLatin1(m.name), m.fn, kHidden | m.since);
     vm.defineMethod(vm.buttonProto, QStringLiteral("getDepth"), clipGetDepth);
     vm.defineMethod(vm.textFieldProto, QStringLiteral("getDepth"), clipGetDepth);
 

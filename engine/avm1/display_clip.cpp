@@ -27,7 +27,7 @@ void DisplayClip::detach() {
 int DisplayClip::level() const {
     // A level's clip has no parent; its depth is its level number (0 for the root).
     const DisplayObject* top = m_obj;
-    for (int guard = 0; top && top->parent() && guard < 1000; ++guard) top = top->parent();
+    for (int guard = 0; top && top->container() && guard < 1000; ++guard) top = top->container();
     return top ? top->depth() : 0;
 }
 

@@ -689,7 +689,8 @@ HANDLER(aConstantPool) {
 static void finishFunction(Vm& vm, ExecFrame& f, Reader& r, std::unique_ptr<ScriptCode> code) {
     size_t size = r.u16();
     size = std::min(size, f.code.size() - f.pc);
-    code->code = f.code.subspan(f.pc, size);
+    auto body = f.code.subspan(f.pc, size);
+    code->code.assign(body.begin(), body.end());
     f.pc += size;
     QString name = code->name;
     FunctionObject* fn = makeFunction(vm, f, std::move(code));

@@ -129,7 +129,9 @@ using NativeFn = Value (*)(Vm&, CallArgs&);
 // Script code of a DefineFunction / DefineFunction2.
 struct ScriptCode {
     QString name;
-    std::span<const uint8_t> code;
+    // The body is copied: the block that defined it (a loaded movie, a
+    // script's own buffer) may be gone while the function lives on.
+    std::vector<uint8_t> code;
     std::vector<QString> params;
     std::vector<uint8_t> paramRegisters; // 0 = not in a register (DefineFunction2)
     uint8_t registerCount = 0;

@@ -298,3 +298,24 @@ TEST(SemanticsMembers, WatchSeesStoredValue) {
 }
 
 } // namespace
+
+// A function keeps its own body: the block that defined it (a loaded movie
+// that was unloaded, a script's buffer) may be gone when it is called.
+TEST(SemanticsFunctions, FunctionOutlivesTheBlockThatDefinedIt) {
+    std::vector<std::string> trace;
+    VmHost host;
+    host.trace = [&](const QString& s) { trace.push_back(s.toStdString()); };
+    Vm vm(7, host);
+    auto* root = vm.make<ClipObject>(vm.clipProto);
+    vm.setRoot(root);
+    vm.beginFrame();
+    {
+        std::vector<uint8_t> code = Asm().push("f").raw(tracingFunction("called", Asm().push(1)).body())
+                                        .setVariable().bytes();
+        vm.runActions(code, root, 7);
+        std::fill(code.begin(), code.end(), uint8_t(0));
+    }
+    std::vector<uint8_t> call = Asm().push(0).push("f").op(0x3D).trace().bytes();
+    vm.runActions(call, root, 7);
+    EXPECT_EQ(trace, (std::vector<std::string>{"called", "1"}));
+}
