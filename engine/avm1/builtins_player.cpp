@@ -97,6 +97,17 @@ Value clipSwapDepths(Vm& vm, CallArgs& a) {
     return Value();
 }
 
+// setMask(clip or target path): that object masks this clip and is no longer
+// drawn itself; null, or anything naming no object, removes the mask.
+Value clipSetMask(Vm& vm, CallArgs& a) {
+    DisplayClip* c = thisClip(a);
+    if (!c || !c->object() || !a.size()) return Value();
+    auto* mask = dynamic_cast<DisplayClip*>(a.at(0).asObject());
+    if (!mask && a.at(0).isString()) mask = dynamic_cast<DisplayClip*>(vm.resolveTarget(c, a.at(0).asString()));
+    c->object()->setMask(mask ? mask->object() : nullptr);
+    return Value(true);
+}
+
 Value clipNextHighestDepth(Vm&, CallArgs& a) {
     MovieClip* mc = thisMovieClip(a);
     if (!mc) return Value();
@@ -289,7 +300,7 @@ void installPlayerObjects(Vm& vm, ScriptEngine& engine) {
         {"getInstanceAtDepth", clipInstanceAtDepth, kVersion7}, {"getBounds", clipGetBounds},
         {"getRect", clipGetBounds, kVersion8}, {"hitTest", clipHitTest}, {"localToGlobal", clipLocalToGlobal},
         {"globalToLocal", clipGlobalToLocal}, {"getURL", clipGetUrl}, {"unloadMovie", clipUnloadMovie},
-        {"loadMovie", clipLoadMovie}, {"loadVariables", clipLoadVariables},
+        {"loadMovie", clipLoadMovie}, {"loadVariables", clipLoadVariables}, {"setMask", clipSetMask, kVersion6},
     };
     for (auto& m : methods) vm.defineMethod(p, QString::fromLatin1(m.name), m.fn, kHidden | m.since);
     vm.defineMethod(vm.buttonProto, QStringLiteral("getDepth"), clipGetDepth);

@@ -142,7 +142,10 @@ void DisplayObject::applyPlacement(const PlaceObject& p) {
 void DisplayObject::setMask(DisplayObject* mask) {
     if (DisplayObject* old = this->mask()) old->m_maskOwnerSerial = 0;
     m_maskSerial = 0;
+    // Either side of a script mask stops being a timeline mask, for good.
+    m_clipDepth = 0;
     if (mask && mask != this) {
+        mask->m_clipDepth = 0;
         if (DisplayObject* prevOwner = mask->maskOwner()) prevOwner->m_maskSerial = 0;
         m_maskSerial = mask->serial();
         mask->m_maskOwnerSerial = m_serial;

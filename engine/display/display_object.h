@@ -151,8 +151,8 @@ public:
     void setRemovalPending() { m_removalPending = true; }
 
     // A script mask (setMask): `mask` clips this object and is no longer drawn
-    // itself; null removes it. A timeline (clip-depth) mask used this way
-    // stops masking the depths above it.
+    // itself; null removes it. A timeline (clip-depth) mask on either side
+    // stops masking the depths above it, even after the mask is removed.
     void setMask(DisplayObject* mask);
     DisplayObject* mask() const { return m_rt.find(m_maskSerial); }
     // The object this one masks through setMask, if any.

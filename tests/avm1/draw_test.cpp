@@ -24,6 +24,17 @@ void rectPath(Asm& a, const std::string& clip, double x0, double y0, double x1, 
     run(a, clip, "lineTo", {x0, y0});
 }
 
+// c: a red square 10..50 px; m (above it): a blue square 30..60 px.
+void redSquareMaskedByBlue(Asm& a) {
+    run(a, "c", "beginFill", {double(0xFF0000)});
+    rectPath(a, "c", 10, 10, 50, 50);
+    run(a, "c", "endFill");
+    createClip(a, "m", 2);
+    run(a, "m", "beginFill", {double(0x0000FF)});
+    rectPath(a, "m", 30, 30, 60, 60);
+    run(a, "m", "endFill");
+}
+
 struct PixelCase {
     const char* name;
     std::function<void(Asm&)> script;
@@ -182,6 +193,27 @@ const PixelCase kPixelCases[] = {
          setMemberOf(a, "d", "_x", 50.0);
      },
      {{10, 10, qRgb(0, 0, 255)}, {60, 10, qRgb(0, 0, 255)}, {35, 10, qRgb(255, 255, 255)}}},
+    // A red square masked by a blue one drawn above it: only the overlap
+    // shows, in red; the mask itself is not drawn.
+    {"SetMaskShowsOnlyTheMasksArea",
+     [](Asm& a) {
+         redSquareMaskedByBlue(a);
+         run(a, "c", "setMask", {Var{"m"}});
+     },
+     {{15, 15, qRgb(255, 255, 255)}, {35, 35, qRgb(255, 0, 0)}, {55, 55, qRgb(255, 255, 255)}}},
+    {"SetMaskTakesATargetPath",
+     [](Asm& a) {
+         redSquareMaskedByBlue(a);
+         run(a, "c", "setMask", {std::string("_root.m")});
+     },
+     {{15, 15, qRgb(255, 255, 255)}, {35, 35, qRgb(255, 0, 0)}}},
+    {"SetMaskNullDrawsBothAgain",
+     [](Asm& a) {
+         redSquareMaskedByBlue(a);
+         run(a, "c", "setMask", {Var{"m"}});
+         a.pushNull().push(1).getVariable("c").push("setMask").callMethod().pop();
+     },
+     {{15, 15, qRgb(255, 0, 0)}, {35, 35, qRgb(0, 0, 255)}, {55, 55, qRgb(0, 0, 255)}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Draw, DrawPixels, ::testing::ValuesIn(kPixelCases),
