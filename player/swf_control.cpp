@@ -141,6 +141,9 @@ struct SwfControl::Impl {
     QPointer<QNetworkReply> download;
 
     void applySettings();
+    QNetworkReply* startDownload(QNetworkRequest request, const QByteArray* postBody = nullptr);
+    void fetch(const std::string& url, const std::string& method, const std::vector<uint8_t>& body,
+               swf::FetchDone done);
     void startMovie();
     void loadBytes(QByteArray bytes, const QString& url);
     void tick();
@@ -191,6 +194,10 @@ SwfControl::SwfControl(QWidget* parent, Settings settings) : QWidget(parent), d(
     }
     d->player = std::make_unique<swf::Player>(host);
     d->player->setScriptHostFactory(swf::defaultScriptHostFactory());
+    d->player->setFetch([self](const std::string& url, const std::string& method, const std::vector<uint8_t>& body,
+                               swf::FetchDone done) {
+        if (self) self->d->fetch(url, method, body, std::move(done));
+    });
     d->player->setSoundPlayer(std::make_unique<swf::SoundPlayer>(host.log));
     d->log = host.log;
     d->applySettings();
@@ -237,17 +244,8 @@ void SwfControl::putMovie(const QString& pathOrUrl) {
     QUrl url(text);
     QString scheme = url.scheme().toLower();
     if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) {
-        if (!d->network) d->network = new QNetworkAccessManager(this);
-        QNetworkRequest request(url);
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-        request.setTransferTimeout(30000);
-        QNetworkReply* reply = d->network->get(request);
+        QNetworkReply* reply = d->startDownload(QNetworkRequest(url));
         d->download = reply;
-        // Movies are bounded in size: a larger answer is dropped.
-        connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
-            if (received > qint64(swf::limits::kMaxFileBytes) || total > qint64(swf::limits::kMaxFileBytes))
-                reply->abort();
-        });
         connect(reply, &QNetworkReply::finished, this, [this, reply, text] {
             reply->deleteLater();
             if (d->download != reply) return; // superseded by another movie
@@ -267,6 +265,54 @@ void SwfControl::putMovie(const QString& pathOrUrl) {
         return;
     }
     d->startMovie();
+}
+
+// Web downloads follow only safe redirects, give up after 30 s of silence
+// and are bounded in size like a movie file: a larger answer is dropped.
+QNetworkReply* SwfControl::Impl::startDownload(QNetworkRequest request, const QByteArray* postBody) {
+    if (!network) network = new QNetworkAccessManager(q);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setTransferTimeout(30000);
+    QNetworkReply* reply = postBody ? network->post(request, *postBody) : network->get(request);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
+        if (received > qint64(swf::limits::kMaxFileBytes) || total > qint64(swf::limits::kMaxFileBytes))
+            reply->abort();
+    });
+    return reply;
+}
+
+// What a movie loads from the web (variables, XML, movies, images): the
+// answer reaches the engine from the event loop, never inside the call.
+void SwfControl::Impl::fetch(const std::string& url, const std::string& method, const std::vector<uint8_t>& body,
+                             swf::FetchDone done) {
+    if (!networkingAllows(settings.allowNetworking, NetworkUse::LoadData)) {
+        if (log) log(swf::LogLevel::Warning, "AllowNetworking refuses loading " + url);
+        QMetaObject::invokeMethod(
+            q, [done] { done(swf::FetchResult{false, 0, {}, "refused by AllowNetworking"}); }, Qt::QueuedConnection);
+        return;
+    }
+    QNetworkRequest request(QUrl(QString::fromStdString(url)));
+    QNetworkReply* reply;
+    if (method == "POST") {
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+        QByteArray form(reinterpret_cast<const char*>(body.data()), qsizetype(body.size()));
+        reply = startDownload(request, &form);
+    } else {
+        reply = startDownload(request);
+    }
+    QObject::connect(reply, &QNetworkReply::finished, q, [reply, done] {
+        reply->deleteLater();
+        swf::FetchResult result;
+        result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (reply->error() == QNetworkReply::NoError) {
+            QByteArray bytes = reply->readAll();
+            result.ok = true;
+            result.bytes.assign(bytes.begin(), bytes.end());
+        } else {
+            result.error = reply->errorString().toStdString();
+        }
+        done(std::move(result));
+    });
 }
 
 void SwfControl::Impl::loadBytes(QByteArray bytes, const QString& url) {
@@ -468,6 +514,10 @@ void SwfControl::keyPressEvent(QKeyEvent* e) {
     uint32_t ch = e->text().isEmpty() ? 0 : e->text().at(0).unicode();
     if (code == 0 && ch == 0) return QWidget::keyPressEvent(e);
     d->player->keyDown(code, ch);
+    // What the key types goes to the focused input field (each character of a composed text).
+    // Enter, Backspace and Tab are keys, not text: the engine handles them from keyDown.
+    for (uint c : e->text().toUcs4())
+        if (QChar::isPrint(c)) d->player->textInput(c);
     d->requestRender();
 }
 

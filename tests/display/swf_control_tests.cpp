@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -114,6 +115,7 @@ public:
             QTcpSocket* s = m_server.nextPendingConnection();
             QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] {
                 if (!s->readAll().contains("\r\n\r\n")) return;
+                ++m_requests;
                 s->write("HTTP/1.0 200 OK\r\nContent-Type: application/x-shockwave-flash\r\nContent-Length: " +
                          QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
                 s->disconnectFromHost();
@@ -124,9 +126,12 @@ public:
         return QStringLiteral("http://127.0.0.1:%1/%2").arg(m_server.serverPort()).arg(QLatin1String(name));
     }
 
+    int requests() const { return m_requests; }
+
 private:
     QByteArray m_body;
     QTcpServer m_server;
+    int m_requests = 0;
 };
 
 TEST_F(SwfControlTest, LoadsMoviesOverHttp) {
@@ -143,6 +148,90 @@ TEST_F(SwfControlTest, LoadsMoviesOverHttp) {
     control.putMovie(junk.url("page.swf"));
     // The old movie plays on while the new one downloads; one that cannot load leaves the stage empty.
     EXPECT_TRUE(waitFor([&] { return !control.isMovieLoaded(); }, 5000));
+}
+
+// Push of one string, as a DoAction body fragment.
+void pushString(swf::test::ByteWriter& a, const std::string& s) {
+    a.u8(0x96).u16(uint16_t(s.size() + 2)).u8(0).cstring(s);
+}
+
+TEST_F(SwfControlTest, MoviesLoadVariablesOverHttpUnlessNetworkingIsNone) {
+    TinyHttpServer server(QByteArray("v=hello"));
+    // Frame 1: loadVariablesNum(server, 0); frame 2: getURL("http://got/" + v, "_blank").
+    swf::test::ByteWriter load, report;
+    pushString(load, server.url("vars.txt").toStdString());
+    pushString(load, "_level0");
+    load.u8(0x9A).u16(1).u8(0x80).u8(0);
+    pushString(report, "http://got/");
+    pushString(report, "v");
+    report.u8(0x1C).u8(0x47);
+    pushString(report, "_blank");
+    report.u8(0x9A).u16(1).u8(0).u8(0);
+    SwfWriter w(8, swf::Rect{0, 2000, 0, 2000}, 30);
+    w.doAction(load.data()).showFrame();
+    w.doAction(report.data()).showFrame();
+    w.showFrame();
+    write("loadvars.swf", w.bytes());
+
+    {
+        SwfControl control;
+        QStringList asked;
+        control.setUrlHandler([&asked](const QString& u, const QString&) { asked << u; });
+        control.putMovie(path("loadvars.swf"));
+        EXPECT_TRUE(waitFor([&] { return asked.contains(QStringLiteral("http://got/hello")); }, 5000))
+            << asked.join(' ').toStdString();
+    }
+
+    SwfControl::Settings settings;
+    settings.allowNetworking = QStringLiteral("none");
+    SwfControl offline(nullptr, settings);
+    int before = server.requests();
+    offline.putMovie(path("loadvars.swf"));
+    ASSERT_TRUE(offline.isMovieLoaded());
+    waitFor([] { return false; }, 400);
+    EXPECT_GT(offline.currentFrame(), 0);
+    EXPECT_EQ(server.requests(), before);
+}
+
+TEST_F(SwfControlTest, TypedTextGoesToTheFocusedInputField) {
+    SwfWriter w(8, swf::Rect{0, 2000, 0, 2000}, 30);
+    // An input field bound to the variable v, focused on frame 1.
+    swf::test::ByteWriter field;
+    field.u16(1).rect({0, 2000, 0, 400}).u8(0).u8(0).cstring("v");
+    w.tag(37, field.data());
+    w.placeObject2({.depth = 1, .characterId = 1, .name = "fld"});
+    swf::test::ByteWriter focus, report, loop;
+    pushString(focus, "fld");
+    focus.u8(0x1C).u8(0x96).u16(5).u8(7).u32(1);
+    pushString(focus, "Selection");
+    focus.u8(0x1C);
+    pushString(focus, "setFocus");
+    focus.u8(0x52).u8(0x17).u8(0);
+    w.doAction(focus.data()).showFrame();
+    // Frames 2 and 3 report getURL("http://got/" + v) over and over.
+    pushString(report, "http://got/");
+    pushString(report, "v");
+    report.u8(0x1C).u8(0x47);
+    pushString(report, "_blank");
+    report.u8(0x9A).u16(1).u8(0).u8(0);
+    w.doAction(report.data()).showFrame();
+    loop.u8(0x81).u16(2).u16(1).u8(0x06).u8(0);
+    w.doAction(loop.data()).showFrame();
+    write("typing.swf", w.bytes());
+
+    SwfControl control;
+    QStringList asked;
+    control.setUrlHandler([&asked](const QString& u, const QString&) { asked << u; });
+    control.putMovie(path("typing.swf"));
+    ASSERT_TRUE(waitFor([&] { return control.currentFrame() >= 2; }));
+    for (auto [key, text] : {std::pair{Qt::Key_H, "h"}, std::pair{Qt::Key_I, "i"}}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString::fromLatin1(text));
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString::fromLatin1(text));
+        QApplication::sendEvent(&control, &press);
+        QApplication::sendEvent(&control, &release);
+    }
+    EXPECT_TRUE(waitFor([&] { return asked.contains(QStringLiteral("http://got/hi")); }))
+        << asked.join(' ').toStdString();
 }
 
 TEST_F(SwfControlTest, MovieUrlRequestsGoToTheUrlHandler) {
