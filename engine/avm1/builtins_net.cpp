@@ -21,8 +21,10 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include <cmath>
+#include <optional>
 
 namespace swf::avm1 {
 namespace {
@@ -522,13 +524,22 @@ Value mclGetProgress(Vm& vm, CallArgs& a) {
 
 // ---- SharedObject --------------------------------------------------------------------------
 
-// Where a movie's stored objects live: one folder per movie under the
-// user's data folder, one file per object name.
-QString sharedObjectFile(Vm& vm, const QString& name, const QString& localPath) {
+// Where a movie's stored objects live: one folder per movie (or per shared
+// local path) under the user's data folder, one file per object name. Empty:
+// kept in memory only (no data folder); nullopt: refused. As in Flash, a
+// movie may share its objects only under a folder of its own path, and the
+// folder is kept apart per site.
+std::optional<QString> sharedObjectFile(Vm& vm, const QString& name, const QString& localPath) {
+    const QUrl movie(vm.engine ? QString::fromStdString(baseUrlOf(vm)) : QString());
+    const QString moviePath = movie.path();
+    if (!localPath.isEmpty()) {
+        const QString folder = localPath.endsWith(u'/') ? localPath : localPath + u'/';
+        if (localPath != moviePath && !moviePath.startsWith(folder)) return std::nullopt;
+    }
     QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     if (dataDir.isEmpty()) return QString();
-    QString movieUrl = vm.engine ? QString::fromStdString(baseUrlOf(vm)) : QString();
-    QString scope = localPath.isEmpty() ? movieUrl : localPath;
+    const QString scope = movie.scheme() + QStringLiteral("://") + movie.host() +
+                          (localPath.isEmpty() ? moviePath : localPath);
     // Names become file names: only safe characters, and a hash keeps them apart.
     auto safe = [](const QString& s) {
         QString out;
@@ -611,7 +622,14 @@ bool writeSharedObject(Vm& vm, Object* so) {
     if (!state || state->file.isEmpty()) return false;
     QByteArray bytes = serialiseSharedObject(vm, so);
     if (size_t(bytes.size()) > limits::kMaxSharedObjectBytes) return false;
-    if (!QDir().mkpath(QFileInfo(state->file).absolutePath())) return false;
+    const QFileInfo target(state->file);
+    // All of a folder's objects together stay within its allowance: a movie
+    // cannot fill the disk with many names.
+    qint64 others = 0;
+    for (const QFileInfo& f : QDir(target.absolutePath()).entryInfoList({QStringLiteral("*.sol.json")}, QDir::Files))
+        if (f.fileName() != target.fileName()) others += f.size();
+    if (size_t(others) + size_t(bytes.size()) > limits::kMaxSharedObjectFolderBytes) return false;
+    if (!QDir().mkpath(target.absolutePath())) return false;
     QSaveFile f(state->file);
     if (!f.open(QIODevice::WriteOnly)) return false;
     f.write(bytes);
@@ -627,7 +645,9 @@ Value soGetLocal(Vm& vm, CallArgs& a) {
     QString name = vm.toString(a.at(0));
     static const QRegularExpression bad(QStringLiteral("[~%&\\\\;:\"',<>?# ]"));
     if (a.size() < 1 || name.isEmpty() || name.contains(bad)) return Value::null();
-    QString file = sharedObjectFile(vm, name, a.at(1).isUndefined() ? QString() : vm.toString(a.at(1)));
+    std::optional<QString> where = sharedObjectFile(vm, name, a.at(1).isUndefined() ? QString() : vm.toString(a.at(1)));
+    if (!where) return Value::null();
+    const QString file = *where;
     // Kept in a hidden member of SharedObject, so collection leaves them alone.
     Value ctor = vm.getMember(Value(vm.global()), QStringLiteral("SharedObject"));
     Object* ctorObj = ctor.asObject();

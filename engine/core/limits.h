@@ -116,6 +116,8 @@ inline constexpr int kMaxLevel = 65535;
 // SharedObject: bytes one stored object may take on disk, as Flash's
 // default local storage allowance of 100 KB.
 inline constexpr size_t kMaxSharedObjectBytes = 100u * 1024u;
+// SharedObject: bytes all objects of one movie (or shared local path) may take.
+inline constexpr size_t kMaxSharedObjectFolderBytes = 1024u * 1024u;
 // SharedObject: nesting of objects inside a stored object.
 inline constexpr int kMaxSharedObjectDepth = 64;
 

@@ -17,21 +17,22 @@ std::optional<std::string> Loader::resolve(const std::string& base, const std::s
     if (u.isEmpty()) return std::nullopt;
     QUrl target(u, QUrl::TolerantMode);
     QString scheme = target.scheme().toLower();
+    const QString b = QString::fromStdString(base);
+    QUrl baseUrl(b, QUrl::TolerantMode);
+    const QString baseScheme = baseUrl.scheme().toLower();
+    const bool webMovie = baseScheme == QLatin1String("http") || baseScheme == QLatin1String("https");
     QUrl resolved;
     if (!scheme.isEmpty()) {
         resolved = target;
     } else {
-        QString b = QString::fromStdString(base);
-        QUrl baseUrl(b, QUrl::TolerantMode);
-        QString baseScheme = baseUrl.scheme().toLower();
-        if (baseScheme != QLatin1String("http") && baseScheme != QLatin1String("https") &&
-            baseScheme != QLatin1String("file"))
+        if (!webMovie && baseScheme != QLatin1String("file"))
             baseUrl = QUrl::fromLocalFile(QFileInfo(b).absoluteFilePath());
         resolved = baseUrl.resolved(target);
     }
     QString s = resolved.scheme().toLower();
     if (s == QLatin1String("http") || s == QLatin1String("https")) return resolved.toString().toStdString();
-    if (s == QLatin1String("file")) {
+    // A movie from the web never reads the user's files.
+    if (s == QLatin1String("file") && !webMovie) {
         QString path = resolved.toLocalFile();
         if (path.isEmpty()) return std::nullopt;
         return path.toStdString();

@@ -41,7 +41,8 @@ public:
     void setFetch(FetchFn fetch) { m_fetch = std::move(fetch); }
 
     // `url` resolved against `base` (the movie's own path or address): a
-    // local path, or an http(s) address; nullopt for any other scheme.
+    // local path, or an http(s) address; nullopt for any other scheme, and
+    // for local files asked for by a movie from the web.
     static std::optional<std::string> resolve(const std::string& base, const std::string& url);
     // True when `resolved` (from resolve()) names a local file.
     static bool isLocal(const std::string& resolved);

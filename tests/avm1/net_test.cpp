@@ -3,6 +3,7 @@
 // SharedObjects. Child movies are written in code into a temporary folder.
 #include "engine/avm1/net.h"
 #include "engine/avm1/script_engine.h"
+#include "engine/core/limits.h"
 #include "engine/display/loader.h"
 #include "engine/display/player.h"
 #include "tests/avm1/action_builder.h"
@@ -14,6 +15,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -51,6 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         ResolveCase{"FileUrl", "/m/movie.swf", "file:///tmp/a.swf", "/tmp/a.swf"},
         ResolveCase{"RelativeToWebMovie", "http://example.com/a/movie.swf", "b.xml", "http://example.com/a/b.xml"},
         ResolveCase{"AbsoluteHttps", "/m/movie.swf", "https://example.com/x", "https://example.com/x"},
+        ResolveCase{"WebMovieCannotReadFiles", "https://example.com/movie.swf", "file:///etc/passwd", std::nullopt},
         ResolveCase{"FtpRefused", "/m/movie.swf", "ftp://example.com/a.swf", std::nullopt},
         ResolveCase{"JavascriptRefused", "/m/movie.swf", "javascript:alert(1)", std::nullopt},
         ResolveCase{"DataRefused", "/m/movie.swf", "data:text/plain,hi", std::nullopt},
@@ -450,6 +454,29 @@ TEST(SharedObject, DataSurvivesTheMovieInTheUsersDataFolder) {
     int files = 0;
     for (QDirIterator it(data.root(), QDir::Files, QDirIterator::Subdirectories); it.hasNext(); it.next()) ++files;
     EXPECT_EQ(files, 1);
+
+    // A shared local path must be a folder of the movie's own path.
+    auto getLocalAt = [](const std::string& localPath) {
+        return Asm().push("so").push(localPath).push("shared").push(2).getVariable("SharedObject")
+            .push("getLocal").op(0x52).op(0x3C).getVariable("so").push("data").getMember().op(0x44).trace();
+    };
+    EXPECT_EQ(runMovie(getLocalAt("/")), (Lines{"object"}));
+    EXPECT_EQ(runMovie(getLocalAt(movies.root().toStdString())), (Lines{"object"}));
+    EXPECT_EQ(runMovie(getLocalAt("/elsewhere/nobody")), (Lines{"undefined"}));
+
+
+    // Many large objects: the movie's folder stops taking them at its allowance.
+    const std::string big(60000, 'x');
+    Asm many;
+    for (int i = 0; i < 20; ++i) {
+        many.raw(getLocal("big" + std::to_string(i)).body());
+        many.getVariable("so").push("data").getMember().push("s").push(big).setMember();
+        many.push(0).getVariable("so").push("flush").op(0x52).trace();
+    }
+    Lines flushed = runMovie(many);
+    const auto stored = size_t(std::count(flushed.begin(), flushed.end(), "true"));
+    EXPECT_EQ(stored, swf::limits::kMaxSharedObjectFolderBytes / 60000);
+    EXPECT_EQ(flushed.back(), "false");
     if (oldHome.isEmpty()) qunsetenv("XDG_DATA_HOME");
     else qputenv("XDG_DATA_HOME", oldHome);
 }
