@@ -99,6 +99,19 @@ bool Desktop::waitForNoWindow(const QString& namePattern, int timeoutMs) {
     return false;
 }
 
+QRect Desktop::settledGeometry(const QString& window, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    QRect last = geometry(window);
+    while (clock.elapsed() < timeoutMs) {
+        pause(150);
+        const QRect now = geometry(window);
+        if (now == last) return now;
+        last = now;
+    }
+    return last;
+}
+
 QRect Desktop::geometry(const QString& window) {
     const QString out = run(u"xdotool"_s, {u"getwindowgeometry"_s, u"--shell"_s, window});
     QRect rect;

@@ -26,6 +26,8 @@ public:
     QString waitForWindow(const QString& namePattern, int timeoutMs = 8000);
     bool waitForNoWindow(const QString& namePattern, int timeoutMs = 5000);
     QRect geometry(const QString& window);
+    // The geometry once it stops changing (a resize still being applied), or after `timeoutMs`.
+    QRect settledGeometry(const QString& window, int timeoutMs = 3000);
     QString property(const QString& window, const QString& name);
     QImage screenshot(const QString& saveAs = {});
 

@@ -127,13 +127,11 @@ TEST_F(EndToEnd, TheFrameResizesDownToTheMinimumAndNoFurther) {
     ASSERT_FALSE(id.isEmpty());
     const QRect outer = desktop->geometry(id);
     desktop->drag(outer.bottomRight() - QPoint(1, 1), outer.topLeft() + QPoint(50, 50));
-    Desktop::pause(300);
-    EXPECT_EQ(desktop->geometry(id).size(), QSize(611, 458));
+    const QRect small = desktop->settledGeometry(id);
+    EXPECT_EQ(small.size(), QSize(611, 458));
     // Wider: the buttons and the bar's right end follow the edge, the caption stays.
-    const QRect small = desktop->geometry(id);
     desktop->drag(small.bottomRight() - QPoint(1, 1), small.bottomRight() + QPoint(200, 0));
-    Desktop::pause(300);
-    const QRect wide = desktop->geometry(id);
+    const QRect wide = desktop->settledGeometry(id);
     EXPECT_NEAR(wide.width(), 811, 2);
     const QImage shot = desktop->screenshot(shotPath("widened"));
     const QPoint c = client(id);
