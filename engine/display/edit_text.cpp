@@ -110,12 +110,28 @@ void EditTextObject::setPlainText(const QString& text) {
     changed();
 }
 
-QString EditTextObject::htmlText() const { return render::toHtml(m_state.runs); }
+QString EditTextObject::htmlText() const { return m_styled ? m_htmlSource : render::toHtml(m_state.runs); }
 
 void EditTextObject::setHtmlText(const QString& html) {
+    render::HtmlStyler styler;
+    if (m_styled) {
+        m_htmlSource = html;
+        // The tag's style first, then its class's.
+        styler = [this](const QString& tag, const QString& cls, render::TextFormat& f) {
+            if (auto it = m_styles.find(tag); it != m_styles.end()) it->second.applyTo(f);
+            if (cls.isEmpty()) return;
+            if (auto it = m_styles.find(u'.' + cls.toLower()); it != m_styles.end()) it->second.applyTo(f);
+        };
+    }
     m_state.runs = render::parseHtml(html, m_state.format, runtime().fonts, m_state.useOutlines,
-                                     m_options.condenseWhite);
+                                     m_options.condenseWhite, m_state.multiline, styler);
     changed();
+}
+
+void EditTextObject::setStyleSheet(std::unordered_map<QString, TextFormatPatch> styles) {
+    if (!m_styled) m_htmlSource = htmlText();
+    m_styles = std::move(styles);
+    m_styled = !m_styles.empty();
 }
 
 std::vector<render::TextFormat> EditTextObject::charFormats() const {

@@ -230,12 +230,12 @@ EditTextState initialState(const EditTextDef& def, const FontResolver& fonts) {
         }
     }
     QString text = QString::fromStdString(def.initialText);
-    s.runs = def.html ? parseHtml(text, f, fonts, def.useOutlines) : plainRuns(text, f);
+    s.runs = def.html ? parseHtml(text, f, fonts, def.useOutlines, false, def.multiline) : plainRuns(text, f);
     return s;
 }
 
 std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, const FontResolver& fonts,
-                               bool useOutlines, bool condenseWhite) {
+                               bool useOutlines, bool condenseWhite, bool multiline, const HtmlStyler& styler) {
     std::vector<TextRun> runs;
     std::vector<TextFormat> stack{base};
     std::vector<QString> open; // tag names, to pop formats on close
@@ -246,7 +246,7 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
     };
     auto breakParagraph = [&] {
         flush();
-        appendRun(runs, QStringLiteral("\r"), stack.back());
+        if (multiline) appendRun(runs, QStringLiteral("\r"), stack.back());
     };
     auto reresolve = [&](TextFormat& f) {
         if (!useOutlines) return;
@@ -371,6 +371,13 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
             reresolve(f);
         } else if (name == u"u") {
             f.underline = true;
+        }
+        if (styler) {
+            QString cls;
+            for (const auto& [key, value] : attributes(tag))
+                if (key == u"class") cls = value;
+            styler(name, cls, f);
+            reresolve(f);
         }
         // Unknown tags are skipped; their text keeps the current format.
         open.push_back(name);
@@ -518,7 +525,8 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
                 hardBreak = true;
                 break;
             }
-            if (state.wordWrap && width + advances[i] > avail && i > start) {
+            // A space may hang over the edge: only a word's last character must fit.
+            if (state.wordWrap && chars[i].c != u' ' && width + advances[i] > avail && i > start) {
                 if (breakAt > start) {
                     i = breakAt;
                     width = widthAtBreak;

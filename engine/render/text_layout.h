@@ -92,10 +92,14 @@ QString runsText(const std::vector<TextRun>& runs);
 // Appends a run, merging it into the last one when the formats agree.
 void appendRun(std::vector<TextRun>& runs, const QString& text, const TextFormat& format);
 
+// A style sheet's say on a tag's format: its name (lower case) and class attribute.
+using HtmlStyler = std::function<void(const QString& tag, const QString& cls, TextFormat& format)>;
 // The HTML subset as runs of text with their formats; paragraphs end in '\r'.
-// `condenseWhite` folds runs of white space (newlines included) into one space.
+// `condenseWhite` folds runs of white space (newlines included) into one space;
+// a field that is not `multiline` drops the breaks of <p>, <li> and <br>.
 std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, const FontResolver& fonts,
-                               bool useOutlines, bool condenseWhite = false);
+                               bool useOutlines, bool condenseWhite = false, bool multiline = true,
+                               const HtmlStyler& styler = {});
 // The runs as the HTML Flash reports for htmlText (upper-case tags, one <P> per paragraph).
 QString toHtml(const std::vector<TextRun>& runs);
 
