@@ -673,7 +673,7 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
     for (size_t li = firstLine; li < out.lines.size(); ++li) {
         const LineBox& line = out.lines[li];
         double baseline = oy + line.top - scrollY + line.ascent;
-        if (line.top - scrollY + line.height() > out.bounds.height() || line.x + line.width > out.bounds.width())
+        if (line.top - scrollY + line.height() > out.bounds.height() || line.x + line.width > out.bounds.width() - kGutter)
             overflows = true;
         // Lines that do not fit whole are not drawn (the first one shown always is).
         if (li > firstLine && line.top - scrollY + line.ascent + line.descent > out.bounds.height() - kGutter + 1) break;
@@ -733,9 +733,12 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
         }
     }
     if (overflows || state.hscroll != 0) {
-        // Text beyond the field's box is cut off at its edge.
+        // Text is cut off at the inner edges of the 2 pixel gutters at the
+        // sides, and at the box itself above and below.
         DrawRect clip;
         clip.rect = out.bounds;
+        clip.rect.xMin += int32_t(kGutter);
+        clip.rect.xMax = std::max(clip.rect.xMin, clip.rect.xMax - int32_t(kGutter));
         clip.fill = Rgba{0, 0, 0, 255};
         clip.matrix = matrix;
         out.commands.push_back(PushMask{});
