@@ -123,6 +123,17 @@ TEST(TextLayout, WordWrapBreaksAtSpaces) {
     EXPECT_EQ(layoutEditText(s, pixels(), {}).lines.size(), 1u);
 }
 
+TEST(TextLayout, ASpaceMayHangPastTheEdge) {
+    // "AAAA AAAA" is 1800 twips and fits in 1920; its space would end at 2000.
+    EditTextState s = field(QStringLiteral("AAAA AAAA BB"));
+    s.wordWrap = true;
+    TextLayout l = layoutEditText(s, pixels(), {});
+    ASSERT_EQ(l.lines.size(), 2u);
+    EXPECT_EQ(l.chars.mid(l.lines[0].firstChar, l.lines[0].charCount), QStringLiteral("AAAA AAAA "));
+    EXPECT_DOUBLE_EQ(l.lines[0].width, 1800);
+    EXPECT_EQ(l.chars.mid(l.lines[1].firstChar, l.lines[1].charCount), QStringLiteral("BB"));
+}
+
 TEST(TextLayout, LongWordsBreakInsideTheWord) {
     EditTextState s = field(QStringLiteral("ABCDEFGHIJKLMNOPQRST"));
     s.wordWrap = true;
@@ -217,6 +228,7 @@ TEST(TextLayout, OverflowingTextIsClippedToTheField) {
     TextLayout l = layoutEditText(s, pixels(), {});
     QImage img = renderList(CommandList{Rgba{255, 255, 255, 255}, l.commands}, 140, 60);
     EXPECT_COLOR_NEAR(at(img, 95, 6), (Rgba{0, 0, 0, 255}), 0);
+    EXPECT_COLOR_NEAR(at(img, 99, 6), (Rgba{255, 255, 255, 255}), 0);  // in the right gutter
     EXPECT_COLOR_NEAR(at(img, 120, 6), (Rgba{255, 255, 255, 255}), 0); // past the right edge
     EXPECT_COLOR_NEAR(at(img, 0, 30), (Rgba{0, 0, 0, 255}), 0);         // the border
 }
@@ -335,6 +347,28 @@ TEST(Html, ParagraphsBulletsAndCondensedWhite) {
     EXPECT_FALSE(runs.back().format.bullet);
     runs = parseHtml(QStringLiteral("  a \n\n  b<br>  c"), base, {}, false, true);
     EXPECT_EQ(runsText(runs), QStringLiteral("a b\rc"));
+}
+
+TEST(Html, SingleLineFieldsDropParagraphAndLineBreaks) {
+    TextFormat base;
+    const QString html = QStringLiteral("<p>one</p><p>two<br> three</p><li>four</li>");
+    EXPECT_EQ(runsText(parseHtml(html, base, {}, false, false, true)), QStringLiteral("one\rtwo\r three\rfour"));
+    EXPECT_EQ(runsText(parseHtml(html, base, {}, false, false, false)), QStringLiteral("onetwo threefour"));
+}
+
+TEST(Html, AStylerFormatsTagsAndClasses) {
+    TextFormat base;
+    auto styler = [](const QString& tag, const QString& cls, TextFormat& f) {
+        if (tag == u"p") f.bold = true;
+        if (cls == u"big") f.size = 600;
+    };
+    auto runs = parseHtml(QStringLiteral("<p>a<span class='big'>b</span></p>c"), base, {}, false, false, true, styler);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_TRUE(runs[0].format.bold);
+    EXPECT_DOUBLE_EQ(runs[0].format.size, base.size);
+    EXPECT_TRUE(runs[1].format.bold);
+    EXPECT_DOUBLE_EQ(runs[1].format.size, 600);
+    EXPECT_FALSE(runs[2].format.bold);
 }
 
 TEST(Html, GeneratedHtmlReadsBackToTheSameRuns) {
