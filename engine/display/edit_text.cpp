@@ -288,6 +288,11 @@ Rect EditTextObject::localBounds() const {
 
 bool EditTextObject::hitTest(Point local) const { return DisplayObject::hitTest(local); }
 
+int EditTextObject::charIndexAt(Point local) const {
+    const render::TextLayout& l = layout();
+    return render::caretIndexAt(l, local.x - l.bounds.xMin, local.y - l.bounds.yMin, m_state.scroll, m_state.hscroll);
+}
+
 void EditTextObject::draw(render::CommandList& out, const Matrix& world, const ColorTransform& cx) const {
     render::TextLayout l = render::layoutEditText(m_state, world, cx);
     for (auto& c : l.commands) out.commands.push_back(std::move(c));

@@ -75,6 +75,8 @@ public:
     int selectionEnd() const { return m_selEnd; }
     int caretIndex() const { return m_selEnd; }
     void setSelection(int begin, int end);
+    // The caret position for a point in the field's own space (twips).
+    int charIndexAt(Point local) const;
     // Replaces the selection and puts the caret after the new text.
     void replaceSelection(const QString& text);
     // Applies maxChars and restrict to typed text: what may be inserted.

@@ -166,6 +166,22 @@ void appendRun(std::vector<TextRun>& runs, const QString& text, const TextFormat
     else runs.push_back({text, format});
 }
 
+int caretIndexAt(const TextLayout& l, double x, double y, int scroll, double hscroll) {
+    if (l.lines.empty()) return 0;
+    const size_t first = size_t(std::clamp(scroll, 1, int(l.lines.size()))) - 1;
+    x += hscroll;
+    y += l.lines[first].top - l.lines[0].top; // the text scrolled up out of view
+    size_t n = first;
+    while (n + 1 < l.lines.size() && y >= l.lines[n].top + l.lines[n].height()) ++n;
+    const LineBox& line = l.lines[n];
+    for (int k = line.firstChar; k < line.firstChar + line.charCount; ++k)
+        if (x < l.charX[size_t(k)] + l.charWidth[size_t(k)] / 2) return k;
+    // Past the end: after the last character, before a wrapped line's hanging space.
+    int end = line.firstChar + line.charCount;
+    if (line.wrapped && end > line.firstChar && l.chars[end - 1] == u' ') --end;
+    return end;
+}
+
 std::vector<TextRun> plainRuns(const QString& text, const TextFormat& format) {
     QString t = text;
     t.replace(QStringLiteral("\r\n"), QStringLiteral("\r"));
@@ -621,6 +637,8 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
     }
 
     // Align each line between the gutters and margins of its paragraph.
+    out.charX.assign(chars.size(), 0);
+    out.charWidth.assign(chars.size(), 0);
     for (size_t n = 0; n < out.lines.size(); ++n) {
         LineBox& line = out.lines[n];
         const auto& [pf, indent] = lineFormats[n];
@@ -640,6 +658,13 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
             int spaces = 0;
             for (int k = line.firstChar; k < end; ++k) spaces += chars[size_t(k)].c == u' ';
             if (spaces > 0) line.spaceExtra = (right - left - line.width) / spaces;
+        }
+        double x = line.x;
+        for (int k = line.firstChar; k < line.firstChar + line.charCount; ++k) {
+            double w = advances[size_t(k)] + (chars[size_t(k)].c == u' ' ? line.spaceExtra : 0);
+            out.charX[size_t(k)] = x;
+            out.charWidth[size_t(k)] = w;
+            x += w;
         }
     }
 

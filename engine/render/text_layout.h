@@ -73,6 +73,8 @@ struct LineBox {
 struct TextLayout {
     std::vector<LineBox> lines;
     QString chars;                            // the text as shown (HTML resolved, password masked)
+    std::vector<double> charX;                // each character's left edge, twips from the field's left
+    std::vector<double> charWidth;            // each character's advance (justified spaces included)
     double textWidth = 0, textHeight = 0;     // twips, as the field's textWidth/textHeight
     Rect bounds;                              // the field's bounds after autoSize
     int maxScroll = 1;                        // the largest useful `scroll` (1-based line)
@@ -84,6 +86,12 @@ struct TextLayout {
 // Lays out a field (its runs carry their resolved fonts) and makes its drawing
 // commands with `matrix` (field character space -> device) and `colorTransform`.
 TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, const ColorTransform& colorTransform);
+
+// The caret position for a point (twips from the field's top-left corner) in
+// a laid-out field scrolled to `scroll` and `hscroll`: on the line under it
+// (the first or last when above or below), before the character whose left
+// half holds it.
+int caretIndexAt(const TextLayout& layout, double x, double y, int scroll, double hscroll);
 
 // Plain text as one run; "\r\n" and "\n" become '\r'.
 std::vector<TextRun> plainRuns(const QString& text, const TextFormat& format);

@@ -134,6 +134,31 @@ TEST(TextLayout, ASpaceMayHangPastTheEdge) {
     EXPECT_EQ(l.chars.mid(l.lines[1].firstChar, l.lines[1].charCount), QStringLiteral("BB"));
 }
 
+struct CaretCase {
+    double x, y; // pixels from the field's corner
+    int scroll;
+    int expected;
+};
+class CaretPlacement : public ::testing::TestWithParam<CaretCase> {};
+TEST_P(CaretPlacement, PicksTheLineAndTheNearerCharacterEdge) {
+    // Lines "AAA BBB " / "CCC" of 10 px squares from x 2, 12 px apart (ascent 7.8 + descent 2.2 + leading 2).
+    EditTextState s = field(QStringLiteral("AAA BBB CCC"));
+    s.bounds = Rect{0, 1600, 0, 1200};
+    s.wordWrap = true;
+    reformat(s, [](TextFormat& f) { f.leading = 40; });
+    TextLayout l = layoutEditText(s, pixels(), {});
+    ASSERT_EQ(l.lines.size(), 2u);
+    const CaretCase& c = GetParam();
+    EXPECT_EQ(caretIndexAt(l, c.x * 20, c.y * 20, c.scroll, 0), c.expected) << c.x << "," << c.y;
+}
+INSTANTIATE_TEST_SUITE_P(
+    Points, CaretPlacement,
+    ::testing::Values(CaretCase{0, 5, 1, 0}, CaretCase{6.9, 5, 1, 0}, CaretCase{7.1, 5, 1, 1},
+                      CaretCase{33, 5, 1, 3}, CaretCase{200, 5, 1, 7}, // a wrapped line ends before its space
+                      CaretCase{13, 15, 1, 9}, CaretCase{13, 90, 1, 9}, CaretCase{200, 15, 1, 11},
+                      CaretCase{13, -20, 1, 1},
+                      CaretCase{13, 5, 2, 9})); // scrolled: the top line is the second
+
 TEST(TextLayout, LongWordsBreakInsideTheWord) {
     EditTextState s = field(QStringLiteral("ABCDEFGHIJKLMNOPQRST"));
     s.wordWrap = true;
