@@ -531,7 +531,8 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
         if (paragraphStart)
             paragraphFormat = i < chars.size() ? chars[i].format : chars.empty() ? 0 : chars.back().format;
         const TextFormat& pf = formats[size_t(paragraphFormat)];
-        double indent = (paragraphStart ? pf.indent : 0) + pf.blockIndent;
+        // A negative indent pulls the first line back no further than the left gutter.
+        double indent = std::max((paragraphStart ? pf.indent : 0) + pf.blockIndent, -pf.leftMargin);
         double avail = fieldWidth - 2 * kGutter - pf.leftMargin - pf.rightMargin - indent;
         size_t start = i, breakAt = 0;
         double width = 0, widthAtBreak = 0;

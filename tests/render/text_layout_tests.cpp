@@ -110,6 +110,14 @@ TEST(TextLayout, MarginsAndIndentMoveTheText) {
     EXPECT_DOUBLE_EQ(l.lines[0].x, 2000 - 40 - 100 - 400);
 }
 
+TEST(TextLayout, ANegativeIndentStopsAtTheLeftGutter) {
+    EditTextState s = field(QStringLiteral("AB"));
+    reformat(s, [](TextFormat& f) { f.leftMargin = 160; f.indent = -80; });
+    EXPECT_DOUBLE_EQ(layoutEditText(s, pixels(), {}).lines[0].x, 120);
+    reformat(s, [](TextFormat& f) { f.indent = -32768; });
+    EXPECT_DOUBLE_EQ(layoutEditText(s, pixels(), {}).lines[0].x, 40);
+}
+
 TEST(TextLayout, WordWrapBreaksAtSpaces) {
     // Each word is 600 twips; the field holds 1920 twips of text.
     EditTextState s = field(QStringLiteral("AAA BBB CCC DDD"));
