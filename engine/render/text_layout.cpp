@@ -760,11 +760,12 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
     }
     if (overflows || state.hscroll != 0) {
         // Text is cut off at the inner edges of the 2 pixel gutters at the
-        // sides, and at the box itself above and below.
+        // sides, at the top of the box, and a gutter below its bottom.
         DrawRect clip;
         clip.rect = out.bounds;
         clip.rect.xMin += int32_t(kGutter);
         clip.rect.xMax = std::max(clip.rect.xMin, clip.rect.xMax - int32_t(kGutter));
+        clip.rect.yMax += int32_t(kGutter);
         clip.fill = Rgba{0, 0, 0, 255};
         clip.matrix = matrix;
         out.commands.push_back(PushMask{});

@@ -266,6 +266,16 @@ TEST(TextLayout, OverflowingTextIsClippedToTheField) {
     EXPECT_COLOR_NEAR(at(img, 0, 30), (Rgba{0, 0, 0, 255}), 0);         // the border
 }
 
+TEST(TextLayout, TheClipReachesAGutterBelowTheBox) {
+    // An 8 px high box: the first line's squares stand on a baseline at 9.8 px.
+    EditTextState s = field(QStringLiteral("AB"));
+    s.bounds = Rect{0, 2000, 0, 160};
+    TextLayout l = layoutEditText(s, pixels(), {});
+    QImage img = renderList(CommandList{Rgba{255, 255, 255, 255}, l.commands}, 140, 30);
+    EXPECT_COLOR_NEAR(at(img, 5, 8), (Rgba{0, 0, 0, 255}), 0);
+    EXPECT_COLOR_NEAR(at(img, 1, 5), (Rgba{255, 255, 255, 255}), 0); // the left gutter
+}
+
 TEST(TextLayout, DeviceTextDrawsInsideTheField) {
     ensureApp();
     EditTextState s = field(QStringLiteral("Hello"));
