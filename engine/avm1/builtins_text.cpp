@@ -1,4 +1,4 @@
-// TextField, TextFormat, TextSnapshot and TextField.StyleSheet.
+// TextField, TextFormat and TextSnapshot (TextField.StyleSheet is in builtins_stylesheet.cpp).
 #include "engine/avm1/builtins.h"
 #include "engine/avm1/display_clip.h"
 #include "engine/avm1/script_engine.h"
