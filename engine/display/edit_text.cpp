@@ -81,6 +81,7 @@ EditTextObject::EditTextObject(Runtime& rt, std::shared_ptr<const EditTextDef> d
 
 void EditTextObject::changed() {
     m_layoutValid = false;
+    m_sourceCurrent = false; // text changed otherwise than by setHtmlText
     int n = length();
     m_selBegin = std::min(m_selBegin, n);
     m_selEnd = std::min(m_selEnd, n);
@@ -110,12 +111,11 @@ void EditTextObject::setPlainText(const QString& text) {
     changed();
 }
 
-QString EditTextObject::htmlText() const { return m_styled ? m_htmlSource : render::toHtml(m_state.runs); }
+QString EditTextObject::htmlText() const { return m_sourceCurrent ? m_htmlSource : render::toHtml(m_state.runs); }
 
 void EditTextObject::setHtmlText(const QString& html) {
     render::HtmlStyler styler;
     if (m_styled) {
-        m_htmlSource = html;
         // The tag's style first, then its class's.
         styler = [this](const QString& tag, const QString& cls, render::TextFormat& f) {
             if (auto it = m_styles.find(tag); it != m_styles.end()) it->second.applyTo(f);
@@ -126,12 +126,14 @@ void EditTextObject::setHtmlText(const QString& html) {
     m_state.runs = render::parseHtml(html, m_state.format, runtime().fonts, m_state.useOutlines,
                                      m_options.condenseWhite, m_state.multiline, styler);
     changed();
+    m_htmlSource = html;
+    m_sourceCurrent = m_styled;
 }
 
 void EditTextObject::setStyleSheet(std::unordered_map<QString, TextFormatPatch> styles) {
-    if (!m_styled) m_htmlSource = htmlText();
     m_styles = std::move(styles);
     m_styled = !m_styles.empty();
+    if (!m_styled) m_sourceCurrent = false;
 }
 
 std::vector<render::TextFormat> EditTextObject::charFormats() const {

@@ -120,7 +120,8 @@ private:
     bool m_html = false;
     bool m_styled = false;
     std::unordered_map<QString, TextFormatPatch> m_styles;
-    QString m_htmlSource;                     // the HTML last set, kept while styled
+    QString m_htmlSource;                     // the HTML last set on a styled field
+    bool m_sourceCurrent = false;             // ... and the text still is what it made
     std::string m_variable;
     Options m_options;
     int m_selBegin = 0, m_selEnd = 0;

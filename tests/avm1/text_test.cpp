@@ -321,10 +321,14 @@ TEST(StyleSheet, FieldsFormatTheirHtmlWithTheSheet) {
     s.set("tf", "htmlText", html).trace("tf", "htmlText");
     s.call("tf", "getTextFormat", {0.0}, "r").trace("r", "bold").trace("r", "size");
     s.call("tf", "getTextFormat", {1.0}, "r").trace("r", "bold").trace("r", "size");
+    // Text set otherwise reads back as generated HTML.
+    s.set("tf", "text", std::string("x"));
+    s.a.getVariable("tf").push("htmlText").getMember().push(html).op(0x49).trace();
+    s.set("tf", "htmlText", html);
     // Without the sheet the same HTML is plain again.
     s.set("tf", "styleSheet", nullptr).set("tf", "htmlText", html);
     s.call("tf", "getTextFormat", {1.0}, "r").trace("r", "bold").trace("r", "size");
-    EXPECT_EQ(run(s), (std::vector<std::string>{html, "true", "12", "true", "30", "false", "12"}));
+    EXPECT_EQ(run(s), (std::vector<std::string>{html, "true", "12", "true", "30", "false", "false", "12"}));
 }
 
 } // namespace
