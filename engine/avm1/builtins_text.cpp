@@ -1,4 +1,4 @@
-// TextField, TextFormat, TextSnapshot and TextField.StyleSheet.
+// TextField, TextFormat and TextSnapshot (TextField.StyleSheet is in builtins_stylesheet.cpp).
 #include "engine/avm1/builtins.h"
 #include "engine/avm1/display_clip.h"
 #include "engine/avm1/script_engine.h"
@@ -408,8 +408,10 @@ const FieldProp kFieldProps[] = {
          return Value(t.html() ? t.htmlText() : t.plainText());
      },
      [](Vm& vm, EditTextObject& t, const Value& v) {
-         if (t.html()) t.setHtmlText(vm.toString(v));
-         else t.setPlainText(vm.toString(v));
+         if (!t.html()) return t.setPlainText(vm.toString(v));
+         // The style sheet may have changed since it was set.
+         if (Value sheet = storedGet(vm, t, "styleSheet"); sheet.isObject()) t.setStyleSheet(styleSheetFormats(vm, sheet));
+         t.setHtmlText(vm.toString(v));
      }},
     {"variable",
      [](Vm&, EditTextObject& t) {
@@ -480,7 +482,13 @@ const FieldProp kFieldProps[] = {
     {"mouseWheelEnabled", [](Vm&, EditTextObject& t) { return Value(t.options().mouseWheelEnabled); },
      [](Vm& vm, EditTextObject& t, const Value& v) { t.options().mouseWheelEnabled = vm.toBool(v); }},
     {"styleSheet", [](Vm& vm, EditTextObject& t) { return storedGet(vm, t, "styleSheet"); },
-     [](Vm& vm, EditTextObject& t, const Value& v) { storedSet(vm, t, "styleSheet", v.isObject() ? v : Value()); }},
+     [](Vm& vm, EditTextObject& t, const Value& v) {
+         // The field's HTML is formatted again with the new sheet.
+         storedSet(vm, t, "styleSheet", v.isObject() ? v : Value());
+         QString source = t.htmlText();
+         t.setStyleSheet(v.isObject() ? styleSheetFormats(vm, v) : std::unordered_map<QString, TextFormatPatch>{});
+         if (t.html()) t.setHtmlText(source);
+     }},
 };
 // The display settings added last (filters ... gridFitType) are answered on the field itself; the prototype only lists them.
 constexpr size_t kPrototypeOnlyProps = 5;
@@ -776,6 +784,12 @@ Value snapGetTextRunInfo(Vm& vm, CallArgs& a) {
     return Value(vm.newArray(std::move(items)));
 }
 
+Value snapMethodGet(Vm& vm, CallArgs& a) { return vm.version() >= 6 && a.callee ? a.callee->data : Value(); }
+Value snapMethodSet(Vm& vm, CallArgs& a) {
+    if (Object* o = a.thisObject(); o && a.callee) vm.defineValue(o, a.callee->data.asString(), a.at(0), 0);
+    return Value();
+}
+
 void installTextSnapshot(Vm& vm) {
     Object* proto = vm.newObject();
     vm.defineClass(QStringLiteral("TextSnapshot"), snapshotCtor, snapshotCtor, proto);
@@ -786,11 +800,26 @@ void installTextSnapshot(Vm& vm) {
         {"hitTestTextNearPos", snapHitTestTextNearPos}, {"findText", snapFindText},
         {"setSelectColor", snapSetSelectColor}, {"getTextRunInfo", snapGetTextRunInfo},
     };
-    for (auto& m : methods) vm.defineMethod(proto, QString::fromLatin1(m.name), m.fn, 0);
+    // Version 5 movies list the methods but read them as undefined; a value
+    // a script stores takes the method's place on the object it is set on.
+    for (auto& m : methods) {
+        QString name = QString::fromLatin1(m.name);
+        Property& p = proto->define(vm.key(name), name, Value(), 0);
+        FunctionObject* g = vm.newNative(snapMethodGet);
+        g->data = Value(vm.newNative(m.fn));
+        FunctionObject* s = vm.newNative(snapMethodSet);
+        s->data = Value(name);
+        p.getter = g;
+        p.setter = s;
+    }
     vm.defineMethod(vm.clipProto, QStringLiteral("getTextSnapshot"), clipGetTextSnapshot);
 }
 
 } // namespace
+
+Object* newTextFormatObject(Vm& vm, const TextFormatPatch& p) { return newTextFormat(vm, p); }
+bool isTextFormatObject(Object* o) { return formatData(o) != nullptr; }
+TextFormatPatch textFormatPatchOf(Vm& vm, Object* o) { return patchOf(vm, o); }
 
 bool textFieldGet(Vm& vm, DisplayClip& clip, EditTextObject& field, const QString& name, Value& out) {
     // Version 5 movies see text fields only through their variables.
@@ -823,6 +852,7 @@ void installText(Vm& vm, ScriptEngine& engine) {
 
     Object* proto = vm.textFieldProto;
     FunctionObject* ctor = vm.defineClass(QStringLiteral("TextField"), textFieldCtor, textFieldCtor, proto);
+    installStyleSheet(vm, ctor);
     for (size_t i = 0; i < std::size(kFieldProps); ++i) {
         QString name = QString::fromLatin1(kFieldProps[i].name);
         Property& p = proto->define(vm.key(name), name, Value(), kVersion6);

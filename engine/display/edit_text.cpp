@@ -81,6 +81,7 @@ EditTextObject::EditTextObject(Runtime& rt, std::shared_ptr<const EditTextDef> d
 
 void EditTextObject::changed() {
     m_layoutValid = false;
+    m_sourceCurrent = false; // text changed otherwise than by setHtmlText
     int n = length();
     m_selBegin = std::min(m_selBegin, n);
     m_selEnd = std::min(m_selEnd, n);
@@ -110,12 +111,29 @@ void EditTextObject::setPlainText(const QString& text) {
     changed();
 }
 
-QString EditTextObject::htmlText() const { return render::toHtml(m_state.runs); }
+QString EditTextObject::htmlText() const { return m_sourceCurrent ? m_htmlSource : render::toHtml(m_state.runs); }
 
 void EditTextObject::setHtmlText(const QString& html) {
+    render::HtmlStyler styler;
+    if (m_styled) {
+        // The tag's style first, then its class's.
+        styler = [this](const QString& tag, const QString& cls, render::TextFormat& f) {
+            if (auto it = m_styles.find(tag); it != m_styles.end()) it->second.applyTo(f);
+            if (cls.isEmpty()) return;
+            if (auto it = m_styles.find(u'.' + cls.toLower()); it != m_styles.end()) it->second.applyTo(f);
+        };
+    }
     m_state.runs = render::parseHtml(html, m_state.format, runtime().fonts, m_state.useOutlines,
-                                     m_options.condenseWhite);
+                                     m_options.condenseWhite, m_state.multiline, styler);
     changed();
+    m_htmlSource = html;
+    m_sourceCurrent = m_styled;
+}
+
+void EditTextObject::setStyleSheet(std::unordered_map<QString, TextFormatPatch> styles) {
+    m_styles = std::move(styles);
+    m_styled = !m_styles.empty();
+    if (!m_styled) m_sourceCurrent = false;
 }
 
 std::vector<render::TextFormat> EditTextObject::charFormats() const {
@@ -271,6 +289,11 @@ Rect EditTextObject::localBounds() const {
 }
 
 bool EditTextObject::hitTest(Point local) const { return DisplayObject::hitTest(local); }
+
+int EditTextObject::charIndexAt(Point local) const {
+    const render::TextLayout& l = layout();
+    return render::caretIndexAt(l, local.x - l.bounds.xMin, local.y - l.bounds.yMin, m_state.scroll, m_state.hscroll);
+}
 
 void EditTextObject::draw(render::CommandList& out, const Matrix& world, const ColorTransform& cx) const {
     render::TextLayout l = render::layoutEditText(m_state, world, cx);

@@ -8,6 +8,7 @@
 #include "engine/render/text_layout.h"
 
 #include <optional>
+#include <unordered_map>
 
 namespace swf {
 
@@ -48,6 +49,11 @@ public:
     // The text as Flash's HTML, and setting it from the HTML subset.
     QString htmlText() const;
     void setHtmlText(const QString& html);
+    // A script style sheet's formats by lower-case selector ("p", ".note"):
+    // HTML text set afterwards is formatted by them, and htmlText then reads
+    // back the HTML as it was set. No styles: back to plain HTML fields.
+    void setStyleSheet(std::unordered_map<QString, TextFormatPatch> styles);
+    bool hasStyleSheet() const { return m_styled; }
     bool html() const { return m_html; }
     void setHtml(bool html) { m_html = html; }
     int length() const { return int(plainText().size()); }
@@ -69,6 +75,8 @@ public:
     int selectionEnd() const { return m_selEnd; }
     int caretIndex() const { return m_selEnd; }
     void setSelection(int begin, int end);
+    // The caret position for a point in the field's own space (twips).
+    int charIndexAt(Point local) const;
     // Replaces the selection and puts the caret after the new text.
     void replaceSelection(const QString& text);
     // Applies maxChars and restrict to typed text: what may be inserted.
@@ -110,6 +118,10 @@ private:
     std::shared_ptr<const EditTextDef> m_def;
     render::EditTextState m_state;
     bool m_html = false;
+    bool m_styled = false;
+    std::unordered_map<QString, TextFormatPatch> m_styles;
+    QString m_htmlSource;                     // the HTML last set on a styled field
+    bool m_sourceCurrent = false;             // ... and the text still is what it made
     std::string m_variable;
     Options m_options;
     int m_selBegin = 0, m_selEnd = 0;

@@ -166,6 +166,22 @@ void appendRun(std::vector<TextRun>& runs, const QString& text, const TextFormat
     else runs.push_back({text, format});
 }
 
+int caretIndexAt(const TextLayout& l, double x, double y, int scroll, double hscroll) {
+    if (l.lines.empty()) return 0;
+    const size_t first = size_t(std::clamp(scroll, 1, int(l.lines.size()))) - 1;
+    x += hscroll;
+    y += l.lines[first].top - l.lines[0].top; // the text scrolled up out of view
+    size_t n = first;
+    while (n + 1 < l.lines.size() && y >= l.lines[n].top + l.lines[n].height()) ++n;
+    const LineBox& line = l.lines[n];
+    for (int k = line.firstChar; k < line.firstChar + line.charCount; ++k)
+        if (x < l.charX[size_t(k)] + l.charWidth[size_t(k)] / 2) return k;
+    // Past the end: after the last character, before a wrapped line's hanging space.
+    int end = line.firstChar + line.charCount;
+    if (line.wrapped && end > line.firstChar && l.chars[end - 1] == u' ') --end;
+    return end;
+}
+
 std::vector<TextRun> plainRuns(const QString& text, const TextFormat& format) {
     QString t = text;
     t.replace(QStringLiteral("\r\n"), QStringLiteral("\r"));
@@ -230,12 +246,12 @@ EditTextState initialState(const EditTextDef& def, const FontResolver& fonts) {
         }
     }
     QString text = QString::fromStdString(def.initialText);
-    s.runs = def.html ? parseHtml(text, f, fonts, def.useOutlines) : plainRuns(text, f);
+    s.runs = def.html ? parseHtml(text, f, fonts, def.useOutlines, false, def.multiline) : plainRuns(text, f);
     return s;
 }
 
 std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, const FontResolver& fonts,
-                               bool useOutlines, bool condenseWhite) {
+                               bool useOutlines, bool condenseWhite, bool multiline, const HtmlStyler& styler) {
     std::vector<TextRun> runs;
     std::vector<TextFormat> stack{base};
     std::vector<QString> open; // tag names, to pop formats on close
@@ -246,7 +262,7 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
     };
     auto breakParagraph = [&] {
         flush();
-        appendRun(runs, QStringLiteral("\r"), stack.back());
+        if (multiline) appendRun(runs, QStringLiteral("\r"), stack.back());
     };
     auto reresolve = [&](TextFormat& f) {
         if (!useOutlines) return;
@@ -371,6 +387,13 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
             reresolve(f);
         } else if (name == u"u") {
             f.underline = true;
+        }
+        if (styler) {
+            QString cls;
+            for (const auto& [key, value] : attributes(tag))
+                if (key == u"class") cls = value;
+            styler(name, cls, f);
+            reresolve(f);
         }
         // Unknown tags are skipped; their text keeps the current format.
         open.push_back(name);
@@ -508,7 +531,8 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
         if (paragraphStart)
             paragraphFormat = i < chars.size() ? chars[i].format : chars.empty() ? 0 : chars.back().format;
         const TextFormat& pf = formats[size_t(paragraphFormat)];
-        double indent = (paragraphStart ? pf.indent : 0) + pf.blockIndent;
+        // A negative indent pulls the first line back no further than the left gutter.
+        double indent = std::max((paragraphStart ? pf.indent : 0) + pf.blockIndent, -pf.leftMargin);
         double avail = fieldWidth - 2 * kGutter - pf.leftMargin - pf.rightMargin - indent;
         size_t start = i, breakAt = 0;
         double width = 0, widthAtBreak = 0;
@@ -518,7 +542,8 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
                 hardBreak = true;
                 break;
             }
-            if (state.wordWrap && width + advances[i] > avail && i > start) {
+            // A space may hang over the edge: only a word's last character must fit.
+            if (state.wordWrap && chars[i].c != u' ' && width + advances[i] > avail && i > start) {
                 if (breakAt > start) {
                     i = breakAt;
                     width = widthAtBreak;
@@ -613,6 +638,8 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
     }
 
     // Align each line between the gutters and margins of its paragraph.
+    out.charX.assign(chars.size(), 0);
+    out.charWidth.assign(chars.size(), 0);
     for (size_t n = 0; n < out.lines.size(); ++n) {
         LineBox& line = out.lines[n];
         const auto& [pf, indent] = lineFormats[n];
@@ -632,6 +659,13 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
             int spaces = 0;
             for (int k = line.firstChar; k < end; ++k) spaces += chars[size_t(k)].c == u' ';
             if (spaces > 0) line.spaceExtra = (right - left - line.width) / spaces;
+        }
+        double x = line.x;
+        for (int k = line.firstChar; k < line.firstChar + line.charCount; ++k) {
+            double w = advances[size_t(k)] + (chars[size_t(k)].c == u' ' ? line.spaceExtra : 0);
+            out.charX[size_t(k)] = x;
+            out.charWidth[size_t(k)] = w;
+            x += w;
         }
     }
 
@@ -665,7 +699,7 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
     for (size_t li = firstLine; li < out.lines.size(); ++li) {
         const LineBox& line = out.lines[li];
         double baseline = oy + line.top - scrollY + line.ascent;
-        if (line.top - scrollY + line.height() > out.bounds.height() || line.x + line.width > out.bounds.width())
+        if (line.top - scrollY + line.height() > out.bounds.height() || line.x + line.width > out.bounds.width() - kGutter)
             overflows = true;
         // Lines that do not fit whole are not drawn (the first one shown always is).
         if (li > firstLine && line.top - scrollY + line.ascent + line.descent > out.bounds.height() - kGutter + 1) break;
@@ -725,9 +759,13 @@ TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, cons
         }
     }
     if (overflows || state.hscroll != 0) {
-        // Text beyond the field's box is cut off at its edge.
+        // Text is cut off at the inner edges of the 2 pixel gutters at the
+        // sides, at the top of the box, and a gutter below its bottom.
         DrawRect clip;
         clip.rect = out.bounds;
+        clip.rect.xMin += int32_t(kGutter);
+        clip.rect.xMax = std::max(clip.rect.xMin, clip.rect.xMax - int32_t(kGutter));
+        clip.rect.yMax += int32_t(kGutter);
         clip.fill = Rgba{0, 0, 0, 255};
         clip.matrix = matrix;
         out.commands.push_back(PushMask{});

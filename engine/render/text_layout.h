@@ -73,6 +73,8 @@ struct LineBox {
 struct TextLayout {
     std::vector<LineBox> lines;
     QString chars;                            // the text as shown (HTML resolved, password masked)
+    std::vector<double> charX;                // each character's left edge, twips from the field's left
+    std::vector<double> charWidth;            // each character's advance (justified spaces included)
     double textWidth = 0, textHeight = 0;     // twips, as the field's textWidth/textHeight
     Rect bounds;                              // the field's bounds after autoSize
     int maxScroll = 1;                        // the largest useful `scroll` (1-based line)
@@ -85,6 +87,12 @@ struct TextLayout {
 // commands with `matrix` (field character space -> device) and `colorTransform`.
 TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, const ColorTransform& colorTransform);
 
+// The caret position for a point (twips from the field's top-left corner) in
+// a laid-out field scrolled to `scroll` and `hscroll`: on the line under it
+// (the first or last when above or below), before the character whose left
+// half holds it.
+int caretIndexAt(const TextLayout& layout, double x, double y, int scroll, double hscroll);
+
 // Plain text as one run; "\r\n" and "\n" become '\r'.
 std::vector<TextRun> plainRuns(const QString& text, const TextFormat& format);
 // All characters of the runs.
@@ -92,10 +100,14 @@ QString runsText(const std::vector<TextRun>& runs);
 // Appends a run, merging it into the last one when the formats agree.
 void appendRun(std::vector<TextRun>& runs, const QString& text, const TextFormat& format);
 
+// A style sheet's say on a tag's format: its name (lower case) and class attribute.
+using HtmlStyler = std::function<void(const QString& tag, const QString& cls, TextFormat& format)>;
 // The HTML subset as runs of text with their formats; paragraphs end in '\r'.
-// `condenseWhite` folds runs of white space (newlines included) into one space.
+// `condenseWhite` folds runs of white space (newlines included) into one space;
+// a field that is not `multiline` drops the breaks of <p>, <li> and <br>.
 std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, const FontResolver& fonts,
-                               bool useOutlines, bool condenseWhite = false);
+                               bool useOutlines, bool condenseWhite = false, bool multiline = true,
+                               const HtmlStyler& styler = {});
 // The runs as the HTML Flash reports for htmlText (upper-case tags, one <P> per paragraph).
 QString toHtml(const std::vector<TextRun>& runs);
 

@@ -205,7 +205,7 @@ Result<std::shared_ptr<EditTextDef>> parseDefineEditText(const TagContext& t) {
         e->align = align <= 3 ? TextAlign(align) : TextAlign::Left;
         e->leftMargin = r.u16();
         e->rightMargin = r.u16();
-        e->indent = r.u16();
+        e->indent = r.s16(); // signed, though margins are not
         e->leading = r.s16();
     }
     e->variableName = r.cstring();

@@ -53,6 +53,18 @@ struct Script {
         else a.setVariable();
         return *this;
     }
+    // var = new TextField.StyleSheet()
+    Script& styleSheet(const std::string& var) {
+        a.push(var).push(0).getVariable("TextField").push("StyleSheet").op(0x53).setVariable();
+        return *this;
+    }
+    // trace(obj.method(arg)[prop])
+    Script& traceResultMember(const std::string& obj, const std::string& method, const Arg& arg,
+                              const std::string& prop) {
+        pushArg(a, arg);
+        a.push(1).getVariable(obj).push(method).callMethod().push(prop).getMember().trace();
+        return *this;
+    }
     // A text field "tf" of 200 x 100 px on the root.
     Script& field() {
         a.push("tf");
@@ -192,6 +204,131 @@ TEST(TextField, FieldsAreTheirOwnFirstListener) {
     s.a.getVariable("tf").push("_listeners").getMember().push("length").getMember().trace();
     s.a.getVariable("tf").push("_listeners").getMember().push(0).getMember().trace();
     EXPECT_EQ(run(s), (std::vector<std::string>{"1", "_level0.tf"}));
+}
+
+// ---- TextField.StyleSheet ---------------------------------------------------------------------
+
+struct CssCase {
+    const char* css;
+    const char* parsed;   // what parseCSS answers
+    const char* selector;
+    const char* property; // after the dash-to-capital renaming
+    const char* value;    // "undefined" when the rule was not stored
+};
+class StyleSheetParse : public ::testing::TestWithParam<CssCase> {};
+TEST_P(StyleSheetParse, ReadsCssAsFlashDoes) {
+    const CssCase& c = GetParam();
+    Script s;
+    s.styleSheet("ss").call("ss", "parseCSS", {std::string(c.css)}, "ok");
+    s.a.getVariable("ok").trace();
+    s.traceResultMember("ss", "getStyle", std::string(c.selector), c.property);
+    EXPECT_EQ(run(s), (std::vector<std::string>{c.parsed, c.value})) << c.css;
+}
+INSTANTIATE_TEST_SUITE_P(
+    Css, StyleSheetParse,
+    ::testing::Values(
+        // Values keep their trailing spaces; names keep the spaces before the colon.
+        CssCase{"a, b { kerning: 5 }", "true", "b", "kerning", "5 "},
+        CssCase{"key {  property  :   test  value  }", "true", "key", "property  ", "test  value  "},
+        CssCase{"x{font-size: 12;this--one: v}", "true", "x", "fontSize", "12"},
+        CssCase{"x{font-size: 12;this--one: v}", "true", "x", "this-one", "v"},
+        // A name runs to its colon, whatever it holds.
+        CssCase{"a{name}b{:value}", "true", "a", "name}b{", "value"},
+        CssCase{"e{key;other: value;}", "true", "e", "key;other", "value"},
+        // A block left open after a complete property is closed by the end of the text.
+        CssCase{"a{key:;", "true", "a", "key", ""},
+        CssCase{"KeY{color: red}", "true", "key", "color", "undefined"},
+        // Malformed texts store nothing.
+        CssCase{"a{key:value", "false", "a", "key", "undefined"},
+        CssCase{"d{key: value;;}", "false", "d", "key", "undefined"},
+        CssCase{"long key { kerning: 5 }", "false", "long", "kerning", "undefined"},
+        CssCase{"one { color: blue; }; this is not css", "false", "one", "color", "undefined"},
+        CssCase{"key {property with space: value; }", "false", "key", "property", "undefined"},
+        CssCase{"name", "false", "name", "x", "undefined"}));
+
+TEST(StyleSheet, SetStyleCopiesTheStyleAndTransformMakesATextFormat) {
+    Script s;
+    s.styleSheet("ss").newObject("st", "Object").set("st", "color", std::string("#FF0000"));
+    s.call("ss", "setStyle", {std::string("Red"), std::string("unused")});
+    s.a.getVariable("st").push("Red").push(2).getVariable("ss").push("setStyle").callMethod().pop();
+    s.set("st", "color", std::string("#0000FF")); // the sheet keeps its own copy
+    s.traceResultMember("ss", "getStyle", std::string("Red"), "color");
+    s.traceResultMember("ss", "getStyle", std::string("red"), "color"); // names are case sensitive
+    s.a.getVariable("ss").push("_styles").getMember().push("Red").getMember().push("color").getMember().trace();
+    s.call("ss", "getStyleNames", {}, "names").trace("names", "length");
+    s.call("ss", "clear", {}).call("ss", "getStyleNames", {}, "names").trace("names", "length");
+    EXPECT_EQ(run(s), (std::vector<std::string>{"#FF0000", "undefined", "16711680", "1", "0"}));
+}
+
+struct TransformCase {
+    const char* property;
+    Arg value;
+    const char* field;
+    const char* expected;
+};
+class StyleSheetTransform : public ::testing::TestWithParam<TransformCase> {};
+TEST_P(StyleSheetTransform, TurnsCssValuesIntoFormatFields) {
+    const TransformCase& c = GetParam();
+    Script s;
+    s.styleSheet("ss").newObject("st", "Object").set("st", c.property, c.value);
+    s.a.getVariable("st").push(1).getVariable("ss").push("transform").callMethod().push(c.field).getMember().trace();
+    EXPECT_EQ(run(s), std::vector<std::string>{c.expected}) << c.property;
+}
+INSTANTIATE_TEST_SUITE_P(
+    Values, StyleSheetTransform,
+    ::testing::Values(
+        TransformCase{"fontSize", std::string("42px"), "size", "42"},
+        TransformCase{"fontSize", 0.9, "size", "null"}, TransformCase{"fontSize", -5.0, "size", "null"},
+        TransformCase{"color", std::string("#faFAfa"), "color", "16448250"},
+        TransformCase{"color", std::string("#456"), "color", "null"},
+        TransformCase{"color", std::string(" #faFAfa"), "color", "null"},
+        TransformCase{"leading", std::string("x"), "leading", "0"},
+        TransformCase{"leading", -1.9, "leading", "-1"}, TransformCase{"leading", 0.0, "leading", "null"},
+        TransformCase{"letterSpacing", std::string("x"), "letterSpacing", "NaN"},
+        TransformCase{"marginLeft", std::string(" -10 "), "leftMargin", "0"},
+        TransformCase{"marginRight", std::string("10 suffix"), "rightMargin", "10"},
+        TransformCase{"textAlign", std::string("CenTeR"), "align", "center"},
+        TransformCase{"textAlign", std::string(" center"), "align", "null"},
+        TransformCase{"kerning", std::string("true"), "kerning", "true"},
+        TransformCase{"kerning", true, "kerning", "false"}, TransformCase{"kerning", -1.5, "kerning", "true"},
+        TransformCase{"fontFamily", std::string("  A  ,  B ,, C "), "font", "A  ,B ,C "},
+        TransformCase{"fontFamily", 0.0, "font", "null"},
+        TransformCase{"fontStyle", std::string("italic"), "italic", "true"},
+        TransformCase{"fontWeight", std::string("Bold"), "bold", "null"},
+        TransformCase{"textDecoration", std::string("underline"), "underline", "true"},
+        TransformCase{"display", std::string("inline"), "display", "inline"},
+        TransformCase{"display", std::string("Inline"), "display", "block"}));
+
+TEST(StyleSheet, LoadedTextGoesThroughParseAndOnLoad) {
+    Script s;
+    s.styleSheet("ss");
+    Asm onLoad;
+    onLoad.getVariable("ok").trace();
+    s.a.getVariable("ss").push("onLoad").defineFunction("", {"ok"}, onLoad).setMember();
+    s.call("ss", "onData", {std::string("a { color: red }")}).call("ss", "onData", {});
+    s.call("ss", "onData", {std::string("not css")});
+    s.traceResultMember("ss", "getStyle", std::string("a"), "color");
+    EXPECT_EQ(run(s), (std::vector<std::string>{"true", "false", "false", "red "}));
+}
+
+TEST(StyleSheet, FieldsFormatTheirHtmlWithTheSheet) {
+    Script s;
+    s.field().set("tf", "html", true).styleSheet("ss");
+    s.call("ss", "parseCSS", {std::string("p { font-weight: bold; } .big { font-size: 30px }")});
+    s.set("tf", "styleSheet", std::string("ignored"));
+    s.a.getVariable("tf").push("styleSheet").getVariable("ss").setMember();
+    const std::string html = "<p>a<span class='BIG'>b</span></p>";
+    s.set("tf", "htmlText", html).trace("tf", "htmlText");
+    s.call("tf", "getTextFormat", {0.0}, "r").trace("r", "bold").trace("r", "size");
+    s.call("tf", "getTextFormat", {1.0}, "r").trace("r", "bold").trace("r", "size");
+    // Text set otherwise reads back as generated HTML.
+    s.set("tf", "text", std::string("x"));
+    s.a.getVariable("tf").push("htmlText").getMember().push(html).op(0x49).trace();
+    s.set("tf", "htmlText", html);
+    // Without the sheet the same HTML is plain again.
+    s.set("tf", "styleSheet", nullptr).set("tf", "htmlText", html);
+    s.call("tf", "getTextFormat", {1.0}, "r").trace("r", "bold").trace("r", "size");
+    EXPECT_EQ(run(s), (std::vector<std::string>{html, "true", "12", "true", "30", "false", "false", "12"}));
 }
 
 } // namespace

@@ -142,7 +142,7 @@ TEST(EditText, AllFields) {
     w.u8(0x80 | 0x40 | 0x20 | 0x10 | 0x08 | 0x04 | 0x02 | 0x01);
     w.u8(0x80 | 0x40 | 0x20 | 0x10 | 0x08 | 0x04 | 0x02 | 0x01);
     w.u16(4).cstring("MyFont").u16(360).rgba({1, 2, 3, 4}).u16(99);
-    w.u8(2).u16(10).u16(20).u16(30).s16(-4);
+    w.u8(2).u16(10).u16(20).s16(-30).s16(-4);
     w.cstring("_root.value").cstring("<b>Hello</b>");
     SwfWriter movie;
     movie.tag(tag::DefineEditText, w.data()).showFrame();
@@ -159,7 +159,7 @@ TEST(EditText, AllFields) {
     EXPECT_EQ(e->align, TextAlign::Center);
     EXPECT_EQ(e->leftMargin, 10);
     EXPECT_EQ(e->rightMargin, 20);
-    EXPECT_EQ(e->indent, 30);
+    EXPECT_EQ(e->indent, -30); // the indent is signed, as Flash reads it
     EXPECT_EQ(e->leading, -4);
     EXPECT_EQ(e->variableName, "_root.value");
     EXPECT_EQ(e->initialText, "<b>Hello</b>");

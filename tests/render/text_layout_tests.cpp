@@ -110,6 +110,14 @@ TEST(TextLayout, MarginsAndIndentMoveTheText) {
     EXPECT_DOUBLE_EQ(l.lines[0].x, 2000 - 40 - 100 - 400);
 }
 
+TEST(TextLayout, ANegativeIndentStopsAtTheLeftGutter) {
+    EditTextState s = field(QStringLiteral("AB"));
+    reformat(s, [](TextFormat& f) { f.leftMargin = 160; f.indent = -80; });
+    EXPECT_DOUBLE_EQ(layoutEditText(s, pixels(), {}).lines[0].x, 120);
+    reformat(s, [](TextFormat& f) { f.indent = -32768; });
+    EXPECT_DOUBLE_EQ(layoutEditText(s, pixels(), {}).lines[0].x, 40);
+}
+
 TEST(TextLayout, WordWrapBreaksAtSpaces) {
     // Each word is 600 twips; the field holds 1920 twips of text.
     EditTextState s = field(QStringLiteral("AAA BBB CCC DDD"));
@@ -122,6 +130,42 @@ TEST(TextLayout, WordWrapBreaksAtSpaces) {
     s.wordWrap = false;
     EXPECT_EQ(layoutEditText(s, pixels(), {}).lines.size(), 1u);
 }
+
+TEST(TextLayout, ASpaceMayHangPastTheEdge) {
+    // "AAAA AAAA" is 1800 twips and fits in 1920; its space would end at 2000.
+    EditTextState s = field(QStringLiteral("AAAA AAAA BB"));
+    s.wordWrap = true;
+    TextLayout l = layoutEditText(s, pixels(), {});
+    ASSERT_EQ(l.lines.size(), 2u);
+    EXPECT_EQ(l.chars.mid(l.lines[0].firstChar, l.lines[0].charCount), QStringLiteral("AAAA AAAA "));
+    EXPECT_DOUBLE_EQ(l.lines[0].width, 1800);
+    EXPECT_EQ(l.chars.mid(l.lines[1].firstChar, l.lines[1].charCount), QStringLiteral("BB"));
+}
+
+struct CaretCase {
+    double x, y; // pixels from the field's corner
+    int scroll;
+    int expected;
+};
+class CaretPlacement : public ::testing::TestWithParam<CaretCase> {};
+TEST_P(CaretPlacement, PicksTheLineAndTheNearerCharacterEdge) {
+    // Lines "AAA BBB " / "CCC" of 10 px squares from x 2, 12 px apart (ascent 7.8 + descent 2.2 + leading 2).
+    EditTextState s = field(QStringLiteral("AAA BBB CCC"));
+    s.bounds = Rect{0, 1600, 0, 1200};
+    s.wordWrap = true;
+    reformat(s, [](TextFormat& f) { f.leading = 40; });
+    TextLayout l = layoutEditText(s, pixels(), {});
+    ASSERT_EQ(l.lines.size(), 2u);
+    const CaretCase& c = GetParam();
+    EXPECT_EQ(caretIndexAt(l, c.x * 20, c.y * 20, c.scroll, 0), c.expected) << c.x << "," << c.y;
+}
+INSTANTIATE_TEST_SUITE_P(
+    Points, CaretPlacement,
+    ::testing::Values(CaretCase{0, 5, 1, 0}, CaretCase{6.9, 5, 1, 0}, CaretCase{7.1, 5, 1, 1},
+                      CaretCase{33, 5, 1, 3}, CaretCase{200, 5, 1, 7}, // a wrapped line ends before its space
+                      CaretCase{13, 15, 1, 9}, CaretCase{13, 90, 1, 9}, CaretCase{200, 15, 1, 11},
+                      CaretCase{13, -20, 1, 1},
+                      CaretCase{13, 5, 2, 9})); // scrolled: the top line is the second
 
 TEST(TextLayout, LongWordsBreakInsideTheWord) {
     EditTextState s = field(QStringLiteral("ABCDEFGHIJKLMNOPQRST"));
@@ -217,8 +261,19 @@ TEST(TextLayout, OverflowingTextIsClippedToTheField) {
     TextLayout l = layoutEditText(s, pixels(), {});
     QImage img = renderList(CommandList{Rgba{255, 255, 255, 255}, l.commands}, 140, 60);
     EXPECT_COLOR_NEAR(at(img, 95, 6), (Rgba{0, 0, 0, 255}), 0);
+    EXPECT_COLOR_NEAR(at(img, 99, 6), (Rgba{255, 255, 255, 255}), 0);  // in the right gutter
     EXPECT_COLOR_NEAR(at(img, 120, 6), (Rgba{255, 255, 255, 255}), 0); // past the right edge
     EXPECT_COLOR_NEAR(at(img, 0, 30), (Rgba{0, 0, 0, 255}), 0);         // the border
+}
+
+TEST(TextLayout, TheClipReachesAGutterBelowTheBox) {
+    // An 8 px high box: the first line's squares stand on a baseline at 9.8 px.
+    EditTextState s = field(QStringLiteral("AB"));
+    s.bounds = Rect{0, 2000, 0, 160};
+    TextLayout l = layoutEditText(s, pixels(), {});
+    QImage img = renderList(CommandList{Rgba{255, 255, 255, 255}, l.commands}, 140, 30);
+    EXPECT_COLOR_NEAR(at(img, 5, 8), (Rgba{0, 0, 0, 255}), 0);
+    EXPECT_COLOR_NEAR(at(img, 1, 5), (Rgba{255, 255, 255, 255}), 0); // the left gutter
 }
 
 TEST(TextLayout, DeviceTextDrawsInsideTheField) {
@@ -335,6 +390,28 @@ TEST(Html, ParagraphsBulletsAndCondensedWhite) {
     EXPECT_FALSE(runs.back().format.bullet);
     runs = parseHtml(QStringLiteral("  a \n\n  b<br>  c"), base, {}, false, true);
     EXPECT_EQ(runsText(runs), QStringLiteral("a b\rc"));
+}
+
+TEST(Html, SingleLineFieldsDropParagraphAndLineBreaks) {
+    TextFormat base;
+    const QString html = QStringLiteral("<p>one</p><p>two<br> three</p><li>four</li>");
+    EXPECT_EQ(runsText(parseHtml(html, base, {}, false, false, true)), QStringLiteral("one\rtwo\r three\rfour"));
+    EXPECT_EQ(runsText(parseHtml(html, base, {}, false, false, false)), QStringLiteral("onetwo threefour"));
+}
+
+TEST(Html, AStylerFormatsTagsAndClasses) {
+    TextFormat base;
+    auto styler = [](const QString& tag, const QString& cls, TextFormat& f) {
+        if (tag == u"p") f.bold = true;
+        if (cls == u"big") f.size = 600;
+    };
+    auto runs = parseHtml(QStringLiteral("<p>a<span class='big'>b</span></p>c"), base, {}, false, false, true, styler);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_TRUE(runs[0].format.bold);
+    EXPECT_DOUBLE_EQ(runs[0].format.size, base.size);
+    EXPECT_TRUE(runs[1].format.bold);
+    EXPECT_DOUBLE_EQ(runs[1].format.size, 600);
+    EXPECT_FALSE(runs[2].format.bold);
 }
 
 TEST(Html, GeneratedHtmlReadsBackToTheSameRuns) {
