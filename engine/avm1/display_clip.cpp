@@ -232,6 +232,7 @@ Value DisplayClip::getProperty(Vm& vm, int index) {
         return Value(std::round(index == int(ClipProp::XMouse) ? local.x : local.y) / 20.0);
     }
     case ClipProp::DropTarget: return Value(dropTarget());
+    case ClipProp::FocusRect: return m_engine.focus().focusRect(*o);
     case ClipProp::CurrentFrame:
     case ClipProp::TotalFrames:
     case ClipProp::FramesLoaded:
@@ -246,6 +247,7 @@ void DisplayClip::setProperty(Vm& vm, int index, const Value& v) {
     if (!o) return;
     if (index == int(ClipProp::Name)) { setInstanceName(vm.toString(v)); return; }
     if (index == int(ClipProp::Visible)) { o->setVisible(vm.toBool(v)); return; }
+    if (index == int(ClipProp::FocusRect)) { m_engine.focus().setFocusRect(*o, v); return; }
     double d = vm.toNumber(v);
     if (!std::isfinite(d)) return; // Flash ignores NaN and infinities here
     switch (ClipProp(index)) {

@@ -47,6 +47,45 @@ void forEachButton(MovieClip& clip, const std::function<void(ButtonObject&)>& f)
     }
 }
 
+// The yellow frame around the object with the keyboard focus: a band three
+// pixels wide inside `stageRect` (stage twips). Flash puts its edges on the
+// quarter-pixel grid, inside the rectangle.
+render::DrawShape focusFrame(const Rect& stageRect, const Matrix& toDevice) {
+    constexpr double kWidthPx = 3, kGrid = 4;
+    // The stage maps to the window by scaling and moving only.
+    Point a = toDevice.map({double(stageRect.xMin), double(stageRect.yMin)});
+    Point b = toDevice.map({double(stageRect.xMax), double(stageRect.yMax)});
+    double x0 = std::ceil(std::min(a.x, b.x) * kGrid) / kGrid, y0 = std::ceil(std::min(a.y, b.y) * kGrid) / kGrid;
+    double x1 = std::floor(std::max(a.x, b.x) * kGrid) / kGrid, y1 = std::floor(std::max(a.y, b.y) * kGrid) / kGrid;
+    double band = std::min({kWidthPx, (x1 - x0) / 2, (y1 - y0) / 2});
+    auto contour = [](std::vector<Edge>& out, double l, double t, double r, double b, bool clockwise) {
+        Point corners[] = {{l * 20, t * 20}, {r * 20, t * 20}, {r * 20, b * 20}, {l * 20, b * 20}};
+        if (!clockwise) std::swap(corners[1], corners[3]);
+        for (int i = 0; i < 4; ++i) {
+            Point from = corners[i], to = corners[(i + 1) % 4];
+            out.push_back({from, {(from.x + to.x) / 2, (from.y + to.y) / 2}, to, false});
+        }
+    };
+    ShapeLayer layer;
+    FillStyle yellow;
+    yellow.color = Rgba{255, 255, 0, 255};
+    layer.fillStyles.push_back(yellow);
+    StyledPath path;
+    if (band > 0) {
+        contour(path.edges, x0, y0, x1, y1, true);
+        contour(path.edges, x0 + band, y0 + band, x1 - band, y1 - band, false);
+    }
+    layer.fills.push_back(std::move(path));
+    auto shape = std::make_shared<ShapeDef>();
+    shape->version = 3;
+    shape->bounds = shape->edgeBounds = Rect{int32_t(x0 * 20), int32_t(x1 * 20), int32_t(y0 * 20), int32_t(y1 * 20)};
+    shape->layers.push_back(std::move(layer));
+    render::DrawShape cmd;
+    cmd.shape = std::move(shape);
+    cmd.matrix = Matrix{1 / 20.0, 0, 0, 1 / 20.0, 0, 0}; // the frame is made in device pixels
+    return cmd;
+}
+
 } // namespace
 
 void RenderJob::execute(render::QPainterBackend& backend, QImage& image) const {
@@ -412,6 +451,8 @@ render::CommandList Player::buildCommands() const {
         m_root->draw(list, m_stage.matrix() * m_root->matrix(), m_root->colorTransform());
     for (const auto& [n, clip] : m_levels)
         if (clip->visible()) clip->draw(list, m_stage.matrix() * clip->matrix(), clip->colorTransform());
+    if (std::optional<Rect> focus = m_rt->scripts->focusHighlight())
+        list.commands.push_back(focusFrame(*focus, m_stage.matrix()));
     return list;
 }
 

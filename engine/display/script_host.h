@@ -102,6 +102,9 @@ public:
     virtual void pointerPressed(Point stagePoint) { (void)stagePoint; }
     // Whether a clip takes mouse input as a button (it has onPress & co.).
     virtual bool clipIsButton(MovieClip& clip) { (void)clip; return false; }
+    // The stage rectangle (twips) the keyboard focus frame is drawn around;
+    // none when no object shows one.
+    virtual std::optional<Rect> focusHighlight() { return std::nullopt; }
 
     // Run everything queued so far (frame actions, events).
     virtual void runQueued() {}
