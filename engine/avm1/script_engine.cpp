@@ -243,7 +243,11 @@ void ScriptEngine::objectPlaced(DisplayObject& obj, const std::vector<ClipAction
             m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Initialize});
             break;
         }
-    m_deferredLoads.push_back({Job::Kind::Event, c, {}, ClipEvent::Load});
+    // Whether onLoad is called is settled now: one a frame script gives the
+    // clip later is not (its clip actions still run).
+    Job load{Job::Kind::Event, c, {}, ClipEvent::Load};
+    load.withMethod = m_vm->isCallable(m_vm->getMember(Value(static_cast<Object*>(c)), QStringLiteral("onLoad")));
+    m_deferredLoads.push_back(load);
 }
 
 void ScriptEngine::forget(DisplayObject& obj) {
@@ -418,7 +422,7 @@ void ScriptEngine::broadcast(Object* source, const QString& message, std::span<c
 
 // ---- Running -------------------------------------------------------------------------------
 
-void ScriptEngine::runEvent(DisplayClip* c, ClipEvent event) {
+void ScriptEngine::runEvent(DisplayClip* c, ClipEvent event, bool withMethod) {
     if (c->removed() && event != ClipEvent::Unload) return;
     for (const ClipAction& a : std::vector<ClipAction>(c->handlers)) {
         if (!(a.events & uint32_t(event))) continue;
@@ -426,7 +430,7 @@ void ScriptEngine::runEvent(DisplayClip* c, ClipEvent event) {
         if (m_vm->halted()) return;
     }
     // onKeyDown/onKeyUp methods belong to the focused object only (FocusTracker).
-    if (event == ClipEvent::KeyDown || event == ClipEvent::KeyUp) return;
+    if (event == ClipEvent::KeyDown || event == ClipEvent::KeyUp || !withMethod) return;
     if (const char* name = methodFor(event)) {
         Value fn = m_vm->getMember(Value(static_cast<Object*>(c)), QString::fromLatin1(name));
         if (m_vm->isCallable(fn)) {
@@ -457,7 +461,7 @@ void ScriptEngine::runJob(const Job& job) {
         if (job.clip && !job.clip->removed()) m_vm->runActions(job.code, job.clip, m_version);
         break;
     case Job::Kind::Event:
-        if (job.clip) runEvent(job.clip, job.event);
+        if (job.clip) runEvent(job.clip, job.event, job.withMethod);
         break;
     case Job::Kind::Construct:
         if (job.clip && !job.clip->removed()) construct(job.clip, nullptr);
