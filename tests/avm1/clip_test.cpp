@@ -489,4 +489,29 @@ TEST(StageSize, NoScaleShowsTheWindowSizeAndTellsListeners) {
     EXPECT_EQ(m->trace, (Lines{"100", "resize 300", "200"}));
 }
 
+// ---- load events ---------------------------------------------------------------------------
+
+// Clip "a" has a load clip action and "b" none; the frame script that runs
+// after they were placed gives both an onLoad method: neither is called.
+TEST(ClipLoad, OnLoadGivenAfterPlacementIsNotCalledButLoadActionsRun) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineShape(1, square(20 * 20));
+    SwfWriter sprite(8);
+    sprite.placeObject2({.depth = 1, .characterId = 1});
+    sprite.showFrame();
+    w.defineSprite(2, sprite);
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "a",
+                    .clipActions = {{swf::clip_event::Load, Asm().push("a load action").trace().bytes()}}});
+    w.placeObject2({.depth = 2, .characterId = 2, .name = "b"});
+    Asm script;
+    for (const char* name : {"a", "b"})
+        script.getVariable(name).push("onLoad").defineFunction("", {}, Asm().push(std::string(name) + ".onLoad").trace())
+            .setMember();
+    script.push("script").trace();
+    w.doAction(script.bytes()).showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, (Lines{"script", "a load action"}));
+}
+
 } // namespace
