@@ -218,16 +218,21 @@ Value DisplayClip::getProperty(Vm& vm, int index) {
     case ClipProp::XMouse:
     case ClipProp::YMouse: {
         // Flash works in window pixels here: the clip's place on screen is
-        // rounded to whole pixels before the pointer is mapped back into it.
+        // rounded to whole pixels (halves to even) before the pointer is
+        // mapped back into it.
         const Matrix& toWindow = m_engine.player().stage().matrix();
         Point pointer = toWindow.map(m_engine.mouseTwips());
         Matrix world = toWindow * o->concatenatedMatrix();
-        world.tx = std::round(world.tx);
-        world.ty = std::round(world.ty);
+        world.tx = std::nearbyint(world.tx);
+        world.ty = std::nearbyint(world.ty);
         // A clip scaled to nothing has no inverse: the pointer's window
         // position then comes back twenty times smaller.
         bool flat = std::abs(world.a * world.d - world.b * world.c) < 1e-12;
-        Point local = flat ? pointer : inverted(world).map(pointer);
+        // The inverse keeps its offset in whole twips.
+        Matrix toLocal = inverted(world);
+        toLocal.tx = std::round(toLocal.tx);
+        toLocal.ty = std::round(toLocal.ty);
+        Point local = flat ? pointer : toLocal.map(pointer);
         // The position is in whole twips.
         return Value(std::round(index == int(ClipProp::XMouse) ? local.x : local.y) / 20.0);
     }

@@ -445,6 +445,44 @@ INSTANTIATE_TEST_SUITE_P(
                       PointerCase{"HalfPixels", 200, 200, 61, 81, {"30.5", "40.5", "41", "41"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct PointerRoundingCase {
+    const char* name;
+    double clipX;    // stage pixels
+    double xScale;   // percent
+    int viewScale;   // window pixels per stage pixel
+    double pointerX; // window pixels
+    const char* xmouse;
+};
+
+class ClipPointerRounding : public ::testing::TestWithParam<PointerRoundingCase> {};
+
+// The clip's place in the window is rounded to whole pixels, halves to the
+// even one; the way back into the clip keeps its offset in whole twips.
+TEST_P(ClipPointerRounding, XMouseOfAClipAtAFractionalPlace) {
+    const PointerRoundingCase& c = GetParam();
+    SwfWriter w(8, {0, 400 * 20, 0, 100 * 20});
+    SwfWriter empty(8);
+    empty.showFrame();
+    w.defineSprite(2, empty);
+    Asm onMove;
+    traceMember(onMove, "this", "_xmouse");
+    w.placeObject2({.depth = 1, .characterId = 2, .matrix = at(c.clipX, 0), .name = "c",
+                    .clipActions = {{swf::clip_event::MouseMove, onMove.bytes()}}});
+    w.doAction(Asm().getVariable("c").push("_xscale").push(c.xScale).setMember().op(0x07).bytes()).showFrame();
+    auto m = play(w, 400 * c.viewScale, 100 * c.viewScale);
+    m->player->runFrame();
+    m->player->mouseMove(c.pointerX, 10);
+    EXPECT_EQ(m->trace, Lines{c.xmouse});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pointer, ClipPointerRounding,
+    ::testing::Values(PointerRoundingCase{"HalfUpToEven", 125.5, 100, 1, 308, "182"},
+                      PointerRoundingCase{"HalfDownToEven", 126.5, 100, 1, 308, "182"},
+                      PointerRoundingCase{"HalfWindowPixel", 60.25, 100, 2, 200, "40"},
+                      PointerRoundingCase{"ScaledWholeTwipOffset", 364.3, 42, 1, 308, "-133.3"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ---- the stage ---------------------------------------------------------------------------------
 
 struct StageCase {
