@@ -409,6 +409,15 @@ bool ScriptEngine::clipIsButton(MovieClip& clip) {
     return false;
 }
 
+bool ScriptEngine::tracksAsMenu(DisplayObject& obj) {
+    auto it = m_objects.find(&obj);
+    if (it != m_objects.end() && m_vm) {
+        Value v = m_vm->getMember(Value(static_cast<Object*>(it->second)), QStringLiteral("trackAsMenu"));
+        if (!v.isUndefined()) return m_vm->toBool(v);
+    }
+    return ScriptHost::tracksAsMenu(obj);
+}
+
 void ScriptEngine::broadcast(Object* source, const QString& message, std::span<const Value> args) {
     if (!source || !m_vm) return;
     (void)args;

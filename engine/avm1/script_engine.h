@@ -78,6 +78,7 @@ public:
     void pointerPressed(Point stagePoint) override;
     void mouseEvent(ClipEvent event) override;
     bool clipIsButton(MovieClip& clip) override;
+    bool tracksAsMenu(DisplayObject& obj) override;
     std::optional<Rect> focusHighlight() override { return m_vm ? m_focus.highlightBounds() : std::nullopt; }
     void runQueued() override;
     void advanceTimers(double ms) override;

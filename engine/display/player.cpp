@@ -562,6 +562,17 @@ void Player::buttonTransition(DisplayObject* target, ButtonEvent event, ButtonOb
 void Player::updateHover(Point pt) {
     if (!m_root) return;
     DisplayObject* target = m_mouseInside ? mouseTargetAt(pt) : nullptr;
+    if (m_mouseDown && target && target != m_hover && target != m_pressed && m_rt->scripts->tracksAsMenu(*target) &&
+        (!m_pressed || m_rt->scripts->tracksAsMenu(*m_pressed))) {
+        // Held down elsewhere (or on another menu item), the pointer drags
+        // onto a menu item, which then counts as pressed.
+        DisplayObject* old = m_pressed;
+        bool overOld = old && m_hover == old; // dragged out of it already otherwise
+        m_hover = m_pressed = target;
+        if (overOld) buttonTransition(old, ButtonEvent::MenuDragOut, ButtonObject::State::Up);
+        if (m_pressed == target) buttonTransition(target, ButtonEvent::MenuDragOver, ButtonObject::State::Down);
+        return;
+    }
     if (m_pressed) {
         // While a button is held only it reacts: dragged out of and back over it.
         if (target == m_pressed && m_hover != m_pressed) {
@@ -604,6 +615,7 @@ void Player::mouseDown(double x, double y, MouseButton button) {
     m_mouse = stagePoint(x, y);
     if (!m_root || button != MouseButton::Left) return;
     updateHover(m_mouse);
+    m_mouseDown = true;
     m_rt->scripts->mouseEvent(ClipEvent::MouseDown);
     m_rt->scripts->pointerPressed(m_mouse);
     if (m_hover) {
@@ -616,6 +628,7 @@ void Player::mouseDown(double x, double y, MouseButton button) {
 void Player::mouseUp(double x, double y, MouseButton button) {
     m_mouse = stagePoint(x, y);
     if (!m_root || button != MouseButton::Left) return;
+    m_mouseDown = false;
     m_rt->scripts->mouseEvent(ClipEvent::MouseUp);
     if (DisplayObject* pressed = m_pressed) {
         m_pressed = nullptr;

@@ -1,6 +1,7 @@
 #include "engine/display/script_host.h"
 
 #include "engine/avm1/script_engine.h"
+#include "engine/display/button.h"
 
 namespace swf {
 
@@ -15,6 +16,10 @@ std::optional<ClipEvent> clipEventFor(ButtonEvent event) {
     case ButtonEvent::ReleaseOutside: return ClipEvent::ReleaseOutside;
     }
     return std::nullopt;
+}
+
+bool ScriptHost::tracksAsMenu(DisplayObject& obj) {
+    return obj.type() == DisplayObject::Type::Button && static_cast<ButtonObject&>(obj).trackAsMenu();
 }
 
 std::function<std::unique_ptr<ScriptHost>(Player&)> defaultScriptHostFactory() {

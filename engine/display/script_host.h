@@ -105,6 +105,9 @@ public:
     // The stage rectangle (twips) the keyboard focus frame is drawn around;
     // none when no object shows one.
     virtual std::optional<Rect> focusHighlight() { return std::nullopt; }
+    // Whether a button or clip tracks as a menu: with the mouse button held
+    // down elsewhere, the pointer moving onto it drags over it.
+    virtual bool tracksAsMenu(DisplayObject& obj);
 
     // Run everything queued so far (frame actions, events).
     virtual void runQueued() {}

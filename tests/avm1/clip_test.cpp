@@ -445,6 +445,36 @@ INSTANTIATE_TEST_SUITE_P(
                       PointerCase{"HalfPixels", 200, 200, 61, 81, {"30.5", "40.5", "41", "41"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Clips "a" (0..20 px), "b" (40..60 px) and "plain" (80..100 px) with drag
+// handlers; a and b track as menus.
+TEST(ClipDrag, HeldDownElsewhereThePointerDragsOntoMenuItemsOnly) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineShape(1, square(20 * 20));
+    SwfWriter sprite(8);
+    sprite.placeObject2({.depth = 1, .characterId = 1});
+    sprite.showFrame();
+    w.defineSprite(2, sprite);
+    Asm script;
+    const std::pair<const char*, double> clips[] = {{"a", 0}, {"b", 40}, {"plain", 80}};
+    for (const auto& [name, x] : clips) {
+        w.placeObject2({.depth = uint16_t(x + 1), .characterId = 2, .matrix = at(x, 0), .name = name});
+        for (const char* event : {"onDragOver", "onDragOut", "onRelease"})
+            script.getVariable(name).push(event).defineFunction("", {}, Asm().push(std::string(event) + " " + name).trace())
+                .setMember();
+        if (std::string(name) != "plain") script.getVariable(name).push("trackAsMenu").pushBool(true).setMember();
+    }
+    w.doAction(script.op(0x07).bytes()).showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    m->player->mouseMove(30, 90); // on nothing
+    m->player->mouseDown(30, 90);
+    m->player->mouseMove(90, 10); // plain: not a menu
+    m->player->mouseMove(10, 10);
+    m->player->mouseMove(50, 10);
+    m->player->mouseUp(50, 10);
+    EXPECT_EQ(m->trace, (Lines{"onDragOver a", "onDragOut a", "onDragOver b", "onRelease b"}));
+}
+
 struct PointerRoundingCase {
     const char* name;
     double clipX;    // stage pixels
