@@ -557,6 +557,30 @@ TEST(StageSize, NoScaleShowsTheWindowSizeAndTellsListeners) {
     EXPECT_EQ(m->trace, (Lines{"100", "resize 300", "200"}));
 }
 
+// ---- clips in buttons -------------------------------------------------------------------------
+
+// An unnamed button whose up state shows the same sprite at depths 1 and 3:
+// the button is instance1 and its clips come after it.
+TEST(ButtonClips, TakeInstanceNumbersAfterTheirButton) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineShape(1, square(20 * 20));
+    SwfWriter sprite(8);
+    sprite.doAction(Asm().getVariable("_name").trace().bytes());
+    sprite.placeObject2({.depth = 1, .characterId = 1});
+    sprite.showFrame();
+    w.defineSprite(2, sprite);
+    w.defineButton2(3, {{.up = true, .characterId = 2, .depth = 1}, {.up = true, .characterId = 2, .depth = 3},
+                        {.hitTest = true, .characterId = 1, .depth = 1}}, {});
+    w.placeObject2({.depth = 1, .characterId = 3});
+    w.doAction(Asm().getVariable("instance1").push("_name").getMember().trace().bytes());
+    w.showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    Lines names = m->trace;
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Lines{"instance1", "instance2", "instance3"}));
+}
+
 // ---- load events ---------------------------------------------------------------------------
 
 // Clip "a" has a load clip action and "b" none; the frame script that runs
