@@ -99,6 +99,9 @@ void installFocus(Vm& vm, ScriptEngine& engine) {
     };
     for (auto& m : methods) vm.defineMethod(selection, QString::fromLatin1(m.name), m.fn);
 
+    // Buttons and clips take the mouse and the keyboard unless a script turns enabled off.
+    vm.defineValue(vm.clipProto, QStringLiteral("enabled"), Value(true), kDontEnum);
+    vm.defineValue(vm.buttonProto, QStringLiteral("enabled"), Value(true), 0);
     // Buttons list tabIndex in for..in (fields have it among their
     // properties); on clips it is hidden.
     defineTabIndex(vm, vm.buttonProto, kDontDelete);

@@ -282,7 +282,6 @@ bool DisplayClip::getSpecial(Vm& vm, const QString& name, Value& out) {
         if (builtins::textFieldGet(vm, *this, *static_cast<EditTextObject*>(m_obj), name, out)) return true;
     if (kind() == Kind::Button && m_obj && m_obj->type() == DisplayObject::Type::Button) {
         auto* b = static_cast<ButtonObject*>(m_obj);
-        if (vm.namesEqual(name, QStringLiteral("enabled"))) { out = Value(b->enabled()); return true; }
         if (vm.namesEqual(name, QStringLiteral("useHandCursor"))) { out = Value(b->useHandCursor()); return true; }
     }
     return ClipObject::getSpecial(vm, name, out);
@@ -293,7 +292,9 @@ bool DisplayClip::setSpecial(Vm& vm, const QString& name, const Value& v) {
         if (builtins::textFieldSet(vm, *this, *static_cast<EditTextObject*>(m_obj), name, v)) return true;
     if (kind() == Kind::Button && m_obj && m_obj->type() == DisplayObject::Type::Button) {
         auto* b = static_cast<ButtonObject*>(m_obj);
-        if (vm.namesEqual(name, QStringLiteral("enabled"))) { b->setEnabled(vm.toBool(v)); return true; }
+        // enabled is a plain member (the prototype's is true); the button
+        // follows it, and only a false value turns it off.
+        if (vm.namesEqual(name, QStringLiteral("enabled"))) b->setEnabled(v.isUndefined() || vm.toBool(v));
         if (vm.namesEqual(name, QStringLiteral("useHandCursor"))) { b->setUseHandCursor(vm.toBool(v)); return true; }
     }
     return ClipObject::setSpecial(vm, name, v);

@@ -418,6 +418,15 @@ bool ScriptEngine::tracksAsMenu(DisplayObject& obj) {
     return ScriptHost::tracksAsMenu(obj);
 }
 
+// A button's enabled is a plain member (the prototype's is true): only a
+// false value turns it off, and deleting it turns it on again.
+bool ScriptEngine::buttonEnabled(ButtonObject& button) {
+    auto it = m_objects.find(&button);
+    if (it == m_objects.end() || !m_vm) return ScriptHost::buttonEnabled(button);
+    Value v = m_vm->getMember(Value(static_cast<Object*>(it->second)), QStringLiteral("enabled"));
+    return v.isUndefined() || m_vm->toBool(v);
+}
+
 void ScriptEngine::broadcast(Object* source, const QString& message, std::span<const Value> args) {
     if (!source || !m_vm) return;
     (void)args;

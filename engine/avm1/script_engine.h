@@ -79,6 +79,7 @@ public:
     void mouseEvent(ClipEvent event) override;
     bool clipIsButton(MovieClip& clip) override;
     bool tracksAsMenu(DisplayObject& obj) override;
+    bool buttonEnabled(ButtonObject& button) override;
     std::optional<Rect> focusHighlight() override { return m_vm ? m_focus.highlightBounds() : std::nullopt; }
     void runQueued() override;
     void advanceTimers(double ms) override;

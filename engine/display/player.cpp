@@ -521,7 +521,7 @@ DisplayObject* Player::findMouseTarget(MovieClip& clip, Point pt, const Matrix& 
         Point local = inverted(world).map(pt);
         if (c.type() == DisplayObject::Type::Button) {
             auto& b = static_cast<ButtonObject&>(c);
-            if (b.enabled() && b.hitTest(local)) return &b;
+            if (m_rt->scripts->buttonEnabled(b) && b.hitTest(local)) return &b;
         } else if (c.type() == DisplayObject::Type::MovieClip) {
             auto& mc = static_cast<MovieClip&>(c);
             if (m_rt->scripts->clipIsButton(mc)) {

@@ -22,6 +22,8 @@ bool ScriptHost::tracksAsMenu(DisplayObject& obj) {
     return obj.type() == DisplayObject::Type::Button && static_cast<ButtonObject&>(obj).trackAsMenu();
 }
 
+bool ScriptHost::buttonEnabled(ButtonObject& button) { return button.enabled(); }
+
 std::function<std::unique_ptr<ScriptHost>(Player&)> defaultScriptHostFactory() {
     return avm1ScriptHostFactory();
 }

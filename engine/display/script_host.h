@@ -108,6 +108,8 @@ public:
     // Whether a button or clip tracks as a menu: with the mouse button held
     // down elsewhere, the pointer moving onto it drags over it.
     virtual bool tracksAsMenu(DisplayObject& obj);
+    // Whether a button takes the mouse (scripts may turn it off).
+    virtual bool buttonEnabled(ButtonObject& button);
 
     // Run everything queued so far (frame actions, events).
     virtual void runQueued() {}

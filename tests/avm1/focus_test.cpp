@@ -544,6 +544,58 @@ INSTANTIATE_TEST_SUITE_P(Focus, ClickOnField, testing::Values(
     ClickCase{"UnselectableDynamic", false, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct EnabledCase {
+    const char* name;
+    Asm change; // run on the button `b` before the click
+    bool pressed;
+};
+
+class ButtonEnabled : public testing::TestWithParam<EnabledCase> {};
+
+TEST_P(ButtonEnabled, OnlyAFalseValueTurnsTheButtonOff) {
+    SwfWriter w = baseMovie();
+    w.placeObject2({.depth = 1, .characterId = 2, .matrix = at(100, 100), .name = "b"});
+    w.showFrame();
+    auto m = play(w);
+    Asm a;
+    a.getVariable("b").push("onPress").defineFunction("", {}, Asm().push("press").trace()).setMember();
+    a.raw(GetParam().change.body());
+    m->run(a);
+    m->player->mouseMove(110, 110);
+    m->player->mouseDown(110, 110);
+    m->player->mouseUp(110, 110);
+    EXPECT_EQ(m->trace, GetParam().pressed ? std::vector<std::string>{"press"} : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Focus, ButtonEnabled, testing::Values(
+    EnabledCase{"Untouched", Asm(), true},
+    EnabledCase{"False", Asm().getVariable("b").push("enabled").pushBool(false).setMember(), false},
+    EnabledCase{"Zero", Asm().getVariable("b").push("enabled").push(0).setMember(), false},
+    EnabledCase{"Undefined", Asm().getVariable("b").push("enabled").pushUndefined().setMember(), true},
+    EnabledCase{"DeletedAfterFalse",
+                Asm().getVariable("b").push("enabled").pushBool(false).setMember()
+                    .getVariable("b").push("enabled").op(0x3A).pop(), true},
+    EnabledCase{"PrototypeOff",
+                Asm().getVariable("Button").push("prototype").getMember().push("enabled").pushBool(false).setMember(),
+                false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Focus, EnabledIsAPlainMemberOfClipAndButtonPrototypes) {
+    SwfWriter w = baseMovie();
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "b"});
+    w.showFrame();
+    auto m = play(w);
+    Asm a;
+    for (const char* cls : {"MovieClip", "Button"})
+        a.push("enabled").push(1).getVariable(cls).push("prototype").getMember().push("hasOwnProperty").callMethod()
+            .trace();
+    a.push("enabled").push(1).getVariable("b").push("hasOwnProperty").callMethod().trace();
+    a.getVariable("b").push("enabled").pushUndefined().setMember();
+    a.push("enabled").push(1).getVariable("b").push("hasOwnProperty").callMethod().trace();
+    m->run(a);
+    EXPECT_EQ(m->trace, (std::vector<std::string>{"true", "true", "false", "true"}));
+}
+
 TEST(Focus, RemovingTheFocusedClipClearsTheFocus) {
     SwfWriter w = baseMovie();
     w.showFrame();
