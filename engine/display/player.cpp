@@ -521,7 +521,14 @@ DisplayObject* Player::findMouseTarget(MovieClip& clip, Point pt, const Matrix& 
         Point local = inverted(world).map(pt);
         if (c.type() == DisplayObject::Type::Button) {
             auto& b = static_cast<ButtonObject&>(c);
-            if (m_rt->scripts->buttonEnabled(b) && b.hitTest(local)) return &b;
+            if (!m_rt->scripts->buttonEnabled(b)) continue;
+            // Buttons inside the clips of its shown state come before the button itself.
+            for (auto inner = b.children().rbegin(); inner != b.children().rend(); ++inner)
+                if (inner->second->type() == DisplayObject::Type::MovieClip && inner->second->visible())
+                    if (DisplayObject* found = findMouseTarget(static_cast<MovieClip&>(*inner->second), pt,
+                                                               world * inner->second->matrix()))
+                        return found;
+            if (b.hitTest(local)) return &b;
         } else if (c.type() == DisplayObject::Type::MovieClip) {
             auto& mc = static_cast<MovieClip&>(c);
             if (m_rt->scripts->clipIsButton(mc)) {

@@ -596,6 +596,35 @@ TEST(Focus, EnabledIsAPlainMemberOfClipAndButtonPrototypes) {
     EXPECT_EQ(m->trace, (std::vector<std::string>{"true", "true", "false", "true"}));
 }
 
+// Button 7 shows sprite 5, which holds button 6 over its left half; each
+// button traces its name when pressed.
+TEST(ButtonMouse, AButtonInsideAButtonsClipTakesThePressFirst) {
+    SwfWriter w = baseMovie();
+    Bytes pressInner = Asm().push("inner").trace().bytes(), pressOuter = Asm().push("outer").trace().bytes();
+    constexpr uint16_t kPress = 0x0004;
+    swf::test::ShapeBuilder wide;
+    wide.rect(0, 0, 40 * 20, 20 * 20, wide.addSolidFill({255, 0, 0, 255}));
+    w.defineShape(4, wide);
+    w.defineButton2(6, {{.up = true, .over = true, .down = true, .hitTest = true, .characterId = 1}},
+                    {{kPress, pressInner}});
+    SwfWriter holder(8);
+    holder.placeObject2({.depth = 1, .characterId = 6});
+    holder.showFrame();
+    w.defineSprite(5, holder);
+    w.defineButton2(7, {{.up = true, .over = true, .down = true, .characterId = 5, .depth = 2},
+                        {.hitTest = true, .characterId = 4}},
+                    {{kPress, pressOuter}});
+    w.placeObject2({.depth = 1, .characterId = 7, .matrix = at(100, 100)});
+    w.showFrame();
+    auto m = play(w);
+    for (double x : {110.0, 130.0}) { // the inner button, then only the outer one
+        m->player->mouseMove(x, 110);
+        m->player->mouseDown(x, 110);
+        m->player->mouseUp(x, 110);
+    }
+    EXPECT_EQ(m->trace, (std::vector<std::string>{"inner", "outer"}));
+}
+
 TEST(Focus, RemovingTheFocusedClipClearsTheFocus) {
     SwfWriter w = baseMovie();
     w.showFrame();
