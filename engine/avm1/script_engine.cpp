@@ -393,6 +393,8 @@ void ScriptEngine::setDrag(DisplayClip* clip, bool lockCenter, const double* rec
         for (MovieClip* par = o->parent(); par; par = par->parent()) parentWorld = par->matrix() * parentWorld;
         Point local = inverted(parentWorld).map(mouseTwips());
         m_dragOffset = {o->x() - local.x / 20.0, o->y() - local.y / 20.0};
+        // From now on the script places the clip: its timeline moves it no more.
+        o->lockTransform();
     }
 }
 

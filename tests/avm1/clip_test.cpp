@@ -445,6 +445,30 @@ INSTANTIATE_TEST_SUITE_P(
                       PointerCase{"HalfPixels", 200, 200, 61, 81, {"30.5", "40.5", "41", "41"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// startDrag in frame 1 hands the clip to the script: the timeline's move in
+// frame 2 leaves it where it is, even after stopDrag.
+TEST(ClipDrag, TimelineNoLongerMovesADraggedClip) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineShape(1, square(20 * 20));
+    SwfWriter sprite(8);
+    sprite.placeObject2({.depth = 1, .characterId = 1});
+    sprite.showFrame();
+    w.defineSprite(2, sprite);
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "mc"});
+    Asm start;
+    call(start, "mc", "startDrag").pop();
+    w.doAction(start.bytes()).showFrame();
+    w.placeObject2({.depth = 1, .move = true, .matrix = at(50, 50)});
+    Asm stop;
+    call(stop, "mc", "stopDrag").pop();
+    traceMember(stop, "mc", "_x");
+    w.doAction(stop.op(0x07).bytes()).showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, Lines{"0"});
+}
+
 // Clips "a" (0..20 px), "b" (40..60 px) and "plain" (80..100 px) with drag
 // handlers; a and b track as menus.
 TEST(ClipDrag, HeldDownElsewhereThePointerDragsOntoMenuItemsOnly) {
