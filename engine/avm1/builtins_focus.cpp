@@ -64,27 +64,13 @@ Value selectionSetSelection(Vm& vm, CallArgs& a) {
     return Value();
 }
 
-// tabIndex: buttons and fields keep it as an unsigned 32-bit number, clips
-// as a signed one (NaN becomes the smallest); undefined clears it.
 Value tabIndexGet(Vm& vm, CallArgs& a) {
     DisplayObject* obj = displayOf(a.thisv);
     return obj ? focusOf(vm).tabIndex(*obj) : Value();
 }
 
 Value tabIndexSet(Vm& vm, CallArgs& a) {
-    DisplayObject* obj = displayOf(a.thisv);
-    if (!obj) return Value();
-    Value v = a.at(0);
-    if (v.isUndefined()) {
-        focusOf(vm).setTabIndex(*obj, v);
-        return Value();
-    }
-    if (obj->type() == DisplayObject::Type::MovieClip) {
-        double d = vm.toNumber(v);
-        focusOf(vm).setTabIndex(*obj, std::isfinite(d) ? Value(vm.toInt32(v)) : Value(std::numeric_limits<int32_t>::min()));
-    } else {
-        focusOf(vm).setTabIndex(*obj, Value(double(vm.toUint32(v))));
-    }
+    if (DisplayObject* obj = displayOf(a.thisv)) focusOf(vm).setTabIndex(*obj, a.at(0));
     return Value();
 }
 
@@ -113,8 +99,11 @@ void installFocus(Vm& vm, ScriptEngine& engine) {
     };
     for (auto& m : methods) vm.defineMethod(selection, QString::fromLatin1(m.name), m.fn);
 
-    // Fields and buttons list tabIndex in for..in; on clips it is hidden.
-    defineTabIndex(vm, vm.textFieldProto, kDontDelete);
+    // Buttons and clips take the mouse and the keyboard unless a script turns enabled off.
+    vm.defineValue(vm.clipProto, QStringLiteral("enabled"), Value(true), kDontEnum);
+    vm.defineValue(vm.buttonProto, QStringLiteral("enabled"), Value(true), 0);
+    // Buttons list tabIndex in for..in (fields have it among their
+    // properties); on clips it is hidden.
     defineTabIndex(vm, vm.buttonProto, kDontDelete);
     defineTabIndex(vm, vm.clipProto, kHidden);
 }

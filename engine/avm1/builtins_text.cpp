@@ -282,7 +282,7 @@ struct FieldProp {
     FieldSet set; // null: read-only
 };
 
-// Script-only settings (tabIndex, styleSheet, filters) are kept as hidden
+// Script-only settings (styleSheet, filters) are kept as hidden
 // members of the field's script object, where the collector sees them.
 Value storedGet(Vm& vm, EditTextObject& t, const char* name) {
     DisplayClip* c = vm.engine ? vm.engine->wrap(&t) : nullptr;
@@ -370,8 +370,8 @@ const FieldProp kFieldProps[] = {
      [](Vm& vm, EditTextObject& t, const Value& v) { t.editState().backgroundColor = rgbFrom(vm.toUint32(v)); }},
     {"textColor", [](Vm&, EditTextObject& t) { return Value(rgbOf(t.newTextFormat().color)); },
      [](Vm& vm, EditTextObject& t, const Value& v) { setAllColors(t, rgbFrom(vm.toUint32(v))); }},
-    {"tabIndex", [](Vm& vm, EditTextObject& t) { return storedGet(vm, t, "tabIndex"); },
-     [](Vm& vm, EditTextObject& t, const Value& v) { storedSet(vm, t, "tabIndex", v); }},
+    {"tabIndex", [](Vm& vm, EditTextObject& t) { return vm.engine ? vm.engine->focus().tabIndex(t) : Value(); },
+     [](Vm& vm, EditTextObject& t, const Value& v) { if (vm.engine) vm.engine->focus().setTabIndex(t, v); }},
     {"autoSize", [](Vm&, EditTextObject& t) { return Value(QString::fromLatin1(autoSizeName(t.state().autoSize))); },
      [](Vm& vm, EditTextObject& t, const Value& v) {
          render::AutoSize a = render::AutoSize::None;

@@ -218,20 +218,26 @@ Value DisplayClip::getProperty(Vm& vm, int index) {
     case ClipProp::XMouse:
     case ClipProp::YMouse: {
         // Flash works in window pixels here: the clip's place on screen is
-        // rounded to whole pixels before the pointer is mapped back into it.
+        // rounded to whole pixels (halves to even) before the pointer is
+        // mapped back into it.
         const Matrix& toWindow = m_engine.player().stage().matrix();
         Point pointer = toWindow.map(m_engine.mouseTwips());
         Matrix world = toWindow * o->concatenatedMatrix();
-        world.tx = std::round(world.tx);
-        world.ty = std::round(world.ty);
+        world.tx = std::nearbyint(world.tx);
+        world.ty = std::nearbyint(world.ty);
         // A clip scaled to nothing has no inverse: the pointer's window
         // position then comes back twenty times smaller.
         bool flat = std::abs(world.a * world.d - world.b * world.c) < 1e-12;
-        Point local = flat ? pointer : inverted(world).map(pointer);
+        // The inverse keeps its offset in whole twips.
+        Matrix toLocal = inverted(world);
+        toLocal.tx = std::round(toLocal.tx);
+        toLocal.ty = std::round(toLocal.ty);
+        Point local = flat ? pointer : toLocal.map(pointer);
         // The position is in whole twips.
         return Value(std::round(index == int(ClipProp::XMouse) ? local.x : local.y) / 20.0);
     }
     case ClipProp::DropTarget: return Value(dropTarget());
+    case ClipProp::FocusRect: return m_engine.focus().focusRect(*o);
     case ClipProp::CurrentFrame:
     case ClipProp::TotalFrames:
     case ClipProp::FramesLoaded:
@@ -246,6 +252,7 @@ void DisplayClip::setProperty(Vm& vm, int index, const Value& v) {
     if (!o) return;
     if (index == int(ClipProp::Name)) { setInstanceName(vm.toString(v)); return; }
     if (index == int(ClipProp::Visible)) { o->setVisible(vm.toBool(v)); return; }
+    if (index == int(ClipProp::FocusRect)) { m_engine.focus().setFocusRect(*o, v); return; }
     double d = vm.toNumber(v);
     if (!std::isfinite(d)) return; // Flash ignores NaN and infinities here
     switch (ClipProp(index)) {
@@ -275,7 +282,6 @@ bool DisplayClip::getSpecial(Vm& vm, const QString& name, Value& out) {
         if (builtins::textFieldGet(vm, *this, *static_cast<EditTextObject*>(m_obj), name, out)) return true;
     if (kind() == Kind::Button && m_obj && m_obj->type() == DisplayObject::Type::Button) {
         auto* b = static_cast<ButtonObject*>(m_obj);
-        if (vm.namesEqual(name, QStringLiteral("enabled"))) { out = Value(b->enabled()); return true; }
         if (vm.namesEqual(name, QStringLiteral("useHandCursor"))) { out = Value(b->useHandCursor()); return true; }
     }
     return ClipObject::getSpecial(vm, name, out);
@@ -286,7 +292,9 @@ bool DisplayClip::setSpecial(Vm& vm, const QString& name, const Value& v) {
         if (builtins::textFieldSet(vm, *this, *static_cast<EditTextObject*>(m_obj), name, v)) return true;
     if (kind() == Kind::Button && m_obj && m_obj->type() == DisplayObject::Type::Button) {
         auto* b = static_cast<ButtonObject*>(m_obj);
-        if (vm.namesEqual(name, QStringLiteral("enabled"))) { b->setEnabled(vm.toBool(v)); return true; }
+        // enabled is a plain member (the prototype's is true); the button
+        // follows it, and only a false value turns it off.
+        if (vm.namesEqual(name, QStringLiteral("enabled"))) b->setEnabled(v.isUndefined() || vm.toBool(v));
         if (vm.namesEqual(name, QStringLiteral("useHandCursor"))) { b->setUseHandCursor(vm.toBool(v)); return true; }
     }
     return ClipObject::setSpecial(vm, name, v);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 
 namespace swf::avm1 {
 
@@ -68,6 +69,7 @@ void FocusTracker::setFocus(DisplayObject* next, bool highlight) {
         queueHighlight(old, false);
         queueHighlight(next, true);
     }
+    m_focusRectShown = true;
     if (old == next) return;
     m_focus = next ? next->serial() : 0;
     m_hasSelection = false;
@@ -176,9 +178,17 @@ Value FocusTracker::tabIndex(const DisplayObject& obj) const {
     return it == m_tabIndex.end() ? Value() : it->second;
 }
 
+// Fields keep tabIndex as an unsigned 32-bit number, clips and buttons as a
+// signed one (NaN and infinities become the smallest); undefined clears it.
 void FocusTracker::setTabIndex(const DisplayObject& obj, const Value& v) {
-    if (v.isUndefined()) m_tabIndex.erase(obj.serial());
-    else m_tabIndex[obj.serial()] = v;
+    if (v.isUndefined()) {
+        m_tabIndex.erase(obj.serial());
+        return;
+    }
+    Vm& vm = m_engine.vm();
+    if (isText(&obj)) m_tabIndex[obj.serial()] = Value(double(vm.toUint32(v)));
+    else if (std::isfinite(vm.toNumber(v))) m_tabIndex[obj.serial()] = Value(vm.toInt32(v));
+    else m_tabIndex[obj.serial()] = Value(std::numeric_limits<int32_t>::min());
 }
 
 // ---- selection ---------------------------------------------------------------------------
@@ -381,7 +391,8 @@ void FocusTracker::pointerPressed(Point stage) {
     DisplayObject* next = nullptr;
     if (hit) {
         auto& field = static_cast<EditTextObject&>(*hit);
-        if (isEditable(field) || isSelectable(field)) next = hit;
+        // Only a selectable field takes the focus from the mouse, input or not.
+        if (isSelectable(field)) next = hit;
     }
     if (next == focused()) return;
     uint64_t serial = next ? next->serial() : 0;
@@ -389,11 +400,13 @@ void FocusTracker::pointerPressed(Point stage) {
         DisplayObject* n = serial ? m_engine.player().runtime().find(serial) : nullptr;
         if (serial && !n) return;
         setFocus(n, false);
+        m_focusRectShown = false;
     });
 }
 
 void FocusTracker::objectRemoved(DisplayObject& obj) {
     m_tabIndex.erase(obj.serial());
+    m_focusRect.erase(obj.serial());
     DisplayObject* f = focused();
     for (DisplayObject* p = f; p; p = p->parent())
         if (p == &obj) {
@@ -406,6 +419,46 @@ void FocusTracker::clear() {
     m_focus = 0;
     m_hasSelection = false;
     m_tabIndex.clear();
+    m_focusRect.clear();
+    m_focusRectShown = false;
+}
+
+// ---- focus rectangle ---------------------------------------------------------------------
+
+namespace {
+bool holdsGlobalFocusRect(const DisplayObject& obj, Player& player) { return &obj == player.root(); }
+} // namespace
+
+Value FocusTracker::focusRect(const DisplayObject& obj) const {
+    if (holdsGlobalFocusRect(obj, m_engine.player())) return Value(m_globalFocusRect);
+    auto it = m_focusRect.find(obj.serial());
+    return it == m_focusRect.end() ? Value(static_cast<Object*>(nullptr)) : Value(it->second);
+}
+
+void FocusTracker::setFocusRect(const DisplayObject& obj, const Value& v) {
+    Vm& vm = m_engine.vm();
+    if (!holdsGlobalFocusRect(obj, m_engine.player())) {
+        if (v.isNullish()) m_focusRect.erase(obj.serial());
+        else m_focusRect[obj.serial()] = vm.toBool(v);
+        return;
+    }
+    // The movie-wide switch ignores null and undefined, is off for objects
+    // and otherwise off only for a value that is the number 0 (NaN is on).
+    if (v.isNullish()) return;
+    if (v.asObject()) m_globalFocusRect = false;
+    else m_globalFocusRect = vm.toNumber(v) != 0;
+}
+
+std::optional<Rect> FocusTracker::highlightBounds() const {
+    DisplayObject* f = focused();
+    if (!f || !m_focusRectShown || isText(f)) return std::nullopt;
+    for (const DisplayObject* p = f; p; p = p->parent())
+        if (!p->visible()) return std::nullopt;
+    auto own = m_focusRect.find(f->serial());
+    if (!(own == m_focusRect.end() ? m_globalFocusRect : own->second)) return std::nullopt;
+    Rect r = transformRect(f->concatenatedMatrix(), f->localBounds());
+    if (r.empty()) return std::nullopt;
+    return r;
 }
 
 } // namespace swf::avm1

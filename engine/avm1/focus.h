@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -67,9 +68,17 @@ public:
     void objectRemoved(DisplayObject& obj);
     void clear();
 
-    // tabIndex of an object as scripts set it (undefined when never set).
+    // tabIndex of an object (undefined when never set); setting converts the value.
     Value tabIndex(const DisplayObject& obj) const;
     void setTabIndex(const DisplayObject& obj, const Value& v);
+
+    // _focusrect: the root of _level0 holds the movie-wide switch; other
+    // clips, buttons and fields hold their own (null: follow the movie-wide one).
+    Value focusRect(const DisplayObject& obj) const;
+    void setFocusRect(const DisplayObject& obj, const Value& v);
+    // The stage rectangle (twips) of the yellow frame around the object the
+    // keyboard or Selection.setFocus gave the focus to; none when not shown.
+    std::optional<Rect> highlightBounds() const;
 
     // Whether a field takes typing ("input") and may be selected.
     bool isEditable(EditTextObject& field);
@@ -94,6 +103,9 @@ private:
     bool m_hasSelection = false;
     bool m_caretAtBegin = false;
     std::unordered_map<uint64_t, Value> m_tabIndex; // by object serial
+    bool m_focusRectShown = false;  // the focus came from Tab or a script, not the mouse
+    bool m_globalFocusRect = true;  // outlives a movie loaded into _level0
+    std::unordered_map<uint64_t, bool> m_focusRect; // by object serial
 };
 
 } // namespace swf::avm1

@@ -243,7 +243,11 @@ void ScriptEngine::objectPlaced(DisplayObject& obj, const std::vector<ClipAction
             m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Initialize});
             break;
         }
-    m_deferredLoads.push_back({Job::Kind::Event, c, {}, ClipEvent::Load});
+    // Whether onLoad is called is settled now: one a frame script gives the
+    // clip later is not (its clip actions still run).
+    Job load{Job::Kind::Event, c, {}, ClipEvent::Load};
+    load.withMethod = m_vm->isCallable(m_vm->getMember(Value(static_cast<Object*>(c)), QStringLiteral("onLoad")));
+    m_deferredLoads.push_back(load);
 }
 
 void ScriptEngine::forget(DisplayObject& obj) {
@@ -389,6 +393,8 @@ void ScriptEngine::setDrag(DisplayClip* clip, bool lockCenter, const double* rec
         for (MovieClip* par = o->parent(); par; par = par->parent()) parentWorld = par->matrix() * parentWorld;
         Point local = inverted(parentWorld).map(mouseTwips());
         m_dragOffset = {o->x() - local.x / 20.0, o->y() - local.y / 20.0};
+        // From now on the script places the clip: its timeline moves it no more.
+        o->lockTransform();
     }
 }
 
@@ -405,6 +411,24 @@ bool ScriptEngine::clipIsButton(MovieClip& clip) {
     return false;
 }
 
+bool ScriptEngine::tracksAsMenu(DisplayObject& obj) {
+    auto it = m_objects.find(&obj);
+    if (it != m_objects.end() && m_vm) {
+        Value v = m_vm->getMember(Value(static_cast<Object*>(it->second)), QStringLiteral("trackAsMenu"));
+        if (!v.isUndefined()) return m_vm->toBool(v);
+    }
+    return ScriptHost::tracksAsMenu(obj);
+}
+
+// A button's enabled is a plain member (the prototype's is true): only a
+// false value turns it off, and deleting it turns it on again.
+bool ScriptEngine::buttonEnabled(ButtonObject& button) {
+    auto it = m_objects.find(&button);
+    if (it == m_objects.end() || !m_vm) return ScriptHost::buttonEnabled(button);
+    Value v = m_vm->getMember(Value(static_cast<Object*>(it->second)), QStringLiteral("enabled"));
+    return v.isUndefined() || m_vm->toBool(v);
+}
+
 void ScriptEngine::broadcast(Object* source, const QString& message, std::span<const Value> args) {
     if (!source || !m_vm) return;
     (void)args;
@@ -418,7 +442,7 @@ void ScriptEngine::broadcast(Object* source, const QString& message, std::span<c
 
 // ---- Running -------------------------------------------------------------------------------
 
-void ScriptEngine::runEvent(DisplayClip* c, ClipEvent event) {
+void ScriptEngine::runEvent(DisplayClip* c, ClipEvent event, bool withMethod) {
     if (c->removed() && event != ClipEvent::Unload) return;
     for (const ClipAction& a : std::vector<ClipAction>(c->handlers)) {
         if (!(a.events & uint32_t(event))) continue;
@@ -426,7 +450,7 @@ void ScriptEngine::runEvent(DisplayClip* c, ClipEvent event) {
         if (m_vm->halted()) return;
     }
     // onKeyDown/onKeyUp methods belong to the focused object only (FocusTracker).
-    if (event == ClipEvent::KeyDown || event == ClipEvent::KeyUp) return;
+    if (event == ClipEvent::KeyDown || event == ClipEvent::KeyUp || !withMethod) return;
     if (const char* name = methodFor(event)) {
         Value fn = m_vm->getMember(Value(static_cast<Object*>(c)), QString::fromLatin1(name));
         if (m_vm->isCallable(fn)) {
@@ -457,7 +481,7 @@ void ScriptEngine::runJob(const Job& job) {
         if (job.clip && !job.clip->removed()) m_vm->runActions(job.code, job.clip, m_version);
         break;
     case Job::Kind::Event:
-        if (job.clip) runEvent(job.clip, job.event);
+        if (job.clip) runEvent(job.clip, job.event, job.withMethod);
         break;
     case Job::Kind::Construct:
         if (job.clip && !job.clip->removed()) construct(job.clip, nullptr);

@@ -78,6 +78,9 @@ public:
     void pointerPressed(Point stagePoint) override;
     void mouseEvent(ClipEvent event) override;
     bool clipIsButton(MovieClip& clip) override;
+    bool tracksAsMenu(DisplayObject& obj) override;
+    bool buttonEnabled(ButtonObject& button) override;
+    std::optional<Rect> focusHighlight() override { return m_vm ? m_focus.highlightBounds() : std::nullopt; }
     void runQueued() override;
     void advanceTimers(double ms) override;
 
@@ -88,9 +91,10 @@ private:
         std::span<const uint8_t> code;
         ClipEvent event = ClipEvent::Load;
         int broadcast = -1; // into m_pendingBroadcasts, or m_tasks for a Task
+        bool withMethod = true; // an Event also calls the clip's method (onLoad ...)
     };
     void runJob(const Job& job);
-    void runEvent(DisplayClip* clip, ClipEvent event);
+    void runEvent(DisplayClip* clip, ClipEvent event, bool withMethod = true);
     void forget(DisplayObject& obj);
     void broadcast(Object* source, const QString& message, std::span<const Value> args = {});
     void eachClip(const std::function<void(DisplayClip*)>& f);

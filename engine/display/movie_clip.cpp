@@ -269,11 +269,19 @@ void MovieClip::place(const PlaceObject& p, uint32_t frame) {
         if (runtime().trace) runtime().trace("Warning: Failed to place object at depth " + std::to_string(p.depth) + ".");
         return;
     }
+    // An unnamed button takes its instance number before the clips of its states.
+    std::string buttonName;
+    if (!p.name && runtime().movie) {
+        auto it = runtime().movie->dictionary.find(*p.characterId);
+        if (it != runtime().movie->dictionary.end() && std::holds_alternative<std::shared_ptr<const ButtonDef>>(it->second))
+            buttonName = "instance" + std::to_string(++runtime().instanceCounter);
+    }
     auto child = instantiate(*p.characterId);
     if (!child) {
         runtime().warn("PlaceObject: character " + std::to_string(*p.characterId) + " cannot be placed");
         return;
     }
+    if (!buttonName.empty()) child->setName(buttonName);
     child->setPlaceFrame(frame);
     child->applyPlacement(p);
     DisplayObject* obj = addChild(std::move(child), p.depth);

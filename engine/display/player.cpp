@@ -47,6 +47,45 @@ void forEachButton(MovieClip& clip, const std::function<void(ButtonObject&)>& f)
     }
 }
 
+// The yellow frame around the object with the keyboard focus: a band three
+// pixels wide inside `stageRect` (stage twips). Flash puts its edges on the
+// quarter-pixel grid, inside the rectangle.
+render::DrawShape focusFrame(const Rect& stageRect, const Matrix& toDevice) {
+    constexpr double kWidthPx = 3, kGrid = 4;
+    // The stage maps to the window by scaling and moving only.
+    Point a = toDevice.map({double(stageRect.xMin), double(stageRect.yMin)});
+    Point b = toDevice.map({double(stageRect.xMax), double(stageRect.yMax)});
+    double x0 = std::ceil(std::min(a.x, b.x) * kGrid) / kGrid, y0 = std::ceil(std::min(a.y, b.y) * kGrid) / kGrid;
+    double x1 = std::floor(std::max(a.x, b.x) * kGrid) / kGrid, y1 = std::floor(std::max(a.y, b.y) * kGrid) / kGrid;
+    double band = std::min({kWidthPx, (x1 - x0) / 2, (y1 - y0) / 2});
+    auto contour = [](std::vector<Edge>& out, double l, double t, double r, double b, bool clockwise) {
+        Point corners[] = {{l * 20, t * 20}, {r * 20, t * 20}, {r * 20, b * 20}, {l * 20, b * 20}};
+        if (!clockwise) std::swap(corners[1], corners[3]);
+        for (int i = 0; i < 4; ++i) {
+            Point from = corners[i], to = corners[(i + 1) % 4];
+            out.push_back({from, {(from.x + to.x) / 2, (from.y + to.y) / 2}, to, false});
+        }
+    };
+    ShapeLayer layer;
+    FillStyle yellow;
+    yellow.color = Rgba{255, 255, 0, 255};
+    layer.fillStyles.push_back(yellow);
+    StyledPath path;
+    if (band > 0) {
+        contour(path.edges, x0, y0, x1, y1, true);
+        contour(path.edges, x0 + band, y0 + band, x1 - band, y1 - band, false);
+    }
+    layer.fills.push_back(std::move(path));
+    auto shape = std::make_shared<ShapeDef>();
+    shape->version = 3;
+    shape->bounds = shape->edgeBounds = Rect{int32_t(x0 * 20), int32_t(x1 * 20), int32_t(y0 * 20), int32_t(y1 * 20)};
+    shape->layers.push_back(std::move(layer));
+    render::DrawShape cmd;
+    cmd.shape = std::move(shape);
+    cmd.matrix = Matrix{1 / 20.0, 0, 0, 1 / 20.0, 0, 0}; // the frame is made in device pixels
+    return cmd;
+}
+
 } // namespace
 
 void RenderJob::execute(render::QPainterBackend& backend, QImage& image) const {
@@ -412,6 +451,8 @@ render::CommandList Player::buildCommands() const {
         m_root->draw(list, m_stage.matrix() * m_root->matrix(), m_root->colorTransform());
     for (const auto& [n, clip] : m_levels)
         if (clip->visible()) clip->draw(list, m_stage.matrix() * clip->matrix(), clip->colorTransform());
+    if (std::optional<Rect> focus = m_rt->scripts->focusHighlight())
+        list.commands.push_back(focusFrame(*focus, m_stage.matrix()));
     return list;
 }
 
@@ -480,7 +521,14 @@ DisplayObject* Player::findMouseTarget(MovieClip& clip, Point pt, const Matrix& 
         Point local = inverted(world).map(pt);
         if (c.type() == DisplayObject::Type::Button) {
             auto& b = static_cast<ButtonObject&>(c);
-            if (b.enabled() && b.hitTest(local)) return &b;
+            if (!m_rt->scripts->buttonEnabled(b)) continue;
+            // Buttons inside the clips of its shown state come before the button itself.
+            for (auto inner = b.children().rbegin(); inner != b.children().rend(); ++inner)
+                if (inner->second->type() == DisplayObject::Type::MovieClip && inner->second->visible())
+                    if (DisplayObject* found = findMouseTarget(static_cast<MovieClip&>(*inner->second), pt,
+                                                               world * inner->second->matrix()))
+                        return found;
+            if (b.hitTest(local)) return &b;
         } else if (c.type() == DisplayObject::Type::MovieClip) {
             auto& mc = static_cast<MovieClip&>(c);
             if (m_rt->scripts->clipIsButton(mc)) {
@@ -521,6 +569,17 @@ void Player::buttonTransition(DisplayObject* target, ButtonEvent event, ButtonOb
 void Player::updateHover(Point pt) {
     if (!m_root) return;
     DisplayObject* target = m_mouseInside ? mouseTargetAt(pt) : nullptr;
+    if (m_mouseDown && target && target != m_hover && target != m_pressed && m_rt->scripts->tracksAsMenu(*target) &&
+        (!m_pressed || m_rt->scripts->tracksAsMenu(*m_pressed))) {
+        // Held down elsewhere (or on another menu item), the pointer drags
+        // onto a menu item, which then counts as pressed.
+        DisplayObject* old = m_pressed;
+        bool overOld = old && m_hover == old; // dragged out of it already otherwise
+        m_hover = m_pressed = target;
+        if (overOld) buttonTransition(old, ButtonEvent::MenuDragOut, ButtonObject::State::Up);
+        if (m_pressed == target) buttonTransition(target, ButtonEvent::MenuDragOver, ButtonObject::State::Down);
+        return;
+    }
     if (m_pressed) {
         // While a button is held only it reacts: dragged out of and back over it.
         if (target == m_pressed && m_hover != m_pressed) {
@@ -563,6 +622,7 @@ void Player::mouseDown(double x, double y, MouseButton button) {
     m_mouse = stagePoint(x, y);
     if (!m_root || button != MouseButton::Left) return;
     updateHover(m_mouse);
+    m_mouseDown = true;
     m_rt->scripts->mouseEvent(ClipEvent::MouseDown);
     m_rt->scripts->pointerPressed(m_mouse);
     if (m_hover) {
@@ -575,6 +635,7 @@ void Player::mouseDown(double x, double y, MouseButton button) {
 void Player::mouseUp(double x, double y, MouseButton button) {
     m_mouse = stagePoint(x, y);
     if (!m_root || button != MouseButton::Left) return;
+    m_mouseDown = false;
     m_rt->scripts->mouseEvent(ClipEvent::MouseUp);
     if (DisplayObject* pressed = m_pressed) {
         m_pressed = nullptr;

@@ -208,6 +208,7 @@ private:
 
     bool m_firstFrame = true;      // init actions go to the scripts before the first frame
     bool m_mouseInside = false;
+    bool m_mouseDown = false;      // the left button is held
     double m_clockMs = 0;          // time carried over towards the next frame
     bool m_fullRedraw = true;
     std::optional<render::CommandList> m_lastDrawn;

@@ -1,6 +1,7 @@
 #include "engine/display/script_host.h"
 
 #include "engine/avm1/script_engine.h"
+#include "engine/display/button.h"
 
 namespace swf {
 
@@ -16,6 +17,12 @@ std::optional<ClipEvent> clipEventFor(ButtonEvent event) {
     }
     return std::nullopt;
 }
+
+bool ScriptHost::tracksAsMenu(DisplayObject& obj) {
+    return obj.type() == DisplayObject::Type::Button && static_cast<ButtonObject&>(obj).trackAsMenu();
+}
+
+bool ScriptHost::buttonEnabled(ButtonObject& button) { return button.enabled(); }
 
 std::function<std::unique_ptr<ScriptHost>(Player&)> defaultScriptHostFactory() {
     return avm1ScriptHostFactory();

@@ -102,6 +102,14 @@ public:
     virtual void pointerPressed(Point stagePoint) { (void)stagePoint; }
     // Whether a clip takes mouse input as a button (it has onPress & co.).
     virtual bool clipIsButton(MovieClip& clip) { (void)clip; return false; }
+    // The stage rectangle (twips) the keyboard focus frame is drawn around;
+    // none when no object shows one.
+    virtual std::optional<Rect> focusHighlight() { return std::nullopt; }
+    // Whether a button or clip tracks as a menu: with the mouse button held
+    // down elsewhere, the pointer moving onto it drags over it.
+    virtual bool tracksAsMenu(DisplayObject& obj);
+    // Whether a button takes the mouse (scripts may turn it off).
+    virtual bool buttonEnabled(ButtonObject& button);
 
     // Run everything queued so far (frame actions, events).
     virtual void runQueued() {}

@@ -445,6 +445,98 @@ INSTANTIATE_TEST_SUITE_P(
                       PointerCase{"HalfPixels", 200, 200, 61, 81, {"30.5", "40.5", "41", "41"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// startDrag in frame 1 hands the clip to the script: the timeline's move in
+// frame 2 leaves it where it is, even after stopDrag.
+TEST(ClipDrag, TimelineNoLongerMovesADraggedClip) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineShape(1, square(20 * 20));
+    SwfWriter sprite(8);
+    sprite.placeObject2({.depth = 1, .characterId = 1});
+    sprite.showFrame();
+    w.defineSprite(2, sprite);
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "mc"});
+    Asm start;
+    call(start, "mc", "startDrag").pop();
+    w.doAction(start.bytes()).showFrame();
+    w.placeObject2({.depth = 1, .move = true, .matrix = at(50, 50)});
+    Asm stop;
+    call(stop, "mc", "stopDrag").pop();
+    traceMember(stop, "mc", "_x");
+    w.doAction(stop.op(0x07).bytes()).showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, Lines{"0"});
+}
+
+// Clips "a" (0..20 px), "b" (40..60 px) and "plain" (80..100 px) with drag
+// handlers; a and b track as menus.
+TEST(ClipDrag, HeldDownElsewhereThePointerDragsOntoMenuItemsOnly) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineShape(1, square(20 * 20));
+    SwfWriter sprite(8);
+    sprite.placeObject2({.depth = 1, .characterId = 1});
+    sprite.showFrame();
+    w.defineSprite(2, sprite);
+    Asm script;
+    const std::pair<const char*, double> clips[] = {{"a", 0}, {"b", 40}, {"plain", 80}};
+    for (const auto& [name, x] : clips) {
+        w.placeObject2({.depth = uint16_t(x + 1), .characterId = 2, .matrix = at(x, 0), .name = name});
+        for (const char* event : {"onDragOver", "onDragOut", "onRelease"})
+            script.getVariable(name).push(event).defineFunction("", {}, Asm().push(std::string(event) + " " + name).trace())
+                .setMember();
+        if (std::string(name) != "plain") script.getVariable(name).push("trackAsMenu").pushBool(true).setMember();
+    }
+    w.doAction(script.op(0x07).bytes()).showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    m->player->mouseMove(30, 90); // on nothing
+    m->player->mouseDown(30, 90);
+    m->player->mouseMove(90, 10); // plain: not a menu
+    m->player->mouseMove(10, 10);
+    m->player->mouseMove(50, 10);
+    m->player->mouseUp(50, 10);
+    EXPECT_EQ(m->trace, (Lines{"onDragOver a", "onDragOut a", "onDragOver b", "onRelease b"}));
+}
+
+struct PointerRoundingCase {
+    const char* name;
+    double clipX;    // stage pixels
+    double xScale;   // percent
+    int viewScale;   // window pixels per stage pixel
+    double pointerX; // window pixels
+    const char* xmouse;
+};
+
+class ClipPointerRounding : public ::testing::TestWithParam<PointerRoundingCase> {};
+
+// The clip's place in the window is rounded to whole pixels, halves to the
+// even one; the way back into the clip keeps its offset in whole twips.
+TEST_P(ClipPointerRounding, XMouseOfAClipAtAFractionalPlace) {
+    const PointerRoundingCase& c = GetParam();
+    SwfWriter w(8, {0, 400 * 20, 0, 100 * 20});
+    SwfWriter empty(8);
+    empty.showFrame();
+    w.defineSprite(2, empty);
+    Asm onMove;
+    traceMember(onMove, "this", "_xmouse");
+    w.placeObject2({.depth = 1, .characterId = 2, .matrix = at(c.clipX, 0), .name = "c",
+                    .clipActions = {{swf::clip_event::MouseMove, onMove.bytes()}}});
+    w.doAction(Asm().getVariable("c").push("_xscale").push(c.xScale).setMember().op(0x07).bytes()).showFrame();
+    auto m = play(w, 400 * c.viewScale, 100 * c.viewScale);
+    m->player->runFrame();
+    m->player->mouseMove(c.pointerX, 10);
+    EXPECT_EQ(m->trace, Lines{c.xmouse});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pointer, ClipPointerRounding,
+    ::testing::Values(PointerRoundingCase{"HalfUpToEven", 125.5, 100, 1, 308, "182"},
+                      PointerRoundingCase{"HalfDownToEven", 126.5, 100, 1, 308, "182"},
+                      PointerRoundingCase{"HalfWindowPixel", 60.25, 100, 2, 200, "40"},
+                      PointerRoundingCase{"ScaledWholeTwipOffset", 364.3, 42, 1, 308, "-133.3"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ---- the stage ---------------------------------------------------------------------------------
 
 struct StageCase {
@@ -487,6 +579,55 @@ TEST(StageSize, NoScaleShowsTheWindowSizeAndTellsListeners) {
     auto m = play(w, 300, 200);
     m->player->runFrame();
     EXPECT_EQ(m->trace, (Lines{"100", "resize 300", "200"}));
+}
+
+// ---- clips in buttons -------------------------------------------------------------------------
+
+// An unnamed button whose up state shows the same sprite at depths 1 and 3:
+// the button is instance1 and its clips come after it.
+TEST(ButtonClips, TakeInstanceNumbersAfterTheirButton) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineShape(1, square(20 * 20));
+    SwfWriter sprite(8);
+    sprite.doAction(Asm().getVariable("_name").trace().bytes());
+    sprite.placeObject2({.depth = 1, .characterId = 1});
+    sprite.showFrame();
+    w.defineSprite(2, sprite);
+    w.defineButton2(3, {{.up = true, .characterId = 2, .depth = 1}, {.up = true, .characterId = 2, .depth = 3},
+                        {.hitTest = true, .characterId = 1, .depth = 1}}, {});
+    w.placeObject2({.depth = 1, .characterId = 3});
+    w.doAction(Asm().getVariable("instance1").push("_name").getMember().trace().bytes());
+    w.showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    Lines names = m->trace;
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Lines{"instance1", "instance2", "instance3"}));
+}
+
+// ---- load events ---------------------------------------------------------------------------
+
+// Clip "a" has a load clip action and "b" none; the frame script that runs
+// after they were placed gives both an onLoad method: neither is called.
+TEST(ClipLoad, OnLoadGivenAfterPlacementIsNotCalledButLoadActionsRun) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineShape(1, square(20 * 20));
+    SwfWriter sprite(8);
+    sprite.placeObject2({.depth = 1, .characterId = 1});
+    sprite.showFrame();
+    w.defineSprite(2, sprite);
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "a",
+                    .clipActions = {{swf::clip_event::Load, Asm().push("a load action").trace().bytes()}}});
+    w.placeObject2({.depth = 2, .characterId = 2, .name = "b"});
+    Asm script;
+    for (const char* name : {"a", "b"})
+        script.getVariable(name).push("onLoad").defineFunction("", {}, Asm().push(std::string(name) + ".onLoad").trace())
+            .setMember();
+    script.push("script").trace();
+    w.doAction(script.bytes()).showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, (Lines{"script", "a load action"}));
 }
 
 } // namespace

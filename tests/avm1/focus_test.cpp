@@ -361,6 +361,7 @@ TEST(Focus, SelectionIndicesFollowSetSelectionAndReplaceSel) {
 struct TabIndexCase {
     const char* name;
     Asm value;
+    const char* onField;
     const char* onButton;
     const char* onClip;
 };
@@ -371,23 +372,132 @@ TEST_P(TabIndexValue, IsConvertedPerKind) {
     SwfWriter w = baseMovie();
     w.placeObject2({.depth = 1, .characterId = 2, .name = "button"});
     w.placeObject2({.depth = 2, .characterId = 3, .name = "clip"});
+    editText(w, 4, false, std::nullopt, "", "input");
+    w.placeObject2({.depth = 3, .characterId = 4, .name = "field"});
     w.showFrame();
     auto m = play(w);
-    for (const char* target : {"button", "clip"}) {
+    for (const char* target : {"field", "button", "clip"}) {
         Asm a;
         a.getVariable(target).push("tabIndex").raw(GetParam().value.body()).setMember();
         a.getVariable(target).push("tabIndex").getMember().trace();
         m->run(a);
     }
-    EXPECT_EQ(m->trace, (std::vector<std::string>{GetParam().onButton, GetParam().onClip}));
+    EXPECT_EQ(m->trace, (std::vector<std::string>{GetParam().onField, GetParam().onButton, GetParam().onClip}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Focus, TabIndexValue, testing::Values(
-    TabIndexCase{"Negative", Asm().push(-4), "4294967292", "-4"},
-    TabIndexCase{"Fraction", Asm().push(1.5), "1", "1"},
-    TabIndexCase{"NotANumber", Asm().push("x"), "0", "-2147483648"},
-    TabIndexCase{"Undefined", Asm().pushUndefined(), "undefined", "undefined"}),
+    TabIndexCase{"Negative", Asm().push(-4), "4294967292", "-4", "-4"},
+    TabIndexCase{"Fraction", Asm().push(1.5), "1", "1", "1"},
+    TabIndexCase{"PastSignedRange", Asm().push(2147483648.0), "2147483648", "-2147483648", "-2147483648"},
+    TabIndexCase{"NotANumber", Asm().push("x"), "0", "-2147483648", "-2147483648"},
+    TabIndexCase{"Object", Asm().push(0).push("Object").op(0x40), "0", "-2147483648", "-2147483648"},
+    TabIndexCase{"Undefined", Asm().pushUndefined(), "undefined", "undefined", "undefined"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- _focusrect and the focus frame --------------------------------------------------------
+
+struct FocusRectCase {
+    const char* name;
+    Asm value;
+    const char* global; // _focusrect after setting it on _root
+    const char* clip;   // clip._focusrect after setting it there
+};
+
+class FocusRectValue : public testing::TestWithParam<FocusRectCase> {};
+
+TEST_P(FocusRectValue, RootHoldsTheMovieWideSwitchAndClipsTheirOwn) {
+    SwfWriter w = baseMovie();
+    w.placeObject2({.depth = 1, .characterId = 3, .name = "clip"});
+    w.showFrame();
+    auto m = play(w);
+    Asm a;
+    a.getVariable("clip").push("_focusrect").getMember().trace(); // unset: null
+    a.getVariable("_root").push("_focusrect").raw(GetParam().value.body()).setMember();
+    a.getVariable("_focusrect").trace();
+    a.getVariable("clip").push("_focusrect").raw(GetParam().value.body()).setMember();
+    a.getVariable("clip").push("_focusrect").getMember().trace();
+    m->run(a);
+    EXPECT_EQ(m->trace, (std::vector<std::string>{"null", GetParam().global, GetParam().clip}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Focus, FocusRectValue, testing::Values(
+    FocusRectCase{"Zero", Asm().push(0), "false", "false"},
+    FocusRectCase{"ZeroString", Asm().push("0"), "false", "true"},
+    FocusRectCase{"Fraction", Asm().push(0.1), "true", "true"},
+    FocusRectCase{"NotANumber", Asm().push(0).push(0).op(0x0D), "true", "false"},
+    FocusRectCase{"Object", Asm().push(0).push("Object").op(0x40), "false", "true"},
+    FocusRectCase{"False", Asm().pushBool(false), "false", "false"},
+    FocusRectCase{"NullKeepsTheSwitch", Asm().pushNull(), "true", "null"},
+    FocusRectCase{"UndefinedKeepsTheSwitch", Asm().pushUndefined(), "true", "null"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+uint32_t rgbAt(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFF; }
+constexpr uint32_t kYellow = 0xFFFF00, kBlue = 0x0000FF, kWhite = 0xFFFFFF;
+
+struct FrameCase {
+    const char* name;
+    Asm setup;       // run before the clip `c` (rotated 45 degrees at 100,100) takes the focus
+    bool drawn;
+    bool visible = true;
+};
+
+class FocusFrame : public testing::TestWithParam<FrameCase> {};
+
+TEST_P(FocusFrame, SurroundsTheFocusedObjectsBoundsOnTheStage) {
+    SwfWriter w = baseMovie();
+    w.placeObject2({.depth = 1, .characterId = 3, .matrix = at(100, 100), .name = "c"});
+    w.showFrame();
+    auto m = play(w);
+    Asm a;
+    a.getVariable("c").push("focusEnabled").pushBool(true).setMember();
+    a.getVariable("c").push("_rotation").push(45).setMember();
+    a.raw(GetParam().setup.body());
+    a.raw(callSelection("setFocus", Asm().getVariable("c"), 1).pop().body());
+    m->run(a);
+    QImage image = m->player->renderImage();
+    // The 20 px square turned 45 degrees spans x 85.9..114.1 and y 100..128.3:
+    // the frame is the upright box around it, three pixels wide, inside.
+    uint32_t band = GetParam().drawn ? kYellow : kWhite;
+    EXPECT_EQ(rgbAt(image, 87, 103), band);  // left side, beside the square
+    EXPECT_EQ(rgbAt(image, 112, 103), band); // right side
+    EXPECT_EQ(rgbAt(image, 92, 101), band);  // top, left of the square's corner
+    EXPECT_EQ(rgbAt(image, 92, 126), band);  // bottom
+    EXPECT_EQ(rgbAt(image, 100, 114), GetParam().visible ? kBlue : kWhite); // the square inside
+    EXPECT_EQ(rgbAt(image, 84, 114), kWhite); // outside
+    EXPECT_EQ(rgbAt(image, 92, 98), kWhite);
+}
+
+INSTANTIATE_TEST_SUITE_P(Focus, FocusFrame, testing::Values(
+    FrameCase{"ByDefault", Asm(), true},
+    FrameCase{"GlobalOff", Asm().push("_focusrect").pushBool(false).setVariable(), false},
+    FrameCase{"ClipOnOverridesGlobalOff",
+              Asm().push("_focusrect").pushBool(false).setVariable().getVariable("c").push("_focusrect")
+                  .pushBool(true).setMember(), true},
+    FrameCase{"ClipOff", Asm().getVariable("c").push("_focusrect").pushBool(false).setMember(), false},
+    FrameCase{"Hidden", Asm().getVariable("c").push("_visible").pushBool(false).setMember(), false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Focus, FrameGoesWithAClickAndNeverSurroundsAField) {
+    SwfWriter w = baseMovie();
+    w.placeObject2({.depth = 1, .characterId = 2, .matrix = at(100, 100), .name = "b"});
+    editText(w, 4, false, std::nullopt, "", "input");
+    w.placeObject2({.depth = 2, .characterId = 4, .matrix = at(200, 200), .name = "field"});
+    w.showFrame();
+    auto m = play(w);
+    m->run(callSelection("setFocus", Asm().getVariable("b"), 1).pop());
+    std::optional<swf::Rect> frame = m->focus().highlightBounds();
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(*frame, (swf::Rect{100 * 20, 120 * 20, 100 * 20, 120 * 20}));
+    m->run(callSelection("setFocus", Asm().getVariable("field"), 1).pop());
+    EXPECT_FALSE(m->focus().highlightBounds().has_value());
+    m->key(9); // Tab back to the button: framed again
+    EXPECT_EQ(m->focusName(), "b");
+    EXPECT_TRUE(m->focus().highlightBounds().has_value());
+    m->player->mouseMove(5, 390);
+    m->player->mouseDown(5, 390);
+    m->player->mouseUp(5, 390);
+    EXPECT_FALSE(m->focus().highlightBounds().has_value());
+}
 
 TEST(Focus, ClickFocusesAFieldAndElsewhereClearsIt) {
     SwfWriter w = baseMovie();
@@ -405,6 +515,114 @@ TEST(Focus, ClickFocusesAFieldAndElsewhereClearsIt) {
     m->player->mouseDown(5, 390);
     m->player->mouseUp(5, 390);
     EXPECT_EQ(m->focusName(), "none");
+}
+
+struct ClickCase {
+    const char* name;
+    bool input, selectable, focused;
+};
+
+class ClickOnField : public testing::TestWithParam<ClickCase> {};
+
+TEST_P(ClickOnField, FocusesOnlySelectableFields) {
+    SwfWriter w = baseMovie();
+    editText(w, 4, !GetParam().input, std::nullopt, "", "text");
+    w.placeObject2({.depth = 1, .characterId = 4, .matrix = at(100, 100), .name = "field"});
+    w.showFrame();
+    auto m = play(w);
+    m->run(Asm().getVariable("field").push("selectable").pushBool(GetParam().selectable).setMember());
+    m->player->mouseMove(110, 110);
+    m->player->mouseDown(110, 110);
+    m->player->mouseUp(110, 110);
+    EXPECT_EQ(m->focusName(), GetParam().focused ? "field" : "none");
+}
+
+INSTANTIATE_TEST_SUITE_P(Focus, ClickOnField, testing::Values(
+    ClickCase{"SelectableInput", true, true, true},
+    ClickCase{"SelectableDynamic", false, true, true},
+    ClickCase{"UnselectableInput", true, false, false},
+    ClickCase{"UnselectableDynamic", false, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct EnabledCase {
+    const char* name;
+    Asm change; // run on the button `b` before the click
+    bool pressed;
+};
+
+class ButtonEnabled : public testing::TestWithParam<EnabledCase> {};
+
+TEST_P(ButtonEnabled, OnlyAFalseValueTurnsTheButtonOff) {
+    SwfWriter w = baseMovie();
+    w.placeObject2({.depth = 1, .characterId = 2, .matrix = at(100, 100), .name = "b"});
+    w.showFrame();
+    auto m = play(w);
+    Asm a;
+    a.getVariable("b").push("onPress").defineFunction("", {}, Asm().push("press").trace()).setMember();
+    a.raw(GetParam().change.body());
+    m->run(a);
+    m->player->mouseMove(110, 110);
+    m->player->mouseDown(110, 110);
+    m->player->mouseUp(110, 110);
+    EXPECT_EQ(m->trace, GetParam().pressed ? std::vector<std::string>{"press"} : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Focus, ButtonEnabled, testing::Values(
+    EnabledCase{"Untouched", Asm(), true},
+    EnabledCase{"False", Asm().getVariable("b").push("enabled").pushBool(false).setMember(), false},
+    EnabledCase{"Zero", Asm().getVariable("b").push("enabled").push(0).setMember(), false},
+    EnabledCase{"Undefined", Asm().getVariable("b").push("enabled").pushUndefined().setMember(), true},
+    EnabledCase{"DeletedAfterFalse",
+                Asm().getVariable("b").push("enabled").pushBool(false).setMember()
+                    .getVariable("b").push("enabled").op(0x3A).pop(), true},
+    EnabledCase{"PrototypeOff",
+                Asm().getVariable("Button").push("prototype").getMember().push("enabled").pushBool(false).setMember(),
+                false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Focus, EnabledIsAPlainMemberOfClipAndButtonPrototypes) {
+    SwfWriter w = baseMovie();
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "b"});
+    w.showFrame();
+    auto m = play(w);
+    Asm a;
+    for (const char* cls : {"MovieClip", "Button"})
+        a.push("enabled").push(1).getVariable(cls).push("prototype").getMember().push("hasOwnProperty").callMethod()
+            .trace();
+    a.push("enabled").push(1).getVariable("b").push("hasOwnProperty").callMethod().trace();
+    a.getVariable("b").push("enabled").pushUndefined().setMember();
+    a.push("enabled").push(1).getVariable("b").push("hasOwnProperty").callMethod().trace();
+    m->run(a);
+    EXPECT_EQ(m->trace, (std::vector<std::string>{"true", "true", "false", "true"}));
+}
+
+// Button 7 shows sprite 5, which holds button 6 over its left half; each
+// button traces its name when pressed.
+TEST(ButtonMouse, AButtonInsideAButtonsClipTakesThePressFirst) {
+    SwfWriter w = baseMovie();
+    Bytes pressInner = Asm().push("inner").trace().bytes(), pressOuter = Asm().push("outer").trace().bytes();
+    constexpr uint16_t kPress = 0x0004;
+    swf::test::ShapeBuilder wide;
+    wide.rect(0, 0, 40 * 20, 20 * 20, wide.addSolidFill({255, 0, 0, 255}));
+    w.defineShape(4, wide);
+    w.defineButton2(6, {{.up = true, .over = true, .down = true, .hitTest = true, .characterId = 1}},
+                    {{kPress, pressInner}});
+    SwfWriter holder(8);
+    holder.placeObject2({.depth = 1, .characterId = 6});
+    holder.showFrame();
+    w.defineSprite(5, holder);
+    w.defineButton2(7, {{.up = true, .over = true, .down = true, .characterId = 5, .depth = 2},
+                        {.hitTest = true, .characterId = 4}},
+                    {{kPress, pressOuter}});
+    w.placeObject2({.depth = 1, .characterId = 7, .matrix = at(100, 100)});
+    w.showFrame();
+    auto m = play(w);
+    for (double x : {110.0, 130.0}) { // the inner button, then only the outer one
+        m->player->mouseMove(x, 110);
+        m->player->mouseDown(x, 110);
+        m->player->mouseUp(x, 110);
+    }
+    EXPECT_EQ(m->trace, (std::vector<std::string>{"inner", "outer"}));
 }
 
 TEST(Focus, RemovingTheFocusedClipClearsTheFocus) {
