@@ -394,13 +394,19 @@ void FocusTracker::pointerPressed(Point stage) {
         // Only a selectable field takes the focus from the mouse, input or not.
         if (isSelectable(field)) next = hit;
     }
-    if (next == focused()) return;
+    // A click puts the caret at the character under the pointer.
+    int caret = next ? static_cast<EditTextObject&>(*next).charIndexAt(inverted(next->concatenatedMatrix()).map(stage)) : -1;
+    if (next == focused()) {
+        if (next) setSelection(caret, caret);
+        return;
+    }
     uint64_t serial = next ? next->serial() : 0;
-    m_engine.queueTask(nullptr, [this, serial] {
+    m_engine.queueTask(nullptr, [this, serial, caret] {
         DisplayObject* n = serial ? m_engine.player().runtime().find(serial) : nullptr;
         if (serial && !n) return;
         setFocus(n, false);
         m_focusRectShown = false;
+        if (n) setSelection(caret, caret);
     });
 }
 
