@@ -550,7 +550,12 @@ HANDLER(aGotoFrame2) {
 HANDLER(aSetTarget2) {
     UNUSED_ARGS;
     Value t = pop(f);
-    if (ClipObject* c = asClip(t)) { f.target = c; return; }
+    if (ClipObject* c = asClip(t)) {
+        // A clip is found again by its path, so a sibling of the same name placed first wins.
+        Object* byPath = resolveFromTarget(vm, f, c->targetPath());
+        f.target = byPath ? byPath : c;
+        return;
+    }
     // Anything else names its target by its text (an object through its toString).
     QString path = vm.toString(t);
     if (path.isEmpty()) { f.target = f.baseTarget; return; }

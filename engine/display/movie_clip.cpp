@@ -152,6 +152,18 @@ void MovieClip::tick() {
     for (const auto& [depth, child] : m_children)
         if (child->type() == Type::MovieClip || child->type() == Type::Button) before.emplace_back(depth, child.get());
 
+    // Children step before their parent (their frame scripts run first), highest depth first,
+    // as Flash runs its display list.
+    for (auto child = before.rbegin(); child != before.rend(); ++child) {
+        const auto& [depth, ptr] = *child;
+        auto it = m_children.find(depth);
+        if (it == m_children.end() || it->second.get() != ptr) continue;
+        if (ptr->type() == Type::MovieClip)
+            static_cast<MovieClip*>(it->second.get())->tick();
+        else
+            static_cast<ButtonObject*>(it->second.get())->tick();
+    }
+
     if (m_currentFrame == 0) {
         enterFirstFrame(); // the first frame shows even when not playing
     } else if (m_playing) {
@@ -172,16 +184,6 @@ void MovieClip::tick() {
     }
     runtime().scripts->clipEvent(*this, ClipEvent::EnterFrame);
 
-    // Children step highest depth first, as Flash runs its display list.
-    for (auto child = before.rbegin(); child != before.rend(); ++child) {
-        const auto& [depth, ptr] = *child;
-        auto it = m_children.find(depth);
-        if (it == m_children.end() || it->second.get() != ptr) continue;
-        if (ptr->type() == Type::MovieClip)
-            static_cast<MovieClip*>(it->second.get())->tick();
-        else
-            static_cast<ButtonObject*>(it->second.get())->tick();
-    }
 }
 
 void MovieClip::gotoFrame(uint32_t frame, bool andPlay) {

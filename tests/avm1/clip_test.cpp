@@ -152,6 +152,36 @@ INSTANTIATE_TEST_SUITE_P(
                    {"undefined", "0"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ---- clips named by scripts -------------------------------------------------------------------
+
+TEST(ClipTargets, SetTarget2WithAClipFindsItAgainByItsPath) {
+    Lines trace = runScript([](Asm& a) {
+        a.push("first");
+        call(a, "this", "createEmptyMovieClip", {"twin", 1}).op(0x3C); // var first = ...
+        setMember(a, "first", "x", "first");
+        a.push("second");
+        call(a, "this", "createEmptyMovieClip", {"twin", 2}).op(0x3C);
+        setMember(a, "second", "x", "second");
+        // tellTarget(second) lands on the clip its path names: the twin placed first.
+        a.getVariable("second").op(0x20).getVariable("x").trace().op(0x8B, {0});
+    });
+    EXPECT_EQ(trace, Lines{"first"});
+}
+
+TEST(ClipBytes, AClipCountsTheBytesOfItsMovie) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    Asm a;
+    call(a, "this", "getBytesTotal").trace();
+    call(a, "this", "getBytesLoaded").trace();
+    call(a, "this", "createEmptyMovieClip", {"made", 1}).pop();
+    call(a, "made", "getBytesTotal").trace();
+    w.doAction(a.op(0x07).bytes()).showFrame();
+    const std::string size = std::to_string(w.bytes().size());
+    auto m = play(w);
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, (Lines{size, size, size}));
+}
+
 // ---- creating clips and registered classes ------------------------------------------------
 
 class ClipCreation : public ::testing::TestWithParam<ScriptCase> {};
@@ -289,6 +319,23 @@ TEST(ClipTimeline, ChildrenStepHighestDepthFirst) {
     m->player->runFrame();
     m->player->runFrame();
     EXPECT_EQ(m->trace, (Lines{"A1", "B1", "B2", "A2"}));
+}
+
+TEST(ClipTimeline, ChildrenRunTheirFrameBeforeTheParentAfterTheFirst) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    SwfWriter sprite(8);
+    sprite.doAction(Asm().push("child1").trace().bytes()).showFrame();
+    sprite.doAction(Asm().push("child2").trace().op(0x07).bytes()).showFrame();
+    w.defineSprite(2, sprite);
+    w.doAction(Asm().push("root1a").trace().bytes());
+    w.placeObject2({.depth = 1, .characterId = 2});
+    w.doAction(Asm().push("root1b").trace().bytes()).showFrame();
+    w.doAction(Asm().push("root2").trace().op(0x07).bytes()).showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    m->player->runFrame();
+    // A placed clip's first frame runs where it is placed; later frames run child first.
+    EXPECT_EQ(m->trace, (Lines{"root1a", "child1", "root1b", "child2", "root2"}));
 }
 
 TEST(ClipTimeline, PlacingOnAnOccupiedDepthIsRefusedWithAWarning) {
