@@ -396,14 +396,15 @@ HANDLER(aGotoLabel) {
 // SWF 4 arithmetic and logic.
 HANDLER(aAdd) { UNUSED_ARGS; Value bv = pop(f), av = pop(f);
     double a = vm.toNumber(av), b = vm.toNumber(bv); push(f, Value(a + b)); }
+// Subtract, Divide and the string comparisons convert their right operand first.
 HANDLER(aSubtract) { UNUSED_ARGS; Value bv = pop(f), av = pop(f);
-    double a = vm.toNumber(av), b = vm.toNumber(bv); push(f, Value(a - b)); }
+    double b = vm.toNumber(bv), a = vm.toNumber(av); push(f, Value(a - b)); }
 HANDLER(aMultiply) { UNUSED_ARGS; Value bv = pop(f), av = pop(f);
     double a = vm.toNumber(av), b = vm.toNumber(bv); push(f, Value(a * b)); }
 HANDLER(aDivide) {
     UNUSED_ARGS;
     Value bv = pop(f), av = pop(f);
-    double a = vm.toNumber(av), b = vm.toNumber(bv);
+    double b = vm.toNumber(bv), a = vm.toNumber(av);
     if (b == 0 && f.version < 5) { push(f, Value(QStringLiteral("#ERROR#"))); return; }
     push(f, Value(a / b));
 }
@@ -428,14 +429,14 @@ HANDLER(aNot) { UNUSED_ARGS; pushBool(f, !vm.toBool(pop(f))); }
 HANDLER(aStringEquals) {
     UNUSED_ARGS;
     Value bv = pop(f), av = pop(f);
-    QString a = vm.toString(av), b = vm.toString(bv);
+    QString b = vm.toString(bv), a = vm.toString(av);
     pushBool(f, a == b);
 }
 HANDLER(aStringLength) { UNUSED_ARGS; push(f, Value(double(vm.toString(pop(f)).size()))); }
 HANDLER(aStringAdd) {
     UNUSED_ARGS;
     Value bv = pop(f), av = pop(f);
-    QString a = vm.toString(av), b = vm.toString(bv);
+    QString b = vm.toString(bv), a = vm.toString(av);
     if (size_t(a.size()) + size_t(b.size()) > limits::kMaxStringLength) { vm.halt(QStringLiteral("string too long")); return; }
     push(f, Value(a + b));
 }
@@ -452,7 +453,7 @@ HANDLER(aStringExtract) {
 HANDLER(aStringLess) {
     UNUSED_ARGS;
     Value bv = pop(f), av = pop(f);
-    QString a = vm.toString(av), b = vm.toString(bv);
+    QString b = vm.toString(bv), a = vm.toString(av);
     pushBool(f, a < b);
 }
 HANDLER(aToInteger) {
@@ -545,7 +546,9 @@ HANDLER(aGetUrl2) {
 HANDLER(aGotoFrame2) {
     uint8_t flags = r.u8();
     int bias = (flags & 2) ? r.u16() : 0;
-    gotoLabelOrFrame(vm, f, pop(f), (flags & 1) != 0, bias);
+    Value where = pop(f);
+    if (where.isObject()) where = Value(vm.toString(where)); // an object names its frame by its text
+    gotoLabelOrFrame(vm, f, where, (flags & 1) != 0, bias);
 }
 HANDLER(aSetTarget2) {
     UNUSED_ARGS;
@@ -561,8 +564,9 @@ HANDLER(aSetTarget2) {
     if (path.isEmpty()) { f.target = f.baseTarget; return; }
     f.target = resolveFromTarget(vm, f, path);
 }
+// A clip as it is; anything else (an object through its toString) as a target path.
 Object* clipFromValue(Vm& vm, ExecFrame& f, const Value& v) {
-    if (Object* o = v.asObject()) return o;
+    if (ClipObject* c = asClip(v)) return c;
     QString path = vm.toString(v);
     if (path.isEmpty()) return f.target;
     return resolveFromTarget(vm, f, path);
@@ -579,6 +583,15 @@ HANDLER(aSetProperty) {
     Value v = pop(f);
     int index = vm.toInt(pop(f));
     Object* o = clipFromValue(vm, f, pop(f));
+    // The value is converted for the property, found or not: text for the names, nothing for
+    // the read-only paths, a number for the rest.
+    if (v.isObject()) {
+        switch (ClipProp(index)) {
+        case ClipProp::Name: case ClipProp::Quality: v = Value(vm.toString(v)); break;
+        case ClipProp::Target: case ClipProp::DropTarget: case ClipProp::Url: break;
+        default: v = vm.toPrimitive(v, Vm::Hint::Number); break;
+        }
+    }
     if (ClipObject* c = asClip(o)) c->setProperty(vm, index, v);
 }
 HANDLER(aCloneSprite) {
@@ -597,8 +610,11 @@ HANDLER(aRemoveSprite) {
 HANDLER(aStartDrag) {
     UNUSED_ARGS;
     Object* o = clipFromValue(vm, f, pop(f));
-    bool lock = vm.toBool(pop(f));
-    bool constrain = vm.toBool(pop(f));
+    // Objects give their valueOf for both flags.
+    Value lockV = pop(f);
+    bool lock = vm.toBool(lockV.isObject() ? vm.toPrimitive(lockV, Vm::Hint::Number) : lockV);
+    // Only a flag equal to true (1) brings the rectangle's four values.
+    bool constrain = vm.toNumber(pop(f)) == 1;
     double rect[4] = {0, 0, 0, 0};
     if (constrain) {
         rect[3] = vm.toNumber(pop(f)); // y2
@@ -612,9 +628,13 @@ HANDLER(aEndDrag) { UNUSED_ARGS; if (ClipObject* c = asClip(f.target)) c->stopDr
 HANDLER(aWaitForFrame2) {
     int skip = r.u8();
     Value frameV = pop(f);
+    if (frameV.isObject()) frameV = Value(vm.toString(frameV));
     auto* c = asClip(f.target);
     int frame = c ? int(vm.toNumber(frameV)) - 1 : 0;
-    if (c && frameV.isString()) frame = c->frameOfLabel(frameV.asString());
+    if (c && frameV.isString() && std::isnan(vm.toNumber(frameV))) {
+        frame = c->frameOfLabel(frameV.asString());
+        if (frame < 0) return; // a label it does not have never holds the script up
+    }
     if (c && frame >= 0 && frame < c->framesLoaded()) return;
     for (int i = 0; i < skip && f.pc < f.code.size(); ++i) {
         uint8_t op = f.code[f.pc];

@@ -155,6 +155,51 @@ INSTANTIATE_TEST_SUITE_P(
              {"ts", "13"}}),
     caseName);
 
+// ---- The order SWF 4 actions convert their operands in ------------------------------------------
+
+// An object whose valueOf traces "<name>.valueOf" and gives `number`, and whose toString traces
+// "<name>.toString" and gives `text`.
+Asm noisy(const std::string& name, int number, const std::string& text) {
+    Asm a;
+    a.push("valueOf").raw(tracingFunction(name + ".valueOf", Asm().push(number)).body())
+        .push("toString").raw(tracingFunction(name + ".toString", Asm().push(text)).body())
+        .push(2).op(kInitObject);
+    return a;
+}
+Asm noisyPair(uint8_t action) {
+    Asm a;
+    a.raw(noisy("a", 1, "x").body()).raw(noisy("b", 2, "y").body()).op(action).trace();
+    return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CoercionOrder, Semantics,
+    ::testing::Values(
+        Case{"AddLeftFirst", 4, noisyPair(0x0A), {"a.valueOf", "b.valueOf", "3"}},
+        Case{"SubtractRightFirst", 4, noisyPair(0x0B), {"b.valueOf", "a.valueOf", "-1"}},
+        Case{"DivideRightFirst", 4, noisyPair(kDivide), {"b.valueOf", "a.valueOf", "0.5"}},
+        Case{"LessLeftFirst", 4, noisyPair(kLess), {"a.valueOf", "b.valueOf", "1"}},
+        Case{"StringEqualsRightFirst", 4, noisyPair(0x13), {"b.toString", "a.toString", "0"}},
+        Case{"StringAddRightFirst", 4, noisyPair(0x21), {"b.toString", "a.toString", "xy"}},
+        Case{"StringLessRightFirst", 4, noisyPair(0x29), {"b.toString", "a.toString", "1"}},
+        // A target given as an object is its text: the property index is read first.
+        Case{"GetPropertyReadsIndexThenTarget", 4,
+             Asm().raw(noisy("target", 0, "/").body()).raw(noisy("index", 13, "13").body()).op(0x22).trace(),
+             {"index.valueOf", "target.toString", ""}},
+        // A property value is converted for its property even when nothing is set.
+        Case{"SetPropertyConvertsForTheProperty", 4,
+             Asm().push("/nowhere").push(0).raw(noisy("x", 5, "5").body()).op(0x23)
+                 .push("/nowhere").push(13).raw(noisy("name", 5, "n").body()).op(0x23)
+                 .push("/nowhere").push(15).raw(noisy("url", 5, "u").body()).op(0x23),
+             {"x.valueOf", "name.toString"}},
+        // Both flags are numbers; only a constraint equal to 1 takes the rectangle off the stack.
+        Case{"StartDragReadsTheRectangleOnlyForOne", 4,
+             Asm().push(7).push(8).push(9).push(10)
+                 .raw(noisy("constrain", 7, "7").body()).raw(noisy("lock", 1, "1").body()).push("/nowhere").op(0x27)
+                 .trace(),
+             {"lock.valueOf", "constrain.valueOf", "10"}}),
+    caseName);
+
 // ---- Variables, paths and scopes ----------------------------------------------------------------
 
 INSTANTIATE_TEST_SUITE_P(
