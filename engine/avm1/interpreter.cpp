@@ -943,7 +943,7 @@ HANDLER(aReturn);
 HANDLER(aInstanceOf) {
     UNUSED_ARGS;
     Value ctor = pop(f), obj = pop(f);
-    push(f, Value(vm.instanceOf(obj, ctor.asObject())));
+    push(f, Value(vm.instanceOfAction(obj, ctor)));
 }
 HANDLER(aStrictEquals) {
     UNUSED_ARGS;
@@ -964,7 +964,9 @@ HANDLER(aExtends) {
 HANDLER(aCastOp) {
     UNUSED_ARGS;
     Value obj = pop(f), ctor = pop(f);
-    push(f, vm.instanceOf(obj, ctor.asObject()) ? obj : Value::null());
+    // A primitive is wrapped (its constructor runs) and still is no instance.
+    if (!obj.isObject()) { vm.wrapThroughGlobal(obj); push(f, Value::null()); return; }
+    push(f, vm.instanceOfAction(obj, ctor) ? obj : Value::null());
 }
 HANDLER(aImplementsOp) {
     UNUSED_ARGS;

@@ -531,6 +531,38 @@ std::vector<QString> Vm::enumerableKeys(Object* obj) {
     return out;
 }
 
+Object* Vm::wrapThroughGlobal(const Value& v) {
+    const char* ctorName = nullptr;
+    switch (v.type()) {
+    case Type::Object: return v.asObject();
+    case Type::String: ctorName = "String"; break;
+    case Type::Number: ctorName = "Number"; break;
+    case Type::Boolean: ctorName = "Boolean"; break;
+    default: return nullptr;
+    }
+    Value made = construct(getMember(Value(m_global), QString::fromLatin1(ctorName)), std::span<const Value>(&v, 1));
+    return made.asObject();
+}
+
+bool Vm::instanceOfAction(const Value& v, const Value& ctorV) {
+    Object* o = v.asObject();
+    if (!o) return false;
+    Object* ctor = wrapThroughGlobal(ctorV);
+    if (!ctor) return false;
+    if (auto* c = dynamic_cast<ClipObject*>(ctor); c && c->removed()) return false;
+    const Property* slot = ctor->find(key(QStringLiteral("prototype")));
+    if (!slot || slot->isVirtual()) return false;
+    // A clip kept as a prototype is a reference by path, never the same object.
+    if (!slot->value.isObject()) {
+        wrapThroughGlobal(slot->value); // made and dropped: nothing matches a fresh object
+        return false;
+    }
+    if (dynamic_cast<ClipObject*>(slot->value.asObject())) return false;
+    // A removed clip has lost its prototypes.
+    if (auto* clip = dynamic_cast<ClipObject*>(o); clip && clip->removed()) return false;
+    return instanceOf(v, ctor);
+}
+
 bool Vm::instanceOf(const Value& v, Object* ctor) {
     Object* o = v.asObject();
     if (!o || !ctor) return false;

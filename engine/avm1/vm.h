@@ -137,6 +137,12 @@ public:
     // for..in names, own first then inherited, each listed once.
     std::vector<QString> enumerableKeys(Object* obj);
     bool instanceOf(const Value& v, Object* ctor);
+    // The InstanceOf action: a primitive is never an instance; a primitive class, or a primitive
+    // `prototype`, is wrapped by the movie's own _global String/Number/Boolean first (whatever a
+    // script put there runs). Only the class's own plain `prototype` slot counts.
+    bool instanceOfAction(const Value& v, const Value& ctor);
+    // A primitive wrapped by the _global constructor of its type; an object as it is.
+    Object* wrapThroughGlobal(const Value& v);
 
     // ---- Calls ---------------------------------------------------------------
     Value call(const Value& fn, const Value& thisv, std::span<const Value> args, Object* superProto = nullptr);

@@ -200,6 +200,43 @@ INSTANTIATE_TEST_SUITE_P(
              {"lock.valueOf", "constrain.valueOf", "10"}}),
     caseName);
 
+// ---- instanceof and cast ------------------------------------------------------------------------
+
+constexpr uint8_t kInstanceOf = 0x54, kCastOp = 0x2B;
+
+// Register 1 holds a fresh object P.
+Asm withProtoInRegister1() { return Asm().push(0).op(kInitObject).storeRegister(1).pop(); }
+// { __proto__: P }
+Asm objectFromP() { return Asm().push("__proto__").pushRegister(1).push(1).op(kInitObject); }
+
+INSTANTIATE_TEST_SUITE_P(
+    InstanceOf, Semantics,
+    ::testing::Values(
+        Case{"PrimitiveIsNeverAnInstance", 7, Asm().push("s").getVariable("String").op(kInstanceOf).trace(),
+             {"false"}},
+        Case{"OwnPrototypeMatches", 7,
+             withProtoInRegister1().raw(objectFromP().body())
+                 .push("prototype").pushRegister(1).push(1).op(kInitObject).op(kInstanceOf).trace(),
+             {"true"}},
+        // Only the class's own prototype slot counts, not one it inherits.
+        Case{"InheritedPrototypeDoesNotCount", 7,
+             withProtoInRegister1().raw(objectFromP().body())
+                 .push("__proto__").push("prototype").pushRegister(1).push(1).op(kInitObject).push(1).op(kInitObject)
+                 .op(kInstanceOf).trace(),
+             {"false"}},
+        // A text class is wrapped by whatever _global.String is now.
+        Case{"PrimitiveClassIsWrappedByTheGlobalString", 7,
+             Asm().getVariable("_global").push("String").raw(tracingFunction("wrapped", Asm().pushUndefined()).body())
+                 .setMember()
+                 .push(0).op(kInitObject).push("right").op(kInstanceOf).trace(),
+             {"wrapped", "false"}},
+        // cast: a primitive is wrapped and still gives null; an instance gives itself.
+        Case{"CastOfPrimitiveIsNull", 7,
+             Asm().getVariable("Object").push("s").op(kCastOp).op(kTypeOf).trace()
+                 .getVariable("Object").push(0).op(kInitObject).op(kCastOp).op(kTypeOf).trace(),
+             {"null", "object"}}),
+    caseName);
+
 // ---- Variables, paths and scopes ----------------------------------------------------------------
 
 INSTANTIATE_TEST_SUITE_P(
