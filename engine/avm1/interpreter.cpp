@@ -82,7 +82,8 @@ bool lookupPlain(Vm& vm, ExecFrame& f, const QString& name, Value& out, Object**
             return true;
         }))
         return true;
-    if (f.version >= 5 && vm.namesEqual(name, QStringLiteral("_global"))) { out = Value(vm.global()); return true; }
+    // _global came with SWF 6: older code sees an unset name.
+    if (f.version >= 6 && vm.namesEqual(name, QStringLiteral("_global"))) { out = Value(vm.global()); return true; }
     if (f.activation && vm.namesEqual(name, QStringLiteral("super")) && !f.superv.isUndefined()) {
         out = f.superv;
         return true;

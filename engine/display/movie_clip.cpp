@@ -42,6 +42,8 @@ bool sameName(const std::string& a, const std::string& b, bool caseSensitive) {
 
 std::unique_ptr<DisplayObject> createDisplayObject(Runtime& rt, uint16_t id, int nestingLevel) {
     if (!rt.movie) return nullptr;
+    if (auto imported = rt.imports.find(id); imported != rt.imports.end())
+        return createDisplayObject(*imported->second.from, imported->second.id, nestingLevel);
     if (rt.objectCount >= limits::kMaxDisplayObjects) {
         rt.warn("display objects over the limit; character " + std::to_string(id) + " not placed");
         return nullptr;

@@ -6,6 +6,8 @@
 #include "tests/avm1/action_builder.h"
 #include "tests/support/swf_writer.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -180,6 +182,79 @@ TEST(ClipBytes, AClipCountsTheBytesOfItsMovie) {
     auto m = play(w);
     m->player->runFrame();
     EXPECT_EQ(m->trace, (Lines{size, size, size}));
+}
+
+// ---- characters imported from another movie ---------------------------------------------------
+
+// ImportAssets: the file name, then (id, exported name) pairs.
+swf::test::Bytes importAssetsBody(const std::string& url, const std::vector<std::pair<uint16_t, std::string>>& items) {
+    swf::test::Bytes b(url.begin(), url.end());
+    b.push_back(0);
+    b.push_back(uint8_t(items.size()));
+    b.push_back(uint8_t(items.size() >> 8));
+    for (const auto& [id, name] : items) {
+        b.push_back(uint8_t(id));
+        b.push_back(uint8_t(id >> 8));
+        b.insert(b.end(), name.begin(), name.end());
+        b.push_back(0);
+    }
+    return b;
+}
+
+std::unique_ptr<Movie> playFile(const std::string& path) {
+    auto m = std::make_unique<Movie>();
+    swf::HostCallbacks host;
+    Movie* raw = m.get();
+    host.trace = [raw](const std::string& s) { raw->trace.push_back(s); };
+    m->player = std::make_unique<Player>(host);
+    m->player->setScriptHostFactory(swf::avm1ScriptHostFactory());
+    EXPECT_TRUE(m->player->loadFile(path).ok());
+    m->player->setViewport(100, 100);
+    return m;
+}
+
+void writeFile(const QString& path, const swf::test::Bytes& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+}
+
+TEST(ClipImports, AnImportedSpritePlaysWithTheCharactersOfItsOwnMovie) {
+    QTemporaryDir dir;
+    // lib.swf exports sprite 1, which holds its own shape 2 as "box".
+    SwfWriter lib(6, {0, 100 * 20, 0, 100 * 20});
+    lib.defineShape(2, square(100));
+    SwfWriter sprite(6);
+    sprite.placeObject2({.depth = 1, .characterId = 2, .name = "box"});
+    sprite.doAction(Asm().push("imported").trace().getVariable("box").push("_width").getMember().trace().bytes());
+    sprite.showFrame();
+    lib.defineSprite(1, sprite).exportAssets({{1, "sym"}}).showFrame();
+    writeFile(dir.filePath("lib.swf"), lib.bytes());
+    // main.swf calls it 2 (its own id 1 is another shape), and imports a name lib.swf lacks.
+    SwfWriter w(6, {0, 100 * 20, 0, 100 * 20});
+    w.defineShape(1, square(40));
+    w.tag(57, importAssetsBody("lib.swf", {{2, "sym"}, {3, "missing"}}));
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "imp"});
+    w.placeObject2({.depth = 2, .characterId = 3, .name = "none"});
+    w.doAction(Asm().getVariable("imp").push("box").getMember().push("_width").getMember().trace()
+                   .getVariable("none").op(0x44).trace().op(0x07).bytes())
+        .showFrame();
+    writeFile(dir.filePath("main.swf"), w.bytes());
+    auto m = playFile(dir.filePath("main.swf").toStdString());
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, (Lines{"imported", "5", "5", "undefined"}));
+}
+
+TEST(ClipImports, AMissingFileLeavesTheCharacterOut) {
+    QTemporaryDir dir;
+    SwfWriter w(6, {0, 100 * 20, 0, 100 * 20});
+    w.tag(57, importAssetsBody("absent.swf", {{2, "sym"}}));
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "imp"});
+    w.doAction(Asm().getVariable("imp").op(0x44).trace().op(0x07).bytes()).showFrame();
+    writeFile(dir.filePath("main.swf"), w.bytes());
+    auto m = playFile(dir.filePath("main.swf").toStdString());
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, Lines{"undefined"});
 }
 
 // ---- creating clips and registered classes ------------------------------------------------

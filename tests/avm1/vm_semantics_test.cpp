@@ -101,6 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"GreaterWithNaNIsUndefined", 6, Asm().push("a").push(1).op(kGreater).trace(), {"undefined"}},
         Case{"StringsCompareAsText", 6, Asm().push("b").push("a").op(kGreater).trace(), {"true"}},
         // _global has no valueOf, so it equals null.
+        // _global came with SWF 6.
+        Case{"Swf5HasNoGlobal", 5, Asm().getVariable("_global").op(kTypeOf).trace(), {"undefined"}},
         Case{"GlobalEqualsNull", 6, Asm().getVariable("_global").pushNull().op(kEquals2).trace(), {"true"}},
         Case{"PlainObjectNotNull", 6, Asm().push(0).op(kInitObject).pushNull().op(kEquals2).trace(), {"false"}}),
     caseName);
