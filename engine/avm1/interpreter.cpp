@@ -1266,7 +1266,10 @@ void Vm::runActions(std::span<const uint8_t> code, Object* target, int version, 
     f.scope = std::make_shared<const Scope>(Scope{target, nullptr});
     if (m_depth >= limits::kMaxCallDepth) { halt(QStringLiteral("recursion limit")); return; }
     const bool topLevel = m_frame == nullptr;
-    if (topLevel) f.stack = std::move(m_sharedStack);
+    if (topLevel) {
+        f.stack = std::move(m_sharedStack);
+        f.pool = m_sharedPool;
+    }
     ++m_depth;
     {
         FrameScope scope(*this, &f, m_frame, m_version);
@@ -1276,6 +1279,7 @@ void Vm::runActions(std::span<const uint8_t> code, Object* target, int version, 
     if (topLevel) {
         m_sharedStack = std::move(f.stack);
         if (m_sharedStack.size() > kMaxSharedStack) m_sharedStack.clear();
+        m_sharedPool = f.pool;
     }
     if (!m_frame && m_exception) {
         // An uncaught exception ends this action block only; the Flash player

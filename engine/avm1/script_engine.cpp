@@ -243,7 +243,8 @@ void ScriptEngine::objectPlaced(DisplayObject& obj, const std::vector<ClipAction
             m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Initialize});
             break;
         }
-    m_deferredLoads.push_back({Job::Kind::Event, c, {}, ClipEvent::Load});
+    // A placed clip's load event runs where the clip is placed among the frame's tags.
+    m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Load});
 }
 
 void ScriptEngine::forget(DisplayObject& obj) {

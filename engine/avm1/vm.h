@@ -228,6 +228,8 @@ private:
     // Top-level action blocks share one stack, as in the Flash player: what
     // one DoAction leaves there the next one finds.
     std::vector<Value> m_sharedStack;
+    // The constant pool also outlives its action block: the next block starts with it.
+    std::shared_ptr<const std::vector<QString>> m_sharedPool;
     bool m_halted = false;
     uint64_t m_actions = 0;
     QElapsedTimer m_clock;

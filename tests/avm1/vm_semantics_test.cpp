@@ -385,6 +385,35 @@ TEST(SemanticsMembers, WatchSeesStoredValue) {
 
 // A function keeps its own body: the block that defined it (a loaded movie
 // that was unloaded, a script's buffer) may be gone when it is called.
+// ConstantPool "x", "y": count, then the strings.
+Asm constantPool(const std::vector<std::string>& items) {
+    Bytes b{uint8_t(items.size()), uint8_t(items.size() >> 8)};
+    for (const std::string& s : items) {
+        b.insert(b.end(), s.begin(), s.end());
+        b.push_back(0);
+    }
+    return Asm().op(0x88, b);
+}
+
+TEST(SemanticsBlocks, TheConstantPoolCarriesToTheNextBlock) {
+    std::vector<std::string> trace;
+    VmHost host;
+    host.trace = [&](const QString& s) { trace.push_back(s.toStdString()); };
+    Vm vm(6, host);
+    auto* root = vm.make<ClipObject>(vm.clipProto);
+    vm.setRoot(root);
+    vm.beginFrame();
+    const Bytes pushFirstEntry{8, 0}; // Push constant 0
+    std::vector<uint8_t> first = constantPool({"kept"}).bytes();
+    vm.runActions(first, root, 6);
+    std::vector<uint8_t> second = Asm().op(0x96, pushFirstEntry).trace().bytes();
+    vm.runActions(second, root, 6);
+    std::vector<uint8_t> third = constantPool({"replaced"}).op(0x96, pushFirstEntry).trace().bytes();
+    vm.runActions(third, root, 6);
+    vm.runActions(second, root, 6);
+    EXPECT_EQ(trace, (std::vector<std::string>{"kept", "replaced", "replaced"}));
+}
+
 TEST(SemanticsFunctions, FunctionOutlivesTheBlockThatDefinedIt) {
     std::vector<std::string> trace;
     VmHost host;
