@@ -692,6 +692,8 @@ HANDLER(aCallMethod) {
         push(f, vm.call(fn, sup->thisv, args, holder ? holder->proto() : nullptr));
         return;
     }
+    // A removed clip has lost its methods along with its prototypes.
+    if (ClipObject* c = asClip(obj); c && c->removed()) { push(f, Value()); return; }
     Value fn = vm.getMember(obj, name);
     if (!vm.isCallable(fn)) { push(f, Value()); return; }
     Object* holder = nullptr;

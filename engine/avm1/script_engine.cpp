@@ -243,6 +243,12 @@ void ScriptEngine::objectPlaced(DisplayObject& obj, const std::vector<ClipAction
             m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Initialize});
             break;
         }
+    // onClipEvent(construct) runs once, as the clip is made.
+    for (const ClipAction& a : clipActions)
+        if (a.events & clip_event::Construct) {
+            m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Construct});
+            break;
+        }
     // A placed clip's load event runs where the clip is placed among the frame's tags.
     m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Load});
 }

@@ -353,6 +353,8 @@ void MovieClip::rebuildTo(uint32_t target) {
         if (!full.filterBytes) full.filterBytes = std::span<const uint8_t>{};
         if (!full.visible) full.visible = true;
         DisplayObject* existing = childAtDepth(depth);
+        // A clip swapped here from another depth of the same frame is left as it is.
+        if (existing && !isGraphic(existing->type()) && existing->characterId() != s.characterId) continue;
         if (existing && !existing->createdByScript()) {
             if (existing->characterId() != s.characterId && isGraphic(existing->type())) {
                 auto repl = instantiate(s.characterId);

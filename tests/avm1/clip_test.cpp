@@ -170,6 +170,16 @@ TEST(ClipTargets, SetTarget2WithAClipFindsItAgainByItsPath) {
     EXPECT_EQ(trace, Lines{"first"});
 }
 
+TEST(ClipTargets, ARemovedClipHasNoMethods) {
+    Lines trace = runScript([](Asm& a) {
+        a.push("kept");
+        call(a, "this", "createEmptyMovieClip", {"gone", 1}).op(0x3C);
+        call(a, "gone", "removeMovieClip").pop();
+        call(a, "kept", "getDepth").op(0x44).trace();
+    });
+    EXPECT_EQ(trace, Lines{"undefined"});
+}
+
 TEST(ClipBytes, AClipCountsTheBytesOfItsMovie) {
     SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
     Asm a;
@@ -411,6 +421,63 @@ TEST(ClipTimeline, ChildrenRunTheirFrameBeforeTheParentAfterTheFirst) {
     m->player->runFrame();
     // A placed clip's first frame runs where it is placed; later frames run child first.
     EXPECT_EQ(m->trace, (Lines{"root1a", "child1", "root1b", "child2", "root2"}));
+}
+
+TEST(ClipTimeline, RewindingLeavesClipsSwappedOnTheFrameAsTheyAre) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineSprite(2, SwfWriter(8).showFrame());
+    w.defineSprite(3, SwfWriter(8).showFrame());
+    w.showFrame();
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "a"});
+    w.placeObject2({.depth = 2, .characterId = 3, .name = "b"}).showFrame();
+    Asm swap;
+    setMember(swap, "a", "code", "A");
+    call(swap, "a", "swapDepths", {"../b"}).pop();
+    w.doAction(swap.bytes()).showFrame();
+    Asm back;
+    back.op(0x81, {1, 0}).op(0x07); // gotoAndStop(2)
+    call(back, "a", "getDepth").trace();
+    traceMember(back, "a", "code");
+    call(back, "b", "getDepth").trace();
+    w.doAction(back.bytes()).showFrame();
+    auto m = play(w);
+    for (int i = 0; i < 4; ++i) m->player->runFrame();
+    EXPECT_EQ(m->trace, (Lines{"-16382", "A", "-16383"}));
+}
+
+TEST(ClipTimeline, ConstructHandlersRunAsTheClipIsPlaced) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineSprite(2, SwfWriter(8).showFrame());
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "c",
+                    .clipActions = {{swf::clip_event::Load, Asm().push("load").trace().bytes()},
+                                    {swf::clip_event::Construct, Asm().push("construct").trace().bytes()}}});
+    w.doAction(Asm().push("root").trace().op(0x07).bytes()).showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, (Lines{"construct", "load", "root"}));
+}
+
+TEST(ClipTimeline, AClipWaitingForItsUnloadKeepsItsDepth) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineSprite(2, SwfWriter(8).showFrame());
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "a"});
+    w.placeObject2({.depth = 2, .characterId = 2, .name = "b"});
+    Asm handler;
+    handler.getVariable("a").push("onUnload").defineFunction("", {}, Asm()).setMember();
+    w.doAction(handler.bytes()).showFrame();
+    w.removeObject2(1);
+    Asm check;
+    call(check, "a", "getDepth").trace();
+    call(check, "a", "swapDepths", {5}).pop();
+    call(check, "b", "swapDepths", {"../a"}).pop();
+    call(check, "a", "getDepth").trace();
+    call(check, "b", "getDepth").trace();
+    w.doAction(check.op(0x07).bytes()).showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, (Lines{"-16386", "-16386", "-16382"}));
 }
 
 TEST(ClipTimeline, PlacingOnAnOccupiedDepthIsRefusedWithAWarning) {
