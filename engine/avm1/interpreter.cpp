@@ -590,7 +590,12 @@ HANDLER(aSetProperty) {
         switch (ClipProp(index)) {
         case ClipProp::Name: case ClipProp::Quality: v = Value(vm.toString(v)); break;
         case ClipProp::Target: case ClipProp::DropTarget: case ClipProp::Url: break;
-        default: v = vm.toPrimitive(v, Vm::Hint::Number); break;
+        default: {
+            // valueOf runs once; an object it gives back is no number at all.
+            Value primitive = vm.toPrimitive(v, Vm::Hint::Number);
+            v = primitive.isObject() ? Value() : primitive;
+            break;
+        }
         }
     }
     if (ClipObject* c = asClip(o)) c->setProperty(vm, index, v);

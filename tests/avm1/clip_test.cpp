@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 #include <variant>
 
 namespace {
@@ -178,6 +179,27 @@ TEST(ClipTargets, ARemovedClipHasNoMethods) {
         call(a, "kept", "getDepth").op(0x44).trace();
     });
     EXPECT_EQ(trace, Lines{"undefined"});
+}
+
+TEST(ClipProperties, ValuesAreStoredAsFlashKeepsThem) {
+    Lines trace = runScript([](Asm& a) {
+        call(a, "this", "createEmptyMovieClip", {"c", 1}).pop();
+        setMember(a, "c", "_x", 1);
+        a.getVariable("c").push("_x").pushUndefined().setMember(); // ignored
+        setMember(a, "c", "_y", "abc");                             // NaN: ignored
+        traceMember(a, "c", "_x");
+        setMember(a, "c", "_x", std::numeric_limits<double>::infinity()); // beyond 32-bit twips
+        traceMember(a, "c", "_x");
+        setMember(a, "c", "_alpha", 2); // kept in 256ths
+        traceMember(a, "c", "_alpha");
+        setMember(a, "c", "_alpha", -5);
+        traceMember(a, "c", "_alpha");
+        setMember(a, "c", "_visible", "abc"); // no number: still visible
+        traceMember(a, "c", "_visible");
+        setMember(a, "c", "_visible", 0);
+        traceMember(a, "c", "_visible");
+    }, 6);
+    EXPECT_EQ(trace, (Lines{"1", "-107374182.4", "1.953125", "-4.6875", "true", "false"}));
 }
 
 TEST(ClipBytes, AClipCountsTheBytesOfItsMovie) {
