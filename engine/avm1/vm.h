@@ -211,7 +211,11 @@ private:
     friend struct ExecFrame;
     void installBuiltins();
     Value conversionMethod(Object* o, const QString& name);
-    Value getterValue(const Property& p, const Value& thisv, Object* superProto = nullptr);
+    Value getterValue(Object* holder, const Property& p, const Value& thisv, Object* superProto = nullptr);
+    // Calls a getter or setter of `holder`'s slot: each slot's accessors nest kMaxGetterDepth deep
+    // at most (two objects whose getters read each other get that depth each).
+    Value callAccessor(Object* holder, const Property& p, Object* accessor, const Value& thisv,
+                       std::span<const Value> args, Object* superProto);
     Value runFunction(FunctionObject* fn, const Value& thisv, std::span<const Value> args, Object* superProto);
 
     VmHost m_host;
@@ -235,7 +239,6 @@ private:
     QElapsedTimer m_clock;
     int m_depth = 0;
     int m_maxCallDepth = 0;
-    int m_protoDepth = 0;
     ExecFrame* m_frame = nullptr;
     std::vector<QString> m_unimplemented;
 
