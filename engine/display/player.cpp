@@ -160,6 +160,10 @@ void Player::bindImports(const Movie& movie) {
             log(LogLevel::Warning, "imports from " + asset.url + " are not loaded: only local files are");
             continue;
         }
+        if (!sources.count(*path) && sources.size() >= limits::kMaxImportSources) {
+            log(LogLevel::Warning, "imports from " + asset.url + " are not loaded: too many files imported from");
+            continue;
+        }
         auto [it, isNew] = sources.emplace(*path, nullptr);
         if (isNew) {
             auto source = loadMovieFile(*path, m_rt->log);

@@ -2,6 +2,7 @@
 // registered classes, execution order, the button state machine, dragging
 // and the pointer position. Every movie is written in code.
 #include "engine/avm1/script_engine.h"
+#include "engine/core/limits.h"
 #include "engine/display/player.h"
 #include "tests/avm1/action_builder.h"
 #include "tests/support/swf_writer.h"
@@ -275,6 +276,27 @@ TEST(ClipImports, AnImportedSpritePlaysWithTheCharactersOfItsOwnMovie) {
     auto m = playFile(dir.filePath("main.swf").toStdString());
     m->player->runFrame();
     EXPECT_EQ(m->trace, (Lines{"imported", "5", "5", "undefined"}));
+}
+
+TEST(ClipImports, FilesBeyondTheImportLimitAreNotLoaded) {
+    QTemporaryDir dir;
+    SwfWriter lib(6, {0, 100 * 20, 0, 100 * 20});
+    lib.defineSprite(1, SwfWriter(6).showFrame()).exportAssets({{1, "sym"}}).showFrame();
+    SwfWriter w(6, {0, 100 * 20, 0, 100 * 20});
+    const uint16_t files = uint16_t(swf::limits::kMaxImportSources + 1);
+    for (uint16_t i = 0; i < files; ++i) {
+        const std::string name = "lib" + std::to_string(i) + ".swf";
+        writeFile(dir.filePath(QString::fromStdString(name)), lib.bytes());
+        w.tag(57, importAssetsBody(name, {{uint16_t(10 + i), "sym"}}));
+    }
+    w.placeObject2({.depth = 1, .characterId = 10, .name = "first"});
+    w.placeObject2({.depth = 2, .characterId = uint16_t(10 + files - 1), .name = "last"});
+    w.doAction(Asm().getVariable("first").op(0x44).trace().getVariable("last").op(0x44).trace().op(0x07).bytes())
+        .showFrame();
+    writeFile(dir.filePath("main.swf"), w.bytes());
+    auto m = playFile(dir.filePath("main.swf").toStdString());
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, (Lines{"movieclip", "undefined"}));
 }
 
 TEST(ClipImports, AMissingFileLeavesTheCharacterOut) {
