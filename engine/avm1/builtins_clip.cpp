@@ -60,8 +60,6 @@ Value displayToString(Vm&, CallArgs& a) {
     if (!c) return Value(QStringLiteral("[object Object]"));
     return Value(c->removed() ? QString() : c->targetPath());
 }
-Value clipGetBytes(Vm&, CallArgs& a) { return thisClip(a) ? Value(0) : Value(); }
-
 } // namespace
 
 void installClip(Vm& vm) {
@@ -72,7 +70,6 @@ void installClip(Vm& vm) {
         {"play", clipPlay}, {"stop", clipStop}, {"nextFrame", clipNextFrame}, {"prevFrame", clipPrevFrame},
         {"gotoAndPlay", clipGotoAndPlay}, {"gotoAndStop", clipGotoAndStop}, {"removeMovieClip", clipRemove},
         {"duplicateMovieClip", clipDuplicate}, {"startDrag", clipStartDrag}, {"stopDrag", clipStopDrag},
-        {"getBytesLoaded", clipGetBytes}, {"getBytesTotal", clipGetBytes},
     };
     for (auto& m : methods) vm.defineMethod(p, QString::fromLatin1(m.name), m.fn);
     vm.buttonProto = vm.newObject();

@@ -456,6 +456,15 @@ Value clipSwfVersion(Vm&, CallArgs& a) {
     return Value(mc->runtime().movie->header.version);
 }
 
+// A clip counts the bytes of the movie it plays; a movie is whole once it plays.
+Value clipMovieBytes(Vm&, CallArgs& a) {
+    auto* clip = dynamic_cast<DisplayClip*>(a.thisObject());
+    if (!clip) return Value();
+    MovieClip* mc = clip->movieClip();
+    if (!mc || !mc->runtime().movie) return Value(0);
+    return Value(double(mc->runtime().movie->header.declaredLength));
+}
+
 // ---- MovieClipLoader -----------------------------------------------------------------------
 
 Value mclCtor(Vm& vm, CallArgs& a) {
@@ -858,6 +867,8 @@ void installNet(Vm& vm, ScriptEngine& engine) {
 
     // The version of the movie a clip plays (loaded movies keep their own).
     vm.defineMethod(vm.clipProto, QStringLiteral("getSWFVersion"), clipSwfVersion);
+    vm.defineMethod(vm.clipProto, QStringLiteral("getBytesLoaded"), clipMovieBytes);
+    vm.defineMethod(vm.clipProto, QStringLiteral("getBytesTotal"), clipMovieBytes);
 
     // SharedObject
     Object* soProto = vm.newObject();

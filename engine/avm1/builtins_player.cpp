@@ -79,13 +79,15 @@ Value clipSwapDepths(Vm& vm, CallArgs& a) {
     if (!c || !c->object() || !c->object()->parent() || !a.size() || a.at(0).isUndefined()) return Value();
     DisplayObject* o = c->object();
     MovieClip* parent = o->parent();
+    // A clip on its way out (its unload event pending) keeps its depth.
+    if (o->removalPending()) return Value();
     int target;
     // A clip, or a target path naming one, swaps with that clip; anything else is a depth.
     auto* other = dynamic_cast<DisplayClip*>(a.at(0).asObject());
     if (!other && a.at(0).isString())
         other = dynamic_cast<DisplayClip*>(vm.resolveTarget(c, a.at(0).asString()));
     if (other) {
-        if (!other->object() || other->object()->parent() != parent) return Value();
+        if (!other->object() || other->object()->parent() != parent || other->object()->removalPending()) return Value();
         target = other->object()->depth();
     } else {
         int d = vm.toInt32(a.at(0));

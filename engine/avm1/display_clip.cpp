@@ -251,10 +251,26 @@ void DisplayClip::setProperty(Vm& vm, int index, const Value& v) {
     DisplayObject* o = m_obj;
     if (!o) return;
     if (index == int(ClipProp::Name)) { setInstanceName(vm.toString(v)); return; }
-    if (index == int(ClipProp::Visible)) { o->setVisible(vm.toBool(v)); return; }
     if (index == int(ClipProp::FocusRect)) { m_engine.focus().setFocusRect(*o, v); return; }
-    double d = vm.toNumber(v);
-    if (!std::isfinite(d)) return; // Flash ignores NaN and infinities here
+    // undefined, null, an object without a number and NaN leave the property as it is.
+    if (v.isUndefined() || v.isNull()) return;
+    Value primitive = v.isObject() ? vm.toPrimitive(v, Vm::Hint::Number) : v;
+    if (primitive.isObject()) return;
+    double d = vm.toNumber(primitive);
+    if (std::isnan(d)) return;
+    if (index == int(ClipProp::Visible)) { o->setVisible(d != 0); return; }
+    // Positions are whole twips in 32 bits: anything beyond reads as the lowest.
+    if (index == int(ClipProp::X) || index == int(ClipProp::Y)) {
+        double twips = std::trunc(d * 20);
+        if (!(std::fabs(twips) < 2147483648.0)) d = -2147483648.0 / 20;
+    }
+    // Alpha is kept in 256ths: 2 reads back as 1.953125; infinities as 0.
+    if (index == int(ClipProp::Alpha)) {
+        o->setAlpha(vm.toInt32(Value(d * 2.56)) * 100.0 / 256.0);
+        o->lockTransform();
+        return;
+    }
+    if (!std::isfinite(d)) return; // Flash ignores infinities for the rest
     switch (ClipProp(index)) {
     case ClipProp::X: o->setX(d); break;
     case ClipProp::Y: o->setY(d); break;

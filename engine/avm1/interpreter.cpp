@@ -82,7 +82,8 @@ bool lookupPlain(Vm& vm, ExecFrame& f, const QString& name, Value& out, Object**
             return true;
         }))
         return true;
-    if (f.version >= 5 && vm.namesEqual(name, QStringLiteral("_global"))) { out = Value(vm.global()); return true; }
+    // _global came with SWF 6: older code sees an unset name.
+    if (f.version >= 6 && vm.namesEqual(name, QStringLiteral("_global"))) { out = Value(vm.global()); return true; }
     if (f.activation && vm.namesEqual(name, QStringLiteral("super")) && !f.superv.isUndefined()) {
         out = f.superv;
         return true;
@@ -396,14 +397,15 @@ HANDLER(aGotoLabel) {
 // SWF 4 arithmetic and logic.
 HANDLER(aAdd) { UNUSED_ARGS; Value bv = pop(f), av = pop(f);
     double a = vm.toNumber(av), b = vm.toNumber(bv); push(f, Value(a + b)); }
+// Subtract, Divide and the string comparisons convert their right operand first.
 HANDLER(aSubtract) { UNUSED_ARGS; Value bv = pop(f), av = pop(f);
-    double a = vm.toNumber(av), b = vm.toNumber(bv); push(f, Value(a - b)); }
+    double b = vm.toNumber(bv), a = vm.toNumber(av); push(f, Value(a - b)); }
 HANDLER(aMultiply) { UNUSED_ARGS; Value bv = pop(f), av = pop(f);
     double a = vm.toNumber(av), b = vm.toNumber(bv); push(f, Value(a * b)); }
 HANDLER(aDivide) {
     UNUSED_ARGS;
     Value bv = pop(f), av = pop(f);
-    double a = vm.toNumber(av), b = vm.toNumber(bv);
+    double b = vm.toNumber(bv), a = vm.toNumber(av);
     if (b == 0 && f.version < 5) { push(f, Value(QStringLiteral("#ERROR#"))); return; }
     push(f, Value(a / b));
 }
@@ -428,14 +430,14 @@ HANDLER(aNot) { UNUSED_ARGS; pushBool(f, !vm.toBool(pop(f))); }
 HANDLER(aStringEquals) {
     UNUSED_ARGS;
     Value bv = pop(f), av = pop(f);
-    QString a = vm.toString(av), b = vm.toString(bv);
+    QString b = vm.toString(bv), a = vm.toString(av);
     pushBool(f, a == b);
 }
 HANDLER(aStringLength) { UNUSED_ARGS; push(f, Value(double(vm.toString(pop(f)).size()))); }
 HANDLER(aStringAdd) {
     UNUSED_ARGS;
     Value bv = pop(f), av = pop(f);
-    QString a = vm.toString(av), b = vm.toString(bv);
+    QString b = vm.toString(bv), a = vm.toString(av);
     if (size_t(a.size()) + size_t(b.size()) > limits::kMaxStringLength) { vm.halt(QStringLiteral("string too long")); return; }
     push(f, Value(a + b));
 }
@@ -452,7 +454,7 @@ HANDLER(aStringExtract) {
 HANDLER(aStringLess) {
     UNUSED_ARGS;
     Value bv = pop(f), av = pop(f);
-    QString a = vm.toString(av), b = vm.toString(bv);
+    QString b = vm.toString(bv), a = vm.toString(av);
     pushBool(f, a < b);
 }
 HANDLER(aToInteger) {
@@ -545,19 +547,27 @@ HANDLER(aGetUrl2) {
 HANDLER(aGotoFrame2) {
     uint8_t flags = r.u8();
     int bias = (flags & 2) ? r.u16() : 0;
-    gotoLabelOrFrame(vm, f, pop(f), (flags & 1) != 0, bias);
+    Value where = pop(f);
+    if (where.isObject()) where = Value(vm.toString(where)); // an object names its frame by its text
+    gotoLabelOrFrame(vm, f, where, (flags & 1) != 0, bias);
 }
 HANDLER(aSetTarget2) {
     UNUSED_ARGS;
     Value t = pop(f);
-    if (ClipObject* c = asClip(t)) { f.target = c; return; }
+    if (ClipObject* c = asClip(t)) {
+        // A clip is found again by its path, so a sibling of the same name placed first wins.
+        Object* byPath = resolveFromTarget(vm, f, c->targetPath());
+        f.target = byPath ? byPath : c;
+        return;
+    }
     // Anything else names its target by its text (an object through its toString).
     QString path = vm.toString(t);
     if (path.isEmpty()) { f.target = f.baseTarget; return; }
     f.target = resolveFromTarget(vm, f, path);
 }
+// A clip as it is; anything else (an object through its toString) as a target path.
 Object* clipFromValue(Vm& vm, ExecFrame& f, const Value& v) {
-    if (Object* o = v.asObject()) return o;
+    if (ClipObject* c = asClip(v)) return c;
     QString path = vm.toString(v);
     if (path.isEmpty()) return f.target;
     return resolveFromTarget(vm, f, path);
@@ -574,6 +584,21 @@ HANDLER(aSetProperty) {
     Value v = pop(f);
     int index = vm.toInt(pop(f));
     Object* o = clipFromValue(vm, f, pop(f));
+    // The value is converted for the property, found or not: text for the names, nothing for
+    // the read-only paths, a number for the rest.
+    if (v.isObject()) {
+        switch (ClipProp(index)) {
+        case ClipProp::Name: case ClipProp::Quality: v = Value(vm.toString(v)); break;
+        // _focusrect reads the value itself: any object turns the frame off.
+        case ClipProp::Target: case ClipProp::DropTarget: case ClipProp::Url: case ClipProp::FocusRect: break;
+        default: {
+            // valueOf runs once; an object it gives back is no number at all.
+            Value primitive = vm.toPrimitive(v, Vm::Hint::Number);
+            v = primitive.isObject() ? Value() : primitive;
+            break;
+        }
+        }
+    }
     if (ClipObject* c = asClip(o)) c->setProperty(vm, index, v);
 }
 HANDLER(aCloneSprite) {
@@ -592,8 +617,11 @@ HANDLER(aRemoveSprite) {
 HANDLER(aStartDrag) {
     UNUSED_ARGS;
     Object* o = clipFromValue(vm, f, pop(f));
-    bool lock = vm.toBool(pop(f));
-    bool constrain = vm.toBool(pop(f));
+    // Objects give their valueOf for both flags.
+    Value lockV = pop(f);
+    bool lock = vm.toBool(lockV.isObject() ? vm.toPrimitive(lockV, Vm::Hint::Number) : lockV);
+    // Only a flag equal to true (1) brings the rectangle's four values.
+    bool constrain = vm.toNumber(pop(f)) == 1;
     double rect[4] = {0, 0, 0, 0};
     if (constrain) {
         rect[3] = vm.toNumber(pop(f)); // y2
@@ -607,9 +635,13 @@ HANDLER(aEndDrag) { UNUSED_ARGS; if (ClipObject* c = asClip(f.target)) c->stopDr
 HANDLER(aWaitForFrame2) {
     int skip = r.u8();
     Value frameV = pop(f);
+    if (frameV.isObject()) frameV = Value(vm.toString(frameV));
     auto* c = asClip(f.target);
     int frame = c ? int(vm.toNumber(frameV)) - 1 : 0;
-    if (c && frameV.isString()) frame = c->frameOfLabel(frameV.asString());
+    if (c && frameV.isString() && std::isnan(vm.toNumber(frameV))) {
+        frame = c->frameOfLabel(frameV.asString());
+        if (frame < 0) return; // a label it does not have never holds the script up
+    }
     if (c && frame >= 0 && frame < c->framesLoaded()) return;
     for (int i = 0; i < skip && f.pc < f.code.size(); ++i) {
         uint8_t op = f.code[f.pc];
@@ -666,6 +698,8 @@ HANDLER(aCallMethod) {
         push(f, vm.call(fn, sup->thisv, args, holder ? holder->proto() : nullptr));
         return;
     }
+    // A removed clip has lost its methods along with its prototypes.
+    if (ClipObject* c = asClip(obj); c && c->removed()) { push(f, Value()); return; }
     Value fn = vm.getMember(obj, name);
     if (!vm.isCallable(fn)) { push(f, Value()); return; }
     Object* holder = nullptr;
@@ -918,7 +952,7 @@ HANDLER(aReturn);
 HANDLER(aInstanceOf) {
     UNUSED_ARGS;
     Value ctor = pop(f), obj = pop(f);
-    push(f, Value(vm.instanceOf(obj, ctor.asObject())));
+    push(f, Value(vm.instanceOfAction(obj, ctor)));
 }
 HANDLER(aStrictEquals) {
     UNUSED_ARGS;
@@ -939,7 +973,9 @@ HANDLER(aExtends) {
 HANDLER(aCastOp) {
     UNUSED_ARGS;
     Value obj = pop(f), ctor = pop(f);
-    push(f, vm.instanceOf(obj, ctor.asObject()) ? obj : Value::null());
+    // A primitive is wrapped (its constructor runs) and still is no instance.
+    if (!obj.isObject()) { vm.wrapThroughGlobal(obj); push(f, Value::null()); return; }
+    push(f, vm.instanceOfAction(obj, ctor) ? obj : Value::null());
 }
 HANDLER(aImplementsOp) {
     UNUSED_ARGS;
@@ -1238,7 +1274,10 @@ void Vm::runActions(std::span<const uint8_t> code, Object* target, int version, 
     f.scope = std::make_shared<const Scope>(Scope{target, nullptr});
     if (m_depth >= limits::kMaxCallDepth) { halt(QStringLiteral("recursion limit")); return; }
     const bool topLevel = m_frame == nullptr;
-    if (topLevel) f.stack = std::move(m_sharedStack);
+    if (topLevel) {
+        f.stack = std::move(m_sharedStack);
+        f.pool = m_sharedPool;
+    }
     ++m_depth;
     {
         FrameScope scope(*this, &f, m_frame, m_version);
@@ -1248,6 +1287,7 @@ void Vm::runActions(std::span<const uint8_t> code, Object* target, int version, 
     if (topLevel) {
         m_sharedStack = std::move(f.stack);
         if (m_sharedStack.size() > kMaxSharedStack) m_sharedStack.clear();
+        m_sharedPool = f.pool;
     }
     if (!m_frame && m_exception) {
         // An uncaught exception ends this action block only; the Flash player

@@ -38,6 +38,7 @@ struct Property {
     Object* getter = nullptr; // addProperty: a getter makes this a virtual property
     Object* setter = nullptr;
     uint32_t flags = 0;
+    int runningAccessors = 0; // getter/setter calls of this slot under way
     bool isVirtual() const { return getter != nullptr; }
 };
 

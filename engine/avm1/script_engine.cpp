@@ -243,11 +243,18 @@ void ScriptEngine::objectPlaced(DisplayObject& obj, const std::vector<ClipAction
             m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Initialize});
             break;
         }
-    // Whether onLoad is called is settled now: one a frame script gives the
-    // clip later is not (its clip actions still run).
+    // onClipEvent(construct) runs once, as the clip is made.
+    for (const ClipAction& a : clipActions)
+        if (a.events & clip_event::Construct) {
+            m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Construct});
+            break;
+        }
+    // A placed clip's load event runs where the clip is placed among the
+    // frame's tags. Whether onLoad is called is settled now: one a frame
+    // script gives the clip later is not (its clip actions still run).
     Job load{Job::Kind::Event, c, {}, ClipEvent::Load};
     load.withMethod = m_vm->isCallable(m_vm->getMember(Value(static_cast<Object*>(c)), QStringLiteral("onLoad")));
-    m_deferredLoads.push_back(load);
+    m_queue.push_back(load);
 }
 
 void ScriptEngine::forget(DisplayObject& obj) {

@@ -274,9 +274,10 @@ Value Vm::conversionMethod(Object* o, const QString& name) {
     // Conversions look the method up on the object and its prototypes only (never __resolve).
     Value out;
     if (o->getSpecial(*this, name, out)) return out;
-    Property* p = findProperty(o, name);
+    Object* holder = nullptr;
+    Property* p = findProperty(o, name, &holder);
     if (!p) return Value();
-    if (p->isVirtual()) return getterValue(*p, Value(o));
+    if (p->isVirtual()) return getterValue(holder, *p, Value(o));
     return p->value;
 }
 
@@ -411,16 +412,23 @@ Value Vm::getMember(const Value& objv, const QString& name) {
     if (p->isVirtual()) {
         // A getter runs on the real `this` when reached through super, with its own super.
         auto* sup = dynamic_cast<SuperObject*>(obj);
-        return getterValue(*p, sup ? sup->thisv : objv, holder->proto());
+        return getterValue(holder, *p, sup ? sup->thisv : objv, holder->proto());
     }
     return p->value;
 }
 
-Value Vm::getterValue(const Property& p, const Value& thisv, Object* superProto) {
-    if (m_protoDepth > limits::kMaxGetterDepth) return Value();
-    ++m_protoDepth;
-    Value r = call(Value(p.getter), thisv, {}, superProto);
-    --m_protoDepth;
+Value Vm::getterValue(Object* holder, const Property& p, const Value& thisv, Object* superProto) {
+    return callAccessor(holder, p, p.getter, thisv, {}, superProto);
+}
+
+Value Vm::callAccessor(Object* holder, const Property& p, Object* accessor, const Value& thisv,
+                       std::span<const Value> args, Object* superProto) {
+    if (!holder || p.runningAccessors > limits::kMaxGetterDepth) return Value();
+    const QString k = key(p.name);
+    ++holder->find(k)->runningAccessors;
+    Value r = call(Value(accessor), thisv, args, superProto);
+    // The call may have deleted or replaced the slot: a new one starts its own count.
+    if (Property* after = holder->find(k); after && after->runningAccessors > 0) --after->runningAccessors;
     return r;
 }
 
@@ -454,13 +462,7 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
     const Value setterThis = sup ? sup->thisv : Value(obj);
     if (Property* p = obj->find(k)) {
         if (p->isVirtual()) {
-            if (p->setter) {
-                if (m_protoDepth > limits::kMaxGetterDepth) return;
-                ++m_protoDepth;
-                Object* setter = p->setter;
-                call(Value(setter), setterThis, std::span<const Value>(&v, 1), obj->proto());
-                --m_protoDepth;
-            }
+            if (p->setter) callAccessor(obj, *p, p->setter, setterThis, std::span<const Value>(&v, 1), obj->proto());
             return;
         }
         if (p->flags & prop::kReadOnly) return;
@@ -474,12 +476,7 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
         Property* p = o->find(k);
         if (!p || !visible(*p)) continue;
         if (p->isVirtual()) {
-            if (p->setter) {
-                if (m_protoDepth > limits::kMaxGetterDepth) return;
-                ++m_protoDepth;
-                call(Value(p->setter), setterThis, std::span<const Value>(&v, 1), o->proto());
-                --m_protoDepth;
-            }
+            if (p->setter) callAccessor(o, *p, p->setter, setterThis, std::span<const Value>(&v, 1), o->proto());
             return;
         }
         break;
@@ -529,6 +526,38 @@ std::vector<QString> Vm::enumerableKeys(Object* obj) {
         }
     }
     return out;
+}
+
+Object* Vm::wrapThroughGlobal(const Value& v) {
+    const char* ctorName = nullptr;
+    switch (v.type()) {
+    case Type::Object: return v.asObject();
+    case Type::String: ctorName = "String"; break;
+    case Type::Number: ctorName = "Number"; break;
+    case Type::Boolean: ctorName = "Boolean"; break;
+    default: return nullptr;
+    }
+    Value made = construct(getMember(Value(m_global), QString::fromLatin1(ctorName)), std::span<const Value>(&v, 1));
+    return made.asObject();
+}
+
+bool Vm::instanceOfAction(const Value& v, const Value& ctorV) {
+    Object* o = v.asObject();
+    if (!o) return false;
+    Object* ctor = wrapThroughGlobal(ctorV);
+    if (!ctor) return false;
+    if (auto* c = dynamic_cast<ClipObject*>(ctor); c && c->removed()) return false;
+    const Property* slot = ctor->find(key(QStringLiteral("prototype")));
+    if (!slot || slot->isVirtual()) return false;
+    // A clip kept as a prototype is a reference by path, never the same object.
+    if (!slot->value.isObject()) {
+        wrapThroughGlobal(slot->value); // made and dropped: nothing matches a fresh object
+        return false;
+    }
+    if (dynamic_cast<ClipObject*>(slot->value.asObject())) return false;
+    // A removed clip has lost its prototypes.
+    if (auto* clip = dynamic_cast<ClipObject*>(o); clip && clip->removed()) return false;
+    return instanceOf(v, ctor);
 }
 
 bool Vm::instanceOf(const Value& v, Object* ctor) {

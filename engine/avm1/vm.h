@@ -137,6 +137,12 @@ public:
     // for..in names, own first then inherited, each listed once.
     std::vector<QString> enumerableKeys(Object* obj);
     bool instanceOf(const Value& v, Object* ctor);
+    // The InstanceOf action: a primitive is never an instance; a primitive class, or a primitive
+    // `prototype`, is wrapped by the movie's own _global String/Number/Boolean first (whatever a
+    // script put there runs). Only the class's own plain `prototype` slot counts.
+    bool instanceOfAction(const Value& v, const Value& ctor);
+    // A primitive wrapped by the _global constructor of its type; an object as it is.
+    Object* wrapThroughGlobal(const Value& v);
 
     // ---- Calls ---------------------------------------------------------------
     Value call(const Value& fn, const Value& thisv, std::span<const Value> args, Object* superProto = nullptr);
@@ -205,7 +211,11 @@ private:
     friend struct ExecFrame;
     void installBuiltins();
     Value conversionMethod(Object* o, const QString& name);
-    Value getterValue(const Property& p, const Value& thisv, Object* superProto = nullptr);
+    Value getterValue(Object* holder, const Property& p, const Value& thisv, Object* superProto = nullptr);
+    // Calls a getter or setter of `holder`'s slot: each slot's accessors nest kMaxGetterDepth deep
+    // at most (two objects whose getters read each other get that depth each).
+    Value callAccessor(Object* holder, const Property& p, Object* accessor, const Value& thisv,
+                       std::span<const Value> args, Object* superProto);
     Value runFunction(FunctionObject* fn, const Value& thisv, std::span<const Value> args, Object* superProto);
 
     VmHost m_host;
@@ -222,12 +232,13 @@ private:
     // Top-level action blocks share one stack, as in the Flash player: what
     // one DoAction leaves there the next one finds.
     std::vector<Value> m_sharedStack;
+    // The constant pool also outlives its action block: the next block starts with it.
+    std::shared_ptr<const std::vector<QString>> m_sharedPool;
     bool m_halted = false;
     uint64_t m_actions = 0;
     QElapsedTimer m_clock;
     int m_depth = 0;
     int m_maxCallDepth = 0;
-    int m_protoDepth = 0;
     ExecFrame* m_frame = nullptr;
     std::vector<QString> m_unimplemented;
 

@@ -111,6 +111,8 @@ inline constexpr size_t kMaxLoadedTextBytes = 16u << 20;
 inline constexpr size_t kMaxPendingLoads = 1000;
 // Loading: movies loaded into levels and clips alive at once.
 inline constexpr size_t kMaxLoadedMovies = 256;
+// ImportAssets: other movie files one movie may import characters from.
+inline constexpr size_t kMaxImportSources = 16;
 // Loading: the highest _level a movie can be loaded into.
 inline constexpr int kMaxLevel = 65535;
 // SharedObject: bytes one stored object may take on disk, as Flash's

@@ -64,6 +64,10 @@ struct Runtime {
     // Every live object by serial: weak references (masks, input tracking,
     // script handles) look objects up here instead of keeping raw pointers.
     std::unordered_map<uint64_t, DisplayObject*> objects;
+    // ImportAssets: a character id of this movie made from another movie's exported character.
+    struct ImportedCharacter { Runtime* from = nullptr; uint16_t id = 0; };
+    std::unordered_map<uint16_t, ImportedCharacter> imports;
+    bool pinned = false; // lives as long as the player's movie (a movie imported from)
     DisplayObject* find(uint64_t serial) const {
         auto it = objects.find(serial);
         return it == objects.end() ? nullptr : it->second;

@@ -42,6 +42,8 @@ bool sameName(const std::string& a, const std::string& b, bool caseSensitive) {
 
 std::unique_ptr<DisplayObject> createDisplayObject(Runtime& rt, uint16_t id, int nestingLevel) {
     if (!rt.movie) return nullptr;
+    if (auto imported = rt.imports.find(id); imported != rt.imports.end())
+        return createDisplayObject(*imported->second.from, imported->second.id, nestingLevel);
     if (rt.objectCount >= limits::kMaxDisplayObjects) {
         rt.warn("display objects over the limit; character " + std::to_string(id) + " not placed");
         return nullptr;
@@ -152,6 +154,18 @@ void MovieClip::tick() {
     for (const auto& [depth, child] : m_children)
         if (child->type() == Type::MovieClip || child->type() == Type::Button) before.emplace_back(depth, child.get());
 
+    // Children step before their parent (their frame scripts run first), highest depth first,
+    // as Flash runs its display list.
+    for (auto child = before.rbegin(); child != before.rend(); ++child) {
+        const auto& [depth, ptr] = *child;
+        auto it = m_children.find(depth);
+        if (it == m_children.end() || it->second.get() != ptr) continue;
+        if (ptr->type() == Type::MovieClip)
+            static_cast<MovieClip*>(it->second.get())->tick();
+        else
+            static_cast<ButtonObject*>(it->second.get())->tick();
+    }
+
     if (m_currentFrame == 0) {
         enterFirstFrame(); // the first frame shows even when not playing
     } else if (m_playing) {
@@ -172,16 +186,6 @@ void MovieClip::tick() {
     }
     runtime().scripts->clipEvent(*this, ClipEvent::EnterFrame);
 
-    // Children step highest depth first, as Flash runs its display list.
-    for (auto child = before.rbegin(); child != before.rend(); ++child) {
-        const auto& [depth, ptr] = *child;
-        auto it = m_children.find(depth);
-        if (it == m_children.end() || it->second.get() != ptr) continue;
-        if (ptr->type() == Type::MovieClip)
-            static_cast<MovieClip*>(it->second.get())->tick();
-        else
-            static_cast<ButtonObject*>(it->second.get())->tick();
-    }
 }
 
 void MovieClip::gotoFrame(uint32_t frame, bool andPlay) {
@@ -357,6 +361,8 @@ void MovieClip::rebuildTo(uint32_t target) {
         if (!full.filterBytes) full.filterBytes = std::span<const uint8_t>{};
         if (!full.visible) full.visible = true;
         DisplayObject* existing = childAtDepth(depth);
+        // A clip swapped here from another depth of the same frame is left as it is.
+        if (existing && !isGraphic(existing->type()) && existing->characterId() != s.characterId) continue;
         if (existing && !existing->createdByScript()) {
             if (existing->characterId() != s.characterId && isGraphic(existing->type())) {
                 auto repl = instantiate(s.characterId);

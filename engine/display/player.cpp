@@ -163,6 +163,7 @@ void Player::load(const std::shared_ptr<const Movie>& movie) {
         m_scripts = m_scriptFactory(*this);
         if (m_scripts) m_rt->scripts = m_scripts.get();
     }
+    bindImports(*movie);
     m_root = std::make_unique<MovieClip>(*m_rt, 0, &movie->timeline);
     m_root->setLoops(m_loop);
     m_firstFrame = true;
@@ -188,6 +189,38 @@ void Player::bindMovie(Runtime& rt, const std::shared_ptr<const Movie>& movie) {
         }
         return best;
     };
+}
+
+void Player::bindImports(const Movie& movie) {
+    std::map<std::string, Runtime*> sources; // by resolved path; null when it did not load
+    for (const ImportedAsset& asset : movie.imports) {
+        auto path = Loader::resolve(movie.url, asset.url);
+        if (!path || !Loader::isLocal(*path)) {
+            log(LogLevel::Warning, "imports from " + asset.url + " are not loaded: only local files are");
+            continue;
+        }
+        if (!sources.count(*path) && sources.size() >= limits::kMaxImportSources) {
+            log(LogLevel::Warning, "imports from " + asset.url + " are not loaded: too many files imported from");
+            continue;
+        }
+        auto [it, isNew] = sources.emplace(*path, nullptr);
+        if (isNew) {
+            auto source = loadMovieFile(*path, m_rt->log);
+            if (!source) {
+                log(LogLevel::Warning, "cannot import from " + asset.url + ": " + source.error().message);
+                continue;
+            }
+            if ((it->second = addMovieRuntime(*source))) it->second->pinned = true;
+        }
+        Runtime* from = it->second;
+        if (!from) continue;
+        auto exported = from->movie->exports.find(asset.name);
+        if (exported == from->movie->exports.end()) {
+            log(LogLevel::Warning, "\"" + asset.name + "\" is not exported by " + asset.url);
+            continue;
+        }
+        m_rt->imports[asset.id] = Runtime::ImportedCharacter{from, exported->second};
+    }
 }
 
 Runtime* Player::addMovieRuntime(const std::shared_ptr<const Movie>& movie) {
@@ -266,6 +299,7 @@ void Player::unload() {
     m_rt->movie.reset();
     m_rt->bitmaps = nullptr;
     m_rt->fonts = {};
+    m_rt->imports.clear();
     m_hover = m_pressed = nullptr;
     m_lastDrawn.reset();
     m_fullRedraw = true;
@@ -357,7 +391,7 @@ void Player::runFrame() {
     m_loader.poll();
     runScripts();
     // A loaded movie's runtime goes with its last object.
-    std::erase_if(m_movieRuntimes, [](const std::unique_ptr<Runtime>& rt) { return rt->objectCount == 0; });
+    std::erase_if(m_movieRuntimes, [](const std::unique_ptr<Runtime>& rt) { return rt->objectCount == 0 && !rt->pinned; });
     // Objects may have moved under a still pointer.
     if (m_mouseInside) updateHover(m_mouse);
 }

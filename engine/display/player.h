@@ -187,6 +187,8 @@ private:
     // The mouse target over all levels, the highest first.
     DisplayObject* mouseTargetAt(Point stagePoint) const;
     void bindMovie(Runtime& rt, const std::shared_ptr<const Movie>& movie);
+    // Loads the local movies the movie imports from and binds their exported characters.
+    void bindImports(const Movie& movie);
     bool anyRuntimeChanged() const;
     void buttonTransition(DisplayObject* target, ButtonEvent event, ButtonObject::State state);
     void updateHover(Point stagePoint);

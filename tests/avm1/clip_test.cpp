@@ -2,13 +2,17 @@
 // registered classes, execution order, the button state machine, dragging
 // and the pointer position. Every movie is written in code.
 #include "engine/avm1/script_engine.h"
+#include "engine/core/limits.h"
 #include "engine/display/player.h"
 #include "tests/avm1/action_builder.h"
 #include "tests/support/swf_writer.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 #include <variant>
 
 namespace {
@@ -152,6 +156,161 @@ INSTANTIATE_TEST_SUITE_P(
                    {"undefined", "0"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ---- clips named by scripts -------------------------------------------------------------------
+
+TEST(ClipTargets, SetTarget2WithAClipFindsItAgainByItsPath) {
+    Lines trace = runScript([](Asm& a) {
+        a.push("first");
+        call(a, "this", "createEmptyMovieClip", {"twin", 1}).op(0x3C); // var first = ...
+        setMember(a, "first", "x", "first");
+        a.push("second");
+        call(a, "this", "createEmptyMovieClip", {"twin", 2}).op(0x3C);
+        setMember(a, "second", "x", "second");
+        // tellTarget(second) lands on the clip its path names: the twin placed first.
+        a.getVariable("second").op(0x20).getVariable("x").trace().op(0x8B, {0});
+    });
+    EXPECT_EQ(trace, Lines{"first"});
+}
+
+TEST(ClipTargets, ARemovedClipHasNoMethods) {
+    Lines trace = runScript([](Asm& a) {
+        a.push("kept");
+        call(a, "this", "createEmptyMovieClip", {"gone", 1}).op(0x3C);
+        call(a, "gone", "removeMovieClip").pop();
+        call(a, "kept", "getDepth").op(0x44).trace();
+    });
+    EXPECT_EQ(trace, Lines{"undefined"});
+}
+
+TEST(ClipProperties, ValuesAreStoredAsFlashKeepsThem) {
+    Lines trace = runScript([](Asm& a) {
+        call(a, "this", "createEmptyMovieClip", {"c", 1}).pop();
+        setMember(a, "c", "_x", 1);
+        a.getVariable("c").push("_x").pushUndefined().setMember(); // ignored
+        setMember(a, "c", "_y", "abc");                             // NaN: ignored
+        traceMember(a, "c", "_x");
+        setMember(a, "c", "_x", std::numeric_limits<double>::infinity()); // beyond 32-bit twips
+        traceMember(a, "c", "_x");
+        setMember(a, "c", "_alpha", 2); // kept in 256ths
+        traceMember(a, "c", "_alpha");
+        setMember(a, "c", "_alpha", -5);
+        traceMember(a, "c", "_alpha");
+        setMember(a, "c", "_visible", "abc"); // no number: still visible
+        traceMember(a, "c", "_visible");
+        setMember(a, "c", "_visible", 0);
+        traceMember(a, "c", "_visible");
+    }, 6);
+    EXPECT_EQ(trace, (Lines{"1", "-107374182.4", "1.953125", "-4.6875", "true", "false"}));
+}
+
+TEST(ClipBytes, AClipCountsTheBytesOfItsMovie) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    Asm a;
+    call(a, "this", "getBytesTotal").trace();
+    call(a, "this", "getBytesLoaded").trace();
+    call(a, "this", "createEmptyMovieClip", {"made", 1}).pop();
+    call(a, "made", "getBytesTotal").trace();
+    w.doAction(a.op(0x07).bytes()).showFrame();
+    const std::string size = std::to_string(w.bytes().size());
+    auto m = play(w);
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, (Lines{size, size, size}));
+}
+
+// ---- characters imported from another movie ---------------------------------------------------
+
+// ImportAssets: the file name, then (id, exported name) pairs.
+swf::test::Bytes importAssetsBody(const std::string& url, const std::vector<std::pair<uint16_t, std::string>>& items) {
+    swf::test::Bytes b(url.begin(), url.end());
+    b.push_back(0);
+    b.push_back(uint8_t(items.size()));
+    b.push_back(uint8_t(items.size() >> 8));
+    for (const auto& [id, name] : items) {
+        b.push_back(uint8_t(id));
+        b.push_back(uint8_t(id >> 8));
+        b.insert(b.end(), name.begin(), name.end());
+        b.push_back(0);
+    }
+    return b;
+}
+
+std::unique_ptr<Movie> playFile(const std::string& path) {
+    auto m = std::make_unique<Movie>();
+    swf::HostCallbacks host;
+    Movie* raw = m.get();
+    host.trace = [raw](const std::string& s) { raw->trace.push_back(s); };
+    m->player = std::make_unique<Player>(host);
+    m->player->setScriptHostFactory(swf::avm1ScriptHostFactory());
+    EXPECT_TRUE(m->player->loadFile(path).ok());
+    m->player->setViewport(100, 100);
+    return m;
+}
+
+void writeFile(const QString& path, const swf::test::Bytes& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+}
+
+TEST(ClipImports, AnImportedSpritePlaysWithTheCharactersOfItsOwnMovie) {
+    QTemporaryDir dir;
+    // lib.swf exports sprite 1, which holds its own shape 2 as "box".
+    SwfWriter lib(6, {0, 100 * 20, 0, 100 * 20});
+    lib.defineShape(2, square(100));
+    SwfWriter sprite(6);
+    sprite.placeObject2({.depth = 1, .characterId = 2, .name = "box"});
+    sprite.doAction(Asm().push("imported").trace().getVariable("box").push("_width").getMember().trace().bytes());
+    sprite.showFrame();
+    lib.defineSprite(1, sprite).exportAssets({{1, "sym"}}).showFrame();
+    writeFile(dir.filePath("lib.swf"), lib.bytes());
+    // main.swf calls it 2 (its own id 1 is another shape), and imports a name lib.swf lacks.
+    SwfWriter w(6, {0, 100 * 20, 0, 100 * 20});
+    w.defineShape(1, square(40));
+    w.tag(57, importAssetsBody("lib.swf", {{2, "sym"}, {3, "missing"}}));
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "imp"});
+    w.placeObject2({.depth = 2, .characterId = 3, .name = "none"});
+    w.doAction(Asm().getVariable("imp").push("box").getMember().push("_width").getMember().trace()
+                   .getVariable("none").op(0x44).trace().op(0x07).bytes())
+        .showFrame();
+    writeFile(dir.filePath("main.swf"), w.bytes());
+    auto m = playFile(dir.filePath("main.swf").toStdString());
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, (Lines{"imported", "5", "5", "undefined"}));
+}
+
+TEST(ClipImports, FilesBeyondTheImportLimitAreNotLoaded) {
+    QTemporaryDir dir;
+    SwfWriter lib(6, {0, 100 * 20, 0, 100 * 20});
+    lib.defineSprite(1, SwfWriter(6).showFrame()).exportAssets({{1, "sym"}}).showFrame();
+    SwfWriter w(6, {0, 100 * 20, 0, 100 * 20});
+    const uint16_t files = uint16_t(swf::limits::kMaxImportSources + 1);
+    for (uint16_t i = 0; i < files; ++i) {
+        const std::string name = "lib" + std::to_string(i) + ".swf";
+        writeFile(dir.filePath(QString::fromStdString(name)), lib.bytes());
+        w.tag(57, importAssetsBody(name, {{uint16_t(10 + i), "sym"}}));
+    }
+    w.placeObject2({.depth = 1, .characterId = 10, .name = "first"});
+    w.placeObject2({.depth = 2, .characterId = uint16_t(10 + files - 1), .name = "last"});
+    w.doAction(Asm().getVariable("first").op(0x44).trace().getVariable("last").op(0x44).trace().op(0x07).bytes())
+        .showFrame();
+    writeFile(dir.filePath("main.swf"), w.bytes());
+    auto m = playFile(dir.filePath("main.swf").toStdString());
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, (Lines{"movieclip", "undefined"}));
+}
+
+TEST(ClipImports, AMissingFileLeavesTheCharacterOut) {
+    QTemporaryDir dir;
+    SwfWriter w(6, {0, 100 * 20, 0, 100 * 20});
+    w.tag(57, importAssetsBody("absent.swf", {{2, "sym"}}));
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "imp"});
+    w.doAction(Asm().getVariable("imp").op(0x44).trace().op(0x07).bytes()).showFrame();
+    writeFile(dir.filePath("main.swf"), w.bytes());
+    auto m = playFile(dir.filePath("main.swf").toStdString());
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, Lines{"undefined"});
+}
+
 // ---- creating clips and registered classes ------------------------------------------------
 
 class ClipCreation : public ::testing::TestWithParam<ScriptCase> {};
@@ -289,6 +448,80 @@ TEST(ClipTimeline, ChildrenStepHighestDepthFirst) {
     m->player->runFrame();
     m->player->runFrame();
     EXPECT_EQ(m->trace, (Lines{"A1", "B1", "B2", "A2"}));
+}
+
+TEST(ClipTimeline, ChildrenRunTheirFrameBeforeTheParentAfterTheFirst) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    SwfWriter sprite(8);
+    sprite.doAction(Asm().push("child1").trace().bytes()).showFrame();
+    sprite.doAction(Asm().push("child2").trace().op(0x07).bytes()).showFrame();
+    w.defineSprite(2, sprite);
+    w.doAction(Asm().push("root1a").trace().bytes());
+    w.placeObject2({.depth = 1, .characterId = 2});
+    w.doAction(Asm().push("root1b").trace().bytes()).showFrame();
+    w.doAction(Asm().push("root2").trace().op(0x07).bytes()).showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    m->player->runFrame();
+    // A placed clip's first frame runs where it is placed; later frames run child first.
+    EXPECT_EQ(m->trace, (Lines{"root1a", "child1", "root1b", "child2", "root2"}));
+}
+
+TEST(ClipTimeline, RewindingLeavesClipsSwappedOnTheFrameAsTheyAre) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineSprite(2, SwfWriter(8).showFrame());
+    w.defineSprite(3, SwfWriter(8).showFrame());
+    w.showFrame();
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "a"});
+    w.placeObject2({.depth = 2, .characterId = 3, .name = "b"}).showFrame();
+    Asm swap;
+    setMember(swap, "a", "code", "A");
+    call(swap, "a", "swapDepths", {"../b"}).pop();
+    w.doAction(swap.bytes()).showFrame();
+    Asm back;
+    back.op(0x81, {1, 0}).op(0x07); // gotoAndStop(2)
+    call(back, "a", "getDepth").trace();
+    traceMember(back, "a", "code");
+    call(back, "b", "getDepth").trace();
+    w.doAction(back.bytes()).showFrame();
+    auto m = play(w);
+    for (int i = 0; i < 4; ++i) m->player->runFrame();
+    EXPECT_EQ(m->trace, (Lines{"-16382", "A", "-16383"}));
+}
+
+TEST(ClipTimeline, ConstructHandlersRunAsTheClipIsPlaced) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineSprite(2, SwfWriter(8).showFrame());
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "c",
+                    .clipActions = {{swf::clip_event::Load, Asm().push("load").trace().bytes()},
+                                    {swf::clip_event::Construct, Asm().push("construct").trace().bytes()}}});
+    w.doAction(Asm().push("root").trace().op(0x07).bytes()).showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, (Lines{"construct", "load", "root"}));
+}
+
+TEST(ClipTimeline, AClipWaitingForItsUnloadKeepsItsDepth) {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineSprite(2, SwfWriter(8).showFrame());
+    w.placeObject2({.depth = 1, .characterId = 2, .name = "a"});
+    w.placeObject2({.depth = 2, .characterId = 2, .name = "b"});
+    Asm handler;
+    handler.getVariable("a").push("onUnload").defineFunction("", {}, Asm()).setMember();
+    w.doAction(handler.bytes()).showFrame();
+    w.removeObject2(1);
+    Asm check;
+    call(check, "a", "getDepth").trace();
+    call(check, "a", "swapDepths", {5}).pop();
+    call(check, "b", "swapDepths", {"../a"}).pop();
+    call(check, "a", "getDepth").trace();
+    call(check, "b", "getDepth").trace();
+    w.doAction(check.op(0x07).bytes()).showFrame();
+    auto m = play(w);
+    m->player->runFrame();
+    m->player->runFrame();
+    EXPECT_EQ(m->trace, (Lines{"-16386", "-16386", "-16382"}));
 }
 
 TEST(ClipTimeline, PlacingOnAnOccupiedDepthIsRefusedWithAWarning) {
@@ -627,7 +860,8 @@ TEST(ClipLoad, OnLoadGivenAfterPlacementIsNotCalledButLoadActionsRun) {
     w.doAction(script.bytes()).showFrame();
     auto m = play(w);
     m->player->runFrame();
-    EXPECT_EQ(m->trace, (Lines{"script", "a load action"}));
+    // The load event runs where the clip is placed, before the frame script.
+    EXPECT_EQ(m->trace, (Lines{"a load action", "script"}));
 }
 
 } // namespace

@@ -43,7 +43,7 @@ swf::test::ShapeBuilder square(int size) {
     return s;
 }
 
-TEST(Avm1Movie, InitActionsFirstThenFrameActionsInTagOrderThenLoad) {
+TEST(Avm1Movie, InitActionsFirstThenLoadAndFrameActionsInTagOrder) {
     SwfWriter sprite(8);
     sprite.doAction(Asm().push("child frame 1").trace().op(0x07).bytes()).showFrame();
     SwfWriter w(8);
@@ -54,8 +54,8 @@ TEST(Avm1Movie, InitActionsFirstThenFrameActionsInTagOrderThenLoad) {
     w.doAction(Asm().push("root frame 1").trace().bytes()).showFrame();
     auto m = play(w);
     m->player->runFrame();
-    // The child is placed before the root's DoAction tag, so its first frame runs first.
-    EXPECT_EQ(m->trace, (std::vector<std::string>{"init", "child frame 1", "root frame 1", "load"}));
+    // The child is placed before the root's DoAction tag: its load event, then its first frame, run first.
+    EXPECT_EQ(m->trace, (std::vector<std::string>{"init", "load", "child frame 1", "root frame 1"}));
 }
 
 TEST(Avm1Movie, StopOnFrameOneHoldsUntilAPlayButtonIsClicked) {

@@ -101,6 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"GreaterWithNaNIsUndefined", 6, Asm().push("a").push(1).op(kGreater).trace(), {"undefined"}},
         Case{"StringsCompareAsText", 6, Asm().push("b").push("a").op(kGreater).trace(), {"true"}},
         // _global has no valueOf, so it equals null.
+        // _global came with SWF 6.
+        Case{"Swf5HasNoGlobal", 5, Asm().getVariable("_global").op(kTypeOf).trace(), {"undefined"}},
         Case{"GlobalEqualsNull", 6, Asm().getVariable("_global").pushNull().op(kEquals2).trace(), {"true"}},
         Case{"PlainObjectNotNull", 6, Asm().push(0).op(kInitObject).pushNull().op(kEquals2).trace(), {"false"}}),
     caseName);
@@ -153,6 +155,88 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"StringLengthOfObject", 6,
              Asm().raw(objectWith("toString", tracingFunction("ts", Asm().push(2))).body()).op(kStringLength).trace(),
              {"ts", "13"}}),
+    caseName);
+
+// ---- The order SWF 4 actions convert their operands in ------------------------------------------
+
+// An object whose valueOf traces "<name>.valueOf" and gives `number`, and whose toString traces
+// "<name>.toString" and gives `text`.
+Asm noisy(const std::string& name, int number, const std::string& text) {
+    Asm a;
+    a.push("valueOf").raw(tracingFunction(name + ".valueOf", Asm().push(number)).body())
+        .push("toString").raw(tracingFunction(name + ".toString", Asm().push(text)).body())
+        .push(2).op(kInitObject);
+    return a;
+}
+Asm noisyPair(uint8_t action) {
+    Asm a;
+    a.raw(noisy("a", 1, "x").body()).raw(noisy("b", 2, "y").body()).op(action).trace();
+    return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CoercionOrder, Semantics,
+    ::testing::Values(
+        Case{"AddLeftFirst", 4, noisyPair(0x0A), {"a.valueOf", "b.valueOf", "3"}},
+        Case{"SubtractRightFirst", 4, noisyPair(0x0B), {"b.valueOf", "a.valueOf", "-1"}},
+        Case{"DivideRightFirst", 4, noisyPair(kDivide), {"b.valueOf", "a.valueOf", "0.5"}},
+        Case{"LessLeftFirst", 4, noisyPair(kLess), {"a.valueOf", "b.valueOf", "1"}},
+        Case{"StringEqualsRightFirst", 4, noisyPair(0x13), {"b.toString", "a.toString", "0"}},
+        Case{"StringAddRightFirst", 4, noisyPair(0x21), {"b.toString", "a.toString", "xy"}},
+        Case{"StringLessRightFirst", 4, noisyPair(0x29), {"b.toString", "a.toString", "1"}},
+        // A target given as an object is its text: the property index is read first.
+        Case{"GetPropertyReadsIndexThenTarget", 4,
+             Asm().raw(noisy("target", 0, "/").body()).raw(noisy("index", 13, "13").body()).op(0x22).trace(),
+             {"index.valueOf", "target.toString", ""}},
+        // A property value is converted for its property even when nothing is set.
+        Case{"SetPropertyConvertsForTheProperty", 4,
+             Asm().push("/nowhere").push(0).raw(noisy("x", 5, "5").body()).op(0x23)
+                 .push("/nowhere").push(13).raw(noisy("name", 5, "n").body()).op(0x23)
+                 .push("/nowhere").push(15).raw(noisy("url", 5, "u").body()).op(0x23),
+             {"x.valueOf", "name.toString"}},
+        // Both flags are numbers; only a constraint equal to 1 takes the rectangle off the stack.
+        Case{"StartDragReadsTheRectangleOnlyForOne", 4,
+             Asm().push(7).push(8).push(9).push(10)
+                 .raw(noisy("constrain", 7, "7").body()).raw(noisy("lock", 1, "1").body()).push("/nowhere").op(0x27)
+                 .trace(),
+             {"lock.valueOf", "constrain.valueOf", "10"}}),
+    caseName);
+
+// ---- instanceof and cast ------------------------------------------------------------------------
+
+constexpr uint8_t kInstanceOf = 0x54, kCastOp = 0x2B;
+
+// Register 1 holds a fresh object P.
+Asm withProtoInRegister1() { return Asm().push(0).op(kInitObject).storeRegister(1).pop(); }
+// { __proto__: P }
+Asm objectFromP() { return Asm().push("__proto__").pushRegister(1).push(1).op(kInitObject); }
+
+INSTANTIATE_TEST_SUITE_P(
+    InstanceOf, Semantics,
+    ::testing::Values(
+        Case{"PrimitiveIsNeverAnInstance", 7, Asm().push("s").getVariable("String").op(kInstanceOf).trace(),
+             {"false"}},
+        Case{"OwnPrototypeMatches", 7,
+             withProtoInRegister1().raw(objectFromP().body())
+                 .push("prototype").pushRegister(1).push(1).op(kInitObject).op(kInstanceOf).trace(),
+             {"true"}},
+        // Only the class's own prototype slot counts, not one it inherits.
+        Case{"InheritedPrototypeDoesNotCount", 7,
+             withProtoInRegister1().raw(objectFromP().body())
+                 .push("__proto__").push("prototype").pushRegister(1).push(1).op(kInitObject).push(1).op(kInitObject)
+                 .op(kInstanceOf).trace(),
+             {"false"}},
+        // A text class is wrapped by whatever _global.String is now.
+        Case{"PrimitiveClassIsWrappedByTheGlobalString", 7,
+             Asm().getVariable("_global").push("String").raw(tracingFunction("wrapped", Asm().pushUndefined()).body())
+                 .setMember()
+                 .push(0).op(kInitObject).push("right").op(kInstanceOf).trace(),
+             {"wrapped", "false"}},
+        // cast: a primitive is wrapped and still gives null; an instance gives itself.
+        Case{"CastOfPrimitiveIsNull", 7,
+             Asm().getVariable("Object").push("s").op(kCastOp).op(kTypeOf).trace()
+                 .getVariable("Object").push(0).op(kInitObject).op(kCastOp).op(kTypeOf).trace(),
+             {"null", "object"}}),
     caseName);
 
 // ---- Variables, paths and scopes ----------------------------------------------------------------
@@ -301,6 +385,35 @@ TEST(SemanticsMembers, WatchSeesStoredValue) {
 
 // A function keeps its own body: the block that defined it (a loaded movie
 // that was unloaded, a script's buffer) may be gone when it is called.
+// ConstantPool "x", "y": count, then the strings.
+Asm constantPool(const std::vector<std::string>& items) {
+    Bytes b{uint8_t(items.size()), uint8_t(items.size() >> 8)};
+    for (const std::string& s : items) {
+        b.insert(b.end(), s.begin(), s.end());
+        b.push_back(0);
+    }
+    return Asm().op(0x88, b);
+}
+
+TEST(SemanticsBlocks, TheConstantPoolCarriesToTheNextBlock) {
+    std::vector<std::string> trace;
+    VmHost host;
+    host.trace = [&](const QString& s) { trace.push_back(s.toStdString()); };
+    Vm vm(6, host);
+    auto* root = vm.make<ClipObject>(vm.clipProto);
+    vm.setRoot(root);
+    vm.beginFrame();
+    const Bytes pushFirstEntry{8, 0}; // Push constant 0
+    std::vector<uint8_t> first = constantPool({"kept"}).bytes();
+    vm.runActions(first, root, 6);
+    std::vector<uint8_t> second = Asm().op(0x96, pushFirstEntry).trace().bytes();
+    vm.runActions(second, root, 6);
+    std::vector<uint8_t> third = constantPool({"replaced"}).op(0x96, pushFirstEntry).trace().bytes();
+    vm.runActions(third, root, 6);
+    vm.runActions(second, root, 6);
+    EXPECT_EQ(trace, (std::vector<std::string>{"kept", "replaced", "replaced"}));
+}
+
 TEST(SemanticsFunctions, FunctionOutlivesTheBlockThatDefinedIt) {
     std::vector<std::string> trace;
     VmHost host;

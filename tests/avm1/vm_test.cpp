@@ -432,4 +432,25 @@ TEST(Avm1Limits, SelfReadingGetterStopsAtTheGetterDepth) {
     EXPECT_EQ(r.trace, (std::vector<std::string>{"undefined", std::to_string(swf::limits::kMaxGetterDepth + 1)}));
 }
 
+TEST(Avm1Limits, EachPropertyCountsItsOwnGetterDepth) {
+    // a.p's getter reads b.p, whose getter reads a.p: each slot nests to the getter depth.
+    auto crossGetter = [](const std::string& other) {
+        Asm g;
+        g.push("n").getVariable("n").op(0x50).setVariable();
+        g.getVariable(other).push("p").getMember().op(0x3E);
+        return g;
+    };
+    Asm a;
+    a.push("n").push(0).setVariable();
+    for (const char* name : {"a", "b"}) a.push(name).push(0).push("Object").op(0x40).setVariable();
+    a.pushNull().defineFunction("", {}, crossGetter("b")).push("p").push(3).getVariable("a").push("addProperty")
+        .callMethod().pop();
+    a.pushNull().defineFunction("", {}, crossGetter("a")).push("p").push(3).getVariable("b").push("addProperty")
+        .callMethod().pop();
+    a.getVariable("a").push("p").getMember().trace().getVariable("n").trace();
+    RunResult r = run(7, a);
+    EXPECT_FALSE(r.halted);
+    EXPECT_EQ(r.trace, (std::vector<std::string>{"undefined", std::to_string(2 * (swf::limits::kMaxGetterDepth + 1))}));
+}
+
 } // namespace
