@@ -496,7 +496,8 @@ void installObject(Vm& vm) {
     vm.defineValue(g, QStringLiteral("NaN"), Value(std::nan("")), kDontEnum);
     vm.defineValue(g, QStringLiteral("Infinity"), Value(HUGE_VAL), kDontEnum);
 
-    Object* bc = vm.newObject();
+    // A function (with a prototype) whose statics do the work.
+    FunctionObject* bc = vm.newNative([](Vm&, CallArgs&) { return Value(); }, vm.newObject());
     vm.defineValue(g, QStringLiteral("AsBroadcaster"), Value(bc), kDontEnum);
     vm.defineMethod(bc, QStringLiteral("initialize"), globalAsBroadcasterInitialize);
     vm.defineMethod(bc, QStringLiteral("addListener"), broadcasterAdd);

@@ -6,6 +6,7 @@
 // onCancel on a later tick) and printing is refused. The engine never opens a
 // window of its own.
 #include "engine/avm1/builtins.h"
+#include "engine/avm1/builtins_gfx.h"
 #include "engine/avm1/display_clip.h"
 #include "engine/avm1/interpreter.h"
 #include "engine/core/limits.h"
@@ -16,21 +17,6 @@ using namespace swf::avm1::prop;
 
 namespace swf::avm1::builtins {
 namespace {
-
-// `_global.flash.<name>`, made on first use (other installers share it).
-Object* packageObject(Vm& vm, const QString& name) {
-    Object* flash = vm.getMember(Value(vm.global()), QStringLiteral("flash")).asObject();
-    if (!flash) {
-        flash = vm.newObject();
-        vm.defineValue(vm.global(), QStringLiteral("flash"), Value(flash), kDontEnum);
-    }
-    Object* pkg = vm.getMember(Value(flash), name).asObject();
-    if (!pkg) {
-        pkg = vm.newObject();
-        vm.defineValue(flash, name, Value(pkg), kDontEnum);
-    }
-    return pkg;
-}
 
 // A class whose constructor runs on the object `new` made (no native constructor).
 FunctionObject* defineClassOn(Vm& vm, Object* on, const QString& name, NativeFn init, Object* prototype) {
@@ -403,7 +389,7 @@ void installSecurity(Vm& vm, Object* system) {
 
 void installExternalInterface(Vm& vm) {
     Object* ei = vm.newObject();
-    vm.defineValue(packageObject(vm, QStringLiteral("external")), QStringLiteral("ExternalInterface"), Value(ei), kDontEnum);
+    vm.defineValue(gfx::package(vm, QStringLiteral("flash.external")), QStringLiteral("ExternalInterface"), Value(ei), kDontEnum);
     vm.defineValue(ei, QStringLiteral("available"), Value(false), kHidden | kReadOnly);
     struct { const char* name; NativeFn fn; } methods[] = {
         {"addCallback", returnFalse}, {"call", eiCall}, {"_escapeXML", eiEscapeXml}, {"_unescapeXML", eiUnescapeXml},
@@ -415,7 +401,7 @@ void installExternalInterface(Vm& vm) {
 }
 
 void installFileReference(Vm& vm) {
-    Object* net = packageObject(vm, QStringLiteral("net"));
+    Object* net = gfx::package(vm, QStringLiteral("flash.net"));
     Object* ref = vm.newObject();
     defineClassOn(vm, net, QStringLiteral("FileReference"), fileRefInit, ref);
     vm.defineMethod(ref, QStringLiteral("browse"), fileRefBrowse);

@@ -58,6 +58,9 @@ struct Runtime {
     std::function<void(const MovieClip&)> stopStream;
     // Told when an object is destroyed, so that input tracking forgets it.
     std::function<void(const DisplayObject*)> destroyed;
+    // Makes a character the movie imports from another (ImportAssets), by
+    // the id this movie gives it; null when the import is not available.
+    std::function<std::unique_ptr<DisplayObject>(uint16_t id, int nestingLevel)> imported;
     void warn(const std::string& msg) const { if (log) log(LogLevel::Warning, msg); }
     // The movie's trace output: Flash writes some of its own warnings there too.
     std::function<void(const std::string&)> trace;

@@ -47,7 +47,7 @@ std::unique_ptr<DisplayObject> createDisplayObject(Runtime& rt, uint16_t id, int
         return nullptr;
     }
     auto it = rt.movie->dictionary.find(id);
-    if (it == rt.movie->dictionary.end()) return nullptr;
+    if (it == rt.movie->dictionary.end()) return rt.imported ? rt.imported(id, nestingLevel) : nullptr;
     const Character& c = it->second;
     std::unique_ptr<DisplayObject> obj;
     if (auto p = std::get_if<std::shared_ptr<const ShapeDef>>(&c)) obj = std::make_unique<ShapeObject>(rt, *p);

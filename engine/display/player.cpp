@@ -149,6 +149,41 @@ void Player::bindMovie(Runtime& rt, const std::shared_ptr<const Movie>& movie) {
         }
         return best;
     };
+    rt.imported = nullptr;
+    if (!movie->imports.empty())
+        rt.imported = [this, m = movie.get()](uint16_t id, int nesting) { return importedObject(*m, id, nesting); };
+}
+
+std::shared_ptr<const Movie> Player::importSource(const Movie& importer, const std::string& url) {
+    std::optional<std::string> resolved = Loader::resolve(importer.url, url);
+    if (!resolved) return nullptr;
+    auto it = m_importSources.find(*resolved);
+    if (it != m_importSources.end()) return it->second;
+    // Only local files are read here: placing a character cannot wait for the network.
+    std::shared_ptr<const Movie> source;
+    if (m_importSources.size() < limits::kMaxLoadedMovies && Loader::isLocal(*resolved)) {
+        auto loaded = loadMovieFile(*resolved, m_rt->log);
+        if (loaded) source = *loaded;
+        else log(LogLevel::Warning, "cannot import from " + url + ": " + loaded.error().message);
+    }
+    m_importSources[*resolved] = source;
+    return source;
+}
+
+std::unique_ptr<DisplayObject> Player::importedObject(const Movie& importer, uint16_t id, int nestingLevel) {
+    auto import = std::find_if(importer.imports.begin(), importer.imports.end(),
+                               [id](const ImportedAsset& a) { return a.id == id; });
+    if (import == importer.imports.end()) return nullptr;
+    std::shared_ptr<const Movie> source = importSource(importer, import->url);
+    if (!source) return nullptr;
+    auto exported = source->exports.find(import->name);
+    // Only the exporter's own characters: a chain of imports could lead back here.
+    if (exported == source->exports.end() || !source->dictionary.count(exported->second)) return nullptr;
+    Runtime* rt = m_rt->movie == source ? m_rt.get() : nullptr;
+    for (const auto& other : m_movieRuntimes)
+        if (!rt && other->movie == source) rt = other.get();
+    if (!rt && (rt = addMovieRuntime(source))) rt->trace = m_rt->trace;
+    return rt ? createDisplayObject(*rt, exported->second, nestingLevel) : nullptr;
 }
 
 Runtime* Player::addMovieRuntime(const std::shared_ptr<const Movie>& movie) {
@@ -222,6 +257,7 @@ void Player::unload() {
     if (m_root) m_rt->scripts->movieUnloading();
     m_root.reset();
     m_movieRuntimes.clear();
+    m_importSources.clear();
     m_rt->scripts = m_nullScripts.get();
     m_scripts.reset();
     m_rt->movie.reset();

@@ -187,6 +187,10 @@ private:
     // The mouse target over all levels, the highest first.
     DisplayObject* mouseTargetAt(Point stagePoint) const;
     void bindMovie(Runtime& rt, const std::shared_ptr<const Movie>& movie);
+    // The movie an import names (read once, kept until unload), and the
+    // characters it exports placed through a runtime of its own.
+    std::shared_ptr<const Movie> importSource(const Movie& importer, const std::string& url);
+    std::unique_ptr<DisplayObject> importedObject(const Movie& importer, uint16_t id, int nestingLevel);
     bool anyRuntimeChanged() const;
     void buttonTransition(DisplayObject* target, ButtonEvent event, ButtonObject::State state);
     void updateHover(Point stagePoint);
@@ -199,6 +203,7 @@ private:
     std::unique_ptr<SoundPlayer> m_sound;
     // Loaded movies: their runtimes (declared before the clips that use them) and levels.
     std::vector<std::unique_ptr<Runtime>> m_movieRuntimes;
+    std::map<std::string, std::shared_ptr<const Movie>> m_importSources; // by resolved address; null: unreadable
     std::unique_ptr<MovieClip> m_root;
     std::map<int, std::unique_ptr<MovieClip>> m_levels;
     Loader m_loader;
