@@ -112,7 +112,7 @@ Value objectUnwatch(Vm& vm, CallArgs& a) {
 
 Value objectRegisterClass(Vm& vm, CallArgs& a) {
     if (a.size() < 2) return Value(false);
-    QString name = vm.toString(a.at(0));
+    QString name = Vm::registeredClassKey(vm.version(), vm.toString(a.at(0)));
     const Value& ctor = a.at(1);
     // Only a function registers; null or undefined forgets the symbol's class.
     if (vm.isCallable(ctor)) vm.registeredClasses[name] = ctor.asObject();
