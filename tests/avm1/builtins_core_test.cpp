@@ -434,4 +434,92 @@ TEST(BuiltinsSystem, ExternalInterfaceReadsNodesBack) {
     EXPECT_EQ(env.text(toAs(arrayNode)), "undefined,true");
 }
 
+// What a movie of each version sees of System, Accessibility and the broadcaster.
+struct VersionedMember {
+    int version;
+    const char* path;
+    const char* type;
+};
+class VersionedMembers : public ::testing::TestWithParam<VersionedMember> {};
+TEST_P(VersionedMembers, HaveTheTypeOfTheirVersion) {
+    Env env(GetParam().version);
+    EXPECT_EQ(env.text(Value(env.vm().typeOf(env.global(QString::fromLatin1(GetParam().path))))), GetParam().type);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Builtins, VersionedMembers,
+    ::testing::Values(VersionedMember{5, "Accessibility.isActive", "undefined"},
+                      VersionedMember{6, "Accessibility.isActive", "function"},
+                      VersionedMember{5, "System.exactSettings", "undefined"},
+                      VersionedMember{6, "System.exactSettings", "boolean"},
+                      VersionedMember{5, "System.Product", "function"},
+                      VersionedMember{5, "System.capabilities.serverString", "string"},
+                      VersionedMember{5, "System.capabilities.hasIME", "boolean"},
+                      VersionedMember{5, "AsBroadcaster", "function"},
+                      VersionedMember{7, "flash", "undefined"},
+                      VersionedMember{8, "flash.external.ExternalInterface", "object"},
+                      VersionedMember{8, "flash.net.FileReference", "function"}));
+
+TEST(BuiltinsSystem, VersionLivesOnTheRootTimelineOnly) {
+    Env env(5);
+    Value version = env.rootMember(QStringLiteral("$version"));
+    EXPECT_EQ(env.text(version), env.text(env.global(QStringLiteral("System.capabilities.version"))));
+    EXPECT_TRUE(env.global(QStringLiteral("$version")).isUndefined());
+}
+
+TEST(BuiltinsSystem, ServerStringSummarisesTheCapabilities) {
+    Env env;
+    std::string s = env.text(env.global(QStringLiteral("System.capabilities.serverString")));
+    EXPECT_NE(s.find("A=t&"), std::string::npos) << s;
+    EXPECT_NE(s.find("V=LNX%209%2C0%2C999%2C0&"), std::string::npos) << s;
+    EXPECT_NE(s.find("&R=1920x1080&"), std::string::npos) << s;
+}
+
+TEST(BuiltinsSystem, AllowDomainNeedsADomainAndProductsNeverInstall) {
+    Env env;
+    Value security = env.global(QStringLiteral("System.security"));
+    EXPECT_EQ(env.call(security, QStringLiteral("allowDomain"), {Value("example.org")}).asBool(), true);
+    EXPECT_EQ(env.call(security, QStringLiteral("allowDomain"), {Value()}).asBool(), true);
+    EXPECT_EQ(env.call(security, QStringLiteral("allowDomain")).asBool(), false);
+    Value product = env.make(QStringLiteral("System.Product"), {Value("component")});
+    ASSERT_NE(product.asObject(), nullptr);
+    EXPECT_EQ(env.call(product, QStringLiteral("download")).asBool(), false);
+    EXPECT_EQ(env.call(product, QStringLiteral("launch")).asBool(), false);
+}
+
+// Object.registerClass: movies before version 7 share one table that ignores
+// case, later movies another; an exported button never takes a class.
+struct Registration {
+    int version;
+    const char* registeredAs;
+    uint16_t exportedId; // 2: a clip, 3: a button
+    bool constructed;
+};
+class RegisterClass : public ::testing::TestWithParam<Registration> {};
+TEST_P(RegisterClass, AttachMovieConstructsWithTheMatchingClass) {
+    const Registration& r = GetParam();
+    SwfWriter sprite(r.version);
+    sprite.showFrame();
+    SwfWriter w(r.version);
+    w.defineSprite(2, sprite);
+    w.defineButton2(3, {}, {});
+    w.exportAssets({{r.exportedId, "sym"}});
+    avm1test::Asm a;
+    a.defineFunction("C", {}, avm1test::Asm().push("constructed").trace())
+        .getVariable("C").push(r.registeredAs).push(2).getVariable("Object").push("registerClass").callMethod().pop()
+        .push(1).push("made").push("sym").push(3).getVariable("_root").push("attachMovie").callMethod().pop();
+    w.doAction(a.bytes()).showFrame();
+    swf::HostCallbacks host;
+    std::vector<std::string> trace;
+    host.trace = [&trace](const std::string& s) { trace.push_back(s); };
+    swf::Player player(host);
+    player.setScriptHostFactory(swf::avm1ScriptHostFactory());
+    ASSERT_TRUE(player.load(w.bytes(), "test.swf").ok());
+    player.runFrame();
+    EXPECT_EQ(trace, r.constructed ? std::vector<std::string>{"constructed"} : std::vector<std::string>{});
+}
+INSTANTIATE_TEST_SUITE_P(Builtins, RegisterClass,
+                         ::testing::Values(Registration{6, "sym", 2, true}, Registration{6, "SYM", 2, true},
+                                           Registration{7, "sym", 2, true}, Registration{7, "SYM", 2, false},
+                                           Registration{8, "sym", 3, false}));
+
 } // namespace
