@@ -168,8 +168,9 @@ DisplayClip* ScriptEngine::attach(MovieClip& parent, const QString& linkage, con
     DisplayClip* c = wrap(placed);
     objectPlaced(*placed, {});
     m_attaching = false;
-    if (c) construct(c, init);
+    // The first frame's children are there when the class constructor runs.
     if (placed->type() == DisplayObject::Type::MovieClip) static_cast<MovieClip*>(placed)->enterFirstFrame();
+    if (c) construct(c, init);
     if (c) m_deferredLoads.push_back({Job::Kind::Event, c, {}, ClipEvent::Load});
     return c;
 }

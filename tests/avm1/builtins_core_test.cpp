@@ -522,4 +522,29 @@ INSTANTIATE_TEST_SUITE_P(Builtins, RegisterClass,
                                            Registration{7, "sym", 2, true}, Registration{7, "SYM", 2, false},
                                            Registration{8, "sym", 3, false}));
 
+TEST(BuiltinsObject, RegisteredClassSeesTheFirstFramesChildren) {
+    SwfWriter inner(8);
+    inner.showFrame();
+    SwfWriter outer(8);
+    outer.placeObject2({.depth = 1, .characterId = 2, .name = "box"});
+    outer.showFrame();
+    SwfWriter w(8);
+    w.defineSprite(2, inner);
+    w.defineSprite(3, outer);
+    w.exportAssets({{3, "withBox"}});
+    avm1test::Asm a;
+    a.defineFunction("C", {}, avm1test::Asm().getVariable("this").push("box").getMember().trace())
+        .getVariable("C").push("withBox").push(2).getVariable("Object").push("registerClass").callMethod().pop()
+        .push(1).push("made").push("withBox").push(3).getVariable("_root").push("attachMovie").callMethod().pop();
+    w.doAction(a.bytes()).showFrame();
+    swf::HostCallbacks host;
+    std::vector<std::string> trace;
+    host.trace = [&trace](const std::string& s) { trace.push_back(s); };
+    swf::Player player(host);
+    player.setScriptHostFactory(swf::avm1ScriptHostFactory());
+    ASSERT_TRUE(player.load(w.bytes(), "test.swf").ok());
+    player.runFrame();
+    EXPECT_EQ(trace, std::vector<std::string>{"_level0.made.box"});
+}
+
 } // namespace
