@@ -547,4 +547,26 @@ TEST(BuiltinsObject, RegisteredClassSeesTheFirstFramesChildren) {
     EXPECT_EQ(trace, std::vector<std::string>{"_level0.made.box"});
 }
 
+// _rotation reads back what a script set, within -180..180, even through
+// later position and scale changes; NaN leaves it alone.
+struct RotationCase {
+    double set;
+    double read;
+};
+class ClipRotation : public ::testing::TestWithParam<RotationCase> {};
+TEST_P(ClipRotation, ReadsBackAsSet) {
+    Env env;
+    Value mc = env.rootMember(QStringLiteral("mc"));
+    ASSERT_NE(mc.asObject(), nullptr);
+    env.vm().setMember(mc.asObject(), QStringLiteral("_rotation"), Value(30.0));
+    env.vm().setMember(mc.asObject(), QStringLiteral("_rotation"), Value(GetParam().set));
+    env.vm().setMember(mc.asObject(), QStringLiteral("_x"), Value(12.0));
+    env.vm().setMember(mc.asObject(), QStringLiteral("_xscale"), Value(50.0));
+    EXPECT_EQ(env.vm().toNumber(env.vm().getMember(mc, QStringLiteral("_rotation"))), GetParam().read);
+}
+INSTANTIATE_TEST_SUITE_P(Builtins, ClipRotation,
+                         ::testing::Values(RotationCase{262, -98}, RotationCase{-98, -98}, RotationCase{180, 180},
+                                           RotationCase{182, -178}, RotationCase{-190, 170}, RotationCase{720.5, 0.5},
+                                           RotationCase{std::nan(""), 30}));
+
 } // namespace
