@@ -569,4 +569,40 @@ INSTANTIATE_TEST_SUITE_P(Builtins, ClipRotation,
                                            RotationCase{182, -178}, RotationCase{-190, 170}, RotationCase{720.5, 0.5},
                                            RotationCase{std::nan(""), 30}));
 
+// localToGlobal converts only a point with its own numeric x and y.
+struct PointCase {
+    const char* what;
+    Value y;
+    bool inherited;
+    double x;
+};
+class LocalToGlobal : public ::testing::TestWithParam<PointCase> {};
+TEST_P(LocalToGlobal, ConvertsOnlyNumericOwnCoordinates) {
+    Env env;
+    Value mc = env.rootMember(QStringLiteral("mc"));
+    env.vm().setMember(mc.asObject(), QStringLiteral("_x"), Value(100.0));
+    Object* proto = env.vm().newObject(env.vm().objectProto);
+    Object* pt = env.vm().newObject(proto);
+    env.vm().setMember(pt, QStringLiteral("x"), Value(10.0));
+    env.vm().setMember(GetParam().inherited ? proto : pt, QStringLiteral("y"), GetParam().y);
+    env.call(mc, QStringLiteral("localToGlobal"), {Value(pt)});
+    EXPECT_EQ(env.vm().toNumber(env.vm().getMember(Value(pt), QStringLiteral("x"))), GetParam().x) << GetParam().what;
+}
+INSTANTIATE_TEST_SUITE_P(Builtins, LocalToGlobal,
+                         ::testing::Values(PointCase{"numbers", Value(10.0), false, 110},
+                                           PointCase{"string y", Value("10"), false, 10},
+                                           PointCase{"boolean y", Value(true), false, 10},
+                                           PointCase{"null y", Value::null(), false, 10},
+                                           PointCase{"inherited y", Value(10.0), true, 10}));
+
+TEST(BuiltinsClip, GlobalToLocalLeavesThePointWhenTheClipHasNoArea) {
+    Env env;
+    Value mc = env.rootMember(QStringLiteral("mc"));
+    env.vm().setMember(mc.asObject(), QStringLiteral("_xscale"), Value(0.0));
+    Value pt = env.object({{QStringLiteral("x"), Value(123.0)}, {QStringLiteral("y"), Value(234.0)}});
+    env.call(mc, QStringLiteral("globalToLocal"), {pt});
+    EXPECT_EQ(env.vm().toNumber(env.vm().getMember(pt, QStringLiteral("x"))), 123);
+    EXPECT_EQ(env.vm().toNumber(env.vm().getMember(pt, QStringLiteral("y"))), 234);
+}
+
 } // namespace
