@@ -189,6 +189,39 @@ TEST(BuiltinsDate, LocalFieldsBuildTheTimeInTheZone) {
     EXPECT_EQ(env.vm().toNumber(env.call(d, QStringLiteral("getHours"))), 4);
 }
 
+// Setters on the clock's date: fields are whole numbers; a missing or NaN
+// field invalidates the date except the month (read as 0) and the minutes
+// (read as the lowest 32-bit integer).
+struct DateSetCase {
+    const char* setter;
+    std::vector<Value> args;
+    double time; // NaN: invalid
+};
+class DateSetters : public ::testing::TestWithParam<DateSetCase> {};
+TEST_P(DateSetters, ReplaceFieldsAsFlashDoes) {
+    DateEnv env;
+    Value d = env.make(QStringLiteral("Date"));
+    double t = env.vm().toNumber(env.call(d, QString::fromLatin1(GetParam().setter), GetParam().args));
+    if (std::isnan(GetParam().time)) EXPECT_TRUE(std::isnan(t));
+    else EXPECT_EQ(t, GetParam().time);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Builtins, DateSetters,
+    ::testing::Values(DateSetCase{"setHours", {}, std::nan("")}, DateSetCase{"setFullYear", {Value(std::nan(""))}, std::nan("")},
+                      DateSetCase{"setMonth", {Value(std::nan(""))}, 981152406000.0 - 31 * 86400000.0},
+                      DateSetCase{"setMinutes", {}, 981152406000.0 - 5 * 60000.0 + double(INT32_MIN) * 60000.0},
+                      DateSetCase{"setDate", {Value(4.5)}, 981152406000.0 + 86400000.0},
+                      DateSetCase{"setSeconds", {Value(7.9)}, 981152407000.0}));
+
+TEST(BuiltinsDate, UtcNeedsAYearAndAMonthAndTimesKeepFractions) {
+    DateEnv env;
+    EXPECT_TRUE(env.call(env.global(QStringLiteral("Date")), QStringLiteral("UTC"), {Value(1)}).isUndefined());
+    EXPECT_EQ(env.vm().toNumber(env.call(env.global(QStringLiteral("Date")), QStringLiteral("UTC"), {Value(1970), Value(0)})), 0);
+    Value d = env.make(QStringLiteral("Date"), {Value(5.5)});
+    EXPECT_EQ(env.vm().toNumber(env.call(d, QStringLiteral("getTime"))), 5.5);
+    EXPECT_EQ(env.vm().toNumber(env.call(d, QStringLiteral("getMilliseconds"))), 5);
+}
+
 // ---- Color and Sound ------------------------------------------------------------------------
 
 struct ColorCase {
