@@ -59,9 +59,11 @@ double makeDay(double year, double month, double date) {
     return d + date - 1;
 }
 double makeDate(double dayV, double time) { return dayV * kMsPerDay + time; }
+// Times beyond 8.64e15 ms either side of 1970 are invalid; fractions of a
+// millisecond are kept, as Flash keeps them.
 double timeClip(double t) {
     if (!std::isfinite(t) || std::fabs(t) > 8.64e15) return std::nan("");
-    return std::trunc(t);
+    return t;
 }
 
 // The clock lives on the Date prototype's native slot.
@@ -120,6 +122,7 @@ Value dateCall(Vm& vm, CallArgs& a) {
 }
 
 Value dateUTC(Vm& vm, CallArgs& a) {
+    if (a.size() < 2) return Value(); // a year and a month at least
     double f[7] = {0, 0, 1, 0, 0, 0, 0};
     for (size_t i = 0; i < 7 && i < a.size(); ++i) f[i] = vm.toNumber(a.at(i));
     if (f[0] >= 0 && f[0] <= 99 && f[0] == std::trunc(f[0])) f[0] += 1900;
@@ -138,7 +141,7 @@ double fieldOf(double t, Field f) {
     case Field::Hours: return std::floor(timeWithinDay(t) / 3600000);
     case Field::Minutes: return std::fmod(std::floor(timeWithinDay(t) / 60000), 60);
     case Field::Seconds: return std::fmod(std::floor(timeWithinDay(t) / 1000), 60);
-    case Field::Milliseconds: return std::fmod(timeWithinDay(t), 1000);
+    case Field::Milliseconds: return std::fmod(std::floor(timeWithinDay(t)), 1000);
     }
     return 0;
 }
@@ -176,9 +179,15 @@ Value dateSet(Vm& vm, CallArgs& a) {
     default: return Value();
     }
     int maxArgs = (F == Field::FullYear) ? 3 : (F == Field::Year ? 1 : (F == Field::Hours ? 4 : (F == Field::Minutes ? 3 : (F == Field::Seconds ? 2 : (F == Field::Month ? 2 : 1)))));
-    for (int i = 0; i < maxArgs && size_t(i) < a.size(); ++i) {
+    // Fields are whole numbers. A missing first argument is NaN; a NaN month
+    // reads as 0 and NaN minutes as the lowest 32-bit integer, as Flash
+    // converts them, while any other NaN field makes the date invalid.
+    for (int i = 0; i < maxArgs && (i == 0 || size_t(i) < a.size()); ++i) {
         if (i > 0 && a.at(size_t(i)).isUndefined()) continue;
-        *order[first + i] = vm.toNumber(a.at(size_t(i)));
+        double v = size_t(i) < a.size() ? vm.toNumber(a.at(size_t(i))) : std::nan("");
+        if (std::isnan(v) && order[first + i] == &mo) v = 0;
+        else if (std::isnan(v) && order[first + i] == &mi) v = double(INT32_MIN);
+        *order[first + i] = std::trunc(v);
     }
     if (F == Field::Year && y >= 0 && y <= 99 && y == std::trunc(y)) y += 1900;
     double nt = makeDate(makeDay(y, mo, d), makeTime(h, mi, s, ms));

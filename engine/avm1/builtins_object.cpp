@@ -112,7 +112,7 @@ Value objectUnwatch(Vm& vm, CallArgs& a) {
 
 Value objectRegisterClass(Vm& vm, CallArgs& a) {
     if (a.size() < 2) return Value(false);
-    QString name = vm.toString(a.at(0));
+    QString name = Vm::registeredClassKey(vm.version(), vm.toString(a.at(0)));
     const Value& ctor = a.at(1);
     // Only a function registers; null or undefined forgets the symbol's class.
     if (vm.isCallable(ctor)) vm.registeredClasses[name] = ctor.asObject();
@@ -496,7 +496,8 @@ void installObject(Vm& vm) {
     vm.defineValue(g, QStringLiteral("NaN"), Value(std::nan("")), kDontEnum);
     vm.defineValue(g, QStringLiteral("Infinity"), Value(HUGE_VAL), kDontEnum);
 
-    Object* bc = vm.newObject();
+    // A function (with a prototype) whose statics do the work.
+    FunctionObject* bc = vm.newNative([](Vm&, CallArgs&) { return Value(); }, vm.newObject());
     vm.defineValue(g, QStringLiteral("AsBroadcaster"), Value(bc), kDontEnum);
     vm.defineMethod(bc, QStringLiteral("initialize"), globalAsBroadcasterInitialize);
     vm.defineMethod(bc, QStringLiteral("addListener"), broadcasterAdd);

@@ -173,9 +173,14 @@ void convertPoint(Vm& vm, CallArgs& a, bool toGlobal) {
     DisplayClip* c = thisClip(a);
     Object* pt = a.at(0).asObject();
     if (!c || !c->object() || !pt) return;
+    // Only a point with its own numeric x and y is converted; anything else is left alone.
+    const Property* x = pt->find(vm.key(QStringLiteral("x")));
+    const Property* y = pt->find(vm.key(QStringLiteral("y")));
+    if (!x || !y || x->isVirtual() || y->isVirtual() || !x->value.isNumber() || !y->value.isNumber()) return;
     Matrix world = worldMatrix(*c->object());
-    Point p{vm.toNumber(vm.getMember(Value(pt), QStringLiteral("x"))) * 20.0,
-            vm.toNumber(vm.getMember(Value(pt), QStringLiteral("y"))) * 20.0};
+    // A clip scaled to nothing has no local space to convert into.
+    if (!toGlobal && world.a * world.d - world.b * world.c == 0) return;
+    Point p{x->value.asNumber() * 20.0, y->value.asNumber() * 20.0};
     Point q = toGlobal ? world.map(p) : inverted(world).map(p);
     vm.setMember(pt, QStringLiteral("x"), Value(q.x / 20.0));
     vm.setMember(pt, QStringLiteral("y"), Value(q.y / 20.0));

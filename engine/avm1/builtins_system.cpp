@@ -6,31 +6,19 @@
 // onCancel on a later tick) and printing is refused. The engine never opens a
 // window of its own.
 #include "engine/avm1/builtins.h"
+#include "engine/avm1/builtins_gfx.h"
 #include "engine/avm1/display_clip.h"
 #include "engine/avm1/interpreter.h"
 #include "engine/core/limits.h"
 #include "engine/display/display_object.h"
 #include "engine/swf/movie.h"
 
+#include <QUrl>
+
 using namespace swf::avm1::prop;
 
 namespace swf::avm1::builtins {
 namespace {
-
-// `_global.flash.<name>`, made on first use (other installers share it).
-Object* packageObject(Vm& vm, const QString& name) {
-    Object* flash = vm.getMember(Value(vm.global()), QStringLiteral("flash")).asObject();
-    if (!flash) {
-        flash = vm.newObject();
-        vm.defineValue(vm.global(), QStringLiteral("flash"), Value(flash), kDontEnum);
-    }
-    Object* pkg = vm.getMember(Value(flash), name).asObject();
-    if (!pkg) {
-        pkg = vm.newObject();
-        vm.defineValue(flash, name, Value(pkg), kDontEnum);
-    }
-    return pkg;
-}
 
 // A class whose constructor runs on the object `new` made (no native constructor).
 FunctionObject* defineClassOn(Vm& vm, Object* on, const QString& name, NativeFn init, Object* prototype) {
@@ -68,6 +56,8 @@ Value securitySandboxType(Vm& vm, CallArgs&) {
 
 Value doNothing(Vm&, CallArgs&) { return Value(); }
 Value returnFalse(Vm&, CallArgs&) { return Value(false); }
+
+constexpr const char* kPlayerVersion = "LNX 9,0,999,0";
 
 // ---- ExternalInterface -----------------------------------------------------------------------
 // No container hosts this player: `available` is false, calls give null and
@@ -397,13 +387,57 @@ void installSecurity(Vm& vm, Object* system) {
     Object* security = vm.newObject();
     vm.defineValue(system, QStringLiteral("security"), Value(security), kDontEnum);
     defineGetter(vm, security, QStringLiteral("sandboxType"), securitySandboxType, kHidden);
-    for (const char* name : {"allowDomain", "allowInsecureDomain", "loadPolicyFile"})
-        vm.defineMethod(security, QString::fromLatin1(name), doNothing);
+    // The domain lists are not kept (movies here are not sandboxed from each
+    // other); a call names at least one domain to succeed.
+    for (const char* name : {"allowDomain", "allowInsecureDomain"})
+        vm.defineMethod(security, QString::fromLatin1(name), [](Vm&, CallArgs& a) { return Value(a.size() > 0); });
+    vm.defineMethod(security, QStringLiteral("loadPolicyFile"), doNothing);
+}
+
+// System.capabilities, and its summary as the query string `serverString`
+// (short keys, t/f for flags, escaped text).
+void installCapabilities(Vm& vm, Object* system) {
+    Object* caps = vm.newObject();
+    vm.defineValue(system, QStringLiteral("capabilities"), Value(caps), kDontEnum);
+    struct Capability { const char* name; const char* key; Value v; };
+    const Capability capabilities[] = {
+        {"version", "V", Value(QString::fromLatin1(kPlayerVersion))}, {"os", "OS", Value(QStringLiteral("Linux"))},
+        {"manufacturer", "M", Value(QStringLiteral("Swiftreel Linux"))},
+        {"playerType", "PT", Value(QStringLiteral("StandAlone"))}, {"language", "L", Value(QStringLiteral("en"))},
+        {"screenResolutionX", "R", Value(1920)}, {"screenResolutionY", nullptr, Value(1080)},
+        {"screenDPI", "DP", Value(72)}, {"screenColor", "COL", Value(QStringLiteral("color"))},
+        {"hasAudio", "A", Value(true)}, {"hasMP3", "MP3", Value(true)}, {"hasVideoEncoder", "VE", Value(false)},
+        {"isDebugger", "DEB", Value(false)}, {"hasAccessibility", "ACC", Value(false)},
+        {"avHardwareDisable", "AVD", Value(true)}, {"localFileReadDisable", "LFD", Value(false)},
+        {"pixelAspectRatio", "AR", Value(1)}, {"hasPrinting", "PR", Value(false)},
+        {"hasStreamingAudio", "SA", Value(true)}, {"hasStreamingVideo", "SV", Value(false)},
+        {"hasEmbeddedVideo", "EV", Value(false)}, {"hasAudioEncoder", "AE", Value(false)},
+        {"hasScreenPlayback", "SP", Value(false)}, {"hasScreenBroadcast", "SB", Value(false)},
+        {"hasIME", "IME", Value(false)}, {"windowlessDisable", "WD", Value(true)}, {"hasTLS", "TLS", Value(true)},
+    };
+    QStringList summary;
+    for (const Capability& c : capabilities) {
+        vm.setMember(caps, QString::fromLatin1(c.name), c.v);
+        if (!c.key) continue;
+        QString text = c.v.isBool() ? QString(QChar(c.v.asBool() ? u't' : u'f')) : vm.toString(c.v);
+        if (c.key == std::string_view("R")) text += u'x' + vm.toString(capabilities[6].v); // width x height
+        summary << QString::fromLatin1(c.key) + u'=' + QString::fromLatin1(QUrl::toPercentEncoding(text));
+    }
+    vm.setMember(caps, QStringLiteral("serverString"), Value(summary.join(u'&')));
+}
+
+// System.Product: a handle on an installable player component. Nothing is
+// ever installed here, so both requests are refused.
+void installProduct(Vm& vm, Object* system) {
+    Object* proto = vm.newObject();
+    defineClassOn(vm, system, QStringLiteral("Product"), doNothing, proto);
+    vm.defineMethod(proto, QStringLiteral("download"), returnFalse);
+    vm.defineMethod(proto, QStringLiteral("launch"), returnFalse);
 }
 
 void installExternalInterface(Vm& vm) {
     Object* ei = vm.newObject();
-    vm.defineValue(packageObject(vm, QStringLiteral("external")), QStringLiteral("ExternalInterface"), Value(ei), kDontEnum);
+    vm.defineValue(gfx::package(vm, QStringLiteral("flash.external")), QStringLiteral("ExternalInterface"), Value(ei), kDontEnum);
     vm.defineValue(ei, QStringLiteral("available"), Value(false), kHidden | kReadOnly);
     struct { const char* name; NativeFn fn; } methods[] = {
         {"addCallback", returnFalse}, {"call", eiCall}, {"_escapeXML", eiEscapeXml}, {"_unescapeXML", eiUnescapeXml},
@@ -415,7 +449,7 @@ void installExternalInterface(Vm& vm) {
 }
 
 void installFileReference(Vm& vm) {
-    Object* net = packageObject(vm, QStringLiteral("net"));
+    Object* net = gfx::package(vm, QStringLiteral("flash.net"));
     Object* ref = vm.newObject();
     defineClassOn(vm, net, QStringLiteral("FileReference"), fileRefInit, ref);
     vm.defineMethod(ref, QStringLiteral("browse"), fileRefBrowse);
@@ -456,29 +490,23 @@ void installSystem(Vm& vm, ScriptEngine& engine) {
     (void)engine;
     Object* system = vm.newObject();
     vm.defineValue(vm.global(), QStringLiteral("System"), Value(system), kDontEnum);
-    Object* caps = vm.newObject();
-    vm.defineValue(system, QStringLiteral("capabilities"), Value(caps), kDontEnum);
+    installCapabilities(vm, system);
     installSecurity(vm, system);
+    installProduct(vm, system);
     vm.setMember(system, QStringLiteral("useCodepage"), Value(false));
-    vm.setMember(system, QStringLiteral("exactSettings"), Value(true));
+    // Movies before version 6 never had exactSettings (it changed how they read domains).
+    vm.defineValue(system, QStringLiteral("exactSettings"), Value(true), kVersion6);
     vm.defineMethod(system, QStringLiteral("setClipboard"), doNothing);
     vm.defineMethod(system, QStringLiteral("showSettings"), doNothing);
-    struct { const char* name; Value v; } capabilities[] = {
-        {"version", Value(QStringLiteral("LNX 9,0,999,0"))}, {"os", Value(QStringLiteral("Linux"))},
-        {"manufacturer", Value(QStringLiteral("Swiftreel Linux"))}, {"playerType", Value(QStringLiteral("StandAlone"))},
-        {"language", Value(QStringLiteral("en"))}, {"screenResolutionX", Value(1920)},
-        {"screenResolutionY", Value(1080)}, {"screenDPI", Value(72)}, {"screenColor", Value(QStringLiteral("color"))},
-        {"hasAudio", Value(true)}, {"hasMP3", Value(true)}, {"hasVideoEncoder", Value(false)},
-        {"isDebugger", Value(false)}, {"hasAccessibility", Value(false)}, {"avHardwareDisable", Value(true)},
-        {"localFileReadDisable", Value(false)}, {"pixelAspectRatio", Value(1)}, {"hasPrinting", Value(false)},
-    };
-    for (auto& c : capabilities) vm.setMember(caps, QString::fromLatin1(c.name), c.v);
+    // Each movie's main timeline carries the player's version as `$version`.
+    if (vm.root()) vm.defineValue(vm.root(), QStringLiteral("$version"), Value(QString::fromLatin1(kPlayerVersion)), kDontEnum);
 
     Object* accessibility = vm.newObject();
     vm.defineValue(vm.global(), QStringLiteral("Accessibility"), Value(accessibility), kDontEnum);
-    vm.defineMethod(accessibility, QStringLiteral("isActive"), returnFalse);
-    vm.defineMethod(accessibility, QStringLiteral("updateProperties"), doNothing);
-    vm.defineMethod(accessibility, QStringLiteral("sendEvent"), doNothing);
+    // The methods came with version 6 movies.
+    vm.defineMethod(accessibility, QStringLiteral("isActive"), returnFalse, kHidden | kVersion6);
+    vm.defineMethod(accessibility, QStringLiteral("updateProperties"), doNothing, kHidden | kVersion6);
+    vm.defineMethod(accessibility, QStringLiteral("sendEvent"), doNothing, kHidden | kVersion6);
 
     installExternalInterface(vm);
     installFileReference(vm);

@@ -168,8 +168,9 @@ DisplayClip* ScriptEngine::attach(MovieClip& parent, const QString& linkage, con
     DisplayClip* c = wrap(placed);
     objectPlaced(*placed, {});
     m_attaching = false;
-    if (c) construct(c, init);
+    // The first frame's children are there when the class constructor runs.
     if (placed->type() == DisplayObject::Type::MovieClip) static_cast<MovieClip*>(placed)->enterFirstFrame();
+    if (c) construct(c, init);
     if (c) m_deferredLoads.push_back({Job::Kind::Event, c, {}, ClipEvent::Load});
     return c;
 }
@@ -231,7 +232,7 @@ void ScriptEngine::objectPlaced(DisplayObject& obj, const std::vector<ClipAction
     if (obj.type() != DisplayObject::Type::MovieClip) return;
     if (m_attaching) return; // attach() constructs the clip and queues its load event
     if (std::optional<QString> linkage = exportName(obj)) {
-        auto cls = m_vm->registeredClasses.find(*linkage);
+        auto cls = m_vm->registeredClasses.find(Vm::registeredClassKey(obj.runtime().movie->header.version, *linkage));
         if (cls != m_vm->registeredClasses.end()) {
             Value proto = m_vm->getMember(Value(cls->second), QStringLiteral("prototype"));
             if (proto.asObject()) c->setProto(proto.asObject());
@@ -449,11 +450,16 @@ void ScriptEngine::broadcast(Object* source, const QString& message, std::span<c
 
 // ---- Running -------------------------------------------------------------------------------
 
+int ScriptEngine::codeVersion(const DisplayClip* clip) const {
+    const DisplayObject* obj = clip ? clip->object() : nullptr;
+    return obj && obj->runtime().movie ? obj->runtime().movie->header.version : m_version;
+}
+
 void ScriptEngine::runEvent(DisplayClip* c, ClipEvent event, bool withMethod) {
     if (c->removed() && event != ClipEvent::Unload) return;
     for (const ClipAction& a : std::vector<ClipAction>(c->handlers)) {
         if (!(a.events & uint32_t(event))) continue;
-        m_vm->runActions(a.actions, c, m_version);
+        m_vm->runActions(a.actions, c, codeVersion(c));
         if (m_vm->halted()) return;
     }
     // onKeyDown/onKeyUp methods belong to the focused object only (FocusTracker).
@@ -471,10 +477,11 @@ void ScriptEngine::construct(DisplayClip* c, Object* init) {
     if (init)
         for (const QString& k : m_vm->enumerableKeys(init)) m_vm->setMember(c, k, m_vm->getMember(Value(init), k));
     DisplayObject* obj = c->object();
-    if (!obj) return;
+    // Only clips take a registered class: an attached button stays a button.
+    if (!obj || obj->type() != DisplayObject::Type::MovieClip) return;
     std::optional<QString> linkage = exportName(*obj);
     if (!linkage) return;
-    auto cls = m_vm->registeredClasses.find(*linkage);
+    auto cls = m_vm->registeredClasses.find(Vm::registeredClassKey(obj->runtime().movie->header.version, *linkage));
     if (cls == m_vm->registeredClasses.end()) return;
     Value proto = m_vm->getMember(Value(cls->second), QStringLiteral("prototype"));
     if (proto.asObject()) c->setProto(proto.asObject());
@@ -485,7 +492,7 @@ void ScriptEngine::construct(DisplayClip* c, Object* init) {
 void ScriptEngine::runJob(const Job& job) {
     switch (job.kind) {
     case Job::Kind::Actions:
-        if (job.clip && !job.clip->removed()) m_vm->runActions(job.code, job.clip, m_version);
+        if (job.clip && !job.clip->removed()) m_vm->runActions(job.code, job.clip, codeVersion(job.clip));
         break;
     case Job::Kind::Event:
         if (job.clip) runEvent(job.clip, job.event, job.withMethod);

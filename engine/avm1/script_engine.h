@@ -95,6 +95,8 @@ private:
     };
     void runJob(const Job& job);
     void runEvent(DisplayClip* clip, ClipEvent event, bool withMethod = true);
+    // The version of the movie a clip's actions come from (a loaded movie keeps its own).
+    int codeVersion(const DisplayClip* clip) const;
     void forget(DisplayObject& obj);
     void broadcast(Object* source, const QString& message, std::span<const Value> args = {});
     void eachClip(const std::function<void(DisplayClip*)>& f);

@@ -90,8 +90,13 @@ public:
     Object* textFieldProto = nullptr;
     // The prototype `super` stands for in a method of the object itself: an empty one.
     Object* emptySuper = nullptr;
-    // Classes registered for exported symbols (Object.registerClass).
+    // Classes registered for exported symbols (Object.registerClass), by
+    // registeredClassKey(): movies before version 7 share a table that
+    // ignores case, later movies another one.
     std::map<QString, Object*> registeredClasses;
+    static QString registeredClassKey(int swfVersion, const QString& symbol) {
+        return swfVersion < 7 ? QStringLiteral("6:") + symbol.toLower() : QStringLiteral("7:") + symbol;
+    }
     // Defines a built-in member (hidden and permanent by default).
     void defineValue(Object* on, const QString& name, const Value& v, uint32_t flags = prop::kHidden);
     FunctionObject* defineMethod(Object* on, const QString& name, NativeFn fn, uint32_t flags = prop::kHidden);

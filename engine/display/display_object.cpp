@@ -30,6 +30,7 @@ DisplayObject::~DisplayObject() {
 void DisplayObject::setMatrix(const Matrix& m) {
     if (m == m_matrix) return;
     m_matrix = m;
+    m_scriptRotation.reset();
     markChanged();
 }
 
@@ -72,20 +73,24 @@ void DisplayObject::setVisible(bool v) {
 void DisplayObject::setX(double px) {
     Matrix m = m_matrix;
     m.tx = std::round(px * 20.0);
+    std::optional<double> rotation = m_scriptRotation;
     setMatrix(m);
+    m_scriptRotation = rotation;
 }
 
 void DisplayObject::setY(double px) {
     Matrix m = m_matrix;
     m.ty = std::round(px * 20.0);
+    std::optional<double> rotation = m_scriptRotation;
     setMatrix(m);
+    m_scriptRotation = rotation;
 }
 
 double DisplayObject::xScale() const { return std::hypot(m_matrix.a, m_matrix.b) * 100.0; }
 double DisplayObject::yScale() const { return std::hypot(m_matrix.c, m_matrix.d) * 100.0; }
 
 double DisplayObject::rotation() const {
-    return std::atan2(m_matrix.b, m_matrix.a) * 180.0 / kPi;
+    return m_scriptRotation ? *m_scriptRotation : std::atan2(m_matrix.b, m_matrix.a) * 180.0 / kPi;
 }
 
 void DisplayObject::setXScale(double percent) {
@@ -94,7 +99,9 @@ void DisplayObject::setXScale(double percent) {
     double s = percent / 100.0;
     m.a = s * std::cos(angle);
     m.b = s * std::sin(angle);
+    std::optional<double> rotation = m_scriptRotation;
     setMatrix(m);
+    m_scriptRotation = rotation;
 }
 
 void DisplayObject::setYScale(double percent) {
@@ -103,7 +110,9 @@ void DisplayObject::setYScale(double percent) {
     double s = percent / 100.0;
     m.c = -s * std::sin(angle);
     m.d = s * std::cos(angle);
+    std::optional<double> rotation = m_scriptRotation;
     setMatrix(m);
+    m_scriptRotation = rotation;
 }
 
 void DisplayObject::setRotation(double degrees) {
@@ -117,6 +126,11 @@ void DisplayObject::setRotation(double degrees) {
     m.c = -sy * std::sin(r);
     m.d = sy * std::cos(r);
     setMatrix(m);
+    if (!std::isfinite(degrees)) return;
+    double normalized = std::fmod(degrees, 360.0);
+    if (normalized > 180.0) normalized -= 360.0;
+    else if (normalized < -180.0) normalized += 360.0;
+    m_scriptRotation = normalized;
 }
 
 void DisplayObject::setAlpha(double percent) {

@@ -190,6 +190,9 @@ private:
     MovieClip* m_parent = nullptr;
     DisplayObject* m_ownerButton = nullptr;
     Matrix m_matrix;
+    // The rotation a script last set (degrees, -180..180): read back as set
+    // rather than recomputed from the matrix, until the matrix is replaced.
+    std::optional<double> m_scriptRotation;
     ColorTransform m_cxform;
     std::string m_name;
     uint16_t m_ratio = 0;

@@ -252,8 +252,8 @@ struct SoundDef {
     std::span<const uint8_t> data;      // the sound data after the header
 };
 
-// ImportAssets/ImportAssets2: a character another movie exports. Loading the
-// other movie is not done; the import is recorded only.
+// ImportAssets/ImportAssets2: a character another movie exports (the Player
+// reads local movies imported from when it loads the importing movie).
 struct ImportedAsset {
     std::string url;
     std::string name;

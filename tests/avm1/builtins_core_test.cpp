@@ -189,6 +189,39 @@ TEST(BuiltinsDate, LocalFieldsBuildTheTimeInTheZone) {
     EXPECT_EQ(env.vm().toNumber(env.call(d, QStringLiteral("getHours"))), 4);
 }
 
+// Setters on the clock's date: fields are whole numbers; a missing or NaN
+// field invalidates the date except the month (read as 0) and the minutes
+// (read as the lowest 32-bit integer).
+struct DateSetCase {
+    const char* setter;
+    std::vector<Value> args;
+    double time; // NaN: invalid
+};
+class DateSetters : public ::testing::TestWithParam<DateSetCase> {};
+TEST_P(DateSetters, ReplaceFieldsAsFlashDoes) {
+    DateEnv env;
+    Value d = env.make(QStringLiteral("Date"));
+    double t = env.vm().toNumber(env.call(d, QString::fromLatin1(GetParam().setter), GetParam().args));
+    if (std::isnan(GetParam().time)) EXPECT_TRUE(std::isnan(t));
+    else EXPECT_EQ(t, GetParam().time);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Builtins, DateSetters,
+    ::testing::Values(DateSetCase{"setHours", {}, std::nan("")}, DateSetCase{"setFullYear", {Value(std::nan(""))}, std::nan("")},
+                      DateSetCase{"setMonth", {Value(std::nan(""))}, 981152406000.0 - 31 * 86400000.0},
+                      DateSetCase{"setMinutes", {}, 981152406000.0 - 5 * 60000.0 + double(INT32_MIN) * 60000.0},
+                      DateSetCase{"setDate", {Value(4.5)}, 981152406000.0 + 86400000.0},
+                      DateSetCase{"setSeconds", {Value(7.9)}, 981152407000.0}));
+
+TEST(BuiltinsDate, UtcNeedsAYearAndAMonthAndTimesKeepFractions) {
+    DateEnv env;
+    EXPECT_TRUE(env.call(env.global(QStringLiteral("Date")), QStringLiteral("UTC"), {Value(1)}).isUndefined());
+    EXPECT_EQ(env.vm().toNumber(env.call(env.global(QStringLiteral("Date")), QStringLiteral("UTC"), {Value(1970), Value(0)})), 0);
+    Value d = env.make(QStringLiteral("Date"), {Value(5.5)});
+    EXPECT_EQ(env.vm().toNumber(env.call(d, QStringLiteral("getTime"))), 5.5);
+    EXPECT_EQ(env.vm().toNumber(env.call(d, QStringLiteral("getMilliseconds"))), 5);
+}
+
 // ---- Color and Sound ------------------------------------------------------------------------
 
 struct ColorCase {
@@ -432,6 +465,177 @@ TEST(BuiltinsSystem, ExternalInterfaceReadsNodesBack) {
     Value arrayNode = env.object({{QStringLiteral("nodeName"), Value("array")},
                                   {QStringLiteral("childNodes"), env.array({prop})}});
     EXPECT_EQ(env.text(toAs(arrayNode)), "undefined,true");
+}
+
+// What a movie of each version sees of System, Accessibility and the broadcaster.
+struct VersionedMember {
+    int version;
+    const char* path;
+    const char* type;
+};
+class VersionedMembers : public ::testing::TestWithParam<VersionedMember> {};
+TEST_P(VersionedMembers, HaveTheTypeOfTheirVersion) {
+    Env env(GetParam().version);
+    EXPECT_EQ(env.text(Value(env.vm().typeOf(env.global(QString::fromLatin1(GetParam().path))))), GetParam().type);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Builtins, VersionedMembers,
+    ::testing::Values(VersionedMember{5, "Accessibility.isActive", "undefined"},
+                      VersionedMember{6, "Accessibility.isActive", "function"},
+                      VersionedMember{5, "System.exactSettings", "undefined"},
+                      VersionedMember{6, "System.exactSettings", "boolean"},
+                      VersionedMember{5, "System.Product", "function"},
+                      VersionedMember{5, "System.capabilities.serverString", "string"},
+                      VersionedMember{5, "System.capabilities.hasIME", "boolean"},
+                      VersionedMember{5, "AsBroadcaster", "function"},
+                      VersionedMember{7, "flash", "undefined"},
+                      VersionedMember{8, "flash.external.ExternalInterface", "object"},
+                      VersionedMember{8, "flash.net.FileReference", "function"}));
+
+TEST(BuiltinsSystem, VersionLivesOnTheRootTimelineOnly) {
+    Env env(5);
+    Value version = env.rootMember(QStringLiteral("$version"));
+    EXPECT_EQ(env.text(version), env.text(env.global(QStringLiteral("System.capabilities.version"))));
+    EXPECT_TRUE(env.global(QStringLiteral("$version")).isUndefined());
+}
+
+TEST(BuiltinsSystem, ServerStringSummarisesTheCapabilities) {
+    Env env;
+    std::string s = env.text(env.global(QStringLiteral("System.capabilities.serverString")));
+    EXPECT_NE(s.find("A=t&"), std::string::npos) << s;
+    EXPECT_NE(s.find("V=LNX%209%2C0%2C999%2C0&"), std::string::npos) << s;
+    EXPECT_NE(s.find("&R=1920x1080&"), std::string::npos) << s;
+}
+
+TEST(BuiltinsSystem, AllowDomainNeedsADomainAndProductsNeverInstall) {
+    Env env;
+    Value security = env.global(QStringLiteral("System.security"));
+    EXPECT_EQ(env.call(security, QStringLiteral("allowDomain"), {Value("example.org")}).asBool(), true);
+    EXPECT_EQ(env.call(security, QStringLiteral("allowDomain"), {Value()}).asBool(), true);
+    EXPECT_EQ(env.call(security, QStringLiteral("allowDomain")).asBool(), false);
+    Value product = env.make(QStringLiteral("System.Product"), {Value("component")});
+    ASSERT_NE(product.asObject(), nullptr);
+    EXPECT_EQ(env.call(product, QStringLiteral("download")).asBool(), false);
+    EXPECT_EQ(env.call(product, QStringLiteral("launch")).asBool(), false);
+}
+
+// Object.registerClass: movies before version 7 share one table that ignores
+// case, later movies another; an exported button never takes a class.
+struct Registration {
+    int version;
+    const char* registeredAs;
+    uint16_t exportedId; // 2: a clip, 3: a button
+    bool constructed;
+};
+class RegisterClass : public ::testing::TestWithParam<Registration> {};
+TEST_P(RegisterClass, AttachMovieConstructsWithTheMatchingClass) {
+    const Registration& r = GetParam();
+    SwfWriter sprite(r.version);
+    sprite.showFrame();
+    SwfWriter w(r.version);
+    w.defineSprite(2, sprite);
+    w.defineButton2(3, {}, {});
+    w.exportAssets({{r.exportedId, "sym"}});
+    avm1test::Asm a;
+    a.defineFunction("C", {}, avm1test::Asm().push("constructed").trace())
+        .getVariable("C").push(r.registeredAs).push(2).getVariable("Object").push("registerClass").callMethod().pop()
+        .push(1).push("made").push("sym").push(3).getVariable("_root").push("attachMovie").callMethod().pop();
+    w.doAction(a.bytes()).showFrame();
+    swf::HostCallbacks host;
+    std::vector<std::string> trace;
+    host.trace = [&trace](const std::string& s) { trace.push_back(s); };
+    swf::Player player(host);
+    player.setScriptHostFactory(swf::avm1ScriptHostFactory());
+    ASSERT_TRUE(player.load(w.bytes(), "test.swf").ok());
+    player.runFrame();
+    EXPECT_EQ(trace, r.constructed ? std::vector<std::string>{"constructed"} : std::vector<std::string>{});
+}
+INSTANTIATE_TEST_SUITE_P(Builtins, RegisterClass,
+                         ::testing::Values(Registration{6, "sym", 2, true}, Registration{6, "SYM", 2, true},
+                                           Registration{7, "sym", 2, true}, Registration{7, "SYM", 2, false},
+                                           Registration{8, "sym", 3, false}));
+
+TEST(BuiltinsObject, RegisteredClassSeesTheFirstFramesChildren) {
+    SwfWriter inner(8);
+    inner.showFrame();
+    SwfWriter outer(8);
+    outer.placeObject2({.depth = 1, .characterId = 2, .name = "box"});
+    outer.showFrame();
+    SwfWriter w(8);
+    w.defineSprite(2, inner);
+    w.defineSprite(3, outer);
+    w.exportAssets({{3, "withBox"}});
+    avm1test::Asm a;
+    a.defineFunction("C", {}, avm1test::Asm().getVariable("this").push("box").getMember().trace())
+        .getVariable("C").push("withBox").push(2).getVariable("Object").push("registerClass").callMethod().pop()
+        .push(1).push("made").push("withBox").push(3).getVariable("_root").push("attachMovie").callMethod().pop();
+    w.doAction(a.bytes()).showFrame();
+    swf::HostCallbacks host;
+    std::vector<std::string> trace;
+    host.trace = [&trace](const std::string& s) { trace.push_back(s); };
+    swf::Player player(host);
+    player.setScriptHostFactory(swf::avm1ScriptHostFactory());
+    ASSERT_TRUE(player.load(w.bytes(), "test.swf").ok());
+    player.runFrame();
+    EXPECT_EQ(trace, std::vector<std::string>{"_level0.made.box"});
+}
+
+// _rotation reads back what a script set, within -180..180, even through
+// later position and scale changes; NaN leaves it alone.
+struct RotationCase {
+    double set;
+    double read;
+};
+class ClipRotation : public ::testing::TestWithParam<RotationCase> {};
+TEST_P(ClipRotation, ReadsBackAsSet) {
+    Env env;
+    Value mc = env.rootMember(QStringLiteral("mc"));
+    ASSERT_NE(mc.asObject(), nullptr);
+    env.vm().setMember(mc.asObject(), QStringLiteral("_rotation"), Value(30.0));
+    env.vm().setMember(mc.asObject(), QStringLiteral("_rotation"), Value(GetParam().set));
+    env.vm().setMember(mc.asObject(), QStringLiteral("_x"), Value(12.0));
+    env.vm().setMember(mc.asObject(), QStringLiteral("_xscale"), Value(50.0));
+    EXPECT_EQ(env.vm().toNumber(env.vm().getMember(mc, QStringLiteral("_rotation"))), GetParam().read);
+}
+INSTANTIATE_TEST_SUITE_P(Builtins, ClipRotation,
+                         ::testing::Values(RotationCase{262, -98}, RotationCase{-98, -98}, RotationCase{180, 180},
+                                           RotationCase{182, -178}, RotationCase{-190, 170}, RotationCase{720.5, 0.5},
+                                           RotationCase{std::nan(""), 30}));
+
+// localToGlobal converts only a point with its own numeric x and y.
+struct PointCase {
+    const char* what;
+    Value y;
+    bool inherited;
+    double x;
+};
+class LocalToGlobal : public ::testing::TestWithParam<PointCase> {};
+TEST_P(LocalToGlobal, ConvertsOnlyNumericOwnCoordinates) {
+    Env env;
+    Value mc = env.rootMember(QStringLiteral("mc"));
+    env.vm().setMember(mc.asObject(), QStringLiteral("_x"), Value(100.0));
+    Object* proto = env.vm().newObject(env.vm().objectProto);
+    Object* pt = env.vm().newObject(proto);
+    env.vm().setMember(pt, QStringLiteral("x"), Value(10.0));
+    env.vm().setMember(GetParam().inherited ? proto : pt, QStringLiteral("y"), GetParam().y);
+    env.call(mc, QStringLiteral("localToGlobal"), {Value(pt)});
+    EXPECT_EQ(env.vm().toNumber(env.vm().getMember(Value(pt), QStringLiteral("x"))), GetParam().x) << GetParam().what;
+}
+INSTANTIATE_TEST_SUITE_P(Builtins, LocalToGlobal,
+                         ::testing::Values(PointCase{"numbers", Value(10.0), false, 110},
+                                           PointCase{"string y", Value("10"), false, 10},
+                                           PointCase{"boolean y", Value(true), false, 10},
+                                           PointCase{"null y", Value::null(), false, 10},
+                                           PointCase{"inherited y", Value(10.0), true, 10}));
+
+TEST(BuiltinsClip, GlobalToLocalLeavesThePointWhenTheClipHasNoArea) {
+    Env env;
+    Value mc = env.rootMember(QStringLiteral("mc"));
+    env.vm().setMember(mc.asObject(), QStringLiteral("_xscale"), Value(0.0));
+    Value pt = env.object({{QStringLiteral("x"), Value(123.0)}, {QStringLiteral("y"), Value(234.0)}});
+    env.call(mc, QStringLiteral("globalToLocal"), {pt});
+    EXPECT_EQ(env.vm().toNumber(env.vm().getMember(pt, QStringLiteral("x"))), 123);
+    EXPECT_EQ(env.vm().toNumber(env.vm().getMember(pt, QStringLiteral("y"))), 234);
 }
 
 } // namespace

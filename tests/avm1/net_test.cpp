@@ -481,4 +481,57 @@ TEST(SharedObject, DataSurvivesTheMovieInTheUsersDataFolder) {
     else qputenv("XDG_DATA_HOME", oldHome);
 }
 
+// ---- Imported characters -----------------------------------------------------------------------
+
+// ImportAssets body: the exporting movie's address, then (id, name) pairs.
+swf::test::Bytes importAssets(const std::string& url, const std::vector<std::pair<uint16_t, std::string>>& items) {
+    swf::test::Bytes b(url.begin(), url.end());
+    b.push_back(0);
+    b.push_back(uint8_t(items.size()));
+    b.push_back(0);
+    for (const auto& [id, name] : items) {
+        b.push_back(uint8_t(id));
+        b.push_back(uint8_t(id >> 8));
+        b.insert(b.end(), name.begin(), name.end());
+        b.push_back(0);
+    }
+    return b;
+}
+
+// A library whose exported clip (id 7) traces where it was placed; it also
+// exports a name for a character it does not have.
+SwfWriter libraryMovie() {
+    SwfWriter sprite(6);
+    sprite.doAction(Asm().push("placed ").getVariable("this").op(0x47).trace().bytes()).showFrame();
+    SwfWriter lib(6);
+    lib.defineSprite(7, sprite);
+    lib.exportAssets({{7, "widget"}, {8, "ghost"}});
+    lib.doAction(Asm().push("library frame").trace().bytes()).showFrame();
+    return lib;
+}
+
+struct ImportCase {
+    const char* url;
+    const char* name;
+    std::vector<std::string> trace;
+};
+class ImportedCharacter : public ::testing::TestWithParam<ImportCase> {};
+TEST_P(ImportedCharacter, IsPlacedFromItsOwnMovie) {
+    MovieRun r;
+    r.dir.write("lib.swf", libraryMovie().bytes());
+    r.dir.write("broken.swf", swf::test::Bytes{'F', 'W', 'S', 6, 1, 2, 3});
+    SwfWriter w(6);
+    w.tag(57, importAssets(GetParam().url, {{3, GetParam().name}}));
+    w.placeObject2({.depth = 1, .characterId = 3, .name = "w"});
+    w.showFrame();
+    r.start(w);
+    r.frames(1);
+    EXPECT_EQ(r.trace, GetParam().trace);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Net, ImportedCharacter,
+    ::testing::Values(ImportCase{"lib.swf", "widget", {"placed _level0.w"}}, ImportCase{"lib.swf", "ghost", {}},
+                      ImportCase{"lib.swf", "nothing", {}}, ImportCase{"missing.swf", "widget", {}},
+                      ImportCase{"broken.swf", "widget", {}}, ImportCase{"ftp://host/lib.swf", "widget", {}}));
+
 } // namespace

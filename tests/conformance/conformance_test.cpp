@@ -84,6 +84,9 @@ bool usesScripts(const swf::Movie& m) {
 swf::harness::RunSpec specFor(const std::string& dir, const TomlDoc& toml) {
     swf::harness::RunSpec spec;
     spec.path = dir + "/test.swf";
+    // The corpus was recorded with Date reading 2001-02-03 04:05:06 in a +05:45 zone.
+    spec.dateNowMs = 981152406000.0;
+    spec.dateZoneOffsetSeconds = 5 * 3600 + 45 * 60;
     if (auto n = toml.number("num_ticks")) {
         spec.ticks = true;
         spec.frames = uint32_t(std::max(1.0, *n));

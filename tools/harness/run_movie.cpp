@@ -1,4 +1,6 @@
 #include "tools/harness/run_movie.h"
+#include "engine/avm1/date_clock.h"
+#include "engine/avm1/script_engine.h"
 
 #include "engine/sound/offline_mix.h"
 
@@ -127,6 +129,8 @@ Result<RunResult> runMovie(const RunSpec& spec) {
     if (spec.mixAudio) player.setSoundPlayer(std::make_unique<SoundPlayer>(host.log));
     auto movie = player.loadFile(spec.path);
     if (!movie) return movie.error();
+    if (auto* engine = dynamic_cast<avm1::ScriptEngine*>(player.scriptHost()); engine && spec.dateNowMs)
+        avm1::setDateClock(engine->vm(), {[ms = *spec.dateNowMs] { return ms; }, QTimeZone(spec.dateZoneOffsetSeconds)});
     std::optional<OfflineMix> mix;
     if (spec.mixAudio) mix.emplace(*player.soundPlayer(), player.frameRate());
 

@@ -12,6 +12,7 @@
 #include <QSize>
 
 #include <string>
+#include <optional>
 #include <vector>
 
 namespace swf::harness {
@@ -40,6 +41,10 @@ struct RunSpec {
     bool captureOnFsCommand = false;  // capture after each frame with a "captureImage" fscommand
     bool captureAtEnd = true;
     bool mixAudio = false;            // mix the sound offline, one frame's worth per frame run
+    // A fixed instant (ms since 1970 UTC) and zone (seconds east of UTC) for
+    // the scripts' Date; empty: the system clock and zone.
+    std::optional<double> dateNowMs;
+    int dateZoneOffsetSeconds = 0;
 };
 
 struct Capture {
