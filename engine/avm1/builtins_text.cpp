@@ -176,30 +176,36 @@ Value textFormatCtor(Vm& vm, CallArgs& a) {
     return Value(o);
 }
 
+// The patch's plain members by TextFormat field: text, numbers and flags.
+// Colour and alignment need their own conversions.
+struct PatchFields {
+    std::pair<Field, std::optional<std::string> TextFormatPatch::*> text[3] = {
+        {Field::Font, &TextFormatPatch::font}, {Field::Url, &TextFormatPatch::url},
+        {Field::Target, &TextFormatPatch::target}};
+    std::pair<Field, std::optional<double> TextFormatPatch::*> numbers[7] = {
+        {Field::Size, &TextFormatPatch::size}, {Field::LeftMargin, &TextFormatPatch::leftMargin},
+        {Field::RightMargin, &TextFormatPatch::rightMargin}, {Field::Indent, &TextFormatPatch::indent},
+        {Field::Leading, &TextFormatPatch::leading}, {Field::BlockIndent, &TextFormatPatch::blockIndent},
+        {Field::LetterSpacing, &TextFormatPatch::letterSpacing}};
+    std::pair<Field, std::optional<bool> TextFormatPatch::*> flags[5] = {
+        {Field::Bold, &TextFormatPatch::bold}, {Field::Italic, &TextFormatPatch::italic},
+        {Field::Underline, &TextFormatPatch::underline}, {Field::Bullet, &TextFormatPatch::bullet},
+        {Field::Kerning, &TextFormatPatch::kerning}};
+};
+const PatchFields kPatchFields;
+
 Object* newTextFormat(Vm& vm, const TextFormatPatch& p) {
     Object* o = vm.newObject(textFormatProto(vm));
     auto data = std::make_shared<TextFormatData>();
     auto set = [&](Field f, const Value& v) { data->fields[size_t(f)] = v; };
-    auto num = [&](Field f, const std::optional<double>& v) { if (v) set(f, Value(*v)); };
-    auto flag = [&](Field f, const std::optional<bool>& v) { if (v) set(f, Value(*v)); };
-    auto str = [&](Field f, const std::optional<std::string>& v) { if (v) set(f, Value(QString::fromStdString(*v))); };
-    str(Field::Font, p.font);
-    str(Field::Url, p.url);
-    str(Field::Target, p.target);
-    num(Field::Size, p.size);
+    for (auto [f, member] : kPatchFields.text)
+        if (p.*member) set(f, Value(QString::fromStdString(*(p.*member))));
+    for (auto [f, member] : kPatchFields.numbers)
+        if (p.*member) set(f, Value(*(p.*member)));
+    for (auto [f, member] : kPatchFields.flags)
+        if (p.*member) set(f, Value(*(p.*member)));
     if (p.color) set(Field::Color, Value(double(*p.color)));
-    flag(Field::Bold, p.bold);
-    flag(Field::Italic, p.italic);
-    flag(Field::Underline, p.underline);
-    flag(Field::Bullet, p.bullet);
-    flag(Field::Kerning, p.kerning);
     if (p.align) set(Field::Align, Value(alignName(*p.align)));
-    num(Field::LeftMargin, p.leftMargin);
-    num(Field::RightMargin, p.rightMargin);
-    num(Field::Indent, p.indent);
-    num(Field::Leading, p.leading);
-    num(Field::BlockIndent, p.blockIndent);
-    num(Field::LetterSpacing, p.letterSpacing);
     data->tabStops = p.tabStops;
     set(Field::Display, Value(QStringLiteral("block")));
     o->native = data;
@@ -212,35 +218,15 @@ TextFormatPatch patchOf(Vm& vm, Object* o) {
     TextFormatData* d = formatData(o);
     if (!d) return p;
     auto field = [&](Field f) -> const Value& { return d->fields[size_t(f)]; };
-    auto num = [&](Field f, std::optional<double>& out) {
-        const Value& v = field(f);
-        if (!v.isNull() && !v.isUndefined()) out = vm.toNumber(v);
-    };
-    auto flag = [&](Field f, std::optional<bool>& out) {
-        const Value& v = field(f);
-        if (!v.isNull() && !v.isUndefined()) out = vm.toBool(v);
-    };
-    auto str = [&](Field f, std::optional<std::string>& out) {
-        const Value& v = field(f);
-        if (!v.isNull() && !v.isUndefined()) out = vm.toString(v).toStdString();
-    };
-    str(Field::Font, p.font);
-    str(Field::Url, p.url);
-    str(Field::Target, p.target);
-    num(Field::Size, p.size);
+    auto isSet = [&](Field f) { return !field(f).isNull() && !field(f).isUndefined(); };
+    for (auto [f, member] : kPatchFields.text)
+        if (isSet(f)) p.*member = vm.toString(field(f)).toStdString();
+    for (auto [f, member] : kPatchFields.numbers)
+        if (isSet(f)) p.*member = vm.toNumber(field(f));
+    for (auto [f, member] : kPatchFields.flags)
+        if (isSet(f)) p.*member = vm.toBool(field(f));
     if (!field(Field::Color).isNull()) p.color = vm.toUint32(field(Field::Color)) & 0xFFFFFF;
-    flag(Field::Bold, p.bold);
-    flag(Field::Italic, p.italic);
-    flag(Field::Underline, p.underline);
-    flag(Field::Bullet, p.bullet);
-    flag(Field::Kerning, p.kerning);
     if (field(Field::Align).isString()) p.align = alignFromName(field(Field::Align).asString());
-    num(Field::LeftMargin, p.leftMargin);
-    num(Field::RightMargin, p.rightMargin);
-    num(Field::Indent, p.indent);
-    num(Field::Leading, p.leading);
-    num(Field::BlockIndent, p.blockIndent);
-    num(Field::LetterSpacing, p.letterSpacing);
     p.tabStops = d->tabStops;
     // Sizes below one pixel are not drawn; Flash keeps fields from going negative.
     if (p.size && (!std::isfinite(*p.size) || *p.size < 0)) p.size.reset();
