@@ -67,6 +67,17 @@ swf::test::ShapeBuilder square(int sizeTwips) {
 
 swf::Matrix at(double xPx, double yPx) { return swf::Matrix{1, 0, 0, 1, xPx * 20, yPx * 20}; }
 
+// A 100x100 px movie defining a 20x20 px square (1) and a clip showing it (2).
+SwfWriter movieWithSquareClip() {
+    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
+    w.defineShape(1, square(20 * 20));
+    SwfWriter sprite(8);
+    sprite.placeObject2({.depth = 1, .characterId = 1});
+    sprite.showFrame();
+    w.defineSprite(2, sprite);
+    return w;
+}
+
 // One frame of script in a 100x100 px movie, run once.
 Lines runScript(const std::function<void(Asm&)>& script, int version = 8) {
     SwfWriter w(version, {0, 100 * 20, 0, 100 * 20});
@@ -602,12 +613,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Clip "target" (20x20 px at 0,0 holding a square) under clip "drag" that
 // follows the pointer; releasing the mouse traces where it was dropped.
 std::unique_ptr<Movie> dragMovie() {
-    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
-    w.defineShape(1, square(20 * 20));
-    SwfWriter sprite(8);
-    sprite.placeObject2({.depth = 1, .characterId = 1});
-    sprite.showFrame();
-    w.defineSprite(2, sprite);
+    SwfWriter w = movieWithSquareClip();
     w.placeObject2({.depth = 1, .characterId = 2, .name = "target"});
     Asm onUp;
     call(onUp, "this", "stopDrag").pop();
@@ -681,12 +687,7 @@ INSTANTIATE_TEST_SUITE_P(
 // startDrag in frame 1 hands the clip to the script: the timeline's move in
 // frame 2 leaves it where it is, even after stopDrag.
 TEST(ClipDrag, TimelineNoLongerMovesADraggedClip) {
-    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
-    w.defineShape(1, square(20 * 20));
-    SwfWriter sprite(8);
-    sprite.placeObject2({.depth = 1, .characterId = 1});
-    sprite.showFrame();
-    w.defineSprite(2, sprite);
+    SwfWriter w = movieWithSquareClip();
     w.placeObject2({.depth = 1, .characterId = 2, .name = "mc"});
     Asm start;
     call(start, "mc", "startDrag").pop();
@@ -705,12 +706,7 @@ TEST(ClipDrag, TimelineNoLongerMovesADraggedClip) {
 // Clips "a" (0..20 px), "b" (40..60 px) and "plain" (80..100 px) with drag
 // handlers; a and b track as menus.
 TEST(ClipDrag, HeldDownElsewhereThePointerDragsOntoMenuItemsOnly) {
-    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
-    w.defineShape(1, square(20 * 20));
-    SwfWriter sprite(8);
-    sprite.placeObject2({.depth = 1, .characterId = 1});
-    sprite.showFrame();
-    w.defineSprite(2, sprite);
+    SwfWriter w = movieWithSquareClip();
     Asm script;
     const std::pair<const char*, double> clips[] = {{"a", 0}, {"b", 40}, {"plain", 80}};
     for (const auto& [name, x] : clips) {
@@ -843,12 +839,7 @@ TEST(ButtonClips, TakeInstanceNumbersAfterTheirButton) {
 // Clip "a" has a load clip action and "b" none; the frame script that runs
 // after they were placed gives both an onLoad method: neither is called.
 TEST(ClipLoad, OnLoadGivenAfterPlacementIsNotCalledButLoadActionsRun) {
-    SwfWriter w(8, {0, 100 * 20, 0, 100 * 20});
-    w.defineShape(1, square(20 * 20));
-    SwfWriter sprite(8);
-    sprite.placeObject2({.depth = 1, .characterId = 1});
-    sprite.showFrame();
-    w.defineSprite(2, sprite);
+    SwfWriter w = movieWithSquareClip();
     w.placeObject2({.depth = 1, .characterId = 2, .name = "a",
                     .clipActions = {{swf::clip_event::Load, Asm().push("a load action").trace().bytes()}}});
     w.placeObject2({.depth = 2, .characterId = 2, .name = "b"});
