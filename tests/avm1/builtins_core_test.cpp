@@ -519,6 +519,19 @@ TEST(BuiltinsSystem, AllowDomainNeedsADomainAndProductsNeverInstall) {
     EXPECT_EQ(env.call(product, QStringLiteral("launch")).asBool(), false);
 }
 
+// What a movie traces in its first frame.
+std::vector<std::string> traceOfFirstFrame(const SwfWriter& w) {
+    swf::HostCallbacks host;
+    std::vector<std::string> trace;
+    host.trace = [&trace](const std::string& s) { trace.push_back(s); };
+    swf::Player player(host);
+    player.setScriptHostFactory(swf::avm1ScriptHostFactory());
+    const bool loaded = player.load(w.bytes(), "test.swf").ok();
+    EXPECT_TRUE(loaded);
+    if (loaded) player.runFrame();
+    return trace;
+}
+
 // Object.registerClass: movies before version 7 share one table that ignores
 // case, later movies another; an exported button never takes a class.
 struct Registration {
@@ -541,13 +554,7 @@ TEST_P(RegisterClass, AttachMovieConstructsWithTheMatchingClass) {
         .getVariable("C").push(r.registeredAs).push(2).getVariable("Object").push("registerClass").callMethod().pop()
         .push(1).push("made").push("sym").push(3).getVariable("_root").push("attachMovie").callMethod().pop();
     w.doAction(a.bytes()).showFrame();
-    swf::HostCallbacks host;
-    std::vector<std::string> trace;
-    host.trace = [&trace](const std::string& s) { trace.push_back(s); };
-    swf::Player player(host);
-    player.setScriptHostFactory(swf::avm1ScriptHostFactory());
-    ASSERT_TRUE(player.load(w.bytes(), "test.swf").ok());
-    player.runFrame();
+    std::vector<std::string> trace = traceOfFirstFrame(w);
     EXPECT_EQ(trace, r.constructed ? std::vector<std::string>{"constructed"} : std::vector<std::string>{});
 }
 INSTANTIATE_TEST_SUITE_P(Builtins, RegisterClass,
@@ -570,13 +577,7 @@ TEST(BuiltinsObject, RegisteredClassSeesTheFirstFramesChildren) {
         .getVariable("C").push("withBox").push(2).getVariable("Object").push("registerClass").callMethod().pop()
         .push(1).push("made").push("withBox").push(3).getVariable("_root").push("attachMovie").callMethod().pop();
     w.doAction(a.bytes()).showFrame();
-    swf::HostCallbacks host;
-    std::vector<std::string> trace;
-    host.trace = [&trace](const std::string& s) { trace.push_back(s); };
-    swf::Player player(host);
-    player.setScriptHostFactory(swf::avm1ScriptHostFactory());
-    ASSERT_TRUE(player.load(w.bytes(), "test.swf").ok());
-    player.runFrame();
+    std::vector<std::string> trace = traceOfFirstFrame(w);
     EXPECT_EQ(trace, std::vector<std::string>{"_level0.made.box"});
 }
 
