@@ -230,21 +230,6 @@ TEST(ClipBytes, AClipCountsTheBytesOfItsMovie) {
 
 // ---- characters imported from another movie ---------------------------------------------------
 
-// ImportAssets: the file name, then (id, exported name) pairs.
-swf::test::Bytes importAssetsBody(const std::string& url, const std::vector<std::pair<uint16_t, std::string>>& items) {
-    swf::test::Bytes b(url.begin(), url.end());
-    b.push_back(0);
-    b.push_back(uint8_t(items.size()));
-    b.push_back(uint8_t(items.size() >> 8));
-    for (const auto& [id, name] : items) {
-        b.push_back(uint8_t(id));
-        b.push_back(uint8_t(id >> 8));
-        b.insert(b.end(), name.begin(), name.end());
-        b.push_back(0);
-    }
-    return b;
-}
-
 std::unique_ptr<Movie> playFile(const std::string& path) {
     auto m = std::make_unique<Movie>();
     swf::HostCallbacks host;
@@ -277,7 +262,7 @@ TEST(ClipImports, AnImportedSpritePlaysWithTheCharactersOfItsOwnMovie) {
     // main.swf calls it 2 (its own id 1 is another shape), and imports a name lib.swf lacks.
     SwfWriter w(6, {0, 100 * 20, 0, 100 * 20});
     w.defineShape(1, square(40));
-    w.tag(57, importAssetsBody("lib.swf", {{2, "sym"}, {3, "missing"}}));
+    w.importAssets("lib.swf", {{2, "sym"}, {3, "missing"}});
     w.placeObject2({.depth = 1, .characterId = 2, .name = "imp"});
     w.placeObject2({.depth = 2, .characterId = 3, .name = "none"});
     w.doAction(Asm().getVariable("imp").push("box").getMember().push("_width").getMember().trace()
@@ -298,7 +283,7 @@ TEST(ClipImports, FilesBeyondTheImportLimitAreNotLoaded) {
     for (uint16_t i = 0; i < files; ++i) {
         const std::string name = "lib" + std::to_string(i) + ".swf";
         writeFile(dir.filePath(QString::fromStdString(name)), lib.bytes());
-        w.tag(57, importAssetsBody(name, {{uint16_t(10 + i), "sym"}}));
+        w.importAssets(name, {{uint16_t(10 + i), "sym"}});
     }
     w.placeObject2({.depth = 1, .characterId = 10, .name = "first"});
     w.placeObject2({.depth = 2, .characterId = uint16_t(10 + files - 1), .name = "last"});
@@ -313,7 +298,7 @@ TEST(ClipImports, FilesBeyondTheImportLimitAreNotLoaded) {
 TEST(ClipImports, AMissingFileLeavesTheCharacterOut) {
     QTemporaryDir dir;
     SwfWriter w(6, {0, 100 * 20, 0, 100 * 20});
-    w.tag(57, importAssetsBody("absent.swf", {{2, "sym"}}));
+    w.importAssets("absent.swf", {{2, "sym"}});
     w.placeObject2({.depth = 1, .characterId = 2, .name = "imp"});
     w.doAction(Asm().getVariable("imp").op(0x44).trace().op(0x07).bytes()).showFrame();
     writeFile(dir.filePath("main.swf"), w.bytes());

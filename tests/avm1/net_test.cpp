@@ -483,21 +483,6 @@ TEST(SharedObject, DataSurvivesTheMovieInTheUsersDataFolder) {
 
 // ---- Imported characters -----------------------------------------------------------------------
 
-// ImportAssets body: the exporting movie's address, then (id, name) pairs.
-swf::test::Bytes importAssets(const std::string& url, const std::vector<std::pair<uint16_t, std::string>>& items) {
-    swf::test::Bytes b(url.begin(), url.end());
-    b.push_back(0);
-    b.push_back(uint8_t(items.size()));
-    b.push_back(0);
-    for (const auto& [id, name] : items) {
-        b.push_back(uint8_t(id));
-        b.push_back(uint8_t(id >> 8));
-        b.insert(b.end(), name.begin(), name.end());
-        b.push_back(0);
-    }
-    return b;
-}
-
 // A library whose exported clip (id 7) traces where it was placed; it also
 // exports a name for a character it does not have.
 SwfWriter libraryMovie() {
@@ -521,7 +506,7 @@ TEST_P(ImportedCharacter, IsPlacedFromItsOwnMovie) {
     r.dir.write("lib.swf", libraryMovie().bytes());
     r.dir.write("broken.swf", swf::test::Bytes{'F', 'W', 'S', 6, 1, 2, 3});
     SwfWriter w(6);
-    w.tag(57, importAssets(GetParam().url, {{3, GetParam().name}}));
+    w.importAssets(GetParam().url, {{3, GetParam().name}});
     w.placeObject2({.depth = 1, .characterId = 3, .name = "w"});
     w.showFrame();
     r.start(w);

@@ -489,6 +489,14 @@ SwfWriter& SwfWriter::exportAssets(const std::vector<std::pair<uint16_t, std::st
     return tag(tag::ExportAssets, w.data());
 }
 
+SwfWriter& SwfWriter::importAssets(const std::string& url,
+                                   const std::vector<std::pair<uint16_t, std::string>>& items) {
+    ByteWriter w;
+    w.cstring(url).u16(uint16_t(items.size()));
+    for (const auto& [id, name] : items) w.u16(id).cstring(name);
+    return tag(tag::ImportAssets, w.data());
+}
+
 Bytes zlibCompress(const Bytes& in) {
     uLongf size = compressBound(uLong(in.size()));
     Bytes out(size);

@@ -171,6 +171,8 @@ public:
     SwfWriter& soundStreamHead(const Bytes& body, int version = 1);
     SwfWriter& soundStreamBlock(const Bytes& body);
     SwfWriter& exportAssets(const std::vector<std::pair<uint16_t, std::string>>& items);
+    // ImportAssets from the movie at `url`: (id in this movie, exported name) pairs.
+    SwfWriter& importAssets(const std::string& url, const std::vector<std::pair<uint16_t, std::string>>& items);
 
     // The tag stream written so far (no End), and the frames counted.
     const Bytes& tags() const { return m_tags; }
