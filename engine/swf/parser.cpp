@@ -15,7 +15,8 @@ namespace swf {
 namespace {
 
 constexpr int kMinVersion = 1;
-constexpr int kMaxKnownVersion = 43;
+// The Flash player plays movies stamped up to version 50 (AIR and late Flash builds).
+constexpr int kMaxKnownVersion = 50;
 constexpr size_t kHeaderBytes = 8; // signature, version, file length
 
 class MovieParser;
