@@ -205,14 +205,35 @@ int compareValues(Vm& vm, const Value& x, const Value& y, int flags) {
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
+// Sorts `order` stably: a bottom-up merge sort whose reads and writes stay
+// within its runs whatever `less` answers (inconsistent, throwing, changing
+// the array), which std::stable_sort does not promise.
+template <typename Less>
+void mergeSort(std::vector<size_t>& order, Less&& less) {
+    const size_t n = order.size();
+    std::vector<size_t> merged(n);
+    for (size_t width = 1; width < n; width *= 2) {
+        for (size_t lo = 0; lo < n; lo += 2 * width) {
+            const size_t mid = std::min(lo + width, n), hi = std::min(lo + 2 * width, n);
+            size_t i = lo, j = mid, k = lo;
+            // The right run goes first only when strictly less: equal items keep their order.
+            while (i < mid && j < hi) merged[k++] = less(order[j], order[i]) ? order[j++] : order[i++];
+            while (i < mid) merged[k++] = order[i++];
+            while (j < hi) merged[k++] = order[j++];
+        }
+        order.swap(merged);
+    }
+}
+
 // Sorts indices of `items`; returns false when UNIQUESORT finds equal items.
+// Once scripts halt or a comparator throws, the rest compares as equal.
 bool sortIndices(Vm& vm, const std::vector<Value>& items, std::vector<size_t>& order,
                  const std::function<int(const Value&, const Value&)>& cmp, int flags) {
     order.resize(items.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     bool duplicate = false;
-    std::stable_sort(order.begin(), order.end(), [&](size_t i, size_t j) {
-        if (vm.halted()) return false;
+    mergeSort(order, [&](size_t i, size_t j) {
+        if (vm.halted() || vm.hasException()) return false;
         int c = cmp(items[i], items[j]);
         if (c == 0 && i != j) duplicate = true;
         return (flags & kDescending) ? c > 0 : c < 0;
@@ -222,6 +243,8 @@ bool sortIndices(Vm& vm, const std::vector<Value>& items, std::vector<size_t>& o
 
 Value finishSort(Vm& vm, CallArgs& a, Object* o, std::vector<Value>& items, std::vector<size_t>& order, bool ok,
                  int flags) {
+    // A comparator that threw leaves the array as it was.
+    if (vm.hasException() || vm.halted()) return Value();
     if (!ok) return Value(0);
     if (flags & kReturnIndexedArray) {
         std::vector<Value> idx;

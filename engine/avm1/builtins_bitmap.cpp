@@ -13,23 +13,22 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace swf::avm1::builtins {
 namespace {
 
 using namespace prop;
 
-// A BitmapData script object: its pixels (null when the size was refused).
-class BitmapDataObject : public Object {
-public:
-    explicit BitmapDataObject(Object* proto) : Object(proto, Kind::Other) {}
+// A BitmapData object's native part: its pixels (null when the size was
+// refused or the bitmap disposed). Methods read their arguments, which may
+// run script, before they take the pixels, and hold them by a strong
+// reference while they work.
+struct BitmapState final : NativeState {
     std::shared_ptr<BitmapSurface> surface;
 };
 
-BitmapSurface* surfaceOfThis(CallArgs& a) {
-    auto* b = dynamic_cast<BitmapDataObject*>(a.thisObject());
-    return b && b->surface && b->surface->valid() ? b->surface.get() : nullptr;
-}
+std::shared_ptr<BitmapSurface> surfaceOfThis(CallArgs& a) { return gfx::surfaceOf(a.thisv); }
 
 // Methods give -1 for a disposed bitmap and for missing arguments, as in Flash.
 const Value kFailed = Value(-1);
@@ -72,9 +71,10 @@ Object* bitmapProto(Vm& vm) {
 }
 
 Value wrapSurface(Vm& vm, std::shared_ptr<BitmapSurface> s, Object* proto = nullptr) {
-    auto* o = vm.make<BitmapDataObject>(proto ? proto : bitmapProto(vm));
-    if (s && s->valid()) o->surface = std::move(s);
-    return Value(static_cast<Object*>(o));
+    Object* o = vm.newObject(proto ? proto : bitmapProto(vm));
+    BitmapState* state = o->nativeOrMake<BitmapState>();
+    if (s && s->valid()) state->surface = std::move(s);
+    return Value(o);
 }
 
 // ---- construction and properties -----------------------------------------------------------
@@ -90,57 +90,57 @@ Value bitmapCtor(Vm& vm, CallArgs& a) {
 }
 
 Value bitmapWidth(Vm&, CallArgs& a) {
-    BitmapSurface* s = surfaceOfThis(a);
+    auto s = surfaceOfThis(a);
     return s ? Value(s->width()) : kFailed;
 }
 Value bitmapHeight(Vm&, CallArgs& a) {
-    BitmapSurface* s = surfaceOfThis(a);
+    auto s = surfaceOfThis(a);
     return s ? Value(s->height()) : kFailed;
 }
 Value bitmapTransparent(Vm&, CallArgs& a) {
-    BitmapSurface* s = surfaceOfThis(a);
+    auto s = surfaceOfThis(a);
     return s ? Value(s->transparent()) : kFailed;
 }
 Value bitmapRectangle(Vm& vm, CallArgs& a) {
-    BitmapSurface* s = surfaceOfThis(a);
+    auto s = surfaceOfThis(a);
     return s ? gfx::newGeom(vm, "Rectangle", {0, 0, double(s->width()), double(s->height())}) : kFailed;
 }
 
 // ---- pixels ----------------------------------------------------------------------------
 
-Value bitmapGetPixel(Vm& vm, CallArgs& a) {
-    BitmapSurface* s = surfaceOfThis(a);
-    if (!s || a.size() < 2) return kFailed;
-    return Value(int(s->pixel32(intArg(vm, a.at(0)), intArg(vm, a.at(1))) & 0xFFFFFF));
-}
-Value bitmapGetPixel32(Vm& vm, CallArgs& a) {
-    BitmapSurface* s = surfaceOfThis(a);
-    if (!s || a.size() < 2) return kFailed;
-    return Value(int32_t(s->pixel32(intArg(vm, a.at(0)), intArg(vm, a.at(1)))));
-}
-Value bitmapSetPixel(Vm& vm, CallArgs& a) {
-    BitmapSurface* s = surfaceOfThis(a);
-    if (!s || a.size() < 3) return kFailed;
+// getPixel(x, y) and getPixel32(x, y).
+Value readPixel(Vm& vm, CallArgs& a, bool withAlpha) {
+    if (a.size() < 2) return kFailed;
     int x = intArg(vm, a.at(0)), y = intArg(vm, a.at(1));
-    // The alpha of the pixel stays.
-    uint32_t old = s->pixel32(x, y);
-    s->setPixel32(x, y, (old & 0xFF000000u) | (vm.toUint32(a.at(2)) & 0xFFFFFF));
+    auto s = surfaceOfThis(a);
+    if (!s) return kFailed;
+    uint32_t p = s->pixel32(x, y);
+    return withAlpha ? Value(int32_t(p)) : Value(int(p & 0xFFFFFF));
+}
+Value bitmapGetPixel(Vm& vm, CallArgs& a) { return readPixel(vm, a, false); }
+Value bitmapGetPixel32(Vm& vm, CallArgs& a) { return readPixel(vm, a, true); }
+
+// setPixel(x, y, rgb) keeps the pixel's alpha; setPixel32(x, y, argb) sets it too.
+Value writePixel(Vm& vm, CallArgs& a, bool withAlpha) {
+    if (a.size() < 3) return kFailed;
+    int x = intArg(vm, a.at(0)), y = intArg(vm, a.at(1));
+    uint32_t argb = vm.toUint32(a.at(2));
+    auto s = surfaceOfThis(a);
+    if (!s) return kFailed;
+    s->setPixel32(x, y, withAlpha ? argb : (s->pixel32(x, y) & 0xFF000000u) | (argb & 0xFFFFFF));
     markChanged(vm);
     return Value(0);
 }
-Value bitmapSetPixel32(Vm& vm, CallArgs& a) {
-    BitmapSurface* s = surfaceOfThis(a);
-    if (!s || a.size() < 3) return kFailed;
-    s->setPixel32(intArg(vm, a.at(0)), intArg(vm, a.at(1)), vm.toUint32(a.at(2)));
-    markChanged(vm);
-    return Value(0);
-}
+Value bitmapSetPixel(Vm& vm, CallArgs& a) { return writePixel(vm, a, false); }
+Value bitmapSetPixel32(Vm& vm, CallArgs& a) { return writePixel(vm, a, true); }
 
 Value bitmapFillRect(Vm& vm, CallArgs& a) {
-    BitmapSurface* s = surfaceOfThis(a);
-    if (!s || a.size() < 2 || !a.at(0).asObject()) return kFailed;
-    IntRect r = clipTo(rectArg(vm, a.at(0).asObject()), s->width(), s->height());
+    if (a.size() < 2 || !a.at(0).asObject()) return kFailed;
+    IntRect asked = rectArg(vm, a.at(0).asObject());
     uint32_t c = vm.toUint32(a.at(1));
+    auto s = surfaceOfThis(a);
+    if (!s) return kFailed;
+    IntRect r = clipTo(asked, s->width(), s->height());
     if (!s->transparent()) c |= 0xFF000000u;
     uint32_t p = BitmapSurface::premultiply(c);
     for (int y = r.y; y < r.y + r.h; ++y) {
@@ -153,13 +153,13 @@ Value bitmapFillRect(Vm& vm, CallArgs& a) {
 }
 
 Value bitmapClone(Vm& vm, CallArgs& a) {
-    BitmapSurface* s = surfaceOfThis(a);
+    auto s = surfaceOfThis(a);
     if (!s) return kFailed;
     return wrapSurface(vm, std::make_shared<BitmapSurface>(s->pixels(), s->transparent()), a.thisObject()->proto());
 }
 
 Value bitmapDispose(Vm& vm, CallArgs& a) {
-    auto* b = dynamic_cast<BitmapDataObject*>(a.thisObject());
+    BitmapState* b = a.thisObject() ? a.thisObject()->nativeAs<BitmapState>() : nullptr;
     if (!b || !b->surface) return kFailed;
     b->surface->dispose();
     b->surface.reset();
@@ -168,13 +168,15 @@ Value bitmapDispose(Vm& vm, CallArgs& a) {
 }
 
 Value bitmapCopyPixels(Vm& vm, CallArgs& a) {
-    BitmapSurface* s = surfaceOfThis(a);
-    auto src = gfx::surfaceOf(a.at(0));
     Object* rectObj = a.at(1).asObject();
     Object* pt = a.at(2).asObject();
-    if (!s || !src || !rectObj || !pt) return kFailed;
+    if (!rectObj || !pt || !gfx::surfaceOf(a.at(0))) return kFailed;
     IntRect r = rectArg(vm, rectObj);
     int dx = int(gfx::number(vm, pt, "x")), dy = int(gfx::number(vm, pt, "y"));
+    bool merge = a.size() > 5 && vm.toBool(a.at(5));
+    auto s = surfaceOfThis(a);
+    auto src = gfx::surfaceOf(a.at(0));
+    if (!s || !src) return kFailed;
     // Cut the source rectangle to both bitmaps.
     IntRect sr = clipTo(r, src->width(), src->height());
     dx += sr.x - r.x;
@@ -182,7 +184,6 @@ Value bitmapCopyPixels(Vm& vm, CallArgs& a) {
     IntRect dr = clipTo({dx, dy, sr.w, sr.h}, s->width(), s->height());
     sr.x += dr.x - dx;
     sr.y += dr.y - dy;
-    bool merge = a.size() > 5 && vm.toBool(a.at(5));
     // Copy through a detached image so that copying within one bitmap works.
     QImage from = src->pixels().copy(sr.x, sr.y, dr.w, dr.h);
     for (int y = 0; y < dr.h; ++y) {
@@ -211,8 +212,7 @@ Value bitmapCopyPixels(Vm& vm, CallArgs& a) {
 
 // Renders a clip (or another bitmap) into this bitmap through the renderer.
 Value bitmapDraw(Vm& vm, CallArgs& a) {
-    BitmapSurface* s = surfaceOfThis(a);
-    if (!s || !a.size()) return kFailed;
+    if (!a.size()) return kFailed;
     Matrix m = a.at(1).asObject() ? gfx::matrixFrom(vm, a.at(1).asObject()) : Matrix{};
     m.tx /= 20;
     m.ty /= 20;
@@ -220,6 +220,11 @@ Value bitmapDraw(Vm& vm, CallArgs& a) {
         !std::isfinite(m.tx) || !std::isfinite(m.ty))
         return kFailed;
     ColorTransform cx = a.at(2).asObject() ? gfx::colorTransformFrom(vm, a.at(2).asObject()) : ColorTransform{};
+    bool smoothed = a.size() > 5 && vm.toBool(a.at(5));
+    std::optional<IntRect> clipRect;
+    if (Object* r = a.at(4).asObject()) clipRect = rectArg(vm, r);
+    auto s = surfaceOfThis(a);
+    if (!s) return kFailed;
     render::CommandList list;
     list.background = {0, 0, 0, 0};
     if (auto src = gfx::surfaceOf(a.at(0))) {
@@ -227,7 +232,7 @@ Value bitmapDraw(Vm& vm, CallArgs& a) {
         cmd.bitmap = src->snapshot();
         cmd.matrix = m;
         cmd.colorTransform = cx;
-        cmd.smoothed = a.size() > 5 && vm.toBool(a.at(5));
+        cmd.smoothed = smoothed;
         list.commands.push_back(std::move(cmd));
     } else if (auto* clip = dynamic_cast<DisplayClip*>(a.at(0).asObject()); clip && clip->object()) {
         // The source's own transform is left out: only the given matrix places it.
@@ -240,10 +245,7 @@ Value bitmapDraw(Vm& vm, CallArgs& a) {
     backend.draw(list, layer, render::Quality::High);
     {
         QPainter p(&s->pixels());
-        if (Object* clipRect = a.at(4).asObject()) {
-            IntRect r = rectArg(vm, clipRect);
-            p.setClipRect(QRect(r.x, r.y, r.w, r.h));
-        }
+        if (clipRect) p.setClipRect(QRect(clipRect->x, clipRect->y, clipRect->w, clipRect->h));
         p.drawImage(0, 0, layer);
     }
     if (!s->transparent()) {
@@ -261,35 +263,47 @@ Value bitmapDraw(Vm& vm, CallArgs& a) {
 // ---- tests on pixels -------------------------------------------------------------------------
 
 Value bitmapHitTest(Vm& vm, CallArgs& a) {
-    BitmapSurface* s = surfaceOfThis(a);
     Object* first = a.at(0).asObject();
     Object* second = a.at(2).asObject();
-    if (!s || !first || !second) return kFailed;
+    if (!surfaceOfThis(a) || !first || !second) return kFailed;
     int fx = int(gfx::number(vm, first, "x")), fy = int(gfx::number(vm, first, "y"));
     // A pixel hits when its alpha reaches the threshold; a clear pixel never hits.
     int threshold = std::max(1, intArg(vm, a.at(1)));
-    auto hits = [&](int x, int y) { return s->contains(x, y) && int(s->pixel32(x, y) >> 24) >= threshold; };
-    if (auto other = gfx::surfaceOf(a.at(2))) {
+    // The other side: a bitmap placed at a point, a rectangle, or a point.
+    const bool withBitmap = gfx::surfaceOf(a.at(2)) != nullptr;
+    const bool withRect = !withBitmap && vm.hasProperty(second, QStringLiteral("width"));
+    int sx = 0, sy = 0, threshold2 = 1;
+    IntRect rect;
+    if (withBitmap) {
         Object* sp = a.at(3).asObject();
         if (!sp) return kFailed;
-        int sx = int(gfx::number(vm, sp, "x")), sy = int(gfx::number(vm, sp, "y"));
-        int threshold2 = std::max(1, a.size() > 4 ? intArg(vm, a.at(4)) : 1);
+        sx = int(gfx::number(vm, sp, "x")), sy = int(gfx::number(vm, sp, "y"));
+        threshold2 = std::max(1, a.size() > 4 ? intArg(vm, a.at(4)) : 1);
+    } else if (withRect) {
+        rect = rectArg(vm, second);
+    } else {
+        sx = int(gfx::number(vm, second, "x")), sy = int(gfx::number(vm, second, "y"));
+    }
+    auto s = surfaceOfThis(a);
+    auto other = withBitmap ? gfx::surfaceOf(a.at(2)) : nullptr;
+    if (!s || (withBitmap && !other)) return kFailed;
+    auto hits = [&](int x, int y) { return s->contains(x, y) && int(s->pixel32(x, y) >> 24) >= threshold; };
+    if (other) {
         for (int y = 0; y < other->height(); ++y)
             for (int x = 0; x < other->width(); ++x)
                 if (int(other->pixel32(x, y) >> 24) >= threshold2 && hits(x + sx - fx, y + sy - fy)) return Value(true);
         return Value(false);
     }
-    if (vm.hasProperty(second, QStringLiteral("width"))) {
-        IntRect r = rectArg(vm, second);
-        r.x -= fx;
-        r.y -= fy;
-        IntRect c = clipTo(r, s->width(), s->height());
+    if (withRect) {
+        rect.x -= fx;
+        rect.y -= fy;
+        IntRect c = clipTo(rect, s->width(), s->height());
         for (int y = c.y; y < c.y + c.h; ++y)
             for (int x = c.x; x < c.x + c.w; ++x)
                 if (hits(x, y)) return Value(true);
         return Value(false);
     }
-    return Value(hits(int(gfx::number(vm, second, "x")) - fx, int(gfx::number(vm, second, "y")) - fy));
+    return Value(hits(sx - fx, sy - fy));
 }
 
 bool compare(const QString& op, uint32_t v, uint32_t t) {
@@ -303,18 +317,20 @@ bool compare(const QString& op, uint32_t v, uint32_t t) {
 }
 
 Value bitmapThreshold(Vm& vm, CallArgs& a) {
-    BitmapSurface* s = surfaceOfThis(a);
-    auto src = gfx::surfaceOf(a.at(0));
     Object* rectObj = a.at(1).asObject();
     Object* pt = a.at(2).asObject();
-    if (!s || !src || !rectObj || !pt || a.size() < 5) return kFailed;
+    if (!surfaceOfThis(a) || !gfx::surfaceOf(a.at(0)) || !rectObj || !pt || a.size() < 5) return kFailed;
     QString op = vm.toString(a.at(3));
     uint32_t threshold = vm.toUint32(a.at(4));
     uint32_t color = a.size() > 5 ? vm.toUint32(a.at(5)) : 0;
     uint32_t mask = a.size() > 6 ? vm.toUint32(a.at(6)) : 0xFFFFFFFFu;
     bool copySource = a.size() > 7 && vm.toBool(a.at(7));
-    IntRect r = clipTo(rectArg(vm, rectObj), src->width(), src->height());
+    IntRect asked = rectArg(vm, rectObj);
     int dx = int(gfx::number(vm, pt, "x")), dy = int(gfx::number(vm, pt, "y"));
+    auto s = surfaceOfThis(a);
+    auto src = gfx::surfaceOf(a.at(0));
+    if (!s || !src) return kFailed;
+    IntRect r = clipTo(asked, src->width(), src->height());
     QImage from = src->pixels().copy(r.x, r.y, r.w, r.h);
     int changed = 0;
     for (int y = 0; y < r.h; ++y)
@@ -353,15 +369,17 @@ Value bitmapLoadBitmap(Vm& vm, CallArgs& a) {
 
 Value clipAttachBitmap(Vm& vm, CallArgs& a) {
     auto* c = dynamic_cast<DisplayClip*>(a.thisObject());
-    MovieClip* mc = c ? c->movieClip() : nullptr;
-    auto* b = dynamic_cast<BitmapDataObject*>(a.at(0).asObject());
-    if (!mc || !b || !b->surface || a.size() < 2) return Value();
+    if (!c || !gfx::surfaceOf(a.at(0)) || a.size() < 2) return Value();
     double depth = vm.toNumber(a.at(1));
     if (!std::isfinite(depth) || depth < -16384 || depth > 2130690045) return Value();
     int stored = int(depth) + kScriptDepthOffset;
     bool smoothing = a.size() > 3 && vm.toBool(a.at(3));
+    // The arguments ran script: look the clip and the pixels up again.
+    MovieClip* mc = c->movieClip();
+    auto surface = gfx::surfaceOf(a.at(0));
+    if (!mc || !surface) return Value();
     if (mc->childAtDepth(stored)) mc->removeChild(stored);
-    mc->addChild(std::make_unique<BitmapSurfaceObject>(mc->runtime(), b->surface, smoothing), stored);
+    mc->addChild(std::make_unique<BitmapSurfaceObject>(mc->runtime(), std::move(surface), smoothing), stored);
     markChanged(vm);
     return Value();
 }
@@ -592,7 +610,8 @@ Value clipSetFilters(Vm& vm, CallArgs& a) {
         if (f && encodeFilter(vm, f, w)) ++count;
     }
     w.bytes[0] = uint8_t(count);
-    c->object()->setFilterBytes(count ? std::move(w.bytes) : std::vector<uint8_t>{});
+    // The filters' getters ran script, which may have removed the clip.
+    if (DisplayObject* d = c->object()) d->setFilterBytes(count ? std::move(w.bytes) : std::vector<uint8_t>{});
     return Value();
 }
 
@@ -606,7 +625,7 @@ void addAccessor(Vm& vm, Object* on, const char* name, NativeFn getter, NativeFn
 } // namespace
 
 std::shared_ptr<BitmapSurface> gfx::surfaceOf(const Value& v) {
-    auto* b = dynamic_cast<BitmapDataObject*>(v.asObject());
+    BitmapState* b = v.asObject() ? v.asObject()->nativeAs<BitmapState>() : nullptr;
     return b && b->surface && b->surface->valid() ? b->surface : nullptr;
 }
 

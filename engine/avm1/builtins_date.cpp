@@ -66,11 +66,15 @@ double timeClip(double t) {
     return t;
 }
 
-// The clock lives on the Date prototype's native slot.
+// The clock is the Date prototype's native part.
+struct DateClockState final : NativeState {
+    DateClock clock;
+};
+
 const DateClock& clockOf(Vm& vm) {
     static const DateClock kSystem;
-    auto* c = vm.dateProto ? static_cast<const DateClock*>(vm.dateProto->native.get()) : nullptr;
-    return c ? *c : kSystem;
+    auto* c = vm.dateProto ? vm.dateProto->nativeAs<DateClockState>() : nullptr;
+    return c ? c->clock : kSystem;
 }
 
 // Offset of local time from UTC at UTC time `t`, in ms.
@@ -264,7 +268,8 @@ void installDate(Vm& vm) {
 namespace swf::avm1 {
 
 void setDateClock(Vm& vm, DateClock clock) {
-    if (vm.dateProto) vm.dateProto->native = std::make_shared<DateClock>(std::move(clock));
+    if (auto* s = vm.dateProto ? vm.dateProto->nativeOrMake<builtins::DateClockState>() : nullptr)
+        s->clock = std::move(clock);
 }
 
 } // namespace swf::avm1

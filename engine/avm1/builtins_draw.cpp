@@ -4,7 +4,9 @@
 #include "engine/avm1/display_clip.h"
 #include "engine/display/movie_clip.h"
 
+#include <array>
 #include <cmath>
+#include <optional>
 
 namespace swf::avm1::builtins {
 namespace {
@@ -14,7 +16,8 @@ MovieClip* thisMovieClip(CallArgs& a) {
     return c ? c->movieClip() : nullptr;
 }
 
-// Runs `f` on the clip's drawing and tells the clip it changed.
+// Runs `f` on the clip's drawing and tells the clip it changed. Methods
+// read their arguments first: that runs script, which may remove the clip.
 template <typename F>
 Value withDrawing(CallArgs& a, F&& f) {
     if (MovieClip* mc = thisMovieClip(a)) {
@@ -115,93 +118,112 @@ Value drawClear(Vm&, CallArgs& a) {
     return withDrawing(a, [](Drawing& d) { d.clear(); });
 }
 
+std::optional<LineStyle> lineStyleOf(Vm& vm, CallArgs& a) {
+    if (a.at(0).isUndefined()) return std::nullopt;
+    LineStyle line;
+    double t = vm.toNumber(a.at(0));
+    line.width = uint16_t(std::isfinite(t) ? std::lround(std::clamp(t, 0.0, 255.0) * 20) : 0);
+    line.color = rgbOf(vm, a.at(1), alphaByte(vm, a.at(2)));
+    line.pixelHinting = vm.toBool(a.at(3));
+    QString scale = vm.toString(a.at(4));
+    line.noHScale = scale == u"none" || scale == u"horizontal";
+    line.noVScale = scale == u"none" || scale == u"vertical";
+    if (a.size() > 5 && !a.at(5).isNullish()) {
+        QString caps = vm.toString(a.at(5));
+        line.startCap = line.endCap = caps == u"none"     ? CapStyle::None
+                                      : caps == u"square" ? CapStyle::Square
+                                                          : CapStyle::Round;
+    }
+    if (a.size() > 6 && !a.at(6).isNullish()) {
+        QString joint = vm.toString(a.at(6));
+        line.join = joint == u"bevel" ? JoinStyle::Bevel : joint == u"miter" ? JoinStyle::Miter : JoinStyle::Round;
+    }
+    double miter = argNumber(vm, a, 7, 3);
+    line.miterLimit = std::isfinite(miter) ? std::clamp(miter, 1.0, 255.0) : 3;
+    return line;
+}
+
 Value drawLineStyle(Vm& vm, CallArgs& a) {
+    if (!thisMovieClip(a)) return Value();
+    std::optional<LineStyle> line = lineStyleOf(vm, a);
+    return withDrawing(a, [&](Drawing& d) { d.lineStyle(line); });
+}
+
+Value drawLineGradientStyle(Vm& vm, CallArgs& a) {
+    if (!thisMovieClip(a)) return Value();
+    std::optional<FillStyle> fill = gradientFill(vm, a);
     return withDrawing(a, [&](Drawing& d) {
-        if (a.at(0).isUndefined()) {
-            d.lineStyle(std::nullopt);
-            return;
-        }
-        LineStyle line;
-        double t = vm.toNumber(a.at(0));
-        line.width = uint16_t(std::isfinite(t) ? std::lround(std::clamp(t, 0.0, 255.0) * 20) : 0);
-        line.color = rgbOf(vm, a.at(1), alphaByte(vm, a.at(2)));
-        line.pixelHinting = vm.toBool(a.at(3));
-        QString scale = vm.toString(a.at(4));
-        line.noHScale = scale == u"none" || scale == u"horizontal";
-        line.noVScale = scale == u"none" || scale == u"vertical";
-        if (a.size() > 5 && !a.at(5).isNullish()) {
-            QString caps = vm.toString(a.at(5));
-            line.startCap = line.endCap = caps == u"none"     ? CapStyle::None
-                                          : caps == u"square" ? CapStyle::Square
-                                                              : CapStyle::Round;
-        }
-        if (a.size() > 6 && !a.at(6).isNullish()) {
-            QString joint = vm.toString(a.at(6));
-            line.join = joint == u"bevel" ? JoinStyle::Bevel : joint == u"miter" ? JoinStyle::Miter : JoinStyle::Round;
-        }
-        double miter = argNumber(vm, a, 7, 3);
-        line.miterLimit = std::isfinite(miter) ? std::clamp(miter, 1.0, 255.0) : 3;
+        if (!d.currentLineStyle()) return;
+        LineStyle line = *d.currentLineStyle();
+        line.fill = fill;
         d.lineStyle(line);
     });
 }
 
-Value drawLineGradientStyle(Vm& vm, CallArgs& a) {
+// Ends the fill under way and starts `fill` (none: no new fill).
+Value startFill(CallArgs& a, const std::optional<FillStyle>& fill, std::shared_ptr<BitmapSurface> bitmap = nullptr) {
     return withDrawing(a, [&](Drawing& d) {
-        if (!d.currentLineStyle()) return;
-        LineStyle line = *d.currentLineStyle();
-        line.fill = gradientFill(vm, a);
-        d.lineStyle(line);
+        d.endFill();
+        if (fill && bitmap) d.beginBitmapFill(*fill, std::move(bitmap));
+        else if (fill) d.beginFill(*fill);
     });
 }
 
 Value drawBeginFill(Vm& vm, CallArgs& a) {
-    return withDrawing(a, [&](Drawing& d) {
-        d.endFill();
-        if (a.at(0).isUndefined()) return; // no colour: no fill
-        FillStyle f;
-        f.color = rgbOf(vm, a.at(0), alphaByte(vm, a.at(1)));
-        d.beginFill(f);
-    });
+    if (!thisMovieClip(a)) return Value();
+    std::optional<FillStyle> f;
+    if (!a.at(0).isUndefined()) { // no colour: no fill
+        f.emplace();
+        f->color = rgbOf(vm, a.at(0), alphaByte(vm, a.at(1)));
+    }
+    return startFill(a, f);
 }
 
 Value drawBeginGradientFill(Vm& vm, CallArgs& a) {
-    return withDrawing(a, [&](Drawing& d) {
-        d.endFill();
-        if (auto f = gradientFill(vm, a)) d.beginFill(*f);
-    });
+    if (!thisMovieClip(a)) return Value();
+    std::optional<FillStyle> f = gradientFill(vm, a);
+    return startFill(a, f);
 }
 
 Value drawBeginBitmapFill(Vm& vm, CallArgs& a) {
-    return withDrawing(a, [&](Drawing& d) {
-        d.endFill();
-        auto surface = gfx::surfaceOf(a.at(0));
-        if (!surface) return;
-        FillStyle f;
+    if (!thisMovieClip(a)) return Value();
+    std::optional<FillStyle> f;
+    if (gfx::surfaceOf(a.at(0))) {
+        f.emplace();
         Matrix m = a.at(1).asObject() ? gfx::matrixFrom(vm, a.at(1).asObject()) : Matrix{};
         if (!finiteMatrix(m)) m = Matrix{};
         // Bitmap pixels to clip twips.
-        f.bitmapMatrix = Matrix{20, 0, 0, 20, 0, 0} * Matrix{m.a, m.b, m.c, m.d, m.tx / 20, m.ty / 20};
-        f.bitmapRepeat = a.size() > 2 ? vm.toBool(a.at(2)) : true;
-        f.bitmapSmoothed = a.size() > 3 && vm.toBool(a.at(3));
-        d.beginBitmapFill(f, surface);
-    });
+        f->bitmapMatrix = Matrix{20, 0, 0, 20, 0, 0} * Matrix{m.a, m.b, m.c, m.d, m.tx / 20, m.ty / 20};
+        f->bitmapRepeat = a.size() > 2 ? vm.toBool(a.at(2)) : true;
+        f->bitmapSmoothed = a.size() > 3 && vm.toBool(a.at(3));
+    }
+    // The bitmap may have been disposed meanwhile: then no fill.
+    auto surface = gfx::surfaceOf(a.at(0));
+    return startFill(a, surface ? f : std::nullopt, surface);
+}
+
+// The first `n` arguments in twips; empty when fewer were given or `this` is no clip.
+template <size_t N>
+std::optional<std::array<double, N>> twipsArgs(Vm& vm, CallArgs& a) {
+    if (a.size() < N || !thisMovieClip(a)) return std::nullopt;
+    std::array<double, N> out;
+    for (size_t i = 0; i < N; ++i) out[i] = twips(vm, a.at(i));
+    return out;
 }
 
 Value drawMoveTo(Vm& vm, CallArgs& a) {
-    if (a.size() < 2) return Value();
-    return withDrawing(a, [&](Drawing& d) { d.moveTo(twips(vm, a.at(0)), twips(vm, a.at(1))); });
+    auto p = twipsArgs<2>(vm, a);
+    return p ? withDrawing(a, [&](Drawing& d) { d.moveTo((*p)[0], (*p)[1]); }) : Value();
 }
 
 Value drawLineTo(Vm& vm, CallArgs& a) {
-    if (a.size() < 2) return Value();
-    return withDrawing(a, [&](Drawing& d) { d.lineTo(twips(vm, a.at(0)), twips(vm, a.at(1))); });
+    auto p = twipsArgs<2>(vm, a);
+    return p ? withDrawing(a, [&](Drawing& d) { d.lineTo((*p)[0], (*p)[1]); }) : Value();
 }
 
 Value drawCurveTo(Vm& vm, CallArgs& a) {
-    if (a.size() < 4) return Value();
-    return withDrawing(a, [&](Drawing& d) {
-        d.curveTo(twips(vm, a.at(0)), twips(vm, a.at(1)), twips(vm, a.at(2)), twips(vm, a.at(3)));
-    });
+    auto p = twipsArgs<4>(vm, a);
+    return p ? withDrawing(a, [&](Drawing& d) { d.curveTo((*p)[0], (*p)[1], (*p)[2], (*p)[3]); }) : Value();
 }
 
 Value drawEndFill(Vm&, CallArgs& a) {

@@ -42,6 +42,9 @@ Value selectionSetFocus(Vm& vm, CallArgs& a) {
     }
     DisplayObject* obj = displayOf(target);
     if (!obj || !focusOf(vm).canFocus(obj)) return Value(false);
+    // canFocus may run a getter that removes the target.
+    obj = displayOf(target);
+    if (!obj) return Value(false);
     focusOf(vm).setFocus(obj);
     return Value(true);
 }

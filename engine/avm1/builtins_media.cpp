@@ -7,6 +7,7 @@
 #include "engine/sound/sound_player.h"
 
 #include <cmath>
+#include <optional>
 
 namespace swf::avm1::builtins {
 namespace {
@@ -29,10 +30,12 @@ Value colorCtor(Vm& vm, CallArgs& a) {
     return Value(o);
 }
 
+// The arguments are read before the target is looked up: reading them may
+// run script that removes the target clip.
 Value colorSetRgb(Vm& vm, CallArgs& a) {
+    uint32_t rgb = vm.toUint32(a.at(0));
     DisplayObject* d = a.thisObject() ? targetOf(vm, a.thisObject()) : nullptr;
     if (!d) return Value();
-    uint32_t rgb = vm.toUint32(a.at(0));
     ColorTransform cx = d->colorTransform();
     cx.rMult = cx.gMult = cx.bMult = 0;
     cx.rAdd = (rgb >> 16) & 255;
@@ -45,7 +48,7 @@ Value colorSetRgb(Vm& vm, CallArgs& a) {
 Value colorGetRgb(Vm& vm, CallArgs& a) {
     DisplayObject* d = a.thisObject() ? targetOf(vm, a.thisObject()) : nullptr;
     if (!d) return Value();
-    const ColorTransform& cx = d->colorTransform();
+    const ColorTransform cx = d->colorTransform();
     // The offsets are signed: negative ones spill into the higher bytes, as in Flash.
     auto part = [](double v) { return uint32_t(int32_t(v)); };
     return Value(double(int32_t((part(cx.rAdd) << 16) | (part(cx.gAdd) << 8) | part(cx.bAdd))));
@@ -54,7 +57,7 @@ Value colorGetRgb(Vm& vm, CallArgs& a) {
 Value colorGetTransform(Vm& vm, CallArgs& a) {
     DisplayObject* d = a.thisObject() ? targetOf(vm, a.thisObject()) : nullptr;
     if (!d) return Value();
-    const ColorTransform& cx = d->colorTransform();
+    const ColorTransform cx = d->colorTransform(); // setMember below may run script
     Object* o = vm.newObject();
     vm.setMember(o, QStringLiteral("ra"), Value(cx.rMult * 100));
     vm.setMember(o, QStringLiteral("ga"), Value(cx.gMult * 100));
@@ -68,24 +71,25 @@ Value colorGetTransform(Vm& vm, CallArgs& a) {
 }
 
 Value colorSetTransform(Vm& vm, CallArgs& a) {
-    DisplayObject* d = a.thisObject() ? targetOf(vm, a.thisObject()) : nullptr;
     Object* t = a.at(0).asObject();
-    if (!d || !t) return Value();
-    ColorTransform cx = d->colorTransform();
+    if (!a.thisObject() || !t) return Value();
     // Flash keeps multipliers in 8.8 fixed point and additions as 16-bit integers;
     // only the object's own members count, not inherited ones.
-    auto mult = [&](const char* name, double& field) {
-        if (!vm.hasOwnProperty(t, QString::fromLatin1(name))) return;
+    auto read = [&](const char* name, bool multiplier) -> std::optional<double> {
+        if (!vm.hasOwnProperty(t, QString::fromLatin1(name))) return std::nullopt;
         double v = vm.toNumber(vm.getMember(Value(t), QString::fromLatin1(name)));
-        field = std::isfinite(v) ? int16_t(int32_t(v * 2.56)) / 256.0 : 0;
+        if (!std::isfinite(v)) return 0.0;
+        return multiplier ? int16_t(int32_t(v * 2.56)) / 256.0 : double(int16_t(int32_t(v)));
     };
-    auto add = [&](const char* name, double& field) {
-        if (!vm.hasOwnProperty(t, QString::fromLatin1(name))) return;
-        double v = vm.toNumber(vm.getMember(Value(t), QString::fromLatin1(name)));
-        field = std::isfinite(v) ? double(int16_t(int32_t(v))) : 0;
-    };
-    mult("ra", cx.rMult); mult("ga", cx.gMult); mult("ba", cx.bMult); mult("aa", cx.aMult);
-    add("rb", cx.rAdd); add("gb", cx.gAdd); add("bb", cx.bAdd); add("ab", cx.aAdd);
+    const char* names[] = {"ra", "ga", "ba", "aa", "rb", "gb", "bb", "ab"};
+    std::optional<double> values[8];
+    for (int i = 0; i < 8; ++i) values[i] = read(names[i], i < 4);
+    DisplayObject* d = targetOf(vm, a.thisObject());
+    if (!d) return Value();
+    ColorTransform cx = d->colorTransform();
+    double* fields[] = {&cx.rMult, &cx.gMult, &cx.bMult, &cx.aMult, &cx.rAdd, &cx.gAdd, &cx.bAdd, &cx.aAdd};
+    for (int i = 0; i < 8; ++i)
+        if (values[i]) *fields[i] = *values[i];
     d->setColorTransform(cx);
     return Value();
 }
@@ -94,7 +98,7 @@ Value colorSetTransform(Vm& vm, CallArgs& a) {
 
 // A Sound's mix belongs to the clip it targets: it is asked from the clip the
 // target names now, so a clip made anew starts at full volume again.
-struct SoundState : NativeRefs {
+struct SoundState final : NativeState {
     uint16_t soundId = 0;
     uint64_t instance = 0;
     double volume = 100, pan = 0;
@@ -104,14 +108,9 @@ struct SoundState : NativeRefs {
     void mark(const MarkFn& markFn) const override { if (mixOwner) markFn(mixOwner); }
 };
 
-SoundState& soundState(Object* o) {
-    if (!o->native) {
-        auto s = std::make_shared<SoundState>();
-        o->native = s;
-        o->nativeRefs = s;
-    }
-    return *static_cast<SoundState*>(o->native.get());
-}
+// The Sound part of `o`: made on first use for an object of no other class
+// (a subclass's instance), null for another class's object.
+SoundState* soundState(Object* o) { return o ? o->nativeOrMake<SoundState>() : nullptr; }
 
 // The clip object a Sound targets; nullptr for the global sound. `missing`
 // tells that a target was named but does not exist (the getters give undefined).
@@ -123,8 +122,8 @@ Object* soundTarget(Vm& vm, Object* self, bool& missing) {
     if (!o && t.isString() && !t.asString().isEmpty()) o = vm.resolveTarget(vm.root(), t.asString());
     auto* c = dynamic_cast<DisplayClip*>(o);
     // A clip reference follows its path: a clip made anew in its place is the target now.
-    if (c && !c->object() && !soundState(self).targetPath.isEmpty())
-        c = dynamic_cast<DisplayClip*>(vm.resolveTarget(vm.root(), soundState(self).targetPath));
+    if (SoundState* s = soundState(self); c && !c->object() && s && !s->targetPath.isEmpty())
+        c = dynamic_cast<DisplayClip*>(vm.resolveTarget(vm.root(), s->targetPath));
     if (!c || !c->object()) {
         missing = true;
         return nullptr;
@@ -135,22 +134,24 @@ Object* soundTarget(Vm& vm, Object* self, bool& missing) {
 // The mix state for the Sound's current target, reset when the target
 // changed; null when the target is missing.
 SoundState* mixState(Vm& vm, Object* self) {
+    SoundState* s = soundState(self);
+    if (!s) return nullptr;
     bool missing = false;
     Object* target = soundTarget(vm, self, missing);
     if (missing) return nullptr;
-    SoundState& s = soundState(self);
-    if (s.mixOwner != target) {
-        s.volume = 100, s.pan = 0, s.ll = 100, s.lr = 0, s.rr = 100, s.rl = 0;
-        s.mixOwner = target;
+    if (s->mixOwner != target) {
+        s->volume = 100, s->pan = 0, s->ll = 100, s->lr = 0, s->rr = 100, s->rl = 0;
+        s->mixOwner = target;
     }
-    return &s;
+    return s;
 }
 
 Value soundCtor(Vm& vm, CallArgs& a) {
     Object* o = newInstance(vm, a);
     vm.defineValue(o, QStringLiteral("target"), a.at(0), kHidden);
-    SoundState& s = soundState(o);
-    if (auto* c = dynamic_cast<DisplayClip*>(a.at(0).asObject()); c && !c->removed()) s.targetPath = c->targetPath();
+    // The part is made now, so that no other class's part can take its place.
+    SoundState* s = soundState(o);
+    if (auto* c = dynamic_cast<DisplayClip*>(a.at(0).asObject()); c && !c->removed()) s->targetPath = c->targetPath();
     return Value(o);
 }
 
@@ -160,14 +161,14 @@ const void* soundOwner(Vm& vm, Object* self) {
 }
 
 Value soundAttach(Vm& vm, CallArgs& a) {
-    Object* self = a.thisObject();
-    if (!self) return Value();
+    SoundState* s = soundState(a.thisObject());
+    if (!s) return Value();
     const auto& movie = vm.engine ? vm.engine->player().movie() : nullptr;
     if (!movie) return Value();
     QString name = vm.toString(a.at(0));
     for (const auto& [exportName, id] : movie->exports)
         if (QString::fromStdString(exportName).compare(name, Qt::CaseInsensitive) == 0) {
-            soundState(self).soundId = id;
+            s->soundId = id;
             return Value();
         }
     return Value();
@@ -175,20 +176,22 @@ Value soundAttach(Vm& vm, CallArgs& a) {
 
 Value soundStart(Vm& vm, CallArgs& a) {
     Object* self = a.thisObject();
-    if (!self || !vm.engine) return Value();
-    SoundState& s = soundState(self);
-    SoundPlayer* sp = vm.engine->player().soundPlayer();
-    if (!s.soundId || !sp) return Value();
+    SoundState* s = soundState(self);
+    if (!s || !vm.engine || !vm.engine->player().soundPlayer() || !s->soundId) return Value();
     double offset = argNumber(vm, a, 0, 0);
     int loops = int(argNumber(vm, a, 1, 1));
-    s.instance = sp->startScriptSound(vm.engine->player().movie(), s.soundId, std::isfinite(offset) ? offset : 0,
-                                      std::max(loops, 1), soundOwner(vm, self));
+    const void* owner = soundOwner(vm, self);
+    // The arguments and the target ran script: ask for the sound player again.
+    SoundPlayer* sp = vm.engine ? vm.engine->player().soundPlayer() : nullptr;
+    if (!sp) return Value();
+    s->instance = sp->startScriptSound(vm.engine->player().movie(), s->soundId, std::isfinite(offset) ? offset : 0,
+                                       std::max(loops, 1), owner);
     return Value();
 }
 
 Value soundStop(Vm& vm, CallArgs& a) {
     Object* self = a.thisObject();
-    if (!self || !vm.engine) return Value();
+    if (!soundState(self) || !vm.engine) return Value();
     SoundPlayer* sp = vm.engine->player().soundPlayer();
     if (!sp) return Value();
     if (a.size() && a.at(0).isString()) {
@@ -266,19 +269,15 @@ Value soundSetTransform(Vm& vm, CallArgs& a) {
     return Value();
 }
 Value soundGetDuration(Vm& vm, CallArgs& a) {
-    Object* self = a.thisObject();
-    if (!self || !vm.engine || !vm.engine->player().soundPlayer()) return Value();
-    SoundState& s = soundState(self);
-    if (!s.soundId) return Value();
-    auto d = vm.engine->player().soundPlayer()->durationSeconds(vm.engine->player().movie(), s.soundId);
+    SoundState* s = soundState(a.thisObject());
+    if (!s || !vm.engine || !vm.engine->player().soundPlayer() || !s->soundId) return Value();
+    auto d = vm.engine->player().soundPlayer()->durationSeconds(vm.engine->player().movie(), s->soundId);
     return d ? Value(std::round(*d * 1000)) : Value();
 }
 Value soundGetPosition(Vm& vm, CallArgs& a) {
-    Object* self = a.thisObject();
-    if (!self || !vm.engine || !vm.engine->player().soundPlayer()) return Value();
-    SoundState& s = soundState(self);
-    if (!s.soundId) return Value();
-    auto p = vm.engine->player().soundPlayer()->instancePositionSeconds(s.instance);
+    SoundState* s = soundState(a.thisObject());
+    if (!s || !vm.engine || !vm.engine->player().soundPlayer() || !s->soundId) return Value();
+    auto p = vm.engine->player().soundPlayer()->instancePositionSeconds(s->instance);
     return p ? Value(std::round(*p * 1000)) : Value(0);
 }
 

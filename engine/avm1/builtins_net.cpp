@@ -119,14 +119,13 @@ void callQuietly(Vm& vm, const Value& obj, const QString& method, std::vector<Va
     vm.takeException();
 }
 
-// Bytes loaded and expected of a LoadVars or XML object (getBytesLoaded/Total).
-struct LoadProgress {
-    double loaded = -1, total = -1;
-};
-
-LoadProgress& progressOf(Object* o) {
-    if (!o->native) o->native = std::make_shared<LoadProgress>();
-    return *static_cast<LoadProgress*>(o->native.get());
+// Records the progress of a load into `o`; an object of another class (a
+// Sound given to sendAndLoad) receives the text but keeps no count.
+void setProgress(Object* o, double loaded, double total) {
+    if (LoadProgress* p = o->nativeOrMake<LoadProgress>()) {
+        p->loaded = loaded;
+        p->total = total;
+    }
 }
 
 // ---- Movies into levels and clips ----------------------------------------------------------
@@ -346,7 +345,10 @@ void startVariablesLoad(Vm& vm, LoadTarget target, const QString& url) {
 
 // ---- LoadVars -------------------------------------------------------------------------
 
-Value loadVarsCtor(Vm&, CallArgs&) { return Value(); }
+Value loadVarsCtor(Vm&, CallArgs& a) {
+    if (Object* self = a.thisObject()) self->nativeOrMake<LoadProgress>();
+    return Value();
+}
 
 Value loadVarsLoad(Vm& vm, CallArgs& a) {
     Object* self = a.thisObject();
@@ -434,17 +436,13 @@ Value xmlSend(Vm& vm, CallArgs& a) {
 }
 
 Value bytesLoaded(Vm&, CallArgs& a) {
-    Object* self = a.thisObject();
-    if (!self || !self->native) return Value();
-    double v = progressOf(self).loaded;
-    return v < 0 ? Value() : Value(v);
+    LoadProgress* p = a.thisObject() ? a.thisObject()->nativeAs<LoadProgress>() : nullptr;
+    return p && p->loaded >= 0 ? Value(p->loaded) : Value();
 }
 
 Value bytesTotal(Vm&, CallArgs& a) {
-    Object* self = a.thisObject();
-    if (!self || !self->native) return Value();
-    double v = progressOf(self).total;
-    return v < 0 ? Value() : Value(v);
+    LoadProgress* p = a.thisObject() ? a.thisObject()->nativeAs<LoadProgress>() : nullptr;
+    return p && p->total >= 0 ? Value(p->total) : Value();
 }
 
 Value doNothing(Vm&, CallArgs&) { return Value(); }
@@ -564,6 +562,13 @@ std::optional<QString> sharedObjectFile(Vm& vm, const QString& name, const QStri
     return folder + u'/' + safe(name) + u'-' + nameHash + QStringLiteral(".sol.json");
 }
 
+// Stored data is read without running script, since it is also written
+// while the movie unloads: a getter's member is stored as undefined.
+Value storedMember(Vm& vm, Object* o, const QString& name) {
+    Property* p = vm.findProperty(o, name);
+    return p && !p->isVirtual() ? p->value : Value();
+}
+
 QJsonValue toJson(Vm& vm, const Value& v, int depth) {
     switch (v.type()) {
     case Type::Undefined: return QJsonArray{QStringLiteral("u")};
@@ -584,7 +589,7 @@ QJsonValue toJson(Vm& vm, const Value& v, int depth) {
         return QJsonArray{QStringLiteral("a"), items};
     }
     QJsonObject members;
-    for (const QString& k : vm.enumerableKeys(o)) members.insert(k, toJson(vm, vm.getMember(Value(o), k), depth + 1));
+    for (const QString& k : vm.enumerableKeys(o)) members.insert(k, toJson(vm, storedMember(vm, o, k), depth + 1));
     return QJsonArray{QStringLiteral("o"), members};
 }
 
@@ -616,18 +621,19 @@ Value fromJson(Vm& vm, const QJsonValue& j, int depth) {
     return Value();
 }
 
-struct SharedObjectState {
-    QString file;
+struct SharedObjectState final : NativeState {
+    QString file; // empty: kept in memory only
 };
+SharedObjectState* sharedObjectOf(Object* o) { return o ? o->nativeAs<SharedObjectState>() : nullptr; }
 
 QByteArray serialiseSharedObject(Vm& vm, Object* so) {
-    Value data = vm.getMember(Value(so), QStringLiteral("data"));
+    Value data = storedMember(vm, so, QStringLiteral("data"));
     return QJsonDocument(QJsonArray{toJson(vm, data, 0)}).toJson(QJsonDocument::Compact);
 }
 
 // Writes the object's data; false when it is over the size allowance or cannot be written.
 bool writeSharedObject(Vm& vm, Object* so) {
-    auto* state = so->native ? static_cast<SharedObjectState*>(so->native.get()) : nullptr;
+    SharedObjectState* state = sharedObjectOf(so);
     if (!state || state->file.isEmpty()) return false;
     QByteArray bytes = serialiseSharedObject(vm, so);
     if (size_t(bytes.size()) > limits::kMaxSharedObjectBytes) return false;
@@ -671,7 +677,7 @@ Value soGetLocal(Vm& vm, CallArgs& a) {
     if (Object* existing = vm.getMember(Value(registry), key).asObject()) return Value(existing);
 
     Object* so = vm.newObject(vm.getMember(ctor, QStringLiteral("prototype")).asObject());
-    so->native = std::make_shared<SharedObjectState>(SharedObjectState{file});
+    so->nativeOrMake<SharedObjectState>()->file = file;
     Value data;
     if (!file.isEmpty()) {
         QFile f(file);
@@ -694,22 +700,22 @@ Value soGetLocal(Vm& vm, CallArgs& a) {
 
 Value soFlush(Vm& vm, CallArgs& a) {
     Object* so = a.thisObject();
-    if (!so || !so->native) return Value(false);
+    if (!sharedObjectOf(so)) return Value(false);
     return Value(writeSharedObject(vm, so));
 }
 
 Value soClear(Vm& vm, CallArgs& a) {
     Object* so = a.thisObject();
-    if (!so || !so->native) return Value();
+    SharedObjectState* state = sharedObjectOf(so);
+    if (!state) return Value();
     vm.setMember(so, QStringLiteral("data"), Value(vm.newObject(vm.objectProto)));
-    auto* state = static_cast<SharedObjectState*>(so->native.get());
     if (!state->file.isEmpty()) QFile::remove(state->file);
     return Value();
 }
 
 Value soGetSize(Vm& vm, CallArgs& a) {
     Object* so = a.thisObject();
-    if (!so || !so->native) return Value(0);
+    if (!sharedObjectOf(so)) return Value(0);
     return Value(double(serialiseSharedObject(vm, so).size()));
 }
 
@@ -795,9 +801,9 @@ bool loadText(Vm& vm, const QString& url, TextDone done, std::vector<Object*> ke
 
 bool loadForOnData(Vm& vm, Object* owner, const QString& url, std::optional<QByteArray> post) {
     vm.setMember(owner, QStringLiteral("loaded"), Value(false));
-    progressOf(owner) = LoadProgress{0, -1};
+    setProgress(owner, 0, -1);
     return loadText(vm, url, [owner](Vm& vm, std::optional<QByteArray> bytes) {
-        if (bytes) progressOf(owner) = LoadProgress{double(bytes->size()), double(bytes->size())};
+        if (bytes) setProgress(owner, double(bytes->size()), double(bytes->size()));
         std::vector<Value> args;
         if (bytes) args.emplace_back(decodeLoadedText(vm, *bytes));
         callQuietly(vm, Value(owner), QStringLiteral("onData"), std::move(args));

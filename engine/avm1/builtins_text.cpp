@@ -11,7 +11,6 @@
 #include <QFontDatabase>
 
 #include <climits>
-#include <unordered_set>
 #include <cmath>
 
 namespace swf::avm1::builtins {
@@ -61,27 +60,15 @@ static_assert(std::size(kFieldNames) == size_t(Field::Count));
 
 // The fields of one TextFormat object: primitives only (tabStops apart), so
 // the collector needs not see them.
-struct TextFormatData;
-std::unordered_set<const void*>& liveFormats() {
-    thread_local std::unordered_set<const void*> set;
-    return set;
-}
-struct TextFormatData {
+struct TextFormatData final : NativeState {
     Value fields[size_t(Field::Count)];
     std::optional<std::vector<double>> tabStops;
     TextFormatData() {
         for (Value& v : fields) v = Value::null();
-        liveFormats().insert(this);
     }
-    ~TextFormatData() { liveFormats().erase(this); }
-    TextFormatData(const TextFormatData&) = delete;
-    TextFormatData& operator=(const TextFormatData&) = delete;
 };
 
-TextFormatData* formatData(Object* o) {
-    if (!o || !o->native || !liveFormats().count(o->native.get())) return nullptr;
-    return static_cast<TextFormatData*>(o->native.get());
-}
+TextFormatData* formatData(Object* o) { return o ? o->nativeAs<TextFormatData>() : nullptr; }
 
 Value tabStopsArray(Vm& vm, const std::optional<std::vector<double>>& stops) {
     if (!stops) return Value::null();
@@ -155,7 +142,7 @@ Object* textFormatProto(Vm& vm) {
 
 Value textFormatCtor(Vm& vm, CallArgs& a) {
     Object* o = newInstance(vm, a);
-    auto data = std::make_shared<TextFormatData>();
+    TextFormatData* data = o->nativeOrMake<TextFormatData>();
     // The constructor truncates where the setters round, and keeps negative margins.
     const Field order[] = {Field::Font, Field::Size, Field::Color, Field::Bold, Field::Italic, Field::Underline,
                            Field::Url, Field::Target, Field::Align, Field::LeftMargin, Field::RightMargin,
@@ -172,7 +159,6 @@ Value textFormatCtor(Vm& vm, CallArgs& a) {
         default: slot = coerceField(vm, f, v, slot); break;
         }
     }
-    o->native = data;
     return Value(o);
 }
 
@@ -196,7 +182,7 @@ const PatchFields kPatchFields;
 
 Object* newTextFormat(Vm& vm, const TextFormatPatch& p) {
     Object* o = vm.newObject(textFormatProto(vm));
-    auto data = std::make_shared<TextFormatData>();
+    TextFormatData* data = o->nativeOrMake<TextFormatData>();
     auto set = [&](Field f, const Value& v) { data->fields[size_t(f)] = v; };
     for (auto [f, member] : kPatchFields.text)
         if (p.*member) set(f, Value(QString::fromStdString(*(p.*member))));
@@ -208,7 +194,6 @@ Object* newTextFormat(Vm& vm, const TextFormatPatch& p) {
     if (p.align) set(Field::Align, Value(alignName(*p.align)));
     data->tabStops = p.tabStops;
     set(Field::Display, Value(QStringLiteral("block")));
-    o->native = data;
     return o;
 }
 
@@ -578,29 +563,16 @@ Value textFieldCtor(Vm& vm, CallArgs& a) { return Value(newInstance(vm, a)); }
 
 // The static text of a clip as characters; a new text object or a record on
 // a new line starts a line. Positions are the glyphs' origins in the clip.
-struct SnapshotData {
+struct SnapshotData final : NativeState {
     QString chars;
     std::vector<bool> lineStart, selected;
     std::vector<Point> origins;
     std::vector<double> heights;
     uint32_t selectColor = 0xFFFF00;
 };
-std::unordered_set<const void*>& liveSnapshots() {
-    thread_local std::unordered_set<const void*> set;
-    return set;
-}
-struct SnapshotHolder {
-    SnapshotData data;
-    SnapshotHolder() { liveSnapshots().insert(this); }
-    ~SnapshotHolder() { liveSnapshots().erase(this); }
-    SnapshotHolder(const SnapshotHolder&) = delete;
-    SnapshotHolder& operator=(const SnapshotHolder&) = delete;
-};
-
 SnapshotData* snapshotOf(const Value& v) {
     Object* o = v.asObject();
-    if (!o || !o->native || !liveSnapshots().count(o->native.get())) return nullptr;
-    return &static_cast<SnapshotHolder*>(o->native.get())->data;
+    return o ? o->nativeAs<SnapshotData>() : nullptr;
 }
 
 void collectStaticText(const MovieClip& mc, SnapshotData& out) {
@@ -634,20 +606,18 @@ Object* textSnapshotProto(Vm& vm) {
     return vm.getMember(ctor, QStringLiteral("prototype")).asObject();
 }
 
-Object* newSnapshot(Vm& vm, Object* o, const Value& clipV) {
-    auto holder = std::make_shared<SnapshotHolder>();
+Object* newSnapshot(Object* o, const Value& clipV) {
+    SnapshotData* data = o->nativeOrMake<SnapshotData>();
     auto* c = dynamic_cast<DisplayClip*>(clipV.asObject());
-    if (MovieClip* mc = c ? c->movieClip() : nullptr) collectStaticText(*mc, holder->data);
-    o->native = holder;
-    (void)vm;
+    if (MovieClip* mc = c ? c->movieClip() : nullptr) collectStaticText(*mc, *data);
     return o;
 }
 
-Value snapshotCtor(Vm& vm, CallArgs& a) { return Value(newSnapshot(vm, newInstance(vm, a), a.at(0))); }
+Value snapshotCtor(Vm& vm, CallArgs& a) { return Value(newSnapshot(newInstance(vm, a), a.at(0))); }
 
 Value clipGetTextSnapshot(Vm& vm, CallArgs& a) {
     if (!dynamic_cast<DisplayClip*>(a.thisObject())) return Value();
-    return Value(newSnapshot(vm, vm.newObject(textSnapshotProto(vm)), a.thisv));
+    return Value(newSnapshot(vm.newObject(textSnapshotProto(vm)), a.thisv));
 }
 
 Value snapGetCount(Vm&, CallArgs& a) {

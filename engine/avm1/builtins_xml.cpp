@@ -26,8 +26,9 @@ enum XmlStatus {
 };
 
 // The tree behind a node object. Links point at the script objects of the
-// other nodes, which the collector reaches through mark().
-struct XmlNode final : NativeRefs {
+// other nodes, which the collector reaches through mark(). A document also
+// counts what it loads (LoadProgress).
+struct XmlNode final : LoadProgress {
     int type = kElement;
     std::optional<QString> name;  // elements; null for the document and text
     std::optional<QString> value; // text
@@ -44,15 +45,22 @@ struct XmlNode final : NativeRefs {
     }
 };
 
-XmlNode* nodeOf(Object* o) { return o ? dynamic_cast<XmlNode*>(o->nativeRefs.get()) : nullptr; }
+XmlNode* nodeOf(Object* o) { return o ? o->nativeAs<XmlNode>() : nullptr; }
 
-// Makes `o` a node (constructors and super() calls land here).
-XmlNode& initNode(Vm& vm, Object* o, int type) {
-    auto node = std::make_shared<XmlNode>();
+void detach(Object* child);
+
+// Makes `o` a node (constructors and super() calls land here); a node made
+// again starts over in place, its children let go. Null for an object of
+// another class.
+XmlNode* initNode(Vm& vm, Object* o, int type) {
+    XmlNode* node = o->nativeOrMake<XmlNode>();
+    if (!node) return nullptr;
+    for (Object* c : std::vector<Object*>(node->children)) detach(c);
     node->type = type;
+    node->name.reset();
+    node->value.reset();
     node->attributes = vm.newObject();
-    o->nativeRefs = node;
-    return *node;
+    return node;
 }
 
 Object* xmlNodePrototype(Vm& vm) {
@@ -64,9 +72,9 @@ Object* xmlNodePrototype(Vm& vm) {
 // A new node object of the current XMLNode class (scripts may replace its prototype).
 Object* newNode(Vm& vm, int type, const QString& text) {
     Object* o = vm.newObject(xmlNodePrototype(vm));
-    XmlNode& n = initNode(vm, o, type);
-    if (type == kText) n.value = text;
-    else n.name = text;
+    XmlNode* n = initNode(vm, o, type);
+    if (type == kText) n->value = text;
+    else n->name = text;
     return o;
 }
 
@@ -331,18 +339,17 @@ Value xmlNodeCtor(Vm& vm, CallArgs& a) {
     Object* self = a.thisObject();
     if (!self) return Value();
     int type = vm.toInt(a.at(0));
-    XmlNode& n = initNode(vm, self, type == kText ? kText : kElement);
-    if (!a.at(1).isUndefined()) {
-        if (n.type == kText) n.value = vm.toString(a.at(1));
-        else n.name = vm.toString(a.at(1));
-    }
+    XmlNode* n = initNode(vm, self, type == kText ? kText : kElement);
+    if (!n || a.at(1).isUndefined()) return Value();
+    QString text = vm.toString(a.at(1));
+    if (n->type == kText) n->value = text;
+    else n->name = text;
     return Value();
 }
 
 Value xmlCtor(Vm& vm, CallArgs& a) {
     Object* self = a.thisObject();
-    if (!self) return Value();
-    initNode(vm, self, kElement);
+    if (!self || !initNode(vm, self, kElement)) return Value();
     if (!a.at(0).isNullish()) {
         int status = parseXmlInto(vm, self, vm.toString(a.at(0)));
         vm.setMember(self, QStringLiteral("status"), Value(status));
@@ -382,11 +389,12 @@ Object* cloneNode(Vm& vm, Object* o, bool deep, int depth) {
     XmlNode* n = nodeOf(o);
     if (!n) return nullptr;
     Object* copy = vm.newObject(o->proto());
-    XmlNode& c = initNode(vm, copy, n->type);
-    c.name = n->name;
-    c.value = n->value;
-    for (const QString& k : vm.enumerableKeys(n->attributes))
-        vm.setMember(c.attributes, k, vm.getMember(Value(n->attributes), k));
+    XmlNode* c = initNode(vm, copy, n->type);
+    c->name = n->name;
+    c->value = n->value;
+    Object* attributes = n->attributes;
+    for (const QString& k : vm.enumerableKeys(attributes))
+        vm.setMember(c->attributes, k, vm.getMember(Value(attributes), k));
     if (deep && depth < 1 << 16)
         for (Object* child : std::vector<Object*>(n->children))
             if (Object* cc = cloneNode(vm, child, true, depth + 1)) insertChild(copy, cc, -1);

@@ -31,10 +31,13 @@ DisplayObject* FocusTracker::focused() const {
     return m_engine.player().runtime().find(m_focus);
 }
 
+Value FocusTracker::member(DisplayClip& obj, const char* name) {
+    return m_engine.vm().getMember(Value(static_cast<Object*>(&obj)), QString::fromLatin1(name));
+}
+
 Value FocusTracker::member(DisplayObject& obj, const char* name) {
     DisplayClip* c = m_engine.wrap(&obj);
-    if (!c) return Value();
-    return m_engine.vm().getMember(Value(static_cast<Object*>(c)), QString::fromLatin1(name));
+    return c ? member(*c, name) : Value();
 }
 
 bool FocusTracker::canFocus(DisplayObject* obj) {
@@ -43,8 +46,12 @@ bool FocusTracker::canFocus(DisplayObject* obj) {
     case DisplayObject::Type::EditText: return true;
     case DisplayObject::Type::Button: return true;
     case DisplayObject::Type::MovieClip: {
-        if (m_engine.vm().toBool(member(*obj, "focusEnabled"))) return true;
-        return m_engine.clipIsButton(static_cast<MovieClip&>(*obj));
+        DisplayClip* c = m_engine.wrap(obj);
+        if (!c) return false;
+        if (m_engine.vm().toBool(member(*c, "focusEnabled"))) return true;
+        // The getter may have removed the clip.
+        MovieClip* mc = c->movieClip();
+        return mc && m_engine.clipIsButton(*mc);
     }
     default: return false;
     }
@@ -101,54 +108,56 @@ void FocusTracker::setFocus(DisplayObject* next, bool highlight) {
 
 // ---- tab order ---------------------------------------------------------------------------
 
-bool FocusTracker::tabEnabled(DisplayObject& obj, bool& explicitlyEnabled) {
-    Value v = member(obj, "tabEnabled");
-    explicitlyEnabled = !v.isUndefined() && m_engine.vm().toBool(v);
-    if (!v.isUndefined()) return explicitlyEnabled;
-    switch (obj.type()) {
-    case DisplayObject::Type::Button: return static_cast<ButtonObject&>(obj).enabled();
-    case DisplayObject::Type::EditText: return isEditable(static_cast<EditTextObject&>(obj));
-    case DisplayObject::Type::MovieClip: return m_engine.clipIsButton(static_cast<MovieClip&>(obj));
+bool FocusTracker::tabEnabled(DisplayClip& c) {
+    Value v = member(c, "tabEnabled");
+    if (!v.isUndefined()) return m_engine.vm().toBool(v);
+    DisplayObject* obj = c.object();
+    switch (obj ? obj->type() : DisplayObject::Type::Shape) {
+    case DisplayObject::Type::Button: return static_cast<ButtonObject&>(*obj).enabled();
+    case DisplayObject::Type::EditText: return isEditable(static_cast<EditTextObject&>(*obj));
+    case DisplayObject::Type::MovieClip: return m_engine.clipIsButton(static_cast<MovieClip&>(*obj));
     default: return false;
     }
 }
 
-void FocusTracker::collectTabStops(MovieClip& clip, std::vector<DisplayObject*>& out) {
-    for (const auto& [depth, child] : clip.children()) {
-        DisplayObject& c = *child;
-        if (!c.visible()) continue;
-        bool explicitlyEnabled = false;
-        if (c.type() == DisplayObject::Type::Button || c.type() == DisplayObject::Type::EditText ||
-            c.type() == DisplayObject::Type::MovieClip) {
-            if (tabEnabled(c, explicitlyEnabled)) out.push_back(&c);
-        }
-        if (c.type() == DisplayObject::Type::MovieClip) {
-            Value children = member(c, "tabChildren");
-            if (children.isUndefined() || m_engine.vm().toBool(children))
-                collectTabStops(static_cast<MovieClip&>(c), out);
-        }
+void FocusTracker::collectTabStops(DisplayClip& clip, std::vector<DisplayClip*>& out) {
+    MovieClip* mc = clip.movieClip();
+    if (!mc) return;
+    std::vector<DisplayClip*> children;
+    for (const auto& [depth, child] : mc->children())
+        if (DisplayClip* c = child->visible() ? m_engine.wrap(child.get()) : nullptr) children.push_back(c);
+    for (DisplayClip* c : children) {
+        if (!c->object() || !c->object()->visible()) continue;
+        if (tabEnabled(*c)) out.push_back(c);
+        if (!c->movieClip()) continue;
+        Value tabChildren = member(*c, "tabChildren");
+        if (tabChildren.isUndefined() || m_engine.vm().toBool(tabChildren)) collectTabStops(*c, out);
     }
 }
 
 std::vector<DisplayObject*> FocusTracker::tabOrder() {
     std::vector<DisplayObject*> stops;
     MovieClip* root = m_engine.player().root();
-    if (!root || !root->visible()) return stops;
-    collectTabStops(*root, stops);
+    DisplayClip* rootClip = root && root->visible() ? m_engine.wrap(root) : nullptr;
+    if (!rootClip) return stops;
+    std::vector<DisplayClip*> found;
+    collectTabStops(*rootClip, found);
     // With any tabIndex set, only the indexed objects take part, by index;
     // equal indices keep the order of the display list.
-    bool custom = std::any_of(stops.begin(), stops.end(),
-                              [&](DisplayObject* o) { return member(*o, "tabIndex").isNumber(); });
-    if (custom) {
-        std::vector<std::pair<double, DisplayObject*>> indexed;
-        for (DisplayObject* o : stops)
-            if (Value v = member(*o, "tabIndex"); v.isNumber()) indexed.push_back({v.asNumber(), o});
+    std::vector<std::pair<double, DisplayClip*>> indexed;
+    for (DisplayClip* c : found)
+        if (Value v = member(*c, "tabIndex"); v.isNumber()) indexed.push_back({v.asNumber(), c});
+    // The last script has run: what is still there takes part.
+    auto live = [&](DisplayClip* c) {
+        if (DisplayObject* o = c->object()) stops.push_back(o);
+    };
+    if (!indexed.empty()) {
         std::stable_sort(indexed.begin(), indexed.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
-        stops.clear();
-        for (auto& [index, o] : indexed) stops.push_back(o);
+        for (auto& [index, c] : indexed) live(c);
         return stops;
     }
+    for (DisplayClip* c : found) live(c);
     // Otherwise by position on the stage: rows from the top, left to right.
     std::vector<std::pair<Point, DisplayObject*>> placed;
     for (DisplayObject* o : stops) {

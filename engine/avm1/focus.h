@@ -22,6 +22,7 @@ class MovieClip;
 
 namespace swf::avm1 {
 
+class DisplayClip;
 class ScriptEngine;
 class Object;
 
@@ -92,8 +93,12 @@ private:
     // Replaces [begin, end) of the field by `text`, puts the caret after it,
     // updates the bound variable and queues onChanged.
     void replaceRange(EditTextObject& field, int begin, int end, const QString& text);
-    void collectTabStops(MovieClip& clip, std::vector<DisplayObject*>& out);
-    bool tabEnabled(DisplayObject& obj, bool& explicitlyEnabled);
+    // The tab order walk runs script (tabEnabled, tabChildren and tabIndex
+    // may be getters) that may remove objects: it holds script objects,
+    // which outlive removal, and looks the display objects up again.
+    void collectTabStops(DisplayClip& clip, std::vector<DisplayClip*>& out);
+    bool tabEnabled(DisplayClip& obj);
+    Value member(DisplayClip& obj, const char* name);
     Value member(DisplayObject& obj, const char* name);
 
     ScriptEngine& m_engine;

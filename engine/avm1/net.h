@@ -11,6 +11,13 @@
 
 namespace swf::avm1 {
 
+// The native part of objects that load text (LoadVars, and XML documents,
+// whose node part derives from it): bytes loaded and expected, -1 before
+// any load (getBytesLoaded/Total).
+struct LoadProgress : NativeState {
+    double loaded = -1, total = -1;
+};
+
 // XML and XMLNode on a bare Vm (installXml adds loading on top).
 void installXmlClasses(Vm& vm);
 // Parses `text` into the document `doc` (its old children go); returns the

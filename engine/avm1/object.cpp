@@ -53,7 +53,7 @@ void Object::markChildren(const MarkFn& mark) {
     }
     for (Object* i : interfaces) mark(i);
     if (Object* o = primitive.asObject()) mark(o);
-    if (nativeRefs) nativeRefs->mark(mark);
+    if (m_native) m_native->mark(mark);
 }
 
 void FunctionObject::markChildren(const MarkFn& mark) {

@@ -57,11 +57,14 @@ enum class Kind : uint8_t {
 // The heap's mark callback, handed to markChildren.
 using MarkFn = std::function<void(Object*)>;
 
-// Native data that refers to other script objects (the links of an XML
-// node): the collector marks them through the object that holds it.
-struct NativeRefs {
-    virtual ~NativeRefs() = default;
-    virtual void mark(const MarkFn& mark) const = 0;
+// The native part of a built-in's instance (a Sound's mix, an XML node's
+// links, a BitmapData's pixels). Each class derives its own type; methods
+// reach it through Object::nativeAs<T>(), which gives null for any other
+// type, so a method called on a foreign `this` finds nothing to work on.
+struct NativeState {
+    virtual ~NativeState() = default;
+    // Marks the script objects the part refers to (the collector calls it).
+    virtual void mark(const MarkFn& mark) const { (void)mark; }
 };
 
 class Object {
@@ -101,16 +104,28 @@ public:
     std::vector<Watch> watches;
     // Interfaces named by `implements` (on constructor functions).
     std::vector<Object*> interfaces;
-    // Scratch data kept by native classes (Color target, Sound, XML nodes ...).
-    std::shared_ptr<void> native;
-    std::shared_ptr<NativeRefs> nativeRefs;
     bool marked = false;
+
+    // The object's native part when it is a T (or derives from one), else null.
+    template <typename T>
+    T* nativeAs() const { return dynamic_cast<T*>(m_native.get()); }
+    // The native part as a T, made when the object has none yet; null when
+    // it holds another type. A part, once given, stays for the object's
+    // life, so a pointer to it survives any script a method calls.
+    template <typename T>
+    T* nativeOrMake() {
+        if (!m_native) m_native = std::make_unique<T>();
+        return nativeAs<T>();
+    }
 
 protected:
     Object* m_proto;
     Kind m_kind;
     std::vector<Property> m_props;
     QHash<QString, int> m_index;
+
+private:
+    std::unique_ptr<NativeState> m_native;
 };
 
 // Arguments given to a native function.

@@ -220,12 +220,14 @@ void ScriptEngine::objectPlaced(DisplayObject& obj, const std::vector<ClipAction
         if (!t.variableName().empty()) {
             // A bound field shows its variable; an unset variable takes the field's text.
             QString var = QString::fromStdString(t.variableName());
+            // Placement runs no script (the timeline is mid-way through its
+            // tags): the variable is looked at, never through a getter, and
+            // made without setters or watches.
             DisplayClip* scope = wrap(obj.parent());
-            if (scope) {
-                Value v = m_vm->getMember(Value(static_cast<Object*>(scope)), var);
-                if (!var.contains(u'.') && !var.contains(u':') && !var.contains(u'/') && v.isUndefined())
-                    m_vm->setMember(scope, var, Value(QString::fromStdString(t.text())));
-            }
+            Value unused;
+            if (scope && !var.contains(u'.') && !var.contains(u':') && !var.contains(u'/') &&
+                !m_vm->findProperty(scope, var) && !scope->getSpecial(*m_vm, var, unused))
+                m_vm->defineValue(scope, var, Value(QString::fromStdString(t.text())), 0);
         }
         return;
     }
@@ -254,7 +256,9 @@ void ScriptEngine::objectPlaced(DisplayObject& obj, const std::vector<ClipAction
     // frame's tags. Whether onLoad is called is settled now: one a frame
     // script gives the clip later is not (its clip actions still run).
     Job load{Job::Kind::Event, c, {}, ClipEvent::Load};
-    load.withMethod = m_vm->isCallable(m_vm->getMember(Value(static_cast<Object*>(c)), QStringLiteral("onLoad")));
+    // Without running script here: an onLoad getter is called when the event runs.
+    Property* onLoad = m_vm->findProperty(c, QStringLiteral("onLoad"));
+    load.withMethod = onLoad && (onLoad->isVirtual() || m_vm->isCallable(onLoad->value));
     m_queue.push_back(load);
 }
 
@@ -419,21 +423,25 @@ bool ScriptEngine::clipIsButton(MovieClip& clip) {
     return false;
 }
 
-bool ScriptEngine::tracksAsMenu(DisplayObject& obj) {
+// The player asks these while it walks the display list for the pointer,
+// so they run no script (no getter, no valueOf) that could change the list
+// under it: a getter's member counts as not set.
+Value ScriptEngine::storedMember(const DisplayObject& obj, const QString& name) {
     auto it = m_objects.find(&obj);
-    if (it != m_objects.end() && m_vm) {
-        Value v = m_vm->getMember(Value(static_cast<Object*>(it->second)), QStringLiteral("trackAsMenu"));
-        if (!v.isUndefined()) return m_vm->toBool(v);
-    }
-    return ScriptHost::tracksAsMenu(obj);
+    Property* p = it != m_objects.end() && m_vm ? m_vm->findProperty(it->second, name) : nullptr;
+    return p && !p->isVirtual() ? p->value : Value();
+}
+
+bool ScriptEngine::tracksAsMenu(DisplayObject& obj) {
+    Value v = storedMember(obj, QStringLiteral("trackAsMenu"));
+    return v.isUndefined() ? ScriptHost::tracksAsMenu(obj) : m_vm->toBool(v);
 }
 
 // A button's enabled is a plain member (the prototype's is true): only a
 // false value turns it off, and deleting it turns it on again.
 bool ScriptEngine::buttonEnabled(ButtonObject& button) {
-    auto it = m_objects.find(&button);
-    if (it == m_objects.end() || !m_vm) return ScriptHost::buttonEnabled(button);
-    Value v = m_vm->getMember(Value(static_cast<Object*>(it->second)), QStringLiteral("enabled"));
+    if (!m_objects.count(&button)) return ScriptHost::buttonEnabled(button);
+    Value v = storedMember(button, QStringLiteral("enabled"));
     return v.isUndefined() || m_vm->toBool(v);
 }
 
@@ -554,11 +562,21 @@ void ScriptEngine::advanceTimers(double ms) {
 }
 
 void ScriptEngine::syncTextFields() {
-    for (auto& [obj, clip] : m_objects) {
-        if (obj->type() != DisplayObject::Type::EditText) continue;
-        auto* t = const_cast<EditTextObject*>(static_cast<const EditTextObject*>(obj));
-        if (t->variableName().empty()) continue;
-        DisplayClip* scope = wrap(t->parent());
+    // Reading a variable runs getters and toString, which may remove fields
+    // or make script objects (m_objects changes): walk a list of the bound
+    // fields' script objects and look each field up again after the calls.
+    std::vector<DisplayClip*> bound;
+    for (auto& [obj, clip] : m_objects)
+        if (obj->type() == DisplayObject::Type::EditText &&
+            !static_cast<const EditTextObject*>(obj)->variableName().empty())
+            bound.push_back(clip);
+    auto fieldOf = [](DisplayClip* c) {
+        DisplayObject* o = c->object();
+        return o && o->type() == DisplayObject::Type::EditText ? static_cast<EditTextObject*>(o) : nullptr;
+    };
+    for (DisplayClip* clip : bound) {
+        EditTextObject* t = fieldOf(clip);
+        DisplayClip* scope = t ? wrap(t->parent()) : nullptr;
         if (!scope) continue;
         QString var = QString::fromStdString(t->variableName());
         Value v;
@@ -573,6 +591,7 @@ void ScriptEngine::syncTextFields() {
         }
         if (v.isUndefined()) continue;
         QString text = m_vm->toString(v);
+        if (!(t = fieldOf(clip))) continue;
         if (text != clip->boundText) {
             clip->boundText = text;
             if (QString::fromStdString(t->text()) != text) t->setText(text.toStdString());

@@ -101,6 +101,8 @@ private:
     void broadcast(Object* source, const QString& message, std::span<const Value> args = {});
     void eachClip(const std::function<void(DisplayClip*)>& f);
     void syncTextFields();
+    // A member of a display object's script object read without running script; undefined for a getter.
+    Value storedMember(const DisplayObject& obj, const QString& name);
     void collectGarbage();
     void readScriptLimits(const Movie& movie);
 

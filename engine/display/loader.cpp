@@ -151,11 +151,15 @@ uint64_t Loader::enqueue(std::function<void()> task) {
 }
 
 void Loader::clear() {
-    m_requests.clear();
-    m_deferred.clear();
+    // The work at clearing goes first; anything it asks for belongs to the
+    // movie going away and is dropped with the rest, so none of it can run
+    // once that movie's scripts are gone.
     std::vector<std::function<void()>> work;
     work.swap(m_atClear);
     for (auto& w : work) w();
+    m_atClear.clear();
+    m_requests.clear();
+    m_deferred.clear();
 }
 
 } // namespace swf

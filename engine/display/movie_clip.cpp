@@ -458,9 +458,12 @@ MovieClip* MovieClip::duplicate(const std::string& newName, int depth) {
     static_cast<MovieClip*>(copy.get())->m_drawing = m_drawing;
     copy->setName(newName);
     copy->setPlaceFrame(0);
+    // The copy may take this clip's own depth: then this clip is gone
+    // below, and only the parent and the runtime may be used.
+    Runtime& rt = runtime();
     if (p->childAtDepth(depth)) p->removeChild(depth);
     auto* clip = static_cast<MovieClip*>(p->addChild(std::move(copy), depth));
-    runtime().scripts->objectPlaced(*clip, {});
+    rt.scripts->objectPlaced(*clip, {});
     clip->enterFirstFrame();
     return clip;
 }
