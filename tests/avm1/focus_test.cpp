@@ -4,25 +4,13 @@
 #include "engine/display/edit_text.h"
 #include "engine/display/player.h"
 #include "tests/avm1/action_builder.h"
+// A click in a field without a font finds its caret in device text.
+#include "tests/support/gui_application.h"
 #include "tests/support/swf_writer.h"
 
-#include <QGuiApplication>
 #include <gtest/gtest.h>
 
 namespace {
-
-// A click in a field without a font finds its caret in device text, which
-// needs a GUI application (created once the offscreen platform is chosen).
-class GuiApplication : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "avm1_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QGuiApplication::instance()) new QGuiApplication(argc, argv);
-    }
-};
-[[maybe_unused]] const auto* const kGuiApplication = ::testing::AddGlobalTestEnvironment(new GuiApplication);
 
 using avm1test::Asm;
 using swf::Player;

@@ -4,9 +4,9 @@
 #include "engine/avm1/script_engine.h"
 #include "engine/avm1/vm.h"
 #include "engine/display/player.h"
+#include "tests/support/gui_application.h"
 #include "tests/support/swf_writer.h"
 
-#include <QGuiApplication>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
@@ -20,18 +20,6 @@ using swf::avm1::NativeFn;
 using swf::avm1::Object;
 using swf::avm1::Value;
 using swf::avm1::Vm;
-
-// Text fields need a GUI application (on the offscreen platform the test main chose).
-class GuiApplication : public testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "hostile_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QGuiApplication::instance()) new QGuiApplication(argc, argv);
-    }
-};
-inline testing::Environment* const kGuiApplication = testing::AddGlobalTestEnvironment(new GuiApplication);
 
 struct Env {
     std::unique_ptr<swf::Player> player;
