@@ -460,8 +460,8 @@ HANDLER(aStringLess) {
 }
 HANDLER(aToInteger) {
     UNUSED_ARGS;
-    double d = vm.toNumber(pop(f));
-    push(f, Value(std::isfinite(d) ? std::trunc(d) : (std::isnan(d) ? 0.0 : d)));
+    // int() wraps to 32 bits like the bit operators: infinities and NaN are 0.
+    push(f, Value(double(vm.toInt32(pop(f)))));
 }
 HANDLER(aCharToAscii) {
     UNUSED_ARGS;

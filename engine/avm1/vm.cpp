@@ -687,10 +687,7 @@ bool Vm::countAction() {
 }
 
 void Vm::trace(const QString& line) {
-    // The Flash player ends a line at every carriage return.
-    QString out = line;
-    out.replace(u'\r', u'\n');
-    if (m_host.trace) m_host.trace(out);
+    if (m_host.trace) m_host.trace(line);
 }
 
 void Vm::log(LogLevel level, const QString& message) {

@@ -177,6 +177,10 @@ INSTANTIATE_TEST_SUITE_P(
                  .raw(tracingFunction("ts", Asm().push("t")).body()).setMember()
                  .pushRegister(1).op(kToString).trace(),
              {"s"}},
+        // int() wraps to 32 bits in every version.
+        Case{"ToIntegerWrapsInfinity", 5, Asm().getVariable("Infinity").op(0x18).trace(), {"0"}},
+        Case{"ToIntegerWraps2Pow31", 7, Asm().push(2147483648.0).op(0x18).trace(), {"-2147483648"}},
+        Case{"ToIntegerWraps2Pow32", 6, Asm().push(-4294967295.0).op(0x18).trace(), {"1"}},
         Case{"StringLengthOfObject", 6,
              Asm().raw(objectWith("toString", tracingFunction("ts", Asm().push(2))).body()).op(kStringLength).trace(),
              {"ts", "13"}}),
