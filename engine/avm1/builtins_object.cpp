@@ -461,7 +461,9 @@ void installObject(Vm& vm) {
     vm.defineMethod(objectCtor, QStringLiteral("registerClass"), objectRegisterClass);
 
     Object* fp = vm.functionProto;
-    vm.defineClass(QStringLiteral("Function"), functionCtor, functionCtor, fp);
+    FunctionObject* function = vm.defineClass(QStringLiteral("Function"), functionCtor, functionCtor, fp);
+    // SWF 5 movies have no Function global (functions still reach its prototype).
+    vm.defineValue(vm.global(), QStringLiteral("Function"), Value(function), kDontEnum | kVersion6);
     vm.defineMethod(fp, QStringLiteral("call"), functionCall, kHidden | kVersion6);
     vm.defineMethod(fp, QStringLiteral("apply"), functionApply, kHidden | kVersion6);
 

@@ -35,6 +35,8 @@ Value stringCharAt(Vm& vm, CallArgs& a) {
 Value stringCharCodeAt(Vm& vm, CallArgs& a) {
     QString s = thisString(vm, a);
     double i = std::trunc(vm.toNumber(a.at(0)));
+    // SWF 5 reads past the end as the terminating zero.
+    if (i >= s.size() && vm.version() < 6) return Value(0);
     if (!(i >= 0 && i < s.size())) return Value(std::nan(""));
     return Value(int(s[int(i)].unicode()));
 }
@@ -63,6 +65,7 @@ Value stringLastIndexOf(Vm& vm, CallArgs& a) {
     return Value(int(s.lastIndexOf(needle, std::min(from, int(s.size())))));
 }
 Value stringSlice(Vm& vm, CallArgs& a) {
+    if (a.size() == 0) return Value(); // the start is required
     QString s = thisString(vm, a);
     int n = int(s.size());
     auto rel = [&](const Value& v, int fallback) {

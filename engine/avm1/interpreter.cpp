@@ -213,20 +213,21 @@ bool looseEquals(Vm& vm, const Value& a, const Value& b) {
     }
     if (a.isNullish() && b.isNullish()) return true;
     // An object without a valueOf (such as _global) equals null and undefined.
-    if (a.isObject() && b.isNullish()) return vm.toPrimitive(a).isNullish();
-    if (b.isObject() && a.isNullish()) return vm.toPrimitive(b).isNullish();
+    if (a.isObject() && b.isNullish()) return vm.toPrimitive(a, Vm::Hint::Number).isNullish();
+    if (b.isObject() && a.isNullish()) return vm.toPrimitive(b, Vm::Hint::Number).isNullish();
     if (a.isNullish() || b.isNullish()) return false;
     if (a.isNumber() && b.isString()) return a.asNumber() == vm.toNumber(b);
     if (a.isString() && b.isNumber()) return vm.toNumber(a) == b.asNumber();
     if (a.isBool()) return looseEquals(vm, Value(a.asBool() ? 1.0 : 0.0), b);
     if (b.isBool()) return looseEquals(vm, a, Value(b.asBool() ? 1.0 : 0.0));
+    // Equality asks valueOf of every object, a Date too.
     if (a.isObject() && !b.isObject()) {
-        Value p = vm.toPrimitive(a);
+        Value p = vm.toPrimitive(a, Vm::Hint::Number);
         if (p.isObject()) return false;
         return looseEquals(vm, p, b);
     }
     if (b.isObject() && !a.isObject()) {
-        Value p = vm.toPrimitive(b);
+        Value p = vm.toPrimitive(b, Vm::Hint::Number);
         if (p.isObject()) return false;
         return looseEquals(vm, a, p);
     }
@@ -459,8 +460,8 @@ HANDLER(aStringLess) {
 }
 HANDLER(aToInteger) {
     UNUSED_ARGS;
-    double d = vm.toNumber(pop(f));
-    push(f, Value(std::isfinite(d) ? std::trunc(d) : (std::isnan(d) ? 0.0 : d)));
+    // int() wraps to 32 bits like the bit operators: infinities and NaN are 0.
+    push(f, Value(double(vm.toInt32(pop(f)))));
 }
 HANDLER(aCharToAscii) {
     UNUSED_ARGS;
@@ -879,7 +880,8 @@ HANDLER(aAdd2) {
         if (size_t(s.size()) > limits::kMaxStringLength) { vm.halt(QStringLiteral("string too long")); return; }
         push(f, Value(s));
     } else {
-        push(f, Value(vm.primitiveToNumber(a) + vm.primitiveToNumber(b)));
+        // An object left by valueOf is asked again; a clip has no number.
+        push(f, Value(vm.toNumber(a) + vm.toNumber(b)));
     }
 }
 HANDLER(aLess2) {

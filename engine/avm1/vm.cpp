@@ -235,8 +235,14 @@ QString Vm::toString(const Value& v) {
     case Type::String: return v.asString();
     case Type::Object: {
         Object* o = v.asObject();
+        // A movie clip is a value type of its own: it reads as its target path
+        // (a removed one as "") and never runs a script's toString.
+        if (o->kind() == Kind::Clip)
+            if (auto* c = dynamic_cast<ClipObject*>(o)) return c->removed() ? QString() : c->targetPath();
+        // A String object gives its own text, whatever its toString says.
+        if (o->kind() == Kind::String && o->primitive.isString()) return o->primitive.asString();
         if (auto* c = dynamic_cast<ClipObject*>(o)) {
-            // Display objects read as their target path, unless a script gave them a toString.
+            // Other display objects read as their target path, unless a script gave them a toString.
             Value ts = conversionMethod(o, QStringLiteral("toString"));
             if (isCallable(ts)) {
                 Value r = call(ts, v, {});
@@ -283,15 +289,16 @@ Value Vm::conversionMethod(Object* o, const QString& name) {
 
 Value Vm::toPrimitive(const Value& v, Hint hint) {
     Object* o = v.asObject();
-    if (!o) return v;
+    if (!o || o->kind() == Kind::Clip) return v; // a movie clip is already a primitive
     if (hint != Hint::Number && dynamic_cast<ClipObject*>(o)) return Value(toString(v));
     // Dates give their text first; everything else its valueOf. A missing
-    // method gives undefined, an object result stands for the object itself.
+    // method gives undefined; an object result stands for the object itself
+    // (which a later ToString or ToNumber converts again), a clip for itself.
     const bool useString = hint == Hint::String || (hint == Hint::None && o->kind() == Kind::Date);
     Value fn = conversionMethod(o, useString ? QStringLiteral("toString") : QStringLiteral("valueOf"));
     if (!isCallable(fn)) return Value();
     Value r = call(fn, v, {});
-    return r.isObject() ? v : r;
+    return r.isObject() && r.asObject()->kind() != Kind::Clip ? v : r;
 }
 
 Object* Vm::toObject(const Value& v) {
@@ -680,10 +687,7 @@ bool Vm::countAction() {
 }
 
 void Vm::trace(const QString& line) {
-    // The Flash player ends a line at every carriage return.
-    QString out = line;
-    out.replace(u'\r', u'\n');
-    if (m_host.trace) m_host.trace(out);
+    if (m_host.trace) m_host.trace(line);
 }
 
 void Vm::log(LogLevel level, const QString& message) {

@@ -96,6 +96,36 @@ INSTANTIATE_TEST_SUITE_P(Builtins, StringSubstr,
                                            SubstrCase{"abcd", 1, 10, "bcd"},
                                            SubstrCase{"abcd", 4, 1, ""}));
 
+// A String method called on a string primitive in a movie of one version.
+struct StringMethodCase {
+    const char* name;
+    int version;
+    const char* text;
+    const char* method;
+    std::vector<Value> args;
+    const char* expected;
+};
+
+class StringMethods : public ::testing::TestWithParam<StringMethodCase> {};
+
+TEST_P(StringMethods, FollowTheirVersionsRule) {
+    const auto& c = GetParam();
+    Env env(c.version);
+    Value r = env.call(Value(QString::fromUtf8(c.text)), QString::fromLatin1(c.method), c.args);
+    EXPECT_EQ(r.isUndefined() ? "undefined" : env.text(r), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Builtins, StringMethods,
+    ::testing::Values(
+        StringMethodCase{"SliceNeedsAStart", 7, "abc", "slice", {}, "undefined"},
+        StringMethodCase{"SliceFromNegative", 7, "abcd", "slice", {Value(-2)}, "cd"},
+        // SWF 5 reads past the end as the terminating zero; before the start is still NaN.
+        StringMethodCase{"CharCodePastEndSwf5", 5, "ab", "charCodeAt", {Value(5)}, "0"},
+        StringMethodCase{"CharCodeBeforeStartSwf5", 5, "ab", "charCodeAt", {Value(-1)}, "NaN"},
+        StringMethodCase{"CharCodePastEndSwf6", 6, "ab", "charCodeAt", {Value(2)}, "NaN"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ---- Array ----------------------------------------------------------------------------------
 
 struct SpliceCase {

@@ -147,8 +147,8 @@ TEST(TextField, PlainTextPropertiesAndLength) {
     s.set("tf", "type", std::string("bogus")).trace("tf", "type");
     s.set("tf", "borderColor", -1.0).trace("tf", "borderColor");
     s.trace("tf", "variable").trace("tf", "maxChars").trace("tf", "restrict");
-    // The field keeps "\r" for newlines; the trace host shows it as a line break.
-    EXPECT_EQ(run(s), (std::vector<std::string>{"Hello\nWorld", "11", "dynamic", "input", "input", "16777215",
+    // The field keeps "\r" for newlines, and trace passes the text on as it is.
+    EXPECT_EQ(run(s), (std::vector<std::string>{"Hello\rWorld", "11", "dynamic", "input", "input", "16777215",
                                                 "null", "null", "null"}));
 }
 

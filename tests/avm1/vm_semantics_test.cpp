@@ -152,6 +152,35 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"ChrSurrogateIsReplacement", 6, Asm().push(0xd801).op(kAsciiToChar).op(kCharToAscii).trace(), {"65533"}},
         Case{"SubstringWraps32Bits", 6,
              Asm().push("abcdefgh").push(4294967299.0).push(-4294967294.0).op(kStringExtract).trace(), {"cd"}},
+        // An object left by valueOf is asked again by ToNumber: twice in all, then NaN.
+        Case{"AddAsksValueOfAgain", 6,
+             Asm().push(0).raw(objectWith("valueOf", tracingFunction("vo", Asm().push(0).op(kInitObject))).body())
+                 .op(kAdd2).trace(),
+             {"vo", "vo", "NaN"}},
+        // A movie clip is a primitive of its own: no script method is asked, it has no number,
+        // and it reads as its target path.
+        Case{"ClipPlusNumberIsNaN", 6,
+             Asm().getVariable("this").push("valueOf").raw(tracingFunction("vo", Asm().push(1)).body()).setMember()
+                 .push(0).getVariable("this").op(kAdd2).trace(),
+             {"NaN"}},
+        Case{"ClipPlusTextIsPath", 6,
+             Asm().getVariable("this").push("toString").raw(tracingFunction("ts", Asm().push("t")).body()).setMember()
+                 .push("").getVariable("this").op(kAdd2).trace(),
+             {"_level0"}},
+        Case{"ValueOfGivingClipGivesThePath", 6,
+             Asm().push("").raw(objectWith("valueOf", Asm().raw(tracingFunction("vo", Asm().getVariable("_level0")).body()))
+                                    .body()).op(kAdd2).trace(),
+             {"vo", "_level0"}},
+        // A String object converts to its own text without asking its toString.
+        Case{"StringObjectGivesItsText", 6,
+             Asm().push("s").push(1).push("String").op(0x40).storeRegister(1).push("toString")
+                 .raw(tracingFunction("ts", Asm().push("t")).body()).setMember()
+                 .pushRegister(1).op(kToString).trace(),
+             {"s"}},
+        // int() wraps to 32 bits in every version.
+        Case{"ToIntegerWrapsInfinity", 5, Asm().getVariable("Infinity").op(0x18).trace(), {"0"}},
+        Case{"ToIntegerWraps2Pow31", 7, Asm().push(2147483648.0).op(0x18).trace(), {"-2147483648"}},
+        Case{"ToIntegerWraps2Pow32", 6, Asm().push(-4294967295.0).op(0x18).trace(), {"1"}},
         Case{"StringLengthOfObject", 6,
              Asm().raw(objectWith("toString", tracingFunction("ts", Asm().push(2))).body()).op(kStringLength).trace(),
              {"ts", "13"}}),

@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -42,9 +43,9 @@ std::string readText(const std::string& path) {
     return ss.str();
 }
 
-std::set<std::string> expectedPasses() {
+std::set<std::string> expectedPasses(const std::string& listFile) {
     std::set<std::string> out;
-    std::istringstream in(readText(std::string(SWIFTREEL_SOURCE_DIR) + "/tests/conformance/expected_pass.txt"));
+    std::istringstream in(readText(std::string(SWIFTREEL_SOURCE_DIR) + "/tests/conformance/" + listFile));
     std::string line;
     while (std::getline(in, line)) {
         while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
@@ -135,7 +136,9 @@ struct SplitTally {
 
 // Holds the verdicts against the committed list.
 struct Ledger {
-    std::set<std::string> expected = expectedPasses();
+    explicit Ledger(std::string file = "expected_pass.txt") : listFile(std::move(file)), expected(expectedPasses(listFile)) {}
+    std::string listFile;
+    std::set<std::string> expected;
     std::vector<std::string> newlyPassing;
     void record(const std::string& id, bool passed, const std::string& detail) {
         bool listed = expected.count(id) != 0;
@@ -143,7 +146,8 @@ struct Ledger {
         if (!listed && passed) newlyPassing.push_back(id);
     }
     void print() const {
-        for (const auto& id : newlyPassing) std::printf("newly passing (add to expected_pass.txt): %s\n", id.c_str());
+        for (const auto& id : newlyPassing)
+            std::printf("newly passing (add to %s): %s\n", listFile.c_str(), id.c_str());
     }
 };
 
@@ -272,33 +276,52 @@ bool traceMatches(const std::string& expectedIn, const std::string& actual, cons
     return true;
 }
 
-TEST(Conformance, Avm1TraceCorpus) {
+// One set of trace tests: each movie run as its test.toml says, its trace
+// judged against output.txt and the verdict held against the set's list.
+struct TraceSet {
+    std::string folder;
+    std::string listFile;
+    int dateZoneOffsetSeconds;
+    bool carriageReturnEndsLine; // the log was written with every lone \r as a line end
+};
+
+void runTraceSet(const TraceSet& set) {
     ensureApp();
     QDir().mkpath(QString::fromStdString(kOutDir));
-    Ledger ledger;
+    Ledger ledger(set.listFile);
     SplitTally tally;
-    for (const std::string& name : testDirs("avm1")) {
+    for (const std::string& name : testDirs(set.folder)) {
         const bool check = inCheckSet(name);
-        const std::string dir = kCorpus + "/avm1/" + name;
+        const std::string dir = kCorpus + "/" + set.folder + "/" + name;
         TomlDoc toml = TomlDoc::parse(readText(dir + "/test.toml"));
         std::string outputFile = dir + "/" + toml.string("output_path").value_or("output.txt");
         if (!QFile::exists(QString::fromStdString(outputFile))) continue; // subtests only
         auto spec = specFor(dir, toml);
+        spec.dateZoneOffsetSeconds = set.dateZoneOffsetSeconds;
         spec.captureAtEnd = false;
         auto run = swf::harness::runMovie(spec);
+        if (run && set.carriageReturnEndsLine) std::replace(run->trace.begin(), run->trace.end(), '\r', '\n');
         bool ok = run && traceMatches(readText(outputFile), run->trace, toml);
         if (!ok && !check) { // kept beside the images so a failing trace can be diffed against output.txt
             std::ofstream(kOutDir + "/" + name + ".actual.txt", std::ios::binary)
                 << (run ? run->trace : "run failed: " + run.error().message + "\n");
         }
         tally.add(name, ok ? Verdict::Pass : Verdict::Fail);
-        std::printf("%-5s avm1/%s\n", ok ? "PASS" : "FAIL", name.c_str());
-        ledger.record("avm1/" + name, ok, run ? "trace differs" : run.error().message);
+        std::printf("%-5s %s/%s\n", ok ? "PASS" : "FAIL", set.folder.c_str(), name.c_str());
+        ledger.record(set.folder + "/" + name, ok, run ? "trace differs" : run.error().message);
     }
     ledger.print();
-    tally.print("conformance (avm1 traces)");
+    tally.print("conformance (" + set.folder + " traces)");
     std::fflush(stdout);
 }
+
+// The avm1 set was recorded in a +05:45 zone, its log breaking lines at carriage returns.
+TEST(Conformance, Avm1TraceCorpus) { runTraceSet({"avm1", "expected_pass.txt", 5 * 3600 + 45 * 60, true}); }
+
+// The swfdec set was recorded with the local zone at UTC and keeps the bytes
+// traced; its movies end themselves through "FSCommand:quit" URLs, which
+// arrive as fscommand quit.
+TEST(Conformance, SwfdecTraceCorpus) { runTraceSet({"avm1_swfdec", "expected_pass_swfdec.txt", 0, false}); }
 
 } // namespace
 } // namespace conformance
