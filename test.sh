@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 bash scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSWIFTREEL_WERROR=ON >/dev/null
 cmake --build build
 bash scripts/with-desktop.sh ctest --test-dir build --output-on-failure -j2 "$@"
 bash scripts/sanitized-tests.sh

@@ -1,9 +1,11 @@
-// Drawing speed of the QPainter backend: 200 moving gradient-filled curved
-// shapes at 640x480 and 1280x720, drawn from a worker of Qt's global thread
-// pool as the player does (and from the calling thread, for comparison), and
-// large stage-sized shapes. Run pinned for steady figures: taskset -c 0 render_bench
+// Drawing speed of both backends (raster, qpainter): the sample movie of
+// moving and turning shapes, 200 moving gradient-filled curved shapes at
+// 640x480 and 1280x720, drawn from a worker of Qt's global thread pool as the
+// player does (and from the calling thread, for comparison), and large
+// stage-sized shapes. Run pinned for steady figures: taskset -c 0 render_bench
+#include "engine/display/player.h"
+#include "engine/render/backend.h"
 #include "engine/render/bounds.h"
-#include "engine/render/qpainter_backend.h"
 #include "engine/render/text_layout.h"
 
 #include <QGuiApplication>
@@ -122,16 +124,18 @@ void reportCpu(benchmark::State& state, double totalCpuMs) {
     state.counters["worker_cpu_ms"] = totalCpuMs / std::max<double>(1, double(state.iterations()));
 }
 
+BackendKind kindOf(const benchmark::State& state) { return state.range(2) ? BackendKind::QPainter : BackendKind::Raster; }
+
 void renderMoving(benchmark::State& state, bool pool, Quality quality, bool turning = false) {
     const int w = int(state.range(0)), h = int(state.range(1));
     static const Scene scene;
     QImage target(w, h, QImage::Format_ARGB32_Premultiplied);
-    QPainterBackend backend;
+    std::unique_ptr<RenderBackend> backend = makeBackend(kindOf(state));
     int n = 0;
     double cpu = 0;
     for (auto _ : state) {
         CommandList list = scene.frame(n++, h / 480.0, turning);
-        auto draw = [&] { backend.draw(list, target, quality); };
+        auto draw = [&] { backend->draw(list, target, quality); };
         if (pool) {
             cpu += onPool(draw);
         } else {
@@ -149,11 +153,50 @@ void BM_MovingShapes_CallingThread(benchmark::State& s) { renderMoving(s, false,
 void BM_MovingShapes_Pool_Low(benchmark::State& s) { renderMoving(s, true, Quality::Low); }
 void BM_TurningShapes_Pool(benchmark::State& s) { renderMoving(s, true, Quality::High, true); }
 void BM_TurningShapes_Pool_Low(benchmark::State& s) { renderMoving(s, true, Quality::Low, true); }
-BENCHMARK(BM_MovingShapes_Pool)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_MovingShapes_CallingThread)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_MovingShapes_Pool_Low)->Args({1280, 720})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_TurningShapes_Pool)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_TurningShapes_Pool_Low)->Args({1280, 720})->Unit(benchmark::kMillisecond)->UseRealTime();
+// Arguments: width, height, backend (0 raster, 1 qpainter).
+void bothBackends(benchmark::internal::Benchmark* b, std::vector<std::pair<int, int>> sizes) {
+    b->ArgNames({"w", "h", "qpainter"});
+    for (int kind : {0, 1})
+        for (auto [w, h] : sizes) b->Args({w, h, kind});
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+const std::vector<std::pair<int, int>> kBothSizes{{640, 480}, {1280, 720}};
+BENCHMARK(BM_MovingShapes_Pool)->Apply([](auto* b) { bothBackends(b, kBothSizes); });
+BENCHMARK(BM_MovingShapes_CallingThread)->Apply([](auto* b) { bothBackends(b, kBothSizes); });
+BENCHMARK(BM_MovingShapes_Pool_Low)->Apply([](auto* b) { bothBackends(b, {{1280, 720}}); });
+BENCHMARK(BM_TurningShapes_Pool)->Apply([](auto* b) { bothBackends(b, kBothSizes); });
+BENCHMARK(BM_TurningShapes_Pool_Low)->Apply([](auto* b) { bothBackends(b, {{1280, 720}}); });
+
+// The sample movie of 200 gradient shapes with strokes that move and turn
+// every frame, played as the player does: each iteration advances one frame
+// (1/24 s) and draws it whole on the calling thread. draw_ms is the drawing
+// alone.
+void BM_ShapesMovie(benchmark::State& state) {
+    const int w = int(state.range(0)), h = int(state.range(1));
+    Player player;
+    if (!player.loadFile(SWIFTREEL_SAMPLES_DIR "/shapes.swf")) {
+        state.SkipWithError("shapes.swf did not load");
+        return;
+    }
+    player.setViewport(w, h);
+    player.setQuality(Quality::High);
+    player.play();
+    std::unique_ptr<RenderBackend> backend = makeBackend(kindOf(state));
+    QImage target;
+    double drawMs = 0;
+    for (auto _ : state) {
+        player.advance(1000.0 / 24);
+        std::optional<RenderJob> job = player.prepareRender();
+        if (!job) continue;
+        job->full = true;
+        double start = threadCpuMs();
+        job->execute(*backend, target);
+        drawMs += threadCpuMs() - start;
+        benchmark::DoNotOptimize(target.constBits());
+    }
+    state.counters["draw_ms"] = drawMs / std::max<double>(1, double(state.iterations()));
+}
+BENCHMARK(BM_ShapesMovie)->Apply([](auto* b) { bothBackends(b, kBothSizes); });
 
 // 20 stage-sized curved gradient shapes at 1280x720, and one very detailed
 // shape of 2000 curves.
@@ -167,7 +210,7 @@ void BM_LargeShapes(benchmark::State& state) {
             shapes.push_back(shapeOf(blob(5000, 12, 0.2), gradientFill(i, 5000, i % 2 ? 200 : 255), 5000, false));
     }
     QImage target(1280, 720, QImage::Format_ARGB32_Premultiplied);
-    QPainterBackend backend;
+    std::unique_ptr<RenderBackend> backend = makeBackend(kindOf(state));
     int n = 0;
     double cpu = 0;
     for (auto _ : state) {
@@ -176,20 +219,20 @@ void BM_LargeShapes(benchmark::State& state) {
         for (size_t i = 0; i < shapes.size(); ++i)
             list.commands.push_back(DrawShape{shapes[i], Matrix{k, 0, 0, k, double(640 + (n + int(i) * 7) % 40), 360}, {}, {}});
         ++n;
-        cpu += onPool([&] { backend.draw(list, target, Quality::High); });
+        cpu += onPool([&] { backend->draw(list, target, Quality::High); });
         benchmark::DoNotOptimize(target.constBits());
     }
     reportCpu(state, cpu);
 }
-BENCHMARK(BM_LargeShapes)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LargeShapes)->ArgsProduct({{0, 1}, {0}, {0, 1}})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A frame where one shape of 200 moved: find the dirty rectangle, redraw it.
 void BM_OneShapeMoved_DirtyRedraw(benchmark::State& state) {
     static const Scene scene;
     QImage target(1280, 720, QImage::Format_ARGB32_Premultiplied);
-    QPainterBackend backend;
+    std::unique_ptr<RenderBackend> backend = makeBackend(kindOf(state));
     CommandList previous = scene.frame(0, 1.5);
-    backend.draw(previous, target, Quality::High);
+    backend->draw(previous, target, Quality::High);
     int n = 0;
     double cpu = 0;
     for (auto _ : state) {
@@ -197,12 +240,12 @@ void BM_OneShapeMoved_DirtyRedraw(benchmark::State& state) {
         auto& moved = std::get<DrawShape>(current.commands[100]);
         moved.matrix.tx += (n++ % 2) ? -3 : 3;
         QRect dirty = dirtyRect(previous, current, target.rect());
-        cpu += onPool([&] { backend.draw(current, target, Quality::High, dirty); });
+        cpu += onPool([&] { backend->draw(current, target, Quality::High, dirty); });
         previous = std::move(current);
     }
     reportCpu(state, cpu);
 }
-BENCHMARK(BM_OneShapeMoved_DirtyRedraw)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OneShapeMoved_DirtyRedraw)->Args({0, 0, 0})->Args({0, 0, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Laying out a 2000-character paragraph with word wrap in a device font.
 void BM_TextLayout(benchmark::State& state) {

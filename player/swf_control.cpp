@@ -114,7 +114,7 @@ bool movieHasSound(const swf::Movie& m) {
 // still being drawn when the control goes away finishes safely.
 struct RenderTarget {
     QMutex mutex;
-    swf::render::QPainterBackend backend;
+    std::unique_ptr<swf::render::RenderBackend> backend = swf::render::makeBackend();
     QImage image;
 };
 
@@ -430,11 +430,14 @@ void SwfControl::Impl::requestRender() {
     renderAgain = false;
     std::shared_ptr<RenderTarget> t = target;
     QPointer<SwfControl> self(q);
-    QThreadPool::globalInstance()->start([t, self, job = std::move(*job)]() mutable {
+    QThreadPool* pool = QThreadPool::globalInstance();
+    pool->start([t, self, pool, job = std::move(*job)]() mutable {
         QImage finished;
         {
             QMutexLocker lock(&t->mutex);
-            job.execute(t->backend, t->image);
+            // Bands of the frame are drawn on the same pool as the frame.
+            t->backend->setThreadPool(pool);
+            job.execute(*t->backend, t->image);
             finished = t->image; // shared; the next frame's drawing detaches it
         }
         // The control may be destroyed meanwhile on the GUI thread: hand the

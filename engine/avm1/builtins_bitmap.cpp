@@ -7,7 +7,7 @@
 #include "engine/display/movie_clip.h"
 #include "engine/display/player.h"
 #include "engine/render/filters.h"
-#include "engine/render/qpainter_backend.h"
+#include "engine/render/backend.h"
 
 #include <QPainter>
 
@@ -241,8 +241,7 @@ Value bitmapDraw(Vm& vm, CallArgs& a) {
         return kFailed;
     }
     QImage layer(s->width(), s->height(), QImage::Format_ARGB32_Premultiplied);
-    render::QPainterBackend backend;
-    backend.draw(list, layer, render::Quality::High);
+    render::makeBackend()->draw(list, layer, render::Quality::High);
     {
         QPainter p(&s->pixels());
         if (clipRect) p.setClipRect(QRect(clipRect->x, clipRect->y, clipRect->w, clipRect->h));

@@ -88,7 +88,7 @@ render::DrawShape focusFrame(const Rect& stageRect, const Matrix& toDevice) {
 
 } // namespace
 
-void RenderJob::execute(render::QPainterBackend& backend, QImage& image) const {
+void RenderJob::execute(render::RenderBackend& backend, QImage& image) const {
     bool whole = full;
     if (image.size() != size || image.format() != QImage::Format_ARGB32_Premultiplied) {
         image = QImage(size, QImage::Format_ARGB32_Premultiplied);
@@ -517,7 +517,7 @@ bool Player::render(QImage& image) {
     if (image.size() != viewport()) m_fullRedraw = true;
     auto job = prepareRender();
     if (!job) return false;
-    if (!m_backend) m_backend = std::make_unique<render::QPainterBackend>();
+    if (!m_backend) m_backend = render::makeBackend();
     job->execute(*m_backend, image);
     return true;
 }

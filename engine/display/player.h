@@ -11,7 +11,7 @@
 #include "engine/display/script_host.h"
 #include "engine/display/stage.h"
 #include "engine/render/commands.h"
-#include "engine/render/qpainter_backend.h"
+#include "engine/render/backend.h"
 
 #include <QImage>
 #include <QRect>
@@ -49,7 +49,7 @@ struct RenderJob {
 
     // Draws into `image`, which must hold the previous frame unless `full`;
     // an image of another size is reallocated and drawn whole.
-    void execute(render::QPainterBackend& backend, QImage& image) const;
+    void execute(render::RenderBackend& backend, QImage& image) const;
     // Takes over a newer job when this one was never executed: the newer
     // drawing with both dirty areas.
     void merge(RenderJob&& newer);
@@ -219,7 +219,7 @@ private:
     DisplayObject* m_hover = nullptr;   // under the pointer
     DisplayObject* m_pressed = nullptr; // pressed and still held
     Point m_mouse;
-    std::unique_ptr<render::QPainterBackend> m_backend; // for render()/renderImage()
+    std::unique_ptr<render::RenderBackend> m_backend; // for render()/renderImage()
 };
 
 } // namespace swf

@@ -20,10 +20,6 @@ constexpr double kGradientHalf = 16384;
 // Stops added between two stops of a linear-RGB gradient so that Qt's
 // sRGB interpolation follows the linear-light curve closely.
 constexpr int kLinearRgbSteps = 8;
-// Recoloured bitmap copies kept across frames, in bytes, and how many frames
-// an unused copy survives.
-constexpr qsizetype kBitmapCacheBytes = 64 << 20;
-constexpr uint64_t kBitmapCacheFrames = 120;
 // Pictures of moving shapes: positions per pixel they are made at (one: a
 // moving shape lands on whole pixels, as cached bitmaps do in Flash),
 // the largest side worth caching, the bytes kept and frames an unused one lives.
@@ -31,8 +27,6 @@ constexpr double kSpritePhases = 1;
 constexpr int kMaxSpriteSide = 512;
 constexpr qsizetype kSpriteCacheBytes = 48 << 20;
 constexpr uint64_t kSpriteCacheFrames = 30;
-
-enum SurfaceKind { Root, MaskShape, MaskContent, Layer };
 
 double toLinear(double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); }
 double fromLinear(double c) { return c <= 0.0031308 ? c * 12.92 : 1.055 * std::pow(c, 1 / 2.4) - 0.055; }
@@ -121,43 +115,6 @@ double areaScale(const Matrix& m) { return std::sqrt(std::abs(m.a * m.d - m.b * 
 
 } // namespace
 
-struct QPainterBackend::Surface {
-    int kind = Root;
-    QImage own;
-    QImage* image = nullptr;
-    QPoint origin;                         // device position of the image's top-left pixel
-    std::unique_ptr<QPainter> painter;
-    QImage mask;                           // MaskContent: the coverage that clips it
-    bool maskMode = false;                 // drawing coverage only (mask shapes)
-    const BeginLayer* layer = nullptr;
-    std::vector<FilterDef> filters;
-
-    QRect rect() const { return QRect(origin, image->size()); }
-    QTransform offset() const { return QTransform::fromTranslate(-origin.x(), -origin.y()); }
-};
-
-struct QPainterBackend::Frame {
-    const CommandList& list;
-    std::vector<int> partners;
-    Quality quality;
-    QRect clip;
-    std::vector<std::unique_ptr<Surface>> stack;
-    std::vector<bool> ignoredEnd;          // EndLayers of layers drawn without their own surface
-    int64_t livePixels = 0;                // of the offscreen surfaces now open
-
-    // Whether one more offscreen surface of `rect` fits the budget.
-    bool roomFor(const QRect& rect) const {
-        return int(stack.size()) <= limits::kMaxNestedLayers &&
-               livePixels + int64_t(rect.width()) * rect.height() <= limits::kMaxLiveLayerPixels;
-    }
-
-    Surface& top() { return *stack.back(); }
-    QPainter& painter() { return *stack.back()->painter; }
-    bool maskMode() const { return stack.back()->maskMode; }
-    bool antialias() const { return quality != Quality::Low; }
-    bool smooth(bool requested) const { return requested && quality >= Quality::High; }
-};
-
 size_t QPainterBackend::LookHash::operator()(const ShapeLook& k) const {
     size_t h = std::hash<const void*>{}(k.shape);
     for (double v : {k.a, k.b, k.c, k.d, k.rMult, k.gMult, k.bMult, k.aMult, k.rAdd, k.gAdd, k.bAdd, k.aAdd})
@@ -173,192 +130,17 @@ QPainterBackend::QPainterBackend() = default;
 QPainterBackend::~QPainterBackend() = default;
 
 void QPainterBackend::clearCaches() {
+    SurfaceBackend::clearCaches();
     m_shapes.clear();
-    m_bitmaps.clear();
     m_sprites.clear();
     m_looks.clear();
     m_spriteBytes = 0;
 }
 
-void QPainterBackend::draw(const CommandList& list, QImage& target, Quality quality, const QRect& clip) {
-    if (target.isNull()) return;
-    if (target.format() != QImage::Format_ARGB32_Premultiplied && target.format() != QImage::Format_RGB32)
-        target = target.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    ++m_frameNumber;
-    Frame f{list, matchStructure(list.commands), quality, clip.isEmpty() ? target.rect() : clip & target.rect(), {},
-            std::vector<bool>(list.commands.size(), false), 0};
-    if (f.clip.isEmpty()) return;
-
-    auto root = std::make_unique<Surface>();
-    root->image = &target;
-    root->painter = std::make_unique<QPainter>(&target);
-    root->painter->setClipRect(f.clip);
-    root->painter->setCompositionMode(QPainter::CompositionMode_Source);
-    root->painter->fillRect(f.clip, toQColor(list.background));
-    root->painter->setCompositionMode(QPainter::CompositionMode_SourceOver);
-    root->painter->setRenderHint(QPainter::Antialiasing, f.antialias());
-    f.stack.push_back(std::move(root));
-
-    const auto& cmds = list.commands;
-    for (size_t i = 0; i < cmds.size(); ++i) {
-        const Command& cmd = cmds[i];
-        if (auto* c = std::get_if<DrawShape>(&cmd)) {
-            // Shapes wholly outside the part being drawn are skipped.
-            if (!commandBounds(cmd).intersects(QRectF(f.top().rect() & f.clip))) continue;
-            drawShape(f, *c);
-        } else if (auto* c = std::get_if<DrawBitmap>(&cmd)) {
-            drawBitmap(f, *c);
-        } else if (auto* c = std::get_if<DrawGlyphs>(&cmd)) {
-            drawGlyphs(f, *c);
-        } else if (auto* c = std::get_if<DrawDeviceText>(&cmd)) {
-            drawDeviceText(f, *c);
-        } else if (auto* c = std::get_if<DrawRect>(&cmd)) {
-            drawRect(f, *c);
-        } else if (std::holds_alternative<PushMask>(cmd)) {
-            if (f.partners[i] < 0) continue;
-            QRect rect = rangeBounds(cmds, f.partners, i + 1, size_t(f.partners[i])).toAlignedRect() &
-                         f.top().rect() & f.clip;
-            if (rect.isEmpty() || !f.roomFor(rect)) {
-                // Nothing of the mask is visible, so nothing it masks is either
-                // (or masks nest too deep to draw: what they mask is left out).
-                int pop = f.partners[size_t(f.partners[i])];
-                i = pop >= 0 ? size_t(pop) : cmds.size();
-                continue;
-            }
-            pushSurface(f, rect, MaskShape);
-        } else if (std::holds_alternative<ActivateMask>(cmd)) {
-            if (f.top().kind != MaskShape) continue;
-            f.top().painter->end();
-            QImage mask = std::move(f.top().own);
-            QRect rect(f.top().origin, mask.size()); // the mask stays alive (counted) until PopMask
-            f.stack.pop_back();
-            pushSurface(f, QRect(rect.topLeft(), mask.size()), MaskContent);
-            f.top().mask = std::move(mask);
-        } else if (std::holds_alternative<PopMask>(cmd)) {
-            if (f.top().kind == MaskContent) popMask(f);
-        } else if (auto* c = std::get_if<BeginLayer>(&cmd)) {
-            if (f.partners[i] < 0) continue;
-            std::vector<FilterDef> filters = parseFilters(c->filterBytes);
-            double sx = 20 * std::hypot(c->filterMatrix.a, c->filterMatrix.b);
-            double sy = 20 * std::hypot(c->filterMatrix.c, c->filterMatrix.d);
-            QMargins extent = filterExtent(filters, sx, sy);
-            QRect content = rangeBounds(cmds, f.partners, i + 1, size_t(f.partners[i])).toAlignedRect();
-            QRect rect = content.marginsAdded(extent) & f.top().rect().marginsAdded(extent) &
-                         f.clip.marginsAdded(extent);
-            // Layers bigger than this are clipped to the visible part.
-            if (qint64(rect.width()) * rect.height() > limits::kMaxLayerPixels)
-                rect = f.top().rect() & f.clip;
-            if (rect.isEmpty()) {
-                i = size_t(f.partners[i]);
-                continue;
-            }
-            if (!f.roomFor(rect)) {
-                // Too many or too large layers at once: draw this one's content
-                // straight onto the surface below, without its blend or filters.
-                f.ignoredEnd[size_t(f.partners[i])] = true;
-                continue;
-            }
-            pushSurface(f, rect, Layer);
-            f.top().layer = c;
-            f.top().filters = std::move(filters);
-        } else if (std::holds_alternative<EndLayer>(cmd)) {
-            if (!f.ignoredEnd[i] && f.top().kind == Layer) endLayer(f);
-        }
-    }
-    // A malformed list may leave masks or layers open: close them as if it ended them.
-    while (f.stack.size() > 1) {
-        switch (f.top().kind) {
-        case MaskShape: f.stack.pop_back(); break;
-        case MaskContent: popMask(f); break;
-        default: endLayer(f); break;
-        }
-    }
-    f.stack.back()->painter->end();
-
+void QPainterBackend::frameDone() {
     // Forget shapes whose definitions are gone, now and then.
-    if (m_frameNumber % 64 == 0) m_shapes.sweep();
-    trimBitmapCache();
+    if (frameNumber() % 64 == 0) m_shapes.sweep();
     trimSpriteCache();
-}
-
-void QPainterBackend::pushSurface(Frame& f, const QRect& rect, int kind) {
-    auto s = std::make_unique<Surface>();
-    s->kind = kind;
-    s->own = QImage(rect.size(), QImage::Format_ARGB32_Premultiplied);
-    s->own.fill(Qt::transparent);
-    s->image = &s->own;
-    s->origin = rect.topLeft();
-    s->maskMode = kind == MaskShape || f.maskMode();
-    s->painter = std::make_unique<QPainter>(s->image);
-    s->painter->setRenderHint(QPainter::Antialiasing, f.antialias());
-    f.livePixels += int64_t(rect.width()) * rect.height();
-    f.stack.push_back(std::move(s));
-}
-
-void QPainterBackend::popMask(Frame& f) {
-    std::unique_ptr<Surface> content = std::move(f.stack.back());
-    f.stack.pop_back();
-    f.livePixels -= int64_t(content->own.width()) * content->own.height() * 2; // with its mask
-    QPainter& p = *content->painter;
-    p.resetTransform();
-    p.setOpacity(1);
-    p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-    p.drawImage(0, 0, content->mask);
-    p.end();
-    QPainter& parent = f.painter();
-    parent.resetTransform();
-    parent.setOpacity(1);
-    parent.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    parent.drawImage(content->origin - f.top().origin, content->own);
-}
-
-void QPainterBackend::endLayer(Frame& f) {
-    std::unique_ptr<Surface> layer = std::move(f.stack.back());
-    f.stack.pop_back();
-    f.livePixels -= int64_t(layer->own.width()) * layer->own.height();
-    layer->painter->end();
-    const BeginLayer& def = *layer->layer;
-    if (!layer->filters.empty()) {
-        double sx = 20 * std::hypot(def.filterMatrix.a, def.filterMatrix.b);
-        double sy = 20 * std::hypot(def.filterMatrix.c, def.filterMatrix.d);
-        applyFilters(layer->own, layer->filters, sx, sy, f.quality);
-    }
-    Surface& parent = f.top();
-    parent.painter->resetTransform();
-    parent.painter->setOpacity(1);
-    // Inside a mask, a layer only adds to the mask's coverage.
-    BlendMode mode = parent.maskMode ? BlendMode::Normal : def.blendMode;
-    blendLayer(*parent.painter, *parent.image, layer->own, layer->origin - parent.origin, mode,
-               parent.kind != Root);
-}
-
-QImage QPainterBackend::recoloured(const std::shared_ptr<const BitmapDef>& bitmap, const QImage& image,
-                                   const ColorTransform& cx) {
-    if (cx.isIdentity()) return image;
-    BitmapKey key{image.cacheKey(), cx.rMult, cx.gMult, cx.bMult, cx.aMult, cx.rAdd, cx.gAdd, cx.bAdd, cx.aAdd};
-    auto it = m_bitmaps.find(key);
-    if (it != m_bitmaps.end()) {
-        it->second.lastFrame = m_frameNumber;
-        return it->second.image;
-    }
-    QImage copy = transformImage(image, cx);
-    m_bitmaps[key] = CachedBitmap{bitmap, copy, m_frameNumber};
-    return copy;
-}
-
-void QPainterBackend::trimBitmapCache() {
-    qsizetype bytes = 0;
-    for (auto it = m_bitmaps.begin(); it != m_bitmaps.end();) {
-        bool unused = m_frameNumber - it->second.lastFrame > kBitmapCacheFrames;
-        bool orphan = it->second.owner.expired();
-        if (unused || orphan) {
-            it = m_bitmaps.erase(it);
-        } else {
-            bytes += it->second.image.sizeInBytes();
-            ++it;
-        }
-    }
-    if (bytes > kBitmapCacheBytes) m_bitmaps.clear();
 }
 
 QBrush QPainterBackend::fillBrush(bool maskMode, const FillStyle& style, const ColorTransform& cx,
@@ -492,8 +274,8 @@ bool QPainterBackend::drawCachedShape(Frame& f, const DrawShape& c) {
     const ShapeLook look{c.shape.get(), m.a, m.b, m.c, m.d, cx.rMult, cx.gMult, cx.bMult, cx.aMult,
                          cx.rAdd, cx.gAdd, cx.bAdd, cx.aAdd, int(f.quality)};
     uint64_t& lastSeen = m_looks[look];
-    const bool steady = lastSeen + 1 >= m_frameNumber && lastSeen != 0;
-    lastSeen = m_frameNumber;
+    const bool steady = lastSeen + 1 >= frameNumber() && lastSeen != 0;
+    lastSeen = frameNumber();
     if (!steady) return false;
 
     // The picture is made at a quantised sub-pixel position and placed at
@@ -526,7 +308,7 @@ bool QPainterBackend::drawCachedShape(Frame& f, const DrawShape& c) {
         m_spriteBytes += sprite.image.sizeInBytes();
         it = m_sprites.insert_or_assign(key, std::move(sprite)).first;
     }
-    it->second.lastFrame = m_frameNumber;
+    it->second.lastFrame = frameNumber();
     QPainter& p = f.painter();
     p.resetTransform();
     p.drawImage(QPointF(ix + it->second.origin.x() - f.top().origin.x(),
@@ -537,10 +319,10 @@ bool QPainterBackend::drawCachedShape(Frame& f, const DrawShape& c) {
 
 void QPainterBackend::trimSpriteCache() {
     // Looks not seen for a while, and pictures not used lately, are dropped.
-    std::erase_if(m_looks, [&](const auto& kv) { return kv.second + 2 < m_frameNumber; });
+    std::erase_if(m_looks, [&](const auto& kv) { return kv.second + 2 < frameNumber(); });
     bool over = m_spriteBytes > kSpriteCacheBytes;
     for (auto it = m_sprites.begin(); it != m_sprites.end();) {
-        bool old = it->second.lastFrame + (over ? 0 : kSpriteCacheFrames) < m_frameNumber;
+        bool old = it->second.lastFrame + (over ? 0 : kSpriteCacheFrames) < frameNumber();
         if (old || it->second.owner.expired()) {
             m_spriteBytes -= it->second.image.sizeInBytes();
             it = m_sprites.erase(it);
@@ -590,19 +372,6 @@ void QPainterBackend::drawGlyphs(Frame& f, const DrawGlyphs& c) {
         p.setTransform(QTransform::fromScale(k, k) * QTransform::fromTranslate(origin.x, origin.y) * toDevice);
         p.fillPath(paths.allFills, brush);
     }
-}
-
-void QPainterBackend::drawDeviceText(Frame& f, const DrawDeviceText& c) {
-    if (c.text.isEmpty()) return;
-    QPainter& p = f.painter();
-    p.setOpacity(1);
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    p.setTransform(QTransform::fromScale(20, 20) * toQTransform(c.matrix) * f.top().offset());
-    QFont font = c.font;
-    font.setUnderline(c.underline);
-    p.setFont(font);
-    p.setPen(f.maskMode() ? QColor(Qt::black) : toQColor(c.color, c.colorTransform));
-    p.drawText(QPointF(c.origin.x / 20, c.origin.y / 20), c.text);
 }
 
 void QPainterBackend::drawRect(Frame& f, const DrawRect& c) {

@@ -1,17 +1,15 @@
 #pragma once
-// The first render backend: executes a CommandList with QPainter into a
-// QImage. It keeps caches across frames (shape paths, recoloured bitmaps),
-// so one backend belongs to one player and is used from one thread at a time.
-#include "engine/render/commands.h"
-#include "engine/render/quality.h"
+// The QPainter backend: draws shapes as cached QPainterPaths per fill style
+// and pens per line style. It keeps caches across frames (shape paths,
+// pictures of moving shapes), so one backend belongs to one player and
+// draws on one thread (one band).
 #include "engine/render/shape_cache.h"
+#include "engine/render/surface_backend.h"
 
 #include <QImage>
 #include <QRect>
 
-#include <map>
 #include <memory>
-#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -19,54 +17,29 @@ class QPainter;
 
 namespace swf::render {
 
-class QPainterBackend {
+class QPainterBackend : public SurfaceBackend {
 public:
     QPainterBackend();
-    ~QPainterBackend();
-    QPainterBackend(const QPainterBackend&) = delete;
-    QPainterBackend& operator=(const QPainterBackend&) = delete;
+    ~QPainterBackend() override;
 
-    // Draws the frame into `target` (premultiplied ARGB32 or RGB32). With a
-    // non-empty `clip`, only that part of the target is cleared and redrawn
-    // (see dirtyRect()); the rest keeps the previous frame.
-    void draw(const CommandList& list, QImage& target, Quality quality, const QRect& clip = QRect());
+    void clearCaches() override;
 
-    // Forgets every cached path and bitmap.
-    void clearCaches();
+protected:
+    void drawShape(Frame& f, const DrawShape& c) override;
+    void drawBitmap(Frame& f, const DrawBitmap& c) override;
+    void drawGlyphs(Frame& f, const DrawGlyphs& c) override;
+    void drawRect(Frame& f, const DrawRect& c) override;
+    void frameDone() override;
 
 private:
-    struct Surface;
-    struct Frame;
-
-    void drawShape(Frame& f, const DrawShape& c);
     void paintShape(QPainter& p, const QTransform& toDevice, const DrawShape& c, bool maskMode, Quality quality);
     bool drawCachedShape(Frame& f, const DrawShape& c);
     void trimSpriteCache();
-    void drawBitmap(Frame& f, const DrawBitmap& c);
-    void drawGlyphs(Frame& f, const DrawGlyphs& c);
-    void drawDeviceText(Frame& f, const DrawDeviceText& c);
-    void drawRect(Frame& f, const DrawRect& c);
-    void pushSurface(Frame& f, const QRect& rect, int kind);
-    void popMask(Frame& f);
-    void endLayer(Frame& f);
 
     QBrush fillBrush(bool maskMode, const FillStyle& style, const ColorTransform& cx, const BitmapResolver& bitmaps,
                      const QRectF& pathBounds);
-    QImage recoloured(const std::shared_ptr<const BitmapDef>& bitmap, const QImage& image,
-                      const ColorTransform& cx);
-    void trimBitmapCache();
 
     ShapeCache m_shapes;
-    // Colour-transformed copies of bitmaps, by image and transform.
-    struct CachedBitmap {
-        std::weak_ptr<const BitmapDef> owner;
-        QImage image;
-        uint64_t lastFrame = 0;
-    };
-    using BitmapKey = std::tuple<qint64, double, double, double, double, double, double, double, double>;
-    std::map<BitmapKey, CachedBitmap> m_bitmaps;
-    uint64_t m_frameNumber = 0;
-
     // Pictures of shapes drawn the same way frame after frame (moving ones),
     // blitted instead of rasterised again.
     struct ShapeLook {

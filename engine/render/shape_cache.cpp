@@ -7,9 +7,6 @@
 namespace swf::render {
 
 namespace {
-// Flattened curves stay within this distance of the true curve (pixels);
-// coarser polygons show visibly worse edges than Qt's own curves.
-constexpr double kFlattenPixels = 0.05;
 // Most segments one curve becomes, whatever its size.
 constexpr int kMaxCurveSegments = 256;
 

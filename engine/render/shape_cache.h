@@ -13,6 +13,10 @@
 
 namespace swf::render {
 
+// Flattened curves stay within this distance of the true curve (pixels);
+// coarser polygons show visibly worse edges than Qt's own curves.
+constexpr double kFlattenPixels = 0.05;
+
 struct ShapePaths {
     struct Layer {
         std::vector<QPainterPath> fills; // parallel to ShapeLayer::fills

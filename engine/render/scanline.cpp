@@ -1,0 +1,299 @@
+#include "engine/render/scanline.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace swf::render {
+
+namespace {
+
+// Floats of accumulation buffer one call works in at a time (rows of the
+// box are taken in strips that fit).
+constexpr size_t kAccumulatorFloats = 1 << 17;
+
+// x * a / 255 per channel, rounded (a: 0..255).
+inline uint32_t byteMul(uint32_t x, uint32_t a) {
+    uint32_t t = (x & 0xff00ff) * a;
+    t = (t + ((t >> 8) & 0xff00ff) + 0x800080) >> 8;
+    t &= 0xff00ff;
+    x = ((x >> 8) & 0xff00ff) * a;
+    x = x + ((x >> 8) & 0xff00ff) + 0x800080;
+    x &= 0xff00ff00;
+    return x | t;
+}
+
+// Channel-wise sum, each channel at most 255.
+inline uint32_t addSaturated(uint32_t x, uint32_t y) {
+    uint32_t rb = (x & 0xff00ff) + (y & 0xff00ff);
+    rb = (rb | (0x1000100 - ((rb >> 8) & 0x10001))) & 0xff00ff;
+    uint32_t ag = ((x >> 8) & 0xff00ff) + ((y >> 8) & 0xff00ff);
+    ag = (ag | (0x1000100 - ((ag >> 8) & 0x10001))) & 0xff00ff;
+    return ag << 8 | rb;
+}
+
+inline uint32_t over(uint32_t src, uint32_t dst) {
+    uint32_t sa = src >> 24;
+    return sa == 255 ? src : src + byteMul(dst, 255 - sa);
+}
+
+// A strip of rows of one path: accumulated signed areas, `stride` floats a
+// row, and per row the first and one past the last cell written.
+struct Strip {
+    float* acc;
+    int* first;
+    int* last;
+    int stride;
+    int rows;
+};
+
+// Adds the signed area a line (y0 != y1) covers in each pixel of each row it
+// crosses. y lies within [0, rows], x within [0, stride - 2].
+void accumulate(const Strip& strip, float x0, float y0, float x1, float y1) {
+    float* acc = strip.acc;
+    const int stride = strip.stride;
+    if (y0 == y1) return;
+    float dir = 1;
+    if (y0 > y1) {
+        dir = -1;
+        std::swap(x0, x1);
+        std::swap(y0, y1);
+    }
+    const float xMax = float(stride - 2);
+    const float dxdy = (x1 - x0) / (y1 - y0);
+    float x = x0;
+    const int yEnd = int(std::ceil(y1));
+    for (int y = int(y0); y < yEnd; ++y) {
+        float* row = acc + size_t(y) * size_t(stride);
+        const float dy = std::min(float(y + 1), y1) - std::max(float(y), y0);
+        const float xNext = std::clamp(x + dxdy * dy, 0.0f, xMax);
+        const float d = dy * dir;
+        const float xa = std::min(x, xNext), xb = std::max(x, xNext);
+        const float xaFloor = std::floor(xa);
+        const int xai = int(xaFloor);
+        const float xbCeil = std::ceil(xb);
+        const int xbi = int(xbCeil);
+        strip.first[y] = std::min(strip.first[y], xai);
+        strip.last[y] = std::max(strip.last[y], xbi + 2);
+        if (xbi <= xai + 1) {
+            // Within one pixel column: the part right of the line's middle.
+            const float mid = 0.5f * (x + xNext) - xaFloor;
+            row[xai] += d - d * mid;
+            row[xai + 1] += d * mid;
+        } else {
+            const float s = 1 / (xb - xa);
+            const float fa = xa - xaFloor;
+            const float a0 = 0.5f * s * (1 - fa) * (1 - fa);
+            const float fb = xb - xbCeil + 1;
+            const float am = 0.5f * s * fb * fb;
+            row[xai] += d * a0;
+            if (xbi == xai + 2) {
+                row[xai + 1] += d * (1 - a0 - am);
+            } else {
+                const float a1 = s * (1.5f - fa);
+                row[xai + 1] += d * (a1 - a0);
+                for (int xi = xai + 2; xi < xbi - 1; ++xi) row[xi] += d * s;
+                const float a2 = a1 + float(xbi - xai - 3) * s;
+                row[xbi - 1] += d * (1 - a2 - am);
+            }
+            row[xbi] += d * am;
+        }
+        x = xNext;
+    }
+}
+
+// Clips a line to rows [0, rows] and columns [0, width] of a strip and
+// accumulates it. What lies left of the strip still counts for every pixel
+// of its rows, so it is moved onto the left edge; what lies right of it
+// counts for none and is dropped.
+void addLine(const Strip& strip, Segment s) {
+    const int rows = strip.rows;
+    if ((s.y0 <= 0 && s.y1 <= 0) || (s.y0 >= rows && s.y1 >= rows) || s.y0 == s.y1) return;
+    auto cutY = [&](float y) {
+        float t = (y - s.y0) / (s.y1 - s.y0);
+        return s.x0 + (s.x1 - s.x0) * t;
+    };
+    if (s.y0 < 0) s.x0 = cutY(0), s.y0 = 0;
+    else if (s.y0 > rows) s.x0 = cutY(float(rows)), s.y0 = float(rows);
+    if (s.y1 < 0) s.x1 = cutY(0), s.y1 = 0;
+    else if (s.y1 > rows) s.x1 = cutY(float(rows)), s.y1 = float(rows);
+
+    const float width = float(strip.stride - 2);
+    if (s.x0 >= width && s.x1 >= width) return;
+    if (s.x0 <= 0 && s.x1 <= 0) {
+        accumulate(strip, 0, s.y0, 0, s.y1);
+        return;
+    }
+    // Split where the line crosses the left and right edges.
+    float ts[4] = {0, 0, 0, 0};
+    int n = 1;
+    auto cross = [&](float x) {
+        if ((s.x0 < x) != (s.x1 < x)) ts[n++] = (x - s.x0) / (s.x1 - s.x0);
+    };
+    cross(0);
+    cross(width);
+    ts[n++] = 1;
+    if (n == 4 && ts[2] < ts[1]) std::swap(ts[1], ts[2]);
+    for (int i = 0; i + 1 < n; ++i) {
+        float xa = s.x0 + (s.x1 - s.x0) * ts[i], ya = s.y0 + (s.y1 - s.y0) * ts[i];
+        float xb = s.x0 + (s.x1 - s.x0) * ts[i + 1], yb = s.y0 + (s.y1 - s.y0) * ts[i + 1];
+        float middle = (xa + xb) / 2;
+        if (middle >= width) continue;
+        if (middle <= 0) xa = xb = 0;
+        accumulate(strip, std::clamp(xa, 0.0f, width), std::clamp(ya, 0.0f, float(rows)),
+                   std::clamp(xb, 0.0f, width), std::clamp(yb, 0.0f, float(rows)));
+    }
+}
+
+// Coverage (0..255) by coverage 0..1 in 256ths, rounded to the steps asked.
+struct CoverageTable {
+    std::array<uint8_t, 257> level;
+    explicit CoverageTable(CoverageSteps steps) {
+        for (int i = 0; i <= 256; ++i) {
+            double c = i / 256.0;
+            level[size_t(i)] = steps == 0     ? (i >= 128 ? 255 : 0)
+                               : steps >= 255 ? uint8_t(c * 255 + 0.5)
+                                              : uint8_t(std::round(std::round(c * steps) / steps * 255));
+        }
+    }
+};
+
+// Coverage of row r of a strip from its accumulated areas, which it clears
+// for the next strip; returns the first and one past the last pixel that may
+// be covered. Closed contours bring the running sum back to nothing after
+// their last cell.
+std::pair<int, int> coverRow(const Strip& strip, int r, int width, FillRule rule, const CoverageTable& table,
+                             uint8_t* __restrict out) {
+    int& firstCell = strip.first[r];
+    int& lastCell = strip.last[r];
+    if (firstCell >= lastCell) return {0, 0};
+    float* __restrict acc = strip.acc + size_t(r) * size_t(strip.stride);
+    const int a = firstCell, b = std::min(lastCell, width);
+    const int end = std::min(lastCell, strip.stride);
+    float sum = 0;
+    if (rule == FillRule::NonZero) {
+        for (int x = a; x < b; ++x) {
+            sum += acc[x];
+            acc[x] = 0;
+            out[x] = table.level[size_t(std::min(std::abs(sum), 1.0f) * 256)];
+        }
+    } else {
+        for (int x = a; x < b; ++x) {
+            sum += acc[x];
+            acc[x] = 0;
+            float c = std::abs(sum);
+            if (c > 1) {
+                // Even-odd: coverage folds back every second whole winding.
+                c -= 2 * std::floor(c * 0.5f);
+                if (c > 1) c = 2 - c;
+            }
+            out[x] = table.level[size_t(c * 256)];
+        }
+    }
+    for (int x = b; x < end; ++x) acc[x] = 0;
+    firstCell = std::numeric_limits<int>::max();
+    lastCell = 0;
+    return {a, b};
+}
+
+struct Scratch {
+    std::vector<float> acc;
+    std::vector<int> first, last;
+    std::vector<uint8_t> coverage;
+    std::vector<uint32_t> colours, sum;
+};
+
+} // namespace
+
+void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, CoverageSteps steps) {
+    if (paths.empty() || canvas.clip.isEmpty()) return;
+    float minX = std::numeric_limits<float>::max(), minY = minX, maxX = -minX, maxY = -minX;
+    for (const CoverPath& p : paths)
+        for (const Segment& s : p.segments) {
+            minX = std::min({minX, s.x0, s.x1});
+            maxX = std::max({maxX, s.x0, s.x1});
+            minY = std::min({minY, s.y0, s.y1});
+            maxY = std::max({maxY, s.y0, s.y1});
+        }
+    if (!(minX <= maxX) || !(minY <= maxY)) return;
+    auto toInt = [](float v) { return int(std::clamp(v, -1e8f, 1e8f)); };
+    const QRect box = QRect(QPoint(toInt(std::floor(minX)), toInt(std::floor(minY))),
+                            QPoint(toInt(std::ceil(maxX)), toInt(std::ceil(maxY)))) & canvas.clip;
+    if (box.isEmpty()) return;
+
+    static thread_local Scratch scratch;
+    static const CoverageTable tables[] = {CoverageTable(0), CoverageTable(4), CoverageTable(16), CoverageTable(255)};
+    const CoverageTable& table = steps == 0 ? tables[0] : steps <= 4 ? tables[1] : steps <= 16 ? tables[2] : tables[3];
+    const int width = box.width();
+    const int stride = width + 2;
+    const size_t count = paths.size();
+    const int stripRows =
+        std::clamp(int(kAccumulatorFloats / (size_t(stride) * count)), 1, box.height());
+    const size_t pathFloats = size_t(stride) * size_t(stripRows);
+    // The accumulators start empty and coverRow() leaves them so.
+    if (scratch.acc.size() < pathFloats * count) {
+        scratch.acc.assign(pathFloats * count, 0.0f);
+    }
+    scratch.first.assign(size_t(stripRows) * count, std::numeric_limits<int>::max());
+    scratch.last.assign(size_t(stripRows) * count, 0);
+    scratch.coverage.resize(size_t(width));
+    scratch.colours.resize(size_t(width));
+    scratch.sum.resize(size_t(width));
+    uint8_t* cover = scratch.coverage.data();
+    uint32_t* colours = scratch.colours.data();
+    uint32_t* sum = scratch.sum.data();
+    auto stripOf = [&](size_t p, int rows) {
+        return Strip{scratch.acc.data() + p * pathFloats, scratch.first.data() + p * size_t(stripRows),
+                     scratch.last.data() + p * size_t(stripRows), stride, rows};
+    };
+
+    for (int top = box.top(); top <= box.bottom(); top += stripRows) {
+        const int rows = std::min(stripRows, box.bottom() + 1 - top);
+        for (size_t p = 0; p < count; ++p) {
+            const Strip strip = stripOf(p, rows);
+            const float dx = float(box.left()), dy = float(top);
+            for (const Segment& s : paths[p].segments) addLine(strip, {s.x0 - dx, s.y0 - dy, s.x1 - dx, s.y1 - dy});
+        }
+        for (int r = 0; r < rows; ++r) {
+            const int y = top + r;
+            uint32_t* dst = canvas.pixels + qsizetype(y - canvas.origin.y()) * canvas.stride +
+                            (box.left() - canvas.origin.x());
+            if (count == 1) {
+                const Paint& paint = *paths[0].paint;
+                auto [a, b] = coverRow(stripOf(0, rows), r, width, paths[0].rule, table, cover);
+                if (a >= b) continue;
+                if (paint.kind == Paint::Kind::Solid) {
+                    const uint32_t c = paint.color;
+                    for (int x = a; x < b; ++x)
+                        if (cover[x]) dst[x] = over(cover[x] == 255 ? c : byteMul(c, cover[x]), dst[x]);
+                } else {
+                    paint.span(box.left() + a, y, b - a, colours + a);
+                    for (int x = a; x < b; ++x)
+                        if (cover[x]) dst[x] = over(cover[x] == 255 ? colours[x] : byteMul(colours[x], cover[x]), dst[x]);
+                }
+                continue;
+            }
+            int lo = width, hi = 0;
+            for (size_t p = 0; p < count; ++p) {
+                auto [a, b] = coverRow(stripOf(p, rows), r, width, paths[p].rule, table, cover);
+                if (a >= b) continue;
+                if (lo >= hi) {
+                    std::fill(sum + a, sum + b, 0u);
+                    lo = a, hi = b;
+                } else {
+                    if (a < lo) std::fill(sum + a, sum + lo, 0u), lo = a;
+                    if (b > hi) std::fill(sum + hi, sum + b, 0u), hi = b;
+                }
+                paths[p].paint->span(box.left() + a, y, b - a, colours + a);
+                for (int x = a; x < b; ++x)
+                    if (cover[x]) sum[x] = addSaturated(sum[x], cover[x] == 255 ? colours[x] : byteMul(colours[x], cover[x]));
+            }
+            for (int x = lo; x < hi; ++x)
+                if (sum[x]) dst[x] = over(sum[x], dst[x]);
+        }
+    }
+}
+
+} // namespace swf::render
