@@ -164,6 +164,16 @@ const Case kCases[] = {
          return e.vm().typeOf(e.get(e.root(), "src")).toStdString() + " " + e.text(e.get(e.get(e.root(), "copy"), "_name"));
      },
      "undefined copy"},
+    {"a property set whose valueOf removes the clip",
+     [](Env& e) {
+         Value clip = newClip(e, "c", 1);
+         Object* value = e.vm().newObject();
+         e.vm().setMember(value, QStringLiteral("valueOf"), e.native(removeAll, list(e, {clip})));
+         for (const char* property : {"_x", "_visible", "_alpha", "_xscale", "_width", "_rotation"})
+             e.vm().setMember(clip.asObject(), QString::fromLatin1(property), Value(value));
+         return e.vm().typeOf(e.get(e.root(), "c")).toStdString();
+     },
+     "undefined"},
     {"a Sound method on a SharedObject does nothing",
      [](Env& e) {
          Value so = e.call(e.global(QStringLiteral("SharedObject")), "getLocal", {str("a")});
