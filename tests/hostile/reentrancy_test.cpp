@@ -174,6 +174,29 @@ const Case kCases[] = {
          return e.vm().typeOf(e.get(e.root(), "c")).toStdString();
      },
      "undefined"},
+    {"text field settings and a bound text whose conversions remove the field",
+     [](Env& e) {
+         std::string out;
+         for (const char* property : {"text", "htmlText", "borderColor", "maxChars", "scroll", "autoSize", "tabIndex"}) {
+             e.call(e.root(), "createTextField", {str("f"), Value(1), Value(0), Value(0), Value(50), Value(20)});
+             Value field = e.get(e.root(), "f");
+             e.vm().setMember(field.asObject(), QStringLiteral("html"), Value(true));
+             Object* value = e.vm().newObject();
+             for (const char* conversion : {"valueOf", "toString"})
+                 e.vm().setMember(value, QString::fromLatin1(conversion), e.native(removeAll, list(e, {field})));
+             e.vm().setMember(field.asObject(), QString::fromLatin1(property), Value(value));
+             out += e.vm().typeOf(e.get(e.root(), "f")).toStdString() + " ";
+         }
+         // A field showing a variable reads it (through its toString) when its text is asked for.
+         e.call(e.root(), "createTextField", {str("f"), Value(1), Value(0), Value(0), Value(50), Value(20)});
+         Value field = e.get(e.root(), "f");
+         e.vm().setMember(field.asObject(), QStringLiteral("variable"), str("bound"));
+         Object* bound = e.vm().newObject();
+         e.vm().setMember(bound, QStringLiteral("toString"), e.native(removeAll, list(e, {field})));
+         e.vm().setMember(e.root().asObject(), QStringLiteral("bound"), Value(bound));
+         return out + e.vm().typeOf(e.get(field, "text")).toStdString();
+     },
+     "undefined undefined undefined undefined undefined undefined undefined undefined"},
     {"a Sound method on a SharedObject does nothing",
      [](Env& e) {
          Value so = e.call(e.global(QStringLiteral("SharedObject")), "getLocal", {str("a")});
