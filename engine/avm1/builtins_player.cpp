@@ -26,26 +26,26 @@ ScriptEngine& engineOf(Vm& vm) { return *vm.engine; }
 Matrix worldMatrix(const DisplayObject& o) { return o.concatenatedMatrix(); }
 
 Value clipAttachMovie(Vm& vm, CallArgs& a) {
-    MovieClip* mc = thisMovieClip(a);
-    if (!mc || a.size() < 3) return Value();
-    // Arguments convert in order (each may run a script).
+    if (!thisMovieClip(a) || a.size() < 3) return Value();
+    // Arguments convert in order (each may run a script, which may remove this clip).
     QString linkage = vm.toString(a.at(0)), name = vm.toString(a.at(1));
     int depth = vm.toInt32(a.at(2));
-    DisplayClip* c = engineOf(vm).attach(*mc, linkage, name, depth, a.at(3).asObject());
+    MovieClip* mc = thisMovieClip(a);
+    DisplayClip* c = mc ? engineOf(vm).attach(*mc, linkage, name, depth, a.at(3).asObject()) : nullptr;
     return c ? Value(static_cast<Object*>(c)) : Value();
 }
 
 Value clipCreateEmpty(Vm& vm, CallArgs& a) {
-    MovieClip* mc = thisMovieClip(a);
-    if (!mc || a.size() < 2) return Value();
+    if (!thisMovieClip(a) || a.size() < 2) return Value();
     QString name = vm.toString(a.at(0));
-    DisplayClip* c = engineOf(vm).createEmpty(*mc, name, vm.toInt32(a.at(1)));
+    int depth = vm.toInt32(a.at(1));
+    MovieClip* mc = thisMovieClip(a);
+    DisplayClip* c = mc ? engineOf(vm).createEmpty(*mc, name, depth) : nullptr;
     return c ? Value(static_cast<Object*>(c)) : Value();
 }
 
 Value clipCreateTextField(Vm& vm, CallArgs& a) {
-    MovieClip* mc = thisMovieClip(a);
-    if (!mc || a.size() < 6) return Value();
+    if (!thisMovieClip(a) || a.size() < 6) return Value();
     int depth = vm.toInt32(a.at(1));
     if (!validScriptDepth(depth)) return Value();
     auto def = std::make_shared<EditTextDef>();
@@ -54,9 +54,13 @@ Value clipCreateTextField(Vm& vm, CallArgs& a) {
     double w = std::trunc(vm.toNumber(a.at(4))), h = std::trunc(vm.toNumber(a.at(5)));
     def->bounds = Rect{0, std::isfinite(w) ? int32_t(std::clamp(w, 0.0, 1e6) * 20) : 0, 0,
                        std::isfinite(h) ? int32_t(std::clamp(h, 0.0, 1e6) * 20) : 0};
-    auto field = std::make_unique<EditTextObject>(mc->runtime(), def);
-    field->setName(vm.toString(a.at(0)).toStdString());
+    std::string name = vm.toString(a.at(0)).toStdString();
     double x = std::trunc(vm.toNumber(a.at(2))), y = std::trunc(vm.toNumber(a.at(3)));
+    // The arguments ran script, which may have removed this clip.
+    MovieClip* mc = thisMovieClip(a);
+    if (!mc) return Value();
+    auto field = std::make_unique<EditTextObject>(mc->runtime(), def);
+    field->setName(name);
     if (std::isfinite(x)) field->setX(x);
     if (std::isfinite(y)) field->setY(y);
     int stored = depth + kScriptDepthOffset;
@@ -93,6 +97,8 @@ Value clipSwapDepths(Vm& vm, CallArgs& a) {
         int d = vm.toInt32(a.at(0));
         if (!validScriptDepth(d)) return Value();
         target = d + kScriptDepthOffset;
+        // valueOf may have removed or moved this clip.
+        if (!(o = c->object()) || o->parent() != parent || o->removalPending()) return Value();
     }
     parent->swapDepths(o->depth(), target);
     o->lockTransform();
@@ -119,9 +125,10 @@ Value clipNextHighestDepth(Vm&, CallArgs& a) {
 }
 
 Value clipInstanceAtDepth(Vm& vm, CallArgs& a) {
+    if (!thisMovieClip(a) || !a.size()) return Value();
+    int depth = vm.toInt32(a.at(0));
     MovieClip* mc = thisMovieClip(a);
-    if (!mc || !a.size()) return Value();
-    DisplayObject* o = mc->childAtDepth(vm.toInt32(a.at(0)) + kScriptDepthOffset);
+    DisplayObject* o = mc ? mc->childAtDepth(depth + kScriptDepthOffset) : nullptr;
     DisplayClip* c = o ? engineOf(vm).wrap(o) : nullptr;
     return c ? Value(static_cast<Object*>(c)) : Value();
 }
@@ -157,6 +164,8 @@ Value clipHitTest(Vm& vm, CallArgs& a) {
     DisplayObject* o = c->object();
     if (a.size() >= 2) {
         Point stage{vm.toNumber(a.at(0)) * 20.0, vm.toNumber(a.at(1)) * 20.0};
+        // valueOf may have removed this clip.
+        if (!(o = c->object())) return Value(false);
         Matrix world = worldMatrix(*o);
         if (vm.toBool(a.at(2))) return Value(o->hitTest(inverted(world).map(stage)));
         Rect b = transformRect(world, o->localBounds());

@@ -11,6 +11,7 @@
 #include <QFontDatabase>
 
 #include <climits>
+#include <set>
 #include <cmath>
 
 namespace swf::avm1::builtins {
@@ -265,12 +266,18 @@ void storedSet(Vm& vm, EditTextObject& t, const char* name, const Value& v) {
         vm.defineValue(c, QString::fromLatin1(name), v, kDontEnum);
 }
 
+// The field a script object shows, looked up again after script ran (it
+// may have removed the field); null when gone.
+EditTextObject* liveField(DisplayClip* c) { return c ? fieldOf(Value(static_cast<Object*>(c))) : nullptr; }
+
 // A field bound to a variable shows the variable's current value: scripts
-// reading the text see a change made earlier in the same frame.
-void syncFromVariable(Vm& vm, EditTextObject& t) {
-    if (t.variableName().empty() || !vm.engine || !t.parent()) return;
+// reading the text see a change made earlier in the same frame. Reading the
+// variable runs getters and toString: the field is returned looked up again.
+EditTextObject* syncFromVariable(Vm& vm, EditTextObject& t) {
+    if (t.variableName().empty() || !vm.engine || !t.parent()) return &t;
+    DisplayClip* self = vm.engine->wrap(&t);
     DisplayClip* scope = vm.engine->wrap(t.parent());
-    if (!scope) return;
+    if (!scope) return &t;
     QString var = QString::fromStdString(t.variableName());
     qsizetype cut = std::max(var.lastIndexOf(u':'), var.lastIndexOf(u'.'));
     Value v;
@@ -279,7 +286,11 @@ void syncFromVariable(Vm& vm, EditTextObject& t) {
     } else {
         v = vm.getMember(Value(static_cast<Object*>(scope)), var);
     }
-    if (!v.isUndefined()) t.setText(vm.toString(v).toStdString());
+    if (v.isUndefined()) return liveField(self);
+    std::string text = vm.toString(v).toStdString();
+    EditTextObject* field = liveField(self);
+    if (field) field->setText(text);
+    return field;
 }
 
 const char* autoSizeName(render::AutoSize a) {
@@ -363,8 +374,8 @@ const FieldProp kFieldProps[] = {
      }},
     {"text",
      [](Vm& vm, EditTextObject& t) {
-         syncFromVariable(vm, t);
-         return Value(t.plainText());
+         EditTextObject* f = syncFromVariable(vm, t);
+         return f ? Value(f->plainText()) : Value();
      },
      [](Vm& vm, EditTextObject& t, const Value& v) { t.setPlainText(vm.toString(v)); }},
     {"type", [](Vm&, EditTextObject& t) { return Value(t.options().editable ? QStringLiteral("input") : QStringLiteral("dynamic")); },
@@ -375,14 +386,20 @@ const FieldProp kFieldProps[] = {
      }},
     {"htmlText",
      [](Vm& vm, EditTextObject& t) {
-         syncFromVariable(vm, t);
-         return Value(t.html() ? t.htmlText() : t.plainText());
+         EditTextObject* f = syncFromVariable(vm, t);
+         return f ? Value(f->html() ? f->htmlText() : f->plainText()) : Value();
      },
      [](Vm& vm, EditTextObject& t, const Value& v) {
          if (!t.html()) return t.setPlainText(vm.toString(v));
-         // The style sheet may have changed since it was set.
-         if (Value sheet = storedGet(vm, t, "styleSheet"); sheet.isObject()) t.setStyleSheet(styleSheetFormats(vm, sheet));
-         t.setHtmlText(vm.toString(v));
+         // The style sheet may have changed since it was set; reading it runs script.
+         DisplayClip* self = vm.engine ? vm.engine->wrap(&t) : nullptr;
+         Value sheet = storedGet(vm, t, "styleSheet");
+         auto formats = sheet.isObject() ? std::optional(styleSheetFormats(vm, sheet)) : std::nullopt;
+         QString html = vm.toString(v);
+         EditTextObject* f = liveField(self);
+         if (!f) return;
+         if (formats) f->setStyleSheet(*formats);
+         f->setHtmlText(html);
      }},
     {"variable",
      [](Vm&, EditTextObject& t) {
@@ -454,11 +471,15 @@ const FieldProp kFieldProps[] = {
      [](Vm& vm, EditTextObject& t, const Value& v) { t.options().mouseWheelEnabled = vm.toBool(v); }},
     {"styleSheet", [](Vm& vm, EditTextObject& t) { return storedGet(vm, t, "styleSheet"); },
      [](Vm& vm, EditTextObject& t, const Value& v) {
-         // The field's HTML is formatted again with the new sheet.
+         // The field's HTML is formatted again with the new sheet (reading the sheet runs script).
          storedSet(vm, t, "styleSheet", v.isObject() ? v : Value());
          QString source = t.htmlText();
-         t.setStyleSheet(v.isObject() ? styleSheetFormats(vm, v) : std::unordered_map<QString, TextFormatPatch>{});
-         if (t.html()) t.setHtmlText(source);
+         DisplayClip* self = vm.engine ? vm.engine->wrap(&t) : nullptr;
+         auto formats = v.isObject() ? styleSheetFormats(vm, v) : std::unordered_map<QString, TextFormatPatch>{};
+         EditTextObject* f = liveField(self);
+         if (!f) return;
+         f->setStyleSheet(formats);
+         if (f->html()) f->setHtmlText(source);
      }},
 };
 // The display settings added last (filters ... gridFitType) are answered on the field itself; the prototype only lists them.
@@ -793,11 +814,31 @@ bool textFieldGet(Vm& vm, DisplayClip& clip, EditTextObject& field, const QStrin
     return true;
 }
 
-bool textFieldSet(Vm& vm, DisplayClip&, EditTextObject& field, const QString& name, const Value& v) {
+bool textFieldSet(Vm& vm, DisplayClip& clip, EditTextObject& field, const QString& name, const Value& v) {
     if (vm.version() < 6) return false;
     const FieldProp* p = findProp(vm, name);
     if (!p) return false;
-    if (p->set) p->set(vm, field, v);
+    if (!p->set) return true;
+    // An object value is converted here, as the setter would convert it:
+    // that runs script, which may remove the field the setter works on, so
+    // the field is looked up again. Flags take any object as true, and
+    // styleSheet and filters keep it.
+    static const std::set<QString> kTextProps = {QStringLiteral("text"), QStringLiteral("htmlText"),
+        QStringLiteral("type"), QStringLiteral("variable"), QStringLiteral("restrict"), QStringLiteral("autoSize"),
+        QStringLiteral("antiAliasType"), QStringLiteral("gridFitType")};
+    static const std::set<QString> kKeptProps = {QStringLiteral("html"), QStringLiteral("border"),
+        QStringLiteral("background"), QStringLiteral("wordWrap"), QStringLiteral("password"),
+        QStringLiteral("multiline"), QStringLiteral("selectable"), QStringLiteral("condenseWhite"),
+        QStringLiteral("mouseWheelEnabled"), QStringLiteral("embedFonts"), QStringLiteral("styleSheet"),
+        QStringLiteral("filters")};
+    const QString exact = QString::fromLatin1(p->name);
+    if (!v.isObject() || kKeptProps.count(exact)) {
+        p->set(vm, field, v);
+        return true;
+    }
+    Value value = kTextProps.count(exact) ? Value(vm.toString(v))
+                                          : Value(vm.primitiveToNumber(vm.toPrimitive(v, Vm::Hint::Number)));
+    if (EditTextObject* f = liveField(&clip)) p->set(vm, *f, value);
     return true;
 }
 

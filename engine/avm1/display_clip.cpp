@@ -257,7 +257,8 @@ void DisplayClip::setProperty(Vm& vm, int index, const Value& v) {
     Value primitive = v.isObject() ? vm.toPrimitive(v, Vm::Hint::Number) : v;
     if (primitive.isObject()) return;
     double d = vm.toNumber(primitive);
-    if (std::isnan(d)) return;
+    // valueOf may have removed the object.
+    if (std::isnan(d) || !(o = m_obj)) return;
     if (index == int(ClipProp::Visible)) { o->setVisible(d != 0); return; }
     // Positions are whole twips in 32 bits: anything beyond reads as the lowest.
     if (index == int(ClipProp::X) || index == int(ClipProp::Y)) {

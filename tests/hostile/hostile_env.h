@@ -55,6 +55,7 @@ struct Env {
         return Value(static_cast<Object*>(f));
     }
     std::string text(const Value& v) { return vm().toString(v).toStdString(); }
+    std::string type(const Value& v) { return vm().typeOf(v).toStdString(); }
 };
 
 } // namespace hostile

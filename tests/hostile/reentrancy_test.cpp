@@ -142,7 +142,7 @@ const Case kCases[] = {
          e.vm().setMember(v, QStringLiteral("toString"), e.native(removeFieldMakeClips, e.root()));
          e.vm().setMember(e.root().asObject(), QStringLiteral("v"), Value(v));
          e.player->runFrame();
-         return e.vm().typeOf(e.get(e.root(), "f")).toStdString() + " " + e.text(e.get(e.get(e.root(), "m39"), "_name"));
+         return e.type(e.get(e.root(), "f")) + " " + e.text(e.get(e.get(e.root(), "m39"), "_name"));
      },
      "undefined m39"},
     {"an onLoad getter is read when the load event runs, not while the duplicate is placed",
@@ -153,7 +153,7 @@ const Case kCases[] = {
          e.call(src, "duplicateMovieClip", {str("copy"), Value(2)});
          bool placed = e.get(e.root(), "copy").isObject();
          e.player->runFrame();
-         return std::string(placed ? "placed" : "missing") + ", then " + e.vm().typeOf(e.get(e.root(), "copy")).toStdString();
+         return std::string(placed ? "placed" : "missing") + ", then " + e.type(e.get(e.root(), "copy"));
      },
      "placed, then undefined"},
     {"a duplicate made at its original's depth takes its place",
@@ -161,14 +161,47 @@ const Case kCases[] = {
          Value src = newClip(e, "src", 1);
          e.call(src, "duplicateMovieClip", {str("copy"), Value(1)});
          e.player->runFrame();
-         return e.vm().typeOf(e.get(e.root(), "src")).toStdString() + " " + e.text(e.get(e.get(e.root(), "copy"), "_name"));
+         return e.type(e.get(e.root(), "src")) + " " + e.text(e.get(e.get(e.root(), "copy"), "_name"));
      },
      "undefined copy"},
+    {"a property set whose valueOf removes the clip",
+     [](Env& e) {
+         Value clip = newClip(e, "c", 1);
+         Object* value = e.vm().newObject();
+         e.vm().setMember(value, QStringLiteral("valueOf"), e.native(removeAll, list(e, {clip})));
+         for (const char* property : {"_x", "_visible", "_alpha", "_xscale", "_width", "_rotation"})
+             e.vm().setMember(clip.asObject(), QString::fromLatin1(property), Value(value));
+         return e.type(e.get(e.root(), "c"));
+     },
+     "undefined"},
+    {"text field settings and a bound text whose conversions remove the field",
+     [](Env& e) {
+         std::string out;
+         for (const char* property : {"text", "htmlText", "borderColor", "maxChars", "scroll", "autoSize", "tabIndex"}) {
+             e.call(e.root(), "createTextField", {str("f"), Value(1), Value(0), Value(0), Value(50), Value(20)});
+             Value field = e.get(e.root(), "f");
+             e.vm().setMember(field.asObject(), QStringLiteral("html"), Value(true));
+             Object* value = e.vm().newObject();
+             for (const char* conversion : {"valueOf", "toString"})
+                 e.vm().setMember(value, QString::fromLatin1(conversion), e.native(removeAll, list(e, {field})));
+             e.vm().setMember(field.asObject(), QString::fromLatin1(property), Value(value));
+             out += e.type(e.get(e.root(), "f")) + " ";
+         }
+         // A field showing a variable reads it (through its toString) when its text is asked for.
+         e.call(e.root(), "createTextField", {str("f"), Value(1), Value(0), Value(0), Value(50), Value(20)});
+         Value field = e.get(e.root(), "f");
+         e.vm().setMember(field.asObject(), QStringLiteral("variable"), str("bound"));
+         Object* bound = e.vm().newObject();
+         e.vm().setMember(bound, QStringLiteral("toString"), e.native(removeAll, list(e, {field})));
+         e.vm().setMember(e.root().asObject(), QStringLiteral("bound"), Value(bound));
+         return out + e.type(e.get(field, "text"));
+     },
+     "undefined undefined undefined undefined undefined undefined undefined undefined"},
     {"a Sound method on a SharedObject does nothing",
      [](Env& e) {
          Value so = e.call(e.global(QStringLiteral("SharedObject")), "getLocal", {str("a")});
          Value r = e.vm().call(e.global(QStringLiteral("Sound.prototype.setVolume")), so, std::vector<Value>{Value(50)});
-         return e.vm().typeOf(r).toStdString() + " " + e.text(e.call(so, "getSize"));
+         return e.type(r) + " " + e.text(e.call(so, "getSize"));
      },
      "undefined 10"},
     {"LoadVars loading into a Sound leaves the Sound's mix alone",
