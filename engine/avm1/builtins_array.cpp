@@ -52,9 +52,9 @@ int relativeIndex(Vm& vm, const Value& v, int length, int fallback) {
 Value arrayCall(Vm& vm, CallArgs& a) {
     ArrayObject* arr = vm.newArray();
     if (a.size() == 1 && a.at(0).isNumber()) {
-        double n = a.at(0).asNumber();
-        if (n >= 0 && n == std::trunc(n)) arr->resize(n);
-        else arr->items.push_back(a.at(0));
+        // One number is a length, cut to a 32-bit integer: fractions drop,
+        // negative and non-finite lengths give an empty array.
+        arr->resize(std::max(0, vm.toInt32(a.at(0))));
     } else {
         arr->items.assign(a.args.begin(), a.args.end());
     }
@@ -122,7 +122,8 @@ QString joinItems(Vm& vm, const std::vector<Value>& items, const QString& sep) {
 Value arrayJoin(Vm& vm, CallArgs& a) {
     Object* o = a.thisObject();
     if (!o) return Value();
-    QString sep = a.size() && !a.at(0).isUndefined() ? vm.toString(a.at(0)) : QStringLiteral(",");
+    // Only a missing separator is ","; a given one converts, undefined included.
+    QString sep = a.size() ? vm.toString(a.at(0)) : QStringLiteral(",");
     return Value(joinItems(vm, elementsOf(vm, o), sep));
 }
 
@@ -334,12 +335,12 @@ void installArray(Vm& vm) {
     vm.defineMethod(p, QStringLiteral("splice"), arraySplice);
     vm.defineMethod(p, QStringLiteral("sort"), arraySort);
     vm.defineMethod(p, QStringLiteral("sortOn"), arraySortOn);
-    const uint32_t constFlags = kDontEnum | kDontDelete | kReadOnly;
-    vm.defineValue(ctor, QStringLiteral("CASEINSENSITIVE"), Value(kCaseInsensitive), constFlags);
-    vm.defineValue(ctor, QStringLiteral("DESCENDING"), Value(kDescending), constFlags);
-    vm.defineValue(ctor, QStringLiteral("UNIQUESORT"), Value(kUniqueSort), constFlags);
-    vm.defineValue(ctor, QStringLiteral("RETURNINDEXEDARRAY"), Value(kReturnIndexedArray), constFlags);
-    vm.defineValue(ctor, QStringLiteral("NUMERIC"), Value(kNumeric), constFlags);
+    // The sort flag names are plain (writable) members of Array.
+    vm.defineValue(ctor, QStringLiteral("CASEINSENSITIVE"), Value(kCaseInsensitive));
+    vm.defineValue(ctor, QStringLiteral("DESCENDING"), Value(kDescending));
+    vm.defineValue(ctor, QStringLiteral("UNIQUESORT"), Value(kUniqueSort));
+    vm.defineValue(ctor, QStringLiteral("RETURNINDEXEDARRAY"), Value(kReturnIndexedArray));
+    vm.defineValue(ctor, QStringLiteral("NUMERIC"), Value(kNumeric));
 }
 
 } // namespace swf::avm1::builtins

@@ -429,16 +429,25 @@ Value broadcasterBroadcast(Vm& vm, CallArgs& a) {
     QString method = vm.toString(a.at(0));
     std::vector<Value> listeners = list->items;
     std::span<const Value> rest = a.args.subspan(1);
-    for (const Value& l : listeners) vm.callMethod(l, method, rest);
-    return Value(listeners.empty() ? Value() : Value(true));
+    // True once a listener was there to be called; undefined and null are no listeners.
+    bool called = false;
+    for (const Value& l : listeners) {
+        if (l.isNullish()) continue;
+        vm.callMethod(l, method, rest);
+        called = true;
+    }
+    return called ? Value(true) : Value();
 }
 
 Value globalAsBroadcasterInitialize(Vm& vm, CallArgs& a) {
     Object* o = a.at(0).asObject();
     if (!o) return Value();
+    // The listener methods come from AsBroadcaster as it is now; broadcastMessage is always the built-in one.
     Value bc = vm.getMember(Value(vm.global()), QStringLiteral("AsBroadcaster"));
-    for (const char* name : {"addListener", "removeListener", "broadcastMessage"})
+    for (const char* name : {"addListener", "removeListener"})
         vm.defineValue(o, QString::fromLatin1(name), vm.getMember(bc, QString::fromLatin1(name)), kDontEnum);
+    // (initialize keeps that one in its data slot)
+    vm.defineValue(o, QStringLiteral("broadcastMessage"), a.callee ? a.callee->data : Value(), kDontEnum);
     vm.defineValue(o, QStringLiteral("_listeners"), Value(vm.newArray()), kDontEnum);
     return Value();
 }
@@ -501,10 +510,10 @@ void installObject(Vm& vm) {
     // A function (with a prototype) whose statics do the work.
     FunctionObject* bc = vm.newNative([](Vm&, CallArgs&) { return Value(); }, vm.newObject());
     vm.defineValue(g, QStringLiteral("AsBroadcaster"), Value(bc), kDontEnum);
-    vm.defineMethod(bc, QStringLiteral("initialize"), globalAsBroadcasterInitialize);
+    FunctionObject* initialize = vm.defineMethod(bc, QStringLiteral("initialize"), globalAsBroadcasterInitialize);
     vm.defineMethod(bc, QStringLiteral("addListener"), broadcasterAdd);
     vm.defineMethod(bc, QStringLiteral("removeListener"), broadcasterRemove);
-    vm.defineMethod(bc, QStringLiteral("broadcastMessage"), broadcasterBroadcast);
+    initialize->data = Value(vm.defineMethod(bc, QStringLiteral("broadcastMessage"), broadcasterBroadcast));
 }
 
 } // namespace builtins

@@ -83,7 +83,11 @@ bool ArrayObject::resize(double length) {
 }
 
 bool ArrayObject::getSpecial(Vm&, const QString& name, Value& out) {
-    if (name == u"length") { out = Value(double(items.size())); return true; }
+    if (name == u"length") {
+        const bool assigned = assignedLength && assignedLengthFor == items.size();
+        out = assigned ? *assignedLength : Value(double(items.size()));
+        return true;
+    }
     int64_t i = arrayIndex(name);
     // Holes (undefined elements) fall through to the prototype, as sparse arrays do.
     if (i < 0 || size_t(i) >= items.size() || items[size_t(i)].isUndefined()) return false;
@@ -93,8 +97,12 @@ bool ArrayObject::getSpecial(Vm&, const QString& name, Value& out) {
 
 bool ArrayObject::setSpecial(Vm& vm, const QString& name, const Value& v) {
     if (name == u"length") {
+        // Elements past the new length go (all of them for a length that is
+        // no count); the length keeps the value as given.
         double n = vm.toNumber(v);
-        if (std::isfinite(n) && n >= 0) resize(std::floor(n));
+        if (!resize(std::isfinite(n) && n >= 0 ? std::floor(n) : 0.0)) return true;
+        assignedLength = v;
+        assignedLengthFor = items.size();
         return true;
     }
     int64_t i = arrayIndex(name);
@@ -125,6 +133,8 @@ void ArrayObject::markChildren(const MarkFn& mark) {
     Object::markChildren(mark);
     for (const Value& v : items)
         if (Object* o = v.asObject()) mark(o);
+    if (assignedLength)
+        if (Object* o = assignedLength->asObject()) mark(o);
 }
 
 } // namespace swf::avm1

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -183,6 +184,10 @@ class ArrayObject : public Object {
 public:
     explicit ArrayObject(Object* proto) : Object(proto, Kind::Array) {}
     std::vector<Value> items;
+    // A script's `length = v` reads back as v itself (-4, 3.4, "har") until
+    // the elements change again.
+    std::optional<Value> assignedLength;
+    size_t assignedLengthFor = 0;
 
     bool getSpecial(Vm&, const QString& name, Value& out) override;
     bool setSpecial(Vm&, const QString& name, const Value& v) override;

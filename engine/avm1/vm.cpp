@@ -219,8 +219,10 @@ double Vm::toNumber(const Value& v) {
 }
 
 double Vm::primitiveToNumber(const Value& p) {
-    // An object that stays an object after valueOf has no number (SWF 4 reads it as 0).
-    if (p.isObject()) return m_version < 5 ? 0.0 : std::nan("");
+    // An object that stays an object after valueOf has no number; SWF 4 reads
+    // it as 0, and SWF 5 a function as 0.
+    if (p.isObject())
+        return m_version < 5 || (m_version < 6 && p.asObject()->kind() == Kind::Function) ? 0.0 : std::nan("");
     return toNumber(p);
 }
 

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <cmath>
 
 namespace {
@@ -127,6 +129,100 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Array ----------------------------------------------------------------------------------
+
+// Array construction, length and join, each case a step on a fresh array
+// [1, 2] (or on what the case builds) judged by the array's text and length.
+struct ArrayRuleCase {
+    const char* name;
+    int version;
+    std::function<Value(Env&)> run; // gives the array
+    const char* text;
+    const char* length;
+};
+
+class ArrayRules : public ::testing::TestWithParam<ArrayRuleCase> {};
+
+TEST_P(ArrayRules, Hold) {
+    const auto& c = GetParam();
+    Env env(c.version);
+    Value a = c.run(env);
+    EXPECT_EQ(env.text(env.call(a, QStringLiteral("join"), {Value("|")})), c.text);
+    EXPECT_EQ(env.text(env.vm().getMember(a, QStringLiteral("length"))), c.length);
+}
+
+Value arrayOf(Env& env, std::vector<Value> args) { return env.make(QStringLiteral("Array"), std::move(args)); }
+Value withLength(Env& env, Value length) {
+    Value a = env.array({Value(1), Value(2), Value(3)});
+    env.vm().setMember(a.asObject(), QStringLiteral("length"), length);
+    return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Builtins, ArrayRules,
+    ::testing::Values(
+        // One number is a length cut to a 32-bit integer; no count gives an empty array.
+        ArrayRuleCase{"FractionIsCut", 7, [](Env& e) { return arrayOf(e, {Value(3.5)}); }, "undefined|undefined|undefined", "3"},
+        ArrayRuleCase{"NegativeIsEmpty", 7, [](Env& e) { return arrayOf(e, {Value(-4)}); }, "", "0"},
+        ArrayRuleCase{"InfinityIsEmpty", 7, [](Env& e) { return arrayOf(e, {Value(HUGE_VAL)}); }, "", "0"},
+        ArrayRuleCase{"TextIsAnElement", 7, [](Env& e) { return arrayOf(e, {Value("3")}); }, "3", "1"},
+        // An assigned length cuts the elements and reads back as given.
+        ArrayRuleCase{"LengthNegative", 7, [](Env& e) { return withLength(e, Value(-4)); }, "", "-4"},
+        ArrayRuleCase{"LengthFraction", 7, [](Env& e) { return withLength(e, Value(2.5)); }, "1|2", "2.5"},
+        ArrayRuleCase{"LengthText", 7, [](Env& e) { return withLength(e, Value("har")); }, "", "har"},
+        ArrayRuleCase{"LengthGrows", 7, [](Env& e) { return withLength(e, Value(4)); }, "1|2|3|undefined", "4"},
+        ArrayRuleCase{"PushForgetsAssignedLength", 7,
+                      [](Env& e) {
+                          Value a = withLength(e, Value(1.5));
+                          e.call(a, QStringLiteral("push"), {Value(9)});
+                          return a;
+                      },
+                      "1|9", "2"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// join: only a missing separator is ","; undefined converts by the version's rule.
+TEST(ArrayJoin, GivenSeparatorConverts) {
+    for (auto [version, expected] : {std::pair{6, "12"}, std::pair{7, "1undefined2"}}) {
+        Env env(version);
+        Value a = env.array({Value(1), Value(2)});
+        EXPECT_EQ(env.text(env.call(a, QStringLiteral("join"), {Value()})), expected) << version;
+        EXPECT_EQ(env.text(env.call(a, QStringLiteral("join"))), "1,2") << version;
+    }
+}
+
+TEST(ArrayStatics, SortFlagNamesAreWritable) {
+    Env env;
+    Value array = env.global(QStringLiteral("Array"));
+    env.vm().setMember(array.asObject(), QStringLiteral("NUMERIC"), Value(3));
+    EXPECT_EQ(env.text(env.global(QStringLiteral("Array.NUMERIC"))), "3");
+}
+
+// ---- AsBroadcaster ---------------------------------------------------------------------------
+
+TEST(AsBroadcaster, BroadcastIsTrueOnlyWhenAListenerWasThere) {
+    Env env;
+    Value emitter = env.object({});
+    env.call(env.global(QStringLiteral("AsBroadcaster")), QStringLiteral("initialize"), {emitter});
+    Value listeners = env.vm().getMember(emitter, QStringLiteral("_listeners"));
+    EXPECT_TRUE(env.call(emitter, QStringLiteral("broadcastMessage"), {Value("m")}).isUndefined());
+    env.vm().setMember(listeners.asObject(), QStringLiteral("0"), Value());
+    env.vm().setMember(listeners.asObject(), QStringLiteral("1"), Value::null());
+    EXPECT_TRUE(env.call(emitter, QStringLiteral("broadcastMessage"), {Value("m")}).isUndefined());
+    env.vm().setMember(listeners.asObject(), QStringLiteral("1"), Value("hi"));
+    EXPECT_EQ(env.text(env.call(emitter, QStringLiteral("broadcastMessage"), {Value("m")})), "true");
+}
+
+TEST(AsBroadcaster, InitializeGivesTheBuiltInBroadcast) {
+    Env env;
+    Value bc = env.global(QStringLiteral("AsBroadcaster"));
+    Value builtIn = env.vm().getMember(bc, QStringLiteral("broadcastMessage"));
+    Value replacement = env.object({});
+    env.vm().setMember(bc.asObject(), QStringLiteral("broadcastMessage"), replacement);
+    env.vm().setMember(bc.asObject(), QStringLiteral("addListener"), replacement);
+    Value emitter = env.object({});
+    env.call(bc, QStringLiteral("initialize"), {emitter});
+    EXPECT_EQ(env.vm().getMember(emitter, QStringLiteral("broadcastMessage")).asObject(), builtIn.asObject());
+    EXPECT_EQ(env.vm().getMember(emitter, QStringLiteral("addListener")).asObject(), replacement.asObject());
+}
 
 struct SpliceCase {
     const char* name;

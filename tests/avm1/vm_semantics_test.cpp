@@ -177,6 +177,10 @@ INSTANTIATE_TEST_SUITE_P(
                  .raw(tracingFunction("ts", Asm().push("t")).body()).setMember()
                  .pushRegister(1).op(kToString).trace(),
              {"s"}},
+        // SWF 5 gives a function the number 0; later versions NaN.
+        Case{"Swf5FunctionIsZero", 5, Asm().push(2).getVariable("Number").op(kAdd2).trace(), {"2"}},
+        Case{"Swf5FunctionDivides", 5, Asm().push(2).getVariable("Number").op(kDivide).trace(), {"Infinity"}},
+        Case{"Swf6FunctionIsNaN", 6, Asm().push(2).getVariable("Number").op(kAdd2).trace(), {"NaN"}},
         // int() wraps to 32 bits in every version.
         Case{"ToIntegerWrapsInfinity", 5, Asm().getVariable("Infinity").op(0x18).trace(), {"0"}},
         Case{"ToIntegerWraps2Pow31", 7, Asm().push(2147483648.0).op(0x18).trace(), {"-2147483648"}},
