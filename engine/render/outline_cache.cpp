@@ -75,7 +75,8 @@ std::shared_ptr<const ShapeOutline> OutlineCache::get(const ShapeDef& shape, con
         for (const StyledPath& f : layer.fills) out.fills.push_back(contoursOf(buildPath(f, tolerance, false), 1, 1));
         for (const StyledPath& l : layer.lines) {
             const LineStyle* style = l.style < layer.lineStyles.size() ? &layer.lineStyles[l.style] : nullptr;
-            out.lines.push_back(buildPath(l, tolerance, true, style && style->noClose));
+            // Stroked as curves: the stroker then joins only real corners.
+            out.lines.push_back(buildPath(l, 0, true, style && style->noClose));
             out.strokes.push_back(style && style->width > 0
                                       ? strokeOutline(out.lines.back(), style->width, *style, scale)
                                       : Contours{});

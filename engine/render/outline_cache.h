@@ -32,7 +32,7 @@ Contours contoursOf(const QPainterPath& path, double scale, double pixels);
 struct ShapeOutline {
     struct Layer {
         std::vector<Contours> fills;        // parallel to ShapeLayer::fills (even-odd)
-        std::vector<QPainterPath> lines;    // parallel to ShapeLayer::lines, flattened centre lines
+        std::vector<QPainterPath> lines;    // parallel to ShapeLayer::lines, centre lines with their curves
         std::vector<Contours> strokes;      // their outlines at the style's width in twips (non-zero)
     };
     std::vector<Layer> layers;

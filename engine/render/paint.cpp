@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <xmmintrin.h>
+#include <emmintrin.h>
 
 namespace swf::render {
 
@@ -67,6 +69,19 @@ inline uint32_t lerpPixel(uint32_t p, uint32_t q, uint32_t f /*0..256*/) {
     uint32_t rb = ((p & 0xff00ff) * (256 - f) + (q & 0xff00ff) * f) >> 8 & 0xff00ff;
     uint32_t ag = (((p >> 8) & 0xff00ff) * (256 - f) + ((q >> 8) & 0xff00ff) * f) & 0xff00ff00;
     return rb | ag;
+}
+
+// Pad spread with positions computed four at a time: position(i) gives t
+// for the pixels i, i + 1, i + 2, i + 3 (as floats in i).
+template <typename Position> void padSpan(const GradientTable& table, int n, uint32_t* out, Position position) {
+    const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), scale = _mm_set1_ps(255), half = _mm_set1_ps(0.5f);
+    alignas(16) int32_t index[4];
+    for (int i = 0; i < n; i += 4) {
+        __m128 at = _mm_add_ps(_mm_set1_ps(float(i)), _mm_set_ps(3, 2, 1, 0));
+        __m128 t = _mm_min_ps(_mm_max_ps(position(at), zero), one);
+        _mm_store_si128(reinterpret_cast<__m128i*>(index), _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(t, scale), half)));
+        for (int k = 0; k < 4 && i + k < n; ++k) out[i + k] = table[size_t(index[k])];
+    }
 }
 
 } // namespace
@@ -134,10 +149,26 @@ void Paint::span(int x, int y, int n, uint32_t* out) const {
     case Kind::Solid: std::fill(out, out + n, color); return;
     case Kind::Linear: {
         const double t0 = (u + kGradientHalf) / (2 * kGradientHalf), dt = a / (2 * kGradientHalf);
+        if (spread == SpreadMode::Pad) {
+            padSpan(*table, n, out, [&](__m128 i) {
+                return _mm_add_ps(_mm_set1_ps(float(t0)), _mm_mul_ps(_mm_set1_ps(float(dt)), i));
+            });
+            return;
+        }
         gradientSpan(*table, spread, n, out, [&](int i) { return t0 + dt * i; });
         return;
     }
     case Kind::Radial: {
+        if (spread == SpreadMode::Pad) {
+            const float k = float(1 / kGradientHalf);
+            const __m128 u0 = _mm_set1_ps(float(u) * k), v0 = _mm_set1_ps(float(v) * k);
+            const __m128 du = _mm_set1_ps(float(a) * k), dv = _mm_set1_ps(float(b) * k);
+            padSpan(*table, n, out, [&](__m128 i) {
+                __m128 pu = _mm_add_ps(u0, _mm_mul_ps(du, i)), pv = _mm_add_ps(v0, _mm_mul_ps(dv, i));
+                return _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(pu, pu), _mm_mul_ps(pv, pv)));
+            });
+            return;
+        }
         const double du = a, dv = b;
         gradientSpan(*table, spread, n, out, [&](int i) {
             double pu = u + du * i, pv = v + dv * i;
