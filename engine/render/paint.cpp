@@ -95,22 +95,27 @@ GradientTable gradientTable(const Gradient& g, const ColorTransform& cx) {
     struct Stop { double r, g, b, a; int ratio; };
     std::vector<Stop> stops;
     const bool linear = g.interpolation == Interpolation::LinearRgb;
+    int previous = -1;
     for (const GradientStop& s : g.stops) {
+        // Every stop takes at least one entry: a ratio not above the previous
+        // one moves to the next entry, and stops pushed past the end are dropped.
+        int ratio = std::max(int(s.ratio), previous + 1);
+        if (ratio > 255) break;
+        previous = ratio;
         Rgba c = transformColor(s.color, cx);
         auto channel = [linear](uint8_t v) { return linear ? toLinear(v / 255.0) : v / 255.0; };
-        stops.push_back({channel(c.r), channel(c.g), channel(c.b), c.a / 255.0, s.ratio});
+        stops.push_back({channel(c.r), channel(c.g), channel(c.b), c.a / 255.0, ratio});
     }
     auto out = [linear](double r, double gg, double b, double a) {
         if (linear) r = fromLinear(r), gg = fromLinear(gg), b = fromLinear(b);
         return premultiply(r, gg, b, a);
     };
+    size_t i = 0;
     for (int t = 0; t < 256; ++t) {
-        size_t i = 0;
         while (i < stops.size() && stops[i].ratio < t) ++i;
-        const Stop* s;
         if (i == 0 || i == stops.size()) {
-            s = i == 0 ? &stops.front() : &stops.back();
-            table[size_t(t)] = out(s->r, s->g, s->b, s->a);
+            const Stop& s = i == 0 ? stops.front() : stops.back();
+            table[size_t(t)] = out(s.r, s.g, s.b, s.a);
             continue;
         }
         const Stop& p = stops[i - 1];

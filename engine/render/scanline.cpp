@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <emmintrin.h>
+#include <xmmintrin.h>
 #include <limits>
 
 namespace swf::render {
@@ -223,24 +224,28 @@ std::pair<int, int> coverRow(const Strip& strip, int r, int width, FillRule rule
     const int a = firstCell, b = std::min(lastCell, width);
     const int end = std::min(lastCell, strip.stride);
     float sum = 0;
-    if (rule == FillRule::NonZero) {
-        for (int x = a; x < b; ++x) {
-            sum += acc[x];
-            acc[x] = 0;
-            out[x] = table.level[size_t(std::min(std::abs(sum), 1.0f) * 256)];
+    uint8_t level = 0;
+    const __m128 zero = _mm_setzero_ps();
+    for (int x = a; x < b;) {
+        // Runs with nothing accumulated keep the coverage they start with
+        // (inside a fill, or inside the hole of a stroke).
+        if (x + 4 <= b && _mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(acc + x), zero)) == 0) {
+            std::memset(out + x, level, 4);
+            x += 4;
+            continue;
         }
-    } else {
-        for (int x = a; x < b; ++x) {
-            sum += acc[x];
-            acc[x] = 0;
-            float c = std::abs(sum);
-            if (c > 1) {
-                // Even-odd: coverage folds back every second whole winding.
-                c -= 2 * std::floor(c * 0.5f);
-                if (c > 1) c = 2 - c;
-            }
-            out[x] = table.level[size_t(c * 256)];
+        sum += acc[x];
+        acc[x] = 0;
+        float c = std::abs(sum);
+        if (rule == FillRule::NonZero) {
+            c = std::min(c, 1.0f);
+        } else if (c > 1) {
+            // Even-odd: coverage folds back every second whole winding.
+            c -= 2 * std::floor(c * 0.5f);
+            if (c > 1) c = 2 - c;
         }
+        level = table.level[size_t(c * 256)];
+        out[x++] = level;
     }
     for (int x = b; x < end; ++x) acc[x] = 0;
     firstCell = std::numeric_limits<int>::max();
