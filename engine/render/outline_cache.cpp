@@ -9,8 +9,6 @@
 
 namespace swf::render {
 
-namespace {
-
 Qt::PenCapStyle capOf(CapStyle c) {
     switch (c) {
     case CapStyle::None: return Qt::FlatCap;
@@ -21,15 +19,14 @@ Qt::PenCapStyle capOf(CapStyle c) {
 }
 
 Qt::PenJoinStyle joinOf(JoinStyle j) {
+    // A miter longer than the limit is cut off at the limit.
     switch (j) {
     case JoinStyle::Bevel: return Qt::BevelJoin;
-    case JoinStyle::Miter: return Qt::SvgMiterJoin;
+    case JoinStyle::Miter: return Qt::MiterJoin;
     case JoinStyle::Round: break;
     }
     return Qt::RoundJoin;
 }
-
-} // namespace
 
 void Contours::add(const QPolygonF& polygon, double scale) {
     if (polygon.size() < 2) return;

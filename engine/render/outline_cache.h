@@ -59,6 +59,10 @@ private:
     std::unordered_map<const ShapeDef*, Entry> m_entries;
 };
 
+// Qt's names for the caps and joins of a line style.
+Qt::PenCapStyle capOf(CapStyle c);
+Qt::PenJoinStyle joinOf(JoinStyle j);
+
 // The outline of a stroke along `centre` as non-zero polygons, `width` wide
 // in the path's own units; `scale` (device pixels per unit) sets how finely
 // round caps and joins are flattened.

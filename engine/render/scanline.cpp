@@ -213,8 +213,7 @@ struct CoverageTable {
 
 // Coverage of row r of a strip from its accumulated areas, which it clears
 // for the next strip; returns the first and one past the last pixel that may
-// be covered. Closed contours bring the running sum back to nothing after
-// their last cell.
+// be covered.
 std::pair<int, int> coverRow(const Strip& strip, int r, int width, FillRule rule, const CoverageTable& table,
                              uint8_t* __restrict out) {
     int& firstCell = strip.first[r];
@@ -250,6 +249,12 @@ std::pair<int, int> coverRow(const Strip& strip, int r, int width, FillRule rule
     for (int x = b; x < end; ++x) acc[x] = 0;
     firstCell = std::numeric_limits<int>::max();
     lastCell = 0;
+    // Edges right of the strip were left out, so what they close stays
+    // covered to the end of the row.
+    if (level && b < width) {
+        std::memset(out + b, level, size_t(width - b));
+        return {a, width};
+    }
     return {a, b};
 }
 
