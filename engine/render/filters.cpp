@@ -22,6 +22,12 @@ constexpr double kMaxFilterPixels = 255;
 
 constexpr int kMaxKernelSide = 15;
 
+// Filters of one object beyond this many are ignored, and blur passes over
+// a layer's pixels (all filters together) beyond this budget are cut down,
+// so that no filter list makes a frame take seconds.
+constexpr int kMaxFilters = 8;
+constexpr int64_t kMaxBlurPixelPasses = int64_t(48) << 20;
+
 double clampSize(double v) { return std::clamp(std::isfinite(v) ? v : 0.0, 0.0, kMaxFilterPixels); }
 
 // One box pass over interleaved 8-bit channels, along rows (step 1) or
@@ -252,7 +258,7 @@ void convolution(QImage& img, const FilterDef& f) {
 std::vector<FilterDef> parseFilters(std::span<const uint8_t> bytes) {
     std::vector<FilterDef> out;
     Reader r(bytes);
-    int count = r.u8();
+    int count = std::min<int>(r.u8(), kMaxFilters);
     for (int n = 0; n < count && !r.failed(); ++n) {
         FilterDef f;
         uint8_t id = r.u8();
@@ -358,8 +364,13 @@ void applyFilters(QImage& image, const std::vector<FilterDef>& filters, double s
     if (image.isNull()) return;
     if (image.format() != QImage::Format_ARGB32_Premultiplied)
         image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    int64_t passes = 0;
+    for (const FilterDef& f : filters) passes += geometryOf(f, sx, sy, quality).passes;
+    const int64_t pixels = int64_t(image.width()) * image.height();
+    const double cut = pixels * passes > kMaxBlurPixelPasses ? double(kMaxBlurPixelPasses) / (pixels * passes) : 1;
     for (const FilterDef& f : filters) {
         Geometry g = geometryOf(f, sx, sy, quality);
+        g.passes = std::max(1, int(g.passes * cut));
         switch (f.kind) {
         case FilterKind::Blur: boxBlur(image, g.rx, g.ry, g.passes); break;
         case FilterKind::DropShadow:

@@ -9,8 +9,6 @@
 
 namespace swf::render {
 
-namespace {
-
 Qt::PenCapStyle capOf(CapStyle c) {
     switch (c) {
     case CapStyle::None: return Qt::FlatCap;
@@ -21,15 +19,14 @@ Qt::PenCapStyle capOf(CapStyle c) {
 }
 
 Qt::PenJoinStyle joinOf(JoinStyle j) {
+    // A miter longer than the limit is cut off at the limit.
     switch (j) {
     case JoinStyle::Bevel: return Qt::BevelJoin;
-    case JoinStyle::Miter: return Qt::SvgMiterJoin;
+    case JoinStyle::Miter: return Qt::MiterJoin;
     case JoinStyle::Round: break;
     }
     return Qt::RoundJoin;
 }
-
-} // namespace
 
 void Contours::add(const QPolygonF& polygon, double scale) {
     if (polygon.size() < 2) return;
@@ -75,7 +72,8 @@ std::shared_ptr<const ShapeOutline> OutlineCache::get(const ShapeDef& shape, con
         for (const StyledPath& f : layer.fills) out.fills.push_back(contoursOf(buildPath(f, tolerance, false), 1, 1));
         for (const StyledPath& l : layer.lines) {
             const LineStyle* style = l.style < layer.lineStyles.size() ? &layer.lineStyles[l.style] : nullptr;
-            out.lines.push_back(buildPath(l, tolerance, true, style && style->noClose));
+            // Stroked as curves: the stroker then joins only real corners.
+            out.lines.push_back(buildPath(l, 0, true, style && style->noClose));
             out.strokes.push_back(style && style->width > 0
                                       ? strokeOutline(out.lines.back(), style->width, *style, scale)
                                       : Contours{});

@@ -32,7 +32,7 @@ Contours contoursOf(const QPainterPath& path, double scale, double pixels);
 struct ShapeOutline {
     struct Layer {
         std::vector<Contours> fills;        // parallel to ShapeLayer::fills (even-odd)
-        std::vector<QPainterPath> lines;    // parallel to ShapeLayer::lines, flattened centre lines
+        std::vector<QPainterPath> lines;    // parallel to ShapeLayer::lines, centre lines with their curves
         std::vector<Contours> strokes;      // their outlines at the style's width in twips (non-zero)
     };
     std::vector<Layer> layers;
@@ -58,6 +58,10 @@ private:
     std::mutex m_mutex;
     std::unordered_map<const ShapeDef*, Entry> m_entries;
 };
+
+// Qt's names for the caps and joins of a line style.
+Qt::PenCapStyle capOf(CapStyle c);
+Qt::PenJoinStyle joinOf(JoinStyle j);
 
 // The outline of a stroke along `centre` as non-zero polygons, `width` wide
 // in the path's own units; `scale` (device pixels per unit) sets how finely

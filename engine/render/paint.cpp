@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <xmmintrin.h>
+#include <emmintrin.h>
 
 namespace swf::render {
 
@@ -69,6 +71,19 @@ inline uint32_t lerpPixel(uint32_t p, uint32_t q, uint32_t f /*0..256*/) {
     return rb | ag;
 }
 
+// Pad spread with positions computed four at a time: position(i) gives t
+// for the pixels i, i + 1, i + 2, i + 3 (as floats in i).
+template <typename Position> void padSpan(const GradientTable& table, int n, uint32_t* out, Position position) {
+    const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), scale = _mm_set1_ps(255), half = _mm_set1_ps(0.5f);
+    alignas(16) int32_t index[4];
+    for (int i = 0; i < n; i += 4) {
+        __m128 at = _mm_add_ps(_mm_set1_ps(float(i)), _mm_set_ps(3, 2, 1, 0));
+        __m128 t = _mm_min_ps(_mm_max_ps(position(at), zero), one);
+        _mm_store_si128(reinterpret_cast<__m128i*>(index), _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(t, scale), half)));
+        for (int k = 0; k < 4 && i + k < n; ++k) out[i + k] = table[size_t(index[k])];
+    }
+}
+
 } // namespace
 
 GradientTable gradientTable(const Gradient& g, const ColorTransform& cx) {
@@ -80,22 +95,27 @@ GradientTable gradientTable(const Gradient& g, const ColorTransform& cx) {
     struct Stop { double r, g, b, a; int ratio; };
     std::vector<Stop> stops;
     const bool linear = g.interpolation == Interpolation::LinearRgb;
+    int previous = -1;
     for (const GradientStop& s : g.stops) {
+        // Every stop takes at least one entry: a ratio not above the previous
+        // one moves to the next entry, and stops pushed past the end are dropped.
+        int ratio = std::max(int(s.ratio), previous + 1);
+        if (ratio > 255) break;
+        previous = ratio;
         Rgba c = transformColor(s.color, cx);
         auto channel = [linear](uint8_t v) { return linear ? toLinear(v / 255.0) : v / 255.0; };
-        stops.push_back({channel(c.r), channel(c.g), channel(c.b), c.a / 255.0, s.ratio});
+        stops.push_back({channel(c.r), channel(c.g), channel(c.b), c.a / 255.0, ratio});
     }
     auto out = [linear](double r, double gg, double b, double a) {
         if (linear) r = fromLinear(r), gg = fromLinear(gg), b = fromLinear(b);
         return premultiply(r, gg, b, a);
     };
+    size_t i = 0;
     for (int t = 0; t < 256; ++t) {
-        size_t i = 0;
         while (i < stops.size() && stops[i].ratio < t) ++i;
-        const Stop* s;
         if (i == 0 || i == stops.size()) {
-            s = i == 0 ? &stops.front() : &stops.back();
-            table[size_t(t)] = out(s->r, s->g, s->b, s->a);
+            const Stop& s = i == 0 ? stops.front() : stops.back();
+            table[size_t(t)] = out(s.r, s.g, s.b, s.a);
             continue;
         }
         const Stop& p = stops[i - 1];
@@ -134,10 +154,26 @@ void Paint::span(int x, int y, int n, uint32_t* out) const {
     case Kind::Solid: std::fill(out, out + n, color); return;
     case Kind::Linear: {
         const double t0 = (u + kGradientHalf) / (2 * kGradientHalf), dt = a / (2 * kGradientHalf);
+        if (spread == SpreadMode::Pad) {
+            padSpan(*table, n, out, [&](__m128 i) {
+                return _mm_add_ps(_mm_set1_ps(float(t0)), _mm_mul_ps(_mm_set1_ps(float(dt)), i));
+            });
+            return;
+        }
         gradientSpan(*table, spread, n, out, [&](int i) { return t0 + dt * i; });
         return;
     }
     case Kind::Radial: {
+        if (spread == SpreadMode::Pad) {
+            const float k = float(1 / kGradientHalf);
+            const __m128 u0 = _mm_set1_ps(float(u) * k), v0 = _mm_set1_ps(float(v) * k);
+            const __m128 du = _mm_set1_ps(float(a) * k), dv = _mm_set1_ps(float(b) * k);
+            padSpan(*table, n, out, [&](__m128 i) {
+                __m128 pu = _mm_add_ps(u0, _mm_mul_ps(du, i)), pv = _mm_add_ps(v0, _mm_mul_ps(dv, i));
+                return _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(pu, pu), _mm_mul_ps(pv, pv)));
+            });
+            return;
+        }
         const double du = a, dv = b;
         gradientSpan(*table, spread, n, out, [&](int i) {
             double pu = u + du * i, pv = v + dv * i;

@@ -14,10 +14,10 @@ namespace swf::render {
 using GradientTable = std::array<uint32_t, 256>;
 
 // The Flash player's colour table of a gradient after a colour transform:
-// entry t shows ratio t. Stops are taken in their stored order; each entry
-// blends the two stops around it, so stops with equal ratios make a hard
-// step and a stop whose ratio lies below an earlier one's is passed over.
-// LinearRgb blends in linear light. No stops: black.
+// entry t shows ratio t, blending the two stops around it. Every stop takes
+// at least one entry of its own: a ratio not above the previous stop's moves
+// to the next entry (equal ratios make one-entry steps), stops pushed past
+// 255 are dropped. LinearRgb blends in linear light. No stops: black.
 GradientTable gradientTable(const Gradient& g, const ColorTransform& cx);
 
 struct Paint {

@@ -5,6 +5,7 @@
 #include "engine/render/bounds.h"
 #include "engine/render/color.h"
 #include "engine/render/filters.h"
+#include "engine/render/outline_cache.h"
 
 #include <QPainter>
 
@@ -78,24 +79,6 @@ QGradient::Spread spreadOf(SpreadMode m) {
     case SpreadMode::Pad: break;
     }
     return QGradient::PadSpread;
-}
-
-Qt::PenCapStyle capOf(CapStyle c) {
-    switch (c) {
-    case CapStyle::None: return Qt::FlatCap;
-    case CapStyle::Square: return Qt::SquareCap;
-    case CapStyle::Round: break;
-    }
-    return Qt::RoundCap;
-}
-
-Qt::PenJoinStyle joinOf(JoinStyle j) {
-    switch (j) {
-    case JoinStyle::Bevel: return Qt::BevelJoin;
-    case JoinStyle::Miter: return Qt::MiterJoin;
-    case JoinStyle::Round: break;
-    }
-    return Qt::RoundJoin;
 }
 
 // Whether a fill covers what is below it completely (seam strokes would

@@ -37,6 +37,12 @@ void appendSegments(const Contours& c, const Matrix& m, std::vector<Segment>& ou
     }
 }
 
+FillStyle solid(Rgba colour) {
+    FillStyle f;
+    f.color = colour;
+    return f;
+}
+
 Matrix scaled(double k) { return Matrix{k, 0, 0, k, 0, 0}; }
 Matrix translated(double x, double y) { return Matrix{1, 0, 0, 1, x, y}; }
 
@@ -213,12 +219,8 @@ void RasterBackend::drawShape(Frame& f, const DrawShape& c) {
             if (style >= layer.lineStyles.size() || lo.lines[i].isEmpty()) continue;
             const LineStyle& ls = layer.lineStyles[style];
             s.reset(1);
-            bool painted = ls.fill ? paintOf(f, *ls.fill, m, c.colorTransform, c.bitmaps, s.paints[0])
-                                   : (s.paints[0] = f.maskMode() ? Paint::solid(kMaskColour)
-                                                                 : Paint::solid(premultiplied(
-                                                                       transformColor(ls.color, c.colorTransform))),
-                                      true);
-            if (!painted) continue;
+            if (!paintOf(f, ls.fill ? *ls.fill : solid(ls.color), m, c.colorTransform, c.bitmaps, s.paints[0]))
+                continue;
             const double width = strokeWidth(ls, m);
             const bool scales = !ls.noHScale && !ls.noVScale && !ls.pixelHinting;
             if (scales && width >= 1 && !lo.strokes[i].empty()) {
@@ -264,7 +266,8 @@ void RasterBackend::drawBitmap(Frame& f, const DrawBitmap& c) {
 void RasterBackend::drawGlyphs(Frame& f, const DrawGlyphs& c) {
     if (!c.font || c.font->emSquare <= 0) return;
     const Canvas target = canvasOf(f.top());
-    const Paint paint = Paint::solid(f.maskMode() ? kMaskColour : premultiplied(transformColor(c.color, c.colorTransform)));
+    Paint paint;
+    paintOf(f, solid(c.color), Matrix{}, c.colorTransform, {}, paint);
     const double k = c.height / c.font->emSquare;
     const double glyphScale = matrixScale(c.matrix) * std::abs(k);
     const CoverageSteps steps = coverageSteps(f.quality, true);
@@ -287,7 +290,9 @@ void RasterBackend::drawRect(Frame& f, const DrawRect& c) {
     const Canvas target = canvasOf(f.top());
     const CoverageSteps steps = coverageSteps(f.quality, false);
     auto colour = [&](Rgba v) {
-        return Paint::solid(f.maskMode() ? kMaskColour : premultiplied(transformColor(v, c.colorTransform)));
+        Paint paint;
+        paintOf(f, solid(v), Matrix{}, c.colorTransform, {}, paint);
+        return paint;
     };
     auto fill = [&](const Contours& contours, const Matrix& m, const Paint& paint) {
         Scratch& s = scratch();

@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <emmintrin.h>
+#include <xmmintrin.h>
 #include <limits>
 
 namespace swf::render {
@@ -16,12 +18,10 @@ constexpr size_t kAccumulatorFloats = 1 << 17;
 
 // x * a / 255 per channel, rounded (a: 0..255).
 inline uint32_t byteMul(uint32_t x, uint32_t a) {
-    uint32_t t = (x & 0xff00ff) * a;
-    t = (t + ((t >> 8) & 0xff00ff) + 0x800080) >> 8;
-    t &= 0xff00ff;
-    x = ((x >> 8) & 0xff00ff) * a;
-    x = x + ((x >> 8) & 0xff00ff) + 0x800080;
-    x &= 0xff00ff00;
+    uint32_t t = (x & 0xff00ff) * a + 0x800080;
+    t = ((t + ((t >> 8) & 0xff00ff)) >> 8) & 0xff00ff;
+    x = ((x >> 8) & 0xff00ff) * a + 0x800080;
+    x = (x + ((x >> 8) & 0xff00ff)) & 0xff00ff00;
     return x | t;
 }
 
@@ -37,6 +37,57 @@ inline uint32_t addSaturated(uint32_t x, uint32_t y) {
 inline uint32_t over(uint32_t src, uint32_t dst) {
     uint32_t sa = src >> 24;
     return sa == 255 ? src : src + byteMul(dst, 255 - sa);
+}
+
+// v * a / 255 in each 16-bit lane, rounded as byteMul() does.
+inline __m128i mul255(__m128i v, __m128i a) {
+    __m128i t = _mm_add_epi16(_mm_mullo_epi16(v, a), _mm_set1_epi16(128));
+    return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+}
+
+// dst[x] = src(x) * cover[x] over dst[x], four pixels at a time (SSE2).
+// Without `cover` every pixel is fully covered; with Solid, src(x) is `solid`.
+template <bool Solid>
+void coverOver(uint32_t* __restrict dst, const uint32_t* __restrict src, uint32_t solid,
+               const uint8_t* __restrict cover, int n) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i alphas = _mm_set1_epi32(int(0xff000000u));
+    const __m128i full = _mm_set1_epi16(255);
+    int x = 0;
+    for (; x + 4 <= n; x += 4) {
+        uint32_t c4 = 0xffffffffu;
+        if (cover) {
+            std::memcpy(&c4, cover + x, 4);
+            if (c4 == 0) continue;
+        }
+        const __m128i s = Solid ? _mm_set1_epi32(int(solid)) : _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
+        const bool opaque = (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(s, alphas), alphas))) == 0xffff;
+        if (c4 == 0xffffffffu && opaque) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), s);
+            continue;
+        }
+        __m128i sLo = _mm_unpacklo_epi8(s, zero), sHi = _mm_unpackhi_epi8(s, zero);
+        if (c4 != 0xffffffffu) {
+            __m128i c = _mm_cvtsi32_si128(int(c4));
+            c = _mm_unpacklo_epi8(c, c);
+            c = _mm_unpacklo_epi16(c, c);
+            sLo = mul255(sLo, _mm_unpacklo_epi8(c, zero));
+            sHi = mul255(sHi, _mm_unpackhi_epi8(c, zero));
+        }
+        const __m128i aLo = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sLo, 0xff), 0xff);
+        const __m128i aHi = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sHi, 0xff), 0xff);
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + x));
+        const __m128i dLo = mul255(_mm_unpacklo_epi8(d, zero), _mm_sub_epi16(full, aLo));
+        const __m128i dHi = mul255(_mm_unpackhi_epi8(d, zero), _mm_sub_epi16(full, aHi));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x),
+                         _mm_packus_epi16(_mm_add_epi16(sLo, dLo), _mm_add_epi16(sHi, dHi)));
+    }
+    for (; x < n; ++x) {
+        const uint32_t c = cover ? cover[x] : 255;
+        if (!c) continue;
+        const uint32_t p = Solid ? solid : src[x];
+        dst[x] = over(c == 255 ? p : byteMul(p, c), dst[x]);
+    }
 }
 
 // A strip of rows of one path: accumulated signed areas, `stride` floats a
@@ -162,8 +213,7 @@ struct CoverageTable {
 
 // Coverage of row r of a strip from its accumulated areas, which it clears
 // for the next strip; returns the first and one past the last pixel that may
-// be covered. Closed contours bring the running sum back to nothing after
-// their last cell.
+// be covered.
 std::pair<int, int> coverRow(const Strip& strip, int r, int width, FillRule rule, const CoverageTable& table,
                              uint8_t* __restrict out) {
     int& firstCell = strip.first[r];
@@ -173,32 +223,50 @@ std::pair<int, int> coverRow(const Strip& strip, int r, int width, FillRule rule
     const int a = firstCell, b = std::min(lastCell, width);
     const int end = std::min(lastCell, strip.stride);
     float sum = 0;
-    if (rule == FillRule::NonZero) {
-        for (int x = a; x < b; ++x) {
-            sum += acc[x];
-            acc[x] = 0;
-            out[x] = table.level[size_t(std::min(std::abs(sum), 1.0f) * 256)];
+    uint8_t level = 0;
+    const __m128 zero = _mm_setzero_ps();
+    for (int x = a; x < b;) {
+        // Runs with nothing accumulated keep the coverage they start with
+        // (inside a fill, or inside the hole of a stroke).
+        if (x + 4 <= b && _mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(acc + x), zero)) == 0) {
+            std::memset(out + x, level, 4);
+            x += 4;
+            continue;
         }
-    } else {
-        for (int x = a; x < b; ++x) {
-            sum += acc[x];
-            acc[x] = 0;
-            float c = std::abs(sum);
-            if (c > 1) {
-                // Even-odd: coverage folds back every second whole winding.
-                c -= 2 * std::floor(c * 0.5f);
-                if (c > 1) c = 2 - c;
-            }
-            out[x] = table.level[size_t(c * 256)];
+        sum += acc[x];
+        acc[x] = 0;
+        float c = std::abs(sum);
+        if (rule == FillRule::NonZero) {
+            c = std::min(c, 1.0f);
+        } else if (c > 1) {
+            // Even-odd: coverage folds back every second whole winding.
+            c -= 2 * std::floor(c * 0.5f);
+            if (c > 1) c = 2 - c;
         }
+        level = table.level[size_t(c * 256)];
+        out[x++] = level;
     }
     for (int x = b; x < end; ++x) acc[x] = 0;
     firstCell = std::numeric_limits<int>::max();
     lastCell = 0;
+    // Edges right of the strip were left out, so what they close stays
+    // covered to the end of the row.
+    if (level && b < width) {
+        std::memset(out + b, level, size_t(width - b));
+        return {a, width};
+    }
     return {a, b};
 }
 
+// A line waiting for, or being drawn in, strips first..last.
+struct StripLine {
+    int first, last;
+    size_t path;
+    const Segment* segment;
+};
+
 struct Scratch {
+    std::vector<StripLine> lines, active;
     std::vector<float> acc;
     std::vector<int> first, last;
     std::vector<uint8_t> coverage;
@@ -249,12 +317,38 @@ void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, CoverageS
                      scratch.last.data() + p * size_t(stripRows), stride, rows};
     };
 
-    for (int top = box.top(); top <= box.bottom(); top += stripRows) {
+    // Lines in the order of the first strip they reach, so that each strip
+    // visits only its own.
+    const int strips = (box.height() + stripRows - 1) / stripRows;
+    scratch.lines.clear();
+    scratch.active.clear();
+    for (size_t p = 0; p < count; ++p)
+        for (const Segment& s : paths[p].segments) {
+            float y0 = std::min(s.y0, s.y1) - float(box.top()), y1 = std::max(s.y0, s.y1) - float(box.top());
+            if (y1 <= 0 || y0 >= float(box.height()) || s.y0 == s.y1) continue;
+            int first = std::clamp(int(y0) / stripRows, 0, strips - 1);
+            int last = std::clamp(int(y1) / stripRows, 0, strips - 1);
+            scratch.lines.push_back({first, last, p, &s});
+        }
+    if (strips > 1)
+        std::sort(scratch.lines.begin(), scratch.lines.end(),
+                  [](const StripLine& a, const StripLine& b) { return a.first < b.first; });
+    size_t next = 0;
+
+    for (int k = 0, top = box.top(); k < strips; ++k, top += stripRows) {
         const int rows = std::min(stripRows, box.bottom() + 1 - top);
-        for (size_t p = 0; p < count; ++p) {
-            const Strip strip = stripOf(p, rows);
-            const float dx = float(box.left()), dy = float(top);
-            for (const Segment& s : paths[p].segments) addLine(strip, {s.x0 - dx, s.y0 - dy, s.x1 - dx, s.y1 - dy});
+        while (next < scratch.lines.size() && scratch.lines[next].first == k) scratch.active.push_back(scratch.lines[next++]);
+        const float dx = float(box.left()), dy = float(top);
+        for (size_t i = 0; i < scratch.active.size();) {
+            const StripLine& line = scratch.active[i];
+            const Segment& s = *line.segment;
+            addLine(stripOf(line.path, rows), {s.x0 - dx, s.y0 - dy, s.x1 - dx, s.y1 - dy});
+            if (line.last == k) {
+                scratch.active[i] = scratch.active.back();
+                scratch.active.pop_back();
+            } else {
+                ++i;
+            }
         }
         for (int r = 0; r < rows; ++r) {
             const int y = top + r;
@@ -265,13 +359,10 @@ void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, CoverageS
                 auto [a, b] = coverRow(stripOf(0, rows), r, width, paths[0].rule, table, cover);
                 if (a >= b) continue;
                 if (paint.kind == Paint::Kind::Solid) {
-                    const uint32_t c = paint.color;
-                    for (int x = a; x < b; ++x)
-                        if (cover[x]) dst[x] = over(cover[x] == 255 ? c : byteMul(c, cover[x]), dst[x]);
+                    coverOver<true>(dst + a, nullptr, paint.color, cover + a, b - a);
                 } else {
                     paint.span(box.left() + a, y, b - a, colours + a);
-                    for (int x = a; x < b; ++x)
-                        if (cover[x]) dst[x] = over(cover[x] == 255 ? colours[x] : byteMul(colours[x], cover[x]), dst[x]);
+                    coverOver<false>(dst + a, colours + a, 0, cover + a, b - a);
                 }
                 continue;
             }
@@ -290,8 +381,7 @@ void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, CoverageS
                 for (int x = a; x < b; ++x)
                     if (cover[x]) sum[x] = addSaturated(sum[x], cover[x] == 255 ? colours[x] : byteMul(colours[x], cover[x]));
             }
-            for (int x = lo; x < hi; ++x)
-                if (sum[x]) dst[x] = over(sum[x], dst[x]);
+            if (lo < hi) coverOver<false>(dst + lo, sum + lo, 0, nullptr, hi - lo);
         }
     }
 }

@@ -79,7 +79,9 @@ QPainterPath buildPath(const StyledPath& styled, double tolerance, bool isLine, 
             start = e.from;
             first = false;
         }
-        if (e.curved)
+        if (e.curved && tolerance <= 0)
+            path.quadTo(e.control.x, e.control.y, e.to.x, e.to.y);
+        else if (e.curved)
             addQuad(path, e.from, e.control, e.to, tolerance);
         else
             path.lineTo(e.to.x, e.to.y);

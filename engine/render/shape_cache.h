@@ -32,7 +32,7 @@ struct ShapePaths {
 };
 
 // Flattens one StyledPath; `tolerance` is the largest distance (twips) of a
-// polygon from the curve. Fill contours are left for the fill rule to close;
+// polygon from the curve (zero or less keeps the curves). Fill contours are left for the fill rule to close;
 // line contours that end where they start are closed unless `noClose`.
 QPainterPath buildPath(const StyledPath& path, double tolerance, bool isLine, bool noClose = false);
 

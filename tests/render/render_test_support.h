@@ -1,6 +1,7 @@
 #pragma once
 // Small builders for render tests: shapes drawn by hand, images and pixel checks.
 #include "engine/render/commands.h"
+#include "engine/render/backend.h"
 #include "engine/render/qpainter_backend.h"
 
 #include <QGuiApplication>
@@ -72,11 +73,17 @@ inline DrawShape drawShape(std::shared_ptr<const ShapeDef> s, Matrix m = pixels(
     return DrawShape{std::move(s), m, cx, {}};
 }
 
+// The backend the pixel checks run against: the render tests are built once
+// for each (SWIFTREEL_TEST_BACKEND names it).
+#ifndef SWIFTREEL_TEST_BACKEND
+#define SWIFTREEL_TEST_BACKEND QPainter
+#endif
+inline constexpr BackendKind kTestBackend = BackendKind::SWIFTREEL_TEST_BACKEND;
+
 inline QImage renderList(const CommandList& list, int w, int h, Quality q = Quality::High) {
     QImage img(w, h, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::magenta);
-    QPainterBackend backend;
-    backend.draw(list, img, q);
+    makeBackend(kTestBackend)->draw(list, img, q);
     return img;
 }
 

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# CPU the player takes showing a movie in a real window: the whole process
+# (every thread), utime+stime over SECONDS of play, as % of one core. The
+# window is on a private Xvfb with no window manager; the process is pinned
+# to one core.
+#   bench/window_cpu.sh BUILD_DIR MOVIE [SECONDS=10] [CORE=0]
+set -euo pipefail
+build=$1 movie=$2 seconds=${3:-10} core=${4:-0}
+work=$(mktemp -d)
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
+       XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/runtime"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
+trap cleanup EXIT
+
+display=:$((500 + RANDOM % 400))
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+taskset -c "$core" "$build/startup/swiftreel" "$movie" >/dev/null 2>&1 & player=$!
+pids+=($player)
+sleep 3 # start-up and the first frames are not counted
+ticks() { awk '{print $14 + $15}' "/proc/$player/stat"; }
+t0=$(ticks)
+sleep "$seconds"
+t1=$(ticks)
+hz=$(getconf CLK_TCK)
+awk -v d=$((t1 - t0)) -v hz="$hz" -v s="$seconds" \
+    'BEGIN { printf "%.2f %% of a core (%d ticks of 1/%d s in %d s)\n", 100 * d / (hz * s), d, hz, s }'
