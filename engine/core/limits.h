@@ -143,6 +143,9 @@ inline constexpr size_t kMaxByteArrayBytes = 256u << 20;
 // reference tables and of one array or object read from the data.
 inline constexpr int kMaxAmfDepth = 256;
 inline constexpr size_t kMaxAmfItems = 1u << 22;
+// AMF decoding: characters and names that back references may repeat in one
+// decode (a two-byte reference can stand for a megabyte string).
+inline constexpr size_t kMaxAmfExpandedUnits = 64u << 20;
 // JSON: nesting of arrays and objects the parser and stringify accept.
 inline constexpr int kMaxJsonDepth = 1000;
 
