@@ -87,6 +87,16 @@ const Case kCases[] = {
     {"(?P<year>\\d{4})-(?P<m>\\d\\d)-(?P=m)", "", "on 2024-05-05", "3-13 3-7 8-10"},
     {"a b  # comment\n c", "x", "abc", "0-3"},
     {"[ ]b", "x", "a b", "1-3"},
+    {"a # (\n\\1b", "x", "ab", "0-2"},
+    // More of the matching rules.
+    {"(a)\\1", "i", "aA", "0-2 0-1"},
+    {"(?=a)*b", "", "b", "0-1"},
+    {"(?:(?=(\\w))\\1)+", "", "ab!", "0-2 1-2"},
+    {"[^]+", "", "a\nb", "0-3"},
+    {"a[]", "", "a", "none"},
+    {"\\2(a)(b)", "", "ab", "0-2 0-1 1-2"},
+    {"(?!(a)b)\\w\\1", "", "abac", "1-2 -"},
+    {"k", "i", "\xe2\x84\xaa", "none"},
 };
 
 class RegExpCases : public ::testing::TestWithParam<Case> {};

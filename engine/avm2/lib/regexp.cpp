@@ -511,7 +511,8 @@ public:
     RegExpFlags flags;
 
     bool matchesOne(const Instr& in, char16_t c) const;
-    MatchStatus run(std::u16string_view s, int start, uint64_t& steps, std::vector<int>& out) const;
+    struct State; // the machine's stacks, kept across start positions
+    MatchStatus run(std::u16string_view s, int start, uint64_t& steps, std::vector<int>& out, State& state) const;
 };
 
 namespace {
@@ -552,7 +553,11 @@ private:
         case NodeKind::Eol: emit({Op::Eol}); break;
         case NodeKind::WordB: emit({Op::WordB}); break;
         case NodeKind::NotWordB: emit({Op::NotWordB}); break;
-        case NodeKind::Backref: emit({Op::Backref, false, n.index}); break;
+        case NodeKind::Backref:
+            // Group counting cannot see through x-mode comments; a reference
+            // to a group that never came matches the empty string.
+            if (n.index <= m_p.groups) emit({Op::Backref, false, n.index});
+            break;
         case NodeKind::Seq:
             for (const NodePtr& k : n.kids) compile(*k);
             break;
@@ -654,11 +659,18 @@ bool RegExpProgram::matchesOne(const Instr& in, char16_t c) const {
     }
 }
 
-MatchStatus RegExpProgram::run(std::u16string_view s, int start, uint64_t& steps, std::vector<int>& slotsOut) const {
-    std::vector<int>& slot = slotsOut;
-    std::fill(slot.begin(), slot.end(), -1);
+struct RegExpProgram::State {
     std::vector<Backtrack> stack;
     std::vector<TrailItem> trail;
+};
+
+MatchStatus RegExpProgram::run(std::u16string_view s, int start, uint64_t& steps, std::vector<int>& slotsOut, State& state) const {
+    std::vector<int>& slot = slotsOut;
+    std::fill(slot.begin(), slot.end(), -1);
+    std::vector<Backtrack>& stack = state.stack;
+    std::vector<TrailItem>& trail = state.trail;
+    stack.clear();
+    trail.clear();
     const int len = int(s.size());
 
     auto set = [&](int i, int v) {
@@ -896,8 +908,9 @@ RegExpMatch RegExp::execAt(std::u16string_view subject, int start, uint64_t step
     if (!m_program) return m;
     std::vector<int> slots(size_t(m_program->slots), -1);
     uint64_t steps = stepBudget;
+    RegExpProgram::State state;
     for (int i = std::max(start, 0); i <= int(subject.size()); ++i) {
-        const MatchStatus st = m_program->run(subject, i, steps, slots);
+        const MatchStatus st = m_program->run(subject, i, steps, slots, state);
         if (st == MatchStatus::NoMatch) continue;
         m.status = st;
         if (st == MatchStatus::Match) {

@@ -1,0 +1,49 @@
+// fuzz_avm2lib: the ActionScript 3 library's text parsers on hostile input.
+// The first byte picks the target: a regular expression (pattern and
+// subject split at the first NUL, flags from the second byte) or XML.
+#include "engine/avm2/lib/regexp.h"
+#include "engine/avm2/lib/unicode.h"
+#include "engine/avm2/lib/xml.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+using namespace swf::avm2lib;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) return 0;
+    const std::u16string text = utf8ToUtf16({reinterpret_cast<const char*>(data) + 2, size - 2});
+    if (data[0] & 1) {
+        RegExpFlags f;
+        f.global = data[1] & 1;
+        f.ignoreCase = data[1] & 2;
+        f.multiline = data[1] & 4;
+        f.dotAll = data[1] & 8;
+        f.extended = data[1] & 16;
+        const size_t split = text.find(u'\0');
+        const std::u16string_view pattern = std::u16string_view(text).substr(0, split);
+        const std::u16string_view subject = split == std::u16string::npos ? pattern : std::u16string_view(text).substr(split + 1);
+        const RegExp re = RegExp::compile(pattern, f);
+        double last = 0;
+        for (int i = 0; i < 3 && re.valid(); ++i) {
+            const RegExpMatch m = re.exec(subject, last, 200000);
+            if (m.matched()) (void)expandReplacement(u"[$&|$1|$`|$'|$$]", subject, m);
+        }
+        return 0;
+    }
+    xml::Settings s;
+    s.ignoreComments = data[1] & 1;
+    s.ignoreProcessingInstructions = data[1] & 2;
+    s.ignoreWhitespace = data[1] & 4;
+    s.prettyPrinting = data[1] & 8;
+    const xml::ParseResult r = xml::parse(text, s, (data[1] & 16) ? u"urn:d" : u"");
+    for (const xml::NodePtr& n : r.nodes) {
+        (void)xml::toXmlString(*n, s);
+        (void)xml::toString(*n, s);
+        xml::NodePtr copy = xml::deepCopy(*n);
+        xml::normalize(*copy);
+        (void)xml::descendants(*copy, {}, data[1] & 32);
+    }
+    return 0;
+}
