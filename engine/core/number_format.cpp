@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 namespace swf {
 
@@ -16,18 +17,24 @@ struct Decimal {
     int point = 0; // digits before the decimal point (may be <= 0)
 };
 
-// The shortest digits that round-trip.
-Decimal shortestDigits(double v) {
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
-    std::string s(buf, r.ptr);
+// Digits and exponent of printf-style scientific text ("1.25e+02"),
+// trailing zeros dropped.
+Decimal fromScientific(std::string_view s) {
     const size_t e = s.find('e');
     Decimal d;
     for (size_t i = 0; i < e; ++i)
         if (s[i] != '.') d.digits += s[i];
-    d.point = std::atoi(s.c_str() + e + 1) + 1;
+    d.point = std::atoi(s.data() + e + 1) + 1;
     while (d.digits.size() > 1 && d.digits.back() == '0') d.digits.pop_back();
     return d;
+}
+
+// The shortest digits that round-trip.
+Decimal shortestDigits(double v) {
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf - 1, v, std::chars_format::scientific);
+    *r.ptr = 0;
+    return fromScientific(buf);
 }
 
 // Every digit of the double's exact decimal value (a double has at most
@@ -35,14 +42,7 @@ Decimal shortestDigits(double v) {
 Decimal exactDigits(double v) {
     static thread_local char buf[1200];
     std::snprintf(buf, sizeof buf, "%.800e", v);
-    std::string s(buf);
-    const size_t e = s.find('e');
-    Decimal d;
-    for (size_t i = 0; i < e; ++i)
-        if (s[i] != '.') d.digits += s[i];
-    d.point = std::atoi(s.c_str() + e + 1) + 1;
-    while (d.digits.size() > 1 && d.digits.back() == '0') d.digits.pop_back();
-    return d;
+    return fromScientific(buf);
 }
 
 // Keeps `count` leading digits (count may be 0 or negative: everything

@@ -138,6 +138,11 @@ TEST(Xml, LookupsInDocumentOrder) {
     EXPECT_EQ(ids(filter(descendants(a, {std::nullopt, u"b"}, false),
                          [](const NodePtr& n) { return n->children.empty(); })), "23");
     EXPECT_EQ(descendants(a, {std::nullopt, u"b"}, false)[1]->parentNode()->name.local, u"b");
+    const NodeList inner = parseOk("<a xmlns:p=\"1\" xmlns:q=\"2\"><b xmlns:p=\"3\"/></a>");
+    const std::vector<Namespace> scope = inScopeNamespaces(*inner[0]->children[0]);
+    ASSERT_EQ(scope.size(), 2u);
+    EXPECT_EQ(scope[0].uri, u"3");
+    EXPECT_EQ(scope[1].uri, u"2");
 }
 
 TEST(Xml, CopyNormalizeAndEditing) {

@@ -559,6 +559,17 @@ void normalize(Node& node) {
     }
 }
 
+std::vector<Namespace> inScopeNamespaces(const Node& node) {
+    std::vector<Namespace> out;
+    for (const Node* n = &node; n;) {
+        for (const Namespace& ns : n->namespaces)
+            if (std::none_of(out.begin(), out.end(), [&](const Namespace& o) { return o.prefix == ns.prefix; })) out.push_back(ns);
+        NodePtr up = n->parentNode();
+        n = up.get(); // the root keeps every ancestor alive while we walk
+    }
+    return out;
+}
+
 NodeList children(const Node& node, const NameTest& test) {
     return filter(node.children, [&](const NodePtr& c) { return test.matchesNode(*c); });
 }

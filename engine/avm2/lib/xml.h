@@ -103,6 +103,10 @@ NodePtr deepCopy(const Node& node);
 // Merges adjacent text nodes and drops empty ones, through the whole tree.
 void normalize(Node& node);
 
+// inScopeNamespaces(): the declarations of the node and its ancestors, the
+// innermost binding of each prefix winning, innermost first.
+std::vector<Namespace> inScopeNamespaces(const Node& node);
+
 // Lookups in document order.
 NodeList children(const Node& node, const NameTest& test);
 NodeList childrenOfKind(const Node& node, Kind kind); // text(), comments(), processingInstructions()
