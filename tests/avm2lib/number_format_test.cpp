@@ -92,6 +92,12 @@ TEST(NumberFormat, FixedExponentialPrecision) {
         {Op::Precision, 99.99, 3, "100"},
         {Op::Precision, 99.99, 2, "1.0e+2"},
         {Op::Precision, -NAN, 3, "NaN"},
+        {Op::Precision, 1e21, 3, "1.00e+21"},
+        {Op::Precision, -0.000123456, 3, "-0.000123"},
+        {Op::Fixed, 1.23e-10, 2, "0.00"},
+        {Op::Fixed, 999.995, 2, "1000.00"}, // a little above the tie, and the carry adds a digit
+        {Op::Exponential, 1.45, 1, "1.4e+0"},
+        {Op::Exponential, 5e-324, 2, "4.94e-324"},
     };
     for (const auto& c : cases) {
         const FormattedNumber r = c.op == Op::Fixed ? numberToFixed(c.v, c.digits)

@@ -97,6 +97,9 @@ const Case kCases[] = {
     {"\\2(a)(b)", "", "ab", "0-2 0-1 1-2"},
     {"(?!(a)b)\\w\\1", "", "abac", "1-2 -"},
     {"k", "i", "\xe2\x84\xaa", "none"},
+    {"[\\u00e0-\\u00fe]+", "i", "x\xc3\x80\xc3\xa9Z", "1-3"},
+    {"^.$", "", "\xf0\x9f\x98\x80", "none"},  // a surrogate pair is two code units
+    {"^..$", "", "\xf0\x9f\x98\x80", "0-2"},
 };
 
 class RegExpCases : public ::testing::TestWithParam<Case> {};

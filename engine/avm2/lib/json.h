@@ -20,13 +20,20 @@ inline constexpr int kStackOverflowErrorId = 1023; // nesting deeper than limits
 
 enum class Kind { Undefined, Null, Boolean, Number, String, Array, Object };
 
+struct Member;
+
 struct Value {
     Kind kind = Kind::Null;
     bool boolean = false;
     double number = 0;
     std::u16string string;
     std::vector<Value> items;                             // Array
-    std::vector<std::pair<std::u16string, Value>> members; // Object, in source order (a repeated key keeps the last value)
+    std::vector<Member> members; // Object, in source order (a repeated key keeps the last value)
+};
+
+struct Member {
+    std::u16string first; // the key
+    Value second;
 };
 
 struct ParseResult {
