@@ -1,6 +1,9 @@
-// fuzz_avm2lib: the ActionScript 3 library's text parsers on hostile input.
+// fuzz_avm2lib: the ActionScript 3 library's decoders on hostile input.
 // The first byte picks the target: a regular expression (pattern and
-// subject split at the first NUL, flags from the second byte) or XML.
+// subject split at the first NUL, flags from the second byte), XML, AMF or
+// JSON.
+#include "engine/avm2/lib/amf.h"
+#include "engine/avm2/lib/json.h"
 #include "engine/avm2/lib/regexp.h"
 #include "engine/avm2/lib/unicode.h"
 #include "engine/avm2/lib/xml.h"
@@ -14,6 +17,19 @@ using namespace swf::avm2lib;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const std::u16string text = utf8ToUtf16({reinterpret_cast<const char*>(data) + 2, size - 2});
+    if ((data[0] & 3) == 2) {
+        // AMF: decode, and what decodes must encode again and decode the same size.
+        const auto version = (data[1] & 1) ? amf::Version::Amf3 : amf::Version::Amf0;
+        const auto d = amf::decode({data + 2, size - 2}, version);
+        if (!d) return 0;
+        if (const auto again = amf::encode(d->graph, d->root, version)) (void)amf::decode(*again, version);
+        return 0;
+    }
+    if ((data[0] & 3) == 3) {
+        const json::ParseResult r = json::parse(text, [](const json::Value&, const std::u16string&, json::Value v) { return v; });
+        if (r.value) (void)json::stringify(*r.value, json::gapFromNumber(data[1] & 15));
+        return 0;
+    }
     if (data[0] & 1) {
         RegExpFlags f;
         f.global = data[1] & 1;
