@@ -3,6 +3,7 @@
 #include "engine/avm1/clip_object.h"
 #include "engine/avm1/interpreter.h"
 #include "engine/core/limits.h"
+#include "engine/core/number_format.h"
 
 #include <algorithm>
 #include <cmath>
@@ -107,38 +108,10 @@ FunctionObject* Vm::defineClass(const QString& name, NativeFn call, NativeFn con
 
 // ---- Conversions -----------------------------------------------------------------
 
-QString Vm::numberToString(double n) {
-    if (std::isnan(n)) return QStringLiteral("NaN");
-    if (std::isinf(n)) return n > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
-    if (n == 0) return QStringLiteral("0");
-    if (std::fabs(n) < 1e15 && n == std::trunc(n)) return QString::number(int64_t(n));
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.15g", n);
-    // Flash writes exponents without leading zeros: 1e-7, 1.5e+21.
-    QString s = QString::fromLatin1(buf);
-    int e = s.indexOf(u'e');
-    if (e >= 0) {
-        int digits = e + 2;
-        while (digits < s.size() - 1 && s[digits] == u'0') s.remove(digits, 1);
-    }
-    return s;
-}
+QString Vm::numberToString(double n) { return QString::fromLatin1(swf::numberToStringAvm1(n)); }
 
 QString Vm::numberToString(double n, int radix) {
-    if (radix == 10 || radix < 2 || radix > 36) return numberToString(n);
-    if (!std::isfinite(n)) return numberToString(n);
-    // Flash writes the integer part only, negative numbers with a sign.
-    int64_t v = int64_t(n);
-    bool negative = v < 0;
-    uint64_t u = negative ? uint64_t(-v) : uint64_t(v);
-    QString out;
-    do {
-        int d = int(u % uint64_t(radix));
-        out.prepend(QChar(d < 10 ? u'0' + d : u'a' + d - 10));
-        u /= uint64_t(radix);
-    } while (u);
-    if (negative) out.prepend(u'-');
-    return out;
+    return QString::fromLatin1(swf::numberToStringRadixAvm1(n, radix));
 }
 
 double Vm::stringToNumber(const QString& s) const {

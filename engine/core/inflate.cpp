@@ -25,11 +25,10 @@ Error inflateError(ErrorCode code, std::string what) {
     return Error{code, -1, -1, std::move(what)};
 }
 
-} // namespace
-
-Result<Inflated> inflateZlib(std::span<const uint8_t> in, size_t cap) {
+// windowBits 15 reads a zlib stream, -15 raw deflate data.
+Result<Inflated> inflateWithWindow(std::span<const uint8_t> in, size_t cap, int windowBits) {
     z_stream zs{};
-    if (inflateInit(&zs) != Z_OK)
+    if (inflateInit2(&zs, windowBits) != Z_OK)
         return inflateError(ErrorCode::Decompression, "zlib: cannot initialise");
     std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, inflateEnd);
 
@@ -63,6 +62,12 @@ Result<Inflated> inflateZlib(std::span<const uint8_t> in, size_t cap) {
     if (out.bytes.size() >= cap) out.complete = true;
     return out;
 }
+
+} // namespace
+
+Result<Inflated> inflateZlib(std::span<const uint8_t> in, size_t cap) { return inflateWithWindow(in, cap, 15); }
+
+Result<Inflated> inflateRawDeflate(std::span<const uint8_t> in, size_t cap) { return inflateWithWindow(in, cap, -15); }
 
 Result<Inflated> inflateSwfLzma(std::span<const uint8_t> propsAndStream, size_t expected) {
     if (propsAndStream.size() < 5)

@@ -19,6 +19,8 @@ struct Inflated {
 // gives what was decoded so far with complete == false; a corrupt stream
 // with nothing decoded is an error.
 Result<Inflated> inflateZlib(std::span<const uint8_t> in, size_t cap);
+// The same for raw deflate data (no zlib header or checksum).
+Result<Inflated> inflateRawDeflate(std::span<const uint8_t> in, size_t cap);
 
 // Inflates SWF's LZMA layout: 5 bytes of LZMA properties followed by the raw
 // stream (the 32-bit compressed length before them is the caller's).

@@ -123,4 +123,30 @@ inline constexpr size_t kMaxSharedObjectFolderBytes = 1024u * 1024u;
 // SharedObject: nesting of objects inside a stored object.
 inline constexpr int kMaxSharedObjectDepth = 64;
 
+// Regular expressions: pattern length, group nesting, capturing groups and
+// compiled instructions; a larger pattern is refused as a SyntaxError.
+inline constexpr size_t kMaxRegExpSource = 1u << 16;
+inline constexpr int kMaxRegExpNesting = 200;
+inline constexpr int kMaxRegExpGroups = 999;
+inline constexpr size_t kMaxRegExpProgram = 1u << 18;
+// Regular expressions: pending choice points of one match (each about 24
+// bytes); a match that needs more ends as "too complex", like one that runs
+// out of steps.
+inline constexpr size_t kMaxRegExpBacktrack = 1u << 21;
+// XML: element nesting the parser accepts, and nodes of one parsed document.
+inline constexpr int kMaxXmlDepth = 256;
+inline constexpr size_t kMaxXmlNodes = 1u << 22;
+// ByteArray: the largest buffer (Flash refuses to grow one past about 1 GB;
+// ours stops earlier to bound one movie's memory).
+inline constexpr size_t kMaxByteArrayBytes = 256u << 20;
+// AMF decoding: nesting of objects inside objects, and entries of the
+// reference tables and of one array or object read from the data.
+inline constexpr int kMaxAmfDepth = 256;
+inline constexpr size_t kMaxAmfItems = 1u << 22;
+// AMF decoding: characters and names that back references may repeat in one
+// decode (a two-byte reference can stand for a megabyte string).
+inline constexpr size_t kMaxAmfExpandedUnits = 64u << 20;
+// JSON: nesting of arrays and objects the parser and stringify accept.
+inline constexpr int kMaxJsonDepth = 1000;
+
 } // namespace swf::limits
