@@ -181,7 +181,12 @@ void installFlashUtils(Vm& vm) {
         {"setInterval", [](Vm& vm, const Value&, Args a) { return addTimer(vm, a, true); }, 2},
         {"clearTimeout", clearTimer, 1}, {"clearInterval", clearTimer, 1},
     };
-    for (const F& f : fns) vm.defineBuiltin(utils, QString::fromLatin1(f.name), Value::object(vm.newNative(QString::fromLatin1(f.name), f.fn, f.arity)));
+    for (const F& f : fns) {
+        Value fn = Value::object(vm.newNative(QString::fromLatin1(f.name), f.fn, f.arity));
+        vm.defineBuiltin(utils, QString::fromLatin1(f.name), fn);
+        // The VM's own package offers the reflection functions too.
+        if (f.name[0] == 'g') vm.defineBuiltin(Vm::packageNs(QStringLiteral("avmplus")), QString::fromLatin1(f.name), fn);
+    }
     vm.defineClass(QStringLiteral("flash.utils.Dictionary"), vm.builtin("Object"),
                    [](Vm& vm, ClassObject*) -> Object* { return vm.make<DictionaryObject>(); }, dictionaryCtor, 1);
 }

@@ -11,6 +11,7 @@ Value trace(Vm& vm, const Value&, Args a) {
         if (i) line += u' ';
         line += vm.toString(a[i]);
     }
+    line.replace(u'\r', u'\n'); // the log ends lines at carriage returns too
     vm.trace(line);
     return {};
 }

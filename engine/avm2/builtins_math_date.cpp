@@ -236,7 +236,15 @@ void installMathAndDate(Vm& vm) {
         {"round", mathRound, 1}, {"max", mathMax, 2}, {"min", mathMin, 2}, {"pow", mathPow, 2},
         {"atan2", mathAtan2, 2}, {"random", mathRandom, 0},
     };
-    for (const F& f : fns) vm.defineStatic(math, QString::fromLatin1(f.name), f.fn, f.arity);
+    // Number carries Math's functions and constants too (SWF 11 and later).
+    ClassObject* number = vm.builtin("Number");
+    for (const F& f : fns) {
+        // Math's functions take all their arguments except max, min and random.
+        int required = f.fn == mathMax || f.fn == mathMin ? 0 : f.arity;
+        vm.defineStatic(math, QString::fromLatin1(f.name), f.fn, f.arity, required);
+        vm.defineStatic(number, QString::fromLatin1(f.name), f.fn, f.arity, required);
+    }
+    for (const auto& [n, v] : constants) vm.defineConstant(number, QString::fromLatin1(n), Value::number(v));
 
     ClassObject* date = vm.defineClass(QStringLiteral("Date"), vm.builtin("Object"),
                                        [](Vm& vm, ClassObject*) -> Object* { return vm.make<DateObject>(); }, dateCtor, 7);

@@ -270,7 +270,11 @@ void installObjectClasses(Vm& vm) {
     vm.defineMethod(object, QStringLiteral("valueOf"), objectValueOf);
     // The functions above were made before Function existed.
     for (const auto& e : object->prototype->dynamic.entries())
-        if (e.value.isObject()) { e.value.o->klass = function; e.value.o->proto = function->prototype; }
+        if (e.value.isObject()) {
+            e.value.o->klass = function;
+            e.value.o->proto = function->prototype;
+            e.value.o->traits = &function->instanceTraits;
+        }
     vm.defineConstant(object, QStringLiteral("length"), Value::number(1));
     vm.defineMethod(cls, QStringLiteral("toString"), classToString);
     vm.defineMethod(function, QStringLiteral("call"), functionCall, 1);

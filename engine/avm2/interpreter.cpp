@@ -39,11 +39,7 @@ public:
     uint32_t pc;
 };
 
-QString methodLabel(const Method& m, ClassObject* home) {
-    QString n = m.name.isEmpty() ? QStringLiteral("Function") : m.name;
-    if (home) return home->qualifiedName() + u'/' + n + QStringLiteral("()");
-    return n + QStringLiteral("()");
-}
+QString methodLabel(const Method& m, ClassObject*) { return m.label + QStringLiteral("()"); }
 
 } // namespace
 
@@ -66,7 +62,9 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
     // Registers: this, the arguments coerced to their types, rest or arguments.
     const size_t paramCount = info.paramTypes.size();
     const size_t required = paramCount - info.optionals.size();
-    const bool takesMore = info.has(MethodFlag::NeedRest) || info.has(MethodFlag::NeedArguments) || info.has(MethodFlag::IgnoreRest);
+    // Function closures take surplus arguments as ECMAScript functions do; methods refuse them.
+    const bool takesMore = info.has(MethodFlag::NeedRest) || info.has(MethodFlag::NeedArguments) ||
+                           info.has(MethodFlag::IgnoreRest) || m.closure;
     if (args.size() < required || (args.size() > paramCount && !takesMore))
         throwError(ErrorType::ArgumentError, 1063, {methodLabel(m, home), QString::number(required), QString::number(args.size())});
     std::vector<Value> regs(std::max<size_t>(body.localCount, paramCount + 2));
@@ -130,6 +128,7 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
                     if (mn.runtimeNs) pop();
                     return n;
                 }
+            if (v.isObject() && v.o->type() != Object::Type::Xml) n.key = v;
             n.name = toString(v);
             n.anyName = false;
         }
@@ -361,7 +360,9 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
                 case op::newfunction: {
                     ScopeChain chain = outer;
                     chain.insert(chain.end(), scopes.begin(), scopes.end());
-                    stack.push_back(Value::object(newFunction(unit.methods[c.u30()].get(), std::move(chain), nullptr)));
+                    Method* fm = unit.methods[c.u30()].get();
+                    fm->closure = true;
+                    stack.push_back(Value::object(newFunction(fm, std::move(chain), nullptr)));
                     pc = c.pc;
                     break;
                 }

@@ -28,7 +28,10 @@ struct Method {
     int index = -1; // method_info index
     NativeFn native = nullptr;
     QString name;
+    QString label; // how stack traces and verify errors name it ("Foo/bar", "Foo$cinit")
     int arity = 0; // `length` of a native function
+    bool closure = false; // made by newfunction: surplus arguments are dropped
+    int required = 0;     // natives: fewer arguments are ArgumentError #1063
     const MethodInfo& info() const { return abc->methods[size_t(index)]; }
 };
 

@@ -4,6 +4,8 @@
 
 #include "engine/core/limits.h"
 
+#include <functional>
+
 namespace swf::avm2 {
 
 namespace {
@@ -123,6 +125,11 @@ Value Vm::getProperty(const Value& obj, const Name& name) {
     }
     }
     Object* o = obj.o;
+    if (auto* d = o->as<DictionaryObject>(); d && name.key.isObject()) {
+        for (const auto& [k, v] : d->objectKeys)
+            if (k == name.key.o) return v;
+        return {};
+    }
     if (name.includesPublic() && !name.anyName) {
         uint32_t idx;
         if (auto* a = o->as<ArrayObject>(); a && arrayIndex(name.name, idx)) {
@@ -169,6 +176,12 @@ void Vm::setProperty(const Value& obj, const Name& name, const Value& v, bool in
     }
     }
     Object* o = obj.o;
+    if (auto* d = o->as<DictionaryObject>(); d && name.key.isObject()) {
+        for (auto& [k, val] : d->objectKeys)
+            if (k == name.key.o) { val = v; return; }
+        d->objectKeys.emplace_back(name.key.o, v);
+        return;
+    }
     if (const Binding* b = findBinding(o, name)) {
         switch (b->kind) {
         case Binding::Kind::Slot: {
@@ -216,7 +229,12 @@ bool Vm::deleteProperty(const Value& obj, const Name& name) {
     if (obj.isNull()) throwError(ErrorType::TypeError, 1009);
     if (!obj.isObject()) return false;
     Object* o = obj.o;
+    if (auto* d = o->as<DictionaryObject>(); d && name.key.isObject()) {
+        std::erase_if(d->objectKeys, [&](const auto& kv) { return kv.first == name.key.o; });
+        return true;
+    }
     if (findBinding(o, name)) return false;
+    if (name.name == QLatin1String("prototype") && (o->as<ClassObject>() || o->as<FunctionObject>())) return false;
     if (!name.includesPublic()) return false;
     uint32_t idx;
     if (auto* a = o->as<ArrayObject>(); a && arrayIndex(name.name, idx)) {
@@ -236,8 +254,14 @@ bool Vm::hasProperty(const Value& obj, const Name& name) {
     }
     Object holder;
     Object* o = nullptr;
-    if (obj.isObject()) o = obj.o;
-    else {
+    if (obj.isObject()) {
+        o = obj.o;
+        if (auto* d = o->as<DictionaryObject>(); d && name.key.isObject()) {
+            for (const auto& kv : d->objectKeys)
+                if (kv.first == name.key.o) return true;
+            return false;
+        }
+    } else {
         ClassObject* c = classOf(obj);
         holder.traits = &c->instanceTraits;
         holder.proto = c->prototype;
@@ -397,7 +421,12 @@ Value Vm::invoke(Method* m, const Value& self, Args args, const ScopeChain* scop
         explicit DepthGuard(Vm& v) : vm(v) { ++vm.m_depth; }
         ~DepthGuard() { --vm.m_depth; }
     } guard(*this);
-    if (m->native) return m->native(*this, self, args);
+    if (m->native) {
+        if (int(args.size()) < m->required)
+            throwError(ErrorType::ArgumentError, 1063,
+                       {(home ? home->name + u'/' : QString()) + m->name + QStringLiteral("()"), QString::number(m->required), QString::number(args.size())});
+        return m->native(*this, self, args);
+    }
     static const ScopeChain empty;
     return interpret(*m->unit, *m, self, args, scope ? *scope : empty, home);
 }
@@ -516,6 +545,12 @@ void Vm::buildTraits(AbcUnit& unit, Traits& traits, const std::vector<Trait>& li
             b.setter = unit.methods[t.index].get();
             break;
         }
+        if (t.kind == TraitKind::Method || t.kind == TraitKind::Getter || t.kind == TraitKind::Setter) {
+            Method* m = unit.methods[t.index].get();
+            QString prefix = t.kind == TraitKind::Getter ? QStringLiteral("get ") : t.kind == TraitKind::Setter ? QStringLiteral("set ") : QString();
+            QString owner = home ? home->qualifiedName() + (holder == home ? QStringLiteral("$") : QString()) : QStringLiteral("global");
+            m->label = owner + u'/' + prefix + mn.name;
+        }
         traits.add(b);
     }
     (void)holder;
@@ -562,11 +597,28 @@ ClassObject* Vm::newClass(AbcUnit& unit, uint32_t index, ClassObject* base, cons
         baseSlots = uint32_t(base->instanceTraits.slotDefs.size());
     }
     buildTraits(unit, c->instanceTraits, inst.traits, c, nullptr, &c->scope, baseSlots);
-    // Interface methods are public on the implementing class.
+    // A call through an interface names the method in the interface's
+    // namespace: it reaches the class's public method of that name.
+    std::function<void(ClassObject*)> alias = [&](ClassObject* iface) {
+        for (const Binding& ib : iface->instanceTraits.bindings) {
+            Object holder;
+            holder.traits = &c->instanceTraits;
+            if (const Binding* pb = findBinding(&holder, Name::publicName(ib.name)); pb && !(pb->ns == ib.ns)) {
+                Binding copy = *pb;
+                copy.ns = ib.ns;
+                c->instanceTraits.add(copy);
+            }
+        }
+        for (ClassObject* super : iface->interfaces) alias(super);
+    };
+    if (!c->isInterface)
+        for (ClassObject* iface : c->interfaces) alias(iface);
     c->prototype = newObject();
     c->prototype->proto = base ? base->prototype : builtin("Object")->prototype;
     c->prototype->dynamic.set(QStringLiteral("constructor"), Value::object(c), false);
     c->iinit = unit.methods[inst.iinit].get();
+    c->iinit->label = c->qualifiedName();
+    unit.methods[ci.cinit]->label = c->qualifiedName() + QStringLiteral("$cinit");
     buildTraits(unit, c->classTraits, ci.traits, c, c, &c->scope, 0);
     initSlots(c);
     unit.classes[index] = c;

@@ -58,7 +58,7 @@ std::optional<Vm::VerifyFailure> Vm::verify(AbcUnit& unit, int bodyIndex) {
     const MethodBody& body = f.bodies[size_t(bodyIndex)];
     const MethodInfo& info = f.methods[body.method];
     const auto& code = body.code;
-    const QString methodName = info.name.isEmpty() ? QStringLiteral("<anonymous>") : info.name;
+    const QString methodName = unit.methods[body.method]->label + QStringLiteral("()");
     if (code.empty()) return Failure{1043, {QStringLiteral("0")}};
     if (info.has(MethodFlag::NeedArguments) && info.has(MethodFlag::NeedRest)) return Failure{1044, {QString::number(body.method), QString::number(info.flags)}};
     uint32_t params = uint32_t(info.paramTypes.size());

@@ -31,13 +31,15 @@ Name Name::publicName(const QString& n) {
 
 // ---- Budget ---------------------------------------------------------------------
 
+ScriptBudget::ScriptBudget() : m_maxSteps(limits::kMaxActionsPerFrame) {}
+
 void ScriptBudget::startTick() {
     m_steps = 0;
     m_tickStart = std::chrono::steady_clock::now();
 }
 
 void ScriptBudget::checkClock() {
-    if (m_steps > limits::kMaxActionsPerFrame) throw ScriptHalt{"a script ran more than the instructions one frame may run"};
+    if (m_steps > m_maxSteps) throw ScriptHalt{"a script ran more than the instructions one frame may run"};
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_tickStart).count();
     if (ms > limits::kScriptBudgetMs) throw ScriptHalt{"a script ran longer than one frame may run"};
 }
@@ -130,6 +132,7 @@ Result<AbcUnit*> Vm::load(std::span<const uint8_t> bytes, bool lazy) {
         m->unit = unit.get();
         m->index = int(i);
         m->name = abc.methods[i].name;
+        m->label = QStringLiteral("Function/<anonymous>");
         m->arity = int(abc.methods[i].paramTypes.size());
         unit->methods.push_back(std::move(m));
     }
@@ -165,6 +168,7 @@ void Vm::runScript(AbcUnit& unit, size_t index) {
     Object* global = unit.scriptGlobals[index];
     ScopeChain scope{ScopeEntry{Value::object(global), false}};
     Method* m = unit.methods[unit.abc->scripts[index].init].get();
+    m->label = QStringLiteral("global$init");
     try {
         invoke(m, Value::object(global), {}, &scope, nullptr);
     } catch (...) {
@@ -203,6 +207,7 @@ FunctionObject* Vm::newNative(const QString& name, NativeFn fn, int arity) {
     if (ClassObject* c = builtin("Function")) {
         f->klass = c;
         f->proto = c->prototype;
+        f->traits = &c->instanceTraits;
     }
     return f;
 }
@@ -215,6 +220,7 @@ FunctionObject* Vm::newFunction(Method* m, ScopeChain scope, ClassObject* home) 
     ClassObject* c = builtin("Function");
     f->klass = c;
     f->proto = c->prototype;
+    f->traits = &c->instanceTraits;
     return f;
 }
 
@@ -439,7 +445,8 @@ QString Vm::describeForError(const Value& v) {
         if (auto* c = v.o->as<ClassObject>()) return c->name;
         if (v.o->as<FunctionObject>()) return QStringLiteral("Function-") + QString::number(reinterpret_cast<uintptr_t>(v.o) % 1000);
         ClassObject* k = classOf(v);
-        return QStringLiteral("%1@%2").arg(k ? k->qualifiedName().replace(QLatin1String("::"), QLatin1String(".")) : QStringLiteral("Object")).arg(reinterpret_cast<uintptr_t>(v.o) & 0xffffff, 0, 16);
+        // The player names an object by class and an address it does not reveal.
+        return QStringLiteral("%1@00000000000").arg(k ? k->qualifiedName().replace(QLatin1String("::"), QLatin1String(".")) : QStringLiteral("Object"));
     }
     if (v.isString()) return QStringLiteral("\"") + v.s + u'"';
     return toString(v);
@@ -558,12 +565,14 @@ void Vm::defineAccessor(ClassObject* c, const QString& name, NativeFn getter, Na
     c->instanceTraits.add(b);
 }
 
-void Vm::defineStatic(ClassObject* c, const QString& name, NativeFn fn, int arity) {
+void Vm::defineStatic(ClassObject* c, const QString& name, NativeFn fn, int arity, int required) {
     Binding b;
     b.kind = Binding::Kind::Method;
     b.ns = publicNs();
     b.name = name;
     b.method = nativeMethod(*this, name, fn, arity);
+    b.method->required = required;
+    b.home = c;
     c->classTraits.add(b);
 }
 
@@ -637,13 +646,12 @@ void Vm::throwError(ErrorType type, int id, const QStringList& params) { throw S
 QString Vm::stackTrace() {
     QString out;
     for (auto it = m_frames.rbegin(); it != m_frames.rend(); ++it) {
-        if (it->file.isEmpty()) continue;
-        out += QStringLiteral("\n\tat ");
-        QString where;
-        if (it->home) where = it->home->qualifiedName() + u'/' + it->method->name;
-        else where = it->method->name.isEmpty() ? QStringLiteral("Function/<anonymous>") : it->method->name;
-        out += where + QStringLiteral("()");
-        if (it->line > 0) out += QStringLiteral("[%1:%2]").arg(it->file).arg(it->line);
+        out += QStringLiteral("\n\tat ") + it->method->label + QStringLiteral("()");
+        if (!it->file.isEmpty() && it->line > 0) {
+            // debugfile reads "folder;package;file": the player joins the parts as a path.
+            QStringList parts = it->file.split(u';', Qt::SkipEmptyParts);
+            out += QStringLiteral("[%1:%2]").arg(parts.join(u'\\')).arg(it->line);
+        }
     }
     return out;
 }

@@ -48,6 +48,7 @@ struct Name {
     const Namespace* nss = nullptr;
     size_t nsCount = 0;
     Namespace own;       // a runtime namespace
+    Value key;           // a runtime name that is an object (Dictionary keys)
     bool anyName = false;
     bool anyNs = false;
     bool attribute = false;
@@ -74,7 +75,10 @@ struct ScriptHalt { std::string reason; };
 // budget of the runtime.
 class ScriptBudget {
 public:
+    ScriptBudget();
     void startTick();
+    // Instructions one tick may run (the movie default is the engine's limit).
+    void setStepLimit(uint64_t steps) { m_maxSteps = steps; }
     // One more instruction; throws ScriptHalt when the tick's budget is spent.
     void step() {
         if (++m_steps % kClockEvery == 0) checkClock();
@@ -85,9 +89,10 @@ public:
     size_t bytes() const { return m_bytes; }
 
 private:
-    static constexpr uint64_t kClockEvery = 10000;
+    static constexpr uint64_t kClockEvery = 1000;
     void checkClock();
     uint64_t m_steps = 0;
+    uint64_t m_maxSteps;
     size_t m_objects = 0;
     size_t m_bytes = 0;
     std::chrono::steady_clock::time_point m_tickStart = std::chrono::steady_clock::now();
@@ -183,7 +188,7 @@ public:
     void defineMethod(ClassObject* c, const QString& name, NativeFn fn, int arity = 0); // prototype member
     void defineFixedMethod(ClassObject* c, const QString& name, NativeFn fn, int arity = 0); // instance trait
     void defineAccessor(ClassObject* c, const QString& name, NativeFn getter, NativeFn setter = nullptr);
-    void defineStatic(ClassObject* c, const QString& name, NativeFn fn, int arity = 0);
+    void defineStatic(ClassObject* c, const QString& name, NativeFn fn, int arity = 0, int required = 0);
     void defineStaticAccessor(ClassObject* c, const QString& name, NativeFn getter, NativeFn setter = nullptr);
     void defineConstant(ClassObject* c, const QString& name, const Value& v);
     void defineSlot(ClassObject* c, const QString& name, const Value& initial); // instance variable
