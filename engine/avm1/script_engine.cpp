@@ -12,7 +12,11 @@
 namespace swf {
 
 std::function<std::unique_ptr<ScriptHost>(Player&)> avm1ScriptHostFactory() {
-    return [](Player& p) -> std::unique_ptr<ScriptHost> { return std::make_unique<avm1::ScriptEngine>(p); };
+    return [](Player& p) -> std::unique_ptr<ScriptHost> {
+        // An ActionScript 3 movie ignores DoAction: this engine has nothing to run.
+        if (p.movie() && p.movie()->isAs3()) return nullptr;
+        return std::make_unique<avm1::ScriptEngine>(p);
+    };
 }
 
 } // namespace swf

@@ -157,12 +157,12 @@ void Player::load(const std::shared_ptr<const Movie>& movie) {
     bindMovie(*m_rt, movie);
     m_stage.setMovieRect(movie->header.frameSize);
     m_rt->trace = m_host.trace;
-    if (movie->isAs3()) {
-        log(LogLevel::Warning, "ActionScript 3 movie: its scripts are not run, only its timeline is shown");
-    } else if (m_scriptFactory) {
+    if (m_scriptFactory) {
         m_scripts = m_scriptFactory(*this);
         if (m_scripts) m_rt->scripts = m_scripts.get();
     }
+    if (movie->isAs3() && !m_scripts)
+        log(LogLevel::Warning, "ActionScript 3 movie: its scripts are not run, only its timeline is shown");
     bindImports(*movie);
     m_root = std::make_unique<MovieClip>(*m_rt, 0, &movie->timeline);
     m_root->setLoops(m_loop);

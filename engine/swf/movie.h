@@ -324,7 +324,7 @@ enum : uint16_t {
     SoundStreamHead2 = 45, DefineMorphShape = 46, DefineFont2 = 48, ExportAssets = 56,
     ImportAssets = 57, EnableDebugger = 58, DoInitAction = 59, DefineVideoStream = 60,
     VideoFrame = 61, DefineFontInfo2 = 62, EnableDebugger2 = 64, ScriptLimits = 65,
-    SetTabIndex = 66, FileAttributes = 69, PlaceObject3 = 70, ImportAssets2 = 71,
+    SetTabIndex = 66, FileAttributes = 69, PlaceObject3 = 70, ImportAssets2 = 71, DoABC1 = 72 /* DoABC without flags and name */,
     DefineFontAlignZones = 73, CSMTextSettings = 74, DefineFont3 = 75, SymbolClass = 76,
     Metadata = 77, DefineScalingGrid = 78, DoABC = 82, DefineShape4 = 83, DefineMorphShape2 = 84,
     DefineSceneAndFrameLabelData = 86, DefineBinaryData = 87, DefineFontName = 88,

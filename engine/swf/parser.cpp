@@ -159,12 +159,12 @@ const TagRow kTagTable[] = {
     {tag::DefineFontAlignZones, TagRole::Ignored, nullptr},
     {tag::CSMTextSettings, TagRole::Ignored, nullptr},
     {tag::DefineFontName, TagRole::Ignored, nullptr},
-    {tag::SymbolClass, TagRole::Ignored, nullptr},
     {40, TagRole::Ignored, nullptr}, // NameCharacter (authoring tools only)
     {41, TagRole::Ignored, nullptr}, // ProductInfo
     {63, TagRole::Ignored, nullptr}, // DebugID
-    {tag::DoABC, TagRole::Unsupported, nullptr},
-    {72, TagRole::Unsupported, nullptr}, // DoABC (early form)
+    {tag::DoABC, TagRole::Control, nullptr},
+    {tag::DoABC1, TagRole::Control, nullptr},
+    {tag::SymbolClass, TagRole::Control, nullptr},
     {tag::DefineVideoStream, TagRole::Unsupported, nullptr},
     {tag::VideoFrame, TagRole::Unsupported, nullptr},
     {tag::DefineFont4, TagRole::Unsupported, nullptr},

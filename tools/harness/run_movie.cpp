@@ -1,6 +1,7 @@
 #include "tools/harness/run_movie.h"
 #include "engine/avm1/date_clock.h"
 #include "engine/avm1/script_engine.h"
+#include "engine/avm2/script_host.h"
 
 #include "engine/sound/offline_mix.h"
 
@@ -123,7 +124,7 @@ Result<RunResult> runMovie(const RunSpec& spec) {
         host.log = [](LogLevel, const std::string& msg) { std::fprintf(stderr, "swf: %s\n", msg.c_str()); };
 
     Player player(host);
-    player.setScriptHostFactory(swf::defaultScriptHostFactory());
+    player.setScriptHostFactory(swf::withAvm2(swf::defaultScriptHostFactory()));
     player.setQuality(spec.quality);
     // No device: the offline mix pulls exactly one frame of sound per frame.
     if (spec.mixAudio) player.setSoundPlayer(std::make_unique<SoundPlayer>(host.log));

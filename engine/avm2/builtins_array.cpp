@@ -1,0 +1,338 @@
+// Array and Vector.<T>.
+#include "engine/avm2/builtins.h"
+
+#include "engine/core/limits.h"
+
+#include <algorithm>
+
+namespace swf::avm2 {
+
+namespace {
+
+enum SortFlag { CaseInsensitive = 1, Descending = 2, UniqueSort = 4, ReturnIndexedArray = 8, Numeric = 16 };
+
+std::vector<Value>& itemsOf(Vm& vm, const Value& self) {
+    if (self.isObject()) {
+        if (auto* a = self.o->as<ArrayObject>()) return a->items;
+        if (auto* v = self.o->as<VectorObject>()) return v->items;
+    }
+    vm.throwError(ErrorType::TypeError, 1034, {vm.describeForError(self), QStringLiteral("Array")});
+}
+
+void checkLength(Vm& vm, size_t n) {
+    if (n > limits::kMaxArrayLength) vm.throwError(ErrorType::RangeError, 1000);
+}
+
+bool fixedVector(const Value& self) {
+    auto* v = self.isObject() ? self.o->as<VectorObject>() : nullptr;
+    return v && v->fixed;
+}
+ClassObject* elementType(const Value& self) {
+    auto* v = self.isObject() ? self.o->as<VectorObject>() : nullptr;
+    return v && v->klass ? v->klass->elementType : nullptr;
+}
+void guardFixed(Vm& vm, const Value& self) {
+    if (fixedVector(self)) vm.throwError(ErrorType::RangeError, 1126);
+}
+
+Value relIndex(Vm& vm, const Value& v, size_t len, double dflt) {
+    double d = v.isUndefined() ? dflt : std::trunc(vm.toNumber(v));
+    if (std::isnan(d)) d = 0;
+    if (d < 0) d += double(len);
+    return Value::number(std::clamp(d, 0.0, double(len)));
+}
+
+Value arrayCtor(Vm& vm, const Value& self, Args a) {
+    auto* arr = self.isObject() ? self.o->as<ArrayObject>() : nullptr;
+    if (!arr) arr = vm.newArray();
+    if (a.size() == 1 && a[0].isNumber()) {
+        double n = a[0].d;
+        if (n < 0 || n != std::trunc(n) || n > 4294967295.0)
+            vm.throwError(ErrorType::RangeError, 1005, {numberToString(n)});
+        checkLength(vm, size_t(n));
+        arr->items.assign(size_t(n), Value());
+    } else {
+        arr->items.assign(a.begin(), a.end());
+    }
+    return {};
+}
+Value arrayCall(Vm& vm, const Value&, Args a) {
+    ArrayObject* arr = vm.newArray();
+    arrayCtor(vm, Value::object(arr), a);
+    return Value::object(arr);
+}
+Value length(Vm& vm, const Value& self, Args) { return Value::number(double(itemsOf(vm, self).size())); }
+Value setLength(Vm& vm, const Value& self, Args a) {
+    double n = vm.toNumber(arg(a, 0));
+    if (n < 0 || n != std::trunc(n) || n > 4294967295.0) vm.throwError(ErrorType::RangeError, 1005, {numberToString(n)});
+    guardFixed(vm, self);
+    checkLength(vm, size_t(n));
+    ClassObject* t = elementType(self);
+    itemsOf(vm, self).resize(size_t(n), self.o->as<VectorObject>() ? vm.coerceTo(Value(), t) : Value());
+    return {};
+}
+Value push(Vm& vm, const Value& self, Args a) {
+    guardFixed(vm, self);
+    auto& items = itemsOf(vm, self);
+    checkLength(vm, items.size() + a.size());
+    ClassObject* t = elementType(self);
+    for (const Value& v : a) items.push_back(self.o->as<VectorObject>() ? vm.coerceTo(v, t) : v);
+    return Value::number(double(items.size()));
+}
+Value pop(Vm& vm, const Value& self, Args) {
+    guardFixed(vm, self);
+    auto& items = itemsOf(vm, self);
+    if (items.empty()) return {};
+    Value v = items.back();
+    items.pop_back();
+    return v;
+}
+Value shift(Vm& vm, const Value& self, Args) {
+    guardFixed(vm, self);
+    auto& items = itemsOf(vm, self);
+    if (items.empty()) return {};
+    Value v = items.front();
+    items.erase(items.begin());
+    return v;
+}
+Value unshift(Vm& vm, const Value& self, Args a) {
+    guardFixed(vm, self);
+    auto& items = itemsOf(vm, self);
+    checkLength(vm, items.size() + a.size());
+    items.insert(items.begin(), a.begin(), a.end());
+    return Value::number(double(items.size()));
+}
+Value reverse(Vm& vm, const Value& self, Args) {
+    auto& items = itemsOf(vm, self);
+    std::reverse(items.begin(), items.end());
+    return self;
+}
+Value newLike(Vm& vm, const Value& self, std::vector<Value> items) {
+    if (auto* v = self.isObject() ? self.o->as<VectorObject>() : nullptr) {
+        auto* out = static_cast<VectorObject*>(vm.allocateInstance(v->klass));
+        out->items = std::move(items);
+        return Value::object(out);
+    }
+    return Value::object(vm.newArray(std::move(items)));
+}
+Value slice(Vm& vm, const Value& self, Args a) {
+    auto& items = itemsOf(vm, self);
+    size_t b = size_t(relIndex(vm, arg(a, 0), items.size(), 0).d);
+    size_t e = size_t(relIndex(vm, arg(a, 1), items.size(), double(items.size())).d);
+    std::vector<Value> out;
+    if (e > b) out.assign(items.begin() + long(b), items.begin() + long(e));
+    return newLike(vm, self, std::move(out));
+}
+Value splice(Vm& vm, const Value& self, Args a) {
+    auto& items = itemsOf(vm, self);
+    if (a.empty()) return newLike(vm, self, {});
+    size_t b = size_t(relIndex(vm, arg(a, 0), items.size(), 0).d);
+    double dc = a.size() < 2 ? double(items.size() - b) : std::trunc(vm.toNumber(a[1]));
+    if (std::isnan(dc)) dc = 0;
+    size_t count = size_t(std::clamp(dc, 0.0, double(items.size() - b)));
+    if (fixedVector(self) && (count != 0 || a.size() > 2)) vm.throwError(ErrorType::RangeError, 1126);
+    std::vector<Value> removed(items.begin() + long(b), items.begin() + long(b + count));
+    items.erase(items.begin() + long(b), items.begin() + long(b + count));
+    if (a.size() > 2) {
+        checkLength(vm, items.size() + a.size());
+        items.insert(items.begin() + long(b), a.begin() + 2, a.end());
+    }
+    return newLike(vm, self, std::move(removed));
+}
+Value concat(Vm& vm, const Value& self, Args a) {
+    std::vector<Value> out = itemsOf(vm, self);
+    for (const Value& v : a) {
+        if (v.isObject() && (v.o->as<ArrayObject>() || v.o->as<VectorObject>())) {
+            auto& more = itemsOf(vm, v);
+            checkLength(vm, out.size() + more.size());
+            out.insert(out.end(), more.begin(), more.end());
+        } else {
+            out.push_back(v);
+        }
+    }
+    return newLike(vm, self, std::move(out));
+}
+Value join(Vm& vm, const Value& self, Args a) {
+    QString sep = arg(a, 0).isUndefined() ? QStringLiteral(",") : vm.toString(a[0]);
+    return Value::string(joinValues(vm, itemsOf(vm, self), sep));
+}
+Value toString(Vm& vm, const Value& self, Args) { return Value::string(joinValues(vm, itemsOf(vm, self), QStringLiteral(","))); }
+Value indexOf(Vm& vm, const Value& self, Args a) {
+    auto& items = itemsOf(vm, self);
+    double from = a.size() > 1 ? std::trunc(vm.toNumber(a[1])) : 0;
+    if (from < 0) from = std::max(0.0, from + double(items.size()));
+    for (size_t i = size_t(std::max(0.0, from)); i < items.size(); ++i)
+        if (vm.strictEquals(items[i], arg(a, 0))) return Value::number(double(i));
+    return Value::number(-1);
+}
+Value lastIndexOf(Vm& vm, const Value& self, Args a) {
+    auto& items = itemsOf(vm, self);
+    double from = a.size() > 1 ? std::trunc(vm.toNumber(a[1])) : double(items.size()) - 1;
+    if (from < 0) from += double(items.size());
+    for (double i = std::min(from, double(items.size()) - 1); i >= 0; --i)
+        if (vm.strictEquals(items[size_t(i)], arg(a, 0))) return Value::number(i);
+    return Value::number(-1);
+}
+
+// every, some, forEach, map, filter share one walk.
+enum class Walk { Every, Some, ForEach, Map, Filter };
+Value walk(Vm& vm, const Value& self, Args a, Walk kind) {
+    auto& items = itemsOf(vm, self);
+    Value fn = arg(a, 0), thisArg = arg(a, 1);
+    std::vector<Value> out;
+    for (size_t i = 0; i < items.size(); ++i) {
+        Value item = items[i];
+        Value args[3] = {item, Value::number(double(i)), self};
+        Value r = fn.isNullish() ? Value() : vm.call(fn, thisArg, args);
+        switch (kind) {
+        case Walk::Every: if (!vm.toBoolean(r)) return Value::boolean(false); break;
+        case Walk::Some: if (vm.toBoolean(r)) return Value::boolean(true); break;
+        case Walk::ForEach: break;
+        case Walk::Map: out.push_back(r); break;
+        case Walk::Filter: if (vm.toBoolean(r)) out.push_back(item); break;
+        }
+        if (i >= items.size()) break;
+    }
+    switch (kind) {
+    case Walk::Every: return Value::boolean(true);
+    case Walk::Some: return Value::boolean(false);
+    case Walk::ForEach: return {};
+    default: return newLike(vm, self, std::move(out));
+    }
+}
+
+// The comparison of Array.sort: by a function, or by strings or numbers per flags.
+int compareValues(Vm& vm, const Value& x, const Value& y, int flags, const Value& fn) {
+    if (!fn.isNullish()) {
+        Value args[2] = {x, y};
+        double r = vm.toNumber(vm.call(fn, Value::null(), args));
+        return r < 0 ? -1 : r > 0 ? 1 : 0;
+    }
+    if (x.isUndefined() || y.isUndefined()) return x.isUndefined() == y.isUndefined() ? 0 : x.isUndefined() ? 1 : -1;
+    int r;
+    if (flags & Numeric) {
+        double a = vm.toNumber(x), b = vm.toNumber(y);
+        r = a < b ? -1 : a > b ? 1 : 0;
+    } else {
+        QString a = vm.toString(x), b = vm.toString(y);
+        if (flags & CaseInsensitive) { a = a.toLower(); b = b.toLower(); }
+        r = a < b ? -1 : a > b ? 1 : 0;
+    }
+    return flags & Descending ? -r : r;
+}
+
+Value sortBy(Vm& vm, const Value& self, std::vector<Value> keys, int flags, const Value& fn) {
+    auto& items = itemsOf(vm, self);
+    std::vector<size_t> order(items.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t l, size_t r) { return compareValues(vm, keys[l], keys[r], flags, fn) < 0; });
+    if (flags & UniqueSort)
+        for (size_t i = 1; i < order.size(); ++i)
+            if (compareValues(vm, keys[order[i - 1]], keys[order[i]], flags, fn) == 0) return Value::number(0);
+    if (flags & ReturnIndexedArray) {
+        std::vector<Value> idx;
+        for (size_t i : order) idx.push_back(Value::number(double(i)));
+        return Value::object(vm.newArray(std::move(idx)));
+    }
+    std::vector<Value> sorted;
+    for (size_t i : order) sorted.push_back(items[i]);
+    items = std::move(sorted);
+    return self;
+}
+Value sort(Vm& vm, const Value& self, Args a) {
+    Value fn;
+    int flags = 0;
+    if (!a.empty() && a[0].isObject() && (a[0].o->as<FunctionObject>() || a[0].o->as<ClassObject>())) {
+        fn = a[0];
+        flags = a.size() > 1 ? vm.toInt(a[1]) : 0;
+    } else if (!a.empty()) {
+        flags = vm.toInt(a[0]);
+    }
+    return sortBy(vm, self, itemsOf(vm, self), flags, fn);
+}
+Value sortOn(Vm& vm, const Value& self, Args a) {
+    auto& items = itemsOf(vm, self);
+    QString field = vm.toString(arg(a, 0));
+    if (arg(a, 0).isObject() && arg(a, 0).o->as<ArrayObject>() && !arg(a, 0).o->as<ArrayObject>()->items.empty())
+        field = vm.toString(arg(a, 0).o->as<ArrayObject>()->items[0]);
+    int flags = a.size() > 1 && a[1].isNumber() ? vm.toInt(a[1]) : 0;
+    std::vector<Value> keys;
+    for (const Value& v : items) keys.push_back(v.isObject() ? vm.getPublic(v, field) : Value());
+    return sortBy(vm, self, std::move(keys), flags, Value());
+}
+
+// ---- Vector
+Object* allocateVector(Vm& vm, ClassObject*) { return vm.make<VectorObject>(); }
+Value vectorCtor(Vm& vm, const Value& self, Args a) {
+    auto* v = thisAs<VectorObject>(vm, self, "Vector");
+    double n = a.empty() ? 0 : vm.toNumber(a[0]);
+    if (n < 0 || n != std::trunc(n)) vm.throwError(ErrorType::RangeError, 1005, {numberToString(n)});
+    checkLength(vm, size_t(n));
+    v->items.assign(size_t(n), vm.coerceTo(Value(), v->klass ? v->klass->elementType : nullptr));
+    v->fixed = vm.toBoolean(arg(a, 1));
+    return {};
+}
+Value vectorCall(Vm& vm, const Value& self, Args a) {
+    auto* c = self.o->as<ClassObject>();
+    if (a.size() != 1) vm.throwError(ErrorType::ArgumentError, 1112, {QString::number(a.size())});
+    if (a[0].isObject() && a[0].o->klass == c) return a[0];
+    if (!a[0].isObject() || !(a[0].o->as<ArrayObject>() || a[0].o->as<VectorObject>()))
+        vm.throwError(ErrorType::TypeError, 1034, {vm.describeForError(a[0]), c->qualifiedName()});
+    auto* out = static_cast<VectorObject*>(vm.allocateInstance(c));
+    for (const Value& v : itemsOf(vm, a[0])) out->items.push_back(vm.coerceTo(v, c->elementType));
+    return Value::object(out);
+}
+Value vectorFixed(Vm& vm, const Value& self, Args) { return Value::boolean(thisAs<VectorObject>(vm, self, "Vector")->fixed); }
+Value vectorSetFixed(Vm& vm, const Value& self, Args a) {
+    thisAs<VectorObject>(vm, self, "Vector")->fixed = vm.toBoolean(arg(a, 0));
+    return {};
+}
+
+} // namespace
+
+QString joinValues(Vm& vm, const std::vector<Value>& items, const QString& sep) {
+    QString out;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i) out += sep;
+        if (!items[i].isNullish()) out += vm.toString(items[i]);
+        if (size_t(out.size()) > limits::kMaxStringLength) vm.throwError(ErrorType::RangeError, 1000);
+    }
+    return out;
+}
+
+void installArrayClasses(Vm& vm) {
+    ClassObject* array = vm.defineClass(QStringLiteral("Array"), vm.builtin("Object"), nullptr, arrayCtor, 1);
+    array->allocate = [](Vm& vm, ClassObject*) -> Object* { return vm.make<ArrayObject>(); };
+    array->call = arrayCall;
+    vm.defineAccessor(array, QStringLiteral("length"), length, setLength);
+    struct M { const char* name; NativeFn fn; int arity; };
+    const M methods[] = {
+        {"push", push, 1}, {"pop", pop, 0}, {"shift", shift, 0}, {"unshift", unshift, 1}, {"reverse", reverse, 0},
+        {"slice", slice, 2}, {"splice", splice, 2}, {"concat", concat, 1}, {"join", join, 1},
+        {"toString", toString, 0}, {"toLocaleString", toString, 0}, {"indexOf", indexOf, 1},
+        {"lastIndexOf", lastIndexOf, 1},
+        {"every", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::Every); }, 1},
+        {"some", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::Some); }, 1},
+        {"forEach", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::ForEach); }, 1},
+        {"map", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::Map); }, 1},
+        {"filter", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::Filter); }, 1},
+        {"sort", sort, 0}, {"sortOn", sortOn, 2},
+    };
+    for (const M& m : methods) vm.defineMethod(array, QString::fromLatin1(m.name), m.fn, m.arity);
+    const std::pair<const char*, int> flags[] = {{"CASEINSENSITIVE", CaseInsensitive}, {"DESCENDING", Descending},
+                                                 {"UNIQUESORT", UniqueSort}, {"RETURNINDEXEDARRAY", ReturnIndexedArray},
+                                                 {"NUMERIC", Numeric}};
+    for (const auto& [n, v] : flags) vm.defineConstant(array, QString::fromLatin1(n), Value::number(v));
+    vm.defineConstant(array, QStringLiteral("length"), Value::number(1));
+
+    ClassObject* vector = vm.defineClass(QStringLiteral("__AS3__.vec.Vector"), vm.builtin("Object"), allocateVector, vectorCtor, 2);
+    vector->isGeneric = true;
+    vector->instancesSealed = true;
+    vector->call = vectorCall;
+    vm.defineAccessor(vector, QStringLiteral("length"), length, setLength);
+    vm.defineAccessor(vector, QStringLiteral("fixed"), vectorFixed, vectorSetFixed);
+    for (const M& m : methods)
+        if (std::string(m.name) != "sortOn") vm.defineMethod(vector, QString::fromLatin1(m.name), m.fn, m.arity);
+}
+
+} // namespace swf::avm2
