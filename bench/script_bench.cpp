@@ -79,7 +79,7 @@ void BM_EnterFrame200Clips(benchmark::State& state) {
                         .clipActions = {{swf::clip_event::EnterFrame, handler.bytes()}}});
     w.showFrame();
     swf::Player player{swf::HostCallbacks{}};
-    player.setScriptHostFactory(swf::defaultScriptHostFactory());
+    player.setScriptHostFactory(swf::avm1ScriptHostFactory());
     if (!player.load(w.bytes(), "bench.swf")) {
         state.SkipWithError("movie did not load");
         return;

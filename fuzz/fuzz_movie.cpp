@@ -1,50 +1,23 @@
 // libFuzzer target: loads the input as a movie and plays a few frames into a
-// small image with no sound, so that the parser, the runtime, the scripts and
-// the renderer all see hostile data. Also decodes every control tag and
-// morph shape the way the runtime would. Built with
-// SWIFTREEL_FUZZ_PLAYER=OFF it fuzzes the format layer alone. An input that
-// is not a movie becomes the script of one: its first byte picks the version,
-// the rest is a DoAction body, so the VM sees hostile actions directly.
+// small image with no sound, with the ActionScript 1/2 engine installed, so
+// that the parser, the runtime, the scripts and the renderer all see hostile
+// data. Also decodes every control tag and morph shape the way the runtime
+// would. Built with SWIFTREEL_FUZZ_PLAYER=OFF it fuzzes the format layer
+// alone. An input that is not a movie becomes the script of one: its first
+// byte picks the version, the rest is a DoAction body, so the VM sees hostile
+// actions directly.
+#include "engine/avm1/script_engine.h"
+#include "engine/display/player.h"
 #include "engine/swf/parser.h"
 #include "engine/swf/place_object.h"
 #include "engine/swf/shape.h"
-
-#include <QGuiApplication>
-#if SWIFTREEL_FUZZ_PLAYER
-#include "engine/display/player.h"
-#endif
+#include "fuzz/fuzz_movies.h"
+#include "fuzz/fuzz_setup.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace {
-
-#if SWIFTREEL_FUZZ_PLAYER
-constexpr int kFramesToRun = 3;
-constexpr int kViewportWidth = 64, kViewportHeight = 48;
-#endif
-
-bool looksLikeMovie(const uint8_t* data, size_t size) {
-    return size >= 3 && (data[0] == 'F' || data[0] == 'C' || data[0] == 'Z') && data[1] == 'W' &&
-           data[2] == 'S';
-}
-
-// A one-frame movie (no stage size, 12 fps) whose frame runs `actions`.
-std::vector<uint8_t> movieWithActions(const uint8_t* data, size_t size) {
-    const uint8_t version = size ? uint8_t(4 + data[0] % 7) : 6; // 4..10
-    std::vector<uint8_t> actions(data + (size ? 1 : 0), data + size);
-    actions.push_back(0); // ActionEnd
-    std::vector<uint8_t> out = {'F', 'W', 'S', version, 0, 0, 0, 0, 0x00, 0x00, 0x0C, 0x01, 0x00};
-    auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i))); };
-    const uint16_t doActionLong = uint16_t(12 << 6 | 0x3F);
-    out.push_back(uint8_t(doActionLong)); out.push_back(uint8_t(doActionLong >> 8));
-    u32(uint32_t(actions.size()));
-    out.insert(out.end(), actions.begin(), actions.end());
-    out.insert(out.end(), {0x40, 0x00, 0x00, 0x00}); // ShowFrame, End
-    const uint32_t length = uint32_t(out.size());
-    for (int i = 0; i < 4; ++i) out[4 + i] = uint8_t(length >> (8 * i));
-    return out;
-}
 
 void decodeTimeline(const swf::Timeline& timeline, int version) {
     for (const auto& frame : timeline.frames)
@@ -70,30 +43,29 @@ void exerciseFormat(const swf::Movie& movie) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    // Text layout needs a QGuiApplication; the offscreen platform needs no display.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Qt's image readers warn about every broken JPEG; keep the log readable.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    static QGuiApplication app(*argc, *argv);
+    fuzzing::initialise(argc, argv);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<uint8_t> bytes = looksLikeMovie(data, size) ? std::vector<uint8_t>(data, data + size)
-                                                             : movieWithActions(data, size);
+    std::span<const uint8_t> input(data, size);
+    std::vector<uint8_t> bytes;
+    if (fuzzing::looksLikeMovie(input)) {
+        bytes.assign(input.begin(), input.end());
+    } else {
+        std::vector<uint8_t> actions(input.begin() + (size ? 1 : 0), input.end());
+        actions.push_back(0); // ActionEnd
+        bytes = fuzzing::movieWithActions(size ? uint8_t(4 + data[0] % 7) : 6, actions); // versions 4..10
+    }
     auto movie = swf::parseMovie(bytes, "fuzz.swf");
     if (!movie) return 0;
     exerciseFormat(**movie);
 
 #if SWIFTREEL_FUZZ_PLAYER
     swf::Player player;
-    player.setViewport(kViewportWidth, kViewportHeight);
+    player.setScriptHostFactory(swf::avm1ScriptHostFactory());
     player.load(*movie);
-    for (int i = 0; i < kFramesToRun; ++i) {
-        player.runFrame();
-        QImage image = player.renderImage();
-        (void)image;
-    }
+    fuzzing::playBriefly(player);
 #endif
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 
 #include <cstdio>
+#include <utility>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -53,6 +54,10 @@ QString& argumentText() {
 std::function<void()>& endForTests() {
     static std::function<void()> end;
     return end;
+}
+std::function<void()>& beforeEnd() {
+    static std::function<void()> work;
+    return work;
 }
 int& lockDescriptor() {
     static int fd = -1;
@@ -100,6 +105,9 @@ void setArguments(const QStringList& argumentsAfterProgramName) {
 QString Command() { return argumentText(); }
 
 void End() {
+    // Taken out first: work that ends the process again runs once.
+    if (auto work = std::exchange(beforeEnd(), nullptr))
+        work();
     if (endForTests())
         endForTests()();
     std::fflush(nullptr);
@@ -107,6 +115,7 @@ void End() {
 }
 
 void setEndForTests(std::function<void()> end) { endForTests() = std::move(end); }
+void setBeforeEnd(std::function<void()> work) { beforeEnd() = std::move(work); }
 }  // namespace App
 
 int MsgBox(const QString& prompt, int buttons, const QString& title) {

@@ -44,8 +44,10 @@ QString Path();
 void setArguments(const QStringList& argumentsAfterProgramName);
 QString Command();
 
-// Ends the process at once: no unload, no clean-up.
+// Ends the process at once: no unload, no clean-up beyond the work given to
+// setBeforeEnd, which runs first (what must outlive the process is written).
 [[noreturn]] void End();
+void setBeforeEnd(std::function<void()> work);
 // Tests replace the ending; the replacement must not return (it throws).
 void setEndForTests(std::function<void()> end);
 }  // namespace App

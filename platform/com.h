@@ -13,6 +13,15 @@ namespace platform {
 
 // Longest wait for the bus to answer whether a service is present.
 inline constexpr int kBusQueryTimeoutMs = 500;
+// Longest wait for the session bus to answer a new connection; Qt's own
+// connection would wait 25 s on a bus that accepts and then stays silent.
+inline constexpr int kBusConnectTimeoutMs = 250;
+
+// Whether the session bus answers a connection within kBusConnectTimeoutMs
+// (asked once per process). Unix socket addresses are tried; an address of
+// another kind is left to Qt. When it does not answer, the start-up makes
+// the bus unreachable for Qt too, so nothing in the process waits on it.
+bool SessionBusAnswers();
 
 class DispatchObject {
 public:

@@ -1,6 +1,7 @@
 #include "player/swf_control.h"
 
 #include "engine/core/limits.h"
+#include "engine/avm1/script_engine.h"
 #include "engine/display/player.h"
 #include "audio_qt/qt_audio_output.h"
 #include "engine/sound/sound_player.h"
@@ -22,8 +23,10 @@
 #include <QUrl>
 
 #include <cmath>
+#include <deque>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -118,8 +121,36 @@ struct RenderTarget {
     QImage image;
 };
 
+namespace {
+
+// The drawing threads of one control. When the control goes away with a
+// frame in flight, the pool is not waited for (QThreadPool's destructor
+// would): it is kept here, reachable, and the frame finishes on its own.
+QThreadPool* newRenderPool() {
+    auto* pool = new QThreadPool;
+    pool->setObjectName(QStringLiteral("SwfControl render"));
+    return pool;
+}
+
+void retireRenderPool(QThreadPool* pool) {
+    // Raw pointers, never destroyed at exit: a pool still drawing then is
+    // simply left to the ending process.
+    static std::vector<QThreadPool*> retired;
+    std::erase_if(retired, [](QThreadPool* p) {
+        if (p->activeThreadCount() > 0) return false;
+        delete p;
+        return true;
+    });
+    pool->clear();
+    if (pool->activeThreadCount() == 0) delete pool;
+    else retired.push_back(pool);
+}
+
+} // namespace
+
 struct SwfControl::Impl {
     SwfControl* q = nullptr;
+    QThreadPool* renderPool = newRenderPool();
     Settings settings;
     QString movie;
     bool autoPlay = true;      // new movies start playing
@@ -138,12 +169,23 @@ struct SwfControl::Impl {
 
     swf::LogFn log;
     QNetworkAccessManager* network = nullptr;
+
+    // While the engine runs (a script may run long and let the window answer
+    // input meanwhile), whatever would call it again waits here and runs,
+    // in order, when the engine call returns.
+    int inEngine = 0;
+    std::deque<std::function<void()>> waiting;
+    QElapsedTimer sinceAnswered;
+    bool answering = false;
+    void engine(std::function<void()> work);
+    void answerInput();
     QPointer<QNetworkReply> download;
 
     void applySettings();
-    QNetworkReply* startDownload(QNetworkRequest request, const QByteArray* postBody = nullptr);
-    void fetch(const std::string& url, const std::string& method, const std::vector<uint8_t>& body,
+    QNetworkReply* startDownload(QNetworkRequest request, size_t maxBytes, const QByteArray* postBody = nullptr);
+    void fetch(const std::string& url, const std::string& method, const std::vector<uint8_t>& body, size_t maxBytes,
                swf::FetchDone done);
+    void putMovie(const QString& pathOrUrl);
     void startMovie();
     void loadBytes(QByteArray bytes, const QString& url);
     void tick();
@@ -152,6 +194,34 @@ struct SwfControl::Impl {
     void renderDone(const QImage& image);
     void showEmpty();
 };
+
+void SwfControl::Impl::engine(std::function<void()> work) {
+    if (inEngine > 0) {
+        waiting.push_back(std::move(work));
+        return;
+    }
+    ++inEngine;
+    work();
+    while (!waiting.empty()) {
+        std::function<void()> next = std::move(waiting.front());
+        waiting.pop_front();
+        next();
+    }
+    --inEngine;
+}
+
+// Lets the window answer input while a script runs long: at most every
+// kAnswerIntervalMs, for at most kAnswerSliceMs. Nothing reaches the
+// engine meanwhile (see engine()).
+void SwfControl::Impl::answerInput() {
+    constexpr int kAnswerIntervalMs = 40, kAnswerSliceMs = 10;
+    if (answering || inEngine == 0) return;
+    if (sinceAnswered.isValid() && sinceAnswered.elapsed() < kAnswerIntervalMs) return;
+    answering = true;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, kAnswerSliceMs);
+    answering = false;
+    sinceAnswered.start();
+}
 
 void SwfControl::Impl::applySettings() {
     player->setLoop(settings.loop);
@@ -188,15 +258,18 @@ SwfControl::SwfControl(QWidget* parent, Settings settings) : QWidget(parent), d(
             },
             Qt::QueuedConnection);
     };
+    host.scriptsBusy = [self] {
+        if (self) self->d->answerInput();
+    };
     if (std::getenv("SWIFTREEL_DEBUG")) {
         host.log = [](swf::LogLevel, const std::string& msg) { std::fprintf(stderr, "swf: %s\n", msg.c_str()); };
         host.trace = [](const std::string& line) { std::fprintf(stderr, "trace: %s\n", line.c_str()); };
     }
     d->player = std::make_unique<swf::Player>(host);
-    d->player->setScriptHostFactory(swf::defaultScriptHostFactory());
+    d->player->setScriptHostFactory(swf::avm1ScriptHostFactory());
     d->player->setFetch([self](const std::string& url, const std::string& method, const std::vector<uint8_t>& body,
-                               swf::FetchDone done) {
-        if (self) self->d->fetch(url, method, body, std::move(done));
+                               size_t maxBytes, swf::FetchDone done) {
+        if (self) self->d->fetch(url, method, body, maxBytes, std::move(done));
     });
     d->player->setSoundPlayer(std::make_unique<swf::SoundPlayer>(host.log));
     d->log = host.log;
@@ -204,7 +277,7 @@ SwfControl::SwfControl(QWidget* parent, Settings settings) : QWidget(parent), d(
 
     d->frameTimer.setTimerType(Qt::PreciseTimer);
     d->frameTimer.setSingleShot(true);
-    connect(&d->frameTimer, &QTimer::timeout, this, [this] { d->tick(); });
+    connect(&d->frameTimer, &QTimer::timeout, this, [this] { d->engine([this] { d->tick(); }); });
     d->clock.start();
 }
 
@@ -219,9 +292,26 @@ bool SwfControl::networkingAllows(const QString& allowNetworking, NetworkUse use
 SwfControl::~SwfControl() {
     d->frameTimer.stop();
     if (d->download) d->download->abort();
+    // The movie's scripts end and its stored objects are written while the
+    // control is whole.
+    d->player->unload();
     // A frame still being drawn owns its job and shares the target, so it
     // finishes safely after the control is gone.
+    retireRenderPool(d->renderPool);
 }
+
+void SwfControl::closeMovie() {
+    if (d->download) {
+        d->download->abort();
+        d->download = nullptr;
+    }
+    // Inside a long script the movie cannot go yet, but what it stored is
+    // written now: the process may end before the script returns.
+    if (d->inEngine > 0) d->player->writeStoredData();
+    d->engine([this] { d->showEmpty(); });
+}
+
+QThreadPool& SwfControl::renderPool() { return *d->renderPool; }
 
 void SwfControl::Impl::showEmpty() {
     frameTimer.stop();
@@ -231,52 +321,62 @@ void SwfControl::Impl::showEmpty() {
 }
 
 void SwfControl::putMovie(const QString& pathOrUrl) {
-    d->movie = pathOrUrl;
-    if (d->download) {
-        d->download->abort();
-        d->download = nullptr;
+    d->engine([this, pathOrUrl] { d->putMovie(pathOrUrl); });
+}
+
+void SwfControl::Impl::putMovie(const QString& pathOrUrl) {
+    SwfControl* const self = q;
+    movie = pathOrUrl;
+    if (download) {
+        downloaabort();
+        download = nullptr;
     }
     QString text = pathOrUrl.trimmed();
     if (text.isEmpty()) {
-        d->showEmpty();
+        showEmpty();
         return;
     }
     QUrl url(text);
     QString scheme = url.scheme().toLower();
     if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) {
-        QNetworkReply* reply = d->startDownload(QNetworkRequest(url));
-        d->download = reply;
-        connect(reply, &QNetworkReply::finished, this, [this, reply, text] {
+        QNetworkRequest request(url);
+        // The movie itself follows safe redirects; what it loads does not.
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+        QNetworkReply* reply = startDownload(request, swf::limits::kMaxFileBytes);
+        download = reply;
+        QObject::connect(reply, &QNetworkReply::finished, self, [this, reply, text] {
             reply->deleteLater();
-            if (d->download != reply) return; // superseded by another movie
-            d->download = nullptr;
+            if (download != reply) return; // superseded by another movie
+            download = nullptr;
             if (reply->error() != QNetworkReply::NoError) {
-                d->showEmpty();
+                engine([this] { showEmpty(); });
                 return;
             }
-            d->loadBytes(reply->readAll(), text);
+            const QByteArray bytes = reply->readAll();
+            engine([this, bytes, text] { loadBytes(bytes, text); });
         });
         return;
     }
     QString path = scheme == QLatin1String("file") ? url.toLocalFile() : text;
-    auto result = d->player->loadFile(path.toStdString());
+    auto result = player->loadFile(path.toStdString());
     if (!result) {
-        d->showEmpty();
+        showEmpty();
         return;
     }
-    d->startMovie();
+    startMovie();
 }
 
-// Web downloads follow only safe redirects, give up after 30 s of silence
-// and are bounded in size like a movie file: a larger answer is dropped.
-QNetworkReply* SwfControl::Impl::startDownload(QNetworkRequest request, const QByteArray* postBody) {
+// Web downloads give up after 30 s of silence and stop as soon as they pass
+// `maxBytes` (announced or received): the rest is never buffered.
+QNetworkReply* SwfControl::Impl::startDownload(QNetworkRequest request, size_t maxBytes, const QByteArray* postBody) {
     if (!network) network = new QNetworkAccessManager(q);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    if (!request.attribute(QNetworkRequest::RedirectPolicyAttribute).isValid())
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(30000);
     QNetworkReply* reply = postBody ? network->post(request, *postBody) : network->get(request);
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
-        if (received > qint64(swf::limits::kMaxFileBytes) || total > qint64(swf::limits::kMaxFileBytes))
-            reply->abort();
+    reply->setReadBufferSize(qint64(std::min<size_t>(maxBytes, swf::limits::kMaxFileBytes)) + 1);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, maxBytes](qint64 received, qint64 total) {
+        if (received > qint64(maxBytes) || total > qint64(maxBytes)) reply->abort();
     });
     return reply;
 }
@@ -284,7 +384,7 @@ QNetworkReply* SwfControl::Impl::startDownload(QNetworkRequest request, const QB
 // What a movie loads from the web (variables, XML, movies, images): the
 // answer reaches the engine from the event loop, never inside the call.
 void SwfControl::Impl::fetch(const std::string& url, const std::string& method, const std::vector<uint8_t>& body,
-                             swf::FetchDone done) {
+                             size_t maxBytes, swf::FetchDone done) {
     if (!networkingAllows(settings.allowNetworking, NetworkUse::LoadData)) {
         if (log) log(swf::LogLevel::Warning, "AllowNetworking refuses loading " + url);
         QMetaObject::invokeMethod(
@@ -296,11 +396,11 @@ void SwfControl::Impl::fetch(const std::string& url, const std::string& method, 
     if (method == "POST") {
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
         QByteArray form(reinterpret_cast<const char*>(body.data()), qsizetype(body.size()));
-        reply = startDownload(request, &form);
+        reply = startDownload(request, maxBytes, &form);
     } else {
-        reply = startDownload(request);
+        reply = startDownload(request, maxBytes);
     }
-    QObject::connect(reply, &QNetworkReply::finished, q, [reply, done] {
+    QObject::connect(reply, &QNetworkReply::finished, q, [self = QPointer<SwfControl>(q), reply, done] {
         reply->deleteLater();
         swf::FetchResult result;
         result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -311,7 +411,7 @@ void SwfControl::Impl::fetch(const std::string& url, const std::string& method, 
         } else {
             result.error = reply->errorString().toStdString();
         }
-        done(std::move(result));
+        if (self) self->d->engine([done, result] { done(result); });
     });
 }
 
@@ -348,35 +448,47 @@ QString SwfControl::movie() const { return d->movie; }
 
 void SwfControl::putPlaying(bool playing) {
     d->autoPlay = playing;
-    if (!d->player->isLoaded()) return;
-    if (playing) d->player->play();
-    else d->player->stop();
+    d->engine([this, playing] {
+        if (!d->player->isLoaded()) return;
+        if (playing) d->player->play();
+        else d->player->stop();
+    });
 }
 
 bool SwfControl::playing() const { return d->player->isLoaded() ? d->player->isPlaying() : d->autoPlay; }
 
-void SwfControl::Stop() { d->player->stop(); }
+void SwfControl::Stop() {
+    d->engine([this] { d->player->stop(); });
+}
 
 void SwfControl::Back() {
-    d->player->back();
-    d->requestRender();
+    d->engine([this] {
+        d->player->back();
+        d->requestRender();
+    });
 }
 
 void SwfControl::Forward() {
-    d->player->forward();
-    d->requestRender();
+    d->engine([this] {
+        d->player->forward();
+        d->requestRender();
+    });
 }
 
 void SwfControl::Zoom(int percent) {
-    d->player->zoom(percent);
-    d->requestRender();
+    d->engine([this, percent] {
+        d->player->zoom(percent);
+        d->requestRender();
+    });
 }
 
 void SwfControl::putScaleMode(int mode) {
     if (mode < 0 || mode > 3) return; // not a scale mode: left as it was
     d->scaleMode = mode;
-    d->player->setScaleMode(swf::ScaleMode(mode));
-    d->requestRender();
+    d->engine([this, mode] {
+        d->player->setScaleMode(swf::ScaleMode(mode));
+        d->requestRender();
+    });
 }
 
 int SwfControl::scaleMode() const { return d->scaleMode; }
@@ -430,7 +542,7 @@ void SwfControl::Impl::requestRender() {
     renderAgain = false;
     std::shared_ptr<RenderTarget> t = target;
     QPointer<SwfControl> self(q);
-    QThreadPool* pool = QThreadPool::globalInstance();
+    QThreadPool* pool = renderPool;
     pool->start([t, self, pool, job = std::move(*job)]() mutable {
         QImage finished;
         {
@@ -443,7 +555,10 @@ void SwfControl::Impl::requestRender() {
         // The control may be destroyed meanwhile on the GUI thread: hand the
         // frame to the application object and look at the control only there.
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [self, finished] { if (self) self->d->renderDone(finished); },
+            QCoreApplication::instance(),
+            [self, finished] {
+                if (self) self->d->engine([self, finished] { self->d->renderDone(finished); });
+            },
             Qt::QueuedConnection);
     });
 }
@@ -477,58 +592,72 @@ void SwfControl::paintEvent(QPaintEvent*) {
 
 void SwfControl::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
-    d->player->setViewport(width(), height());
-    d->requestRender();
+    d->engine([this] {
+        d->player->setViewport(width(), height());
+        d->requestRender();
+    });
 }
 
 // ---- input ------------------------------------------------------------------
 
 void SwfControl::mouseMoveEvent(QMouseEvent* e) {
-    d->player->mouseMove(e->position().x(), e->position().y());
-    setCursor(d->player->cursor() == swf::Cursor::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
-    d->requestRender();
+    const QPointF at = e->position();
+    d->engine([this, at] {
+        d->player->mouseMove(at.x(), at.y());
+        setCursor(d->player->cursor() == swf::Cursor::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
+        d->requestRender();
+    });
 }
 
 void SwfControl::mousePressEvent(QMouseEvent* e) {
     setFocus(Qt::MouseFocusReason);
-    if (e->button() == Qt::LeftButton) {
-        d->player->mouseDown(e->position().x(), e->position().y());
+    if (e->button() != Qt::LeftButton) return;
+    const QPointF at = e->position();
+    d->engine([this, at] {
+        d->player->mouseDown(at.x(), at.y());
         d->requestRender();
-    }
+    });
 }
 
 void SwfControl::mouseReleaseEvent(QMouseEvent* e) {
-    if (e->button() == Qt::LeftButton) {
-        d->player->mouseUp(e->position().x(), e->position().y());
+    if (e->button() != Qt::LeftButton) return;
+    const QPointF at = e->position();
+    d->engine([this, at] {
+        d->player->mouseUp(at.x(), at.y());
         setCursor(d->player->cursor() == swf::Cursor::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
         d->requestRender();
-    }
+    });
 }
 
 void SwfControl::leaveEvent(QEvent* e) {
     QWidget::leaveEvent(e);
-    d->player->mouseLeave();
-    unsetCursor();
-    d->requestRender();
+    d->engine([this] {
+        d->player->mouseLeave();
+        unsetCursor();
+        d->requestRender();
+    });
 }
 
 void SwfControl::keyPressEvent(QKeyEvent* e) {
     int code = flashKeyCode(e->key());
     uint32_t ch = e->text().isEmpty() ? 0 : e->text().at(0).unicode();
     if (code == 0 && ch == 0) return QWidget::keyPressEvent(e);
-    d->player->keyDown(code, ch);
-    // What the key types goes to the focused input field (each character of a composed text).
-    // Enter, Backspace and Tab are keys, not text: the engine handles them from keyDown.
-    for (uint c : e->text().toUcs4())
-        if (QChar::isPrint(c)) d->player->textInput(c);
-    d->requestRender();
+    const QList<uint> typed = e->text().toUcs4();
+    d->engine([this, code, ch, typed] {
+        d->player->keyDown(code, ch);
+        // What the key types goes to the focused input field (each character of a composed text).
+        // Enter, Backspace and Tab are keys, not text: the engine handles them from keyDown.
+        for (uint c : typed)
+            if (QChar::isPrint(c)) d->player->textInput(c);
+        d->requestRender();
+    });
 }
 
 void SwfControl::keyReleaseEvent(QKeyEvent* e) {
     int code = flashKeyCode(e->key());
     uint32_t ch = e->text().isEmpty() ? 0 : e->text().at(0).unicode();
     if (code == 0 && ch == 0) return QWidget::keyReleaseEvent(e);
-    d->player->keyUp(code, ch);
+    d->engine([this, code, ch] { d->player->keyUp(code, ch); });
 }
 
 bool SwfControl::focusNextPrevChild(bool) { return false; } // Tab belongs to the movie
@@ -558,8 +687,10 @@ QMenu* SwfControl::createContextMenu(QWidget* parent) {
             group->addAction(a);
             swf::Quality lv = level;
             connect(a, &QAction::triggered, this, [this, lv] {
-                d->player->setQuality(lv);
-                d->requestRender();
+                d->engine([this, lv] {
+                    d->player->setQuality(lv);
+                    d->requestRender();
+                });
             });
         }
         menu->addSeparator();
@@ -574,12 +705,14 @@ QMenu* SwfControl::createContextMenu(QWidget* parent) {
         loop->setEnabled(loaded && p.frameCount() > 1);
         connect(loop, &QAction::triggered, this, [this](bool on) {
             d->settings.loop = on;
-            d->player->setLoop(on);
+            d->engine([this, on] { d->player->setLoop(on); });
         });
         menu->addSeparator();
         QAction* rewind = menu->addAction(QStringLiteral("倒带"), this, [this] {
-            d->player->rewind();
-            d->requestRender();
+            d->engine([this] {
+                d->player->rewind();
+                d->requestRender();
+            });
         });
         QAction* forward = menu->addAction(QStringLiteral("前进"), this, [this] { Forward(); });
         QAction* back = menu->addAction(QStringLiteral("后退"), this, [this] { Back(); });

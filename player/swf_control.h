@@ -10,6 +10,7 @@
 #include <memory>
 
 class QMenu;
+class QThreadPool;
 
 class SwfControl : public QWidget {
     Q_OBJECT
@@ -51,6 +52,16 @@ public:
     int scaleMode() const;
 
     const Settings& settings() const;
+
+    // Closes the movie now: its scripts end and what it stored
+    // (SharedObject) is written. The program calls it before the process ends.
+    void closeMovie();
+
+    // The control's own threads for drawing frames (never Qt's global pool,
+    // whose end the application waits for). A renderer may split a frame into
+    // bands on it. Lives as long as the control; a frame still being drawn
+    // when the control goes away finishes on its own, unwaited.
+    QThreadPool& renderPool();
 
     // What the stored AllowNetworking value lets a movie do: "all" opens pages
     // and loads data, "internal" only loads data, "none" neither. Other values

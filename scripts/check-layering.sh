@@ -12,6 +12,8 @@ check() { # description, pattern, folders...
 }
 check "the engine must not use Qt Widgets" '#include <Qt?Widgets|#include <QWidget>|QApplication' engine
 check "the engine must not use platform or program code" '#include "(platform|player|mainwindow|commands|startup)/' engine
+# Script engines are installed by the front ends: the layers below them name none.
+check "the display runtime must not use a script engine" '#include "engine/avm[0-9]/' engine/display engine/render engine/sound engine/swf engine/core
 check "the platform layer must not use program code" '#include "(mainwindow|commands|startup)/' platform
 check "swfrender uses the engine only" '#include "(platform|player|mainwindow|commands|startup)/' tools
 [ $fail -eq 0 ] && echo "layering: ok"

@@ -16,6 +16,9 @@ void Main() {
     frmMain& window = frmMain::instance();
     // Closing the window through the desktop unloads it and ends the program.
     QObject::connect(&window, &platform::Form::unloaded, QCoreApplication::instance(), &QCoreApplication::quit);
+    // Exit ends the process at once: the movie closes first, so that what it
+    // stored is written.
+    platform::App::setBeforeEnd([] { frmMain::instance().swf->closeMovie(); });
     if (strCmd == u""_s) {
         window.Show();
         return;

@@ -1,6 +1,7 @@
 // Loading: LoadVars, MovieClipLoader, SharedObject and movies loaded into levels and clips.
 #include "engine/avm1/builtins.h"
 #include "engine/avm1/display_clip.h"
+#include "engine/avm1/interpreter.h"
 #include "engine/avm1/net.h"
 #include "engine/avm1/script_engine.h"
 #include "engine/core/limits.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -105,6 +107,7 @@ QString unescapeForm(Vm& vm, QStringView s) {
 
 // ---- Bits shared by the loaders ------------------------------------------------------------
 
+// Relative addresses are read against the root movie's, as Flash does.
 std::string baseUrlOf(Vm& vm) {
     const auto& movie = vm.engine->player().movie();
     return movie ? movie->url : std::string();
@@ -214,6 +217,29 @@ std::shared_ptr<const Movie> imageMovie(QImage image, int version, const std::st
     return movie;
 }
 
+// The image formats Flash loads (JPEG, PNG, GIF), told by their signature
+// and decoded only by that format's reader, after its size is checked: no
+// other decoder ever sees a movie's bytes.
+QImage decodeLoadedImage(const std::vector<uint8_t>& b) {
+    auto startsWith = [&b](std::initializer_list<uint8_t> sig) {
+        return b.size() >= sig.size() && std::equal(sig.begin(), sig.end(), b.begin());
+    };
+    const char* format = startsWith({0xFF, 0xD8, 0xFF})                                 ? "JPEG"
+                         : startsWith({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})   ? "PNG"
+                         : startsWith({'G', 'I', 'F', '8'})                            ? "GIF"
+                                                                                       : nullptr;
+    if (!format) return {};
+    QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char*>(b.data()), qsizetype(b.size()));
+    QBuffer buffer(&data);
+    QImageReader reader(&buffer, format);
+    reader.setDecideFormatFromContent(false);
+    const QSize size = reader.size();
+    if (size.isEmpty() || size.width() > limits::kMaxBitmapSide || size.height() > limits::kMaxBitmapSide ||
+        int64_t(size.width()) * size.height() > limits::kMaxBitmapPixels)
+        return {};
+    return reader.read();
+}
+
 bool isMovieSignature(const std::vector<uint8_t>& b) {
     return b.size() >= 8 && (b[0] == 'F' || b[0] == 'C' || b[0] == 'Z') && b[1] == 'W' && b[2] == 'S';
 }
@@ -235,8 +261,8 @@ LoadedContent readContent(Vm& vm, const FetchResult& r, const std::string& url) 
     }
     // Images load into clips from SWF 6 on; older movies get nothing.
     if (vm.rootVersion() < 6) return c;
-    QImage image = QImage::fromData(bytesOf(r));
-    if (!image.isNull() && image.width() <= limits::kMaxBitmapSide && image.height() <= limits::kMaxBitmapSide) {
+    QImage image = decodeLoadedImage(r.bytes);
+    if (!image.isNull()) {
         c.movie = imageMovie(std::move(image), vm.rootVersion(), url);
         c.bytes = double(r.bytes.size());
     }
@@ -297,12 +323,15 @@ void startMovieLoad(Vm& vm, LoadTarget target, const QString& url, Object* mcl) 
     if (target.clip) vm.addRoot(target.clip);
     if (mcl) vm.addRoot(mcl);
     std::string where = resolved.value_or(url.toStdString());
-    engine->player().loader().request(resolved, limits::kMaxFileBytes, [engine, target, mcl, where](FetchResult& r) {
-        Vm& vm = engine->vm();
-        if (target.clip) vm.removeRoot(target.clip);
-        if (mcl) vm.removeRoot(mcl);
-        finishMovieLoad(*engine, target, mcl, r, where);
-    });
+    engine->player().loader().request(
+        resolved, limits::kMaxFileBytes,
+        [engine, target, mcl, where](FetchResult& r) {
+            Vm& vm = engine->vm();
+            if (target.clip) vm.removeRoot(target.clip);
+            if (mcl) vm.removeRoot(mcl);
+            finishMovieLoad(*engine, target, mcl, r, where);
+        },
+        "GET", {}, askerOf(vm));
 }
 
 void unloadTarget(Vm& vm, LoadTarget target) {
@@ -723,6 +752,18 @@ Value soGetSize(Vm& vm, CallArgs& a) {
 
 // ---- Shared helpers ------------------------------------------------------------------------
 
+const Movie* askingMovie(Vm& vm) {
+    Object* base = vm.currentFrame() ? vm.currentFrame()->baseTarget : nullptr;
+    auto* clip = dynamic_cast<DisplayClip*>(base ? base : static_cast<Object*>(vm.root()));
+    if (!clip || !clip->object()) return nullptr;
+    return clip->object()->runtime().movie.get();
+}
+
+Asker askerOf(Vm& vm) {
+    if (const Movie* m = askingMovie(vm)) return Asker::of(*m);
+    return Asker{vm.engine ? baseUrlOf(vm) : std::string(), false};
+}
+
 QString decodeLoadedText(Vm& vm, const QByteArray& bytes) {
     if (bytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(bytes.mid(3));
     if (bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xFE) {
@@ -795,7 +836,7 @@ bool loadText(Vm& vm, const QString& url, TextDone done, std::vector<Object*> ke
             if (r.ok) done(*vmp, bytesOf(r));
             else done(*vmp, std::nullopt);
         },
-        post ? "POST" : "GET", std::move(body));
+        post ? "POST" : "GET", std::move(body), askerOf(vm));
     return true;
 }
 

@@ -9,8 +9,11 @@
 #include "engine/avm1/builtins_gfx.h"
 #include "engine/avm1/display_clip.h"
 #include "engine/avm1/interpreter.h"
+#include "engine/avm1/net.h"
+#include "engine/avm1/script_engine.h"
 #include "engine/core/limits.h"
 #include "engine/display/display_object.h"
+#include "engine/display/player.h"
 #include "engine/swf/movie.h"
 
 #include <QUrl>
@@ -35,23 +38,17 @@ void defineGetter(Vm& vm, Object* on, const QString& name, NativeFn getter, uint
 
 // ---- System.security ---------------------------------------------------------------------
 
-// The movie whose code is running (a loaded movie has its own).
-const Movie* runningMovie(Vm& vm) {
-    Object* base = vm.currentFrame() ? vm.currentFrame()->baseTarget : nullptr;
-    auto* clip = dynamic_cast<DisplayClip*>(base ? base : static_cast<Object*>(vm.root()));
-    if (!clip || !clip->object()) return nullptr;
-    return clip->object()->runtime().movie.get();
+Value securitySandboxType(Vm& vm, CallArgs&) {
+    return Value(QString::fromLatin1(Sandbox::typeName(Sandbox::typeOf(askerOf(vm)))));
 }
 
-constexpr uint32_t kUseNetworkFlag = 0x01; // FileAttributes
-
-Value securitySandboxType(Vm& vm, CallArgs&) {
-    const Movie* m = runningMovie(vm);
-    if (!m) return Value(QStringLiteral("localWithFile"));
-    QString url = QString::fromStdString(m->url).toLower();
-    if (url.startsWith(u"http:") || url.startsWith(u"https:")) return Value(QStringLiteral("remote"));
-    return Value((m->fileAttributes & kUseNetworkFlag) ? QStringLiteral("localWithNetwork")
-                                                        : QStringLiteral("localWithFile"));
+// A policy file for its site, read when a load to that site needs it.
+Value securityLoadPolicyFile(Vm& vm, CallArgs& a) {
+    if (!vm.engine || a.size() < 1) return Value();
+    const Movie* root = vm.engine->player().movie().get();
+    if (auto resolved = Loader::resolve(root ? root->url : std::string(), vm.toString(a.at(0)).toStdString()))
+        vm.engine->player().loader().sandbox().addPolicyFile(*resolved);
+    return Value();
 }
 
 Value doNothing(Vm&, CallArgs&) { return Value(); }
@@ -391,7 +388,7 @@ void installSecurity(Vm& vm, Object* system) {
     // other); a call names at least one domain to succeed.
     for (const char* name : {"allowDomain", "allowInsecureDomain"})
         vm.defineMethod(security, QString::fromLatin1(name), [](Vm&, CallArgs& a) { return Value(a.size() > 0); });
-    vm.defineMethod(security, QStringLiteral("loadPolicyFile"), doNothing);
+    vm.defineMethod(security, QStringLiteral("loadPolicyFile"), securityLoadPolicyFile);
 }
 
 // System.capabilities, and its summary as the query string `serverString`

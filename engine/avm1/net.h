@@ -3,6 +3,7 @@
 // folder or the web, XML documents, and the helpers other built-ins share
 // (StyleSheet.load reads its text through loadText).
 #include "engine/avm1/vm.h"
+#include "engine/display/sandbox.h"
 
 #include <QByteArray>
 
@@ -17,6 +18,12 @@ namespace swf::avm1 {
 struct LoadProgress : NativeState {
     double loaded = -1, total = -1;
 };
+
+// The movie whose code is running (a loaded movie has its own); the
+// sandbox judges its loads and pages. Null without a movie.
+const Movie* askingMovie(Vm& vm);
+// That movie as the sandbox sees it (the root's address when none runs).
+Asker askerOf(Vm& vm);
 
 // XML and XMLNode on a bare Vm (installXml adds loading on top).
 void installXmlClasses(Vm& vm);

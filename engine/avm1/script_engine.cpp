@@ -1,6 +1,7 @@
 #include "engine/avm1/script_engine.h"
 
 #include "engine/avm1/builtins.h"
+#include "engine/avm1/net.h"
 #include "engine/core/reader.h"
 #include "engine/display/button.h"
 #include "engine/display/edit_text.h"
@@ -93,12 +94,13 @@ void ScriptEngine::movieLoaded(Player&, MovieClip& root) {
     host.log = [player](LogLevel level, const std::string& msg) {
         if (player->host().log) player->host().log(level, msg);
     };
-    host.openUrl = [player](const QString& url, const QString& window) {
-        if (player->host().openUrl) player->host().openUrl(url.toStdString(), window.toStdString());
+    host.openUrl = [this](const QString& url, const QString& window) {
+        m_player.openPage(avm1::askerOf(*m_vm), url.toStdString(), window.toStdString());
     };
     host.fscommand = [player](const QString& cmd, const QString& args) {
         if (player->host().fscommand) player->host().fscommand(cmd.toStdString(), args.toStdString());
     };
+    host.busy = player->host().scriptsBusy;
     m_vm = std::make_unique<Vm>(m_version, std::move(host));
     m_vm->engine = this;
     m_vm->setRoot(wrap(&root));

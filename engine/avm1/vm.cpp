@@ -654,6 +654,7 @@ bool Vm::countAction() {
         halt(QStringLiteral("more than %1 actions in one frame").arg(limits::kMaxActionsPerFrame));
         return false;
     }
+    if (m_actions % limits::kActionsPerClockCheck == 0 && m_host.busy) m_host.busy();
     if (m_actions % limits::kActionsPerClockCheck == 0 && m_clock.elapsed() > limits::kScriptBudgetMs) {
         halt(QStringLiteral("a frame's scripts ran longer than %1 ms").arg(limits::kScriptBudgetMs));
         return false;

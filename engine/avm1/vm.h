@@ -30,6 +30,8 @@ struct VmHost {
     // A web address the movie asked to open (already checked: http, https, mailto).
     std::function<void(const QString& url, const QString& window)> openUrl;
     std::function<void(const QString& command, const QString& args)> fscommand;
+    // Scripts have been running for a while (see HostCallbacks::scriptsBusy).
+    std::function<void()> busy;
 };
 
 // A timer made by setInterval/setTimeout.

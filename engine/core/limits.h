@@ -107,6 +107,17 @@ inline constexpr int kMaxTabStops = 1000;
 // Loading: bytes of one loaded text (LoadVars, XML, loadVariables, style
 // sheets); movies and images loaded into clips use kMaxFileBytes.
 inline constexpr size_t kMaxLoadedTextBytes = 16u << 20;
+// Loading: bytes one movie's loads may have under way at once, and may load
+// in all while it plays; a load gets what is left and stops at that.
+inline constexpr size_t kMaxLoadBytesInFlight = kMaxFileBytes;
+inline constexpr size_t kMaxLoadBytesPerMovie = 512u << 20;
+// Loading: a cross-domain policy file's size, its domain entries, and the
+// policy files a movie may name (System.security.loadPolicyFile).
+inline constexpr size_t kMaxPolicyFileBytes = 64u * 1024u;
+inline constexpr size_t kMaxPolicyDomains = 1000;
+inline constexpr size_t kMaxPolicyFiles = 64;
+// Pages (getURL) a movie may open per click or key press of the user.
+inline constexpr int kMaxPagesPerUserAction = 3;
 // Loading: requests waiting at once; later ones fail at once.
 inline constexpr size_t kMaxPendingLoads = 1000;
 // Loading: movies loaded into levels and clips alive at once.

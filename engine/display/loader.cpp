@@ -2,9 +2,13 @@
 
 #include "engine/core/limits.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace swf {
 
@@ -50,8 +54,9 @@ std::string Loader::displayUrl(const std::string& resolved) {
 }
 
 uint64_t Loader::request(std::optional<std::string> resolved, size_t maxBytes, Done done, std::string method,
-                         std::vector<uint8_t> body) {
+                         std::vector<uint8_t> body, std::optional<Asker> asker) {
     Request r;
+    r.asker = std::move(asker);
     r.id = m_nextId++;
     r.url = std::move(resolved);
     r.maxBytes = maxBytes;
@@ -67,22 +72,37 @@ uint64_t Loader::request(std::optional<std::string> resolved, size_t maxBytes, D
     return m_requests.back().id;
 }
 
+void Loader::fail(Request& r, std::string why) {
+    m_sandbox.release(r.reserved, 0);
+    r.reserved = 0;
+    r.result = FetchResult{false, 0, {}, std::move(why)};
+}
+
 void Loader::start(Request& r) {
     if (r.result) return;
-    if (!r.url) {
-        r.result = FetchResult{false, 0, {}, "address refused"};
-        return;
+    if (!r.url) return fail(r, "address refused");
+    if (r.asker) {
+        if (auto why = Sandbox::refusal(*r.asker, *r.url)) return fail(r, *why);
+        switch (m_sandbox.policyCheck(*r.asker, *r.url)) {
+        case Sandbox::Policy::Unknown:
+            r.awaitingPolicy = true;
+            return readPolicies(m_sandbox.policyFilesToRead(*r.url));
+        case Sandbox::Policy::Refuses: return fail(r, "no cross-domain policy of " + *r.url + " lets this movie in");
+        case Sandbox::Policy::NotNeeded: case Sandbox::Policy::Allows: break;
+        }
+        if (!r.reserved) {
+            r.reserved = m_sandbox.reserve(r.maxBytes);
+            if (!r.reserved) return fail(r, "the movie loaded all it may");
+            r.maxBytes = r.reserved;
+        }
     }
     if (isLocal(*r.url)) return; // read at the next poll
-    if (!m_fetch) {
-        r.result = FetchResult{false, 0, {}, "no network access"};
-        return;
-    }
+    if (!m_fetch) return fail(r, "no network access");
     r.fetching = true;
     uint64_t id = r.id;
     size_t maxBytes = r.maxBytes;
     std::weak_ptr<Loader*> self = m_self;
-    m_fetch(*r.url, r.method, r.body, [self, id, maxBytes](FetchResult result) {
+    m_fetch(*r.url, r.method, r.body, maxBytes, [self, id, maxBytes](FetchResult result) {
         auto alive = self.lock();
         if (!alive || !*alive) return;
         Request* req = (*alive)->find(id);
@@ -90,6 +110,32 @@ void Loader::start(Request& r) {
         if (result.bytes.size() > maxBytes) result = FetchResult{false, result.httpStatus, {}, "too large"};
         req->result = std::move(result);
     });
+}
+
+// Policy files are read once each, through the same fetch as the movie's own
+// loads; the requests waiting for them start again when the last arrives.
+void Loader::readPolicies(const std::vector<std::string>& files) {
+    for (const std::string& file : files) {
+        if (!m_policiesReading.insert(file).second) continue;
+        if (!m_fetch) {
+            policyArrived(file, FetchResult{false, 0, {}, "no network access"});
+            continue;
+        }
+        std::weak_ptr<Loader*> self = m_self;
+        m_fetch(file, "GET", {}, limits::kMaxPolicyFileBytes, [self, file](FetchResult result) {
+            auto alive = self.lock();
+            if (alive && *alive) (*alive)->policyArrived(file, result);
+        });
+    }
+}
+
+void Loader::policyArrived(const std::string& file, const FetchResult& result) {
+    m_sandbox.policyRead(file, result.ok && result.httpStatus < 300, result.bytes);
+    for (Request& r : m_requests)
+        if (r.awaitingPolicy && m_sandbox.policyCheck(*r.asker, *r.url) != Sandbox::Policy::Unknown) {
+            r.awaitingPolicy = false;
+            start(r);
+        }
 }
 
 Loader::Request* Loader::find(uint64_t id) {
@@ -101,19 +147,39 @@ Loader::Request* Loader::find(uint64_t id) {
 void Loader::cancel(uint64_t id) {
     for (auto it = m_requests.begin(); it != m_requests.end(); ++it)
         if (it->id == id) {
+            m_sandbox.release(it->reserved, 0);
             m_requests.erase(it);
             return;
         }
 }
 
 namespace {
+// Regular files only: a device, pipe or folder (even behind a link) is
+// refused before a byte is read, and the file is checked once it is open,
+// so it cannot be swapped for one in between.
 FetchResult readLocal(const std::string& path, size_t maxBytes) {
-    QFile f(QString::fromStdString(path));
-    if (!QFileInfo(f).isFile() || !f.open(QIODevice::ReadOnly)) return FetchResult{false, 0, {}, "cannot open " + path};
-    if (size_t(f.size()) > maxBytes) return FetchResult{false, 0, {}, path + " is too large"};
-    QByteArray data = f.read(qint64(maxBytes) + 1);
-    if (size_t(data.size()) > maxBytes) return FetchResult{false, 0, {}, path + " is too large"};
-    return FetchResult{true, 0, std::vector<uint8_t>(data.begin(), data.end()), {}};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return FetchResult{false, 0, {}, "cannot open " + path};
+    struct stat st {};
+    FetchResult r;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        r.error = path + " is not a regular file";
+    } else if (uint64_t(st.st_size) > maxBytes) {
+        r.error = path + " is too large";
+    } else {
+        r.bytes.resize(size_t(st.st_size));
+        size_t got = 0;
+        while (got < r.bytes.size()) {
+            const ssize_t n = ::read(fd, r.bytes.data() + got, r.bytes.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += size_t(n);
+        }
+        r.bytes.resize(got); // a file that shrank meanwhile gives what it had
+        r.ok = true;
+    }
+    ::close(fd);
+    return r;
 }
 } // namespace
 
@@ -128,6 +194,8 @@ void Loader::poll() {
         if (!r->result) continue; // still on the network
         FetchResult result = std::move(*r->result);
         Done done = std::move(r->done);
+        m_sandbox.release(r->reserved, result.bytes.size());
+        r->reserved = 0;
         cancel(id);
         if (done) done(result);
     }
@@ -150,6 +218,12 @@ uint64_t Loader::enqueue(std::function<void()> task) {
     return m_requests.back().id;
 }
 
+void Loader::runClearWorkNow() {
+    // A copy: the work may register more.
+    std::vector<std::function<void()>> work = m_atClear;
+    for (auto& w : work) w();
+}
+
 void Loader::clear() {
     // The work at clearing goes first; anything it asks for belongs to the
     // movie going away and is dropped with the rest, so none of it can run
@@ -159,6 +233,8 @@ void Loader::clear() {
     for (auto& w : work) w();
     m_atClear.clear();
     m_requests.clear();
+    m_policiesReading.clear();
+    m_sandbox.reset();
     m_deferred.clear();
 }
 

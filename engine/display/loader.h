@@ -2,14 +2,19 @@
 // Loading of what movies ask for at run time (movies, images, text): one
 // queue per Player. A request never completes in the frame that made it:
 // the Player polls the queue at the start of each frame, when local files
-// are read and fetched web data is handed over. Only local files and
-// http(s) addresses are loaded; http(s) goes through the front end's fetch
-// callback, so the engine never blocks on the network.
+// are read and fetched web data is handed over. Only regular local files
+// and http(s) addresses are loaded; http(s) goes through the front end's
+// fetch callback, so the engine never blocks on the network. A request that
+// names the movie asking passes its Sandbox first (reading the target
+// site's policy files when it needs them).
+#include "engine/display/sandbox.h"
+
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,10 +29,12 @@ struct FetchResult {
 
 // Fetches an http(s) address without blocking and calls `done` later on
 // the Player's thread (never from inside the call). `method` is "GET" or
-// "POST" with `body` as the form data.
+// "POST" with `body` as the form data. A download stops (and fails) once it
+// passes `maxBytes`, rather than buffering the rest; redirects are not
+// followed (the sandbox judged this address, not another).
 using FetchDone = std::function<void(FetchResult)>;
 using FetchFn = std::function<void(const std::string& url, const std::string& method,
-                                   const std::vector<uint8_t>& body, FetchDone done)>;
+                                   const std::vector<uint8_t>& body, size_t maxBytes, FetchDone done)>;
 
 class Loader {
 public:
@@ -50,9 +57,11 @@ public:
     static std::string displayUrl(const std::string& resolved);
 
     // Queues a load of `resolved` (nullopt: refused, fails on the next
-    // poll) with at most `maxBytes`; `done` runs in a later poll().
+    // poll) with at most `maxBytes`; `done` runs in a later poll(). With an
+    // `asker`, the sandbox decides first and the load counts against its allowance.
     uint64_t request(std::optional<std::string> resolved, size_t maxBytes, Done done,
-                     std::string method = "GET", std::vector<uint8_t> body = {});
+                     std::string method = "GET", std::vector<uint8_t> body = {},
+                     std::optional<Asker> asker = std::nullopt);
     void cancel(uint64_t id);
     // Queues work that runs in order with the requests (unloading a level
     // after the loads asked for before it).
@@ -68,9 +77,13 @@ public:
     // Runs `work` when the loader is cleared, before the movie's scripts go
     // (stored objects write their data).
     void atClear(std::function<void()> work) { m_atClear.push_back(std::move(work)); }
+    // Runs that work now as well, keeping it for the clear (the process may
+    // end before the movie is unloaded).
+    void runClearWorkNow();
     // Drops every request and deferred work (the movie is being unloaded).
     void clear();
     size_t pending() const { return m_requests.size(); }
+    Sandbox& sandbox() { return m_sandbox; }
 
 private:
     struct Request {
@@ -80,10 +93,16 @@ private:
         std::string method;
         std::vector<uint8_t> body;
         Done done;
+        std::optional<Asker> asker;
+        size_t reserved = 0;          // of the sandbox's allowance
         bool fetching = false;
+        bool awaitingPolicy = false;
         std::optional<FetchResult> result;
     };
     void start(Request& r);
+    void fail(Request& r, std::string why);
+    void readPolicies(const std::vector<std::string>& files);
+    void policyArrived(const std::string& file, const FetchResult& result);
     Request* find(uint64_t id);
 
     FetchFn m_fetch;
@@ -91,6 +110,8 @@ private:
     std::vector<std::function<void()>> m_deferred;
     std::vector<std::function<void()>> m_atClear;
     uint64_t m_nextId = 1;
+    Sandbox m_sandbox;
+    std::set<std::string> m_policiesReading;
     // Fetch callbacks check it, so an answer arriving after the Loader died is dropped.
     std::shared_ptr<Loader*> m_self;
 };

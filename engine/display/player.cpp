@@ -119,6 +119,15 @@ Player::~Player() {
     m_sound.reset();
 }
 
+void Player::openPage(const Asker& asker, const std::string& url, const std::string& target) {
+    std::string why;
+    if (auto page = m_loader.sandbox().pageToOpen(asker, url, &why)) {
+        if (m_host.openUrl) m_host.openUrl(*page, target);
+        return;
+    }
+    log(LogLevel::Warning, "not opening " + url.substr(0, 200) + ": " + why);
+}
+
 void Player::log(LogLevel level, const std::string& msg) const {
     if (m_host.log) m_host.log(level, msg);
 }
@@ -654,6 +663,7 @@ void Player::mouseLeave() {
 void Player::mouseDown(double x, double y, MouseButton button) {
     m_mouseInside = true;
     m_mouse = stagePoint(x, y);
+    m_loader.sandbox().userAction();
     if (!m_root || button != MouseButton::Left) return;
     updateHover(m_mouse);
     m_mouseDown = true;
@@ -687,6 +697,7 @@ void Player::mouseUp(double x, double y, MouseButton button) {
 }
 
 void Player::keyDown(int flashKeyCode, uint32_t charCode) {
+    m_loader.sandbox().userAction();
     if (!m_root) return;
     m_rt->scripts->keyDown(flashKeyCode, charCode);
     bool claimed = false;

@@ -33,6 +33,10 @@ struct HostCallbacks {
     std::function<void(const std::string& command, const std::string& args)> fscommand;
     std::function<void(const std::string& line)> trace;
     LogFn log;
+    // Called every few milliseconds while scripts run long, between actions.
+    // The host may let its window answer input meanwhile, but must neither
+    // call the Player nor let anything else call it until it returns.
+    std::function<void()> scriptsBusy;
 };
 
 enum class Cursor { Arrow, Hand };
@@ -77,11 +81,17 @@ public:
     // Plays an already parsed movie.
     void load(const std::shared_ptr<const Movie>& movie);
     void unload();
+    // Writes what the movie stored (SharedObject) without unloading it: for
+    // a process that ends while a script is still running.
+    void writeStoredData() { m_loader.runClearWorkNow(); }
     bool isLoaded() const { return m_root != nullptr; }
     // The movie at _level0 (a movie loaded there replaces the first one).
     const std::shared_ptr<const Movie>& movie() const { return m_root ? m_root->runtime().movie : m_rt->movie; }
     MovieClip* root() const { return m_root.get(); }
     const HostCallbacks& host() const { return m_host; }
+    // A page the movie `asker` wants opened (getURL): the sandbox decides,
+    // then the host's openUrl gets it.
+    void openPage(const Asker& asker, const std::string& url, const std::string& target);
 
     // Playback of the root timeline (frames are 1-based). Nested clips keep
     // their own timelines running while the root is stopped, as in Flash.

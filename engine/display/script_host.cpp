@@ -1,6 +1,5 @@
 #include "engine/display/script_host.h"
 
-#include "engine/avm1/script_engine.h"
 #include "engine/display/button.h"
 
 namespace swf {
@@ -23,9 +22,5 @@ bool ScriptHost::tracksAsMenu(DisplayObject& obj) {
 }
 
 bool ScriptHost::buttonEnabled(ButtonObject& button) { return button.enabled(); }
-
-std::function<std::unique_ptr<ScriptHost>(Player&)> defaultScriptHostFactory() {
-    return avm1ScriptHostFactory();
-}
 
 } // namespace swf

@@ -1,7 +1,8 @@
 #pragma once
 // Where the runtime hands ActionScript to the script engine. The Player owns
-// one ScriptHost (the AVM1 virtual machine implements it); without one, the
-// movie plays with its scripts ignored. Every call happens on the thread that
+// one ScriptHost per movie, made by the factory a front end installed (the
+// AVM1 virtual machine implements it); without one, the movie plays with its
+// scripts ignored. This library never links a script engine itself. Every call happens on the thread that
 // drives the Player, between or during frame steps, never while a display
 // list is being walked for drawing.
 #include "engine/swf/place_object.h"
@@ -116,9 +117,5 @@ public:
     // Advance script timers (setInterval) by `ms` milliseconds.
     virtual void advanceTimers(double ms) { (void)ms; }
 };
-
-// The script engine the front ends install for each movie: the ActionScript
-// 1/2 virtual machine. An empty factory means movies play without scripts.
-std::function<std::unique_ptr<ScriptHost>(Player&)> defaultScriptHostFactory();
 
 } // namespace swf

@@ -113,7 +113,8 @@ TEST(Loader, WebRequestsGoThroughTheFetchCallback) {
     Loader loader;
     swf::FetchDone answer;
     std::string asked;
-    loader.setFetch([&](const std::string& url, const std::string& method, const std::vector<uint8_t>&, swf::FetchDone done) {
+    loader.setFetch([&](const std::string& url, const std::string& method, const std::vector<uint8_t>&, size_t,
+                        swf::FetchDone done) {
         asked = method + " " + url;
         answer = std::move(done);
     });
@@ -132,7 +133,8 @@ TEST(Loader, AnswerAfterTheLoaderIsGoneIsDropped) {
     swf::FetchDone answer;
     {
         Loader loader;
-        loader.setFetch([&](const std::string&, const std::string&, const std::vector<uint8_t>&, swf::FetchDone done) {
+        loader.setFetch([&](const std::string&, const std::string&, const std::vector<uint8_t>&, size_t,
+                            swf::FetchDone done) {
             answer = std::move(done);
         });
         loader.request("http://example.com/a", 100, [](FetchResult&) { FAIL() << "delivered after the loader died"; });

@@ -106,7 +106,8 @@ TEST_F(SwfControlTest, MoviesThatCannotLoadLeaveTheStageEmpty) {
     EXPECT_FALSE(control.isMovieLoaded());
 }
 
-// Serves one body over HTTP on 127.0.0.1 for every request.
+// Serves one body over HTTP on 127.0.0.1 for every request, and a
+// cross-domain policy that lets every movie in.
 class TinyHttpServer {
 public:
     explicit TinyHttpServer(QByteArray body) : m_body(std::move(body)) {
@@ -114,10 +115,14 @@ public:
         QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
             QTcpSocket* s = m_server.nextPendingConnection();
             QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] {
-                if (!s->readAll().contains("\r\n\r\n")) return;
+                const QByteArray request = s->readAll();
+                if (!request.contains("\r\n\r\n")) return;
                 ++m_requests;
+                const QByteArray body = request.startsWith("GET /crossdomain.xml ")
+                                            ? QByteArray("<cross-domain-policy><allow-access-from domain=\"*\"/></cross-domain-policy>")
+                                            : m_body;
                 s->write("HTTP/1.0 200 OK\r\nContent-Type: application/x-shockwave-flash\r\nContent-Length: " +
-                         QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
+                         QByteArray::number(body.size()) + "\r\n\r\n" + body);
                 s->disconnectFromHost();
             });
         });
@@ -150,6 +155,9 @@ TEST_F(SwfControlTest, LoadsMoviesOverHttp) {
     EXPECT_TRUE(waitFor([&] { return !control.isMovieLoaded(); }, 5000));
 }
 
+// FileAttributes: a local movie that talks to the network (and reads no files).
+constexpr uint8_t kUseNetwork = 0x01;
+
 // Push of one string, as a DoAction body fragment.
 void pushString(swf::test::ByteWriter& a, const std::string& s) {
     a.u8(0x96).u16(uint16_t(s.size() + 2)).u8(0).cstring(s);
@@ -168,6 +176,7 @@ TEST_F(SwfControlTest, MoviesLoadVariablesOverHttpUnlessNetworkingIsNone) {
     pushString(report, "_blank");
     report.u8(0x9A).u16(1).u8(0).u8(0);
     SwfWriter w(8, swf::Rect{0, 2000, 0, 2000}, 30);
+    w.tag(swf::tag::FileAttributes, {kUseNetwork, 0, 0, 0});
     w.doAction(load.data()).showFrame();
     w.doAction(report.data()).showFrame();
     w.showFrame();
@@ -195,6 +204,7 @@ TEST_F(SwfControlTest, MoviesLoadVariablesOverHttpUnlessNetworkingIsNone) {
 
 TEST_F(SwfControlTest, TypedTextGoesToTheFocusedInputField) {
     SwfWriter w(8, swf::Rect{0, 2000, 0, 2000}, 30);
+    w.tag(swf::tag::FileAttributes, {kUseNetwork, 0, 0, 0});
     // An input field bound to the variable v, focused on frame 1.
     swf::test::ByteWriter field;
     field.u16(1).rect({0, 2000, 0, 400}).u8(0).u8(0).cstring("v");
@@ -240,6 +250,7 @@ TEST_F(SwfControlTest, MovieUrlRequestsGoToTheUrlHandler) {
     std::string url = "http://example.org/x", target = "_blank";
     action.u8(0x83).u16(uint16_t(url.size() + target.size() + 2)).cstring(url).cstring(target).u8(0);
     SwfWriter w(8, swf::Rect{0, 2000, 0, 2000}, 20);
+    w.tag(swf::tag::FileAttributes, {kUseNetwork, 0, 0, 0});
     w.doAction(action.data()).showFrame();
     write("geturl.swf", w.bytes());
     SwfControl control;

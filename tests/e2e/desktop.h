@@ -17,6 +17,8 @@ public:
     ~Desktop();
     bool ready() const { return m_ready; }
     const QString& display() const { return m_display; }
+    // Where the program keeps its data (XDG_DATA_HOME).
+    QString dataHome() const { return m_home.filePath(QStringLiteral("data")); }
 
     // Runs a command on this desktop and returns its standard output.
     QString run(const QString& program, const QStringList& arguments, int timeoutMs = 5000);

@@ -1,10 +1,12 @@
 // The real program on a desktop with a window manager, driven like a person
 // would: pointer, clicks and keys, checked by window facts and screenshots.
 #include "desktop.h"
+#include "tests/avm1/action_builder.h"
 #include "tests/support/swf_writer.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QElapsedTimer>
@@ -95,8 +97,28 @@ protected:
         return process.state() == QProcess::NotRunning;
     }
 
+    // Writes a movie of `frames` frames whose first frame runs `script`.
+    QString writeMovie(const char* name, const avm1test::Asm& script, int frames = 1) {
+        swf::test::SwfWriter w(8, {0, 200 * 20, 0, 150 * 20}, 12);
+        w.doAction(script.bytes()).showFrame();
+        for (int i = 1; i < frames; ++i) w.showFrame();
+        const QString path = movies.filePath(QString::fromLatin1(name));
+        QFile file(path);
+        const swf::test::Bytes bytes = w.bytes();
+        if (!file.open(QIODevice::WriteOnly) || file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) != qint64(bytes.size()))
+            ADD_FAILURE() << "cannot write " << path.toStdString();
+        return path;
+    }
+    // The program's windows on screen (its popup menus included).
+    int visibleWindows(QProcess& process) {
+        return int(desktop->run(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--pid"_s, QString::number(process.processId())})
+                       .split(u'\n', Qt::SkipEmptyParts)
+                       .size());
+    }
+
     std::unique_ptr<Desktop> desktop;
     std::vector<std::unique_ptr<QProcess>> programs;
+    QTemporaryDir movies;
 };
 
 TEST_F(EndToEnd, TheWindowIsCaptionlessCentredAndPaintedWithItsSkin) {
@@ -312,6 +334,96 @@ TEST_F(EndToEnd, TheMenuOpensAtThePointerAndItsCommandsWork) {
     Desktop::pause(400);
     desktop->key(u"x"_s);
     EXPECT_TRUE(ended(program()));
+}
+
+// Every frame of this movie runs its script for three seconds: the window
+// still answers at once.
+TEST_F(EndToEnd, TheMenuAnswersAClickWhileAScriptRunsAway) {
+    // t = getTimer(); do {} while (getTimer() - t < 3000);
+    avm1test::Asm loop;
+    loop.push(0).push("getTimer").callFunction().getVariable("t").op(0x0B).push(3000).op(0x48);
+    avm1test::Asm script;
+    script.push("t").push(0).push("getTimer").callFunction().setVariable();
+    script.raw(loop.body()).ifTrue(int16_t(-(int(loop.size()) + 5)));
+    const QString movie = writeMovie("runaway.swf", script, 2);
+
+    const QString id = launch({movie});
+    ASSERT_FALSE(id.isEmpty());
+    Desktop::pause(500);
+    const int before = visibleWindows(program());
+    QElapsedTimer clock;
+    clock.start();
+    desktop->click(client(id) + QPoint(27, 19));
+    qint64 answered = -1;
+    while (clock.elapsed() < 5000) {
+        if (visibleWindows(program()) > before) {
+            answered = clock.elapsed();
+            break;
+        }
+    }
+    desktop->screenshot(shotPath("runaway_menu"));
+    EXPECT_GE(answered, 0) << "the menu never opened";
+    EXPECT_LT(answered, 500) << "the menu opened after " << answered << " ms";
+    desktop->key(u"Escape"_s);
+    EXPECT_EQ(program().state(), QProcess::Running);
+}
+
+// What a movie stored without flushing is written when the program ends,
+// by the close button or by Exit in the menu.
+TEST_F(EndToEnd, ClosingAndExitKeepWhatTheMovieStored) {
+    // so = SharedObject.getLocal("kept"); so.data.v = "stored-at-exit"; (no flush)
+    avm1test::Asm script;
+    script.push("so").push("kept").push(1).getVariable("SharedObject").push("getLocal").callMethod().setVariable();
+    script.getVariable("so").push("data").getMember().push("v").push("stored-at-exit").setMember();
+    const QString movie = writeMovie("stores.swf", script, 2);
+    const auto stored = [&] {
+        QDirIterator files(desktop->dataHome(), {u"*.sol.json"_s}, QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            QFile f(files.next());
+            if (f.open(QIODevice::ReadOnly) && f.readAll().contains("stored-at-exit"))
+                return true;
+        }
+        return false;
+    };
+    const QPoint closeButton(kClient.width() - 52 + 14, 20);
+    for (const char* way : {"close button", "Exit"}) {
+        SCOPED_TRACE(way);
+        QDir(desktop->dataHome()).removeRecursively();
+        const QString id = launch({movie});
+        ASSERT_FALSE(id.isEmpty());
+        Desktop::pause(500);
+        if (std::string(way) == "Exit") {
+            desktop->click(client(id) + QPoint(27, 19));
+            Desktop::pause(400);
+            desktop->key(u"x"_s);
+        } else {
+            desktop->click(client(id) + closeButton);
+        }
+        EXPECT_TRUE(ended(program(int(programs.size()) - 1)));
+        EXPECT_TRUE(stored());
+    }
+}
+
+// No X server: the program says so and ends with an error, rather than
+// Qt's silent abort. Needs no desktop.
+TEST(WithoutADisplay, TheProgramSaysSoAndEndsWithAnError) {
+    for (const char* display : {":97", ""}) {
+        SCOPED_TRACE(display);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(u"QT_QPA_PLATFORM"_s);
+        env.remove(u"WAYLAND_DISPLAY"_s);
+        if (*display)
+            env.insert(u"DISPLAY"_s, QString::fromLatin1(display));
+        else
+            env.remove(u"DISPLAY"_s);
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(SWIFTREEL_BINARY_DIR "/startup/swiftreel"), {});
+        ASSERT_TRUE(program.waitForFinished(10000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 1);
+        EXPECT_TRUE(program.readAllStandardError().contains("cannot open the display"));
+    }
 }
 
 }  // namespace

@@ -124,7 +124,7 @@ Result<RunResult> runMovie(const RunSpec& spec) {
         host.log = [](LogLevel, const std::string& msg) { std::fprintf(stderr, "swf: %s\n", msg.c_str()); };
 
     Player player(host);
-    player.setScriptHostFactory(swf::withAvm2(swf::defaultScriptHostFactory()));
+    player.setScriptHostFactory(swf::withAvm2(swf::avm1ScriptHostFactory()));
     player.setQuality(spec.quality);
     // No device: the offline mix pulls exactly one frame of sound per frame.
     if (spec.mixAudio) player.setSoundPlayer(std::make_unique<SoundPlayer>(host.log));
