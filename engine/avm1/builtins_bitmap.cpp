@@ -136,6 +136,9 @@ Value bitmapSetPixel32(Vm& vm, CallArgs& a) {
     return Value(0);
 }
 
+// Walking pixels is the built-in's own work: a sixteenth of an action per pixel.
+bool chargePixels(Vm& vm, int64_t w, int64_t h) { return vm.chargeWork(uint64_t(std::max<int64_t>(w * h, 0)) / 16); }
+
 Value bitmapFillRect(Vm& vm, CallArgs& a) {
     BitmapSurface* s = surfaceOfThis(a);
     if (!s || a.size() < 2 || !a.at(0).asObject()) return kFailed;
@@ -143,6 +146,7 @@ Value bitmapFillRect(Vm& vm, CallArgs& a) {
     uint32_t c = vm.toUint32(a.at(1));
     if (!s->transparent()) c |= 0xFF000000u;
     uint32_t p = BitmapSurface::premultiply(c);
+    if (!chargePixels(vm, r.w, r.h)) return kFailed;
     for (int y = r.y; y < r.y + r.h; ++y) {
         auto* line = reinterpret_cast<uint32_t*>(s->pixels().scanLine(y));
         std::fill(line + r.x, line + r.x + r.w, p);
@@ -154,7 +158,7 @@ Value bitmapFillRect(Vm& vm, CallArgs& a) {
 
 Value bitmapClone(Vm& vm, CallArgs& a) {
     BitmapSurface* s = surfaceOfThis(a);
-    if (!s) return kFailed;
+    if (!s || !chargePixels(vm, s->width(), s->height())) return kFailed;
     return wrapSurface(vm, std::make_shared<BitmapSurface>(s->pixels(), s->transparent()), a.thisObject()->proto());
 }
 
@@ -183,6 +187,7 @@ Value bitmapCopyPixels(Vm& vm, CallArgs& a) {
     sr.x += dr.x - dx;
     sr.y += dr.y - dy;
     bool merge = a.size() > 5 && vm.toBool(a.at(5));
+    if (!chargePixels(vm, dr.w, dr.h)) return kFailed;
     // Copy through a detached image so that copying within one bitmap works.
     QImage from = src->pixels().copy(sr.x, sr.y, dr.w, dr.h);
     for (int y = 0; y < dr.h; ++y) {
@@ -220,6 +225,7 @@ Value bitmapDraw(Vm& vm, CallArgs& a) {
         !std::isfinite(m.tx) || !std::isfinite(m.ty))
         return kFailed;
     ColorTransform cx = a.at(2).asObject() ? gfx::colorTransformFrom(vm, a.at(2).asObject()) : ColorTransform{};
+    if (!chargePixels(vm, s->width(), s->height())) return kFailed;
     render::CommandList list;
     list.background = {0, 0, 0, 0};
     if (auto src = gfx::surfaceOf(a.at(0))) {
@@ -274,6 +280,7 @@ Value bitmapHitTest(Vm& vm, CallArgs& a) {
         if (!sp) return kFailed;
         int sx = int(gfx::number(vm, sp, "x")), sy = int(gfx::number(vm, sp, "y"));
         int threshold2 = std::max(1, a.size() > 4 ? intArg(vm, a.at(4)) : 1);
+        if (!chargePixels(vm, other->width(), other->height())) return kFailed;
         for (int y = 0; y < other->height(); ++y)
             for (int x = 0; x < other->width(); ++x)
                 if (int(other->pixel32(x, y) >> 24) >= threshold2 && hits(x + sx - fx, y + sy - fy)) return Value(true);
@@ -284,6 +291,7 @@ Value bitmapHitTest(Vm& vm, CallArgs& a) {
         r.x -= fx;
         r.y -= fy;
         IntRect c = clipTo(r, s->width(), s->height());
+        if (!chargePixels(vm, c.w, c.h)) return kFailed;
         for (int y = c.y; y < c.y + c.h; ++y)
             for (int x = c.x; x < c.x + c.w; ++x)
                 if (hits(x, y)) return Value(true);
@@ -315,6 +323,7 @@ Value bitmapThreshold(Vm& vm, CallArgs& a) {
     bool copySource = a.size() > 7 && vm.toBool(a.at(7));
     IntRect r = clipTo(rectArg(vm, rectObj), src->width(), src->height());
     int dx = int(gfx::number(vm, pt, "x")), dy = int(gfx::number(vm, pt, "y"));
+    if (!chargePixels(vm, r.w, r.h)) return kFailed;
     QImage from = src->pixels().copy(r.x, r.y, r.w, r.h);
     int changed = 0;
     for (int y = 0; y < r.h; ++y)

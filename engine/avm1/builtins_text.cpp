@@ -270,6 +270,10 @@ struct FieldProp {
 
 // Script-only settings (styleSheet, filters) are kept as hidden
 // members of the field's script object, where the collector sees them.
+// Parsing and laying out new text is the field's work: about a sixteenth of
+// an action per character, charged to the script that set it.
+bool chargeLayout(Vm& vm, const QString& text) { return vm.chargeWork(size_t(text.size()) / 16); }
+
 Value storedGet(Vm& vm, EditTextObject& t, const char* name) {
     DisplayClip* c = vm.engine ? vm.engine->wrap(&t) : nullptr;
     const Property* p = c ? c->find(vm.key(QString::fromLatin1(name))) : nullptr;
@@ -381,7 +385,10 @@ const FieldProp kFieldProps[] = {
          syncFromVariable(vm, t);
          return Value(t.plainText());
      },
-     [](Vm& vm, EditTextObject& t, const Value& v) { t.setPlainText(vm.toString(v)); }},
+     [](Vm& vm, EditTextObject& t, const Value& v) {
+         const QString s = vm.toString(v);
+         if (chargeLayout(vm, s)) t.setPlainText(s);
+     }},
     {"type", [](Vm&, EditTextObject& t) { return Value(t.options().editable ? QStringLiteral("input") : QStringLiteral("dynamic")); },
      [](Vm& vm, EditTextObject& t, const Value& v) {
          QString s = vm.toString(v).toLower();
@@ -394,10 +401,12 @@ const FieldProp kFieldProps[] = {
          return Value(t.html() ? t.htmlText() : t.plainText());
      },
      [](Vm& vm, EditTextObject& t, const Value& v) {
-         if (!t.html()) return t.setPlainText(vm.toString(v));
+         const QString s = vm.toString(v);
+         if (!chargeLayout(vm, s)) return;
+         if (!t.html()) return t.setPlainText(s);
          // The style sheet may have changed since it was set.
          if (Value sheet = storedGet(vm, t, "styleSheet"); sheet.isObject()) t.setStyleSheet(styleSheetFormats(vm, sheet));
-         t.setHtmlText(vm.toString(v));
+         t.setHtmlText(s);
      }},
     {"variable",
      [](Vm&, EditTextObject& t) {
