@@ -25,7 +25,11 @@ Value elementOf(Vm& vm, Object* o, int i) {
     return p && !p->isVirtual() ? p->value : Value();
 }
 std::vector<Value> elementsOf(Vm& vm, Object* o) {
-    if (auto* a = dynamic_cast<ArrayObject*>(o)) return a->items;
+    if (auto* a = dynamic_cast<ArrayObject*>(o)) {
+        // A copy costs about a sixteenth of an action per element.
+        if (!vm.chargeWork(a->items.size() / 16) || !vm.allocate(a->items.size() * sizeof(Value))) return {};
+        return a->items;
+    }
     std::vector<Value> out;
     int n = lengthOf(vm, o);
     for (int i = 0; i < n; ++i) out.push_back(elementOf(vm, o, i));
@@ -54,7 +58,7 @@ Value arrayCall(Vm& vm, CallArgs& a) {
     if (a.size() == 1 && a.at(0).isNumber()) {
         // One number is a length, cut to a 32-bit integer: fractions drop,
         // negative and non-finite lengths give an empty array.
-        arr->resize(std::max(0, vm.toInt32(a.at(0))));
+        arr->resize(vm, std::max(0, vm.toInt32(a.at(0))));
     } else {
         arr->items.assign(a.args.begin(), a.args.end());
     }
@@ -65,7 +69,8 @@ Value arrayPush(Vm& vm, CallArgs& a) {
     Object* o = a.thisObject();
     if (!o) return Value();
     if (auto* arr = dynamic_cast<ArrayObject*>(o)) {
-        if (arr->items.size() + a.size() > limits::kMaxArrayLength) return Value(double(arr->items.size()));
+        if (arr->items.size() + a.size() > limits::kMaxArrayLength || !vm.allocate(a.size() * sizeof(Value)))
+            return Value(double(arr->items.size()));
         arr->items.insert(arr->items.end(), a.args.begin(), a.args.end());
         return Value(double(arr->items.size()));
     }
@@ -110,11 +115,11 @@ Value arrayUnshift(Vm& vm, CallArgs& a) {
 
 QString joinItems(Vm& vm, const std::vector<Value>& items, const QString& sep) {
     QString out;
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (i) out += sep;
+    for (size_t i = 0; i < items.size() && vm.chargeWork(1); ++i) {
         const Value& v = items[i];
-        out += v.isUndefined() && vm.version() < 7 ? QString() : vm.toString(v);
-        if (size_t(out.size()) > limits::kMaxStringLength) break;
+        const QString piece = (i ? sep : QString()) + (v.isUndefined() && vm.version() < 7 ? QString() : vm.toString(v));
+        if (!vm.allocateString(piece.size(), out.size())) break;
+        out += piece;
     }
     return out;
 }
@@ -146,9 +151,11 @@ Value arrayConcat(Vm& vm, CallArgs& a) {
     Object* o = a.thisObject();
     std::vector<Value> items = o ? elementsOf(vm, o) : std::vector<Value>{};
     for (const Value& v : a.args) {
-        if (auto* arr = dynamic_cast<ArrayObject*>(v.asObject())) items.insert(items.end(), arr->items.begin(), arr->items.end());
+        auto* arr = dynamic_cast<ArrayObject*>(v.asObject());
+        const size_t more = arr ? arr->items.size() : 1;
+        if (items.size() + more > limits::kMaxArrayLength || !vm.allocate(more * sizeof(Value))) break;
+        if (arr) items.insert(items.end(), arr->items.begin(), arr->items.end());
         else items.push_back(v);
-        if (items.size() > limits::kMaxArrayLength) break;
     }
     return Value(vm.newArray(std::move(items)));
 }
@@ -187,6 +194,7 @@ Value arraySplice(Vm& vm, CallArgs& a) {
 
 // Compares two values as sort() does with `flags`; <0, 0, >0.
 int compareValues(Vm& vm, const Value& x, const Value& y, int flags) {
+    vm.chargeWork(1);
     if (flags & kNumeric) {
         double a = vm.toNumber(x), b = vm.toNumber(y);
         if (x.isNumber() && y.isNumber()) return a < b ? -1 : (a > b ? 1 : 0);

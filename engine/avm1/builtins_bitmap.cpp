@@ -134,6 +134,9 @@ Value writePixel(Vm& vm, CallArgs& a, bool withAlpha) {
 Value bitmapSetPixel(Vm& vm, CallArgs& a) { return writePixel(vm, a, false); }
 Value bitmapSetPixel32(Vm& vm, CallArgs& a) { return writePixel(vm, a, true); }
 
+// Walking pixels is the built-in's own work: a sixteenth of an action per pixel.
+bool chargePixels(Vm& vm, int64_t w, int64_t h) { return vm.chargeWork(uint64_t(std::max<int64_t>(w * h, 0)) / 16); }
+
 Value bitmapFillRect(Vm& vm, CallArgs& a) {
     if (a.size() < 2 || !a.at(0).asObject()) return kFailed;
     IntRect asked = rectArg(vm, a.at(0).asObject());
@@ -143,6 +146,7 @@ Value bitmapFillRect(Vm& vm, CallArgs& a) {
     IntRect r = clipTo(asked, s->width(), s->height());
     if (!s->transparent()) c |= 0xFF000000u;
     uint32_t p = BitmapSurface::premultiply(c);
+    if (!chargePixels(vm, r.w, r.h)) return kFailed;
     for (int y = r.y; y < r.y + r.h; ++y) {
         auto* line = reinterpret_cast<uint32_t*>(s->pixels().scanLine(y));
         std::fill(line + r.x, line + r.x + r.w, p);
@@ -154,7 +158,7 @@ Value bitmapFillRect(Vm& vm, CallArgs& a) {
 
 Value bitmapClone(Vm& vm, CallArgs& a) {
     auto s = surfaceOfThis(a);
-    if (!s) return kFailed;
+    if (!s || !chargePixels(vm, s->width(), s->height())) return kFailed;
     return wrapSurface(vm, std::make_shared<BitmapSurface>(s->pixels(), s->transparent()), a.thisObject()->proto());
 }
 
@@ -184,6 +188,7 @@ Value bitmapCopyPixels(Vm& vm, CallArgs& a) {
     IntRect dr = clipTo({dx, dy, sr.w, sr.h}, s->width(), s->height());
     sr.x += dr.x - dx;
     sr.y += dr.y - dy;
+    if (!chargePixels(vm, dr.w, dr.h)) return kFailed;
     // Copy through a detached image so that copying within one bitmap works.
     QImage from = src->pixels().copy(sr.x, sr.y, dr.w, dr.h);
     for (int y = 0; y < dr.h; ++y) {
@@ -225,6 +230,7 @@ Value bitmapDraw(Vm& vm, CallArgs& a) {
     if (Object* r = a.at(4).asObject()) clipRect = rectArg(vm, r);
     auto s = surfaceOfThis(a);
     if (!s) return kFailed;
+    if (!chargePixels(vm, s->width(), s->height())) return kFailed;
     render::CommandList list;
     list.background = {0, 0, 0, 0};
     if (auto src = gfx::surfaceOf(a.at(0))) {
@@ -288,6 +294,7 @@ Value bitmapHitTest(Vm& vm, CallArgs& a) {
     if (!s || (withBitmap && !other)) return kFailed;
     auto hits = [&](int x, int y) { return s->contains(x, y) && int(s->pixel32(x, y) >> 24) >= threshold; };
     if (other) {
+        if (!chargePixels(vm, other->width(), other->height())) return kFailed;
         for (int y = 0; y < other->height(); ++y)
             for (int x = 0; x < other->width(); ++x)
                 if (int(other->pixel32(x, y) >> 24) >= threshold2 && hits(x + sx - fx, y + sy - fy)) return Value(true);
@@ -297,6 +304,7 @@ Value bitmapHitTest(Vm& vm, CallArgs& a) {
         rect.x -= fx;
         rect.y -= fy;
         IntRect c = clipTo(rect, s->width(), s->height());
+        if (!chargePixels(vm, c.w, c.h)) return kFailed;
         for (int y = c.y; y < c.y + c.h; ++y)
             for (int x = c.x; x < c.x + c.w; ++x)
                 if (hits(x, y)) return Value(true);
@@ -330,6 +338,7 @@ Value bitmapThreshold(Vm& vm, CallArgs& a) {
     auto src = gfx::surfaceOf(a.at(0));
     if (!s || !src) return kFailed;
     IntRect r = clipTo(asked, src->width(), src->height());
+    if (!chargePixels(vm, r.w, r.h)) return kFailed;
     QImage from = src->pixels().copy(r.x, r.y, r.w, r.h);
     int changed = 0;
     for (int y = 0; y < r.h; ++y)

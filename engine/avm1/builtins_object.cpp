@@ -6,6 +6,7 @@
 
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 namespace swf::avm1 {
@@ -134,6 +135,9 @@ Value functionApply(Vm& vm, CallArgs& a) {
     if (Object* arr = a.at(1).asObject()) {
         int n = vm.toInt(vm.getMember(Value(arr), QStringLiteral("length")));
         n = std::clamp(n, 0, int(limits::kMaxArrayLength));
+        // The arguments are copied twice: here and into the callee's `arguments`.
+        if (!vm.chargeWork(size_t(n)) || !vm.allocate(2 * size_t(n) * sizeof(Value))) return Value();
+        args.reserve(size_t(n));
         for (int i = 0; i < n; ++i) args.push_back(vm.getMember(Value(arr), QString::number(i)));
     }
     return vm.call(a.thisv, a.at(0), args);
@@ -241,10 +245,15 @@ Value globalIsFinite(Vm& vm, CallArgs& a) { return Value(std::isfinite(vm.toNumb
 
 Value globalEscape(Vm& vm, CallArgs& a) {
     QByteArray bytes = vm.version() >= 6 ? vm.toString(a.at(0)).toUtf8() : vm.toString(a.at(0)).toLatin1();
+    auto plain = [](unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    // Each escaped byte takes three characters: size the result before making it.
+    const qsizetype length = bytes.size() + 2 * std::count_if(bytes.begin(), bytes.end(), [&](char c) { return !plain(uchar(c)); });
+    if (!vm.chargeWork(size_t(bytes.size()) / 16) || !vm.allocateString(length)) return Value();
     QString out;
+    out.reserve(length);
     static const char* hex = "0123456789ABCDEF";
     for (unsigned char c : bytes) {
-        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) out += QChar(c);
+        if (plain(c)) out += QChar(c);
         else { out += u'%'; out += QChar(hex[c >> 4]); out += QChar(hex[c & 15]); }
     }
     return Value(out);

@@ -47,7 +47,7 @@ Value clipCreateEmpty(Vm& vm, CallArgs& a) {
 Value clipCreateTextField(Vm& vm, CallArgs& a) {
     if (!thisMovieClip(a) || a.size() < 6) return Value();
     int depth = vm.toInt32(a.at(1));
-    if (!validScriptDepth(depth)) return Value();
+    if (!validScriptDepth(depth) || !mc->mayAddScriptChild(false)) return Value();
     auto def = std::make_shared<EditTextDef>();
     def->readOnly = true; // script-made fields start as dynamic text
     // Flash takes whole pixels for the field's position and size.

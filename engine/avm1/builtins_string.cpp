@@ -43,8 +43,9 @@ Value stringCharCodeAt(Vm& vm, CallArgs& a) {
 Value stringConcat(Vm& vm, CallArgs& a) {
     QString s = thisString(vm, a);
     for (const Value& v : a.args) {
-        s += vm.toString(v);
-        if (size_t(s.size()) > limits::kMaxStringLength) break;
+        const QString piece = vm.toString(v);
+        if (!vm.allocateString(piece.size(), s.size())) break;
+        s += piece;
     }
     return Value(s);
 }
@@ -111,6 +112,11 @@ Value stringSplit(Vm& vm, CallArgs& a) {
     QString sep = vm.toString(a.at(0));
     size_t limit = limits::kMaxArrayLength;
     if (a.size() > 1 && !a.at(1).isUndefined()) limit = size_t(std::max(0, vm.toInt(a.at(1))));
+    // Every piece becomes an element and a string: ask for them before making them.
+    const size_t pieces = std::min(limit, sep.isEmpty() ? size_t(s.size()) : size_t(s.count(sep)) + 1);
+    if (!vm.chargeWork(size_t(s.size()) / 16 + pieces) ||
+        !vm.allocate(pieces * (sizeof(Value) + stringBytes(1)) + stringBytes(s.size())))
+        return Value(out);
     if (sep.isEmpty()) {
         for (int i = 0; i < s.size() && out->items.size() < limit; ++i) out->items.push_back(Value(QString(s[i])));
         return Value(out);

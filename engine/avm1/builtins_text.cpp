@@ -256,6 +256,10 @@ struct FieldProp {
 
 // Script-only settings (styleSheet, filters) are kept as hidden
 // members of the field's script object, where the collector sees them.
+// Parsing and laying out new text is the field's work: about a sixteenth of
+// an action per character, charged to the script that set it.
+bool chargeLayout(Vm& vm, const QString& text) { return vm.chargeWork(size_t(text.size()) / 16); }
+
 Value storedGet(Vm& vm, EditTextObject& t, const char* name) {
     DisplayClip* c = vm.engine ? vm.engine->wrap(&t) : nullptr;
     const Property* p = c ? c->find(vm.key(QString::fromLatin1(name))) : nullptr;
@@ -377,7 +381,10 @@ const FieldProp kFieldProps[] = {
          EditTextObject* f = syncFromVariable(vm, t);
          return f ? Value(f->plainText()) : Value();
      },
-     [](Vm& vm, EditTextObject& t, const Value& v) { t.setPlainText(vm.toString(v)); }},
+     [](Vm& vm, EditTextObject& t, const Value& v) {
+         const QString s = vm.toString(v);
+         if (chargeLayout(vm, s)) t.setPlainText(s);
+     }},
     {"type", [](Vm&, EditTextObject& t) { return Value(t.options().editable ? QStringLiteral("input") : QStringLiteral("dynamic")); },
      [](Vm& vm, EditTextObject& t, const Value& v) {
          QString s = vm.toString(v).toLower();
@@ -390,12 +397,17 @@ const FieldProp kFieldProps[] = {
          return f ? Value(f->html() ? f->htmlText() : f->plainText()) : Value();
      },
      [](Vm& vm, EditTextObject& t, const Value& v) {
-         if (!t.html()) return t.setPlainText(vm.toString(v));
+         if (!t.html()) {
+             const QString s = vm.toString(v);
+             if (chargeLayout(vm, s)) t.setPlainText(s);
+             return;
+         }
          // The style sheet may have changed since it was set; reading it runs script.
          DisplayClip* self = vm.engine ? vm.engine->wrap(&t) : nullptr;
          Value sheet = storedGet(vm, t, "styleSheet");
          auto formats = sheet.isObject() ? std::optional(styleSheetFormats(vm, sheet)) : std::nullopt;
          QString html = vm.toString(v);
+         if (!chargeLayout(vm, html)) return;
          EditTextObject* f = liveField(self);
          if (!f) return;
          if (formats) f->setStyleSheet(*formats);

@@ -1,6 +1,7 @@
 // XML and XMLNode: parsing, the node tree and serialising.
 #include "engine/avm1/builtins.h"
 #include "engine/avm1/net.h"
+#include "engine/core/limits.h"
 
 #include <algorithm>
 
@@ -94,10 +95,12 @@ void detach(Object* child) {
     n->parent = nullptr;
 }
 
+// True also when the chain of parents is too long to tell (the node is then
+// too deep to take children anyway).
 bool isAncestorOrSelf(Object* candidate, Object* node) {
-    int guard = 0;
-    for (Object* o = node; o && guard < 1 << 20; o = nodeOf(o) ? nodeOf(o)->parent : nullptr, ++guard)
-        if (o == candidate) return true;
+    int depth = 0;
+    for (Object* o = node; o; o = nodeOf(o) ? nodeOf(o)->parent : nullptr, ++depth)
+        if (o == candidate || depth > limits::kMaxXmlDepth) return true;
     return false;
 }
 
@@ -131,27 +134,38 @@ QString escapeXml(const QString& s) {
     return out;
 }
 
+// Appends `piece` within the string length limit and the heap budget; false
+// (scripts halted) when refused.
+bool append(Vm& vm, QString& out, const QString& piece) {
+    if (!vm.allocateString(piece.size(), out.size())) return false;
+    out += piece;
+    return true;
+}
+
+// Nodes deeper than limits::kMaxXmlDepth are left out.
 void serialise(Vm& vm, Object* o, QString& out, int depth) {
     XmlNode* n = nodeOf(o);
-    if (!n || depth > 1 << 16) return;
+    if (!n || depth > limits::kMaxXmlDepth || !vm.chargeWork(1)) return;
     if (n->type == kText) {
-        out += escapeXml(n->value.value_or(QString()));
+        append(vm, out, escapeXml(n->value.value_or(QString())));
         return;
     }
     if (n->name) {
-        out += u'<' + *n->name;
+        if (!append(vm, out, u'<' + *n->name)) return;
         // Attributes come out as for..in lists them: the newest first.
         std::vector<QString> keys = vm.enumerableKeys(n->attributes);
-        for (auto k = keys.rbegin(); k != keys.rend(); ++k)
-            out += u' ' + *k + QStringLiteral("=\"") + escapeXml(vm.toString(vm.getMember(Value(n->attributes), *k))) + u'"';
+        for (auto k = keys.rbegin(); k != keys.rend(); ++k) {
+            const QString value = escapeXml(vm.toString(vm.getMember(Value(n->attributes), *k)));
+            if (!append(vm, out, u' ' + *k + QStringLiteral("=\"") + value + u'"')) return;
+        }
         if (n->children.empty()) {
-            out += QStringLiteral(" />");
+            append(vm, out, QStringLiteral(" />"));
             return;
         }
         out += u'>';
     }
     for (Object* c : std::vector<Object*>(n->children)) serialise(vm, c, out, depth + 1);
-    if (n->name) out += QStringLiteral("</") + *n->name + u'>';
+    if (n->name) append(vm, out, QStringLiteral("</") + *n->name + u'>');
 }
 
 // ---- Parsing -------------------------------------------------------------------------
@@ -198,7 +212,8 @@ public:
         std::vector<Object*> open{m_doc};
         qsizetype i = 0;
         const qsizetype n = m_s.size();
-        while (i < n) {
+        while (i < n && !m_vm.halted()) {
+            if (!m_vm.chargeWork(1)) break;
             if (m_s[i] != u'<') {
                 qsizetype end = m_s.indexOf(u'<', i);
                 if (end < 0) end = n;
@@ -249,7 +264,11 @@ private:
     }
     void appendText(Object* parent, const QString& text) {
         if (text.isEmpty()) return;
-        insertChild(parent, newNode(m_vm, kText, text), -1);
+        appendNew(parent, newNode(m_vm, kText, text));
+    }
+    static void appendNew(Object* parent, Object* child) {
+        nodeOf(parent)->children.push_back(child);
+        nodeOf(child)->parent = parent;
     }
 
     // "<name a='1' b="2">" or "<name/>" at i.
@@ -286,8 +305,12 @@ private:
             ++p;
             if (p >= n || m_s[p] != u'>') return kMalformedElement;
         }
-        insertChild(open.back(), element, -1);
-        if (!selfClosing) open.push_back(element);
+        // A new element cannot hold its parent: append without the ancestor walk.
+        appendNew(open.back(), element);
+        if (!selfClosing) {
+            if (int(open.size()) > limits::kMaxXmlDepth) return kMalformedElement;
+            open.push_back(element);
+        }
         i = p + 1;
         return kOk;
     }
@@ -385,9 +408,10 @@ Value nodeHasChildNodes(Vm&, CallArgs& a) {
     return Value(n && !n->children.empty());
 }
 
+// A deep copy leaves out nodes deeper than limits::kMaxXmlDepth.
 Object* cloneNode(Vm& vm, Object* o, bool deep, int depth) {
     XmlNode* n = nodeOf(o);
-    if (!n) return nullptr;
+    if (!n || !vm.chargeWork(1)) return nullptr;
     Object* copy = vm.newObject(o->proto());
     XmlNode* c = initNode(vm, copy, n->type);
     c->name = n->name;
@@ -395,7 +419,7 @@ Object* cloneNode(Vm& vm, Object* o, bool deep, int depth) {
     Object* attributes = n->attributes;
     for (const QString& k : vm.enumerableKeys(attributes))
         vm.setMember(c->attributes, k, vm.getMember(Value(attributes), k));
-    if (deep && depth < 1 << 16)
+    if (deep && depth < limits::kMaxXmlDepth)
         for (Object* child : std::vector<Object*>(n->children))
             if (Object* cc = cloneNode(vm, child, true, depth + 1)) insertChild(copy, cc, -1);
     return copy;

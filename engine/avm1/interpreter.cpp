@@ -34,6 +34,15 @@ QString readString(Vm& vm, Reader& r) {
 ClipObject* asClip(const Value& v) { return dynamic_cast<ClipObject*>(v.asObject()); }
 ClipObject* asClip(Object* o) { return dynamic_cast<ClipObject*>(o); }
 
+// A chain with `o` in front of `parent`; null, scripts halted, past the scope depth limit.
+ScopePtr pushScope(Vm& vm, Object* o, ScopePtr parent) {
+    if (parent && parent->depth >= limits::kMaxScopeDepth) {
+        vm.halt(QStringLiteral("scope chain deeper than %1").arg(limits::kMaxScopeDepth));
+        return nullptr;
+    }
+    return std::make_shared<const Scope>(o, std::move(parent));
+}
+
 // The object the timeline entry of a scope chain stands for in this frame.
 Object* scopeObject(Vm& vm, const ExecFrame& f, const Scope* s) {
     Object* o = s->object;
@@ -309,7 +318,7 @@ FunctionObject* makeFunction(Vm& vm, ExecFrame& f, std::unique_ptr<ScriptCode> c
     for (const Scope* s = f.scope.get(); s; s = s->parent.get()) chain.push_back(scopeObject(vm, f, s));
     ScopePtr captured;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it)
-        captured = std::make_shared<const Scope>(Scope{*it, captured});
+        captured = std::make_shared<const Scope>(*it, captured);
     code->scope = captured;
     code->target = f.target ? f.target : f.baseTarget;
     auto* fn = vm.make<FunctionObject>(vm.functionProto, std::move(code));
@@ -439,7 +448,7 @@ HANDLER(aStringAdd) {
     UNUSED_ARGS;
     Value bv = pop(f), av = pop(f);
     QString b = vm.toString(bv), a = vm.toString(av);
-    if (size_t(a.size()) + size_t(b.size()) > limits::kMaxStringLength) { vm.halt(QStringLiteral("string too long")); return; }
+    if (!vm.allocateString(b.size(), a.size())) return;
     push(f, Value(a + b));
 }
 HANDLER(aStringExtract) {
@@ -865,8 +874,10 @@ HANDLER(aWith) {
     if (!o) o = vm.toObject(v);
     size_t end = std::min(f.pc + size, f.code.size());
     if (!o) { f.pc = end; return; } // with (undefined) skips its body
+    ScopePtr inner = pushScope(vm, o, f.scope);
+    if (!inner) return;
     f.withEnds.emplace_back(end, f.scope);
-    f.scope = std::make_shared<const Scope>(Scope{o, f.scope});
+    f.scope = std::move(inner);
 }
 HANDLER(aToNumber) { UNUSED_ARGS; push(f, Value(vm.toNumber(pop(f)))); }
 HANDLER(aToString) { UNUSED_ARGS; push(f, Value(vm.toString(pop(f)))); }
@@ -876,9 +887,9 @@ HANDLER(aAdd2) {
     Value bv = pop(f), av = pop(f);
     Value a = vm.toPrimitive(av), b = vm.toPrimitive(bv);
     if (a.isString() || b.isString()) {
-        QString s = vm.toString(a) + vm.toString(b);
-        if (size_t(s.size()) > limits::kMaxStringLength) { vm.halt(QStringLiteral("string too long")); return; }
-        push(f, Value(s));
+        const QString left = vm.toString(a), right = vm.toString(b);
+        if (!vm.allocateString(right.size(), left.size())) return;
+        push(f, Value(left + right));
     } else {
         // An object left by valueOf is asked again; a clip has no number.
         push(f, Value(vm.toNumber(a) + vm.toNumber(b)));
@@ -1233,6 +1244,13 @@ void Interpreter::run(Vm& vm, ExecFrame& f) {
         } else {
             vm.unimplemented(QStringLiteral("action 0x%1").arg(op, 2, 16, QLatin1Char('0')));
         }
+        if (!f.stack.empty()) {
+            if (f.stack.size() > limits::kMaxOperandStack) {
+                vm.halt(QStringLiteral("more than %1 values on the stack").arg(limits::kMaxOperandStack));
+                break;
+            }
+            if (f.stack.back().isString()) vm.chargeNewString(f.stack.back().asString());
+        }
         if (callChecksTimeline) {
             auto* base = dynamic_cast<ClipObject*>(f.baseTarget);
             if (base && base->removed()) break;
@@ -1256,6 +1274,7 @@ struct FrameScope {
     int savedVersion;
     FrameScope(Vm& v, ExecFrame* f, ExecFrame*& slot, int& version)
         : vm(v), savedFrame(slot), savedVersion(version), m_slot(slot), m_version(version) {
+        f->caller = slot;
         slot = f;
         version = f->version;
     }
@@ -1273,7 +1292,7 @@ void Vm::runActions(std::span<const uint8_t> code, Object* target, int version, 
     f.registers.resize(4);
     f.baseTarget = f.target = target;
     f.thisv = Value(thisObj ? thisObj : target);
-    f.scope = std::make_shared<const Scope>(Scope{target, nullptr});
+    f.scope = std::make_shared<const Scope>(target, nullptr);
     if (m_depth >= limits::kMaxCallDepth) { halt(QStringLiteral("recursion limit")); return; }
     const bool topLevel = m_frame == nullptr;
     if (topLevel) {
@@ -1282,13 +1301,14 @@ void Vm::runActions(std::span<const uint8_t> code, Object* target, int version, 
     }
     ++m_depth;
     {
+        ScriptRun run(m_budget);
         FrameScope scope(*this, &f, m_frame, m_version);
         Interpreter::run(*this, f);
     }
     --m_depth;
     if (topLevel) {
         m_sharedStack = std::move(f.stack);
-        if (m_sharedStack.size() > kMaxSharedStack) m_sharedStack.clear();
+        if (m_sharedStack.size() > kMaxSharedStack || m_halted) m_sharedStack.clear();
         m_sharedPool = f.pool;
     }
     if (!m_frame && m_exception) {
@@ -1311,7 +1331,8 @@ Value Vm::runFunction(FunctionObject* fn, const Value& thisv, std::span<const Va
     f.thisv = thisv.isNullish() && sc.target ? Value(sc.target) : thisv;
     Object* activation = make<Object>(nullptr);
     f.activation = activation;
-    f.scope = std::make_shared<const Scope>(Scope{activation, sc.scope});
+    f.scope = pushScope(*this, activation, sc.scope);
+    if (!f.scope) return Value();
     if (superProto) f.superv = Value(make<SuperObject>(superProto, f.thisv));
 
     ArrayObject* arguments = nullptr;

@@ -76,9 +76,31 @@ int64_t arrayIndex(const QString& name) {
     return n < 0x7fffffff ? n : -1;
 }
 
-bool ArrayObject::resize(double length) {
+void Object::dropMembers() {
+    m_props.clear();
+    m_index.clear();
+    watches.clear();
+    interfaces.clear();
+    nativeRefs.reset();
+}
+
+void ArrayObject::dropMembers() {
+    Object::dropMembers();
+    items.clear();
+}
+
+Scope::~Scope() {
+    // Unlink the parents only this link holds one by one instead of letting
+    // each destructor run the next.
+    ScopePtr next = std::move(parent);
+    while (next && next.use_count() == 1) next = std::move(next->parent);
+}
+
+bool ArrayObject::resize(Vm& vm, double length) {
     if (!(length >= 0) || length > double(limits::kMaxArrayLength)) return false;
-    items.resize(size_t(length));
+    const size_t n = size_t(length);
+    if (n > items.size() && !vm.allocate((n - items.size()) * sizeof(Value))) return false;
+    items.resize(n);
     return true;
 }
 
@@ -100,14 +122,14 @@ bool ArrayObject::setSpecial(Vm& vm, const QString& name, const Value& v) {
         // Elements past the new length go (all of them for a length that is
         // no count); the length keeps the value as given.
         double n = vm.toNumber(v);
-        if (!resize(std::isfinite(n) && n >= 0 ? std::floor(n) : 0.0)) return true;
+        if (!resize(vm, std::isfinite(n) && n >= 0 ? std::floor(n) : 0.0)) return true;
         assignedLength = v;
         assignedLengthFor = items.size();
         return true;
     }
     int64_t i = arrayIndex(name);
     if (i < 0) return false;
-    if (size_t(i) >= items.size() && !resize(double(i) + 1)) return false;
+    if (size_t(i) >= items.size() && !resize(vm, double(i) + 1)) return false;
     items[size_t(i)] = v;
     return true;
 }
@@ -125,7 +147,9 @@ bool ArrayObject::deleteSpecial(Vm&, const QString& name) {
     return true;
 }
 
-void ArrayObject::specialKeys(Vm&, std::vector<QString>& out) {
+void ArrayObject::specialKeys(Vm& vm, std::vector<QString>& out) {
+    // Every index becomes a string (for..in over a huge array).
+    if (!vm.allocate(items.size() * kIndexKeyBytes)) return;
     for (size_t i = 0; i < items.size(); ++i) out.push_back(QString::number(i));
 }
 

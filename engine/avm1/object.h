@@ -45,9 +45,17 @@ struct Property {
 
 // One link of a scope chain: an activation object, a `with` object, a
 // timeline or _global.
+// Chains are bounded by limits::kMaxScopeDepth and freed link by link, so
+// a long one cannot overflow the native stack when it goes.
 struct Scope {
+    Scope(Object* o, std::shared_ptr<const Scope> up)
+        : object(o), parent(std::move(up)), depth(parent ? parent->depth + 1 : 1) {}
+    ~Scope();
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
     Object* object = nullptr;
-    std::shared_ptr<const Scope> parent;
+    mutable std::shared_ptr<const Scope> parent; // mutable only for the destructor's unlinking
+    int depth = 1;                               // links from here to the end of the chain
 };
 using ScopePtr = std::shared_ptr<const Scope>;
 
@@ -97,6 +105,10 @@ public:
     // Names of the special members that for..in lists (array indices, child clips).
     virtual void specialKeys(Vm&, std::vector<QString>& out) { (void)out; }
     virtual void markChildren(const MarkFn& mark);
+    // Forgets every member and link to other script objects: once a movie's
+    // scripts are halted nothing reads them again, and the collector frees
+    // what only they held.
+    virtual void dropMembers();
 
     // A primitive held by wrappers (Number, String, Boolean) and Date (its time).
     Value primitive;
@@ -195,8 +207,9 @@ public:
     bool deleteSpecial(Vm&, const QString& name) override;
     void specialKeys(Vm&, std::vector<QString>& out) override;
     void markChildren(const MarkFn& mark) override;
-    // Resizes within the array length limit; false when refused.
-    bool resize(double length);
+    void dropMembers() override;
+    // Resizes within the array length limit and the script heap; false when refused.
+    bool resize(Vm& vm, double length);
 };
 
 // An array index in a property name ("0", "12"), or -1.

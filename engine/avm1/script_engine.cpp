@@ -2,6 +2,7 @@
 
 #include "engine/avm1/builtins.h"
 #include "engine/avm1/net.h"
+#include "engine/core/limits.h"
 #include "engine/core/reader.h"
 #include "engine/display/button.h"
 #include "engine/display/edit_text.h"
@@ -182,8 +183,9 @@ DisplayClip* ScriptEngine::attach(MovieClip& parent, const QString& linkage, con
 }
 
 DisplayClip* ScriptEngine::createEmpty(MovieClip& parent, const QString& name, int depth) {
-    if (!validScriptDepth(depth)) return nullptr;
+    if (!validScriptDepth(depth) || !parent.mayAddScriptChild(true)) return nullptr;
     auto obj = std::make_unique<MovieClip>(parent.runtime(), 0, nullptr);
+    obj->setNesting(parent.nestingLevel() + 1);
     obj->setName(name.toStdString());
     int stored = depth + kScriptDepthOffset;
     if (parent.childAtDepth(stored)) parent.removeChild(stored);
@@ -534,7 +536,7 @@ void ScriptEngine::runJob(const Job& job) {
 void ScriptEngine::runQueued() {
     if (m_running || !m_vm) return;
     m_running = true;
-    m_vm->beginFrame();
+    m_vm->clearSharedStack();
     size_t jobs = 0;
     while (!m_vm->halted() && jobs++ < kMaxJobsPerRun) {
         if (m_queue.empty()) {
@@ -562,7 +564,7 @@ void ScriptEngine::runQueued() {
 
 void ScriptEngine::advanceTimers(double ms) {
     if (!m_vm || m_running) return;
-    m_vm->beginFrame();
+    m_vm->clearSharedStack();
     // What a timer callback queues (attachMovie's load event ...) runs before the next callback.
     m_vm->advanceTimers(ms, [this] { runQueued(); });
 }
@@ -606,8 +608,14 @@ void ScriptEngine::syncTextFields() {
 }
 
 void ScriptEngine::collectGarbage() {
-    // Collect when the heap has doubled since the last collection.
-    if (m_vm->heapSize() < 2 * m_heapAfterCollect + 20000) return;
+    // Collect when the heap has doubled since the last collection, or its
+    // budget is half spent; once scripts are halted, what they left goes.
+    const ScriptBudget& budget = m_vm->budget();
+    const bool due = m_vm->heapSize() >= 2 * m_heapAfterCollect + 20000 ||
+                     (budget.heapBytes() > limits::kMaxScriptHeapBytes / 2 &&
+                      budget.bytesSinceMeasure() >= limits::kHeapMeasureSlack);
+    const bool haltedSince = m_vm->halted() && m_vm->heapSize() != m_heapAfterCollect;
+    if (!due && !haltedSince) return;
     std::vector<Object*> roots;
     roots.reserve(m_objects.size() + m_queue.size() + 4);
     for (auto& [obj, clip] : m_objects) roots.push_back(clip);

@@ -81,6 +81,7 @@ public:
     bool tracksAsMenu(DisplayObject& obj) override;
     bool buttonEnabled(ButtonObject& button) override;
     std::optional<Rect> focusHighlight() override { return m_vm ? m_focus.highlightBounds() : std::nullopt; }
+    void beginTick() override { if (m_vm) m_vm->beginFrame(); }
     void runQueued() override;
     void advanceTimers(double ms) override;
 

@@ -20,7 +20,6 @@ constexpr int kMaxTimerCallsPerAdvance = 1000;
 Vm::Vm(int swfVersion, VmHost host)
     : m_host(std::move(host)), m_rootVersion(swfVersion), m_version(swfVersion),
       m_caseSensitive(swfVersion >= 7) {
-    m_clock.start();
     m_maxCallDepth = limits::kMaxCallDepth;
     installBuiltins();
 }
@@ -52,6 +51,82 @@ Object* Vm::newError(const QString& message) {
     return e;
 }
 
+// ---- Heap budget -------------------------------------------------------------------
+
+namespace {
+// Adds up what the heap holds. Strings are shared by reference counting:
+// a long one met again at the same address counts once.
+struct HeapMeter {
+    size_t bytes = 0;
+    std::unordered_set<const void*> seen;
+    void string(const QString& s) {
+        if (s.size() >= 64 && !seen.insert(s.constData()).second) return;
+        bytes += stringBytes(s.size());
+    }
+    void value(const Value& v) {
+        bytes += sizeof(Value);
+        if (v.isString()) string(v.asString());
+    }
+    void values(const std::vector<Value>& vs) {
+        for (const Value& v : vs) value(v);
+    }
+    void object(const Object& o) {
+        bytes += sizeof(Object) + kObjectOverheadBytes + o.properties().size() * kPropertyBytes;
+        for (const Property& p : o.properties()) {
+            string(p.name);
+            if (p.value.isString()) string(p.value.asString());
+        }
+        if (o.primitive.isString()) string(o.primitive.asString());
+        if (auto* a = dynamic_cast<const ArrayObject*>(&o)) values(a->items);
+        if (auto* f = dynamic_cast<const FunctionObject*>(&o); f && f->script()) bytes += f->script()->code.size();
+    }
+};
+} // namespace
+
+size_t Vm::measureHeap() const {
+    HeapMeter meter;
+    for (const auto& o : m_heap) meter.object(*o);
+    for (const ExecFrame* f = m_frame; f; f = f->caller) {
+        meter.values(f->stack);
+        meter.values(f->registers);
+    }
+    meter.values(m_sharedStack);
+    for (const ScriptTimer& t : m_timers) meter.values(t.args);
+    return meter.bytes;
+}
+
+void Vm::remeasureFor(size_t bytes) {
+    if (m_budget.fits(bytes) || m_budget.bytesSinceMeasure() < limits::kHeapMeasureSlack) return;
+    m_budget.setMeasured(measureHeap(), m_heap.size());
+}
+
+bool Vm::allocate(size_t bytes) {
+    remeasureFor(bytes);
+    if (m_budget.chargeBytes(bytes)) return true;
+    halt(m_budget.breach());
+    return false;
+}
+
+bool Vm::allocateString(qsizetype chars, qsizetype length) {
+    if (chars < 0 || length < 0) return true;
+    if (size_t(chars) + size_t(length) > limits::kMaxStringLength) {
+        halt(QStringLiteral("a string would pass %1 characters").arg(limits::kMaxStringLength));
+        return false;
+    }
+    return allocate(stringBytes(chars));
+}
+
+void Vm::chargeNewString(const QString& s) {
+    // A string held anywhere else (a variable, a member, a literal) is not new.
+    if (s.isEmpty() || !s.isDetached()) return;
+    allocate(stringBytes(s.size()));
+}
+
+void Vm::chargeObject(size_t bytes) {
+    remeasureFor(bytes);
+    if (!m_budget.chargeObject(bytes)) halt(m_budget.breach());
+}
+
 void Vm::removeRoot(Object* o) {
     auto it = std::find(m_roots.begin(), m_roots.end(), o);
     if (it != m_roots.end()) m_roots.erase(it);
@@ -59,6 +134,8 @@ void Vm::removeRoot(Object* o) {
 
 void Vm::collect(const std::vector<Object*>& extraRoots) {
     if (m_frame) return; // never while a script runs
+    if (m_halted)
+        for (auto& o : m_heap) o->dropMembers();
     std::vector<Object*> work;
     MarkFn mark = [&work](Object* o) {
         if (o && !o->marked) { o->marked = true; work.push_back(o); }
@@ -85,6 +162,7 @@ void Vm::collect(const std::vector<Object*>& extraRoots) {
     }
     std::erase_if(m_heap, [](const std::unique_ptr<Object>& o) { return !o->marked; });
     for (auto& o : m_heap) o->marked = false;
+    m_budget.setMeasured(measureHeap(), m_heap.size());
 }
 
 // ---- Built-in helpers ------------------------------------------------------------
@@ -463,6 +541,7 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
         }
         break;
     }
+    if (!allocate(kPropertyBytes)) return;
     obj->define(k, name, v, 0);
 }
 
@@ -583,6 +662,7 @@ Value Vm::call(const Value& fnv, const Value& thisv, std::span<const Value> args
         halt(QStringLiteral("%1 levels of recursion were exceeded in one action list").arg(m_maxCallDepth));
         return Value();
     }
+    ScriptRun run(m_budget);
     ++m_depth;
     Value r;
     if (fn->native()) {
@@ -609,6 +689,7 @@ Value Vm::construct(const Value& ctorv, std::span<const Value> args) {
     Value protoV = getMember(ctorv, QStringLiteral("prototype"));
     if (fn->constructor) {
         if (m_depth >= limits::kMaxCallDepth) { halt(QStringLiteral("recursion limit")); return Value(); }
+        ScriptRun run(m_budget);
         ++m_depth;
         CallArgs ca{Value(), args, fn};
         Value r = fn->constructor(*this, ca);
@@ -635,8 +716,7 @@ std::optional<Value> Vm::takeException() {
 }
 
 void Vm::beginFrame() {
-    m_actions = 0;
-    m_clock.restart();
+    m_budget.beginTick();
     // What one frame's scripts leave on the shared stack is gone by the next frame.
     m_sharedStack.clear();
 }
@@ -645,19 +725,24 @@ void Vm::halt(const QString& reason) {
     if (m_halted) return;
     m_halted = true;
     log(LogLevel::Warning, QStringLiteral("Scripts halted: %1").arg(reason));
+    // Nothing runs again: what timers and the shared stack hold can go.
+    m_timers.clear();
+    m_sharedStack.clear();
 }
 
-bool Vm::countAction() {
+bool Vm::countAction() { return chargeWork(1); }
+
+bool Vm::chargeWork(uint64_t units) {
     if (m_halted) return false;
-    ++m_actions;
-    if (m_actions > limits::kMaxActionsPerFrame) {
-        halt(QStringLiteral("more than %1 actions in one frame").arg(limits::kMaxActionsPerFrame));
+    if (!m_budget.chargeWork(units)) {
+        halt(m_budget.breach());
         return false;
     }
-    if (m_actions % limits::kActionsPerClockCheck == 0 && m_host.busy) m_host.busy();
-    if (m_actions % limits::kActionsPerClockCheck == 0 && m_clock.elapsed() > limits::kScriptBudgetMs) {
-        halt(QStringLiteral("a frame's scripts ran longer than %1 ms").arg(limits::kScriptBudgetMs));
-        return false;
+    // A long run lets the host answer its window now and then.
+    m_busyWork += units;
+    if (m_busyWork >= limits::kWorkPerClockCheck && m_host.busy) {
+        m_busyWork = 0;
+        m_host.busy();
     }
     return true;
 }

@@ -6,8 +6,7 @@
 // between frames, never while a script runs.
 #include "engine/avm1/object.h"
 #include "engine/core/log.h"
-
-#include <QElapsedTimer>
+#include "engine/core/script_budget.h"
 
 #include <chrono>
 #include <functional>
@@ -34,6 +33,12 @@ struct VmHost {
     std::function<void()> busy;
 };
 
+// Rough heap cost of script things, as the budget counts them.
+inline constexpr size_t kObjectOverheadBytes = 64; // allocation and property index of an object
+inline constexpr size_t kPropertyBytes = sizeof(Property) + 64; // with its name and index entry
+inline constexpr size_t kIndexKeyBytes = 48;       // an array index made into a string key
+inline size_t stringBytes(qsizetype chars) { return chars > 0 ? 32 + 2 * size_t(chars) : 0; }
+
 // A timer made by setInterval/setTimeout.
 struct ScriptTimer {
     int id = 0;
@@ -59,8 +64,10 @@ public:
     void setHost(VmHost host) { m_host = std::move(host); }
 
     // ---- Heap ----------------------------------------------------------------
+    // A new object on the heap; past the heap budget scripts halt (the object is still made).
     template <typename T, typename... A>
     T* make(A&&... args) {
+        chargeObject(sizeof(T) + kObjectOverheadBytes);
         auto obj = std::make_unique<T>(std::forward<A>(args)...);
         T* raw = obj.get();
         m_heap.push_back(std::move(obj));
@@ -70,6 +77,18 @@ public:
     ArrayObject* newArray(std::vector<Value> items = {});
     FunctionObject* newNative(NativeFn fn, Object* prototype = nullptr);
     Object* newError(const QString& message);
+    // Asks the heap budget for `bytes` before a large allocation; false (and
+    // scripts halted) when refused.
+    bool allocate(size_t bytes);
+    // The same for `chars` more characters of a string already `length` long
+    // (also bounded by the string length limit).
+    bool allocateString(qsizetype chars, qsizetype length = 0);
+    // Charges a string just made, unless it is shared with one already counted.
+    void chargeNewString(const QString& s);
+    // Bytes the heap holds now: objects, their members and strings, and the
+    // values on running stacks (strings shared by many places count once).
+    size_t measureHeap() const;
+    ScriptBudget& budget() { return m_budget; }
     // Mark from the globals, the timelines and `extraRoots`, and free the rest.
     void collect(const std::vector<Object*>& extraRoots = {});
     size_t heapSize() const { return m_heap.size(); }
@@ -167,13 +186,19 @@ public:
     void throwError(const QString& message) { throwValue(Value(newError(message))); }
     bool hasException() const { return m_exception.has_value(); }
     std::optional<Value> takeException();
-    // Resets the per-frame action count and clock.
+    // A new player tick (a frame, or one input event): the time and work
+    // budget start again, and the shared stack is cleared.
     void beginFrame();
+    // Drops what the last scripts left on the shared stack.
+    void clearSharedStack() { m_sharedStack.clear(); }
     // Scripts are halted after a limit breach; nothing more runs.
     bool halted() const { return m_halted; }
     void halt(const QString& reason);
     // Counts one action; false when a limit is breached.
     bool countAction();
+    // Counts `units` of a built-in's own work (elements sorted, split,
+    // joined, parsed, pixels walked); false, scripts halted, past the tick's budget.
+    bool chargeWork(uint64_t units);
 
     // ---- Host ---------------------------------------------------------------
     void trace(const QString& line);
@@ -224,11 +249,16 @@ private:
     Value callAccessor(Object* holder, const Property& p, Object* accessor, const Value& thisv,
                        std::span<const Value> args, Object* superProto);
     Value runFunction(FunctionObject* fn, const Value& thisv, std::span<const Value> args, Object* superProto);
+    void chargeObject(size_t bytes);
+    // Measures the heap again when a breach may be garbage charged since the last measurement.
+    void remeasureFor(size_t bytes);
 
     VmHost m_host;
     int m_rootVersion = 0;
     int m_version = 0;
     bool m_caseSensitive = true;
+    ScriptBudget m_budget;
+    uint64_t m_busyWork = 0; // work since the host was last told scripts are busy
     std::vector<std::unique_ptr<Object>> m_heap;
     std::vector<Object*> m_roots;
     Object* m_global = nullptr;
@@ -242,8 +272,6 @@ private:
     // The constant pool also outlives its action block: the next block starts with it.
     std::shared_ptr<const std::vector<QString>> m_sharedPool;
     bool m_halted = false;
-    uint64_t m_actions = 0;
-    QElapsedTimer m_clock;
     int m_depth = 0;
     int m_maxCallDepth = 0;
     ExecFrame* m_frame = nullptr;

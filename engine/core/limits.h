@@ -46,15 +46,26 @@ inline constexpr int kMaxZoom = 64;
 inline constexpr int kMaxCallDepth = 256;
 // ActionScript: prototype chain and getter recursion.
 inline constexpr int kMaxProtoDepth = 256;
-// ActionScript: actions run in one frame before scripts are halted.
-inline constexpr uint64_t kMaxActionsPerFrame = 10'000'000;
-// ActionScript: wall-clock budget of one frame's scripts, checked every
-// kActionsPerClockCheck actions.
+// Scripts (both engines): work done in one player tick (a frame, or one
+// input event) before that movie's scripts are halted: actions, and the
+// elements built-ins walk (sort, split, join, XML parsing, bitmap loops).
+inline constexpr uint64_t kMaxScriptWorkPerTick = 10'000'000;
+// Scripts: wall-clock budget of one tick's scripts (frame actions, events,
+// timers and the built-ins they call), with the clock read every
+// kWorkPerClockCheck units of work.
 inline constexpr int kScriptBudgetMs = 4000;
-inline constexpr uint64_t kActionsPerClockCheck = 10000;
-// ActionScript: bytes of script heap (strings, arrays, objects) before the
-// movie's scripts are halted.
-inline constexpr size_t kMaxScriptHeapBytes = 512u << 20;
+inline constexpr uint64_t kWorkPerClockCheck = 1000;
+// Scripts: bytes of script heap (strings, arrays, objects, functions) before
+// the movie's scripts are halted. Below what a 1 GB process can hold with
+// the player's own memory, script bitmaps and a string being copied.
+inline constexpr size_t kMaxScriptHeapBytes = 256u << 20;
+// Scripts: bytes charged since the heap was last measured before it is
+// measured again at a breach (measuring walks the whole heap).
+inline constexpr size_t kHeapMeasureSlack = 16u << 20;
+// Scripts: values on the operand stack of one running action block or call.
+inline constexpr size_t kMaxOperandStack = 1u << 20;
+// Scripts: links of one scope chain (`with` blocks and nested functions).
+inline constexpr int kMaxScopeDepth = 1000;
 // ActionScript: getters and setters running inside each other (a getter
 // that reads its own property); deeper reads give undefined, as in Flash.
 inline constexpr int kMaxGetterDepth = 64;
@@ -64,7 +75,7 @@ inline constexpr size_t kMaxArrayLength = 1u << 24;
 // ActionScript: characters of one string built by script (concatenation,
 // repetition), a guard against doubling loops.
 inline constexpr size_t kMaxStringLength = 1u << 26;
-// ActionScript: live script objects before the movie's scripts are halted.
+// Scripts: live script objects before the movie's scripts are halted.
 inline constexpr size_t kMaxScriptObjects = 4'000'000;
 // ActionScript: pending setInterval/setTimeout timers of one movie.
 inline constexpr size_t kMaxScriptTimers = 10000;
@@ -99,11 +110,24 @@ inline constexpr int64_t kMaxLayerPixels = 4096 * 4096;
 // layers), and their pixels together; beyond, layers draw without effects.
 inline constexpr int kMaxNestedLayers = 32;
 inline constexpr int64_t kMaxLiveLayerPixels = 2 * kMaxLayerPixels;
+// Rendering: script masks drawn inside each other's drawing (clips whose
+// masks hold clips masked by the first one would loop forever).
+inline constexpr int kMaxMaskNesting = 16;
+// Rendering: commands of one drawing of the display list; what would come
+// after (masks drawn again and again inside masks) is left out.
+inline constexpr size_t kMaxDrawCommands = 1u << 20;
 // Rendering: characters laid out in one text field.
 inline constexpr size_t kMaxTextLayoutChars = 1u << 18;
+// Rendering: HTML tags open inside each other in one text field; deeper
+// ones are ignored (each would hold a copy of the text format).
+inline constexpr size_t kMaxHtmlNesting = 256;
 // Entries read from a script's TextFormat.tabStops array.
 inline constexpr int kMaxTabStops = 1000;
 
+// XML (script): nesting of elements parsed, serialised and copied; a
+// deeper document fails to parse, and deeper nodes are left out of text
+// and copies.
+inline constexpr int kMaxXmlDepth = 1024;
 // Loading: bytes of one loaded text (LoadVars, XML, loadVariables, style
 // sheets); movies and images loaded into clips use kMaxFileBytes.
 inline constexpr size_t kMaxLoadedTextBytes = 16u << 20;

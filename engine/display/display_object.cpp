@@ -158,7 +158,10 @@ void DisplayObject::setMask(DisplayObject* mask) {
     m_maskSerial = 0;
     // Either side of a script mask stops being a timeline mask, for good.
     m_clipDepth = 0;
-    if (mask && mask != this) {
+    // A mask that contains what it masks would draw itself inside itself.
+    bool contains = false;
+    for (const DisplayObject* p = this; p && mask && !contains; p = p->parent()) contains = p == mask;
+    if (mask && !contains) {
         mask->m_clipDepth = 0;
         if (DisplayObject* prevOwner = mask->maskOwner()) prevOwner->m_maskSerial = 0;
         m_maskSerial = mask->serial();

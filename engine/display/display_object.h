@@ -42,6 +42,7 @@ struct Runtime {
     render::FontResolver fonts;     // text fields look their fonts up here
     Quality quality = Quality::High;
     size_t objectCount = 0;        // alive display objects, bounded by kMaxDisplayObjects
+    bool warnedScriptObjectLimit = false; // scripts were refused an object (warned once)
     // Buttons whose state children are being made, innermost last: a button
     // that contains itself, directly or through others, would nest without end.
     std::vector<uint16_t> buttonsBuilding;
@@ -155,7 +156,7 @@ public:
     void setRemovalPending() { m_removalPending = true; }
 
     // A script mask (setMask): `mask` clips this object and is no longer drawn
-    // itself; null removes it. A timeline (clip-depth) mask on either side
+    // itself; null, this object or one of its parents removes it. A timeline (clip-depth) mask on either side
     // stops masking the depths above it, even after the mask is removed.
     void setMask(DisplayObject* mask);
     DisplayObject* mask() const { return m_rt.find(m_maskSerial); }

@@ -6,6 +6,7 @@
 #include "engine/display/script_host.h"
 
 #include <algorithm>
+#include <utility>
 #include <cctype>
 
 namespace swf {
@@ -116,6 +117,17 @@ uint32_t MovieClip::totalFrames() const {
 }
 
 int MovieClip::nestingLevel() const { return nesting(); }
+
+bool MovieClip::mayAddScriptChild(bool clip) const {
+    Runtime& rt = runtime();
+    const bool tooMany = rt.objectCount >= limits::kMaxDisplayObjects;
+    if (!tooMany && !(clip && nestingLevel() + 1 >= limits::kMaxClipNesting)) return true;
+    if (!std::exchange(rt.warnedScriptObjectLimit, true))
+        rt.warn(tooMany ? "display objects over the limit; scripts make no more"
+                        : "clips nested deeper than " + std::to_string(limits::kMaxClipNesting) +
+                              "; scripts make no deeper ones");
+    return false;
+}
 
 std::unique_ptr<DisplayObject> MovieClip::instantiate(uint16_t characterId) {
     return createDisplayObject(runtime(), characterId, nestingLevel() + 1);
@@ -449,9 +461,14 @@ MovieClip* MovieClip::duplicate(const std::string& newName, int depth) {
     MovieClip* p = parent();
     if (!p) return nullptr;
     // A clip made empty by a script has no character: its copy is empty too.
-    std::unique_ptr<DisplayObject> copy = characterId() == 0 && !m_timeline
-                                              ? std::make_unique<MovieClip>(runtime(), 0, nullptr)
-                                              : p->instantiate(characterId());
+    std::unique_ptr<DisplayObject> copy;
+    if (characterId() == 0 && !m_timeline) {
+        if (!p->mayAddScriptChild(true)) return nullptr;
+        copy = std::make_unique<MovieClip>(runtime(), 0, nullptr);
+        copy->setNesting(nesting());
+    } else {
+        copy = p->instantiate(characterId());
+    }
     if (!copy || copy->type() != Type::MovieClip) return nullptr;
     copyPlacementFields(*this, *copy);
     // The copy shows what scripts drew into the original, as in Flash.
@@ -512,6 +529,7 @@ void MovieClip::drawChildren(const std::map<int, std::unique_ptr<DisplayObject>>
                              render::CommandList& out, const Matrix& world, const ColorTransform& cx) {
     std::vector<int> masks; // clip depths of the masks in force, innermost last
     for (const auto& [depth, child] : children) {
+        if (out.commands.size() >= limits::kMaxDrawCommands) break;
         while (!masks.empty() && depth > masks.back()) {
             out.commands.emplace_back(render::PopMask{});
             masks.pop_back();
@@ -530,7 +548,10 @@ void MovieClip::drawChildren(const std::map<int, std::unique_ptr<DisplayObject>>
         if (!child->visible()) continue;
         ColorTransform c = cx * child->colorTransform();
         DisplayObject* scriptMask = child->mask();
+        // Masks inside masks can loop back to what they mask: beyond the limit, nothing is drawn.
+        if (scriptMask && out.maskDepth >= limits::kMaxMaskNesting) continue;
         if (scriptMask) {
+            ++out.maskDepth;
             // The mask sits wherever it is in the tree: device = stage * its root-space matrix.
             Matrix stage = m * inverted(child->concatenatedMatrix());
             out.commands.emplace_back(render::PushMask{});
@@ -541,7 +562,10 @@ void MovieClip::drawChildren(const std::map<int, std::unique_ptr<DisplayObject>>
         if (layer) out.commands.emplace_back(render::BeginLayer{child->blendMode(), child->filterBytes(), m});
         child->draw(out, m, c);
         if (layer) out.commands.emplace_back(render::EndLayer{});
-        if (scriptMask) out.commands.emplace_back(render::PopMask{});
+        if (scriptMask) {
+            out.commands.emplace_back(render::PopMask{});
+            --out.maskDepth;
+        }
     }
     for (size_t i = 0; i < masks.size(); ++i) out.commands.emplace_back(render::PopMask{});
 }

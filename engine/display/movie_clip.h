@@ -81,6 +81,10 @@ public:
     // Calls f for this clip and every clip below it, parents first.
     void forEachClip(const std::function<void(MovieClip&)>& f);
     int nestingLevel() const;
+    // Whether a script may make a child here (`clip`: one that can have
+    // children of its own): the limits on display objects and clip nesting
+    // hold for script-made objects as for placed ones. Warns once per movie when not.
+    bool mayAddScriptChild(bool clip) const;
 
 private:
     struct DepthState;

@@ -344,6 +344,7 @@ void Player::setLoop(bool loop) {
 
 void Player::gotoFrame(uint32_t frame, bool andPlay) {
     if (!m_root) return;
+    m_rt->scripts->beginTick();
     if (m_firstFrame) runFrame();
     m_root->gotoFrame(frame, andPlay);
     runScripts();
@@ -376,6 +377,7 @@ void Player::runScripts() { m_rt->scripts->runQueued(); }
 
 void Player::runFrame() {
     if (!m_root) return;
+    m_rt->scripts->beginTick();
     if (m_firstFrame) {
         m_firstFrame = false;
         for (const auto& [spriteId, t] : m_rt->movie->initActions)
@@ -648,6 +650,7 @@ void Player::mouseMove(double x, double y) {
     m_mouseInside = true;
     m_mouse = stagePoint(x, y);
     if (!m_root) return;
+    m_rt->scripts->beginTick();
     m_rt->scripts->mouseEvent(ClipEvent::MouseMove);
     updateHover(m_mouse);
     runScripts();
@@ -656,6 +659,7 @@ void Player::mouseMove(double x, double y) {
 void Player::mouseLeave() {
     m_mouseInside = false;
     if (!m_root) return;
+    m_rt->scripts->beginTick();
     updateHover(m_mouse);
     runScripts();
 }
@@ -665,6 +669,7 @@ void Player::mouseDown(double x, double y, MouseButton button) {
     m_mouse = stagePoint(x, y);
     m_loader.sandbox().userAction();
     if (!m_root || button != MouseButton::Left) return;
+    m_rt->scripts->beginTick();
     updateHover(m_mouse);
     m_mouseDown = true;
     m_rt->scripts->mouseEvent(ClipEvent::MouseDown);
@@ -679,6 +684,7 @@ void Player::mouseDown(double x, double y, MouseButton button) {
 void Player::mouseUp(double x, double y, MouseButton button) {
     m_mouse = stagePoint(x, y);
     if (!m_root || button != MouseButton::Left) return;
+    m_rt->scripts->beginTick();
     m_mouseDown = false;
     m_rt->scripts->mouseEvent(ClipEvent::MouseUp);
     if (DisplayObject* pressed = m_pressed) {
@@ -699,6 +705,7 @@ void Player::mouseUp(double x, double y, MouseButton button) {
 void Player::keyDown(int flashKeyCode, uint32_t charCode) {
     m_loader.sandbox().userAction();
     if (!m_root) return;
+    m_rt->scripts->beginTick();
     m_rt->scripts->keyDown(flashKeyCode, charCode);
     bool claimed = false;
     if (int code = buttonKeyCode(flashKeyCode, charCode)) {
@@ -720,12 +727,14 @@ void Player::keyDown(int flashKeyCode, uint32_t charCode) {
 
 void Player::textInput(uint32_t codepoint) {
     if (!m_root) return;
+    m_rt->scripts->beginTick();
     m_rt->scripts->textInput(codepoint);
     runScripts();
 }
 
 void Player::keyUp(int flashKeyCode, uint32_t charCode) {
     if (!m_root) return;
+    m_rt->scripts->beginTick();
     m_rt->scripts->keyUp(flashKeyCode, charCode);
     runScripts();
 }

@@ -112,6 +112,9 @@ public:
     // Whether a button takes the mouse (scripts may turn it off).
     virtual bool buttonEnabled(ButtonObject& button);
 
+    // A player tick begins (a frame, or one input event): everything scripts
+    // run until the next one shares one time budget.
+    virtual void beginTick() {}
     // Run everything queued so far (frame actions, events).
     virtual void runQueued() {}
     // Advance script timers (setInterval) by `ms` milliseconds.

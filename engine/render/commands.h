@@ -90,6 +90,9 @@ using Command = std::variant<DrawShape, DrawBitmap, DrawGlyphs, DrawDeviceText, 
 struct CommandList {
     Rgba background{255, 255, 255, 255};
     std::vector<Command> commands;
+    // Masks the walk filling the list is inside (a mask's own children may
+    // be masked by clips that hold the first mask): bounded by limits::kMaxMaskNesting.
+    int maskDepth = 0;
 };
 
 } // namespace swf::render

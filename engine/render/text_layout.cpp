@@ -256,7 +256,9 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
     std::vector<TextFormat> stack{base};
     std::vector<QString> open; // tag names, to pop formats on close
     QString text;
+    qsizetype flushed = 0; // characters in `runs`
     auto flush = [&] {
+        flushed += text.size();
         appendRun(runs, text, stack.back());
         text.clear();
     };
@@ -274,14 +276,20 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
         if (c == u'\n' || c == u'\r') c = condenseWhite ? QChar(u' ') : QChar(u'\r');
         if (condenseWhite && c.isSpace()) {
             // White space folds into one space, and none after a line break.
-            QString all = runsText(runs) + text;
-            if (all.isEmpty() || all.back() == u' ' || all.back() == u'\r') return;
+            QChar last;
+            if (!text.isEmpty()) last = text.back();
+            for (auto r = runs.rbegin(); last.isNull() && r != runs.rend(); ++r)
+                if (!r->text.isEmpty()) last = r->text.back();
+            if (last.isNull() || last == u' ' || last == u'\r') return;
             c = u' ';
         }
         text += c;
     };
     bool paragraphOpen = false;
     for (qsizetype i = 0; i < html.size();) {
+        // Text past what a field lays out is left out; so are tags nested
+        // deeper than kMaxHtmlNesting (each would keep its own format).
+        if (flushed + text.size() >= qsizetype(limits::kMaxTextLayoutChars)) break;
         QChar c = html[i];
         if (c == u'&') {
             qsizetype end = html.indexOf(u';', i);
@@ -333,6 +341,7 @@ std::vector<TextRun> parseHtml(const QString& html, const TextFormat& base, cons
             continue;
         }
         flush();
+        if (open.size() >= limits::kMaxHtmlNesting) continue;
         TextFormat f = stack.back();
         if (name == u"p" || name == u"li") {
             // A paragraph starts on a new line after any text.

@@ -339,6 +339,34 @@ TEST(Avm1Limits, UnboundedRecursionIsHalted) {
     EXPECT_NE(r.warnings[0].find("recursion"), std::string::npos);
 }
 
+TEST(Avm1Limits, HaltedScriptsLeaveTheirObjectsToTheCollector) {
+    // o = {next: o} 20000 times, kept on the timeline; then endless recursion.
+    Asm step;
+    step.push("o").push("next").getVariable("o").push(1).op(0x43).setVariable();
+    step.push("i").getVariable("i").op(0x50).setVariable();
+    Asm test;
+    test.getVariable("i").push(20000).op(0x48).op(0x12);
+    test.ifTrue(int16_t(step.size() + 5));
+    Asm body;
+    body.push(0).push("f").callFunction().op(0x3E);
+    Asm a;
+    a.push("i").push(0).setVariable().raw(test.body()).raw(step.body()).jump(int16_t(-int(test.size() + step.size() + 5)));
+    a.defineFunction("f", {}, body).push(0).push("f").callFunction().pop();
+
+    Vm vm(8, VmHost{});
+    auto* root = vm.make<ClipObject>(vm.clipProto);
+    vm.setRoot(root);
+    const std::vector<uint8_t> code = a.bytes();
+    vm.beginFrame();
+    vm.runActions(code, root, 8);
+    ASSERT_TRUE(vm.halted());
+    const size_t held = vm.heapSize();
+    ASSERT_GT(held, 20000u);
+    vm.collect();
+    EXPECT_LT(vm.heapSize(), held - 20000);
+    EXPECT_LT(vm.budget().heapBytes(), size_t(1) << 20);
+}
+
 TEST(Avm1Limits, TruncatedActionsEndTheBlock) {
     // A Push whose declared length runs past the end of the code.
     Asm a;
