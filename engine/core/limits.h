@@ -168,8 +168,7 @@ inline constexpr size_t kMaxRegExpProgram = 1u << 18;
 // bytes); a match that needs more ends as "too complex", like one that runs
 // out of steps.
 inline constexpr size_t kMaxRegExpBacktrack = 1u << 21;
-// XML: element nesting the parser accepts, and nodes of one parsed document.
-inline constexpr int kMaxXmlDepth = 256;
+// XML (ActionScript 3): nodes of one parsed document; nesting is kMaxXmlDepth above.
 inline constexpr size_t kMaxXmlNodes = 1u << 22;
 // ByteArray: the largest buffer (Flash refuses to grow one past about 1 GB;
 // ours stops earlier to bound one movie's memory).
