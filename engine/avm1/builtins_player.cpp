@@ -47,7 +47,7 @@ Value clipCreateEmpty(Vm& vm, CallArgs& a) {
 Value clipCreateTextField(Vm& vm, CallArgs& a) {
     if (!thisMovieClip(a) || a.size() < 6) return Value();
     int depth = vm.toInt32(a.at(1));
-    if (!validScriptDepth(depth) || !mc->mayAddScriptChild(false)) return Value();
+    if (!validScriptDepth(depth)) return Value();
     auto def = std::make_shared<EditTextDef>();
     def->readOnly = true; // script-made fields start as dynamic text
     // Flash takes whole pixels for the field's position and size.
@@ -58,7 +58,7 @@ Value clipCreateTextField(Vm& vm, CallArgs& a) {
     double x = std::trunc(vm.toNumber(a.at(2))), y = std::trunc(vm.toNumber(a.at(3)));
     // The arguments ran script, which may have removed this clip.
     MovieClip* mc = thisMovieClip(a);
-    if (!mc) return Value();
+    if (!mc || !mc->mayAddScriptChild(false)) return Value();
     auto field = std::make_unique<EditTextObject>(mc->runtime(), def);
     field->setName(name);
     if (std::isfinite(x)) field->setX(x);
