@@ -503,6 +503,30 @@ const FieldProp* findProp(Vm& vm, const QString& name) {
     return nullptr;
 }
 
+// Sets a field property. An object value is converted here, as the setter
+// would convert it: that runs script, which may remove the field the setter
+// works on, so the field is looked up again. Flags take any object as
+// true, and styleSheet and filters keep it.
+void setFieldProp(Vm& vm, DisplayClip& clip, EditTextObject& field, const FieldProp& prop, const Value& v) {
+    if (!prop.set) return;
+    static const std::set<QString> kTextProps = {QStringLiteral("text"), QStringLiteral("htmlText"),
+        QStringLiteral("type"), QStringLiteral("variable"), QStringLiteral("restrict"), QStringLiteral("autoSize"),
+        QStringLiteral("antiAliasType"), QStringLiteral("gridFitType")};
+    static const std::set<QString> kKeptProps = {QStringLiteral("html"), QStringLiteral("border"),
+        QStringLiteral("background"), QStringLiteral("wordWrap"), QStringLiteral("password"),
+        QStringLiteral("multiline"), QStringLiteral("selectable"), QStringLiteral("condenseWhite"),
+        QStringLiteral("mouseWheelEnabled"), QStringLiteral("embedFonts"), QStringLiteral("styleSheet"),
+        QStringLiteral("filters")};
+    const QString exact = QString::fromLatin1(prop.name);
+    if (!v.isObject() || kKeptProps.count(exact)) {
+        prop.set(vm, field, v);
+        return;
+    }
+    Value value = kTextProps.count(exact) ? Value(vm.toString(v))
+                                          : Value(vm.primitiveToNumber(vm.toPrimitive(v, Vm::Hint::Number)));
+    if (EditTextObject* f = liveField(&clip)) prop.set(vm, *f, value);
+}
+
 // Getters and setters on TextField.prototype answer for real fields only.
 Value protoGet(Vm& vm, CallArgs& a) {
     EditTextObject* t = fieldOf(a.thisv);
@@ -512,8 +536,7 @@ Value protoGet(Vm& vm, CallArgs& a) {
 Value protoSet(Vm& vm, CallArgs& a) {
     EditTextObject* t = fieldOf(a.thisv);
     if (!t || !a.callee) return Value();
-    const FieldProp& p = kFieldProps[size_t(a.callee->data.asNumber())];
-    if (p.set) p.set(vm, *t, a.at(0));
+    setFieldProp(vm, *static_cast<DisplayClip*>(a.thisObject()), *t, kFieldProps[size_t(a.callee->data.asNumber())], a.at(0));
     return Value();
 }
 
@@ -830,27 +853,7 @@ bool textFieldSet(Vm& vm, DisplayClip& clip, EditTextObject& field, const QStrin
     if (vm.version() < 6) return false;
     const FieldProp* p = findProp(vm, name);
     if (!p) return false;
-    if (!p->set) return true;
-    // An object value is converted here, as the setter would convert it:
-    // that runs script, which may remove the field the setter works on, so
-    // the field is looked up again. Flags take any object as true, and
-    // styleSheet and filters keep it.
-    static const std::set<QString> kTextProps = {QStringLiteral("text"), QStringLiteral("htmlText"),
-        QStringLiteral("type"), QStringLiteral("variable"), QStringLiteral("restrict"), QStringLiteral("autoSize"),
-        QStringLiteral("antiAliasType"), QStringLiteral("gridFitType")};
-    static const std::set<QString> kKeptProps = {QStringLiteral("html"), QStringLiteral("border"),
-        QStringLiteral("background"), QStringLiteral("wordWrap"), QStringLiteral("password"),
-        QStringLiteral("multiline"), QStringLiteral("selectable"), QStringLiteral("condenseWhite"),
-        QStringLiteral("mouseWheelEnabled"), QStringLiteral("embedFonts"), QStringLiteral("styleSheet"),
-        QStringLiteral("filters")};
-    const QString exact = QString::fromLatin1(p->name);
-    if (!v.isObject() || kKeptProps.count(exact)) {
-        p->set(vm, field, v);
-        return true;
-    }
-    Value value = kTextProps.count(exact) ? Value(vm.toString(v))
-                                          : Value(vm.primitiveToNumber(vm.toPrimitive(v, Vm::Hint::Number)));
-    if (EditTextObject* f = liveField(&clip)) p->set(vm, *f, value);
+    setFieldProp(vm, clip, field, *p, v);
     return true;
 }
 

@@ -195,9 +195,11 @@ void FocusTracker::setTabIndex(const DisplayObject& obj, const Value& v) {
         return;
     }
     Vm& vm = m_engine.vm();
-    if (isText(&obj)) m_tabIndex[obj.serial()] = Value(double(vm.toUint32(v)));
-    else if (std::isfinite(vm.toNumber(v))) m_tabIndex[obj.serial()] = Value(vm.toInt32(v));
-    else m_tabIndex[obj.serial()] = Value(std::numeric_limits<int32_t>::min());
+    // The conversions may run script that removes the object: only its serial is kept.
+    const uint64_t serial = obj.serial();
+    if (isText(&obj)) m_tabIndex[serial] = Value(double(vm.toUint32(v)));
+    else if (double d = vm.toNumber(v); std::isfinite(d)) m_tabIndex[serial] = Value(vm.toInt32(Value(d)));
+    else m_tabIndex[serial] = Value(std::numeric_limits<int32_t>::min());
 }
 
 // ---- selection ---------------------------------------------------------------------------
