@@ -481,8 +481,8 @@ HANDLER(aCharToAscii) {
 }
 HANDLER(aAsciiToChar) {
     UNUSED_ARGS;
+    // Any 16-bit unit, half a surrogate pair included (ord reads that one as the replacement character).
     QChar c(char16_t(vm.toInt32(pop(f)) & 0xffff));
-    if (c.isSurrogate()) c = QChar(QChar::ReplacementCharacter);
     push(f, c.unicode() ? Value(QString(c)) : Value(QString()));
 }
 HANDLER(aPush) {

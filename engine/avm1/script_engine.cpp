@@ -84,13 +84,41 @@ DisplayClip* ScriptEngine::wrap(DisplayObject* obj) {
 
 // ---- Loading ----------------------------------------------------------------------------
 
+// UTF-8 that writes half a surrogate pair as its own three bytes instead of
+// dropping it, as the Flash player's trace log does.
+std::string utf8KeepingLoneSurrogates(const QString& s) {
+    std::string out;
+    out.reserve(size_t(s.size()));
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        uint32_t c = s[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < s.size() && s[i + 1].isLowSurrogate())
+            c = QChar::surrogateToUcs4(char16_t(c), s[++i].unicode());
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xc0 | (c >> 6));
+            out += char(0x80 | (c & 0x3f));
+        } else if (c < 0x10000) {
+            out += char(0xe0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3f));
+            out += char(0x80 | (c & 0x3f));
+        } else {
+            out += char(0xf0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3f));
+            out += char(0x80 | ((c >> 6) & 0x3f));
+            out += char(0x80 | (c & 0x3f));
+        }
+    }
+    return out;
+}
+
 void ScriptEngine::movieLoaded(Player&, MovieClip& root) {
     const auto& movie = root.runtime().movie;
     m_version = movie ? movie->header.version : 6;
     VmHost host;
     Player* player = &m_player;
     host.trace = [player](const QString& line) {
-        if (player->host().trace) player->host().trace(line.toStdString());
+        if (player->host().trace) player->host().trace(utf8KeepingLoneSurrogates(line));
     };
     host.log = [player](LogLevel level, const std::string& msg) {
         if (player->host().log) player->host().log(level, msg);

@@ -12,6 +12,7 @@
 #include <deque>
 #include <optional>
 #include <set>
+#include <string>
 #include <unordered_map>
 
 namespace swf {
@@ -21,6 +22,9 @@ std::function<std::unique_ptr<ScriptHost>(Player&)> avm1ScriptHostFactory();
 }
 
 namespace swf::avm1 {
+
+// Trace text as UTF-8, half a surrogate pair written as its own three bytes.
+std::string utf8KeepingLoneSurrogates(const QString& s);
 
 class ScriptEngine : public swf::ScriptHost {
 public:

@@ -208,3 +208,17 @@ TEST(Avm1Movie, ScriptLimitsTagLowersTheRecursionDepth) {
 }
 
 } // namespace
+
+// The trace log keeps every 16-bit unit: half a surrogate pair is written as its own three bytes.
+TEST(TraceText, KeepsLoneSurrogates) {
+    using swf::avm1::utf8KeepingLoneSurrogates;
+    const struct { std::u16string in; std::string out; } cases[] = {
+        {u"a", "a"},
+        {u"\u00e9", "\xc3\xa9"},
+        {std::u16string(1, char16_t(0xd804)), "\xed\xa0\x84"},
+        {std::u16string{char16_t(0xdc00), u'x'}, "\xed\xb0\x80x"},
+        {u"\U0001F600", "\xf0\x9f\x98\x80"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(utf8KeepingLoneSurrogates(QString::fromUtf16(c.in.data(), qsizetype(c.in.size()))), c.out);
+}
