@@ -81,7 +81,6 @@ void Object::dropMembers() {
     m_index.clear();
     watches.clear();
     interfaces.clear();
-    nativeRefs.reset();
 }
 
 void ArrayObject::dropMembers() {

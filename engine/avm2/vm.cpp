@@ -31,7 +31,7 @@ Name Name::publicName(const QString& n) {
 
 // ---- Budget ---------------------------------------------------------------------
 
-ScriptBudget::ScriptBudget() : m_maxSteps(limits::kMaxActionsPerFrame) {}
+ScriptBudget::ScriptBudget() : m_maxSteps(limits::kMaxScriptWorkPerTick) {}
 
 void ScriptBudget::startTick() {
     m_steps = 0;
