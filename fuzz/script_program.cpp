@@ -91,15 +91,16 @@ private:
     const std::string& member() { return pick(m_names.members); }
     std::string variable() { return "v" + std::to_string(below(kVariables)); }
 
-    void path(Asm& a, const std::vector<std::string>& p) {
+    Asm& path(Asm& a, const std::vector<std::string>& p) {
         a.getVariable(p[0]);
         for (size_t i = 1; i < p.size(); ++i) a.push(p[i]).op(GetMember);
+        return a;
     }
 
     // Pushes the arguments of a call (last first) and their count.
     void arguments(Asm& a, int depth) {
         const int n = int(below(kMaxArguments + 1));
-        std::vector<Asm> args(size_t(n));
+        std::vector<Asm> args(static_cast<size_t>(n));
         for (auto& arg : args) value(arg, depth + 1);
         for (auto it = args.rbegin(); it != args.rend(); ++it) a.raw(it->body());
         a.push(n);

@@ -328,7 +328,7 @@ void SwfControl::Impl::putMovie(const QString& pathOrUrl) {
     SwfControl* const self = q;
     movie = pathOrUrl;
     if (download) {
-        downloaabort();
+        download->abort();
         download = nullptr;
     }
     QString text = pathOrUrl.trimmed();
