@@ -54,6 +54,10 @@ Object* Vm::newError(const QString& message) {
 // ---- Heap budget -------------------------------------------------------------------
 
 namespace {
+// The property index an object makes with its first member: a hash table
+// block of about this size, more than the rest of a small object.
+constexpr size_t kIndexTableBytes = 1700;
+
 // Adds up what the heap holds. Strings are shared by reference counting:
 // a long one met again at the same address counts once.
 struct HeapMeter {
@@ -72,6 +76,7 @@ struct HeapMeter {
     }
     void object(const Object& o) {
         bytes += sizeof(Object) + kObjectOverheadBytes + o.properties().size() * kPropertyBytes;
+        if (!o.properties().empty()) bytes += kIndexTableBytes;
         for (const Property& p : o.properties()) {
             string(p.name);
             if (p.value.isString()) string(p.value.asString());
@@ -541,7 +546,7 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
         }
         break;
     }
-    if (!allocate(kPropertyBytes)) return;
+    if (!allocate(kPropertyBytes + (obj->properties().empty() ? kIndexTableBytes : 0))) return;
     obj->define(k, name, v, 0);
 }
 
