@@ -1,5 +1,7 @@
 #include "engine/avm2/abc.h"
 
+#include "engine/avm2/code_reader.h"
+
 #include "engine/core/limits.h"
 
 #include <cstring>
@@ -24,15 +26,7 @@ public:
         return m_data[m_pos++];
     }
     uint16_t u16() { uint16_t lo = u8(); return uint16_t(lo | (u8() << 8)); }
-    uint32_t u32() {
-        uint32_t v = 0;
-        for (int i = 0; i < 5; ++i) {
-            uint8_t b = u8();
-            v |= uint32_t(b & 0x7F) << (7 * i);
-            if (!(b & 0x80)) break;
-        }
-        return v;
-    }
+    uint32_t u32() { return readVarU32([this] { return u8(); }); }
     uint32_t u30() {
         uint32_t v = u32();
         if (v >> 30) fail("u30 value out of range");

@@ -22,7 +22,8 @@ void installGlobals(Vm& vm);         // trace, parseInt, isNaN, escape, ...
 void installFlashUtils(Vm& vm);      // flash.utils
 void installDisplayClasses(Vm& vm);  // the minimal flash.display / flash.events tree
 
-// ToString of Array.join and Vector.join: undefined and null elements are empty.
-QString joinValues(Vm& vm, const std::vector<Value>& items, const QString& sep);
+// ToString of Array.join and Vector.join: undefined and null elements are
+// empty unless `writeNulls`.
+QString joinValues(Vm& vm, const std::vector<Value>& items, const QString& sep, bool writeNulls = false);
 
 } // namespace swf::avm2

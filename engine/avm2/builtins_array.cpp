@@ -152,11 +152,14 @@ Value concat(Vm& vm, const Value& self, Args a) {
     }
     return newLike(vm, self, std::move(out));
 }
+// Array writes null and undefined elements as empty; a Vector writes them out.
 Value join(Vm& vm, const Value& self, Args a) {
     QString sep = arg(a, 0).isUndefined() ? QStringLiteral(",") : vm.toString(a[0]);
-    return Value::string(joinValues(vm, itemsOf(vm, self), sep));
+    return Value::string(joinValues(vm, itemsOf(vm, self), sep, self.o->as<VectorObject>() != nullptr));
 }
-Value toString(Vm& vm, const Value& self, Args) { return Value::string(joinValues(vm, itemsOf(vm, self), QStringLiteral(","))); }
+Value toString(Vm& vm, const Value& self, Args) {
+    return Value::string(joinValues(vm, itemsOf(vm, self), QStringLiteral(","), self.isObject() && self.o->as<VectorObject>()));
+}
 Value indexOf(Vm& vm, const Value& self, Args a) {
     auto& items = itemsOf(vm, self);
     double from = a.size() > 1 ? std::trunc(vm.toNumber(a[1])) : 0;
@@ -290,11 +293,11 @@ Value vectorSetFixed(Vm& vm, const Value& self, Args a) {
 
 } // namespace
 
-QString joinValues(Vm& vm, const std::vector<Value>& items, const QString& sep) {
+QString joinValues(Vm& vm, const std::vector<Value>& items, const QString& sep, bool writeNulls) {
     QString out;
     for (size_t i = 0; i < items.size(); ++i) {
         if (i) out += sep;
-        if (!items[i].isNullish()) out += vm.toString(items[i]);
+        if (writeNulls || !items[i].isNullish()) out += vm.toString(items[i]);
         if (size_t(out.size()) > limits::kMaxStringLength) vm.throwError(ErrorType::RangeError, 1000);
     }
     return out;

@@ -1,5 +1,6 @@
 // The bytecode loop: one call of Vm::interpret runs one method body with
 // its own registers, operand stack and scope stack.
+#include "engine/avm2/code_reader.h"
 #include "engine/avm2/opcodes.h"
 #include "engine/avm2/vm.h"
 
@@ -11,33 +12,7 @@ namespace swf::avm2 {
 
 namespace {
 
-class Code {
-public:
-    Code(const std::vector<uint8_t>& code, uint32_t pc) : m_code(code), pc(pc) {}
-    uint8_t u8() { return pc < m_code.size() ? m_code[pc++] : 0; }
-    uint32_t u30() {
-        uint32_t v = 0;
-        for (int i = 0; i < 5; ++i) {
-            uint8_t b = u8();
-            v |= uint32_t(b & 0x7F) << (7 * i);
-            if (!(b & 0x80)) break;
-        }
-        return v;
-    }
-    int32_t s24() {
-        uint32_t v = u8();
-        v |= uint32_t(u8()) << 8;
-        v |= uint32_t(u8()) << 16;
-        if (v & 0x800000) v |= 0xFF000000;
-        return int32_t(v);
-    }
-
-private:
-    const std::vector<uint8_t>& m_code;
-
-public:
-    uint32_t pc;
-};
+using Code = CodeReader;
 
 QString methodLabel(const Method& m, ClassObject*) { return m.label + QStringLiteral("()"); }
 

@@ -28,6 +28,10 @@ Avm2Host::Avm2Host(Player& player) : m_player(player) {
 
 Avm2Host::~Avm2Host() = default;
 
+void Avm2Host::log(LogLevel level, const std::string& message) {
+    if (m_player.host().log) m_player.host().log(level, message);
+}
+
 void Avm2Host::guarded(const std::function<void()>& f) {
     if (m_halted) return;
     try {
@@ -41,21 +45,21 @@ void Avm2Host::guarded(const std::function<void()>& f) {
         }
     } catch (const ScriptHalt& h) {
         m_halted = true;
-        m_player.host().log(LogLevel::Error, "ActionScript 3 halted: " + h.reason);
+        log(LogLevel::Error, "ActionScript 3 halted: " + h.reason);
     }
 }
 
 void Avm2Host::loadAbc(std::span<const uint8_t> body, bool withHeader) {
     auto tag = readDoAbc(body, withHeader);
     if (!tag) {
-        m_player.host().log(LogLevel::Warning, tag.error().message);
+        log(LogLevel::Warning, tag.error().message);
         return;
     }
     guarded([&] {
         auto unit = m_vm->load(tag->abc, tag->lazy);
         if (!unit) {
             // The player reports a broken block as a VerifyError and runs the rest.
-            m_player.host().log(LogLevel::Warning, unit.error().message);
+            log(LogLevel::Warning, unit.error().message);
             m_vm->trace(QStringLiteral("VerifyError: Error #1107: %1").arg(QString::fromStdString(unit.error().message)));
         }
     });

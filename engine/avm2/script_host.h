@@ -3,6 +3,7 @@
 // constructs the document class on frame 1, runs frame scripts, enterFrame
 // listeners and timers. One per loaded movie, owned by the Player.
 #include "engine/avm2/vm.h"
+#include "engine/core/log.h"
 #include "engine/display/script_host.h"
 
 #include <functional>
@@ -42,6 +43,7 @@ private:
     // Runs script code; an uncaught error is printed as the debug player
     // does, a breached limit stops the movie's scripts.
     void guarded(const std::function<void()>& f);
+    void log(LogLevel level, const std::string& message);
     void loadAbc(std::span<const uint8_t> body, bool withHeader);
     void constructDocument();
     void runFrameScript();

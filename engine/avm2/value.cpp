@@ -26,9 +26,9 @@ QString numberToString(double d) {
     } else if (-6 < n && n <= 0) {
         out += "0." + std::string(size_t(-n), '0') + digits;
     } else {
-        // The exponent form keeps 15 significant digits, cut rather than
-        // rounded, as the Flash player prints it.
-        if (k > 15) {
+        // Large numbers keep 15 significant digits, cut rather than
+        // rounded, as the Flash player prints them.
+        if (k > 15 && n > 21) {
             digits.resize(15);
             while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
             k = int(digits.size());

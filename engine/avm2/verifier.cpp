@@ -3,6 +3,7 @@
 // on instructions, operands index their pools, and the operand and scope
 // stacks keep one depth wherever paths meet and stay within the body's
 // declared sizes.
+#include "engine/avm2/code_reader.h"
 #include "engine/avm2/opcodes.h"
 #include "engine/avm2/vm.h"
 
@@ -17,36 +18,6 @@ struct Decoded {
     uint8_t code = 0;
     uint32_t a = 0, b = 0;          // operands
     std::vector<uint32_t> targets;  // branch targets
-};
-
-class Decoder {
-public:
-    explicit Decoder(const std::vector<uint8_t>& code) : m_code(code) {}
-    bool ok = true;
-    uint32_t pos = 0;
-    uint8_t u8() {
-        if (pos >= m_code.size()) { ok = false; return 0; }
-        return m_code[pos++];
-    }
-    uint32_t u30() {
-        uint32_t v = 0;
-        for (int i = 0; i < 5; ++i) {
-            uint8_t b = u8();
-            v |= uint32_t(b & 0x7F) << (7 * i);
-            if (!(b & 0x80)) break;
-        }
-        return v;
-    }
-    int32_t s24() {
-        uint32_t v = u8();
-        v |= uint32_t(u8()) << 8;
-        v |= uint32_t(u8()) << 16;
-        if (v & 0x800000) v |= 0xFF000000;
-        return int32_t(v);
-    }
-
-private:
-    const std::vector<uint8_t>& m_code;
 };
 
 using Failure = Vm::VerifyFailure;
@@ -68,10 +39,10 @@ std::optional<Vm::VerifyFailure> Vm::verify(AbcUnit& unit, int bodyIndex) {
     // Pass 1: decode every instruction in order.
     std::vector<Decoded> ins;
     std::vector<int32_t> at(code.size() + 1, -1); // instruction index by start address
-    Decoder d(code);
-    while (d.pos < code.size()) {
+    CodeReader d(code, 0);
+    while (d.pc < code.size()) {
         Decoded x;
-        x.pc = d.pos;
+        x.pc = d.pc;
         x.code = d.u8();
         const OpInfo& oi = opInfo(x.code);
         if (!oi.name)
@@ -84,7 +55,7 @@ std::optional<Vm::VerifyFailure> Vm::verify(AbcUnit& unit, int bodyIndex) {
         case Operands::Mn: x.a = d.u30(); break;
         case Operands::Branch: {
             int32_t off = d.s24();
-            x.targets.push_back(uint32_t(int64_t(d.pos) + off));
+            x.targets.push_back(uint32_t(int64_t(d.pc) + off));
             break;
         }
         case Operands::Switch: {
@@ -92,13 +63,13 @@ std::optional<Vm::VerifyFailure> Vm::verify(AbcUnit& unit, int bodyIndex) {
             x.targets.push_back(uint32_t(int64_t(x.pc) + def));
             uint32_t n = d.u30();
             if (n > code.size()) return Failure{1012, {}};
-            for (uint32_t i = 0; i <= n && d.ok; ++i) x.targets.push_back(uint32_t(int64_t(x.pc) + d.s24()));
+            for (uint32_t i = 0; i <= n && d.ok(); ++i) x.targets.push_back(uint32_t(int64_t(x.pc) + d.s24()));
             break;
         }
         case Operands::Debug: d.u8(); x.a = d.u30(); d.u8(); d.u30(); break;
         }
-        if (!d.ok) return Failure{1012, {}};
-        x.next = d.pos;
+        if (!d.ok()) return Failure{1012, {}};
+        x.next = d.pc;
         at[x.pc] = int32_t(ins.size());
         ins.push_back(std::move(x));
     }

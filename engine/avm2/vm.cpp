@@ -547,43 +547,40 @@ Method* nativeMethod(Vm& vm, const QString& name, NativeFn fn, int arity) {
 } // namespace
 
 void Vm::defineFixedMethod(ClassObject* c, const QString& name, NativeFn fn, int arity) {
-    Binding b;
-    b.kind = Binding::Kind::Method;
-    b.ns = publicNs();
-    b.name = name;
-    b.method = nativeMethod(*this, name, fn, arity);
-    c->instanceTraits.add(b);
+    addNativeMethod(c->instanceTraits, name, fn, arity, nullptr);
 }
 
 void Vm::defineAccessor(ClassObject* c, const QString& name, NativeFn getter, NativeFn setter) {
+    addNativeAccessor(c->instanceTraits, name, getter, setter);
+}
+
+void Vm::addNativeAccessor(Traits& traits, const QString& name, NativeFn getter, NativeFn setter) {
     Binding b;
     b.kind = Binding::Kind::Accessor;
     b.ns = publicNs();
     b.name = name;
     if (getter) b.getter = nativeMethod(*this, name, getter, 0);
     if (setter) b.setter = nativeMethod(*this, name, setter, 1);
-    c->instanceTraits.add(b);
+    traits.add(b);
 }
 
 void Vm::defineStatic(ClassObject* c, const QString& name, NativeFn fn, int arity, int required) {
+    addNativeMethod(c->classTraits, name, fn, arity, c)->required = required;
+}
+
+Method* Vm::addNativeMethod(Traits& traits, const QString& name, NativeFn fn, int arity, ClassObject* home) {
     Binding b;
     b.kind = Binding::Kind::Method;
     b.ns = publicNs();
     b.name = name;
     b.method = nativeMethod(*this, name, fn, arity);
-    b.method->required = required;
-    b.home = c;
-    c->classTraits.add(b);
+    b.home = home;
+    traits.add(b);
+    return b.method;
 }
 
 void Vm::defineStaticAccessor(ClassObject* c, const QString& name, NativeFn getter, NativeFn setter) {
-    Binding b;
-    b.kind = Binding::Kind::Accessor;
-    b.ns = publicNs();
-    b.name = name;
-    if (getter) b.getter = nativeMethod(*this, name, getter, 0);
-    if (setter) b.setter = nativeMethod(*this, name, setter, 1);
-    c->classTraits.add(b);
+    addNativeAccessor(c->classTraits, name, getter, setter);
 }
 
 void Vm::defineConstant(ClassObject* c, const QString& name, const Value& v) {

@@ -232,6 +232,8 @@ public:
 private:
     friend class Interpreter;
     void installBuiltins();
+    Method* addNativeMethod(Traits& traits, const QString& name, NativeFn fn, int arity, ClassObject* home);
+    void addNativeAccessor(Traits& traits, const QString& name, NativeFn getter, NativeFn setter);
     Value lookupTraitOrProto(Object* o, const Name& name, const Value& self, bool& found);
 
     std::function<void(const QString&)> m_trace;
