@@ -1,6 +1,7 @@
 #include "engine/sound/decoders.h"
 
 #include "engine/core/limits.h"
+#include "engine/video/av_codec.h"
 
 #include <mpg123.h>
 
@@ -167,6 +168,47 @@ void Mp3Decoder::decode(std::span<const uint8_t> data, size_t maxFrames,
     }
 }
 
+// ---- Codecs through libavcodec -------------------------------------------------------
+
+namespace {
+
+const char* codecDecoderName(SoundCodec c) {
+    switch (c) {
+    case SoundCodec::Nellymoser16k:
+    case SoundCodec::Nellymoser8k:
+    case SoundCodec::Nellymoser: return "nellymoser";
+    // libspeex's decoder takes a packet of several frames and decodes them all.
+    case SoundCodec::Speex: return "libspeex";
+    case SoundCodec::Aac: return "aac";
+    default: return "";
+    }
+}
+
+constexpr size_t kNellymoserBlockBytes = 64;
+
+} // namespace
+
+CodecSoundDecoder::CodecSoundDecoder(SoundCodec codec, int rate, int channels, std::span<const uint8_t> config)
+    : m_codec(codec), m_channels(channels == 2 ? 2 : 1),
+      m_av(video::AvDecoder::open(codecDecoderName(codec), rate, codec == SoundCodec::Aac ? 0 : 1, config)) {}
+
+CodecSoundDecoder::~CodecSoundDecoder() = default;
+
+int CodecSoundDecoder::rate() const { return m_av ? m_av->rate() : 0; }
+
+size_t CodecSoundDecoder::decode(std::span<const uint8_t> data, size_t maxFrames, std::vector<int16_t>& out) {
+    if (!m_av) return 0;
+    size_t appended = 0, broken = 0;
+    const size_t piece = m_codec == SoundCodec::Aac || m_codec == SoundCodec::Speex ? data.size() : kNellymoserBlockBytes;
+    for (size_t pos = 0; pos < data.size() && appended < maxFrames; pos += piece) {
+        // A partial Nellymoser block at the end cannot be decoded.
+        if (data.size() - pos < piece) break;
+        if (!m_av->send(data.subspan(pos, piece))) ++broken;
+        appended += m_av->receiveAudio(out, m_channels, maxFrames - appended);
+    }
+    return broken;
+}
+
 // ---- Event sounds --------------------------------------------------------------
 
 std::shared_ptr<const DecodedSound> decodeEventSound(const DefineSoundRecord& record,
@@ -202,6 +244,18 @@ std::shared_ptr<const DecodedSound> decodeEventSound(const DefineSoundRecord& re
         if (sound->frames() > cap) sound->samples.resize(cap * size_t(sound->channels));
         if (mp3.rate() > 0) sound->rate = mp3.rate();
         if (!mp3.ok()) warn("MP3 data is broken; playing what decoded");
+        break;
+    }
+    case SoundCodec::Nellymoser16k:
+    case SoundCodec::Nellymoser8k:
+    case SoundCodec::Nellymoser:
+    case SoundCodec::Speex: {
+        CodecSoundDecoder decoder(f.codec, f.rate, f.channels());
+        if (!decoder.ok()) {
+            warn("no decoder for its codec; it stays silent");
+            break;
+        }
+        if (decoder.decode(record.data, cap, sound->samples) > 0) warn("broken packets were skipped");
         break;
     }
     default:

@@ -54,11 +54,12 @@ std::unique_ptr<AvDecoder> AvDecoder::open(const std::string& name, int rate, in
     return std::unique_ptr<AvDecoder>(new AvDecoder(std::move(s)));
 }
 
-bool AvDecoder::send(std::span<const uint8_t> data) {
+bool AvDecoder::send(std::span<const uint8_t> data, bool keyFrame) {
     if (data.empty() || data.size() > size_t(INT32_MAX) - AV_INPUT_BUFFER_PADDING_SIZE) return false;
     // libavcodec reads a little past the end of a packet: copy into a padded buffer.
     if (av_new_packet(m->packet, int(data.size())) < 0) return false;
     std::copy(data.begin(), data.end(), m->packet->data);
+    if (keyFrame) m->packet->flags |= AV_PKT_FLAG_KEY;
     int rc = avcodec_send_packet(m->ctx, m->packet);
     if (rc == AVERROR(EAGAIN)) {
         // Output is waiting: the caller drains it first; drop it here so the

@@ -25,8 +25,9 @@ public:
     AvDecoder& operator=(const AvDecoder&) = delete;
 
     // Hands one packet to the decoder; false when it refuses the packet
-    // (broken data: the caller skips it).
-    bool send(std::span<const uint8_t> packet);
+    // (broken data: the caller skips it). Some decoders (Screen Video 2)
+    // keep key frames aside and need them marked.
+    bool send(std::span<const uint8_t> packet, bool keyFrame = false);
     // The next decoded picture as premultiplied ARGB32; null when none is
     // ready or its size is over limits::kMaxVideoPixels.
     QImage receivePicture();

@@ -52,7 +52,9 @@ bool h263Key(std::span<const uint8_t> p) {
 }
 
 // Screen Video: a frame that sends every block draws the whole picture.
-// Header: block width(4) image width(12) block height(4) image height(12).
+// Header: block width(4) image width(12) block height(4) image height(12);
+// version 2 adds a flags byte, and each block its own flags, where diff and
+// zlib-priming bits mean the block builds on the previous picture.
 bool screenVideoKey(std::span<const uint8_t> p, bool version2) {
     Bits b(p);
     const uint32_t bw = (b.take(4) + 1) * 16, w = b.take(12);
@@ -68,6 +70,7 @@ bool screenVideoKey(std::span<const uint8_t> p, bool version2) {
         if (pos + 2 > p.size()) return false;
         const size_t size = size_t(p[pos] << 8 | p[pos + 1]);
         if (size == 0) return false;
+        if (version2 && (pos + 2 >= p.size() || (p[pos + 2] & 0x07))) return false;
         pos += 2 + size;
     }
     return true;
@@ -127,6 +130,7 @@ void VideoDecoder::configure(std::span<const uint8_t> avcConfig) {
 }
 
 QImage VideoDecoder::decode(std::span<const uint8_t> packet) {
+    const bool key = isKeyFrame(m_codec, packet);
     if (m_codec == VideoCodec::Avc) {
         // Sequence headers configure, end-of-sequence packets carry nothing.
         if (packet.size() < 4) return {};
@@ -138,7 +142,7 @@ QImage VideoDecoder::decode(std::span<const uint8_t> packet) {
         packet = packet.subspan(4);
     }
     if (packet.empty() || !open()) return {};
-    if (!m_av->send(packet)) {
+    if (!m_av->send(packet, key)) {
         warnOnce("a broken video packet was skipped");
         return {};
     }
