@@ -60,7 +60,7 @@ private:
     bool m_failed = false;
 };
 
-// Nellymoser (any rate), Speex and AAC through libavcodec. Output has the
+// Nellymoser (any rate) and AAC through libavcodec, Speex through libspeex. Output has the
 // channel count asked for at construction, at the codec's own rate.
 class CodecSoundDecoder {
 public:
@@ -70,7 +70,7 @@ public:
     CodecSoundDecoder(const CodecSoundDecoder&) = delete;
     CodecSoundDecoder& operator=(const CodecSoundDecoder&) = delete;
 
-    bool ok() const { return m_av != nullptr; }
+    bool ok() const { return m_av != nullptr || m_speex != nullptr; }
     int rate() const;
     int channels() const { return m_channels; }
     // Decodes the packets in `data` (Nellymoser data is cut into its 64-byte
@@ -79,9 +79,14 @@ public:
     size_t decode(std::span<const uint8_t> data, size_t maxFrames, std::vector<int16_t>& out);
 
 private:
+    size_t decodeSpeex(std::span<const uint8_t> data, size_t maxFrames, std::vector<int16_t>& out);
+
     SoundCodec m_codec;
     int m_channels = 1;
     std::unique_ptr<video::AvDecoder> m_av;
+    // Speex goes to libspeex itself: a movie's data runs many frames
+    // together with no packet boundaries, which libavcodec cannot split.
+    void* m_speex = nullptr;
 };
 
 // Decodes a whole DefineSound. Codecs we cannot decode give an empty sound
