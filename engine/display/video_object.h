@@ -5,6 +5,7 @@
 // bitmap, with the object's transform, colour, masks and filters. Decoding
 // of embedded frames runs on the runtime's decode thread.
 #include "engine/display/display_object.h"
+#include "engine/video/picture_source.h"
 
 #include <future>
 
@@ -15,12 +16,7 @@ class FrameSequence;
 class DecodeWorker;
 } // namespace video
 
-// What a script attaches to a Video object: it hands out its latest picture.
-class PictureSource {
-public:
-    virtual ~PictureSource() = default;
-    virtual QImage currentPicture() = 0;
-};
+using video::PictureSource;
 
 class VideoObject : public DisplayObject {
 public:

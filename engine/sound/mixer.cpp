@@ -329,6 +329,14 @@ std::optional<double> Mixer::streamPosition(const void* key, double latencySecon
     return std::nullopt;
 }
 
+void Mixer::addSource(std::shared_ptr<SoundSource> source) {
+    if (source) m_sources.push_back(std::move(source));
+}
+
+void Mixer::removeSource(const SoundSource* source) {
+    std::erase_if(m_sources, [source](const auto& s) { return s.get() == source; });
+}
+
 void Mixer::stopAll(bool reset) {
     if (reset) {
         // Transforms name clips of the movie going away; a new movie starts plain.
@@ -496,6 +504,12 @@ void Mixer::mix(std::span<int16_t> stereoOut) {
         }
         while (s.marks.size() > 1 && double(s.marks[1].first) < s.pos - 2.0 * s.rate)
             s.marks.pop_front();
+    }
+
+    for (const auto& source : m_sources) {
+        m_sourceBuffer.assign(n * 2, 0);
+        const size_t got = std::min(source->read(m_sourceBuffer.data(), n, m_rate), n);
+        for (size_t i = 0; i < got * 2; ++i) m_accum[i] += m_sourceBuffer[i];
     }
 
     std::erase_if(m_voices, [](const auto& v) { return v->done; });

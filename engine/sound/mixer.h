@@ -17,6 +17,16 @@
 
 namespace swf {
 
+// Sound made outside the movie's tags (a NetStream): the mixer asks it for
+// each block of output. read() runs on the mixing thread.
+class SoundSource {
+public:
+    virtual ~SoundSource() = default;
+    // Fills up to `frames` interleaved stereo frames at `rate`; returns how
+    // many it gave (the rest is silence: the source is starved or paused).
+    virtual size_t read(int16_t* stereo, size_t frames, int rate) = 0;
+};
+
 class Mixer {
 public:
     explicit Mixer(int outputRate);
@@ -49,6 +59,10 @@ public:
     bool isStreamPlaying(const void* key) const;
     std::optional<double> streamPosition(const void* key, double latencySeconds) const;
 
+    // Sources mix until removed (stopAll leaves them: their owner removes them).
+    void addSource(std::shared_ptr<SoundSource> source);
+    void removeSource(const SoundSource* source);
+
     // Every sound stops; with `reset`, transforms and one-time warnings go too.
     void stopAll(bool reset = true);
     size_t activeCount() const;
@@ -70,6 +84,8 @@ private:
     int m_rate;
     std::vector<std::unique_ptr<Voice>> m_voices;
     std::vector<std::unique_ptr<Stream>> m_streams;
+    std::vector<std::shared_ptr<SoundSource>> m_sources;
+    std::vector<int16_t> m_sourceBuffer;
     std::vector<int32_t> m_accum; // one mix call's stereo sum before saturation
     std::vector<std::string> m_warned;
     std::vector<std::pair<LogLevel, std::string>> m_messages;
