@@ -15,6 +15,10 @@
 
 namespace swf {
 
+namespace {
+constexpr double kTimeSlack = 1e-6;
+}
+
 // Decoded sound waiting for the mixer, at the stream's own rate. The mixer
 // thread takes from it; how much it took is the stream's clock.
 struct NetStream::AudioFeed : SoundSource {
@@ -210,8 +214,9 @@ void NetStream::advance(double seconds) {
     if (m_audio) audioClock = m_clockBase + m_audio->playedSeconds();
     if (audioClock > before && audioClock < before + 4 * seconds + 0.1) m_clock = audioClock;
     else m_clock = before + seconds;
-    runScriptTags(m_clock);
-    decodeVideoUpTo(m_clock);
+    // Tag times are whole milliseconds; the summed frame times drift below them.
+    runScriptTags(m_clock + kTimeSlack);
+    decodeVideoUpTo(m_clock + kTimeSlack);
     const bool audioLeft = m_nextAudio < m_tags.size() || (m_audio && m_audio->bufferedSeconds() > 0.01);
     if (m_clock >= endTime() && m_nextVideo >= m_tags.size() && !audioLeft) {
         if (!m_flushed) status("NetStream.Buffer.Flush");
