@@ -4,7 +4,8 @@
 // morph shape the way the runtime would. Built with
 // SWIFTREEL_FUZZ_PLAYER=OFF it fuzzes the format layer alone. An input that
 // is not a movie becomes the script of one: its first byte picks the version,
-// the rest is a DoAction body, so the VM sees hostile actions directly.
+// the rest is a DoAction body, so the VM sees hostile actions directly. An
+// FLV file (the *.flv seeds) is read and its video decoded instead.
 #include "engine/swf/parser.h"
 #include "engine/swf/place_object.h"
 #include "engine/swf/shape.h"
@@ -12,9 +13,14 @@
 #include <QGuiApplication>
 #if SWIFTREEL_FUZZ_PLAYER
 #include "engine/display/player.h"
+#include "engine/video/amf0.h"
+#include "engine/video/flv_reader.h"
+#include "engine/video/video_decoder.h"
 #endif
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <vector>
 
 namespace {
@@ -22,6 +28,28 @@ namespace {
 #if SWIFTREEL_FUZZ_PLAYER
 constexpr int kFramesToRun = 3;
 constexpr int kViewportWidth = 64, kViewportHeight = 48;
+#endif
+
+#if SWIFTREEL_FUZZ_PLAYER
+// An FLV file (the seeds named *.flv): every tag read and every video packet
+// decoded, a new decoder at each codec switch, as a NetStream does.
+void exerciseFlv(std::span<const uint8_t> flv) {
+    swf::video::FlvReader reader;
+    swf::video::FlvTag tag;
+    std::unique_ptr<swf::video::VideoDecoder> video;
+    while (reader.next(flv, true, tag) == swf::video::FlvReader::Status::Tag) {
+        if (tag.type == swf::video::FlvTagType::Script) {
+            (void)swf::video::readScriptTag(tag.body);
+            continue;
+        }
+        if (tag.type != swf::video::FlvTagType::Video) continue;
+        auto v = swf::video::splitVideoTag(tag.body);
+        if (!v || !swf::video::knownVideoCodec(v->codec)) continue;
+        if (!video || uint8_t(video->codec()) != v->codec)
+            video = std::make_unique<swf::video::VideoDecoder>(swf::video::VideoCodec(v->codec), nullptr);
+        (void)video->decode(v->packet);
+    }
+}
 #endif
 
 bool looksLikeMovie(const uint8_t* data, size_t size) {
@@ -79,6 +107,12 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+#if SWIFTREEL_FUZZ_PLAYER
+    if (size >= 3 && data[0] == 'F' && data[1] == 'L' && data[2] == 'V') {
+        exerciseFlv(std::span(data, size));
+        return 0;
+    }
+#endif
     std::vector<uint8_t> bytes = looksLikeMovie(data, size) ? std::vector<uint8_t>(data, data + size)
                                                              : movieWithActions(data, size);
     auto movie = swf::parseMovie(bytes, "fuzz.swf");

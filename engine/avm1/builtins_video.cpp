@@ -126,7 +126,8 @@ Value nsCtor(Vm& vm, CallArgs& a) {
     Object* self = newInstance(vm, a);
     if (!vm.engine) return Value(self);
     auto native = std::make_shared<NetStreamNative>();
-    native->stream = std::make_shared<NetStream>(vm.engine->player().runtime(), vm.engine->player().soundPlayer());
+    Player* player = &vm.engine->player();
+    native->stream = std::make_shared<NetStream>(player->runtime(), [player] { return player->soundPlayer(); });
     self->native = native;
     self->nativeRefs = native;
     if (auto list = streamListOf(*vm.engine)) list->streams.emplace_back(native, self);

@@ -10,6 +10,7 @@
 #include "engine/video/video_decoder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <mutex>
 
@@ -22,6 +23,8 @@ constexpr double kTimeSlack = 1e-6;
 // Decoded sound waiting for the mixer, at the stream's own rate. The mixer
 // thread takes from it; how much it took is the stream's clock.
 struct NetStream::AudioFeed : SoundSource {
+    std::atomic<bool> isClosed{false};
+    bool closed() const override { return isClosed; }
     std::mutex mutex;
     std::deque<int16_t> samples; // stereo
     int rate = 44100;
@@ -89,8 +92,8 @@ struct NetStream::AudioDecoders {
     std::unique_ptr<CodecSoundDecoder> codec;
 };
 
-NetStream::NetStream(Runtime& rt, SoundPlayer* sound)
-    : m_rt(rt), m_sound(sound), m_log(rt.log), m_audioDecoders(std::make_unique<AudioDecoders>()) {}
+NetStream::NetStream(Runtime& rt, std::function<SoundPlayer*()> sound)
+    : m_rt(rt), m_soundPlayer(std::move(sound)), m_log(rt.log), m_audioDecoders(std::make_unique<AudioDecoders>()) {}
 
 NetStream::~NetStream() { detachAudio(); }
 
@@ -154,8 +157,10 @@ void NetStream::setPaused(bool paused) {
     }
 }
 
+// The mixer drops a closed feed by itself: no call into a sound player
+// that may already be gone (a stream can outlive it while the player ends).
 void NetStream::detachAudio() {
-    if (m_audio && m_sound) m_sound->removeSource(m_audio.get());
+    if (m_audio) m_audio->isClosed = true;
     m_audio.reset();
 }
 
@@ -243,14 +248,15 @@ void NetStream::runScriptTags(double seconds) {
 }
 
 void NetStream::feedAudio() {
-    if (!m_sound) {
+    SoundPlayer* sound = m_soundPlayer ? m_soundPlayer() : nullptr;
+    if (!sound && !m_audio) {
         m_nextAudio = m_tags.size();
         return;
     }
     if (!m_audio) {
         m_audio = std::make_shared<AudioFeed>();
         m_audio->paused = m_paused;
-        m_sound->addSource(m_audio);
+        sound->addSource(m_audio);
     }
     // Decode ahead of the mixer, but never more than a couple of seconds.
     std::vector<int16_t> decoded;
@@ -320,6 +326,7 @@ void NetStream::decodeVideoUpTo(double seconds) {
         if (!v || v->frameType == 5) continue; // command frames carry no picture
         packets.push_back(v->packet);
         codecs.push_back(v->codec);
+        m_pictureTime = t.time;
     }
     if (packets.empty()) return;
     // The task keeps the file alive: the packets point into it.

@@ -9,6 +9,7 @@
 #include "engine/video/picture_source.h"
 
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -30,7 +31,8 @@ struct NetStreamEvent {
 
 class NetStream : public video::PictureSource {
 public:
-    NetStream(Runtime& rt, SoundPlayer* sound);
+    // `sound` finds the player's sound output when the stream's sound starts.
+    NetStream(Runtime& rt, std::function<SoundPlayer*()> sound);
     ~NetStream() override;
     NetStream(const NetStream&) = delete;
     NetStream& operator=(const NetStream&) = delete;
@@ -54,6 +56,8 @@ public:
     uint64_t bytesLoaded() const { return m_data ? m_data->size() : 0; }
     uint64_t bytesTotal() const { return m_data ? m_data->size() : 0; }
     std::vector<NetStreamEvent> takeEvents() { return std::exchange(m_events, {}); }
+    // The time of the newest video packet handed to the decoder (seconds).
+    double pictureTime() const { return m_pictureTime; }
 
     QImage currentPicture() override;
 
@@ -77,13 +81,13 @@ private:
     void detachAudio();
 
     Runtime& m_rt;
-    SoundPlayer* m_sound;
+    std::function<SoundPlayer*()> m_soundPlayer;
     LogFn m_log;
     std::shared_ptr<const std::vector<uint8_t>> m_data; // the tags point into it
     std::vector<Tag> m_tags;
     State m_state = State::Idle;
     bool m_paused = false, m_flushed = false;
-    double m_clock = 0, m_clockBase = 0, m_bufferTime = 0.1;
+    double m_clock = 0, m_clockBase = 0, m_bufferTime = 0.1, m_pictureTime = 0;
     size_t m_nextVideo = 0, m_nextAudio = 0, m_nextScript = 0;
     std::shared_ptr<AudioFeed> m_audio;
     std::unique_ptr<AudioDecoders> m_audioDecoders;

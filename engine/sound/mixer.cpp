@@ -333,10 +333,6 @@ void Mixer::addSource(std::shared_ptr<SoundSource> source) {
     if (source) m_sources.push_back(std::move(source));
 }
 
-void Mixer::removeSource(const SoundSource* source) {
-    std::erase_if(m_sources, [source](const auto& s) { return s.get() == source; });
-}
-
 void Mixer::stopAll(bool reset) {
     if (reset) {
         // Transforms name clips of the movie going away; a new movie starts plain.
@@ -511,6 +507,7 @@ void Mixer::mix(std::span<int16_t> stereoOut) {
         const size_t got = std::min(source->read(m_sourceBuffer.data(), n, m_rate), n);
         for (size_t i = 0; i < got * 2; ++i) m_accum[i] += m_sourceBuffer[i];
     }
+    std::erase_if(m_sources, [](const auto& s) { return s->closed(); });
 
     std::erase_if(m_voices, [](const auto& v) { return v->done; });
     std::erase_if(m_streams, [](const auto& s) { return s->fade == 0 || (s->ended && s->fade >= 0); });

@@ -25,6 +25,8 @@ public:
     // Fills up to `frames` interleaved stereo frames at `rate`; returns how
     // many it gave (the rest is silence: the source is starved or paused).
     virtual size_t read(int16_t* stereo, size_t frames, int rate) = 0;
+    // A closed source is dropped by the mixer (its owner may be gone by then).
+    virtual bool closed() const { return false; }
 };
 
 class Mixer {
@@ -59,9 +61,8 @@ public:
     bool isStreamPlaying(const void* key) const;
     std::optional<double> streamPosition(const void* key, double latencySeconds) const;
 
-    // Sources mix until removed (stopAll leaves them: their owner removes them).
+    // Sources mix until they close (stopAll leaves them to their owner).
     void addSource(std::shared_ptr<SoundSource> source);
-    void removeSource(const SoundSource* source);
 
     // Every sound stops; with `reset`, transforms and one-time warnings go too.
     void stopAll(bool reset = true);

@@ -140,11 +140,6 @@ void SoundPlayer::addSource(std::shared_ptr<SoundSource> source) {
     m_mixer->addSource(std::move(source));
 }
 
-void SoundPlayer::removeSource(const SoundSource* source) {
-    std::lock_guard lock(m_mutex);
-    m_mixer->removeSource(source);
-}
-
 void SoundPlayer::stopOwner(const void* owner) {
     std::lock_guard lock(m_mutex);
     m_mixer->stopOwner(owner);

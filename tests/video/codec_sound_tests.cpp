@@ -62,12 +62,7 @@ Encoded encodeTone(const SoundCase& c) {
 
 class CodecSound : public ::testing::TestWithParam<SoundCase> {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "video_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QGuiApplication::instance()) new QGuiApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { videotest::ensureGuiApplication(); }
     void SetUp() override {
         enc = encodeTone(GetParam());
         ASSERT_FALSE(enc.packets.empty()) << "ffmpeg could not encode " << GetParam().name;

@@ -39,12 +39,7 @@ const CodecCase kCodecs[] = {
 
 class EmbeddedVideo : public ::testing::TestWithParam<CodecCase> {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "video_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QGuiApplication::instance()) new QGuiApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { videotest::ensureGuiApplication(); }
     void SetUp() override {
         flv = encodePattern(GetParam().name, GetParam().ffmpegArgs, kFrames);
         ASSERT_FALSE(flv.empty()) << "ffmpeg could not encode " << GetParam().name;

@@ -48,10 +48,7 @@ struct Rig {
     swf::NullAudioOutput* output = nullptr;
 
     explicit Rig(const std::vector<uint8_t>& movie) {
-        static int argc = 1;
-        static char name[] = "video_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QGuiApplication::instance()) new QGuiApplication(argc, argv);
+        ensureGuiApplication();
         swf::HostCallbacks host;
         host.trace = [this](const std::string& line) { traces.push_back(line); };
         player = std::make_unique<swf::Player>(std::move(host));

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -17,6 +18,13 @@ const QTemporaryDir& folder() {
 }
 
 } // namespace
+
+void ensureGuiApplication() {
+    static int argc = 1;
+    static char name[] = "video_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QGuiApplication::instance()) new QGuiApplication(argc, argv);
+}
 
 std::string fixturePath(const std::string& name) {
     return QDir(folder().path()).filePath(QString::fromStdString(name)).toStdString();

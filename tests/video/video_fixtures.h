@@ -11,6 +11,8 @@
 
 namespace videotest {
 
+// The QGuiApplication pictures and text need, made once.
+void ensureGuiApplication();
 // Runs `ffmpeg -v error -y ARGS` in the fixture folder; false when it failed.
 bool ffmpeg(const std::string& args);
 // A file of the fixture folder (a private temporary folder of this run).
