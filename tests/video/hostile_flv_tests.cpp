@@ -73,9 +73,9 @@ struct Damage {
 };
 
 const Damage kDamage[] = {
-    // The second tag claims 16 MB: a lying size stops the file there.
+    // The second tag claims 16 MB the file does not hold: it ends there.
     {"HugeTagSize", [](std::vector<uint8_t>& f, size_t t) { f[t + 1] = 0xFF; f[t + 2] = 0xFF; f[t + 3] = 0xFF; },
-     FlvReader::Status::Broken, 1},
+     FlvReader::Status::End, 1},
     // Claims a little more than the file holds: a truncated file.
     {"SizePastTheEnd", [](std::vector<uint8_t>& f, size_t t) { f[t + 1] = 0x7F; }, FlvReader::Status::End, 1},
     {"NotAnFlv", [](std::vector<uint8_t>& f, size_t) { f[0] = 'X'; }, FlvReader::Status::Broken, 0},
