@@ -171,7 +171,7 @@ void NetStream::close() {
     m_tags.clear();
     m_state = State::Idle;
     m_flushed = false;
-    m_clock = m_clockBase = 0;
+    m_clock = m_clockBase = m_lastPlayed = 0;
     m_nextVideo = m_nextAudio = m_nextScript = 0;
     m_pending = {};
 }
@@ -189,6 +189,7 @@ void NetStream::seek(double seconds) {
     while (m_nextScript < m_tags.size() && m_tags[m_nextScript].time < start) ++m_nextScript;
     m_nextAudio = m_nextScript;
     m_clock = m_clockBase = start;
+    m_lastPlayed = 0;
     if (m_audio) m_audio->reset();
     if (m_state == State::Stopped) m_state = State::Playing;
     status("NetStream.Seek.Notify");
@@ -214,11 +215,10 @@ void NetStream::advance(double seconds) {
     feedAudio();
     // One clock: the sound's played position while the mixer takes it,
     // else the frame time (no sound, no device, or the sound has ended).
-    const double before = m_clock;
-    double audioClock = -1;
-    if (m_audio) audioClock = m_clockBase + m_audio->playedSeconds();
-    if (audioClock > before && audioClock < before + 4 * seconds + 0.1) m_clock = audioClock;
-    else m_clock = before + seconds;
+    const double played = m_audio ? m_audio->playedSeconds() : 0;
+    if (m_audio && played > m_lastPlayed) m_clock = m_clockBase + played;
+    else m_clock += seconds;
+    m_lastPlayed = played;
     // Tag times are whole milliseconds; the summed frame times drift below them.
     runScriptTags(m_clock + kTimeSlack);
     decodeVideoUpTo(m_clock + kTimeSlack);

@@ -88,6 +88,7 @@ private:
     State m_state = State::Idle;
     bool m_paused = false, m_flushed = false;
     double m_clock = 0, m_clockBase = 0, m_bufferTime = 0.1, m_pictureTime = 0;
+    double m_lastPlayed = 0; // sound seconds played at the last frame
     size_t m_nextVideo = 0, m_nextAudio = 0, m_nextScript = 0;
     std::shared_ptr<AudioFeed> m_audio;
     std::unique_ptr<AudioDecoders> m_audioDecoders;
