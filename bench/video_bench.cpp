@@ -95,7 +95,8 @@ void TenMinuteDrift(benchmark::State& state) {
         ns.dataArrived(flv);
         // Sound heard since the stream's sound started, and the picture's
         // time, when the stream reports its end.
-        double heard = 0;
+        // Sound heard: from its first to its last sample that is not silence.
+        int64_t pulled = 0, firstSound = -1, lastSound = -1;
         bool stopped = false;
         for (int frame = 0; frame < 7000 && !stopped; ++frame) {
             ns.advance(0.1);
@@ -103,8 +104,14 @@ void TenMinuteDrift(benchmark::State& state) {
             (void)ns.currentPicture();
             if (stopped) break;
             const auto part = output->pull(4410);
-            if (heard > 0 || std::any_of(part.begin(), part.end(), [](int16_t v) { return v != 0; })) heard += 0.1;
+            for (size_t i = 0; i < part.size(); i += 2)
+                if (part[i] != 0) {
+                    if (firstSound < 0) firstSound = pulled + int64_t(i / 2);
+                    lastSound = pulled + int64_t(i / 2);
+                }
+            pulled += int64_t(part.size() / 2);
         }
+        const double heard = double(lastSound - firstSound) / 44100;
         // The clock picks the picture (the newest at or before it); a
         // picture at 10 fps stays up 100 ms, so it trails the sound by less.
         state.counters["drift_ms"] = std::abs(ns.time() - heard) * 1000;
