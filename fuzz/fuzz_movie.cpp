@@ -5,16 +5,23 @@
 // would. Built with SWIFTREEL_FUZZ_PLAYER=OFF it fuzzes the format layer
 // alone. An input that is not a movie becomes the script of one: its first
 // byte picks the version, the rest is a DoAction body, so the VM sees hostile
-// actions directly.
+// actions directly. An FLV file (the *.flv seeds) is read and its video
+// decoded instead.
 #include "engine/avm1/script_engine.h"
+#include "engine/avm2/script_host.h"
 #include "engine/display/player.h"
 #include "engine/swf/parser.h"
 #include "engine/swf/place_object.h"
 #include "engine/swf/shape.h"
+#include "engine/video/amf0.h"
+#include "engine/video/flv_reader.h"
+#include "engine/video/video_decoder.h"
 #include "fuzz/fuzz_movies.h"
 #include "fuzz/fuzz_setup.h"
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <vector>
 
 namespace {
@@ -40,6 +47,26 @@ void exerciseFormat(const swf::Movie& movie) {
     }
 }
 
+// Every tag read and every video packet decoded, a new decoder at each codec
+// switch, as a NetStream does.
+void exerciseFlv(std::span<const uint8_t> flv) {
+    swf::video::FlvReader reader;
+    swf::video::FlvTag tag;
+    std::unique_ptr<swf::video::VideoDecoder> video;
+    while (reader.next(flv, true, tag) == swf::video::FlvReader::Status::Tag) {
+        if (tag.type == swf::video::FlvTagType::Script) {
+            (void)swf::video::readScriptTag(tag.body);
+            continue;
+        }
+        if (tag.type != swf::video::FlvTagType::Video) continue;
+        auto v = swf::video::splitVideoTag(tag.body);
+        if (!v || !swf::video::knownVideoCodec(v->codec)) continue;
+        if (!video || uint8_t(video->codec()) != v->codec)
+            video = std::make_unique<swf::video::VideoDecoder>(swf::video::VideoCodec(v->codec), nullptr);
+        (void)video->decode(v->packet);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
@@ -50,6 +77,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::span<const uint8_t> input(data, size);
     std::vector<uint8_t> bytes;
+    if (size >= 3 && data[0] == 'F' && data[1] == 'L' && data[2] == 'V') {
+        exerciseFlv(input);
+        return 0;
+    }
     if (fuzzing::looksLikeMovie(input)) {
         bytes.assign(input.begin(), input.end());
     } else {
@@ -63,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 #if SWIFTREEL_FUZZ_PLAYER
     swf::Player player;
-    player.setScriptHostFactory(swf::avm1ScriptHostFactory());
+    player.setScriptHostFactory(swf::withAvm2(swf::avm1ScriptHostFactory()));
     player.load(*movie);
     fuzzing::playBriefly(player);
 #endif

@@ -2,6 +2,7 @@
 
 #include "engine/core/limits.h"
 #include "engine/avm1/script_engine.h"
+#include "engine/avm2/script_host.h"
 #include "engine/display/player.h"
 #include "audio_qt/qt_audio_output.h"
 #include "engine/sound/sound_player.h"
@@ -266,7 +267,7 @@ SwfControl::SwfControl(QWidget* parent, Settings settings) : QWidget(parent), d(
         host.trace = [](const std::string& line) { std::fprintf(stderr, "trace: %s\n", line.c_str()); };
     }
     d->player = std::make_unique<swf::Player>(host);
-    d->player->setScriptHostFactory(swf::avm1ScriptHostFactory());
+    d->player->setScriptHostFactory(swf::withAvm2(swf::avm1ScriptHostFactory()));
     d->player->setFetch([self](const std::string& url, const std::string& method, const std::vector<uint8_t>& body,
                                size_t maxBytes, swf::FetchDone done) {
         if (self) self->d->fetch(url, method, body, maxBytes, std::move(done));

@@ -5,6 +5,7 @@ PACKAGES=(
   cmake g++ pkg-config ninja-build ccache
   libgtest-dev libbenchmark-dev
   qt6-base-dev qt6-multimedia-dev libmpg123-dev zlib1g-dev liblzma-dev
+  libavcodec-dev libavutil-dev libswscale-dev libspeex-dev ffmpeg
   xvfb xauth x11-utils openbox xdotool imagemagick dbus pulseaudio
   fonts-wqy-microhei qt6-translations-l10n xdg-utils python3-pil python3-numpy lame
 )

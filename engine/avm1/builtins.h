@@ -23,6 +23,7 @@ void installFocus(Vm& vm, ScriptEngine& engine);   // Selection, focus, tab orde
 void installXml(Vm& vm, ScriptEngine& engine);     // XML, XMLNode
 void installNet(Vm& vm, ScriptEngine& engine);     // LoadVars, MovieClipLoader, SharedObject, loading
 void installSystem(Vm& vm, ScriptEngine& engine);  // System, ExternalInterface, FileReference, ...
+void installVideo(Vm& vm, ScriptEngine& engine);   // Video, NetConnection, NetStream
 
 // Helpers shared by the installers.
 // A new plain object whose prototype is the called constructor's `prototype`.

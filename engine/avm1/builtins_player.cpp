@@ -358,6 +358,7 @@ void installPlayerObjects(Vm& vm, ScriptEngine& engine) {
     installXml(vm, engine);
     installNet(vm, engine);
     installSystem(vm, engine);
+    installVideo(vm, engine);
 }
 
 } // namespace swf::avm1::builtins

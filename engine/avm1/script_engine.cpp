@@ -75,6 +75,11 @@ DisplayClip* ScriptEngine::wrap(DisplayObject* obj) {
     case DisplayObject::Type::MovieClip: proto = m_vm->clipProto; kind = Kind::Clip; break;
     case DisplayObject::Type::Button: proto = m_vm->buttonProto; kind = Kind::Button; break;
     case DisplayObject::Type::EditText: proto = m_vm->textFieldProto; kind = Kind::TextField; break;
+    case DisplayObject::Type::Video:
+        proto = m_vm->getMember(m_vm->getMember(Value(m_vm->global()), QStringLiteral("Video")),
+                                QStringLiteral("prototype")).asObject();
+        kind = Kind::Other;
+        break;
     default: return nullptr;
     }
     auto* clip = m_vm->make<DisplayClip>(*this, obj, proto, kind);
@@ -595,6 +600,8 @@ void ScriptEngine::advanceTimers(double ms) {
     m_vm->clearSharedStack();
     // What a timer callback queues (attachMovie's load event ...) runs before the next callback.
     m_vm->advanceTimers(ms, [this] { runQueued(); });
+    for (size_t i = 0; i < frameHooks.size(); ++i) frameHooks[i].run(ms);
+    runQueued();
 }
 
 void ScriptEngine::syncTextFields() {

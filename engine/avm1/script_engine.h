@@ -60,6 +60,14 @@ public:
     Object* mouseObject() const { return m_mouse; }
     // Keyboard focus, tab order and typing into fields.
     FocusTracker& focus() { return m_focus; }
+    // Work built-ins do once per frame after the timers (NetStreams advance
+    // there), by name; `owner` is the built-in's own state.
+    struct FrameHook {
+        std::string name;
+        std::shared_ptr<void> owner;
+        std::function<void(double ms)> run;
+    };
+    std::vector<FrameHook> frameHooks;
     // Runs `task` in queue order; `keep` (may be null) stays alive until then.
     void queueTask(DisplayClip* keep, std::function<void()> task);
 

@@ -182,5 +182,25 @@ inline constexpr size_t kMaxAmfItems = 1u << 22;
 inline constexpr size_t kMaxAmfExpandedUnits = 64u << 20;
 // JSON: nesting of arrays and objects the parser and stringify accept.
 inline constexpr int kMaxJsonDepth = 1000;
+// Video: the largest decoded picture (pixels); Flash's own encoders stop
+// at 4096 on a side. Bigger pictures are refused, not decoded.
+inline constexpr int64_t kMaxVideoPixels = 4096 * 4096;
+inline constexpr int kMaxVideoSide = 4096;
+// Video: decoded pictures waiting between the decoding thread and the
+// drawing, per stream (each up to kMaxVideoPixels * 4 bytes).
+inline constexpr size_t kMaxQueuedPictures = 4;
+// Video: VideoFrame packets kept for one movie (each costs a map entry).
+inline constexpr uint32_t kMaxVideoFrames = 1u << 20;
+// Video: frames decoded to reach one target frame when seeking; a stream
+// without key frames for longer shows the nearest picture it reached.
+inline constexpr uint32_t kMaxSeekDecodeFrames = 2000;
+// FLV: bytes of one tag's body (a lying size must not make us wait or
+// allocate for ever); real tags are well under a megabyte.
+inline constexpr uint32_t kMaxFlvTagBytes = 16u << 20;
+// FLV: bytes of a NetStream's file kept in memory (the file is read
+// progressively; beyond this the stream ends).
+inline constexpr size_t kMaxFlvFileBytes = 1024u << 20;
+// FLV: decoded audio kept ahead of the mixer, in seconds.
+inline constexpr double kMaxAudioAheadSeconds = 2.0;
 
 } // namespace swf::limits

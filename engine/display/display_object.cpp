@@ -4,11 +4,17 @@
 #include "engine/display/movie_clip.h"
 #include "engine/render/commands.h"
 #include "engine/swf/shape.h"
+#include "engine/video/decode_worker.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace swf {
+
+video::DecodeWorker& Runtime::videoWorker() {
+    if (!decodeWorker) decodeWorker = std::make_shared<video::DecodeWorker>();
+    return *decodeWorker;
+}
 
 namespace {
 constexpr double kPi = 3.14159265358979323846;

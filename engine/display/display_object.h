@@ -23,6 +23,7 @@ namespace swf {
 class MovieClip;
 class DisplayObject;
 class ScriptHost;
+namespace video { class DecodeWorker; }
 
 using render::Quality;
 
@@ -69,6 +70,9 @@ struct Runtime {
     struct ImportedCharacter { Runtime* from = nullptr; uint16_t id = 0; };
     std::unordered_map<uint16_t, ImportedCharacter> imports;
     bool pinned = false; // lives as long as the player's movie (a movie imported from)
+    // The thread that decodes this movie's video, started on first use.
+    std::shared_ptr<video::DecodeWorker> decodeWorker;
+    video::DecodeWorker& videoWorker();
     DisplayObject* find(uint64_t serial) const {
         auto it = objects.find(serial);
         return it == objects.end() ? nullptr : it->second;
@@ -78,7 +82,7 @@ struct Runtime {
 // Base of every display object: transform, colour, name and placement data.
 class DisplayObject {
 public:
-    enum class Type { Shape, MorphShape, Bitmap, Text, EditText, Button, MovieClip };
+    enum class Type { Shape, MorphShape, Bitmap, Text, EditText, Button, MovieClip, Video };
 
     DisplayObject(Type type, Runtime& rt, uint16_t characterId);
     virtual ~DisplayObject();

@@ -4,6 +4,7 @@
 #include "engine/display/button.h"
 #include "engine/display/edit_text.h"
 #include "engine/display/script_host.h"
+#include "engine/display/video_object.h"
 
 #include <algorithm>
 #include <utility>
@@ -15,7 +16,7 @@ namespace {
 
 bool isGraphic(DisplayObject::Type t) {
     using T = DisplayObject::Type;
-    return t == T::Shape || t == T::MorphShape || t == T::Text || t == T::Bitmap;
+    return t == T::Shape || t == T::MorphShape || t == T::Text || t == T::Bitmap || t == T::Video;
 }
 
 // Copies what a PlaceObject can set from one object to its replacement.
@@ -58,6 +59,7 @@ std::unique_ptr<DisplayObject> createDisplayObject(Runtime& rt, uint16_t id, int
     else if (auto p = std::get_if<std::shared_ptr<const BitmapDef>>(&c)) obj = std::make_unique<BitmapObject>(rt, *p);
     else if (auto p = std::get_if<std::shared_ptr<const TextDef>>(&c)) obj = std::make_unique<TextObject>(rt, *p);
     else if (auto p = std::get_if<std::shared_ptr<const EditTextDef>>(&c)) obj = std::make_unique<EditTextObject>(rt, *p);
+    else if (auto p = std::get_if<std::shared_ptr<const VideoStreamDef>>(&c)) obj = std::make_unique<VideoObject>(rt, *p);
     if (obj) {
         obj->setNesting(nestingLevel);
         return obj;

@@ -1,8 +1,10 @@
 #include "engine/sound/decoders.h"
 
 #include "engine/core/limits.h"
+#include "engine/video/av_codec.h"
 
 #include <mpg123.h>
+#include <speex/speex.h>
 
 #include <algorithm>
 #include <mutex>
@@ -167,6 +169,84 @@ void Mp3Decoder::decode(std::span<const uint8_t> data, size_t maxFrames,
     }
 }
 
+// ---- Codecs through libavcodec -------------------------------------------------------
+
+namespace {
+
+const char* codecDecoderName(SoundCodec c) {
+    switch (c) {
+    case SoundCodec::Nellymoser16k:
+    case SoundCodec::Nellymoser8k:
+    case SoundCodec::Nellymoser: return "nellymoser";
+    case SoundCodec::Aac: return "aac";
+    default: return "";
+    }
+}
+
+constexpr size_t kNellymoserBlockBytes = 64;
+
+} // namespace
+
+CodecSoundDecoder::CodecSoundDecoder(SoundCodec codec, int rate, int channels, std::span<const uint8_t> config)
+    : m_codec(codec), m_channels(channels == 2 ? 2 : 1) {
+    if (codec == SoundCodec::Speex) m_speex = speex_decoder_init(&speex_wb_mode);
+    else m_av = video::AvDecoder::open(codecDecoderName(codec), rate, codec == SoundCodec::Aac ? 0 : 1, config);
+}
+
+CodecSoundDecoder::~CodecSoundDecoder() {
+    if (m_speex) speex_decoder_destroy(m_speex);
+}
+
+int CodecSoundDecoder::rate() const { return m_speex ? 16000 : m_av ? m_av->rate() : 0; }
+
+size_t CodecSoundDecoder::decode(std::span<const uint8_t> data, size_t maxFrames, std::vector<int16_t>& out) {
+    if (m_speex) return decodeSpeex(data, maxFrames, out);
+    if (!m_av) return 0;
+    size_t appended = 0, broken = 0;
+    const size_t piece = m_codec == SoundCodec::Aac ? data.size() : kNellymoserBlockBytes;
+    for (size_t pos = 0; pos < data.size() && appended < maxFrames; pos += piece) {
+        // A partial Nellymoser block at the end cannot be decoded.
+        if (data.size() - pos < piece) break;
+        if (!m_av->send(data.subspan(pos, piece))) ++broken;
+        appended += m_av->receiveAudio(out, m_channels, maxFrames - appended);
+    }
+    return broken;
+}
+
+size_t CodecSoundDecoder::decodeSpeex(std::span<const uint8_t> data, size_t maxFrames, std::vector<int16_t>& out) {
+    if (data.empty() || data.size() > size_t(INT32_MAX / 8)) return 0;
+    SpeexBits bits;
+    // libspeex only reads the buffer it is given here.
+    speex_bits_set_bit_buffer(&bits, const_cast<uint8_t*>(data.data()), int(data.size()));
+    spx_int16_t frame[640];
+    int frameSize = 320;
+    speex_decoder_ctl(m_speex, SPEEX_GET_FRAME_SIZE, &frameSize);
+    frameSize = std::clamp(frameSize, 1, 640);
+    size_t appended = 0, broken = 0;
+    while (appended < maxFrames && speex_bits_remaining(&bits) >= 5) {
+        // An encoder pads each frame to a byte with a 0 and then ones: step
+        // over the padding to the next frame (no frame fits in a byte's rest).
+        if (bits.bitPtr != 0) {
+            const int rest = 8 - bits.bitPtr;
+            if (speex_bits_peek_unsigned(&bits, rest) == (1u << (rest - 1)) - 1) {
+                speex_bits_advance(&bits, rest);
+                continue;
+            }
+        }
+        const int rc = speex_decode_int(m_speex, &bits, frame);
+        if (rc == -1) continue;   // a terminator: the next frame follows
+        if (rc != 0) {            // corrupt: nothing after it can be trusted
+            ++broken;
+            break;
+        }
+        const size_t n = std::min(size_t(frameSize), maxFrames - appended);
+        for (size_t i = 0; i < n; ++i)
+            for (int c = 0; c < m_channels; ++c) out.push_back(frame[i]);
+        appended += n;
+    }
+    return broken;
+}
+
 // ---- Event sounds --------------------------------------------------------------
 
 std::shared_ptr<const DecodedSound> decodeEventSound(const DefineSoundRecord& record,
@@ -202,6 +282,18 @@ std::shared_ptr<const DecodedSound> decodeEventSound(const DefineSoundRecord& re
         if (sound->frames() > cap) sound->samples.resize(cap * size_t(sound->channels));
         if (mp3.rate() > 0) sound->rate = mp3.rate();
         if (!mp3.ok()) warn("MP3 data is broken; playing what decoded");
+        break;
+    }
+    case SoundCodec::Nellymoser16k:
+    case SoundCodec::Nellymoser8k:
+    case SoundCodec::Nellymoser:
+    case SoundCodec::Speex: {
+        CodecSoundDecoder decoder(f.codec, f.rate, f.channels());
+        if (!decoder.ok()) {
+            warn("no decoder for its codec; it stays silent");
+            break;
+        }
+        if (decoder.decode(record.data, cap, sound->samples) > 0) warn("broken packets were skipped");
         break;
     }
     default:

@@ -14,6 +14,8 @@ struct mpg123_handle_struct; // libmpg123's handle, kept out of this header
 
 namespace swf {
 
+namespace video { class AvDecoder; }
+
 // A decoded sound at its own rate, interleaved when stereo.
 struct DecodedSound {
     int rate = 44100;
@@ -56,6 +58,35 @@ private:
     int m_channels = 1;
     int m_rate = 0;
     bool m_failed = false;
+};
+
+// Nellymoser (any rate) and AAC through libavcodec, Speex through libspeex. Output has the
+// channel count asked for at construction, at the codec's own rate.
+class CodecSoundDecoder {
+public:
+    // `config` is AAC's AudioSpecificConfig (FLV's AAC sequence header).
+    CodecSoundDecoder(SoundCodec codec, int rate, int channels, std::span<const uint8_t> config = {});
+    ~CodecSoundDecoder();
+    CodecSoundDecoder(const CodecSoundDecoder&) = delete;
+    CodecSoundDecoder& operator=(const CodecSoundDecoder&) = delete;
+
+    bool ok() const { return m_av != nullptr || m_speex != nullptr; }
+    int rate() const;
+    int channels() const { return m_channels; }
+    // Decodes the packets in `data` (Nellymoser data is cut into its 64-byte
+    // blocks; a Speex or AAC packet is one piece) and appends at most
+    // `maxFrames` frames. Broken packets are skipped; returns how many.
+    size_t decode(std::span<const uint8_t> data, size_t maxFrames, std::vector<int16_t>& out);
+
+private:
+    size_t decodeSpeex(std::span<const uint8_t> data, size_t maxFrames, std::vector<int16_t>& out);
+
+    SoundCodec m_codec;
+    int m_channels = 1;
+    std::unique_ptr<video::AvDecoder> m_av;
+    // Speex goes to libspeex itself: a movie's data runs many frames
+    // together with no packet boundaries, which libavcodec cannot split.
+    void* m_speex = nullptr;
 };
 
 // Decodes a whole DefineSound. Codecs we cannot decode give an empty sound

@@ -59,6 +59,7 @@ struct Mixer::Stream {
     uint32_t startFrame = 0, nextFrame = 0, lastBlockFrame = 0, lastSeenFrame = 0;
     double nominalFrames = 0;          // source frames of one timeline frame
     std::unique_ptr<Mp3Decoder> mp3;
+    std::unique_ptr<CodecSoundDecoder> codecDecoder; // Nellymoser, Speex
     size_t mp3Skip = 0;                // decoded MP3 frames still to drop
     int rate = 44100, channels = 1;
     std::vector<int16_t> buf;          // decoded, interleaved
@@ -201,7 +202,7 @@ void Mixer::startStream(const std::shared_ptr<const Movie>& movie, const void* k
         return;
     }
     const SoundCodec codec = head->format.codec;
-    if (int(codec) > 3) {
+    if (int(codec) > 3 && !isCodecSound(codec)) {
         warnOnce("codec" + std::to_string(int(codec)), LogLevel::Unimplemented,
                  "stream sound codec " + std::to_string(int(codec)) +
                      " is not decoded; the stream stays silent");
@@ -219,6 +220,12 @@ void Mixer::startStream(const std::shared_ptr<const Movie>& movie, const void* k
         if (findTag(frames[f], tag::SoundStreamBlock)) s->lastBlockFrame = f;
     const double frameRate = movie->header.frameRate > 0 ? movie->header.frameRate : 12.0;
     s->nominalFrames = s->rate / frameRate;
+    if (isCodecSound(codec)) {
+        s->codecDecoder = std::make_unique<CodecSoundDecoder>(codec, s->rate, s->channels);
+        if (!s->codecDecoder->ok())
+            warnOnce("codec" + std::to_string(int(codec)), LogLevel::Warning,
+                     "no decoder for stream sound codec " + std::to_string(int(codec)) + "; the stream stays silent");
+    }
     if (codec == SoundCodec::Mp3) {
         s->mp3 = std::make_unique<Mp3Decoder>(s->channels);
         // The starting block says how many decoded samples lead its frame.
@@ -250,7 +257,8 @@ void Mixer::feedStream(Stream& s, double untilFrame) {
     while (!s.fedAll && double(s.bufEnd()) < untilFrame) {
         if (s.nextFrame > s.lastBlockFrame || s.nextFrame >= frames.size()) {
             s.fedAll = true;
-            if (s.mp3) s.mp3.reset();
+            s.mp3.reset();
+            s.codecDecoder.reset();
             break;
         }
         const size_t before = s.buf.size();
@@ -262,6 +270,10 @@ void Mixer::feedStream(Stream& s, double untilFrame) {
             s.buf.resize(before + size_t(s.nominalFrames) * size_t(s.channels), 0);
         } else if (f.codec == SoundCodec::Adpcm) {
             decodeAdpcm(block->body, f.stereo, cap, s.buf);
+        } else if (s.codecDecoder) {
+            if (s.codecDecoder->decode(block->body, cap, s.buf) > 0)
+                warnOnce("codecstream", LogLevel::Warning,
+                         "SoundStreamBlock @0x" + hex(block->offset) + ": broken packets were skipped");
         } else if (f.codec == SoundCodec::Mp3) {
             // sampleCount(16) seekSamples(16) then MP3 frames.
             if (s.mp3 && block->body.size() > 4) {
@@ -315,6 +327,10 @@ std::optional<double> Mixer::streamPosition(const void* key, double latencySecon
         return mark.second + frac;
     }
     return std::nullopt;
+}
+
+void Mixer::addSource(std::shared_ptr<SoundSource> source) {
+    if (source) m_sources.push_back(std::move(source));
 }
 
 void Mixer::stopAll(bool reset) {
@@ -485,6 +501,13 @@ void Mixer::mix(std::span<int16_t> stereoOut) {
         while (s.marks.size() > 1 && double(s.marks[1].first) < s.pos - 2.0 * s.rate)
             s.marks.pop_front();
     }
+
+    for (const auto& source : m_sources) {
+        m_sourceBuffer.assign(n * 2, 0);
+        const size_t got = std::min(source->read(m_sourceBuffer.data(), n, m_rate), n);
+        for (size_t i = 0; i < got * 2; ++i) m_accum[i] += m_sourceBuffer[i];
+    }
+    std::erase_if(m_sources, [](const auto& s) { return s->closed(); });
 
     std::erase_if(m_voices, [](const auto& v) { return v->done; });
     std::erase_if(m_streams, [](const auto& s) { return s->fade == 0 || (s->ended && s->fade >= 0); });

@@ -17,6 +17,18 @@
 
 namespace swf {
 
+// Sound made outside the movie's tags (a NetStream): the mixer asks it for
+// each block of output. read() runs on the mixing thread.
+class SoundSource {
+public:
+    virtual ~SoundSource() = default;
+    // Fills up to `frames` interleaved stereo frames at `rate`; returns how
+    // many it gave (the rest is silence: the source is starved or paused).
+    virtual size_t read(int16_t* stereo, size_t frames, int rate) = 0;
+    // A closed source is dropped by the mixer (its owner may be gone by then).
+    virtual bool closed() const { return false; }
+};
+
 class Mixer {
 public:
     explicit Mixer(int outputRate);
@@ -49,6 +61,9 @@ public:
     bool isStreamPlaying(const void* key) const;
     std::optional<double> streamPosition(const void* key, double latencySeconds) const;
 
+    // Sources mix until they close (stopAll leaves them to their owner).
+    void addSource(std::shared_ptr<SoundSource> source);
+
     // Every sound stops; with `reset`, transforms and one-time warnings go too.
     void stopAll(bool reset = true);
     size_t activeCount() const;
@@ -70,6 +85,8 @@ private:
     int m_rate;
     std::vector<std::unique_ptr<Voice>> m_voices;
     std::vector<std::unique_ptr<Stream>> m_streams;
+    std::vector<std::shared_ptr<SoundSource>> m_sources;
+    std::vector<int16_t> m_sourceBuffer;
     std::vector<int32_t> m_accum; // one mix call's stereo sum before saturation
     std::vector<std::string> m_warned;
     std::vector<std::pair<LogLevel, std::string>> m_messages;

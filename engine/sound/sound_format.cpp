@@ -19,6 +19,15 @@ SoundFormat soundFormatFromByte(uint8_t fmt) {
     // Nellymoser 8k/16k carry their rate in the codec, not in the rate field.
     if (f.codec == SoundCodec::Nellymoser8k) f.rate = 8000;
     if (f.codec == SoundCodec::Nellymoser16k) f.rate = 16000;
+    // Speex is always wideband mono, whatever the fields say.
+    if (f.codec == SoundCodec::Speex) {
+        f.rate = 16000;
+        f.stereo = false;
+    }
+    // Nellymoser decoders are mono; a stereo flag would halve the pitch.
+    if (f.codec == SoundCodec::Nellymoser || f.codec == SoundCodec::Nellymoser8k ||
+        f.codec == SoundCodec::Nellymoser16k)
+        f.stereo = false;
     return f;
 }
 

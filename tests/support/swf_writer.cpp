@@ -482,6 +482,17 @@ SwfWriter& SwfWriter::soundStreamHead(const Bytes& body, int version) {
     return tag(version >= 2 ? tag::SoundStreamHead2 : tag::SoundStreamHead, body);
 }
 SwfWriter& SwfWriter::soundStreamBlock(const Bytes& body) { return tag(tag::SoundStreamBlock, body); }
+SwfWriter& SwfWriter::defineVideoStream(uint16_t id, uint16_t frames, uint16_t width, uint16_t height,
+                                        uint8_t codec, bool smoothing, uint8_t deblocking) {
+    ByteWriter w;
+    w.u16(id).u16(frames).u16(width).u16(height).u8(uint8_t((deblocking & 7) << 1 | (smoothing ? 1 : 0))).u8(codec);
+    return tag(tag::DefineVideoStream, w.data());
+}
+SwfWriter& SwfWriter::videoFrame(uint16_t streamId, uint16_t frame, std::span<const uint8_t> data) {
+    ByteWriter w;
+    w.u16(streamId).u16(frame).bytes(Bytes(data.begin(), data.end()));
+    return tag(tag::VideoFrame, w.data());
+}
 SwfWriter& SwfWriter::exportAssets(const std::vector<std::pair<uint16_t, std::string>>& items) {
     ByteWriter w;
     w.u16(uint16_t(items.size()));

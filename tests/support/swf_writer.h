@@ -170,6 +170,9 @@ public:
     SwfWriter& startSound(uint16_t soundId, const Bytes& soundInfo = {0});
     SwfWriter& soundStreamHead(const Bytes& body, int version = 1);
     SwfWriter& soundStreamBlock(const Bytes& body);
+    SwfWriter& defineVideoStream(uint16_t id, uint16_t frames, uint16_t width, uint16_t height, uint8_t codec,
+                                 bool smoothing = false, uint8_t deblocking = 0);
+    SwfWriter& videoFrame(uint16_t streamId, uint16_t frame, std::span<const uint8_t> data);
     SwfWriter& exportAssets(const std::vector<std::pair<uint16_t, std::string>>& items);
     // ImportAssets from the movie at `url`: (id in this movie, exported name) pairs.
     SwfWriter& importAssets(const std::string& url, const std::vector<std::pair<uint16_t, std::string>>& items);

@@ -1,0 +1,278 @@
+// Video, NetConnection and NetStream: FLV files played into Video objects.
+// The playback itself is engine/display/net_stream; this file is the script
+// face of it.
+#include "engine/avm1/builtins.h"
+#include "engine/avm1/display_clip.h"
+#include "engine/avm1/script_engine.h"
+#include "engine/core/limits.h"
+#include "engine/display/loader.h"
+#include "engine/display/net_stream.h"
+#include "engine/display/player.h"
+#include "engine/display/video_object.h"
+
+#include <cmath>
+
+namespace swf::avm1::builtins {
+namespace {
+
+using namespace prop;
+
+// A NetStream object's native part. Read only through netStreamOf(): the
+// one place that knows where native state lives.
+struct NetStreamNative : NativeRefs {
+    std::shared_ptr<NetStream> stream;
+    void mark(const MarkFn&) const override {}
+};
+
+NetStream* netStreamOf(const Value& v) {
+    Object* o = v.asObject();
+    auto* n = o ? dynamic_cast<NetStreamNative*>(o->nativeRefs.get()) : nullptr;
+    return n ? n->stream.get() : nullptr;
+}
+
+std::shared_ptr<NetStream> sharedNetStreamOf(const Value& v) {
+    Object* o = v.asObject();
+    auto* n = o ? dynamic_cast<NetStreamNative*>(o->nativeRefs.get()) : nullptr;
+    return n ? n->stream : nullptr;
+}
+
+// The streams of this script engine, ticked once per frame. An entry
+// watches the object's native part, which dies with the object (a Video
+// may keep the playback itself).
+struct StreamList {
+    std::vector<std::pair<std::weak_ptr<NetStreamNative>, Object*>> streams;
+};
+constexpr const char* kStreamHook = "NetStream";
+
+std::shared_ptr<StreamList> streamListOf(ScriptEngine& engine) {
+    for (const auto& hook : engine.frameHooks)
+        if (hook.name == kStreamHook) return std::static_pointer_cast<StreamList>(hook.owner);
+    return nullptr;
+}
+
+VideoObject* videoOf(const Value& v) {
+    auto* c = dynamic_cast<DisplayClip*>(v.asObject());
+    return c && c->object() && c->object()->type() == DisplayObject::Type::Video
+               ? static_cast<VideoObject*>(c->object())
+               : nullptr;
+}
+
+Value toValue(Vm& vm, const video::AmfValue& a) {
+    using T = video::AmfValue::Type;
+    switch (a.type) {
+    case T::Number:
+    case T::Date: return Value(a.number);
+    case T::Boolean: return Value(a.number != 0);
+    case T::String: return Value(QString::fromUtf8(a.string.data(), qsizetype(a.string.size())));
+    case T::Null: return Value::null();
+    case T::Undefined: return Value();
+    case T::Array: {
+        std::vector<Value> items;
+        for (const auto& i : a.items) items.push_back(toValue(vm, i));
+        return Value(static_cast<Object*>(vm.newArray(std::move(items))));
+    }
+    case T::Object: {
+        Object* o = vm.newObject(vm.objectProto);
+        for (const auto& [k, v] : a.members)
+            vm.setMember(o, QString::fromUtf8(k.data(), qsizetype(k.size())), toValue(vm, v));
+        return Value(o);
+    }
+    }
+    return Value();
+}
+
+void dispatch(Vm& vm, Object* self, NetStream& stream) {
+    for (NetStreamEvent& e : stream.takeEvents()) {
+        if (e.kind != NetStreamEvent::Kind::Status) {
+            const Value arg = toValue(vm, e.data);
+            vm.callMethod(Value(self), e.kind == NetStreamEvent::Kind::MetaData ? QStringLiteral("onMetaData")
+                                                                                   : QStringLiteral("onCuePoint"),
+                          std::span<const Value>(&arg, 1));
+            vm.takeException();
+            continue;
+        }
+        Object* info = vm.newObject(vm.objectProto);
+        vm.setMember(info, QStringLiteral("code"), Value(QString::fromStdString(e.code)));
+        vm.setMember(info, QStringLiteral("level"), Value(QString::fromStdString(e.level)));
+        const Value arg(info);
+        // Errors nobody handles on the stream go to System.onStatus.
+        Value handler = vm.getMember(Value(self), QStringLiteral("onStatus"));
+        if (!handler.asObject() && e.level == "error") {
+            Value system = vm.getMember(Value(vm.global()), QStringLiteral("System"));
+            handler = vm.getMember(system, QStringLiteral("onStatus"));
+            if (handler.asObject()) vm.call(handler, system, std::span<const Value>(&arg, 1));
+        } else if (handler.asObject()) {
+            vm.call(handler, Value(self), std::span<const Value>(&arg, 1));
+        }
+        vm.takeException();
+    }
+}
+
+// ---- NetConnection ------------------------------------------------------------------------
+
+Value ncCtor(Vm& vm, CallArgs& a) { return Value(newInstance(vm, a)); }
+
+// Only connect(null) is meaningful without a media server: files are
+// played by address.
+Value ncConnect(Vm& vm, CallArgs& a) {
+    const bool local = a.at(0).isNull() || a.at(0).isUndefined();
+    if (Object* self = a.thisObject()) vm.setMember(self, QStringLiteral("isConnected"), Value(local));
+    return Value(local);
+}
+
+// ---- NetStream ----------------------------------------------------------------------------
+
+Value nsCtor(Vm& vm, CallArgs& a) {
+    Object* self = newInstance(vm, a);
+    if (!vm.engine) return Value(self);
+    auto native = std::make_shared<NetStreamNative>();
+    Player* player = &vm.engine->player();
+    native->stream = std::make_shared<NetStream>(player->runtime(), [player] { return player->soundPlayer(); });
+    self->native = native;
+    self->nativeRefs = native;
+    if (auto list = streamListOf(*vm.engine)) list->streams.emplace_back(native, self);
+    return Value(self);
+}
+
+Value nsPlay(Vm& vm, CallArgs& a) {
+    auto stream = sharedNetStreamOf(a.thisv);
+    if (!stream || !vm.engine) return Value();
+    const QString url = vm.toString(a.at(0));
+    stream->loading();
+    const auto& movie = vm.engine->player().movie();
+    // The runtime's rules decide what a movie may load (a web movie never reads local files).
+    auto resolved = Loader::resolve(movie ? movie->url : std::string(), url.toStdString());
+    std::weak_ptr<NetStream> weak = stream;
+    vm.engine->player().loader().request(resolved, limits::kMaxFileBytes, [weak](FetchResult& r) {
+        auto s = weak.lock();
+        if (!s) return;
+        if (r.ok && !r.bytes.empty()) s->dataArrived(std::move(r.bytes));
+        else s->notFound();
+    });
+    return Value();
+}
+
+Value nsPause(Vm&, CallArgs& a) {
+    if (NetStream* s = netStreamOf(a.thisv))
+        s->setPaused(a.at(0).isBool() ? a.at(0).asBool() : !s->paused());
+    return Value();
+}
+
+Value nsSeek(Vm& vm, CallArgs& a) {
+    if (NetStream* s = netStreamOf(a.thisv)) s->seek(vm.toNumber(a.at(0)));
+    return Value();
+}
+
+Value nsClose(Vm&, CallArgs& a) {
+    if (NetStream* s = netStreamOf(a.thisv)) s->close();
+    return Value();
+}
+
+Value nsSetBufferTime(Vm& vm, CallArgs& a) {
+    if (NetStream* s = netStreamOf(a.thisv)) s->setBufferTime(vm.toNumber(a.at(0)));
+    return Value();
+}
+
+template <double (*Read)(const NetStream&)>
+Value nsGetter(Vm&, CallArgs& a) {
+    const NetStream* s = netStreamOf(a.thisv);
+    return s ? Value(Read(*s)) : Value();
+}
+double readTime(const NetStream& s) { return s.time(); }
+double readBytesLoaded(const NetStream& s) { return double(s.bytesLoaded()); }
+double readBytesTotal(const NetStream& s) { return double(s.bytesTotal()); }
+double readBufferLength(const NetStream& s) { return s.bufferLength(); }
+double readBufferTime(const NetStream& s) { return s.bufferTime(); }
+
+// ---- Video --------------------------------------------------------------------------------
+
+Value videoAttach(Vm&, CallArgs& a) {
+    if (VideoObject* v = videoOf(a.thisv)) v->attach(sharedNetStreamOf(a.at(0)));
+    return Value();
+}
+
+Value videoClear(Vm&, CallArgs& a) {
+    if (VideoObject* v = videoOf(a.thisv)) v->clear();
+    return Value();
+}
+
+Value videoWidth(Vm&, CallArgs& a) {
+    const VideoObject* v = videoOf(a.thisv);
+    return v ? Value(double(v->pictureWidth())) : Value();
+}
+Value videoHeight(Vm&, CallArgs& a) {
+    const VideoObject* v = videoOf(a.thisv);
+    return v ? Value(double(v->pictureHeight())) : Value();
+}
+Value videoGetSmoothing(Vm&, CallArgs& a) {
+    const VideoObject* v = videoOf(a.thisv);
+    return v ? Value(v->smoothing()) : Value();
+}
+Value videoSetSmoothing(Vm& vm, CallArgs& a) {
+    if (VideoObject* v = videoOf(a.thisv)) v->setSmoothing(vm.toBool(a.at(0)));
+    return Value();
+}
+Value videoGetDeblocking(Vm&, CallArgs& a) {
+    const VideoObject* v = videoOf(a.thisv);
+    return v ? Value(double(v->deblocking())) : Value();
+}
+Value videoSetDeblocking(Vm& vm, CallArgs& a) {
+    if (VideoObject* v = videoOf(a.thisv)) v->setDeblocking(int(vm.toNumber(a.at(0))));
+    return Value();
+}
+
+void addAccessor(Vm& vm, Object* on, const char* name, NativeFn getter, NativeFn setter = nullptr) {
+    const QString n = QString::fromLatin1(name);
+    Property& p = on->define(vm.key(n), n, Value(), kHidden);
+    p.getter = vm.newNative(getter);
+    if (setter) p.setter = vm.newNative(setter);
+}
+
+} // namespace
+
+void installVideo(Vm& vm, ScriptEngine& engine) {
+    Object* nc = vm.newObject();
+    vm.defineClass(QStringLiteral("NetConnection"), ncCtor, ncCtor, nc);
+    vm.defineMethod(nc, QStringLiteral("connect"), ncConnect);
+
+    Object* ns = vm.newObject();
+    vm.defineClass(QStringLiteral("NetStream"), nsCtor, nsCtor, ns);
+    const struct { const char* name; NativeFn fn; } methods[] = {
+        {"play", nsPlay}, {"pause", nsPause}, {"seek", nsSeek}, {"close", nsClose},
+        {"setBufferTime", nsSetBufferTime},
+    };
+    for (const auto& m : methods) vm.defineMethod(ns, QString::fromLatin1(m.name), m.fn);
+    addAccessor(vm, ns, "time", nsGetter<readTime>);
+    addAccessor(vm, ns, "bytesLoaded", nsGetter<readBytesLoaded>);
+    addAccessor(vm, ns, "bytesTotal", nsGetter<readBytesTotal>);
+    addAccessor(vm, ns, "bufferLength", nsGetter<readBufferLength>);
+    addAccessor(vm, ns, "bufferTime", nsGetter<readBufferTime>);
+
+    Object* video = vm.newObject();
+    vm.defineClass(QStringLiteral("Video"), ncCtor, ncCtor, video);
+    vm.defineMethod(video, QStringLiteral("attachVideo"), videoAttach);
+    vm.defineMethod(video, QStringLiteral("clear"), videoClear);
+    addAccessor(vm, video, "width", videoWidth);
+    addAccessor(vm, video, "height", videoHeight);
+    addAccessor(vm, video, "smoothing", videoGetSmoothing, videoSetSmoothing);
+    addAccessor(vm, video, "deblocking", videoGetDeblocking, videoSetDeblocking);
+
+    // Streams advance with the frame clock and report to their objects.
+    auto list = std::make_shared<StreamList>();
+    Vm* vmp = &vm;
+    StreamList* raw = list.get();
+    engine.frameHooks.push_back({kStreamHook, list, [vmp, raw](double ms) {
+        std::erase_if(raw->streams, [](const auto& e) { return e.first.expired(); });
+        // Handlers may make new streams: walk by index over the ones here now.
+        const size_t count = raw->streams.size();
+        for (size_t i = 0; i < count && i < raw->streams.size(); ++i) {
+            auto native = raw->streams[i].first.lock();
+            if (!native) continue;
+            Object* self = raw->streams[i].second;
+            native->stream->advance(ms / 1000.0);
+            dispatch(*vmp, self, *native->stream);
+        }
+    }});
+}
+
+} // namespace swf::avm1::builtins

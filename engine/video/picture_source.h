@@ -1,0 +1,14 @@
+#pragma once
+// What a Video object shows when a script attaches a stream to it: the
+// stream hands out its latest picture (premultiplied), null before any.
+#include <QImage>
+
+namespace swf::video {
+
+class PictureSource {
+public:
+    virtual ~PictureSource() = default;
+    virtual QImage currentPicture() = 0;
+};
+
+} // namespace swf::video
