@@ -37,10 +37,11 @@ void markChanged(Vm& vm) {
     if (vm.engine) vm.engine->player().runtime().changed = true;
 }
 
-int intArg(Vm& vm, const Value& v) {
-    double d = vm.toNumber(v);
-    return std::isfinite(d) ? int(std::clamp(std::trunc(d), -1e9, 1e9)) : 0;
-}
+// A whole number of pixels: NaN and infinities are 0, huge values are held
+// within the range an int keeps.
+int wholePixels(double d) { return std::isfinite(d) ? int(std::clamp(std::trunc(d), -1e9, 1e9)) : 0; }
+
+int intArg(Vm& vm, const Value& v) { return wholePixels(vm.toNumber(v)); }
 
 struct IntRect {
     int x = 0, y = 0, w = 0, h = 0;
@@ -176,7 +177,7 @@ Value bitmapCopyPixels(Vm& vm, CallArgs& a) {
     Object* pt = a.at(2).asObject();
     if (!rectObj || !pt || !gfx::surfaceOf(a.at(0))) return kFailed;
     IntRect r = rectArg(vm, rectObj);
-    int dx = int(gfx::number(vm, pt, "x")), dy = int(gfx::number(vm, pt, "y"));
+    int dx = wholePixels(gfx::number(vm, pt, "x")), dy = wholePixels(gfx::number(vm, pt, "y"));
     bool merge = a.size() > 5 && vm.toBool(a.at(5));
     auto s = surfaceOfThis(a);
     auto src = gfx::surfaceOf(a.at(0));
@@ -271,7 +272,7 @@ Value bitmapHitTest(Vm& vm, CallArgs& a) {
     Object* first = a.at(0).asObject();
     Object* second = a.at(2).asObject();
     if (!surfaceOfThis(a) || !first || !second) return kFailed;
-    int fx = int(gfx::number(vm, first, "x")), fy = int(gfx::number(vm, first, "y"));
+    int fx = wholePixels(gfx::number(vm, first, "x")), fy = wholePixels(gfx::number(vm, first, "y"));
     // A pixel hits when its alpha reaches the threshold; a clear pixel never hits.
     int threshold = std::max(1, intArg(vm, a.at(1)));
     // The other side: a bitmap placed at a point, a rectangle, or a point.
@@ -282,12 +283,12 @@ Value bitmapHitTest(Vm& vm, CallArgs& a) {
     if (withBitmap) {
         Object* sp = a.at(3).asObject();
         if (!sp) return kFailed;
-        sx = int(gfx::number(vm, sp, "x")), sy = int(gfx::number(vm, sp, "y"));
+        sx = wholePixels(gfx::number(vm, sp, "x")), sy = wholePixels(gfx::number(vm, sp, "y"));
         threshold2 = std::max(1, a.size() > 4 ? intArg(vm, a.at(4)) : 1);
     } else if (withRect) {
         rect = rectArg(vm, second);
     } else {
-        sx = int(gfx::number(vm, second, "x")), sy = int(gfx::number(vm, second, "y"));
+        sx = wholePixels(gfx::number(vm, second, "x")), sy = wholePixels(gfx::number(vm, second, "y"));
     }
     auto s = surfaceOfThis(a);
     auto other = withBitmap ? gfx::surfaceOf(a.at(2)) : nullptr;
@@ -333,7 +334,7 @@ Value bitmapThreshold(Vm& vm, CallArgs& a) {
     uint32_t mask = a.size() > 6 ? vm.toUint32(a.at(6)) : 0xFFFFFFFFu;
     bool copySource = a.size() > 7 && vm.toBool(a.at(7));
     IntRect asked = rectArg(vm, rectObj);
-    int dx = int(gfx::number(vm, pt, "x")), dy = int(gfx::number(vm, pt, "y"));
+    int dx = wholePixels(gfx::number(vm, pt, "x")), dy = wholePixels(gfx::number(vm, pt, "y"));
     auto s = surfaceOfThis(a);
     auto src = gfx::surfaceOf(a.at(0));
     if (!s || !src) return kFailed;

@@ -19,20 +19,24 @@ using namespace prop;
 
 // A NetStream object's native part. Read only through netStreamOf(): the
 // one place that knows where native state lives.
-struct NetStreamNative : NativeRefs {
+struct NetStreamNative : NativeState {
     std::shared_ptr<NetStream> stream;
-    void mark(const MarkFn&) const override {}
+    // Expires with the object, so the frame hook can tell a dead stream.
+    std::shared_ptr<const int> life = std::make_shared<const int>(0);
 };
 
-NetStream* netStreamOf(const Value& v) {
+NetStreamNative* netStreamNativeOf(const Value& v) {
     Object* o = v.asObject();
-    auto* n = o ? dynamic_cast<NetStreamNative*>(o->nativeRefs.get()) : nullptr;
+    return o ? o->nativeAs<NetStreamNative>() : nullptr;
+}
+
+NetStream* netStreamOf(const Value& v) {
+    auto* n = netStreamNativeOf(v);
     return n ? n->stream.get() : nullptr;
 }
 
 std::shared_ptr<NetStream> sharedNetStreamOf(const Value& v) {
-    Object* o = v.asObject();
-    auto* n = o ? dynamic_cast<NetStreamNative*>(o->nativeRefs.get()) : nullptr;
+    auto* n = netStreamNativeOf(v);
     return n ? n->stream : nullptr;
 }
 
@@ -40,7 +44,7 @@ std::shared_ptr<NetStream> sharedNetStreamOf(const Value& v) {
 // watches the object's native part, which dies with the object (a Video
 // may keep the playback itself).
 struct StreamList {
-    std::vector<std::pair<std::weak_ptr<NetStreamNative>, Object*>> streams;
+    std::vector<std::pair<std::weak_ptr<const int>, Object*>> streams;
 };
 constexpr const char* kStreamHook = "NetStream";
 
@@ -125,12 +129,11 @@ Value ncConnect(Vm& vm, CallArgs& a) {
 Value nsCtor(Vm& vm, CallArgs& a) {
     Object* self = newInstance(vm, a);
     if (!vm.engine) return Value(self);
-    auto native = std::make_shared<NetStreamNative>();
+    auto* native = self->nativeOrMake<NetStreamNative>();
+    if (!native) return Value(self);
     Player* player = &vm.engine->player();
     native->stream = std::make_shared<NetStream>(player->runtime(), [player] { return player->soundPlayer(); });
-    self->native = native;
-    self->nativeRefs = native;
-    if (auto list = streamListOf(*vm.engine)) list->streams.emplace_back(native, self);
+    if (auto list = streamListOf(*vm.engine)) list->streams.emplace_back(native->life, self);
     return Value(self);
 }
 
@@ -266,11 +269,13 @@ void installVideo(Vm& vm, ScriptEngine& engine) {
         // Handlers may make new streams: walk by index over the ones here now.
         const size_t count = raw->streams.size();
         for (size_t i = 0; i < count && i < raw->streams.size(); ++i) {
-            auto native = raw->streams[i].first.lock();
-            if (!native) continue;
+            if (raw->streams[i].first.expired()) continue;
             Object* self = raw->streams[i].second;
-            native->stream->advance(ms / 1000.0);
-            dispatch(*vmp, self, *native->stream);
+            // Handlers may drop the object's hold on the stream: keep it here.
+            std::shared_ptr<NetStream> stream = sharedNetStreamOf(Value(self));
+            if (!stream) continue;
+            stream->advance(ms / 1000.0);
+            dispatch(*vmp, self, *stream);
         }
     }});
 }

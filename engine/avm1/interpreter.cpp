@@ -647,8 +647,10 @@ HANDLER(aWaitForFrame2) {
     Value frameV = pop(f);
     if (frameV.isObject()) frameV = Value(vm.toString(frameV));
     auto* c = asClip(f.target);
-    int frame = c ? int(vm.toNumber(frameV)) - 1 : 0;
-    if (c && frameV.isString() && std::isnan(vm.toNumber(frameV))) {
+    const double number = c ? vm.toNumber(frameV) : 0.0;
+    // A frame past any timeline (or NaN) is simply not loaded yet.
+    int frame = std::isfinite(number) ? int(std::clamp(number, -1.0, double(limits::kMaxFrames) + 1)) - 1 : -1;
+    if (c && frameV.isString() && std::isnan(number)) {
         frame = c->frameOfLabel(frameV.asString());
         if (frame < 0) return; // a label it does not have never holds the script up
     }
