@@ -415,7 +415,12 @@ Value Vm::construct(const Value& f, Args args) {
 }
 
 Value Vm::invoke(Method* m, const Value& self, Args args, const ScopeChain* scope, ClassObject* home) {
-    if (m_depth >= limits::kMaxCallDepth) throwError(ErrorType::Error, 1023);
+    // Making the stack-overflow error itself runs the Error constructor: it
+    // gets a little room past the limit, and overflowing that halts.
+    if (m_depth >= limits::kMaxCallDepth + (m_makingError ? kErrorHeadroom : 0)) {
+        if (m_makingError) throw ScriptHalt{"the stack overflowed while an error was being made"};
+        throwError(ErrorType::Error, 1023);
+    }
     struct DepthGuard {
         Vm& vm;
         explicit DepthGuard(Vm& v) : vm(v) { ++vm.m_depth; }

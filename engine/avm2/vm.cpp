@@ -583,32 +583,28 @@ void Vm::defineStaticAccessor(ClassObject* c, const QString& name, NativeFn gett
     addNativeAccessor(c->classTraits, name, getter, setter);
 }
 
-void Vm::defineConstant(ClassObject* c, const QString& name, const Value& v) {
+// A public slot at the end of `traits`.
+static void addPublicSlot(Traits& traits, const Namespace& ns, const QString& name, const Value& initial, bool isConst) {
     Binding b;
     b.kind = Binding::Kind::Slot;
-    b.ns = publicNs();
+    b.ns = ns;
     b.name = name;
-    b.slot = uint32_t(c->classTraits.slotDefs.size());
+    b.slot = uint32_t(traits.slotDefs.size());
     SlotInfo si;
     si.name = name;
-    si.isConst = true;
-    si.initial = v;
-    c->classTraits.slotDefs.push_back(si);
-    c->classTraits.add(b);
+    si.isConst = isConst;
+    si.initial = initial;
+    traits.slotDefs.push_back(si);
+    traits.add(b);
+}
+
+void Vm::defineConstant(ClassObject* c, const QString& name, const Value& v) {
+    addPublicSlot(c->classTraits, publicNs(), name, v, true);
     c->slotValues.push_back(v);
 }
 
 void Vm::defineSlot(ClassObject* c, const QString& name, const Value& initial) {
-    Binding b;
-    b.kind = Binding::Kind::Slot;
-    b.ns = publicNs();
-    b.name = name;
-    b.slot = uint32_t(c->instanceTraits.slotDefs.size());
-    SlotInfo si;
-    si.name = name;
-    si.initial = initial;
-    c->instanceTraits.slotDefs.push_back(si);
-    c->instanceTraits.add(b);
+    addPublicSlot(c->instanceTraits, publicNs(), name, initial, false);
 }
 
 Object* Vm::allocateInstance(ClassObject* c) {
@@ -635,6 +631,11 @@ Value Vm::makeError(ErrorType type, int id, const QStringList& params) {
     ClassObject* c = builtin(classNames[int(type)]);
     QString message = QStringLiteral("Error #%1: %2").arg(id).arg(errorMessage(id, params));
     Value args[2] = {Value::string(message), Value::number(id)};
+    struct Making {
+        int& count;
+        explicit Making(int& c) : count(c) { ++count; }
+        ~Making() { --count; }
+    } making(m_makingError);
     return construct(Value::object(c), args);
 }
 

@@ -244,6 +244,8 @@ private:
     std::vector<Definition> m_definitions;
     QHash<QString, ClassObject*> m_builtinClasses; // by qualified name
     int m_depth = 0;
+    int m_makingError = 0; // nesting of makeError: error objects get room past the call limit
+    static constexpr int kErrorHeadroom = 16;
     std::vector<FrameInfo> m_frames;
     uint64_t m_privateIds = 0;
 };

@@ -190,7 +190,11 @@ size_t Sandbox::reserve(size_t wanted) {
     const size_t inFlightLeft = limits::kMaxLoadBytesInFlight - std::min(m_inFlight, limits::kMaxLoadBytesInFlight);
     const size_t totalLeft =
         limits::kMaxLoadBytesPerMovie - std::min(m_loaded + m_inFlight, limits::kMaxLoadBytesPerMovie);
-    const size_t granted = std::min({wanted, inFlightLeft, totalLeft});
+    // A load with others under way takes at most half of what is left, so
+    // loads started together all get room (each reserves its cap, not what it
+    // will really take); a load alone may take all of it.
+    const size_t share = m_inFlight ? std::min(inFlightLeft, totalLeft) / 2 : std::min(inFlightLeft, totalLeft);
+    const size_t granted = std::min(wanted, share);
     m_inFlight += granted;
     return granted;
 }

@@ -62,7 +62,8 @@ public:
     void addPolicyFile(const std::string& resolved);
 
     // Load allowance: a load may take at most what is left of the bytes
-    // allowed under way at once and in all; 0 when nothing is left.
+    // allowed under way at once and in all (half of it while other loads are
+    // under way); 0 when nothing is left.
     size_t reserve(size_t wanted);
     // A load ended: its reservation goes, the bytes it took count.
     void release(size_t reserved, size_t used);
