@@ -6,11 +6,7 @@
 #   bench/window_cpu.sh BUILD_DIR MOVIE [SECONDS=10] [CORE=0]
 set -euo pipefail
 build=$1 movie=$2 seconds=${3:-10} core=${4:-0}
-work=$(mktemp -d)
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
-       XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/runtime"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
+source "$(dirname "$0")/../scripts/private-home.sh"
 pids=()
 # The player goes first, while its display is still there.
 cleanup() { for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; wait "${pids[i]}" 2>/dev/null || true; done; rm -rf "$work"; }
