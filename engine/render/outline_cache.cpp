@@ -1,32 +1,12 @@
 #include "engine/render/outline_cache.h"
 
 #include "engine/render/shape_cache.h"
-
-#include <QPainterPathStroker>
+#include "engine/render/stroke.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace swf::render {
-
-Qt::PenCapStyle capOf(CapStyle c) {
-    switch (c) {
-    case CapStyle::None: return Qt::FlatCap;
-    case CapStyle::Square: return Qt::SquareCap;
-    case CapStyle::Round: break;
-    }
-    return Qt::RoundCap;
-}
-
-Qt::PenJoinStyle joinOf(JoinStyle j) {
-    // A miter longer than the limit is cut off at the limit.
-    switch (j) {
-    case JoinStyle::Bevel: return Qt::BevelJoin;
-    case JoinStyle::Miter: return Qt::MiterJoin;
-    case JoinStyle::Round: break;
-    }
-    return Qt::RoundJoin;
-}
 
 void Contours::add(const QPolygonF& polygon, double scale) {
     if (polygon.size() < 2) return;
@@ -41,15 +21,6 @@ Contours contoursOf(const QPainterPath& path, double scale, double pixels) {
     Contours out;
     for (const QPolygonF& polygon : path.toSubpathPolygons(QTransform::fromScale(k, k))) out.add(polygon, 1 / k);
     return out;
-}
-
-Contours strokeOutline(const QPainterPath& centre, double width, const LineStyle& style, double scale) {
-    QPainterPathStroker stroker;
-    stroker.setWidth(width);
-    stroker.setCapStyle(capOf(style.startCap));
-    stroker.setJoinStyle(joinOf(style.join));
-    stroker.setMiterLimit(std::max(1.0, style.miterLimit));
-    return contoursOf(stroker.createStroke(centre), scale, kFlattenPixels);
 }
 
 std::shared_ptr<const ShapeOutline> OutlineCache::get(const ShapeDef& shape, const std::shared_ptr<const void>& owner,
@@ -72,11 +43,11 @@ std::shared_ptr<const ShapeOutline> OutlineCache::get(const ShapeDef& shape, con
         for (const StyledPath& f : layer.fills) out.fills.push_back(contoursOf(buildPath(f, tolerance, false), 1, 1));
         for (const StyledPath& l : layer.lines) {
             const LineStyle* style = l.style < layer.lineStyles.size() ? &layer.lineStyles[l.style] : nullptr;
-            // Stroked as curves: the stroker then joins only real corners.
-            out.lines.push_back(buildPath(l, 0, true, style && style->noClose));
-            out.strokes.push_back(style && style->width > 0
-                                      ? strokeOutline(out.lines.back(), style->width, *style, scale)
-                                      : Contours{});
+            out.lines.push_back(centreLines(l, tolerance, style && style->noClose));
+            Contours stroke;
+            if (style && style->width > 0)
+                strokeLines(out.lines.back(), strokeStyle(*style, style->width), tolerance, stroke);
+            out.strokes.push_back(std::move(stroke));
         }
         outline->layers.push_back(std::move(out));
     }

@@ -4,6 +4,7 @@
 // turns or scales reuses them. Curves are flattened for the scale a shape
 // is drawn at; drawn much larger or smaller later, it is flattened again.
 // Thread-safe: bands of a frame share one cache.
+#include "engine/render/stroke.h"
 #include "engine/swf/movie.h"
 
 #include <QPainterPath>
@@ -32,7 +33,7 @@ Contours contoursOf(const QPainterPath& path, double scale, double pixels);
 struct ShapeOutline {
     struct Layer {
         std::vector<Contours> fills;        // parallel to ShapeLayer::fills (even-odd)
-        std::vector<QPainterPath> lines;    // parallel to ShapeLayer::lines, centre lines with their curves
+        std::vector<Polylines> lines;       // parallel to ShapeLayer::lines, centre lines
         std::vector<Contours> strokes;      // their outlines at the style's width in twips (non-zero)
     };
     std::vector<Layer> layers;
@@ -58,14 +59,5 @@ private:
     std::mutex m_mutex;
     std::unordered_map<const ShapeDef*, Entry> m_entries;
 };
-
-// Qt's names for the caps and joins of a line style.
-Qt::PenCapStyle capOf(CapStyle c);
-Qt::PenJoinStyle joinOf(JoinStyle j);
-
-// The outline of a stroke along `centre` as non-zero polygons, `width` wide
-// in the path's own units; `scale` (device pixels per unit) sets how finely
-// round caps and joins are flattened.
-Contours strokeOutline(const QPainterPath& centre, double width, const LineStyle& style, double scale);
 
 } // namespace swf::render

@@ -16,6 +16,26 @@ namespace swf::render {
 
 namespace {
 
+// Qt's names for the caps and joins of a line style.
+Qt::PenCapStyle capOf(CapStyle c) {
+    switch (c) {
+    case CapStyle::None: return Qt::FlatCap;
+    case CapStyle::Square: return Qt::SquareCap;
+    case CapStyle::Round: break;
+    }
+    return Qt::RoundCap;
+}
+
+Qt::PenJoinStyle joinOf(JoinStyle j) {
+    // A miter longer than the limit is cut off at the limit.
+    switch (j) {
+    case JoinStyle::Bevel: return Qt::BevelJoin;
+    case JoinStyle::Miter: return Qt::MiterJoin;
+    case JoinStyle::Round: break;
+    }
+    return Qt::RoundJoin;
+}
+
 // Flash's gradient square: gradients are defined from -16384 to 16384 twips.
 constexpr double kGradientHalf = 16384;
 // Stops added between two stops of a linear-RGB gradient so that Qt's

@@ -55,23 +55,29 @@ double strokeWidth(const LineStyle& s, const Matrix& m) {
     return s.width * std::sqrt(std::abs(m.a * m.d - m.b * m.c));
 }
 
-// Moves a device path's points to pixel centres, so that a one-pixel line
-// covers whole pixels.
-QPainterPath hinted(QPainterPath path) {
-    for (int i = 0; i < path.elementCount(); ++i) {
-        QPainterPath::Element e = path.elementAt(i);
-        path.setElementPositionAt(i, std::floor(e.x) + 0.5, std::floor(e.y) + 0.5);
+// The centre lines through `m`; with `hinted`, every point moves to its
+// pixel's centre, so that a one-pixel line covers whole pixels.
+void transformLines(const Polylines& lines, const Matrix& m, bool hinted, Polylines& out) {
+    out.points.clear();
+    for (const QPointF& p : lines.points) {
+        const Segment d = segment(m, p, p);
+        out.points.emplace_back(hinted ? std::floor(d.x0) + 0.5 : d.x0, hinted ? std::floor(d.y0) + 0.5 : d.y0);
     }
-    return path;
+    out.ends = lines.ends;
+    out.closed = lines.closed;
 }
 
 struct Scratch {
     std::vector<std::vector<Segment>> segments;
     std::vector<Paint> paints;
     std::vector<CoverPath> paths;
+    Polylines centre;                  // a line in device pixels
+    Contours outline;                  // its stroke
 
     // Room for n paths, emptied.
     void reset(size_t n) {
+        outline.points.clear();
+        outline.ends.clear();
         if (segments.size() < n) segments.resize(n);
         for (size_t i = 0; i < n; ++i) segments[i].clear();
         paints.assign(n, Paint{});
@@ -216,7 +222,7 @@ void RasterBackend::drawShape(Frame& f, const DrawShape& c) {
         // Then each of its lines.
         for (size_t i = 0; i < layer.lines.size(); ++i) {
             uint32_t style = layer.lines[i].style;
-            if (style >= layer.lineStyles.size() || lo.lines[i].isEmpty()) continue;
+            if (style >= layer.lineStyles.size() || lo.lines[i].empty()) continue;
             const LineStyle& ls = layer.lineStyles[style];
             s.reset(1);
             if (!paintOf(f, ls.fill ? *ls.fill : solid(ls.color), m, c.colorTransform, c.bitmaps, s.paints[0]))
@@ -228,9 +234,9 @@ void RasterBackend::drawShape(Frame& f, const DrawShape& c) {
             } else {
                 // Strokes never get thinner than one device pixel, as in the
                 // Flash player; fixed-width ones are stroked in device space.
-                QPainterPath centre = toQTransform(m).map(lo.lines[i]);
-                if (ls.pixelHinting) centre = hinted(centre);
-                appendSegments(strokeOutline(centre, std::max(1.0, width), ls, 1), Matrix{}, s.segments[0]);
+                transformLines(lo.lines[i], m, ls.pixelHinting, s.centre);
+                strokeLines(s.centre, strokeStyle(ls, std::max(1.0, width)), kFlattenPixels, s.outline);
+                appendSegments(s.outline, Matrix{}, s.segments[0]);
             }
             s.paths.push_back({s.segments[0], FillRule::NonZero, &s.paints[0]});
             fillPaths(target, s.paths, steps);
@@ -326,13 +332,15 @@ void RasterBackend::drawRect(Frame& f, const DrawRect& c) {
     area.add(QPolygonF(r));
     if (fillColour) fill(area, c.matrix, colour(*fillColour));
     if (c.line) {
-        QPainterPath outline;
-        outline.addPolygon(t.map(QPolygonF(r)));
-        outline.closeSubpath();
-        LineStyle style;
+        // A one-pixel border along the rectangle's edge, stroked in device space.
+        const Polylines edge{{r.topLeft(), r.topRight(), r.bottomRight(), r.bottomLeft()}, {4}, {1}};
+        Polylines border;
+        transformLines(edge, c.matrix, false, border);
+        StrokeStyle style;
         style.join = JoinStyle::Miter;
-        style.startCap = CapStyle::Square;
-        fill(strokeOutline(outline, 1, style, 1), Matrix{}, colour(*c.line));
+        Contours outline;
+        strokeLines(border, style, kFlattenPixels, outline);
+        fill(outline, Matrix{}, colour(*c.line));
     }
 }
 

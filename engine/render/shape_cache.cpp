@@ -11,16 +11,8 @@ namespace {
 constexpr int kMaxCurveSegments = 256;
 
 void addQuad(QPainterPath& path, Point p0, Point c, Point p1, double tolerance) {
-    // Uniform subdivision of a quadratic curve into n chords deviates at most
-    // |p0 - 2c + p1| / (8 n^2) from it.
-    double ddx = p0.x - 2 * c.x + p1.x, ddy = p0.y - 2 * c.y + p1.y;
-    double dd = std::sqrt(ddx * ddx + ddy * ddy);
-    int n = std::clamp(int(std::ceil(std::sqrt(dd / (8 * tolerance)))), 1, kMaxCurveSegments);
-    for (int i = 1; i < n; ++i) {
-        double t = double(i) / n, u = 1 - t;
-        path.lineTo(u * u * p0.x + 2 * u * t * c.x + t * t * p1.x,
-                    u * u * p0.y + 2 * u * t * c.y + t * t * p1.y);
-    }
+    const int n = quadSegments(p0, c, p1, tolerance);
+    for (int i = 1; i < n; ++i) path.lineTo(quadPoint(p0, c, p1, double(i) / n));
     path.lineTo(p1.x, p1.y);
 }
 // An edge's identity whichever way it runs.
@@ -59,6 +51,20 @@ std::vector<QPainterPath> seamPaths(const ShapeLayer& layer, double tolerance) {
 }
 
 } // namespace
+
+int quadSegments(Point p0, Point c, Point p1, double tolerance) {
+    // Uniform subdivision of a quadratic curve into n chords deviates at most
+    // |p0 - 2c + p1| / (8 n^2) from it.
+    const double dd = std::hypot(p0.x - 2 * c.x + p1.x, p0.y - 2 * c.y + p1.y);
+    if (!(tolerance > 0)) return kMaxCurveSegments;
+    const double n = std::ceil(std::sqrt(dd / (8 * tolerance)));
+    return n >= 1 ? int(std::min(n, double(kMaxCurveSegments))) : 1;
+}
+
+QPointF quadPoint(Point p0, Point c, Point p1, double t) {
+    const double u = 1 - t;
+    return {u * u * p0.x + 2 * u * t * c.x + t * t * p1.x, u * u * p0.y + 2 * u * t * c.y + t * t * p1.y};
+}
 
 double matrixScale(const Matrix& m) {
     return std::max(std::hypot(m.a, m.b), std::hypot(m.c, m.d));

@@ -55,6 +55,11 @@ private:
     std::unordered_map<const ShapeDef*, Entry> m_entries;
 };
 
+// Chords a quadratic curve is cut into to stay within `tolerance` of it
+// (at least one, at most a fixed cap), and its point at t.
+int quadSegments(Point p0, Point c, Point p1, double tolerance);
+QPointF quadPoint(Point p0, Point c, Point p1, double t);
+
 // Largest scale factor of a matrix (device pixels per twip along its longest axis).
 double matrixScale(const Matrix& m);
 
