@@ -1,99 +1,107 @@
 #include "engine/render/blend.h"
 
-#include <QPainter>
-
 #include <algorithm>
+#include <cmath>
 
 namespace swf::render {
 
 namespace {
 
-// Separable blend of straight colours (0..1), combined with alpha the usual
-// way: result = s*(1-da) + d*(1-sa) + sa*da*B(cs, cd).
-template <typename Blend> void blendPixels(QImage& dest, const QImage& layer, QPoint at, Blend blend) {
-    QRect area = QRect(at, layer.size()) & dest.rect();
-    bool opaqueDest = !dest.hasAlphaChannel();
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        auto* d = reinterpret_cast<QRgb*>(dest.scanLine(y));
-        auto* s = reinterpret_cast<const QRgb*>(layer.constScanLine(y - at.y()));
-        for (int x = area.left(); x <= area.right(); ++x) {
-            QRgb sp = s[x - at.x()];
-            int sa = qAlpha(sp);
-            if (sa == 0) continue;
-            QRgb dp = d[x];
-            double fsa = sa / 255.0, fda = opaqueDest ? 1.0 : qAlpha(dp) / 255.0;
-            auto channel = [&](int sc, int dc) {
-                double s01 = sc / 255.0, d01 = dc / 255.0; // premultiplied
-                double cs = s01 / fsa, cd = fda > 0 ? d01 / fda : 0;
-                double out = s01 * (1 - fda) + d01 * (1 - fsa) + fsa * fda * blend(cs, cd);
-                return int(std::clamp(out * 255 + 0.5, 0.0, 255.0));
-            };
-            int a = opaqueDest ? 255 : int(std::clamp((fsa + fda - fsa * fda) * 255 + 0.5, 0.0, 255.0));
-            d[x] = qRgba(channel(qRed(sp), qRed(dp)), channel(qGreen(sp), qGreen(dp)),
-                         channel(qBlue(sp), qBlue(dp)), a);
-        }
+// A premultiplied channel of the result from premultiplied source and
+// destination channels (0..1) and their alphas, for the separable modes:
+// what each covers alone, plus the mode's mix where both are.
+float mixChannel(BlendMode mode, float s, float d, float sa, float da) {
+    const float alone = s * (1 - da) + d * (1 - sa);
+    switch (mode) {
+    case BlendMode::Multiply: return alone + s * d;
+    case BlendMode::Screen: return s + d - s * d;
+    case BlendMode::Lighten: return alone + std::max(s * da, d * sa);
+    case BlendMode::Darken: return alone + std::min(s * da, d * sa);
+    case BlendMode::Difference: return s + d - 2 * std::min(s * da, d * sa);
+    case BlendMode::Overlay:
+        return alone + (2 * d <= da ? 2 * s * d : sa * da - 2 * (da - d) * (sa - s));
+    case BlendMode::Hardlight:
+        return alone + (2 * s <= sa ? 2 * s * d : sa * da - 2 * (da - d) * (sa - s));
+    // Plain sums of the premultiplied values, held to 0..1.
+    case BlendMode::Add: return std::min(1.0f, s + d);
+    case BlendMode::Subtract: return std::max(0.0f, d - s);
+    // The colours below turned over where the layer covers them, whatever
+    // its colour: over nothing it gives white.
+    case BlendMode::Invert: return (1 - d) * sa + d * (1 - sa);
+    // What the layer covers keeps the layer below; the rest is cut away.
+    case BlendMode::Alpha: return d * sa;
+    case BlendMode::Erase: return d * (1 - sa);
+    case BlendMode::Normal:
+    case BlendMode::Layer: break;
+    }
+    return s + d * (1 - sa);
+}
+
+float mixAlpha(BlendMode mode, float sa, float da) {
+    switch (mode) {
+    case BlendMode::Add: return std::min(1.0f, sa + da);
+    case BlendMode::Alpha: return da * sa;
+    case BlendMode::Erase: return da * (1 - sa);
+    default: return sa + da * (1 - sa);
     }
 }
 
-void withPainter(QPainter& p, const QImage& layer, QPoint at, QPainter::CompositionMode mode) {
-    p.setCompositionMode(mode);
-    p.drawImage(at, layer);
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+// Source-over in integers, for the common case.
+inline uint32_t over(uint32_t s, uint32_t d) {
+    const uint32_t keep = 255 - (s >> 24);
+    if (keep == 255) return d;
+    if (keep == 0) return s;
+    uint32_t rb = (d & 0xff00ff) * keep + 0x800080;
+    rb = ((rb + (rb >> 8 & 0xff00ff)) >> 8) & 0xff00ff;
+    uint32_t ag = (d >> 8 & 0xff00ff) * keep + 0x800080;
+    ag = (ag + (ag >> 8 & 0xff00ff)) & 0xff00ff00;
+    return s + (ag | rb);
 }
 
 } // namespace
 
-void blendLayer(QPainter& painter, QImage& dest, const QImage& layer, QPoint at, BlendMode mode, bool destIsLayer) {
-    switch (mode) {
-    case BlendMode::Normal:
-    case BlendMode::Layer: withPainter(painter, layer, at, QPainter::CompositionMode_SourceOver); return;
-    case BlendMode::Multiply: withPainter(painter, layer, at, QPainter::CompositionMode_Multiply); return;
-    case BlendMode::Screen: withPainter(painter, layer, at, QPainter::CompositionMode_Screen); return;
-    case BlendMode::Lighten: withPainter(painter, layer, at, QPainter::CompositionMode_Lighten); return;
-    case BlendMode::Darken: withPainter(painter, layer, at, QPainter::CompositionMode_Darken); return;
-    case BlendMode::Difference: withPainter(painter, layer, at, QPainter::CompositionMode_Difference); return;
-    case BlendMode::Overlay: withPainter(painter, layer, at, QPainter::CompositionMode_Overlay); return;
-    case BlendMode::Hardlight: withPainter(painter, layer, at, QPainter::CompositionMode_HardLight); return;
-    case BlendMode::Add:
-        blendPixels(dest, layer, at, [](double s, double d) { return std::min(1.0, s + d); });
-        return;
-    case BlendMode::Subtract:
-        blendPixels(dest, layer, at, [](double s, double d) { return std::max(0.0, d - s); });
-        return;
-    case BlendMode::Invert: {
-        // Inverts the premultiplied colours below wherever the layer covers
-        // them, whatever the layer's colour: over nothing it gives white.
-        QRect area = QRect(at, layer.size()) & dest.rect();
-        bool opaqueDest = !dest.hasAlphaChannel();
-        for (int y = area.top(); y <= area.bottom(); ++y) {
-            auto* d = reinterpret_cast<QRgb*>(dest.scanLine(y));
-            auto* s = reinterpret_cast<const QRgb*>(layer.constScanLine(y - at.y()));
-            for (int x = area.left(); x <= area.right(); ++x) {
-                int sa = qAlpha(s[x - at.x()]);
-                if (sa == 0) continue;
-                QRgb dp = d[x];
-                auto inv = [sa](int c) { return ((255 - c) * sa + c * (255 - sa) + 127) / 255; };
-                int a = opaqueDest ? 255 : qAlpha(dp) + sa - (qAlpha(dp) * sa + 127) / 255;
-                d[x] = qRgba(std::min(inv(qRed(dp)), a), std::min(inv(qGreen(dp)), a), std::min(inv(qBlue(dp)), a), a);
-            }
-        }
-        return;
+uint32_t blendPixel(uint32_t src, uint32_t dst, BlendMode mode) {
+    constexpr float k = 1 / 255.0f;
+    const float sa = float(src >> 24) * k, da = float(dst >> 24) * k;
+    const float a = mixAlpha(mode, sa, da);
+    uint32_t out = uint32_t(std::lround(std::clamp(a, 0.0f, 1.0f) * 255)) << 24;
+    for (int shift : {16, 8, 0}) {
+        const float s = float(src >> shift & 0xff) * k, d = float(dst >> shift & 0xff) * k;
+        // A premultiplied channel never exceeds its alpha.
+        const float c = std::clamp(mixChannel(mode, s, d, sa, da), 0.0f, a);
+        out |= uint32_t(std::lround(c * 255)) << shift;
     }
-    case BlendMode::Alpha:
-        if (!destIsLayer) return;
-        {
-            // The layer below keeps only what this layer covers, everywhere.
-            painter.setCompositionMode(QPainter::CompositionMode_Clear);
-            QRegion outside = QRegion(dest.rect()) - QRegion(QRect(at, layer.size()));
-            for (const QRect& r : outside) painter.fillRect(r, Qt::transparent);
-            withPainter(painter, layer, at, QPainter::CompositionMode_DestinationIn);
+    return out;
+}
+
+void blendLayer(QImage& dest, const QImage& layer, QPoint at, BlendMode mode, bool destIsLayer) {
+    const bool onBelow = mode == BlendMode::Alpha || mode == BlendMode::Erase;
+    if (onBelow && !destIsLayer) return;
+    const QRect area = QRect(at, layer.size()) & dest.rect();
+    const bool opaqueDest = !dest.hasAlphaChannel();
+    const uint32_t destAlpha = opaqueDest ? 0xff000000u : 0;
+    for (int y = 0; y < dest.height(); ++y) {
+        auto* d = reinterpret_cast<uint32_t*>(dest.scanLine(y));
+        if (y < area.top() || y > area.bottom()) {
+            // Alpha keeps the layer below only where this layer is.
+            if (mode == BlendMode::Alpha) std::fill(d, d + dest.width(), 0u);
+            continue;
         }
-        return;
-    case BlendMode::Erase:
-        if (destIsLayer) withPainter(painter, layer, at, QPainter::CompositionMode_DestinationOut);
-        return;
+        if (mode == BlendMode::Alpha) {
+            std::fill(d, d + area.left(), 0u);
+            std::fill(d + area.right() + 1, d + dest.width(), 0u);
+        }
+        const auto* s = reinterpret_cast<const uint32_t*>(layer.constScanLine(y - at.y())) - at.x();
+        if (mode == BlendMode::Normal || mode == BlendMode::Layer) {
+            for (int x = area.left(); x <= area.right(); ++x) d[x] = over(s[x], d[x]);
+            continue;
+        }
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const uint32_t sp = s[x];
+            if (sp >> 24 == 0 && mode != BlendMode::Alpha) continue;
+            d[x] = blendPixel(sp, d[x] | destAlpha, mode) | destAlpha;
+        }
     }
-    withPainter(painter, layer, at, QPainter::CompositionMode_SourceOver);
 }
 
 } // namespace swf::render

@@ -250,12 +250,9 @@ void SurfaceBackend::endLayer(Frame& f) {
         applyFilters(layer->own, layer->filters, sx, sy, f.quality);
     }
     Surface& parent = f.top();
-    QPainter& p = f.painter();
-    p.resetTransform();
-    p.setOpacity(1);
     // Inside a mask, a layer only adds to the mask's coverage.
     BlendMode mode = parent.maskMode ? BlendMode::Normal : def.blendMode;
-    blendLayer(p, *parent.image, layer->own, layer->origin - parent.origin, mode, parent.kind != Root);
+    blendLayer(*parent.image, layer->own, layer->origin - parent.origin, mode, parent.kind != Root);
 }
 
 void SurfaceBackend::drawDeviceText(Frame& f, const DrawDeviceText& c) {
