@@ -15,6 +15,9 @@ namespace {
 // Floats of accumulation buffer one call works in at a time (rows of the
 // box are taken in strips that fit).
 constexpr size_t kAccumulatorFloats = 1 << 17;
+// How far aliased drawing moves shapes right and down to break ties at
+// pixel centres (pixels).
+constexpr float kAliasedTie = 1.0f / 256;
 
 // x * a / 255 per channel, rounded (a: 0..255).
 inline uint32_t byteMul(uint32_t x, uint32_t a) {
@@ -338,7 +341,11 @@ void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, CoverageS
     for (int k = 0, top = box.top(); k < strips; ++k, top += stripRows) {
         const int rows = std::min(stripRows, box.bottom() + 1 - top);
         while (next < scratch.lines.size() && scratch.lines[next].first == k) scratch.active.push_back(scratch.lines[next++]);
-        const float dx = float(box.left()), dy = float(top);
+        // Aliased pixels are in when their centre is: an edge through a
+        // centre counts it for the pixel right of or below the edge only,
+        // so a one-pixel line on whole coordinates covers one row, not two.
+        const float tie = steps == 0 ? kAliasedTie : 0.0f;
+        const float dx = float(box.left()) - tie, dy = float(top) - tie;
         for (size_t i = 0; i < scratch.active.size();) {
             const StripLine& line = scratch.active[i];
             const Segment& s = *line.segment;

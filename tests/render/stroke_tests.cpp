@@ -107,12 +107,12 @@ TEST(Stroke, CurvesFollowTheTolerance) {
 }
 
 // Rows a horizontal line covers in column 30, as a sum of coverage.
-double lineThickness(const LineStyle& ls, Matrix m) {
+double lineThickness(const LineStyle& ls, Matrix m, Quality quality = Quality::Best) {
     auto shape = lineShape({{10 / m.a / 20, 20 / m.d / 20}, {50 / m.a / 20, 20 / m.d / 20}}, ls);
     QImage img(64, 40, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     RasterBackend backend;
-    backend.draw(CommandList{Rgba{0, 0, 0, 0}, {DrawShape{shape, m, {}, {}}}}, img, Quality::Best);
+    backend.draw(CommandList{Rgba{0, 0, 0, 0}, {DrawShape{shape, m, {}, {}}}}, img, quality);
     double sum = 0;
     for (int y = 0; y < img.height(); ++y) sum += qAlpha(img.pixel(30, y)) / 255.0;
     return sum;
@@ -145,6 +145,12 @@ INSTANTIATE_TEST_SUITE_P(Modes, StrokeWidth,
                                            WidthCase{"horizontal only", 40, false, true, 4, 1, 8},
                                            WidthCase{"hairline", 0, false, false, 3, 3, 1},
                                            WidthCase{"thinner than a pixel", 4, false, false, 1, 1, 1}));
+
+TEST(Stroke, AliasedHairlineOnWholeCoordinatesIsOneRow) {
+    // Its edges run through pixel centres: only one of the two rows is in.
+    LineStyle ls;
+    EXPECT_EQ(lineThickness(ls, pixels(), Quality::Low), 1.0);
+}
 
 TEST(Stroke, PixelHintingCoversWholePixels) {
     // A one-pixel line between pixel rows is moved onto one row.
