@@ -69,27 +69,37 @@ private:
     void side(const std::vector<QPointF>& p, bool closed) {
         const size_t n = p.size();
         auto direction = [&](size_t i) { return unit(p[(i + 1) % n] - p[i]); };
+        auto length = [&](size_t i) { return std::hypot(p[(i + 1) % n].x() - p[i].x(), p[(i + 1) % n].y() - p[i].y()); };
         if (!closed) m_polygon.push_back(p[0] + rotated90(direction(0)) * m_half);
         const size_t segments = closed ? n : n - 1;
         for (size_t i = 0; i < segments; ++i) {
-            const QPointF d = direction(i);
             const QPointF corner = p[(i + 1) % n];
-            m_polygon.push_back(corner + rotated90(d) * m_half);
-            if (closed || i + 1 < segments) join(corner, d, direction((i + 1) % n));
+            if (closed || i + 1 < segments)
+                join(corner, direction(i), direction((i + 1) % n), std::min(length(i), length((i + 1) % n)));
+            else
+                m_polygon.push_back(corner + rotated90(direction(i)) * m_half);
         }
     }
 
-    // At `at`, from the end of the side along d1 to the start of the side along d2.
-    void join(QPointF at, QPointF d1, QPointF d2) {
+    // At `at`, from the side along d1 to the side along d2; `shorter` is the
+    // length of the shorter of the two segments.
+    void join(QPointF at, QPointF d1, QPointF d2, double shorter) {
         const QPointF u1 = rotated90(d1), u2 = rotated90(d2);
         const double turn = cross(d1, d2), along = dot(d1, d2);
         if (std::abs(turn) < kStraight && along > 0) return m_polygon.push_back(at + u2 * m_half);
         if (turn > 0) {
-            // The inner side: through the corner, so the pieces overlap.
+            // The inner side: where the two offset lines cross, when that is
+            // within the halves of both segments next to the corner (so the
+            // crossings of neighbouring corners cannot pass each other);
+            // otherwise through the corner, so that the pieces overlap.
+            const double reach = m_half * turn / (1 + along);
+            if (along > 0 && 2 * reach <= shorter) return m_polygon.push_back(at + (u1 + u2) * (m_half / (1 + along)));
+            m_polygon.push_back(at + u1 * m_half);
             m_polygon.push_back(at);
             m_polygon.push_back(at + u2 * m_half);
             return;
         }
+        m_polygon.push_back(at + u1 * m_half);
         switch (m_style.join) {
         case JoinStyle::Round: arc(at, u1, turn < 0 ? std::atan2(turn, along) : -std::numbers::pi); break;
         case JoinStyle::Miter: miter(at, d1, d2); break;

@@ -74,6 +74,14 @@ const Polylines kTurnBack = polyline({{20, 50}, {60, 50}, {30, 50}});
 const Polylines kSquare = polyline({{20, 20}, {60, 20}, {60, 60}, {20, 60}}, true);
 const Polylines kDot = polyline({{50, 50}, {50, 50}});
 
+// A quarter circle around (10, 10) in 64 chords.
+Polylines quarterCircle(double radius) {
+    std::vector<QPointF> points;
+    for (int i = 0; i <= 64; ++i)
+        points.emplace_back(10 + radius * std::cos(kPi / 2 * i / 64), 10 + radius * std::sin(kPi / 2 * i / 64));
+    return polyline(points);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Rules, StrokeArea,
     ::testing::Values(AreaCase{"no caps", kStraight, style(CapStyle::None, JoinStyle::Round), 400},
@@ -87,6 +95,12 @@ INSTANTIATE_TEST_SUITE_P(
                                775 + 25 - (7.0711 - 6) * (7.0711 - 6)},
                       AreaCase{"turning back", kTurnBack, style(CapStyle::None, JoinStyle::Bevel), 400},
                       AreaCase{"closed ring", kSquare, style(CapStyle::Round, JoinStyle::Miter), 2500 - 900},
+                      // Quarter rings: the inner side's corners cross within the
+                      // chords, or (narrower than the stroke) turn through them.
+                      AreaCase{"wide arc", quarterCircle(40), style(CapStyle::None, JoinStyle::Round),
+                               kPi / 4 * (45 * 45 - 35 * 35)},
+                      AreaCase{"tight arc", quarterCircle(6), style(CapStyle::None, JoinStyle::Round),
+                               kPi / 4 * (11 * 11 - 1)},
                       AreaCase{"round dot", kDot, style(CapStyle::Round, JoinStyle::Round), 25 * kPi},
                       AreaCase{"square dot", kDot, style(CapStyle::Square, JoinStyle::Round), 100},
                       AreaCase{"dot without caps", kDot, style(CapStyle::None, JoinStyle::Round), 0}));
