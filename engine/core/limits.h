@@ -110,6 +110,19 @@ inline constexpr int64_t kMaxLayerPixels = 4096 * 4096;
 // layers), and their pixels together; beyond, layers draw without effects.
 inline constexpr int kMaxNestedLayers = 32;
 inline constexpr int64_t kMaxLiveLayerPixels = 2 * kMaxLayerPixels;
+// Rendering: filters of one object beyond this many are ignored; blur sizes
+// and distances are held to kMaxFilterPixels (the Flash player caps blur at
+// 255 pixels too); blur passes over a layer's pixels, all filters together,
+// beyond kMaxBlurPixelPasses are cut down; convolution kernels are at most
+// kMaxKernelSide wide and high. No filter list makes a frame take seconds.
+inline constexpr int kMaxFilters = 8;
+inline constexpr double kMaxFilterPixels = 255;
+inline constexpr int64_t kMaxBlurPixelPasses = int64_t(48) << 20;
+inline constexpr int kMaxKernelSide = 15;
+// Rendering: chords one curve is flattened into, and one full turn of a
+// round cap or join, however large they are drawn.
+inline constexpr int kMaxCurveSegments = 256;
+inline constexpr int kMaxArcSegmentsPerTurn = 128;
 // Rendering: script masks drawn inside each other's drawing (clips whose
 // masks hold clips masked by the first one would loop forever).
 inline constexpr int kMaxMaskNesting = 16;

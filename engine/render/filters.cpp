@@ -16,17 +16,10 @@ Rgba readRgba(Reader& r) {
     return c;
 }
 
-// Blur sizes and distances beyond this are clamped: the Flash player caps
-// blur at 255 pixels too, and it bounds the work done per layer.
-constexpr double kMaxFilterPixels = 255;
-
-constexpr int kMaxKernelSide = 15;
-
-// Filters of one object beyond this many are ignored, and blur passes over
-// a layer's pixels (all filters together) beyond this budget are cut down,
-// so that no filter list makes a frame take seconds.
-constexpr int kMaxFilters = 8;
-constexpr int64_t kMaxBlurPixelPasses = int64_t(48) << 20;
+using limits::kMaxBlurPixelPasses;
+using limits::kMaxFilterPixels;
+using limits::kMaxFilters;
+using limits::kMaxKernelSide;
 
 double clampSize(double v) { return std::clamp(std::isfinite(v) ? v : 0.0, 0.0, kMaxFilterPixels); }
 

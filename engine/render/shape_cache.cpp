@@ -1,5 +1,7 @@
 #include "engine/render/shape_cache.h"
 
+#include "engine/core/limits.h"
+
 #include <algorithm>
 #include <cmath>
 #include <tuple>
@@ -7,8 +9,7 @@
 namespace swf::render {
 
 namespace {
-// Most segments one curve becomes, whatever its size.
-constexpr int kMaxCurveSegments = 256;
+using limits::kMaxCurveSegments;
 
 void addQuad(QPainterPath& path, Point p0, Point c, Point p1, double tolerance) {
     const int n = quadSegments(p0, c, p1, tolerance);

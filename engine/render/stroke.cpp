@@ -1,5 +1,6 @@
 #include "engine/render/stroke.h"
 
+#include "engine/core/limits.h"
 #include "engine/render/outline_cache.h"
 #include "engine/render/shape_cache.h"
 
@@ -11,8 +12,7 @@ namespace swf::render {
 
 namespace {
 
-// Most chords a full turn of a round cap or join becomes, however wide.
-constexpr int kMaxArcSegmentsPerTurn = 128;
+using limits::kMaxArcSegmentsPerTurn;
 // Turns smaller than this (sine of the angle) are treated as straight on.
 constexpr double kStraight = 1e-9;
 
