@@ -37,7 +37,7 @@ std::shared_ptr<const ShapeOutline> OutlineCache::get(const ShapeDef& shape, con
     }
     auto outline = std::make_shared<ShapeOutline>();
     outline->scale = scale;
-    const double tolerance = kFlattenPixels / scale;
+    const double tolerance = kOutlinePixels / scale;
     for (const ShapeLayer& layer : shape.layers) {
         ShapeOutline::Layer out;
         for (const StyledPath& f : layer.fills) out.fills.push_back(contoursOf(buildPath(f, tolerance, false), 1, 1));

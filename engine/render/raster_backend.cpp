@@ -235,7 +235,7 @@ void RasterBackend::drawShape(Frame& f, const DrawShape& c) {
                 // Strokes never get thinner than one device pixel, as in the
                 // Flash player; fixed-width ones are stroked in device space.
                 transformLines(lo.lines[i], m, ls.pixelHinting, s.centre);
-                strokeLines(s.centre, strokeStyle(ls, std::max(1.0, width)), kFlattenPixels, s.outline);
+                strokeLines(s.centre, strokeStyle(ls, std::max(1.0, width)), kOutlinePixels, s.outline);
                 appendSegments(s.outline, Matrix{}, s.segments[0]);
             }
             s.paths.push_back({s.segments[0], FillRule::NonZero, &s.paints[0]});
@@ -339,7 +339,7 @@ void RasterBackend::drawRect(Frame& f, const DrawRect& c) {
         StrokeStyle style;
         style.join = JoinStyle::Miter;
         Contours outline;
-        strokeLines(border, style, kFlattenPixels, outline);
+        strokeLines(border, style, kOutlinePixels, outline);
         fill(outline, Matrix{}, colour(*c.line));
     }
 }
