@@ -55,13 +55,25 @@ double strokeWidth(const LineStyle& s, const Matrix& m) {
     return s.width * std::sqrt(std::abs(m.a * m.d - m.b * m.c));
 }
 
-// The centre lines through `m`; with `hinted`, every point moves to its
-// pixel's centre, so that a one-pixel line covers whole pixels.
-void transformLines(const Polylines& lines, const Matrix& m, bool hinted, Polylines& out) {
+// How a pixel-hinted stroke of `pixels` width sits on the pixel grid: its
+// points snap so that both its edges fall between pixels (odd widths on
+// pixel centres, even ones on pixel corners).
+enum class Snap : uint8_t { None, Centres, Corners };
+
+// The centre lines through `m`, snapped to the grid as asked.
+void transformLines(const Polylines& lines, const Matrix& m, Snap snap, Polylines& out) {
+    auto snapped = [snap](float v) {
+        switch (snap) {
+        case Snap::Centres: return std::floor(double(v)) + 0.5;
+        case Snap::Corners: return std::round(double(v));
+        case Snap::None: break;
+        }
+        return double(v);
+    };
     out.points.clear();
     for (const QPointF& p : lines.points) {
         const Segment d = segment(m, p, p);
-        out.points.emplace_back(hinted ? std::floor(d.x0) + 0.5 : d.x0, hinted ? std::floor(d.y0) + 0.5 : d.y0);
+        out.points.emplace_back(snapped(d.x0), snapped(d.y0));
     }
     out.ends = lines.ends;
     out.closed = lines.closed;
@@ -227,15 +239,21 @@ void RasterBackend::drawShape(Frame& f, const DrawShape& c) {
             s.reset(1);
             if (!paintOf(f, ls.fill ? *ls.fill : solid(ls.color), m, c.colorTransform, c.bitmaps, s.paints[0]))
                 continue;
-            const double width = strokeWidth(ls, m);
+            // Strokes never get thinner than one device pixel, as in the
+            // Flash player; hinted ones are a whole number of pixels wide.
+            const double natural = strokeWidth(ls, m);
+            double width = std::max(1.0, natural);
+            if (ls.pixelHinting) width = std::round(width);
             const bool scales = !ls.noHScale && !ls.noVScale && !ls.pixelHinting;
-            if (scales && width >= 1 && !lo.strokes[i].empty()) {
+            if (scales && natural >= 1 && !lo.strokes[i].empty()) {
                 appendSegments(lo.strokes[i], m, s.segments[0]);
             } else {
-                // Strokes never get thinner than one device pixel, as in the
-                // Flash player; fixed-width ones are stroked in device space.
-                transformLines(lo.lines[i], m, ls.pixelHinting, s.centre);
-                strokeLines(s.centre, strokeStyle(ls, std::max(1.0, width)), kOutlinePixels, s.outline);
+                // Fixed-width strokes are stroked in device space.
+                const Snap snap = !ls.pixelHinting              ? Snap::None
+                                  : std::fmod(width, 2.0) >= 1 ? Snap::Centres
+                                                               : Snap::Corners;
+                transformLines(lo.lines[i], m, snap, s.centre);
+                strokeLines(s.centre, strokeStyle(ls, width), kOutlinePixels, s.outline);
                 appendSegments(s.outline, Matrix{}, s.segments[0]);
             }
             s.paths.push_back({s.segments[0], FillRule::NonZero, &s.paints[0]});
@@ -335,7 +353,7 @@ void RasterBackend::drawRect(Frame& f, const DrawRect& c) {
         // A one-pixel border along the rectangle's edge, stroked in device space.
         const Polylines edge{{r.topLeft(), r.topRight(), r.bottomRight(), r.bottomLeft()}, {4}, {1}};
         Polylines border;
-        transformLines(edge, c.matrix, false, border);
+        transformLines(edge, c.matrix, Snap::None, border);
         StrokeStyle style;
         style.join = JoinStyle::Miter;
         Contours outline;

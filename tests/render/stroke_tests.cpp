@@ -166,19 +166,37 @@ TEST(Stroke, AliasedHairlineOnWholeCoordinatesIsOneRow) {
     EXPECT_EQ(lineThickness(ls, pixels(), Quality::Low), 1.0);
 }
 
-TEST(Stroke, PixelHintingCoversWholePixels) {
-    // A one-pixel line between pixel rows is moved onto one row.
+struct HintCase {
+    uint16_t width;     // twips
+    double y;           // the line's centre (pixels)
+    int firstRow, rows; // the rows it covers, whole
+};
+
+class PixelHinting : public ::testing::TestWithParam<HintCase> {};
+
+TEST_P(PixelHinting, CoversWholePixels) {
+    // The width is rounded to whole pixels, and the line moved so that both
+    // its edges fall between pixels.
+    const HintCase& c = GetParam();
     LineStyle ls;
-    ls.width = 20;
+    ls.width = c.width;
     ls.pixelHinting = true;
     ls.startCap = ls.endCap = CapStyle::None;
-    auto shape = lineShape({{10, 20}, {50, 20}}, ls);
+    auto shape = lineShape({{10, c.y}, {50, c.y}}, ls);
     QImage img(64, 40, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     RasterBackend backend;
     backend.draw(CommandList{Rgba{0, 0, 0, 0}, {drawShape(shape)}}, img, Quality::Best);
-    EXPECT_EQ(qAlpha(img.pixel(30, 20)), 255);
-    EXPECT_EQ(qAlpha(img.pixel(30, 19)), 0);
+    for (int y = c.firstRow - 1; y <= c.firstRow + c.rows; ++y) {
+        const bool inside = y >= c.firstRow && y < c.firstRow + c.rows;
+        EXPECT_EQ(qAlpha(img.pixel(30, y)), inside ? 255 : 0) << "row " << y;
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Widths, PixelHinting,
+                         ::testing::Values(HintCase{20, 20, 20, 1},    // one pixel between two rows
+                                           HintCase{40, 20.3, 19, 2},  // two pixels: edges on whole rows
+                                           HintCase{50, 20.7, 19, 3},  // 2.5 pixels rounds to 3
+                                           HintCase{10, 20.2, 20, 1})); // never below one pixel
 
 } // namespace
