@@ -120,13 +120,19 @@ TEST(Stroke, CurvesFollowTheTolerance) {
     EXPECT_LT(centreLines(curve, 10, false).points.size(), centreLines(curve, 0.1, false).points.size());
 }
 
-// Rows a horizontal line covers in column 30, as a sum of coverage.
-double lineThickness(const LineStyle& ls, Matrix m, Quality quality = Quality::Best) {
-    auto shape = lineShape({{10 / m.a / 20, 20 / m.d / 20}, {50 / m.a / 20, 20 / m.d / 20}}, ls);
+// A shape drawn alone over nothing, 64x40 pixels.
+QImage drawAlone(std::shared_ptr<const ShapeDef> shape, Matrix m, Quality quality = Quality::Best) {
     QImage img(64, 40, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     RasterBackend backend;
-    backend.draw(CommandList{Rgba{0, 0, 0, 0}, {DrawShape{shape, m, {}, {}}}}, img, quality);
+    backend.draw(CommandList{Rgba{0, 0, 0, 0}, {drawShape(std::move(shape), m)}}, img, quality);
+    return img;
+}
+
+// Rows a horizontal line covers in column 30, as a sum of coverage.
+double lineThickness(const LineStyle& ls, Matrix m, Quality quality = Quality::Best) {
+    const QImage img =
+        drawAlone(lineShape({{10 / m.a / 20, 20 / m.d / 20}, {50 / m.a / 20, 20 / m.d / 20}}, ls), m, quality);
     double sum = 0;
     for (int y = 0; y < img.height(); ++y) sum += qAlpha(img.pixel(30, y)) / 255.0;
     return sum;
@@ -182,11 +188,7 @@ TEST_P(PixelHinting, CoversWholePixels) {
     ls.width = c.width;
     ls.pixelHinting = true;
     ls.startCap = ls.endCap = CapStyle::None;
-    auto shape = lineShape({{10, c.y}, {50, c.y}}, ls);
-    QImage img(64, 40, QImage::Format_ARGB32_Premultiplied);
-    img.fill(Qt::transparent);
-    RasterBackend backend;
-    backend.draw(CommandList{Rgba{0, 0, 0, 0}, {drawShape(shape)}}, img, Quality::Best);
+    const QImage img = drawAlone(lineShape({{10, c.y}, {50, c.y}}, ls), pixels());
     for (int y = c.firstRow - 1; y <= c.firstRow + c.rows; ++y) {
         const bool inside = y >= c.firstRow && y < c.firstRow + c.rows;
         EXPECT_EQ(qAlpha(img.pixel(30, y)), inside ? 255 : 0) << "row " << y;
