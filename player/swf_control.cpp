@@ -10,6 +10,8 @@
 #include <QActionGroup>
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -271,6 +273,14 @@ SwfControl::SwfControl(QWidget* parent, Settings settings) : QWidget(parent), d(
     d->player->setFetch([self](const std::string& url, const std::string& method, const std::vector<uint8_t>& body,
                                size_t maxBytes, swf::FetchDone done) {
         if (self) self->d->fetch(url, method, body, maxBytes, std::move(done));
+    });
+    d->player->setResolve([self](const std::string& host, swf::ResolveDone done) {
+        if (!self) return;
+        QHostInfo::lookupHost(QString::fromStdString(host), self.data(), [self, done](const QHostInfo& info) {
+            std::vector<std::string> addresses;
+            for (const QHostAddress& address : info.addresses()) addresses.push_back(address.toString().toStdString());
+            if (self) self->d->engine([done, addresses] { done(addresses); });
+        });
     });
     d->player->setSoundPlayer(std::make_unique<swf::SoundPlayer>(host.log));
     d->log = host.log;

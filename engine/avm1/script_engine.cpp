@@ -309,6 +309,10 @@ void ScriptEngine::forget(DisplayObject& obj) {
     } else if (obj.type() == DisplayObject::Type::Button) {
         for (const auto& [depth, child] : static_cast<ButtonObject&>(obj).children()) forget(*child);
     }
+    objectDestroyed(obj);
+}
+
+void ScriptEngine::objectDestroyed(const DisplayObject& obj) {
     auto it = m_objects.find(&obj);
     if (it == m_objects.end()) return;
     if (m_drag == it->second) m_drag = nullptr;

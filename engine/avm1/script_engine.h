@@ -77,6 +77,7 @@ public:
     void frameActions(MovieClip& clip, std::span<const uint8_t> actions) override;
     void initActions(MovieClip& root, uint16_t spriteId, std::span<const uint8_t> actions) override;
     void objectPlaced(DisplayObject& obj, const std::vector<ClipAction>& clipActions) override;
+    void objectDestroyed(const DisplayObject& obj) override;
     void objectRemoved(DisplayObject& obj) override;
     bool unloadFirst(DisplayObject& obj) override;
     void clipEvent(DisplayObject& obj, ClipEvent event) override;

@@ -83,6 +83,23 @@ void Loader::start(Request& r) {
     if (!r.url) return fail(r, "address refused");
     if (r.asker) {
         if (auto why = Sandbox::refusal(*r.asker, *r.url)) return fail(r, *why);
+        if (m_resolve) {
+            if (const std::string host = Sandbox::hostToCheck(*r.asker, *r.url); !host.empty()) {
+                if (m_hosts.size() >= limits::kMaxPendingLoads)
+                    std::erase_if(m_hosts, [](const auto& entry) { return entry.second.has_value(); });
+                auto [known, added] = m_hosts.try_emplace(host);
+                r.awaitingHost = !known->second;
+                if (added) {
+                    std::weak_ptr<Loader*> self = m_self;
+                    m_resolve(host, [self, host](std::vector<std::string> addresses) {
+                        auto alive = self.lock();
+                        if (alive && *alive) (*alive)->hostResolved(host, addresses);
+                    });
+                }
+                if (r.awaitingHost) return;
+                if (auto why = Sandbox::addressRefusal(*r.asker, *known->second)) return fail(r, *why);
+            }
+        }
         switch (m_sandbox.policyCheck(*r.asker, *r.url)) {
         case Sandbox::Policy::Unknown:
             r.awaitingPolicy = true;
@@ -92,6 +109,9 @@ void Loader::start(Request& r) {
         }
         if (!r.reserved) {
             r.reserved = m_sandbox.reserve(r.maxBytes);
+            // Room taken by loads under way comes back when they end: wait for it.
+            r.awaitingRoom = !r.reserved && m_sandbox.loadsUnderWay();
+            if (r.awaitingRoom) return;
             if (!r.reserved) return fail(r, "the movie loaded all it may");
             r.maxBytes = r.reserved;
         }
@@ -136,6 +156,14 @@ void Loader::policyArrived(const std::string& file, const FetchResult& result) {
             r.awaitingPolicy = false;
             start(r);
         }
+}
+
+void Loader::hostResolved(const std::string& host, const std::vector<std::string>& addresses) {
+    auto it = m_hosts.find(host);
+    if (it == m_hosts.end()) return; // cleared meanwhile
+    it->second = addresses;
+    for (Request& r : m_requests)
+        if (r.awaitingHost) start(r); // those waiting for other names wait on
 }
 
 Loader::Request* Loader::find(uint64_t id) {
@@ -190,6 +218,8 @@ void Loader::poll() {
     for (uint64_t id : ids) {
         Request* r = find(id);
         if (!r) continue; // cancelled by an earlier callback
+        if (r->awaitingRoom) start(*r);
+        if (r->awaitingRoom) continue;
         if (!r->result && r->url && isLocal(*r->url)) r->result = readLocal(*r->url, r->maxBytes);
         if (!r->result) continue; // still on the network
         FetchResult result = std::move(*r->result);
@@ -234,6 +264,7 @@ void Loader::clear() {
     m_atClear.clear();
     m_requests.clear();
     m_policiesReading.clear();
+    m_hosts.clear();
     m_sandbox.reset();
     m_deferred.clear();
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -35,6 +36,10 @@ struct FetchResult {
 using FetchDone = std::function<void(FetchResult)>;
 using FetchFn = std::function<void(const std::string& url, const std::string& method,
                                    const std::vector<uint8_t>& body, size_t maxBytes, FetchDone done)>;
+// Looks a host name up without blocking and calls `done` later on the
+// Player's thread with its addresses in text form (none when it has none).
+using ResolveDone = std::function<void(std::vector<std::string> addresses)>;
+using ResolveFn = std::function<void(const std::string& host, ResolveDone done)>;
 
 class Loader {
 public:
@@ -46,6 +51,9 @@ public:
     Loader& operator=(const Loader&) = delete;
 
     void setFetch(FetchFn fetch) { m_fetch = std::move(fetch); }
+    // With a resolver, a web movie's loads from named hosts wait until the
+    // name is known to lead to public addresses only (see Sandbox).
+    void setResolve(ResolveFn resolve) { m_resolve = std::move(resolve); }
 
     // `url` resolved against `base` (the movie's own path or address): a
     // local path, or an http(s) address; nullopt for any other scheme, and
@@ -97,12 +105,15 @@ private:
         size_t reserved = 0;          // of the sandbox's allowance
         bool fetching = false;
         bool awaitingPolicy = false;
+        bool awaitingRoom = false;  // the allowance in flight is taken: starts when a load ends
+        bool awaitingHost = false;  // its host name is being looked up
         std::optional<FetchResult> result;
     };
     void start(Request& r);
     void fail(Request& r, std::string why);
     void readPolicies(const std::vector<std::string>& files);
     void policyArrived(const std::string& file, const FetchResult& result);
+    void hostResolved(const std::string& host, const std::vector<std::string>& addresses);
     Request* find(uint64_t id);
 
     FetchFn m_fetch;
@@ -112,6 +123,9 @@ private:
     uint64_t m_nextId = 1;
     Sandbox m_sandbox;
     std::set<std::string> m_policiesReading;
+    ResolveFn m_resolve;
+    // By host name: nullopt while it is looked up, else its addresses.
+    std::map<std::string, std::optional<std::vector<std::string>>> m_hosts;
     // Fetch callbacks check it, so an answer arriving after the Loader died is dropped.
     std::shared_ptr<Loader*> m_self;
 };

@@ -111,6 +111,7 @@ Player::Player(HostCallbacks host)
     m_rt->destroyed = [this](const DisplayObject* obj) {
         if (m_hover == obj) m_hover = nullptr;
         if (m_pressed == obj) m_pressed = nullptr;
+        m_rt->scripts->objectDestroyed(*obj);
     };
 }
 

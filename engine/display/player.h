@@ -177,6 +177,7 @@ public:
     // only local files load).
     Loader& loader() { return m_loader; }
     void setFetch(FetchFn fetch) { m_loader.setFetch(std::move(fetch)); }
+    void setResolve(ResolveFn resolve) { m_loader.setResolve(std::move(resolve)); }
     // A runtime for a loaded movie: its objects find their characters in
     // that movie. It lives while any of its objects does (null over the limit).
     Runtime* addMovieRuntime(const std::shared_ptr<const Movie>& movie);

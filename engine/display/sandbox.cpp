@@ -100,6 +100,21 @@ AddressKind Sandbox::addressKind(const std::string& hostName) {
     return AddressKind::Public;
 }
 
+namespace {
+// A movie from a public address: the one kind kept from private ones.
+bool fromPublicSite(const Asker& asker) {
+    return Sandbox::typeOf(asker) == SandboxType::Remote &&
+           Sandbox::addressKind(urlOf(asker.url).host().toStdString()) == AddressKind::Public;
+}
+
+bool isAddressLiteral(const QString& host) {
+    const QByteArray text = host.toLatin1();
+    in6_addr v6{};
+    in_addr v4{};
+    return inet_pton(AF_INET6, text.constData(), &v6) == 1 || inet_aton(text.constData(), &v4) == 1;
+}
+} // namespace
+
 std::optional<std::string> Sandbox::refusal(const Asker& asker, const std::string& resolved) {
     const QUrl target = urlOf(resolved);
     const bool webTarget = isWeb(target);
@@ -114,10 +129,24 @@ std::optional<std::string> Sandbox::refusal(const Asker& asker, const std::strin
         break;
     }
     if (!webTarget) return "a web movie reads no local files";
-    const QUrl origin = urlOf(asker.url);
-    if (addressKind(target.host().toStdString()) != AddressKind::Public &&
-        addressKind(origin.host().toStdString()) == AddressKind::Public)
+    if (addressKind(target.host().toStdString()) != AddressKind::Public && fromPublicSite(asker))
         return "a movie from the internet reaches no local or private address";
+    return std::nullopt;
+}
+
+std::string Sandbox::hostToCheck(const Asker& asker, const std::string& resolved) {
+    const QUrl target = urlOf(resolved);
+    if (!fromPublicSite(asker) || !isWeb(target)) return {};
+    const QString host = target.host().toLower();
+    return host.isEmpty() || isAddressLiteral(host) ? std::string() : host.toStdString();
+}
+
+std::optional<std::string> Sandbox::addressRefusal(const Asker& asker, const std::vector<std::string>& addresses) {
+    if (!fromPublicSite(asker)) return std::nullopt;
+    if (addresses.empty()) return "the host name has no address";
+    for (const std::string& address : addresses)
+        if (addressKind(address) != AddressKind::Public)
+            return "the host name leads to a local or private address (" + address + ")";
     return std::nullopt;
 }
 

@@ -49,6 +49,11 @@ public:
     // address from Loader::resolve); nullopt when it may, perhaps subject to
     // the target site's policy (policyCheck).
     static std::optional<std::string> refusal(const Asker& asker, const std::string& resolved);
+    // A name is checked by what it resolves to: the host name of `resolved`
+    // to look up before `asker` may load it ("" when nothing needs checking),
+    // and why the addresses it gave are refused (nullopt when all are public).
+    static std::string hostToCheck(const Asker& asker, const std::string& resolved);
+    static std::optional<std::string> addressRefusal(const Asker& asker, const std::vector<std::string>& addresses);
 
     // Cross-domain policies. Unknown: a policy file still has to be read
     // (policyFilesToRead names them).
@@ -67,6 +72,7 @@ public:
     size_t reserve(size_t wanted);
     // A load ended: its reservation goes, the bytes it took count.
     void release(size_t reserved, size_t used);
+    bool loadsUnderWay() const { return m_inFlight > 0; }
 
     // The user pressed a button or key: pages may open again.
     void userAction();

@@ -72,6 +72,9 @@ public:
     }
     // An object is about to leave the display list and be destroyed.
     virtual void objectRemoved(DisplayObject& obj) { (void)obj; }
+    // An object is being destroyed, by whatever path (told from its
+    // destructor: only its address may be used).
+    virtual void objectDestroyed(const DisplayObject& obj) { (void)obj; }
     // An object is about to leave the display list. True when scripts want
     // its unload event first (the event is then queued): Flash keeps such an
     // object, at a negative depth, until the next frame begins.

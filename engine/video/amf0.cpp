@@ -73,7 +73,7 @@ private:
                 return;
             }
             AmfValue member = value(depth + 1);
-            if (!m_failed) v.members.emplace_back(std::move(key), std::move(member));
+            if (!m_failed) v.members.push_back({std::move(key), std::move(member)});
         }
     }
 

@@ -5,18 +5,24 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace swf::video {
+
+struct AmfMember;
 
 struct AmfValue {
     enum class Type : uint8_t { Number, Boolean, String, Object, Array, Null, Undefined, Date };
     Type type = Type::Undefined;
     double number = 0;                                      // Number, Boolean (0/1), Date (ms)
     std::string string;                                     // String
-    std::vector<std::pair<std::string, AmfValue>> members;  // Object (ECMA arrays too), in file order
+    std::vector<AmfMember> members;                         // Object (ECMA arrays too), in file order
     std::vector<AmfValue> items;                            // Array
+};
+
+struct AmfMember {
+    std::string name;
+    AmfValue value;
 };
 
 // A script tag: the handler's name and its one argument.

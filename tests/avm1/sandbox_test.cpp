@@ -3,6 +3,7 @@
 // saw, which pages opened and what the movie got back.
 #include "engine/avm1/script_engine.h"
 #include "engine/core/limits.h"
+#include "engine/display/loader.h"
 #include "engine/display/player.h"
 #include "engine/display/sandbox.h"
 #include "tests/avm1/action_builder.h"
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <utility>
 #include <sys/stat.h>
 
 namespace {
@@ -71,6 +73,13 @@ const std::map<std::string, std::string> kWeb = {
     {"http://10.0.0.5/data.txt", "v=lan"},
 };
 
+// What names resolve to; the rest lead to a public address.
+const std::map<std::string, std::vector<std::string>> kDns = {
+    {"rebind.example", {"10.1.2.3"}},
+    {"mixed.example", {"203.0.113.7", "::1"}},
+    {"nowhere.example", {}},
+};
+
 class SandboxTable : public testing::TestWithParam<SandboxCase> {};
 
 TEST_P(SandboxTable, MovieReachesOnlyWhatItMay) {
@@ -94,6 +103,8 @@ TEST_P(SandboxTable, MovieReachesOnlyWhatItMay) {
     host.openUrl = [&](const std::string& url, const std::string&) { opened.push_back(url); };
     swf::Player player(host);
     player.setScriptHostFactory(swf::avm1ScriptHostFactory());
+    std::vector<std::pair<std::string, swf::ResolveDone>> lookups;
+    player.setResolve([&](const std::string& host, swf::ResolveDone done) { lookups.emplace_back(host, std::move(done)); });
     player.setFetch([&](const std::string& url, const std::string&, const std::vector<uint8_t>&, size_t maxBytes,
                         swf::FetchDone done) {
         EXPECT_LE(maxBytes, swf::limits::kMaxLoadBytesInFlight);
@@ -112,6 +123,10 @@ TEST_P(SandboxTable, MovieReachesOnlyWhatItMay) {
     ASSERT_TRUE(player.load(std::move(bytes), local(c.movieUrl)).ok());
     for (int frame = 0; frame < 6; ++frame) {
         player.runFrame();
+        for (auto& [host, done] : std::exchange(lookups, {})) {
+            auto it = kDns.find(host);
+            done(it == kDns.end() ? std::vector<std::string>{"203.0.113.7"} : it->second);
+        }
         auto answers = std::move(waiting);
         waiting.clear();
         for (auto& [url, done] : answers) {
@@ -193,6 +208,11 @@ INSTANTIATE_TEST_SUITE_P(
                         .raw(loadVars("http://169.254.169.254/latest/meta-data/").body())
                         .raw(loadVars("http://2130706433/x").body()),
                     {}, {}, Lines(7, "got undefined")},
+        SandboxCase{"WebReachesNoNameLeadingToAPrivateAddress", "http://site.example/m.swf", 0,
+                    Asm(loadVars("http://rebind.example/data.txt"))
+                        .raw(loadVars("http://mixed.example/x").body())
+                        .raw(loadVars("http://nowhere.example/x").body()),
+                    {}, {}, Lines(3, "got undefined")},
         SandboxCase{"WebOpensNoPrivatePage", "http://site.example/m.swf", 0, getUrl("http://192.168.1.1/reset"), {},
                     {}, {}},
         SandboxCase{"MovieFromThePrivateNetworkMayAskIt", "http://10.0.0.9/m.swf", 0,
@@ -235,6 +255,46 @@ TEST(Sandbox, LoadsShareOneAllowancePerMovie) {
     EXPECT_EQ(sandbox.reserve(swf::limits::kMaxLoadBytesPerMovie), swf::limits::kMaxLoadBytesPerMovie - first);
     sandbox.reset();
     EXPECT_EQ(sandbox.reserve(10), 10u);
+}
+
+// A load that finds the allowance in flight taken waits for the loads under
+// way instead of failing: movies load several clips at once.
+TEST(Sandbox, LoadsStartedTogetherAllArrive) {
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString() + "/";
+    for (const char* name : {"a.swf", "b.swf"}) {
+        QFile file(QString::fromStdString(folder + name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(name);
+    }
+    swf::Loader loader;
+    std::vector<std::pair<std::string, swf::FetchDone>> fetching;
+    loader.setFetch([&](const std::string& url, const std::string&, const std::vector<uint8_t>&, size_t,
+                        swf::FetchDone done) { fetching.emplace_back(url, std::move(done)); });
+    Lines got;
+    auto load = [&](const std::string& url, const swf::Asker& asker) {
+        loader.request(url, swf::limits::kMaxFileBytes,
+                       [&got, url](swf::FetchResult& r) { got.push_back(url + (r.ok ? " ok" : " failed: " + r.error)); },
+                       "GET", {}, asker);
+    };
+    const swf::Asker localMovie{folder + "m.swf", false};
+    load(folder + "a.swf", localMovie);
+    load(folder + "b.swf", localMovie);
+    loader.poll();
+    EXPECT_EQ(got, (Lines{folder + "a.swf ok", folder + "b.swf ok"}));
+
+    got.clear();
+    const swf::Asker webMovie{"http://site.example/m.swf", false};
+    load("http://site.example/a.swf", webMovie);
+    load("http://site.example/b.swf", webMovie);
+    loader.poll();
+    ASSERT_EQ(fetching.size(), 1u) << "the first load holds the whole allowance in flight";
+    fetching[0].second(swf::FetchResult{true, 200, {1, 2, 3}, {}});
+    loader.poll();
+    ASSERT_EQ(fetching.size(), 2u) << "the second starts once the first ended";
+    fetching[1].second(swf::FetchResult{true, 200, {4}, {}});
+    loader.poll();
+    EXPECT_EQ(got, (Lines{"http://site.example/a.swf ok", "http://site.example/b.swf ok"}));
 }
 
 } // namespace

@@ -71,7 +71,16 @@ SwfWriter hostileMovie() {
     holder.placeObject2({.depth = 1, .characterId = 3, .name = "b"});
     holder.showFrame();
     w.defineSprite(4, holder);
-    w.exportAssets({{4, "holder"}});
+    // "states": a button showing an empty clip until the pointer is over it.
+    w.defineSprite(5, SwfWriter(8).showFrame());
+    w.defineButton2(6, {{.up = true, .characterId = 5, .depth = 1},
+                        {.up = false, .over = true, .down = true, .hitTest = true, .characterId = 1, .depth = 2}},
+                    {});
+    SwfWriter states(8);
+    states.placeObject2({.depth = 1, .characterId = 6, .name = "b"});
+    states.showFrame();
+    w.defineSprite(7, states);
+    w.exportAssets({{4, "holder"}, {7, "states"}});
     w.showFrame();
     return w;
 }
@@ -197,6 +206,19 @@ const Case kCases[] = {
          return out + e.type(e.get(field, "text"));
      },
      "undefined undefined undefined undefined undefined undefined undefined undefined"},
+    {"a clip of a button state, gone when the pointer changes the state, leaves no script object behind",
+     [](Env& e) {
+         e.call(e.root(), "attachMovie", {str("states"), str("s"), Value(1)});
+         e.call(e.root(), "createTextField", {str("f"), Value(2), Value(0), Value(0), Value(50), Value(20)});
+         e.vm().setMember(e.get(e.root(), "f").asObject(), QStringLiteral("variable"), str("v"));
+         e.player->runFrame(); // the state's clip gets its enterFrame, so a script object
+         e.player->mouseMove(50, 50);
+         e.player->runFrame();
+         e.player->mouseMove(150, 150);
+         e.player->runFrame();
+         return e.type(e.get(e.get(e.root(), "s"), "b"));
+     },
+     "object"},
     {"a Sound method on a SharedObject does nothing",
      [](Env& e) {
          Value so = e.call(e.global(QStringLiteral("SharedObject")), "getLocal", {str("a")});

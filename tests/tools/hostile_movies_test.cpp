@@ -323,4 +323,47 @@ INSTANTIATE_TEST_SUITE_P(
                      Expect::Refused, set("o", make("Object"))}),
     nameOf);
 
+// A 200 MB movie loaded into 40 levels: loads past the movie's allowance
+// are refused, so the process stays under 1 GB and ends in seconds.
+TEST(HostileLoads, BigMovieIntoFortyLevels) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    constexpr uint32_t kDataBytes = 200u << 20;
+    {
+        // One DefineBinaryData of zeros, written sparse: the file costs no disk.
+        swf::test::SwfWriter big(8, swf::Rect{0, 2000, 0, 2000}, 24);
+        big.showFrame();
+        Bytes head = big.bytes();
+        head.resize(head.size() - 2); // without its End tag
+        const uint32_t tagBytes = 6 + kDataBytes, total = uint32_t(head.size()) + 6 + tagBytes + 2;
+        for (int i = 0; i < 4; ++i) head[4 + i] = uint8_t(total >> (8 * i));
+        swf::test::ByteWriter tag; // long header, character 1, reserved word
+        tag.u16(87 << 6 | 63).u32(tagBytes).u16(1).u32(0);
+        head.insert(head.end(), tag.data().begin(), tag.data().end());
+        QFile f(dir.filePath(QStringLiteral("big.swf")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(head.data()), qint64(head.size()));
+        ASSERT_TRUE(f.resize(total - 2) && f.seek(total - 2));
+        f.write("\0\0", 2);
+    }
+    Asm loads;
+    for (int level = 1; level <= 40; ++level) loads.getUrl("big.swf", QStringLiteral("_level%1").arg(level).toStdString());
+    swf::test::SwfWriter w(8, swf::Rect{0, 2000, 0, 2000}, 24);
+    w.doAction(loads.bytes()).showFrame().showFrame().showFrame();
+    w.doAction(then({var("_level1"), Asm().op(0x44), var("_level40"), Asm().op(0x44)}).op(0x47).trace().bytes());
+    w.showFrame();
+    const Bytes bytes = w.bytes();
+    const QString path = dir.filePath(QStringLiteral("main.swf"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+    f.close();
+    const Outcome o = render(dir, path, 4);
+    SCOPED_TRACE("log:\n" + o.log.substr(0, 2000));
+    EXPECT_TRUE(o.exitedNormally) << "signal " << o.signal;
+    EXPECT_EQ(o.trace, "movieclipundefined\n") << "the first level loads, the last is past the allowance";
+    EXPECT_LT(o.peakKb, kMaxPeakKb);
+    EXPECT_LT(o.ms, kMaxRunMs);
+}
+
 } // namespace
