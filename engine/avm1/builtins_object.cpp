@@ -352,6 +352,10 @@ struct NativeId {
     bool onClass = false;
 };
 const NativeId kNativeIds[] = {
+    {101, 0, "Object", "watch"}, {101, 1, "Object", "unwatch"}, {101, 2, "Object", "addProperty"},
+    {101, 3, "Object", "valueOf"}, {101, 4, "Object", "toString"}, {101, 5, "Object", "hasOwnProperty"},
+    {101, 6, "Object", "isPrototypeOf"}, {101, 7, "Object", "isPropertyEnumerable"},
+    {101, 8, "Object", "registerClass", true},
     {103, 0, "Date", "getFullYear"}, {103, 1, "Date", "getYear"}, {103, 2, "Date", "getMonth"},
     {103, 3, "Date", "getDate"}, {103, 4, "Date", "getDay"}, {103, 5, "Date", "getHours"},
     {103, 6, "Date", "getMinutes"}, {103, 7, "Date", "getSeconds"}, {103, 8, "Date", "getMilliseconds"},
@@ -387,7 +391,10 @@ Value nativeById(Vm& vm, int category, int index) {
         if (n.category != category || n.index != index) continue;
         Value holder = vm.getMember(Value(vm.global()), QString::fromLatin1(n.holder));
         if (!n.onClass) holder = vm.getMember(holder, QStringLiteral("prototype"));
-        Value fn = vm.getMember(holder, QString::fromLatin1(n.method));
+        // By number a method is reached from any version, whatever its flags.
+        Object* h = holder.asObject();
+        const Property* p = h ? h->find(vm.key(QString::fromLatin1(n.method))) : nullptr;
+        Value fn = p && !p->isVirtual() ? p->value : Value();
         return vm.isCallable(fn) ? fn : Value();
     }
     vm.unimplemented(QStringLiteral("ASnative(%1, %2)").arg(category).arg(index));

@@ -340,6 +340,29 @@ INSTANTIATE_TEST_SUITE_P(
              nestedObject(std::string(127, 'n')).getVariable(std::string(127, 'n') + "H:v").trace(), {"42"}}),
     caseName);
 
+// ---- Natives by number ---------------------------------------------------------------------------
+
+// name = ASnative(category, index)
+Asm native(const std::string& name, int category, int index) {
+    return Asm().push(name).push(index).push(category).push(2).push("ASnative").callFunction().setVariable();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NativeIds, Semantics,
+    ::testing::Values(
+        // 101 is Object.prototype's row; a method is reached by number whatever its version flags.
+        Case{"HasOwnPropertyInSwf5", 5,
+             native("h", 101, 5).push("o").push("a").push(1).push(1).op(kInitObject).setVariable()
+                 .getVariable("o").push("h").getVariable("h").setMember()
+                 .push("a").push(1).getVariable("o").push("h").callMethod().trace(),
+             {"true"}},
+        // ASnew (2, 0) tells whether the calling function runs for `new`.
+        Case{"AsNewInPlainCallAndNew", 7,
+             Asm().defineFunction("F", {}, native("n", 2, 0).push(0).push("n").callFunction().trace())
+                 .push(0).push("F").callFunction().pop().push(0).push("F").op(0x40).pop(),
+             {"false", "true"}}),
+    caseName);
+
 // ---- DefineFunction2 registers -----------------------------------------------------------------
 
 // Calls a DefineFunction2 function with `flags` as a method of {tag: "obj"} with
