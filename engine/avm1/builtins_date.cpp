@@ -238,6 +238,7 @@ void installDate(Vm& vm) {
     Object* p = vm.dateProto;
     FunctionObject* ctor = vm.defineClass(QStringLiteral("Date"), dateCall, dateConstruct, p);
     vm.defineMethod(ctor, QStringLiteral("UTC"), dateUTC);
+    vm.changeFlags(ctor, prop::kReadOnly, 0); // every member of Date itself is constant
     struct { const char* name; NativeFn fn; } methods[] = {
         {"getFullYear", dateGet<Field::FullYear, false>}, {"getYear", dateGet<Field::Year, false>},
         {"getMonth", dateGet<Field::Month, false>}, {"getDate", dateGet<Field::Date, false>},

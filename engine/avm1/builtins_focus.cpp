@@ -101,6 +101,7 @@ void installFocus(Vm& vm, ScriptEngine& engine) {
         {"getCaretIndex", selectionCaret}, {"setSelection", selectionSetSelection},
     };
     for (auto& m : methods) vm.defineMethod(selection, QString::fromLatin1(m.name), m.fn);
+    vm.sealBuiltinObject(selection, kHidden | kReadOnly);
 
     // Buttons and clips take the mouse and the keyboard unless a script turns enabled off.
     vm.defineValue(vm.clipProto, QStringLiteral("enabled"), Value(true), kDontEnum);

@@ -483,12 +483,13 @@ Value clipSwfVersion(Vm&, CallArgs& a) {
     return Value(mc->runtime().movie->header.version);
 }
 
-// A clip counts the bytes of the movie it plays; a movie is whole once it plays.
+// A clip counts the bytes of the movie it plays; a movie is whole once it
+// plays. A clip made empty by a script plays none.
 Value clipMovieBytes(Vm&, CallArgs& a) {
     auto* clip = dynamic_cast<DisplayClip*>(a.thisObject());
     if (!clip) return Value();
     MovieClip* mc = clip->movieClip();
-    if (!mc || !mc->runtime().movie) return Value(0);
+    if (!mc || !mc->timeline() || !mc->runtime().movie) return Value(0);
     return Value(double(mc->runtime().movie->header.declaredLength));
 }
 

@@ -23,6 +23,9 @@ void Vm::installBuiltins() {
     builtins::installDate(*this);
     builtins::installClip(*this);
     builtins::installMedia(*this);
+    // Functions made before Function itself get their constructor now.
+    for (const auto& o : m_heap)
+        if (auto* f = dynamic_cast<FunctionObject*>(o.get())) giveFunctionMembers(f);
 }
 
 namespace builtins {
@@ -59,13 +62,19 @@ Value objectIsPropertyEnumerable(Vm& vm, CallArgs& a) {
     return Value(o->kind() == Kind::Array && arrayIndex(name) >= 0 && o->hasSpecial(vm, name));
 }
 
-Value objectIsPrototypeOf(Vm&, CallArgs& a) {
+// Walks the __proto__ members as this movie sees them: one hidden from its
+// version ends the chain.
+Value objectIsPrototypeOf(Vm& vm, CallArgs& a) {
     Object* o = a.thisObject();
     Object* v = a.at(0).asObject();
     if (!o || !v) return Value(false);
     int depth = 0;
-    for (Object* p = v->proto(); p && depth < limits::kMaxProtoDepth; p = p->proto(), ++depth)
-        if (p == o) return Value(true);
+    for (Object* at = v; at && depth < limits::kMaxProtoDepth; ++depth) {
+        const Property* link = at->find(protoKey());
+        if (!link || !vm.visible(*link)) break;
+        at = at->proto();
+        if (at == o) return Value(true);
+    }
     return Value(false);
 }
 
@@ -307,10 +316,9 @@ Value globalASSetPropFlags(Vm& vm, CallArgs& a) {
     // Converted in this order: flags to set, flags to clear, then the names.
     uint32_t set = uint32_t(vm.toInt(a.at(2)));
     uint32_t clear = uint32_t(vm.toInt(a.at(3)));
-    auto apply = [&](Property& p) { p.flags = (p.flags & ~clear) | set; };
     const Value& names = a.at(1);
     if (names.isNull()) {
-        for (Property& p : o->properties()) apply(p);
+        vm.changeFlags(o, set, clear);
         return Value();
     }
     QStringList list;
@@ -322,7 +330,7 @@ Value globalASSetPropFlags(Vm& vm, CallArgs& a) {
         list = vm.toString(names).split(u',');
     }
     for (const QString& name : list)
-        if (Property* p = o->find(vm.key(name))) apply(*p);
+        if (Property* p = o->find(vm.key(name))) p->flags = (p->flags & ~clear) | set;
     return Value();
 }
 
@@ -344,6 +352,10 @@ struct NativeId {
     bool onClass = false;
 };
 const NativeId kNativeIds[] = {
+    {101, 0, "Object", "watch"}, {101, 1, "Object", "unwatch"}, {101, 2, "Object", "addProperty"},
+    {101, 3, "Object", "valueOf"}, {101, 4, "Object", "toString"}, {101, 5, "Object", "hasOwnProperty"},
+    {101, 6, "Object", "isPrototypeOf"}, {101, 7, "Object", "isPropertyEnumerable"},
+    {101, 8, "Object", "registerClass", true},
     {103, 0, "Date", "getFullYear"}, {103, 1, "Date", "getYear"}, {103, 2, "Date", "getMonth"},
     {103, 3, "Date", "getDate"}, {103, 4, "Date", "getDay"}, {103, 5, "Date", "getHours"},
     {103, 6, "Date", "getMinutes"}, {103, 7, "Date", "getSeconds"}, {103, 8, "Date", "getMilliseconds"},
@@ -366,13 +378,23 @@ const NativeId kNativeIds[] = {
     {200, 15, "Math", "asin", true}, {200, 16, "Math", "acos", true}, {200, 17, "Math", "pow", true},
 };
 
+// ASnative(2, 0): whether the function calling it runs for `new`.
+Value asNew(Vm& vm, CallArgs&) {
+    const ExecFrame* f = vm.currentFrame();
+    return Value(f && f->constructing);
+}
+
 // The function of a native id, looked up where its class keeps it now; undefined when unknown.
 Value nativeById(Vm& vm, int category, int index) {
+    if (category == 2 && index == 0) return Value(vm.newNative(asNew));
     for (const NativeId& n : kNativeIds) {
         if (n.category != category || n.index != index) continue;
         Value holder = vm.getMember(Value(vm.global()), QString::fromLatin1(n.holder));
         if (!n.onClass) holder = vm.getMember(holder, QStringLiteral("prototype"));
-        Value fn = vm.getMember(holder, QString::fromLatin1(n.method));
+        // By number a method is reached from any version, whatever its flags.
+        Object* h = holder.asObject();
+        const Property* p = h ? h->find(vm.key(QString::fromLatin1(n.method))) : nullptr;
+        Value fn = p && !p->isVirtual() ? p->value : Value();
         return vm.isCallable(fn) ? fn : Value();
     }
     vm.unimplemented(QStringLiteral("ASnative(%1, %2)").arg(category).arg(index));

@@ -78,6 +78,14 @@ Value clipGetDepth(Vm&, CallArgs& a) {
     return Value(c->object()->depth() - kScriptDepthOffset);
 }
 
+// TextField's and Button's getDepth answer for their own kind of object
+// only; MovieClip's answers for any display object.
+template <Kind K>
+Value ownKindGetDepth(Vm& vm, CallArgs& a) {
+    Object* o = a.thisObject();
+    return o && o->kind() == K ? clipGetDepth(vm, a) : Value();
+}
+
 Value clipSwapDepths(Vm& vm, CallArgs& a) {
     DisplayClip* c = thisClip(a);
     if (!c || !c->object() || !c->object()->parent() || !a.size() || a.at(0).isUndefined()) return Value();
@@ -319,8 +327,8 @@ void installPlayerObjects(Vm& vm, ScriptEngine& engine) {
         {"loadMovie", clipLoadMovie}, {"loadVariables", clipLoadVariables}, {"setMask", clipSetMask, kVersion6},
     };
     for (auto& m : methods) vm.defineMethod(p, QString::fromLatin1(m.name), m.fn, kHidden | m.since);
-    vm.defineMethod(vm.buttonProto, QStringLiteral("getDepth"), clipGetDepth);
-    vm.defineMethod(vm.textFieldProto, QStringLiteral("getDepth"), clipGetDepth);
+    vm.defineMethod(vm.buttonProto, QStringLiteral("getDepth"), ownKindGetDepth<Kind::Button>);
+    vm.defineMethod(vm.textFieldProto, QStringLiteral("getDepth"), ownKindGetDepth<Kind::TextField>);
 
     Object* key = broadcaster(vm);
     vm.defineValue(vm.global(), QStringLiteral("Key"), Value(key), kDontEnum);
@@ -334,11 +342,13 @@ void installPlayerObjects(Vm& vm, ScriptEngine& engine) {
         {"RIGHT", 39}, {"SHIFT", 16}, {"SPACE", 32}, {"TAB", 9}, {"UP", 38}, {"ALT", 18},
     };
     for (auto& k : keys) vm.defineValue(key, QString::fromLatin1(k.name), Value(k.code), kHidden | kReadOnly);
+    vm.sealBuiltinObject(key, kHidden | kReadOnly);
 
     Object* mouse = broadcaster(vm);
     vm.defineValue(vm.global(), QStringLiteral("Mouse"), Value(mouse), kDontEnum);
     vm.defineMethod(mouse, QStringLiteral("show"), mouseShow);
     vm.defineMethod(mouse, QStringLiteral("hide"), mouseHide);
+    vm.sealBuiltinObject(mouse, kHidden | kReadOnly);
 
     Object* stage = broadcaster(vm);
     vm.defineValue(vm.global(), QStringLiteral("Stage"), Value(stage), kDontEnum);

@@ -236,6 +236,7 @@ void installString(Vm& vm) {
     vm.defineValue(number, QStringLiteral("NaN"), Value(std::nan("")), constFlags);
     vm.defineValue(number, QStringLiteral("NEGATIVE_INFINITY"), Value(-HUGE_VAL), constFlags);
     vm.defineValue(number, QStringLiteral("POSITIVE_INFINITY"), Value(HUGE_VAL), constFlags);
+    vm.changeFlags(number, constFlags, 0); // every member of Number itself is constant
 
     Object* math = vm.newObject();
     vm.defineValue(vm.global(), QStringLiteral("Math"), Value(math), kDontEnum);
@@ -251,6 +252,7 @@ void installString(Vm& vm) {
         {"PI", M_PI}, {"SQRT1_2", M_SQRT1_2}, {"SQRT2", M_SQRT2},
     };
     for (auto& c : constants) vm.defineValue(math, QString::fromLatin1(c.name), Value(c.v), constFlags);
+    vm.sealBuiltinObject(math, constFlags);
 }
 
 } // namespace swf::avm1::builtins

@@ -501,9 +501,10 @@ void installSystem(Vm& vm, ScriptEngine& engine) {
     Object* accessibility = vm.newObject();
     vm.defineValue(vm.global(), QStringLiteral("Accessibility"), Value(accessibility), kDontEnum);
     // The methods came with version 6 movies.
-    vm.defineMethod(accessibility, QStringLiteral("isActive"), returnFalse, kHidden | kVersion6);
-    vm.defineMethod(accessibility, QStringLiteral("updateProperties"), doNothing, kHidden | kVersion6);
-    vm.defineMethod(accessibility, QStringLiteral("sendEvent"), doNothing, kHidden | kVersion6);
+    vm.defineMethod(accessibility, QStringLiteral("isActive"), returnFalse, kVersion6);
+    vm.defineMethod(accessibility, QStringLiteral("updateProperties"), doNothing, kVersion6);
+    vm.defineMethod(accessibility, QStringLiteral("sendEvent"), doNothing, kVersion6);
+    vm.sealBuiltinObject(accessibility, kDontDelete | kReadOnly); // its methods stay enumerable
 
     installExternalInterface(vm);
     installFileReference(vm);

@@ -95,12 +95,13 @@ void ClipObject::setProperty(Vm& vm, int index, const Value& v) {
 }
 
 bool ClipObject::getSpecial(Vm& vm, const QString& name, Value& out) {
-    if (name.isEmpty()) return false;
+    // A clip's own members come first, then its children, then the built-in
+    // properties (a child named _x hides the clip's _x).
+    if (name.isEmpty() || find(vm.key(name))) return false;
+    if (Object* child = childByName(name)) { out = Value(child); return true; }
     if (name[0] == u'_') {
         int index = clipPropIndex(name, vm.caseSensitive());
         if (index >= 0) { out = getProperty(vm, index); return true; }
-        // A script variable named _parent, _root ... hides the built-in name.
-        if (find(vm.key(name))) return false;
         if (vm.namesEqual(name, QStringLiteral("_parent"))) {
             ClipObject* p = parentClip();
             out = p ? Value(static_cast<Object*>(p)) : Value();
@@ -119,9 +120,6 @@ bool ClipObject::getSpecial(Vm& vm, const QString& name, Value& out) {
             }
         }
     }
-    // Own variables hide children of the same name.
-    if (find(vm.key(name))) return false;
-    if (Object* child = childByName(name)) { out = Value(child); return true; }
     return false;
 }
 

@@ -52,8 +52,9 @@ Object* scopeObject(Vm& vm, const ExecFrame& f, const Scope* s) {
     return o;
 }
 
-bool isPath(const QString& name) {
-    return name.contains(u'/') || name.contains(u':') || name.contains(u'.');
+// Dots separate path elements from SWF 5 on; SWF 4 names may hold them.
+bool isPath(const QString& name, int version) {
+    return name.contains(u'/') || name.contains(u':') || (version >= 5 && name.contains(u'.'));
 }
 
 // The timeline names resolve on: SetTarget's target, or _level0 once it left the stage.
@@ -114,10 +115,11 @@ bool lookupPlain(Vm& vm, ExecFrame& f, const QString& name, Value& out, Object**
 
 // Where a variable path splits into its target and the variable: the last
 // ':' or, without one, the last '.' ("a.b:c", "a.b.c" -> "a.b" and "c").
-int variableCut(const QString& name) {
+// A path with nothing before that (":a", ".a") names no variable: -1.
+int variableCut(const QString& name, int version) {
     int cut = name.lastIndexOf(u':');
-    if (cut < 0) cut = name.lastIndexOf(u'.');
-    return cut;
+    if (cut < 0 && version >= 5) cut = name.lastIndexOf(u'.');
+    return cut > 0 ? cut : -1;
 }
 
 // A target path from one scope object; "/..." starts at the timeline's root.
@@ -146,9 +148,9 @@ Object* resolveFromTarget(Vm& vm, ExecFrame& f, const QString& path) {
 
 Value getVariable(Vm& vm, ExecFrame& f, const QString& name, Object** holder = nullptr) {
     Value out;
-    if (!isPath(name)) {
+    if (!isPath(name, f.version)) {
         lookupPlain(vm, f, name, out, holder);
-    } else if (int cut = variableCut(name); cut >= 0) {
+    } else if (int cut = variableCut(name, f.version); cut >= 0) {
         // "path.var": the first scope whose path leads to an object holding the variable.
         const QString path = name.left(cut), var = name.mid(cut + 1);
         forEachScope(vm, f, [&](Object* o) {
@@ -161,7 +163,7 @@ Value getVariable(Vm& vm, ExecFrame& f, const QString& name, Object** holder = n
             if (holder) *holder = t;
             return true;
         });
-    } else {
+    } else if (name[0] != u':' && name[0] != u'.') {
         Object* o = resolvePathFrom(vm, f, name);
         out = o ? Value(o) : Value();
     }
@@ -171,9 +173,9 @@ Value getVariable(Vm& vm, ExecFrame& f, const QString& name, Object** holder = n
 }
 
 void setVariable(Vm& vm, ExecFrame& f, const QString& name, const Value& v) {
-    if (isPath(name)) {
-        const int cut = variableCut(name);
-        if (cut < 0) return; // "/a/b" with no variable part
+    if (isPath(name, f.version)) {
+        const int cut = variableCut(name, f.version);
+        if (cut < 0) return; // "/a/b" or ":a" with no target and variable
         const QString path = name.left(cut), var = name.mid(cut + 1);
         forEachScope(vm, f, [&](Object* o) {
             Object* t = resolvePathIn(vm, f, o, path);
@@ -322,8 +324,9 @@ FunctionObject* makeFunction(Vm& vm, ExecFrame& f, std::unique_ptr<ScriptCode> c
     code->scope = captured;
     code->target = f.target ? f.target : f.baseTarget;
     auto* fn = vm.make<FunctionObject>(vm.functionProto, std::move(code));
+    vm.giveFunctionMembers(fn);
     Object* proto = vm.newObject();
-    vm.defineValue(proto, QStringLiteral("constructor"), Value(fn), prop::kDontEnum);
+    vm.defineValue(proto, QStringLiteral("constructor"), Value(fn), prop::kHidden);
     vm.defineValue(fn, QStringLiteral("prototype"), Value(proto), prop::kDontEnum | prop::kDontDelete);
     return fn;
 }
@@ -716,12 +719,15 @@ HANDLER(aCallMethod) {
     if (!vm.isCallable(fn)) { push(f, Value()); return; }
     Object* holder = nullptr;
     // `super` is the prototype after the one holding the method, searched from
-    // the object's prototype on; a method of the object itself has an empty super.
+    // the object's prototype on; a method of the object itself counts as held
+    // by that prototype.
     Object* start = obj.asObject() ? obj.asObject()->proto() : nullptr;
     if (!obj.isObject())
         if (Object* wrap = vm.toObject(obj)) start = wrap->proto();
     if (start) vm.findProperty(start, name, &holder);
-    push(f, vm.call(fn, obj, args, holder ? holder->proto() : vm.emptySuper));
+    if (!holder) holder = start;
+    Object* superProto = holder ? holder->proto() : nullptr;
+    push(f, vm.call(fn, obj, args, superProto ? superProto : vm.emptySuper));
 }
 HANDLER(aConstantPool) {
     size_t count = r.u16();
@@ -772,9 +778,9 @@ HANDLER(aDefineLocal) {
 HANDLER(aDefineLocal2) {
     UNUSED_ARGS;
     QString name = vm.toString(pop(f));
-    if (!f.activation && isPath(name)) {
+    if (!f.activation && isPath(name, f.version)) {
         // Outside functions a path declares the variable where it leads.
-        const int cut = variableCut(name);
+        const int cut = variableCut(name, f.version);
         Object* on = cut >= 0 ? resolvePathFrom(vm, f, name.left(cut)) : nullptr;
         if (on && !vm.hasOwnProperty(on, name.mid(cut + 1))) vm.setMember(on, name.mid(cut + 1), Value());
         return;
@@ -825,12 +831,17 @@ HANDLER(aGetMember) {
 HANDLER(aInitArray) {
     UNUSED_ARGS;
     std::vector<Value> items = popArgs(vm, f);
-    push(f, Value(vm.newArray(std::move(items))));
+    ArrayObject* a = vm.newArray(std::move(items));
+    // A literal takes the prototype _global.Array has now (none once Array is deleted).
+    Value array = vm.getMember(Value(vm.global()), QStringLiteral("Array"));
+    a->setProto(vm.getMember(array, QStringLiteral("prototype")).asObject());
+    push(f, Value(a));
 }
 HANDLER(aInitObject) {
     UNUSED_ARGS;
     double n = vm.toNumber(pop(f));
-    size_t count = (std::isfinite(n) && n > 0) ? std::min(size_t(n), f.stack.size() / 2) : 0;
+    // A count past the stack takes every value left, an odd last one too.
+    size_t count = (std::isfinite(n) && n > 0) ? std::min(size_t(n), (f.stack.size() + 1) / 2) : 0;
     Object* o = vm.newObject();
     std::vector<std::pair<Value, Value>> pairs; // (name, value), last first
     for (size_t i = 0; i < count; ++i) {
@@ -1325,6 +1336,7 @@ void Vm::runActions(std::span<const uint8_t> code, Object* target, int version, 
 Value Vm::runFunction(FunctionObject* fn, const Value& thisv, std::span<const Value> args, Object* superProto) {
     const ScriptCode& sc = *fn->script();
     ExecFrame f;
+    f.constructing = std::exchange(m_constructNext, false);
     f.code = sc.code;
     f.version = sc.version;
     f.pool = sc.constantPool;
@@ -1392,35 +1404,44 @@ Value Vm::runFunction(FunctionObject* fn, const Value& thisv, std::span<const Va
     return f.returned ? f.returnValue : Value();
 }
 
+// The longest name one element of a target path holds.
+constexpr int kMaxPathNameLength = 127;
+
 Object* Vm::resolveTarget(Object* base, const QString& path) {
     Object* cur = base ? base : static_cast<Object*>(m_root);
     const int n = path.size();
     int i = 0;
-    // Once a '/' was seen, '.' is part of names ("a/b.c" names "b.c"); ':' always separates.
-    bool slashes = false;
+    // Once a '/' was seen, '.' is part of names ("a/b.c" names "b.c"), as it
+    // always is in SWF 4; ':' always separates. ".." is the parent only
+    // before a '/' or at the end.
+    bool dots = m_version >= 5;
     if (path.startsWith(u'/')) {
         auto* clip = dynamic_cast<ClipObject*>(cur);
         cur = clip ? clip->rootClip() : static_cast<Object*>(m_root);
         i = 1;
-        slashes = true;
+        dots = false;
     }
     while (i < n) {
         if (!cur) return nullptr;
         auto* clip = dynamic_cast<ClipObject*>(cur);
         int end = i;
-        if (path.mid(i, 2) == u".." && (i + 2 == n || path[i + 2] == u'/' || path[i + 2] == u':')) {
+        if (path.mid(i, 2) == u".." && (i + 2 == n || path[i + 2] == u'/')) {
             end = i + 2;
         } else {
-            while (end < n && path[end] != u'/' && path[end] != u':' && !(path[end] == u'.' && !slashes)) ++end;
+            while (end < n && path[end] != u'/' && path[end] != u':' && !(path[end] == u'.' && dots)) ++end;
         }
+        // A longer name is read as several: its first 127 characters, then the rest.
+        const bool cut = end - i > kMaxPathNameLength;
+        if (cut) end = i + kMaxPathNameLength;
         const QString seg = path.mid(i, end - i);
-        if (end < n && path[end] == u'/') slashes = true;
-        i = end + 1;
+        const bool parentDots = seg == u".." && (end >= n || path[end] == u'/');
+        if (!cut && end < n && path[end] == u'/') dots = false;
+        i = cut ? end : end + 1;
         if (seg.isEmpty()) {
             if (end < n) return nullptr; // "a//b": an empty name leads nowhere
             break;
         }
-        if (seg == u".." || namesEqual(seg, QStringLiteral("_parent"))) {
+        if (parentDots || namesEqual(seg, QStringLiteral("_parent"))) {
             cur = clip ? clip->parentClip() : nullptr;
         } else if (namesEqual(seg, QStringLiteral("_root"))) {
             cur = clip ? clip->rootClip() : static_cast<Object*>(m_root);

@@ -40,6 +40,7 @@ struct ExecFrame {
     std::vector<std::pair<size_t, ScopePtr>> withEnds; // scope to restore at an offset
     bool returned = false;
     Value returnValue;
+    bool constructing = false;    // the function runs for `new` (ASnew tells)
     ExecFrame* caller = nullptr;  // the frame running when this one started
 };
 

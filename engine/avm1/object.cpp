@@ -7,41 +7,86 @@
 
 namespace swf::avm1 {
 
+namespace {
+bool isProtoKey(const QString& key) { return key == protoKey(); }
+} // namespace
+
+Object::Object(Object* proto, Kind kind) : m_kind(kind) {
+    if (proto) setProto(proto);
+}
+
+void Object::setProto(Object* p) {
+    if (Property* own = find(protoKey())) {
+        assign(*own, p ? Value(p) : Value());
+        return;
+    }
+    if (p) define(protoKey(), protoKey(), Value(p), prop::kHidden);
+}
+
+void Object::followProtoMember() {
+    const Property* p = find(protoKey());
+    m_proto = p && !p->isVirtual() ? p->value.asObject() : nullptr;
+}
+
+int Object::slotOf(const QString& key) const {
+    if (!m_index.isEmpty()) return m_index.value(key, -1);
+    for (size_t i = 0; i < m_keys.size(); ++i)
+        if (m_keys[i] == key) return int(i);
+    return -1;
+}
+
 Property* Object::find(const QString& key) {
-    auto it = m_index.constFind(key);
-    return it == m_index.constEnd() ? nullptr : &m_props[size_t(*it)];
+    int at = slotOf(key);
+    return at < 0 ? nullptr : &m_props[size_t(at)];
 }
 
 const Property* Object::find(const QString& key) const {
-    auto it = m_index.constFind(key);
-    return it == m_index.constEnd() ? nullptr : &m_props[size_t(*it)];
+    int at = slotOf(key);
+    return at < 0 ? nullptr : &m_props[size_t(at)];
+}
+
+void Object::reindex() {
+    m_index.clear();
+    if (m_props.size() <= kLinearMembers) return;
+    for (size_t i = 0; i < m_props.size(); ++i) m_index.insert(m_keys[i], int(i));
 }
 
 Property& Object::define(const QString& key, const QString& name, const Value& v, uint32_t flags) {
     if (Property* p = find(key)) {
-        p->value = v;
         p->getter = p->setter = nullptr;
         p->flags = flags;
+        assign(*p, v);
         return *p;
     }
-    m_index.insert(key, int(m_props.size()));
+    m_keys.push_back(key);
     m_props.push_back(Property{name, v, nullptr, nullptr, flags});
+    if (!m_index.isEmpty()) m_index.insert(key, int(m_props.size() - 1));
+    else if (m_props.size() > kLinearMembers) reindex();
+    if (isProtoKey(key)) followProtoMember();
     return m_props.back();
 }
 
+void Object::assign(Property& p, const Value& v) {
+    p.value = v;
+    if (p.name.compare(protoKey(), Qt::CaseInsensitive) == 0 && &p == find(protoKey())) followProtoMember();
+}
+
 bool Object::erase(const QString& key) {
-    auto it = m_index.find(key);
-    if (it == m_index.end()) return false;
-    int at = *it;
-    m_index.erase(it);
+    int at = slotOf(key);
+    if (at < 0) return false;
     m_props.erase(m_props.begin() + at);
-    for (auto& i : m_index)
-        if (i > at) --i;
+    m_keys.erase(m_keys.begin() + at);
+    if (!m_index.isEmpty()) {
+        m_index.remove(key);
+        for (auto& i : m_index)
+            if (i > at) --i;
+        if (m_props.size() <= kLinearMembers) m_index.clear();
+    }
+    if (isProtoKey(key)) followProtoMember();
     return true;
 }
 
 void Object::markChildren(const MarkFn& mark) {
-    if (m_proto) mark(m_proto);
     for (const Property& p : m_props) {
         if (Object* o = p.value.asObject()) mark(o);
         if (p.getter) mark(p.getter);
@@ -77,8 +122,13 @@ int64_t arrayIndex(const QString& name) {
 }
 
 void Object::dropMembers() {
+    // The prototype link stays: a halted movie's objects keep their class.
+    Object* proto = m_proto;
     m_props.clear();
+    m_keys.clear();
     m_index.clear();
+    m_proto = nullptr;
+    setProto(proto);
     watches.clear();
     interfaces.clear();
 }

@@ -76,16 +76,27 @@ struct NativeState {
     virtual void mark(const MarkFn& mark) const { (void)mark; }
 };
 
+// The prototype link is the object's own `__proto__` member (DontEnum and
+// DontDelete from birth): scripts read, reassign, unhide and delete it like
+// any other member, and the chain follows whatever object it holds.
+inline QString protoKey() { return QStringLiteral("__proto__"); }
+
+// Objects with up to this many members find them by a linear search; the
+// hash index is made only for larger ones, so small objects stay small.
+inline constexpr size_t kLinearMembers = 8;
+
 class Object {
 public:
-    explicit Object(Object* proto, Kind kind = Kind::Object) : m_proto(proto), m_kind(kind) {}
+    explicit Object(Object* proto, Kind kind = Kind::Object);
     virtual ~Object() = default;
     Object(const Object&) = delete;
     Object& operator=(const Object&) = delete;
 
     Kind kind() const { return m_kind; }
     Object* proto() const { return m_proto; }
-    void setProto(Object* p) { m_proto = p; }
+    // Points `__proto__` at p, making the member (DontEnum, DontDelete) when
+    // the object has none.
+    void setProto(Object* p);
 
     // Own properties, in creation order. Keys are folded by the caller
     // (lower case before SWF 7).
@@ -93,6 +104,10 @@ public:
     const Property* find(const QString& key) const;
     Property& define(const QString& key, const QString& name, const Value& v, uint32_t flags = 0);
     bool erase(const QString& key);
+    // Stores a new value in an own member (the prototype link follows `__proto__`).
+    void assign(Property& p, const Value& v);
+    // Whether the members have outgrown the linear search (the hash index exists).
+    bool indexed() const { return !m_index.isEmpty(); }
     const std::vector<Property>& properties() const { return m_props; }
     std::vector<Property>& properties() { return m_props; }
 
@@ -132,12 +147,16 @@ public:
     }
 
 protected:
-    Object* m_proto;
     Kind m_kind;
     std::vector<Property> m_props;
-    QHash<QString, int> m_index;
+    std::vector<QString> m_keys; // the folded key of each member, in step with m_props
+    QHash<QString, int> m_index; // key -> slot, once there are more than kLinearMembers
 
 private:
+    int slotOf(const QString& key) const;
+    void reindex();
+    void followProtoMember();
+    Object* m_proto = nullptr; // the object `__proto__` holds, cached for chain walks
     std::unique_ptr<NativeState> m_native;
 };
 

@@ -36,8 +36,17 @@ ArrayObject* Vm::newArray(std::vector<Value> items) {
     return a;
 }
 
+void Vm::giveFunctionMembers(FunctionObject* f) {
+    // A function's __proto__ is seen from SWF 6 on; its constructor is Function.
+    if (Property* p = f->find(protoKey())) p->flags |= prop::kVersion6;
+    const QString ctorKey = key(QStringLiteral("constructor"));
+    const Property* function = functionProto->find(ctorKey);
+    if (function && !f->find(ctorKey)) defineValue(f, QStringLiteral("constructor"), function->value, prop::kHidden);
+}
+
 FunctionObject* Vm::newNative(NativeFn fn, Object* prototype) {
     auto* f = make<FunctionObject>(functionProto, fn);
+    giveFunctionMembers(f);
     if (prototype) {
         defineValue(f, QStringLiteral("prototype"), Value(prototype), prop::kDontEnum | prop::kDontDelete);
         defineValue(prototype, QStringLiteral("constructor"), Value(f), prop::kDontEnum | prop::kDontDelete);
@@ -76,7 +85,7 @@ struct HeapMeter {
     }
     void object(const Object& o) {
         bytes += sizeof(Object) + kObjectOverheadBytes + o.properties().size() * kPropertyBytes;
-        if (!o.properties().empty()) bytes += kIndexTableBytes;
+        if (o.indexed()) bytes += kIndexTableBytes;
         for (const Property& p : o.properties()) {
             string(p.name);
             if (p.value.isString()) string(p.value.asString());
@@ -171,6 +180,18 @@ void Vm::collect(const std::vector<Object*>& extraRoots) {
 }
 
 // ---- Built-in helpers ------------------------------------------------------------
+
+void Vm::sealBuiltinObject(Object* o, uint32_t flags) {
+    // Made as `new Object` is, with its own constructor, then every member flagged at once.
+    const QString ctorKey = key(QStringLiteral("constructor"));
+    if (const Property* c = objectProto->find(ctorKey); c && !o->find(ctorKey))
+        defineValue(o, QStringLiteral("constructor"), c->value, prop::kHidden);
+    changeFlags(o, flags, 0);
+}
+
+void Vm::changeFlags(Object* on, uint32_t set, uint32_t clear) {
+    for (Property& p : on->properties()) p.flags = (p.flags & ~clear) | set;
+}
 
 void Vm::defineValue(Object* on, const QString& name, const Value& v, uint32_t flags) {
     on->define(key(name), name, v, flags);
@@ -446,12 +467,11 @@ Value Vm::getMember(const Value& objv, const QString& name) {
         default: return Value();
         }
     }
-    if (namesEqual(name, QStringLiteral("__proto__"))) {
-        if (Property* p = obj->find(key(name))) return p->value; // shadowed by a script
-        Object* proto = obj->proto();
-        // `super` stands for the parent prototype itself; its __proto__ is one further up.
-        if (proto && dynamic_cast<SuperObject*>(obj)) proto = proto->proto();
-        return proto ? Value(proto) : Value();
+    if (namesEqual(name, protoKey())) {
+        // A primitive's own prototype is that of the wrapper it stands for;
+        // `super` stands for the parent prototype itself, its __proto__ one further up.
+        if (!objv.isObject()) return Value(obj);
+        if (dynamic_cast<SuperObject*>(obj)) return obj->proto() && obj->proto()->proto() ? Value(obj->proto()->proto()) : Value();
     }
     Value out;
     // A getter added by addProperty hides the built-in member of the same name (an array's length).
@@ -500,10 +520,6 @@ Value Vm::callAccessor(Object* holder, const Property& p, Object* accessor, cons
 void Vm::setMember(Object* obj, const QString& name, const Value& value) {
     if (!obj) return;
     const QString k = key(name);
-    if (namesEqual(name, QStringLiteral("__proto__")) && !obj->find(k)) {
-        obj->setProto(value.asObject());
-        return;
-    }
     Value v = value;
     // Watches see the old and new value and may replace it.
     for (size_t i = 0; i < obj->watches.size(); ++i) {
@@ -521,7 +537,10 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
         break;
     }
     Property* own = obj->find(k);
-    if (!(own && own->isVirtual()) && obj->setSpecial(*this, name, v)) return;
+    // A setter of the same name goes before an array's built-in members, but
+    // a clip's built-in properties take every assignment.
+    const bool setterFirst = own && own->isVirtual() && !dynamic_cast<ClipObject*>(obj);
+    if (!setterFirst && obj->setSpecial(*this, name, v)) return;
     // A setter reached through super runs on the real `this`.
     auto* sup = dynamic_cast<SuperObject*>(obj);
     const Value setterThis = sup ? sup->thisv : Value(obj);
@@ -532,7 +551,7 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
         }
         if (p->flags & prop::kReadOnly) return;
         if (!visible(*p)) { p->flags = 0; }
-        p->value = v;
+        obj->assign(*p, v);
         return;
     }
     // An inherited getter/setter handles the assignment.
@@ -546,7 +565,7 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
         }
         break;
     }
-    if (!allocate(kPropertyBytes + (obj->properties().empty() ? kIndexTableBytes : 0))) return;
+    if (!allocate(kPropertyBytes + (obj->properties().size() == kLinearMembers ? kIndexTableBytes : 0))) return;
     obj->define(k, name, v, 0);
 }
 
@@ -560,7 +579,6 @@ bool Vm::hasOwnProperty(Object* obj, const QString& name) {
 bool Vm::hasProperty(Object* obj, const QString& name) {
     if (!obj) return false;
     if (obj->hasSpecial(*this, name)) return true;
-    if (namesEqual(name, QStringLiteral("__proto__"))) return true;
     return findProperty(obj, name) != nullptr;
 }
 
@@ -662,6 +680,7 @@ bool Vm::isCallable(const Value& v) const {
 
 Value Vm::call(const Value& fnv, const Value& thisv, std::span<const Value> args, Object* superProto) {
     auto* fn = dynamic_cast<FunctionObject*>(fnv.asObject());
+    const bool constructs = std::exchange(m_constructNext, false);
     if (!fn || m_halted) return Value();
     if (m_depth >= m_maxCallDepth) {
         halt(QStringLiteral("%1 levels of recursion were exceeded in one action list").arg(m_maxCallDepth));
@@ -674,6 +693,7 @@ Value Vm::call(const Value& fnv, const Value& thisv, std::span<const Value> args
         CallArgs ca{thisv, args, fn};
         r = fn->native()(*this, ca);
     } else if (fn->script()) {
+        m_constructNext = constructs;
         r = runFunction(fn, thisv, args, superProto);
     }
     --m_depth;
@@ -699,13 +719,25 @@ Value Vm::construct(const Value& ctorv, std::span<const Value> args) {
         CallArgs ca{Value(), args, fn};
         Value r = fn->constructor(*this, ca);
         --m_depth;
+        // Only an instance made here is marked, not an object handed back (new Object(o)).
+        if (Object* made = r.asObject(); made && made->proto() && made->proto() == protoV.asObject() &&
+                                          !made->find(key(QStringLiteral("__constructor__"))))
+            markConstructed(made, ctorv);
         return r;
     }
     Object* o = make<Object>(protoV.asObject());
-    defineValue(o, QStringLiteral("__constructor__"), ctorv, prop::kDontEnum);
-    defineValue(o, QStringLiteral("constructor"), ctorv, prop::kDontEnum);
+    markConstructed(o, ctorv);
+    m_constructNext = true;
     call(ctorv, Value(o), args, protoV.asObject() ? protoV.asObject()->proto() : nullptr);
     return Value(o);
+}
+
+void Vm::markConstructed(Object* o, const Value& ctorv) {
+    // `new` records the constructor on the instance: __constructor__ (seen
+    // from SWF 6 on) always, `constructor` only for movies before SWF 7,
+    // which read it from the prototype instead.
+    defineValue(o, QStringLiteral("__constructor__"), ctorv, prop::kDontEnum | prop::kVersion6);
+    if (m_version < 7) defineValue(o, QStringLiteral("constructor"), ctorv, prop::kDontEnum);
 }
 
 void Vm::setMaxCallDepth(int depth) { m_maxCallDepth = std::clamp(depth, 1, limits::kMaxCallDepth); }

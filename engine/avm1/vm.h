@@ -122,6 +122,13 @@ public:
     void defineValue(Object* on, const QString& name, const Value& v, uint32_t flags = prop::kHidden);
     FunctionObject* defineMethod(Object* on, const QString& name, NativeFn fn, uint32_t flags = prop::kHidden);
     // A constructor with its prototype object, stored on _global under `name`.
+    // Sets and clears flags on every own member (ASSetPropFlags with no names).
+    void changeFlags(Object* on, uint32_t set, uint32_t clear);
+    // Gives a built-in object (Math, Key ...) its own constructor (Object) and
+    // sets `flags` on all its members.
+    void sealBuiltinObject(Object* o, uint32_t flags);
+    // The members every function has of its own (constructor, __proto__ from SWF 6).
+    void giveFunctionMembers(FunctionObject* f);
     FunctionObject* defineClass(const QString& name, NativeFn call, NativeFn construct, Object* prototype);
 
     // ---- Conversions ---------------------------------------------------------
@@ -174,6 +181,8 @@ public:
     Value call(const Value& fn, const Value& thisv, std::span<const Value> args, Object* superProto = nullptr);
     Value callMethod(const Value& obj, const QString& name, std::span<const Value> args);
     Value construct(const Value& ctor, std::span<const Value> args);
+    // Records on a new instance the constructor that made it.
+    void markConstructed(Object* o, const Value& ctor);
     // Calls with an explicit `this` object and a prototype for `super`.
     bool isCallable(const Value& v) const;
 
@@ -275,6 +284,7 @@ private:
     int m_depth = 0;
     int m_maxCallDepth = 0;
     ExecFrame* m_frame = nullptr;
+    bool m_constructNext = false; // the next call is a constructor's, for `new`
     std::vector<QString> m_unimplemented;
 
     std::vector<ScriptTimer> m_timers;

@@ -315,6 +315,54 @@ INSTANTIATE_TEST_SUITE_P(
              {"on o"}}),
     caseName);
 
+// ---- Path grammar ------------------------------------------------------------------------------
+
+// name = {H: {v: 42}}
+Asm nestedObject(const std::string& name) {
+    return Asm().push(name).push("H").push("v").push(42).push(1).op(kInitObject).push(1).op(kInitObject).setVariable();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, Semantics,
+    ::testing::Values(
+        // Dots separate path elements from SWF 5 on; in SWF 4 they are part of the name.
+        Case{"Swf4DotIsPartOfName", 4, Asm().push("a.b").push("x").setVariable().getVariable("a.b").trace(), {"x"}},
+        Case{"Swf5DotSeparates", 5, Asm().push("a.b").push("x").setVariable().getVariable("a.b").trace(),
+             {"undefined"}},
+        Case{"Swf5DotPathReads", 5, nestedObject("o").getVariable("o.H.v").trace(), {"42"}},
+        // A variable path with nothing before its ':' or '.' names no variable.
+        Case{"EmptyTargetNamesNothing", 7,
+             Asm().push("v").push("1").setVariable().getVariable(":v").trace().getVariable(".v").trace()
+                 .push(":w").push("2").setVariable().getVariable("w").trace(),
+             {"undefined", "undefined", "undefined"}},
+        // One path element holds 127 characters; the rest of a longer name is the next element.
+        Case{"LongNameIsTwoElements", 7,
+             nestedObject(std::string(127, 'n')).getVariable(std::string(127, 'n') + "H:v").trace(), {"42"}}),
+    caseName);
+
+// ---- Natives by number ---------------------------------------------------------------------------
+
+// name = ASnative(category, index)
+Asm native(const std::string& name, int category, int index) {
+    return Asm().push(name).push(index).push(category).push(2).push("ASnative").callFunction().setVariable();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NativeIds, Semantics,
+    ::testing::Values(
+        // 101 is Object.prototype's row; a method is reached by number whatever its version flags.
+        Case{"HasOwnPropertyInSwf5", 5,
+             native("h", 101, 5).push("o").push("a").push(1).push(1).op(kInitObject).setVariable()
+                 .getVariable("o").push("h").getVariable("h").setMember()
+                 .push("a").push(1).getVariable("o").push("h").callMethod().trace(),
+             {"true"}},
+        // ASnew (2, 0) tells whether the calling function runs for `new`.
+        Case{"AsNewInPlainCallAndNew", 7,
+             Asm().defineFunction("F", {}, native("n", 2, 0).push(0).push("n").callFunction().trace())
+                 .push(0).push("F").callFunction().pop().push(0).push("F").op(0x40).pop(),
+             {"false", "true"}}),
+    caseName);
+
 // ---- DefineFunction2 registers -----------------------------------------------------------------
 
 // Calls a DefineFunction2 function with `flags` as a method of {tag: "obj"} with
