@@ -273,19 +273,9 @@ Value setIndent(Vm& vm, const Value&, Args a) {
     vm.xmlSettings.prettyIndent = vm.toInt(arg(a, 0));
     return {};
 }
-Value defaultSettings(Vm& vm, const Value&, Args) {
+// XML.settings() and XML.defaultSettings(): the five settings as an object.
+Value settingsObject(Vm& vm, const xml::Settings& s) {
     Value o = Value::object(vm.newObject());
-    const xml::Settings d;
-    vm.setPublic(o, QStringLiteral("ignoreComments"), Value::boolean(d.ignoreComments));
-    vm.setPublic(o, QStringLiteral("ignoreProcessingInstructions"), Value::boolean(d.ignoreProcessingInstructions));
-    vm.setPublic(o, QStringLiteral("ignoreWhitespace"), Value::boolean(d.ignoreWhitespace));
-    vm.setPublic(o, QStringLiteral("prettyIndent"), Value::number(d.prettyIndent));
-    vm.setPublic(o, QStringLiteral("prettyPrinting"), Value::boolean(d.prettyPrinting));
-    return o;
-}
-Value currentSettings(Vm& vm, const Value& self, Args) {
-    Value o = defaultSettings(vm, self, {});
-    const xml::Settings& s = vm.xmlSettings;
     vm.setPublic(o, QStringLiteral("ignoreComments"), Value::boolean(s.ignoreComments));
     vm.setPublic(o, QStringLiteral("ignoreProcessingInstructions"), Value::boolean(s.ignoreProcessingInstructions));
     vm.setPublic(o, QStringLiteral("ignoreWhitespace"), Value::boolean(s.ignoreWhitespace));
@@ -293,6 +283,8 @@ Value currentSettings(Vm& vm, const Value& self, Args) {
     vm.setPublic(o, QStringLiteral("prettyPrinting"), Value::boolean(s.prettyPrinting));
     return o;
 }
+Value defaultSettings(Vm& vm, const Value&, Args) { return settingsObject(vm, xml::Settings{}); }
+Value currentSettings(Vm& vm, const Value&, Args) { return settingsObject(vm, vm.xmlSettings); }
 Value setSettings(Vm& vm, const Value&, Args a) {
     const Value o = arg(a, 0);
     vm.xmlSettings = xml::Settings{};
@@ -513,26 +505,27 @@ void installXmlClasses(Vm& vm) {
     ClassObject* list = vm.defineClass(QStringLiteral("XMLList"), vm.builtin("Object"), allocate, listCtor, 1);
     list->call = listCall;
     list->isFinal = true;
-    struct M { const char* name; NativeFn fn; int arity; bool onList; };
+    struct M { const char* name; NativeFn fn; int arity; };
     const M methods[] = {
-        {"toString", xmlToString, 0, true}, {"toXMLString", xmlToXmlString, 0, true}, {"valueOf", xmlValueOf, 0, true},
-        {"length", xmlLength, 0, true}, {"copy", xmlCopy, 0, true},
-        {"children", mapNodes<selChildren>, 0, true}, {"elements", mapNodes<selElements>, 1, true},
-        {"child", mapNodes<selChild>, 1, true}, {"attribute", mapNodes<selAttribute>, 1, true},
-        {"attributes", mapNodes<selAttributes>, 0, true}, {"text", mapNodes<selText>, 0, true},
-        {"comments", mapNodes<selComments>, 0, true}, {"processingInstructions", mapNodes<selInstructions>, 1, true},
-        {"descendants", mapNodes<selDescendants>, 1, true}, {"parent", xmlParent, 0, true},
-        {"hasSimpleContent", hasSimpleContent, 0, true}, {"hasComplexContent", hasComplexContent, 0, true},
-        {"contains", contains, 1, true}, {"normalize", normalize, 0, true},
-        {"nodeKind", nodeKind, 0, false}, {"localName", localName, 0, false}, {"name", xmlName, 0, false},
-        {"childIndex", childIndex, 0, false}, {"appendChild", appendChild, 1, false},
-        {"prependChild", prependChild, 1, false}, {"insertChildAfter", insertChildNear<1>, 2, false},
-        {"insertChildBefore", insertChildNear<0>, 2, false}, {"setChildren", setChildren, 1, false},
-        {"setLocalName", setLocalName, 1, false}, {"setName", setName, 1, false},
+        {"toString", xmlToString, 0}, {"toXMLString", xmlToXmlString, 0}, {"valueOf", xmlValueOf, 0},
+        {"length", xmlLength, 0}, {"copy", xmlCopy, 0},
+        {"children", mapNodes<selChildren>, 0}, {"elements", mapNodes<selElements>, 1},
+        {"child", mapNodes<selChild>, 1}, {"attribute", mapNodes<selAttribute>, 1},
+        {"attributes", mapNodes<selAttributes>, 0}, {"text", mapNodes<selText>, 0},
+        {"comments", mapNodes<selComments>, 0}, {"processingInstructions", mapNodes<selInstructions>, 1},
+        {"descendants", mapNodes<selDescendants>, 1}, {"parent", xmlParent, 0},
+        {"hasSimpleContent", hasSimpleContent, 0}, {"hasComplexContent", hasComplexContent, 0},
+        {"contains", contains, 1}, {"normalize", normalize, 0},
+        {"nodeKind", nodeKind, 0}, {"localName", localName, 0}, {"name", xmlName, 0},
+        {"childIndex", childIndex, 0}, {"appendChild", appendChild, 1},
+        {"prependChild", prependChild, 1}, {"insertChildAfter", insertChildNear<1>, 2},
+        {"insertChildBefore", insertChildNear<0>, 2}, {"setChildren", setChildren, 1},
+        {"setLocalName", setLocalName, 1}, {"setName", setName, 1},
     };
+    // A list answers the methods of one node when it holds exactly one (TypeError #1086 otherwise).
     for (const M& m : methods) {
         vm.defineFixedMethod(x, QString::fromLatin1(m.name), m.fn, m.arity);
-        if (m.onList) vm.defineFixedMethod(list, QString::fromLatin1(m.name), m.fn, m.arity);
+        vm.defineFixedMethod(list, QString::fromLatin1(m.name), m.fn, m.arity);
     }
     const std::pair<const char*, std::pair<NativeFn, NativeFn>> flags[] = {
         {"ignoreComments", {getFlag<&xml::Settings::ignoreComments>, setFlag<&xml::Settings::ignoreComments>}},

@@ -7,6 +7,7 @@ namespace swf::avm2 {
 QString errorMessage(int id, const QStringList& params) {
     static const std::unordered_map<int, const char*> messages = {
         {1000, "The system is out of memory."},
+        {1002, "Number.toPrecision has a range of 1 to 21. Number.toFixed and Number.toExponential have a range of 0 to 20. Specified value is not within expected range."},
         {1003, "The radix argument must be between 2 and 36; got %1."},
         {1004, "Method %1 was invoked on an incompatible object."},
         {1006, "%1 is not a function."},
@@ -120,6 +121,7 @@ QString errorMessage(int id, const QStringList& params) {
         {2008, "Parameter %1 must be one of the accepted values."},
         {2012, "%1 class cannot be instantiated."},
         {2015, "Invalid BitmapData."},
+        {2023, "Class %1 must inherit from Sprite to link to the root."},
         {2025, "The supplied DisplayObject must be a child of the caller."},
         {2030, "End of file was encountered."},
         {2058, "There was an error decompressing the data."},

@@ -691,7 +691,9 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
                     } else throwError(ErrorType::TypeError, 1040);
                     bool r = false;
                     Object* start = v.isObject() ? v.o->proto : nullptr;
-                    if (!v.isObject() && !v.isNullish()) start = classOf(v)->prototype;
+                    // Every number has Number's prototype chain, whether it is an int or not.
+                    if (v.isNumber()) start = builtin("Number")->prototype;
+                    else if (!v.isObject() && !v.isNullish()) start = classOf(v)->prototype;
                     for (Object* p = start; p && !r; p = p->proto) r = p == proto;
                     stack.push_back(Value::boolean(r));
                     break;

@@ -257,6 +257,8 @@ bool Vm::deleteProperty(const Value& obj, const Name& name) {
         if (idx < a->items.size()) a->items[idx] = Value();
         return true;
     }
+    // A sealed object has no dynamic properties to delete.
+    if (o->sealed) return false;
     o->dynamic.remove(name.name);
     return true;
 }
@@ -307,6 +309,10 @@ Value Vm::callProperty(const Value& obj, const Name& name, Args args, bool lex) 
         if (const Binding* b = findBinding(&holder, name); b && b->kind == Binding::Kind::Method)
             return invoke(b->method, obj, args, nullptr, nullptr);
     }
+    // E4X: a method XML lacks is String's when the XML has simple content (ECMA-357 11.2.2.1).
+    if (auto* x = obj.isObject() ? obj.o->as<XmlObject>() : nullptr)
+        if (!findBinding(x, name) && x->nodes.size() == 1 && avm2lib::xml::hasSimpleContent(*x->nodes.front()))
+            return callProperty(Value::string(toString(obj)), name, args, lex);
     Value f = getProperty(obj, name);
     if (!f.isObject() || !(f.o->as<FunctionObject>() || f.o->as<ClassObject>())) {
         if (obj.isObject() && f.isUndefined() && !hasProperty(obj, name))

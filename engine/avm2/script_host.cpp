@@ -95,6 +95,10 @@ void Avm2Host::constructDocument() {
     guarded([&] {
         ClassObject* cls = m_documentClass.isEmpty() ? nullptr : m_vm->classByQualifiedName(m_documentClass);
         if (!cls) cls = m_vm->builtin("flash.display.MovieClip");
+        // The root is a display object: a document class that is no Sprite cannot stand for it.
+        ClassObject* sprite = m_vm->builtin("flash.display.Sprite");
+        if (!cls->isSubclassOf(sprite))
+            m_vm->throwError(ErrorType::TypeError, 2023, {cls->qualifiedName() + u'$'});
         Object* obj = m_vm->allocateInstance(cls);
         m_document = obj->as<DispatcherObject>();
         if (!m_document) return; // a document class that is no display object

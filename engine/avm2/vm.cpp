@@ -503,6 +503,7 @@ ClassObject* Vm::defineClass(const QString& qualifiedName, ClassObject* base, Ob
     if (base) c->instanceTraits = base->instanceTraits;
     c->prototype = make<Object>();
     c->prototype->proto = base ? base->prototype : nullptr;
+    c->prototype->dynamic.set(QStringLiteral("constructor"), Value::object(c), false);
     if (ClassObject* classClass = builtin("Class")) {
         c->klass = classClass;
         c->proto = classClass->prototype;

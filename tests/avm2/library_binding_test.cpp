@@ -106,6 +106,26 @@ TEST_F(Library, RegExpFlagsSourceAndLastIndex) {
     EXPECT_EQ(text(call(regexp("(a"), "exec", {str("(a")})), QStringLiteral("null"));
 }
 
+TEST_F(Library, NumberFormsTakeADigitCountInTheirRange) {
+    struct Case { double value; const char* method; Value digits; const char* expected; int error; };
+    const Case cases[] = {
+        {1.005, "toFixed", Value::number(2), "1.00", 0},       {1.5, "toFixed", Value(), "2", 0},
+        {-1.5, "toFixed", Value::number(0), "-2", 0},          {123.456, "toExponential", Value::number(2), "1.23e+2", 0},
+        {123.456, "toPrecision", Value::number(4), "123.5", 0}, {0.5, "toPrecision", Value(), "0.5", 0},
+        {1, "toPrecision", Value::number(-1), "", 1002},       {1, "toFixed", Value::number(21), "", 1002},
+        {1, "toExponential", Value::number(21), "", 1002},
+    };
+    for (const Case& c : cases) {
+        Value r;
+        std::vector<Value> args;
+        if (!c.digits.isUndefined()) args.push_back(c.digits);
+        EXPECT_EQ(errorId([&] { r = call(Value::number(c.value), c.method, args); }), c.error) << c.method << " " << c.value;
+        if (!c.error) {
+            EXPECT_EQ(text(r), QString::fromLatin1(c.expected)) << c.method << " " << c.value;
+        }
+    }
+}
+
 TEST_F(Library, JsonRoundTripsAndRefusals) {
     const std::pair<const char*, const char*> roundTrips[] = {
         {R"({"a":[1,2,{"b":null}],"c":"x\n"})", R"({"a":[1,2,{"b":null}],"c":"x\n"})"},
