@@ -3,6 +3,7 @@
 // code of a script's init method inside a fixed block (so that mutations
 // reach the verifier and the interpreter instead of the pool parser).
 #include "engine/avm2/vm.h"
+#include "engine/core/limits.h"
 #include "tests/avm2/abc_builder.h"
 
 #include <cstdint>
@@ -25,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         block.assign(data + 1, data + size);
     }
     swf::avm2::Vm vm([](const QString&) {});
-    vm.budget().setStepLimit(200000);
+    // Short runs: all but 200000 instructions of the tick's work are spent up front.
+    vm.budget().chargeWork(swf::limits::kMaxScriptWorkPerTick - 200000);
     try {
         auto unit = vm.load(block, false);
         (void)unit;

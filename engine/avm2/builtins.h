@@ -19,8 +19,45 @@ void installStringClass(Vm& vm);
 void installArrayClasses(Vm& vm);    // Array, Vector
 void installMathAndDate(Vm& vm);
 void installGlobals(Vm& vm);         // trace, parseInt, isNaN, escape, ...
-void installFlashUtils(Vm& vm);      // flash.utils
+void installRegExpClass(Vm& vm);
+void installJson(Vm& vm);
+void installFlashUtils(Vm& vm);
+void installByteArray(Vm& vm);       // flash.utils.ByteArray
+void installXmlClasses(Vm& vm);      // XML, XMLList      // flash.utils
 void installDisplayClasses(Vm& vm);  // the minimal flash.display / flash.events tree
+
+// A string as the library's UTF-16 view, and back.
+inline std::u16string_view u16(const QString& s) { return {reinterpret_cast<const char16_t*>(s.utf16()), size_t(s.size())}; }
+inline QString qstr(std::u16string_view s) { return QString::fromUtf16(s.data(), qsizetype(s.size())); }
+
+// The pattern of String's match, search, replace and split: a RegExp as it
+// is, anything else compiled as `new RegExp(pattern)` would.
+RegExpObject* regExpOf(Vm& vm, const Value& pattern);
+// The first match of `re` in `subject` from `start`; a pattern too complex to
+// finish in its step budget matches nothing.
+avm2lib::RegExpMatch matchFrom(const RegExpObject& re, const QString& subject, int start);
+// RegExp.exec: the match as an Array with index, input and the named groups,
+// or null; moves lastIndex as the g flag asks.
+Value regExpExec(Vm& vm, RegExpObject& re, const QString& subject);
+
+// A ByteArray's numeric properties: its bytes. Get gives nullopt and set
+// false for a name that is no byte index.
+std::optional<Value> byteArrayIndexGet(ByteArrayObject& b, double index);
+bool byteArrayIndexSet(Vm& vm, ByteArrayObject& b, double index, const Value& v);
+
+// E4X (builtins_xml.cpp): new XML and XMLList objects, and property
+// access on them as the VM's property operations hand it over.
+Value makeXml(Vm& vm, avm2lib::xml::NodePtr node);
+Value makeXmlList(Vm& vm, avm2lib::xml::NodeList nodes);
+avm2lib::xml::NodeList toXmlListForInsert(Vm& vm, const Value& v);
+avm2lib::xml::NameTest xmlNameTest(const Name& name);
+Value xmlGet(Vm& vm, XmlObject& x, const Name& name);
+void xmlSet(Vm& vm, XmlObject& x, const Name& name, const Value& v);
+bool xmlDelete(Vm& vm, XmlObject& x, const Name& name);
+bool xmlHas(XmlObject& x, const Name& name);
+Value xmlDescendants(Vm& vm, const Value& obj, const Name& name); // the .. operator
+// E4X equality (ECMA-357 11.5.1): same markup, or same text for simple content.
+bool xmlEquals(Vm& vm, XmlObject& a, XmlObject& b);
 
 // ToString of Array.join and Vector.join: undefined and null elements are
 // empty unless `writeNulls`.

@@ -159,7 +159,11 @@ void Vm::installBuiltins() {
     installArrayClasses(*this);
     installMathAndDate(*this);
     installGlobals(*this);
+    installRegExpClass(*this);
+    installJson(*this);
     installFlashUtils(*this);
+    installByteArray(*this);
+    installXmlClasses(*this);
     installDisplayClasses(*this);
 }
 

@@ -2,6 +2,8 @@
 // the Error classes.
 #include "engine/avm2/builtins.h"
 
+#include "engine/core/number_format.h"
+
 namespace swf::avm2 {
 
 namespace {
@@ -216,6 +218,23 @@ Value numberValueOf(Vm& vm, const Value& self, Args) {
     return self;
 }
 
+// toFixed, toExponential and toPrecision: the digit count as ToInteger
+// gives it; a count out of range is RangeError #1002.
+enum class NumberForm { Fixed, Exponential, Precision };
+template <NumberForm Form> Value formatNumber(Vm& vm, const Value& self, Args a) {
+    if (!self.isNumber()) vm.throwError(ErrorType::TypeError, 1004, {QStringLiteral("Number.prototype.toString")});
+    const Value count = arg(a, 0);
+    if (Form == NumberForm::Precision && count.isUndefined()) return Value::string(numberToString(self.d));
+    double d = count.isUndefined() ? (Form == NumberForm::Exponential ? -1 : 0) : std::trunc(vm.toNumber(count));
+    if (std::isnan(d)) d = 0;
+    const int digits = int(std::clamp(d, -1000.0, 1000.0));
+    const FormattedNumber r = Form == NumberForm::Fixed         ? numberToFixed(self.d, digits)
+                              : Form == NumberForm::Exponential ? numberToExponential(self.d, digits)
+                                                                : numberToPrecision(self.d, digits);
+    if (r.errorId) vm.throwError(ErrorType::RangeError, r.errorId);
+    return Value::string(QString::fromStdString(r.text));
+}
+
 // ---- Error
 Value errorCtor(Vm& vm, const Value& self, Args a) {
     if (!self.isObject()) return {};
@@ -270,7 +289,7 @@ void installObjectClasses(Vm& vm) {
     vm.defineMethod(object, QStringLiteral("valueOf"), objectValueOf);
     // The functions above were made before Function existed.
     for (const auto& e : object->prototype->dynamic.entries())
-        if (e.value.isObject()) {
+        if (e.value.isObject() && e.value.o->as<FunctionObject>()) {
             e.value.o->klass = function;
             e.value.o->proto = function->prototype;
             e.value.o->traits = &function->instanceTraits;
@@ -314,6 +333,9 @@ void installObjectClasses(Vm& vm) {
         c->isFinal = true;
         vm.defineMethod(c, QStringLiteral("toString"), numberToStringFn, 1);
         vm.defineMethod(c, QStringLiteral("valueOf"), numberValueOf);
+        vm.defineMethod(c, QStringLiteral("toFixed"), formatNumber<NumberForm::Fixed>, 1);
+        vm.defineMethod(c, QStringLiteral("toExponential"), formatNumber<NumberForm::Exponential>, 1);
+        vm.defineMethod(c, QStringLiteral("toPrecision"), formatNumber<NumberForm::Precision>, 1);
         vm.defineConstant(c, QStringLiteral("MAX_VALUE"), Value::number(n.max));
         vm.defineConstant(c, QStringLiteral("MIN_VALUE"), Value::number(n.min));
         vm.defineConstant(c, QStringLiteral("length"), Value::number(1));

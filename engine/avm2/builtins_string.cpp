@@ -78,23 +78,57 @@ Value substr(Vm& vm, const Value& self, Args a) {
 }
 Value toLowerCase(Vm& vm, const Value& self, Args) { return Value::string(self_(vm, self).toLower()); }
 Value toUpperCase(Vm& vm, const Value& self, Args) { return Value::string(self_(vm, self).toUpper()); }
+bool isRegExp(const Value& v) { return v.isObject() && v.o->as<RegExpObject>(); }
+
+Value substringOrUndefined(const QString& s, const avm2lib::RegExpMatch& m, int group) {
+    return m.defined(group) ? Value::string(s.mid(m.start(group), m.end(group) - m.start(group))) : Value();
+}
+
+// ECMA-262 15.5.4.14: a RegExp separator splits where it matches (an empty
+// match only past the previous piece) and its groups join the result.
 Value split(Vm& vm, const Value& self, Args a) {
     QString s = self_(vm, self);
     Value sepV = arg(a, 0);
-    double limit = arg(a, 1).isUndefined() ? 4294967295.0 : vm.toUint(arg(a, 1));
+    const double limit = arg(a, 1).isUndefined() ? 4294967295.0 : vm.toUint(arg(a, 1));
     std::vector<Value> out;
+    auto full = [&] { return double(out.size()) >= limit; };
+    if (limit == 0) return Value::object(vm.newArray());
     if (sepV.isUndefined()) {
         out.push_back(Value::string(s));
+    } else if (isRegExp(sepV)) {
+        const RegExpObject& re = *sepV.o->as<RegExpObject>();
+        if (s.isEmpty()) {
+            if (!matchFrom(re, s, 0).matched()) out.push_back(Value::string(s));
+            return Value::object(vm.newArray(std::move(out)));
+        }
+        int p = 0, q = 0;
+        while (q < s.size()) {
+            avm2lib::RegExpMatch m = matchFrom(re, s, q);
+            if (!m.matched() || m.start() >= s.size()) break;
+            if (m.end() == p) { // an empty match where the last piece ended
+                q = m.start() + 1;
+                continue;
+            }
+            vm.chargeWork();
+            out.push_back(Value::string(s.mid(p, m.start() - p)));
+            if (full()) return Value::object(vm.newArray(std::move(out)));
+            for (int g = 1; g <= re.re.groupCount(); ++g) {
+                out.push_back(substringOrUndefined(s, m, g));
+                if (full()) return Value::object(vm.newArray(std::move(out)));
+            }
+            p = q = m.end();
+        }
+        out.push_back(Value::string(s.mid(p)));
     } else {
         QString sep = vm.toString(sepV);
         if (sep.isEmpty()) {
             for (QChar c : s) {
-                if (double(out.size()) >= limit) break;
+                if (full()) break;
                 out.push_back(Value::string(QString(c)));
             }
         } else {
             qsizetype pos = 0;
-            while (double(out.size()) < limit) {
+            while (!full()) {
                 qsizetype next = s.indexOf(sep, pos);
                 if (next < 0) { out.push_back(Value::string(s.mid(pos))); break; }
                 out.push_back(Value::string(s.mid(pos, next - pos)));
@@ -104,30 +138,83 @@ Value split(Vm& vm, const Value& self, Args a) {
     }
     return Value::object(vm.newArray(std::move(out)));
 }
+
+// ECMA-262 15.5.4.11: a global RegExp replaces every match, any other
+// pattern the first; the replacement is a function's result or a string
+// with $ patterns.
 Value replace(Vm& vm, const Value& self, Args a) {
-    QString s = self_(vm, self);
-    QString pattern = vm.toString(arg(a, 0));
-    qsizetype at = s.indexOf(pattern);
-    if (at < 0) return Value::string(s);
-    Value with = arg(a, 1);
-    QString replacement;
-    if (with.isObject() && with.o->as<FunctionObject>()) {
-        Value args[3] = {Value::string(pattern), Value::number(double(at)), Value::string(s)};
-        replacement = vm.toString(vm.call(with, Value::null(), args));
+    const QString s = self_(vm, self);
+    const Value pattern = arg(a, 0), with = arg(a, 1);
+    const bool callback = with.isObject() && with.o->as<FunctionObject>();
+    const QString withText = callback ? QString() : vm.toString(with);
+    struct Found { int start, end; avm2lib::RegExpMatch groups; };
+    std::vector<Found> found;
+    if (isRegExp(pattern)) {
+        RegExpObject& re = *pattern.o->as<RegExpObject>();
+        for (int from = 0; from <= s.size();) {
+            avm2lib::RegExpMatch m = matchFrom(re, s, from);
+            if (!m.matched()) break;
+            vm.chargeWork();
+            found.push_back({m.start(), m.end(), m});
+            if (!re.flags.global) break;
+            from = m.end() > m.start() ? m.end() : m.end() + 1;
+        }
+        if (re.flags.global) re.lastIndex = 0;
     } else {
-        QString w = vm.toString(with);
-        for (qsizetype i = 0; i < w.size(); ++i) {
-            if (w[i] == u'$' && i + 1 < w.size()) {
-                QChar n = w[i + 1];
-                if (n == u'$') { replacement += u'$'; ++i; continue; }
-                if (n == u'&') { replacement += pattern; ++i; continue; }
-                if (n == u'`') { replacement += s.left(at); ++i; continue; }
-                if (n == u'\'') { replacement += s.mid(at + pattern.size()); ++i; continue; }
-            }
-            replacement += w[i];
+        const QString needle = vm.toString(pattern);
+        const qsizetype at = s.indexOf(needle);
+        if (at >= 0) {
+            avm2lib::RegExpMatch m;
+            m.status = avm2lib::MatchStatus::Match;
+            m.spans = {int(at), int(at + needle.size())};
+            found.push_back({int(at), int(at + needle.size()), m});
         }
     }
-    return Value::string(s.left(at) + replacement + s.mid(at + pattern.size()));
+    QString out;
+    int last = 0;
+    for (const Found& f : found) {
+        out += QStringView(s).mid(last, f.start - last);
+        if (callback) {
+            std::vector<Value> args;
+            const int groups = int(f.groups.spans.size() / 2);
+            for (int g = 0; g < groups; ++g) args.push_back(substringOrUndefined(s, f.groups, g));
+            args.push_back(Value::number(f.start));
+            args.push_back(Value::string(s));
+            out += vm.toString(vm.call(with, Value::null(), args));
+        } else {
+            out += qstr(avm2lib::expandReplacement(u16(withText), u16(s), f.groups));
+        }
+        if (size_t(out.size()) > limits::kMaxStringLength) vm.throwError(ErrorType::RangeError, 1000);
+        last = f.end;
+    }
+    out += QStringView(s).mid(last);
+    return Value::string(out);
+}
+
+// ECMA-262 15.5.4.10: without g the first match as exec gives it, with g
+// every match's text, or null when there is none.
+Value match(Vm& vm, const Value& self, Args a) {
+    const QString s = self_(vm, self);
+    RegExpObject& re = *regExpOf(vm, arg(a, 0));
+    if (!re.flags.global) return regExpExec(vm, re, s);
+    std::vector<Value> all;
+    for (int from = 0; from <= s.size();) {
+        avm2lib::RegExpMatch m = matchFrom(re, s, from);
+        if (!m.matched()) break;
+        vm.chargeWork();
+        all.push_back(Value::string(s.mid(m.start(), m.end() - m.start())));
+        from = m.end() > m.start() ? m.end() : m.end() + 1;
+    }
+    re.lastIndex = 0;
+    if (all.empty()) return Value::null();
+    return Value::object(vm.newArray(std::move(all)));
+}
+
+// The first match's position from the start, whatever g and lastIndex say.
+Value search(Vm& vm, const Value& self, Args a) {
+    const QString s = self_(vm, self);
+    avm2lib::RegExpMatch m = matchFrom(*regExpOf(vm, arg(a, 0)), s, 0);
+    return Value::number(m.matched() ? m.start() : -1);
 }
 Value localeCompare(Vm& vm, const Value& self, Args a) {
     QString s = self_(vm, self), o = vm.toString(arg(a, 0));
@@ -155,7 +242,7 @@ void installStringClass(Vm& vm) {
         {"charAt", charAt, 1}, {"charCodeAt", charCodeAt, 1}, {"concat", concat, 0}, {"indexOf", indexOf, 1},
         {"lastIndexOf", lastIndexOf, 1}, {"slice", slice, 2}, {"substring", substring, 2}, {"substr", substr, 2},
         {"toLowerCase", toLowerCase, 0}, {"toUpperCase", toUpperCase, 0}, {"toLocaleLowerCase", toLowerCase, 0},
-        {"toLocaleUpperCase", toUpperCase, 0}, {"split", split, 2}, {"replace", replace, 2},
+        {"toLocaleUpperCase", toUpperCase, 0}, {"split", split, 2}, {"replace", replace, 2}, {"match", match, 1}, {"search", search, 1},
         {"localeCompare", localeCompare, 1}, {"toString", stringToString, 0}, {"valueOf", stringToString, 0},
     };
     for (const M& m : methods) vm.defineMethod(c, QString::fromLatin1(m.name), m.fn, m.arity);

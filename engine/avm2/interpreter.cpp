@@ -1,5 +1,6 @@
 // The bytecode loop: one call of Vm::interpret runs one method body with
 // its own registers, operand stack and scope stack.
+#include "engine/avm2/builtins.h"
 #include "engine/avm2/code_reader.h"
 #include "engine/avm2/opcodes.h"
 #include "engine/avm2/vm.h"
@@ -169,7 +170,7 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
         uint32_t insStart = 0;
         try {
             for (;;) {
-                m_budget.step();
+                chargeWork();
                 insStart = pc;
                 Code c(code, pc);
                 const uint8_t opcode = c.u8();
@@ -486,9 +487,11 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
                 }
                 case op::getdescendants: {
                     uint32_t idx = c.u30();
-                    name(idx);
+                    Name nm = name(idx);
                     Value obj = pop();
-                    throwError(ErrorType::TypeError, 1016, {describeForError(obj)});
+                    pc = c.pc;
+                    stack.push_back(xmlDescendants(*this, obj, nm));
+                    break;
                 }
                 case op::newcatch: {
                     const ExceptionInfo& e = body.exceptions[c.u30()];
@@ -688,7 +691,9 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
                     } else throwError(ErrorType::TypeError, 1040);
                     bool r = false;
                     Object* start = v.isObject() ? v.o->proto : nullptr;
-                    if (!v.isObject() && !v.isNullish()) start = classOf(v)->prototype;
+                    // Every number has Number's prototype chain, whether it is an int or not.
+                    if (v.isNumber()) start = builtin("Number")->prototype;
+                    else if (!v.isObject() && !v.isNullish()) start = classOf(v)->prototype;
                     for (Object* p = start; p && !r; p = p->proto) r = p == proto;
                     stack.push_back(Value::boolean(r));
                     break;

@@ -3,6 +3,9 @@
 // accessors) shared per class, dynamic properties per object, a prototype
 // link. The Vm's heap owns every object; values hold plain pointers.
 #include "engine/avm2/abc.h"
+#include "engine/avm2/lib/byte_array.h"
+#include "engine/avm2/lib/regexp.h"
+#include "engine/avm2/lib/xml.h"
 #include "engine/avm2/value.h"
 
 #include <QHash>
@@ -140,7 +143,7 @@ private:
 
 class Object {
 public:
-    enum class Type : uint8_t { Plain, Function, Class, Array, Namespace, QName, Error, Date, Activation, Global, Boxed, Vector, Dictionary, Display, RegExp, Xml };
+    enum class Type : uint8_t { Plain, Function, Class, Array, Namespace, QName, Error, Date, Activation, Global, Boxed, Vector, Dictionary, Display, RegExp, Xml, ByteArray };
     explicit Object(Type t = Type::Plain) : m_type(t) {}
     virtual ~Object() = default;
     Type type() const { return m_type; }
@@ -278,6 +281,40 @@ public:
     void visit(const std::function<void(const Value&)>& f) const override;
     std::vector<std::pair<Object*, Value>> objectKeys; // object keys by identity, in insertion order
     bool weakKeys = false;
+};
+
+// A RegExp: the compiled pattern and the lastIndex that global matching moves.
+class RegExpObject : public Object {
+public:
+    static constexpr Type kType = Type::RegExp;
+    RegExpObject() : Object(kType) {}
+    avm2lib::RegExp re;          // invalid when the source does not compile: matches nothing
+    QString source;
+    avm2lib::RegExpFlags flags;
+    double lastIndex = 0;
+};
+
+// flash.utils.ByteArray: the buffer and the AMF version readObject and writeObject use.
+class ByteArrayObject : public Object {
+public:
+    static constexpr Type kType = Type::ByteArray;
+    ByteArrayObject() : Object(kType) {}
+    size_t approxBytes() const override { return Object::approxBytes() + data.length(); }
+    avm2lib::ByteArray data;
+    uint32_t objectEncoding = 3;
+};
+
+// XML and XMLList: an XML holds one node, an XMLList any number. The roots
+// of the nodes' trees are held too: parent links are weak.
+class XmlObject : public Object {
+public:
+    static constexpr Type kType = Type::Xml;
+    XmlObject() : Object(kType) {}
+    size_t approxBytes() const override { return Object::approxBytes() + nodes.size() * 256; }
+    void setNodes(avm2lib::xml::NodeList list);
+    avm2lib::xml::NodeList nodes;
+    avm2lib::xml::NodeList roots;
+    bool isList = false;
 };
 
 // Every flash.events.EventDispatcher: its listeners, and for display

@@ -1,5 +1,6 @@
 // Property access by multiname, calls and construction, and the traits
 // made from ABC classes and scripts.
+#include "engine/avm2/builtins.h"
 #include "engine/avm2/vm.h"
 
 #include "engine/core/limits.h"
@@ -9,6 +10,11 @@
 namespace swf::avm2 {
 
 namespace {
+
+// A name only in the AS3 namespace reaches XML's methods, not its children.
+bool isAs3Name(const Name& name) {
+    return name.nsCount == 1 && !name.anyNs && name.nss[0].uri == QLatin1String("http://adobe.com/AS3/2006/builtin");
+}
 
 bool arrayIndex(const QString& s, uint32_t& out) {
     if (s.isEmpty() || s.size() > 10) return false;
@@ -125,6 +131,7 @@ Value Vm::getProperty(const Value& obj, const Name& name) {
     }
     }
     Object* o = obj.o;
+    if (auto* x = o->as<XmlObject>(); x && !isAs3Name(name)) return xmlGet(*this, *x, name);
     if (auto* d = o->as<DictionaryObject>(); d && name.key.isObject()) {
         for (const auto& [k, v] : d->objectKeys)
             if (k == name.key.o) return v;
@@ -139,6 +146,8 @@ Value Vm::getProperty(const Value& obj, const Name& name) {
             if (d >= 0 && d == std::trunc(d) && d < double(vec->items.size())) return vec->items[size_t(d)];
             if (d == std::trunc(d) || std::isnan(d) == false)
                 throwError(ErrorType::RangeError, 1125, {name.name, QString::number(vec->items.size())});
+        } else if (auto* ba = o->as<ByteArrayObject>(); ba && !name.name.isEmpty() && name.name[0].isDigit()) {
+            if (auto byte = byteArrayIndexGet(*ba, stringToNumber(name.name))) return *byte;
         } else if (auto* c = o->as<ClassObject>(); c && name.name == QLatin1String("prototype")) {
             return Value::object(c->prototype);
         } else if (auto* f = o->as<FunctionObject>(); f && name.name == QLatin1String("prototype") && !f->bound) {
@@ -176,6 +185,10 @@ void Vm::setProperty(const Value& obj, const Name& name, const Value& v, bool in
     }
     }
     Object* o = obj.o;
+    if (auto* x = o->as<XmlObject>()) {
+        xmlSet(*this, *x, name, v);
+        return;
+    }
     if (auto* d = o->as<DictionaryObject>(); d && name.key.isObject()) {
         for (auto& [k, val] : d->objectKeys)
             if (k == name.key.o) { val = v; return; }
@@ -219,6 +232,8 @@ void Vm::setProperty(const Value& obj, const Name& name, const Value& v, bool in
             if (d == double(vec->items.size()) && !vec->fixed && d < double(limits::kMaxArrayLength)) { vec->items.push_back(coerceTo(v, et)); return; }
             throwError(ErrorType::RangeError, 1125, {name.name, QString::number(vec->items.size())});
         }
+        if (auto* ba = o->as<ByteArrayObject>(); ba && !name.name.isEmpty() && name.name[0].isDigit())
+            if (byteArrayIndexSet(*this, *ba, stringToNumber(name.name), v)) return;
     }
     if (o->sealed || !name.includesPublic()) throwError(ErrorType::ReferenceError, 1056, {name.name, className(*this, obj)});
     o->dynamic.set(name.name, v);
@@ -229,6 +244,7 @@ bool Vm::deleteProperty(const Value& obj, const Name& name) {
     if (obj.isNull()) throwError(ErrorType::TypeError, 1009);
     if (!obj.isObject()) return false;
     Object* o = obj.o;
+    if (auto* x = o->as<XmlObject>()) return xmlDelete(*this, *x, name);
     if (auto* d = o->as<DictionaryObject>(); d && name.key.isObject()) {
         std::erase_if(d->objectKeys, [&](const auto& kv) { return kv.first == name.key.o; });
         return true;
@@ -241,6 +257,8 @@ bool Vm::deleteProperty(const Value& obj, const Name& name) {
         if (idx < a->items.size()) a->items[idx] = Value();
         return true;
     }
+    // A sealed object has no dynamic properties to delete.
+    if (o->sealed) return false;
     o->dynamic.remove(name.name);
     return true;
 }
@@ -261,6 +279,7 @@ bool Vm::hasProperty(const Value& obj, const Name& name) {
                 if (kv.first == name.key.o) return true;
             return false;
         }
+        if (auto* x = o->as<XmlObject>()) return xmlHas(*x, name);
     } else {
         ClassObject* c = classOf(obj);
         holder.traits = &c->instanceTraits;
@@ -290,6 +309,10 @@ Value Vm::callProperty(const Value& obj, const Name& name, Args args, bool lex) 
         if (const Binding* b = findBinding(&holder, name); b && b->kind == Binding::Kind::Method)
             return invoke(b->method, obj, args, nullptr, nullptr);
     }
+    // E4X: a method XML lacks is String's when the XML has simple content (ECMA-357 11.2.2.1).
+    if (auto* x = obj.isObject() ? obj.o->as<XmlObject>() : nullptr)
+        if (!findBinding(x, name) && x->nodes.size() == 1 && avm2lib::xml::hasSimpleContent(*x->nodes.front()))
+            return callProperty(Value::string(toString(obj)), name, args, lex);
     Value f = getProperty(obj, name);
     if (!f.isObject() || !(f.o->as<FunctionObject>() || f.o->as<ClassObject>())) {
         if (obj.isObject() && f.isUndefined() && !hasProperty(obj, name))
@@ -308,6 +331,7 @@ Value Vm::constructProperty(const Value& obj, const Name& name, Args args) {
 
 int Vm::nextIndex(Object* obj, int index) {
     size_t i = size_t(index);
+    if (auto* x = obj->as<XmlObject>()) return i < x->nodes.size() ? int(i + 1) : 0;
     size_t arrayLen = 0;
     if (auto* a = obj->as<ArrayObject>()) arrayLen = a->items.size();
     if (auto* v = obj->as<VectorObject>()) arrayLen = v->items.size();
@@ -333,6 +357,7 @@ int Vm::nextIndex(Object* obj, int index) {
 
 Value Vm::nameAt(Object* obj, int index) {
     size_t i = size_t(index - 1);
+    if (obj->as<XmlObject>()) return Value::string(QString::number(i));
     if (auto* d = obj->as<DictionaryObject>()) {
         if (i < d->objectKeys.size()) return Value::object(d->objectKeys[i].first);
         i -= d->objectKeys.size();
@@ -358,6 +383,7 @@ Value Vm::nameAt(Object* obj, int index) {
 
 Value Vm::valueAt(Object* obj, int index) {
     size_t i = size_t(index - 1);
+    if (auto* x = obj->as<XmlObject>()) return i < x->nodes.size() ? makeXml(*this, x->nodes[i]) : Value();
     if (auto* d = obj->as<DictionaryObject>()) {
         if (i < d->objectKeys.size()) return d->objectKeys[i].second;
         i -= d->objectKeys.size();

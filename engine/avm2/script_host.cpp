@@ -1,5 +1,6 @@
 #include "engine/avm2/script_host.h"
 
+#include "engine/core/limits.h"
 #include "engine/display/movie_clip.h"
 #include "engine/display/player.h"
 
@@ -34,6 +35,7 @@ void Avm2Host::log(LogLevel level, const std::string& message) {
 
 void Avm2Host::guarded(const std::function<void()>& f) {
     if (m_halted) return;
+    ScriptRun run(m_vm->budget());
     try {
         f();
     } catch (const ScriptThrow& t) {
@@ -93,6 +95,10 @@ void Avm2Host::constructDocument() {
     guarded([&] {
         ClassObject* cls = m_documentClass.isEmpty() ? nullptr : m_vm->classByQualifiedName(m_documentClass);
         if (!cls) cls = m_vm->builtin("flash.display.MovieClip");
+        // The root is a display object: a document class that is no Sprite cannot stand for it.
+        ClassObject* sprite = m_vm->builtin("flash.display.Sprite");
+        if (!cls->isSubclassOf(sprite))
+            m_vm->throwError(ErrorType::TypeError, 2023, {cls->qualifiedName() + u'$'});
         Object* obj = m_vm->allocateInstance(cls);
         m_document = obj->as<DispatcherObject>();
         if (!m_document) return; // a document class that is no display object
@@ -124,7 +130,7 @@ void Avm2Host::runFrameScript() {
 
 void Avm2Host::runQueued() {
     if (m_halted) return;
-    m_vm->budget().startTick();
+    m_vm->budget().beginTick();
     if (m_enterFramePending) {
         m_enterFramePending = false;
         dispatchSimple(QStringLiteral("enterFrame"));
@@ -151,8 +157,14 @@ void Avm2Host::advanceTimers(double ms) {
 }
 
 void Avm2Host::collectIfGrown() {
-    size_t objects = m_vm->heapObjects();
-    if (objects < 50000 || objects < 2 * m_objectsAfterCollect) return;
+    // When the heap has doubled since the last collection, or its budget is
+    // half spent with much charged since it was last measured.
+    const ScriptBudget& budget = m_vm->budget();
+    const size_t objects = m_vm->heapObjects();
+    const bool grown = objects >= 50000 && objects >= 2 * m_objectsAfterCollect;
+    const bool heapFull = budget.heapBytes() > limits::kMaxScriptHeapBytes / 2 &&
+                          budget.bytesSinceMeasure() >= limits::kHeapMeasureSlack;
+    if (!grown && !heapFull) return;
     m_vm->collectGarbage({});
     m_objectsAfterCollect = m_vm->heapObjects();
 }

@@ -1,5 +1,6 @@
 #include "engine/avm2/vm.h"
 
+#include "engine/avm2/builtins.h"
 #include "engine/avm2/errors.h"
 #include "engine/core/limits.h"
 
@@ -27,28 +28,6 @@ Name Name::publicName(const QString& n) {
     name.nss = &name.own;
     name.nsCount = 1;
     return name;
-}
-
-// ---- Budget ---------------------------------------------------------------------
-
-ScriptBudget::ScriptBudget() : m_maxSteps(limits::kMaxScriptWorkPerTick) {}
-
-void ScriptBudget::startTick() {
-    m_steps = 0;
-    m_tickStart = std::chrono::steady_clock::now();
-}
-
-void ScriptBudget::checkClock() {
-    if (m_steps > m_maxSteps) throw ScriptHalt{"a script ran more than the instructions one frame may run"};
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_tickStart).count();
-    if (ms > limits::kScriptBudgetMs) throw ScriptHalt{"a script ran longer than one frame may run"};
-}
-
-void ScriptBudget::allocate(size_t bytes) {
-    ++m_objects;
-    m_bytes += bytes;
-    if (m_objects > limits::kMaxScriptObjects) throw ScriptHalt{"scripts made more objects than a movie may keep"};
-    if (m_bytes > limits::kMaxScriptHeapBytes) throw ScriptHalt{"scripts used more memory than a movie may"};
 }
 
 // ---- Object walks -----------------------------------------------------------------
@@ -267,7 +246,7 @@ void Vm::collectGarbage(const std::vector<Value>& extraRoots) {
         bytes += o->approxBytes();
         return false;
     });
-    m_budget.setCollected(m_heap.size(), bytes);
+    m_budget.setMeasured(bytes, m_heap.size());
 }
 
 // ---- Conversions -------------------------------------------------------------------
@@ -309,6 +288,8 @@ bool Vm::toBoolean(const Value& v) {
 
 Value Vm::toPrimitive(const Value& v, bool hintString) {
     if (!v.isObject()) return v;
+    // XML's names are its children: its toString is reached as a method.
+    if (v.o->as<XmlObject>()) return callProperty(v, Name::publicName(QStringLiteral("toString")), {});
     if (auto* d = v.o->as<DateObject>(); d) hintString = true;
     const char* order[2] = {"valueOf", "toString"};
     if (hintString) std::swap(order[0], order[1]);
@@ -363,6 +344,9 @@ bool Vm::strictEquals(const Value& a, const Value& b) {
 
 bool Vm::looseEquals(const Value& a, const Value& b) {
     using K = Value::Kind;
+    if (a.isObject() && b.isObject())
+        if (auto* xa = a.o->as<XmlObject>())
+            if (auto* xb = b.o->as<XmlObject>()) return xmlEquals(*this, *xa, *xb);
     if (a.kind == b.kind) return strictEquals(a, b);
     if (a.isNullish() && b.isNullish()) return true;
     if (a.isNullish() || b.isNullish()) return false;
@@ -385,6 +369,14 @@ int Vm::lessThan(const Value& a0, const Value& b0) {
 
 Value Vm::add(const Value& a, const Value& b) {
     if (a.isNumber() && b.isNumber()) return Value::number(a.d + b.d);
+    // XML + XML joins them into a list (ECMA-357 11.4.1).
+    if (a.isObject() && b.isObject())
+        if (auto* xa = a.o->as<XmlObject>())
+            if (auto* xb = b.o->as<XmlObject>()) {
+                avm2lib::xml::NodeList joined = xa->nodes;
+                joined.insert(joined.end(), xb->nodes.begin(), xb->nodes.end());
+                return makeXmlList(*this, std::move(joined));
+            }
     if (a.isString() || b.isString() || (a.isObject() && a.o->as<DateObject>()) || (b.isObject() && b.o->as<DateObject>())) {
         QString s = toString(a) + toString(b);
         if (size_t(s.size()) > limits::kMaxStringLength) throwError(ErrorType::RangeError, 1000);
@@ -511,6 +503,7 @@ ClassObject* Vm::defineClass(const QString& qualifiedName, ClassObject* base, Ob
     if (base) c->instanceTraits = base->instanceTraits;
     c->prototype = make<Object>();
     c->prototype->proto = base ? base->prototype : nullptr;
+    c->prototype->dynamic.set(QStringLiteral("constructor"), Value::object(c), false);
     if (ClassObject* classClass = builtin("Class")) {
         c->klass = classClass;
         c->proto = classClass->prototype;
@@ -627,7 +620,8 @@ void Vm::initSlots(Object* obj) {
 
 Value Vm::makeError(ErrorType type, int id, const QStringList& params) {
     static const char* classNames[] = {"Error", "TypeError", "ReferenceError", "ArgumentError", "RangeError",
-                                       "VerifyError", "EvalError", "SecurityError", "SyntaxError", "URIError"};
+                                       "VerifyError", "EvalError", "SecurityError", "SyntaxError", "URIError",
+                                       "flash.errors.IOError", "flash.errors.EOFError", "flash.errors.MemoryError"};
     ClassObject* c = builtin(classNames[int(type)]);
     QString message = QStringLiteral("Error #%1: %2").arg(id).arg(errorMessage(id, params));
     Value args[2] = {Value::string(message), Value::number(id)};

@@ -7,6 +7,7 @@
 #include "engine/avm2/object.h"
 #include "engine/avm2/value.h"
 #include "engine/core/result.h"
+#include "engine/core/script_budget.h"
 
 #include <QStringList>
 
@@ -64,39 +65,12 @@ struct Name {
 };
 
 // Error classes the VM throws itself.
-enum class ErrorType : uint8_t { Error, TypeError, ReferenceError, ArgumentError, RangeError, VerifyError, EvalError, SecurityError, SyntaxError, UriError };
+enum class ErrorType : uint8_t { Error, TypeError, ReferenceError, ArgumentError, RangeError, VerifyError, EvalError, SecurityError, SyntaxError, UriError, IOError, EOFError, MemoryError };
 
 // An ActionScript exception in flight (thrown by `throw` or a failing instruction).
 struct ScriptThrow { Value value; };
 // A breached limit: the movie's scripts stop; never caught by scripts.
 struct ScriptHalt { std::string reason; };
-
-// Counts what scripts allocate and run; one place to swap for the shared
-// budget of the runtime.
-class ScriptBudget {
-public:
-    ScriptBudget();
-    void startTick();
-    // Instructions one tick may run (the movie default is the engine's limit).
-    void setStepLimit(uint64_t steps) { m_maxSteps = steps; }
-    // One more instruction; throws ScriptHalt when the tick's budget is spent.
-    void step() {
-        if (++m_steps % kClockEvery == 0) checkClock();
-    }
-    void allocate(size_t bytes);
-    size_t objects() const { return m_objects; }
-    void setCollected(size_t objects, size_t bytes) { m_objects = objects; m_bytes = bytes; }
-    size_t bytes() const { return m_bytes; }
-
-private:
-    static constexpr uint64_t kClockEvery = 1000;
-    void checkClock();
-    uint64_t m_steps = 0;
-    uint64_t m_maxSteps;
-    size_t m_objects = 0;
-    size_t m_bytes = 0;
-    std::chrono::steady_clock::time_point m_tickStart = std::chrono::steady_clock::now();
-};
 
 class Vm {
 public:
@@ -109,12 +83,19 @@ public:
     Result<AbcUnit*> load(std::span<const uint8_t> bytes, bool lazy);
     void trace(const QString& line) { if (m_trace) m_trace(line); }
     ScriptBudget& budget() { return m_budget; }
+    // Work done (an instruction, or elements a built-in walks); a spent tick
+    // halts the movie's scripts.
+    void chargeWork(uint64_t units = 1) {
+        if (!m_budget.chargeWork(units)) halt();
+    }
+    // Stops the movie's scripts with the budget's first breach as the reason.
+    [[noreturn]] void halt() { throw ScriptHalt{m_budget.breach().toStdString()}; }
 
     // ---- Heap
     template <typename T> T* make() {
         auto obj = std::make_unique<T>();
         T* raw = obj.get();
-        m_budget.allocate(sizeof(T));
+        if (!m_budget.chargeObject(sizeof(T))) halt();
         m_heap.push_back(std::move(obj));
         return raw;
     }
@@ -228,6 +209,7 @@ public:
     double nowMs = 0; // the movie clock, advanced by the host
     double dateNowMs = std::nan(""); // fixed Date.now for reproducible runs, NaN = wall clock
     DisplayBridge* display = nullptr;
+    avm2lib::xml::Settings xmlSettings; // XML.ignoreComments and the other statics
 
 private:
     friend class Interpreter;

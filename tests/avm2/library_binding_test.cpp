@@ -1,0 +1,254 @@
+// The library pieces as AS3 classes: RegExp and String's pattern methods,
+// JSON, ByteArray and XML, driven through the VM's own calls and property
+// operations, each rule as a table.
+#include "engine/avm2/builtins.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+using namespace swf::avm2;
+
+class Library : public testing::Test {
+protected:
+    Vm vm{[](const QString&) {}};
+
+    Value str(const char* s) { return Value::string(QString::fromUtf8(s)); }
+    Value make(const char* cls, std::vector<Value> args = {}) {
+        return vm.construct(Value::object(vm.builtin(cls)), args);
+    }
+    Value call(const Value& on, const char* method, std::vector<Value> args = {}) {
+        return vm.callProperty(on, Name::publicName(QString::fromLatin1(method)), args);
+    }
+    Value callStatic(const char* cls, const char* method, std::vector<Value> args = {}) {
+        return call(Value::object(vm.builtin(cls)), method, args);
+    }
+    Value regexp(const char* source, const char* flags = "") { return make("RegExp", {str(source), str(flags)}); }
+    Value xmlDescendantsOf(const Value& x, const char* name) {
+        return xmlDescendants(vm, x, Name::publicName(QString::fromLatin1(name)));
+    }
+    // How a trace would print the value (null and arrays as Flash joins them).
+    QString text(const Value& v) { return v.isNull() ? QStringLiteral("null") : vm.toString(v); }
+    // The errorID of the error `f` throws, or 0.
+    int errorId(const std::function<void()>& f) {
+        try {
+            f();
+        } catch (const ScriptThrow& t) {
+            return vm.toInt(vm.getPublic(t.value, QStringLiteral("errorID")));
+        }
+        return 0;
+    }
+};
+
+TEST_F(Library, StringPatternMethodsFollowEcma262) {
+    struct Case { const char* subject; const char* method; Value pattern; Value with; const char* expected; };
+    const Case cases[] = {
+        {"a1b22c333", "split", regexp("\\d+"), Value(), "a,b,c,"},
+        {"abc", "split", regexp("(b)"), Value(), "a,b,c"},
+        {"abc", "split", regexp(""), Value(), "a,b,c"},
+        {"a,b,c", "split", str(","), Value::number(2), "a,b"},
+        {"aaa", "replace", regexp("a", "g"), str("b"), "bbb"},
+        {"aaa", "replace", regexp("a"), str("b"), "baa"},
+        {"abc", "replace", regexp("(b)"), str("[$1$&]"), "a[bb]c"},
+        {"abc", "replace", str("b"), str("$'"), "acc"},
+        {"a.b.c", "replace", str("."), str("-"), "a-b.c"},
+        {"xyz", "replace", regexp("", "g"), str("-"), "-x-y-z-"},
+        {"Boston, MA 02134", "match", regexp("([\\d]{5})([-\\ ]?[\\d]{4})?$", "g"), Value(), "02134"},
+        {"abab", "match", regexp("a", "g"), Value(), "a,a"},
+        {"abc", "match", regexp("x", "g"), Value(), "null"},
+        {"abc", "match", regexp("(b)(x)?"), Value(), "b,b,"},
+        {"a+b", "match", str("+"), Value(), "null"},
+        {"mtchablematmatmat", "search", str("mat"), Value(), "8"},
+        {"mtchablematmatmat", "search", regexp("MA*T", "ig"), Value(), "0"},
+        {"mtchablematmatmat", "search", regexp("MA+T", "ig"), Value(), "8"},
+        {"abc", "search", regexp("x"), Value(), "-1"},
+    };
+    for (const Case& c : cases) {
+        std::vector<Value> args{c.pattern};
+        if (!c.with.isUndefined()) args.push_back(c.with);
+        Value r;
+        int thrown = errorId([&] { r = call(str(c.subject), c.method, args); });
+        EXPECT_EQ(thrown, 0) << c.subject << " " << c.method;
+        EXPECT_EQ(text(r), QString::fromUtf8(c.expected)) << c.subject << " " << c.method << " " << c.expected;
+    }
+    // An empty subject splits into nothing where the pattern matches it, else into itself.
+    EXPECT_EQ(vm.toInt(vm.getPublic(call(str(""), "split", {regexp("")}), QStringLiteral("length"))), 0);
+    EXPECT_EQ(vm.toInt(vm.getPublic(call(str(""), "split", {regexp("x")}), QStringLiteral("length"))), 1);
+    // A replacement function gets the match, the groups, the position and the subject.
+    Value swap = Value::object(vm.newNative(QStringLiteral("swap"), [](Vm& vm, const Value&, Args a) {
+        return Value::string(vm.toString(a[2]) + vm.toString(a[1]) + vm.toString(a[3]) + vm.toString(a[4]));
+    }, 0));
+    EXPECT_EQ(text(call(str("x-y"), "replace", {regexp("(\\w)-(\\w)"), swap})), QStringLiteral("yx0x-y"));
+}
+
+TEST_F(Library, RegExpFlagsSourceAndLastIndex) {
+    const std::pair<const char*, const char*> flags[] = {
+        {"", "/a/"}, {"ssgg", "/a/gs"}, {"sxgim", "/a/gimsx"}, {"SXGIM", "/a/"}, {"|%?-/.q", "/a/"},
+    };
+    for (const auto& [letters, printed] : flags) EXPECT_EQ(text(regexp("a", letters)), QString::fromLatin1(printed)) << letters;
+    EXPECT_EQ(text(make("RegExp")), QStringLiteral("//"));
+    EXPECT_EQ(errorId([&] { make("RegExp", {regexp("a", "s"), str("")}); }), 1100);
+    EXPECT_EQ(text(make("RegExp", {regexp("a", "m")})), QStringLiteral("/a/m"));
+
+    // With g, exec starts at lastIndex and moves it; a miss sets it back to 0.
+    Value re = regexp("o", "g");
+    const std::pair<const char*, int> steps[] = {{"o", 2}, {"o", 3}, {"o", 6}, {"null", 0}, {"o", 2}};
+    for (const auto& [match, lastIndex] : steps) {
+        EXPECT_EQ(text(call(re, "exec", {str("foo bo")})).left(4), QString::fromLatin1(match).left(4));
+        EXPECT_EQ(vm.toInt(vm.getPublic(re, QStringLiteral("lastIndex"))), lastIndex);
+    }
+    Value m = call(regexp("(?P<word>b\\w+)"), "exec", {str("a bcd")});
+    EXPECT_EQ(text(vm.getPublic(m, QStringLiteral("word"))), QStringLiteral("bcd"));
+    EXPECT_EQ(vm.toInt(vm.getPublic(m, QStringLiteral("index"))), 2);
+    // A pattern that does not compile matches nothing and throws nothing.
+    EXPECT_EQ(text(call(regexp("(a"), "exec", {str("(a")})), QStringLiteral("null"));
+}
+
+TEST_F(Library, NumberFormsTakeADigitCountInTheirRange) {
+    struct Case { double value; const char* method; Value digits; const char* expected; int error; };
+    const Case cases[] = {
+        {1.005, "toFixed", Value::number(2), "1.00", 0},       {1.5, "toFixed", Value(), "2", 0},
+        {-1.5, "toFixed", Value::number(0), "-2", 0},          {123.456, "toExponential", Value::number(2), "1.23e+2", 0},
+        {123.456, "toPrecision", Value::number(4), "123.5", 0}, {0.5, "toPrecision", Value(), "0.5", 0},
+        {1, "toPrecision", Value::number(-1), "", 1002},       {1, "toFixed", Value::number(21), "", 1002},
+        {1, "toExponential", Value::number(21), "", 1002},
+    };
+    for (const Case& c : cases) {
+        Value r;
+        std::vector<Value> args;
+        if (!c.digits.isUndefined()) args.push_back(c.digits);
+        EXPECT_EQ(errorId([&] { r = call(Value::number(c.value), c.method, args); }), c.error) << c.method << " " << c.value;
+        if (!c.error) {
+            EXPECT_EQ(text(r), QString::fromLatin1(c.expected)) << c.method << " " << c.value;
+        }
+    }
+}
+
+TEST_F(Library, JsonRoundTripsAndRefusals) {
+    const std::pair<const char*, const char*> roundTrips[] = {
+        {R"({"a":[1,2,{"b":null}],"c":"x\n"})", R"({"a":[1,2,{"b":null}],"c":"x\n"})"},
+        {"[true,false,1.5e3,-0]", "[true,false,1500,0]"},
+        {R"("\u00e9")", "\"\xC3\xA9\""},
+    };
+    for (const auto& [in, out] : roundTrips)
+        EXPECT_EQ(text(callStatic("JSON", "stringify", {callStatic("JSON", "parse", {str(in)})})), QString::fromUtf8(out)) << in;
+    EXPECT_EQ(text(callStatic("JSON", "stringify", {callStatic("JSON", "parse", {str("[1,[2]]")}), Value::null(), Value::number(1)})),
+              QStringLiteral("[\n 1,\n [\n  2\n ]\n]"));
+    EXPECT_EQ(text(callStatic("JSON", "stringify", {callStatic("JSON", "parse", {str(R"({"a":1,"b":2,"c":3})")}), make("Array", {str("c"), str("a")})})),
+              QStringLiteral(R"({"c":3,"a":1})"));
+
+    Value cyclic = Value::object(vm.newObject());
+    vm.setPublic(cyclic, QStringLiteral("self"), cyclic);
+    const std::pair<std::function<void()>, int> refusals[] = {
+        {[&] { callStatic("JSON", "parse", {str("{a:1}")}); }, 1132},
+        {[&] { callStatic("JSON", "parse", {str("[1,]")}); }, 1132},
+        {[&] { callStatic("JSON", "stringify", {cyclic}); }, 1129},
+        {[&] { callStatic("JSON", "stringify", {Value::number(1), Value::number(2)}); }, 1131},
+        {[&] { callStatic("JSON", "stringify", {Value::number(1), Value()}); }, 1131},
+    };
+    for (const auto& [f, id] : refusals) EXPECT_EQ(errorId(f), id);
+
+    // The reviver sees every member after its children; undefined removes it.
+    Value dropB = Value::object(vm.newNative(QStringLiteral("reviver"), [](Vm& vm, const Value&, Args a) {
+        return vm.toString(a[0]) == QLatin1String("b") ? Value() : a[1];
+    }, 2));
+    EXPECT_EQ(text(callStatic("JSON", "stringify", {callStatic("JSON", "parse", {str(R"({"a":{"b":1,"c":2},"b":3})"), dropB})})),
+              QStringLiteral(R"({"a":{"c":2}})"));
+}
+
+TEST_F(Library, ByteArrayNumbersStringsAndIndices) {
+    Value b = make("flash.utils.ByteArray");
+    call(b, "writeInt", {Value::number(0x01020304)});
+    vm.setPublic(b, QStringLiteral("endian"), str("littleEndian"));
+    call(b, "writeShort", {Value::number(-2)});
+    call(b, "writeUTF", {str("h\xC3\xA9")});
+    call(b, "writeDouble", {Value::number(0.1)});
+    EXPECT_EQ(vm.toInt(vm.getPublic(b, QStringLiteral("length"))), 4 + 2 + 2 + 3 + 8);
+    EXPECT_EQ(vm.toInt(vm.getPublic(b, QStringLiteral("0"))), 1);
+    EXPECT_EQ(vm.toInt(vm.getPublic(b, QStringLiteral("4"))), 0xFE);
+    EXPECT_TRUE(vm.getPublic(b, QStringLiteral("99")).isUndefined());
+
+    vm.setPublic(b, QStringLiteral("position"), Value::number(0));
+    vm.setPublic(b, QStringLiteral("endian"), str("bigEndian"));
+    EXPECT_EQ(vm.toInt(call(b, "readInt")), 0x01020304);
+    vm.setPublic(b, QStringLiteral("endian"), str("littleEndian"));
+    EXPECT_EQ(vm.toInt(call(b, "readShort")), -2);
+    EXPECT_EQ(text(call(b, "readUTF")), QString::fromUtf8("h\xC3\xA9"));
+    EXPECT_EQ(vm.toNumber(call(b, "readDouble")), 0.1);
+    const std::pair<const char*, int> refusals[] = {{"readByte", 2030}, {"readInt", 2030}, {"readUTF", 2030}};
+    for (const auto& [method, id] : refusals) EXPECT_EQ(errorId([&, m = method] { call(b, m); }), id) << method;
+    EXPECT_EQ(errorId([&] { vm.setPublic(b, QStringLiteral("endian"), str("middle")); }), 2008);
+
+    // Writing past the end through an index grows the buffer with zeros.
+    vm.setPublic(b, QStringLiteral("30"), Value::number(257));
+    EXPECT_EQ(vm.toInt(vm.getPublic(b, QStringLiteral("length"))), 31);
+    EXPECT_EQ(vm.toInt(vm.getPublic(b, QStringLiteral("30"))), 1);
+    EXPECT_EQ(vm.toInt(vm.getPublic(b, QStringLiteral("25"))), 0);
+
+    call(b, "compress");
+    call(b, "uncompress");
+    EXPECT_EQ(vm.toInt(vm.getPublic(b, QStringLiteral("length"))), 31);
+    Value junk = make("flash.utils.ByteArray");
+    call(junk, "writeUTFBytes", {str("not zlib")});
+    EXPECT_EQ(errorId([&] { call(junk, "uncompress"); }), 2058);
+}
+
+TEST_F(Library, ByteArrayObjectsSurviveAmfRoundTrips) {
+    for (int encoding : {0, 3}) {
+        Value shared = callStatic("JSON", "parse", {str(R"({"n":1.5,"s":"x"})")});
+        Value root = callStatic("JSON", "parse", {str(R"({"i":7,"t":true,"u":null,"list":[1,"two",-3]})")});
+        vm.setPublic(root, QStringLiteral("p"), shared);
+        vm.setPublic(root, QStringLiteral("q"), shared);
+        Value b = make("flash.utils.ByteArray");
+        vm.setPublic(b, QStringLiteral("objectEncoding"), Value::number(encoding));
+        call(b, "writeObject", {root});
+        vm.setPublic(b, QStringLiteral("position"), Value::number(0));
+        Value back = call(b, "readObject");
+        EXPECT_EQ(vm.toInt(vm.getPublic(b, QStringLiteral("bytesAvailable"))), 0) << encoding;
+        EXPECT_EQ(text(callStatic("JSON", "stringify", {back})), text(callStatic("JSON", "stringify", {root}))) << encoding;
+        // One object written twice comes back as one object.
+        EXPECT_EQ(vm.getPublic(back, QStringLiteral("p")).o, vm.getPublic(back, QStringLiteral("q")).o) << encoding;
+    }
+}
+
+TEST_F(Library, XmlPropertiesMethodsAndSettings) {
+    Value x = make("XML", {str("<a x='1'><b>t</b><b>u</b><c><b>deep</b></c></a>")});
+    auto count = [&](const Value& list) { return vm.toInt(call(list, "length")); };
+    EXPECT_EQ(count(vm.getPublic(x, QStringLiteral("b"))), 2);
+    EXPECT_EQ(text(vm.getPublic(x, QStringLiteral("b"))), QStringLiteral("<b>t</b>\n<b>u</b>"));
+    Name attr = Name::publicName(QStringLiteral("x"));
+    attr.attribute = true;
+    EXPECT_EQ(text(vm.getProperty(x, attr)), QStringLiteral("1"));
+    EXPECT_EQ(count(xmlDescendantsOf(x, "b")), 3);
+    EXPECT_EQ(text(call(x, "name")), QStringLiteral("a"));
+    EXPECT_EQ(text(call(x, "nodeKind")), QStringLiteral("element"));
+    EXPECT_EQ(text(call(vm.getPublic(vm.getPublic(x, QStringLiteral("b")), QStringLiteral("0")), "childIndex")), QStringLiteral("0"));
+
+    // Assignment: a child's text, a new child, an attribute.
+    vm.setPublic(x, QStringLiteral("c"), str("plain"));
+    vm.setPublic(x, QStringLiteral("d"), Value::number(5));
+    vm.setProperty(x, attr, str("2"));
+    EXPECT_EQ(text(call(x, "toXMLString")),
+              QStringLiteral("<a x=\"2\">\n  <b>t</b>\n  <b>u</b>\n  <c>plain</c>\n  <d>5</d>\n</a>"));
+    vm.deleteProperty(x, Name::publicName(QStringLiteral("b")));
+    EXPECT_EQ(count(call(x, "children")), 2);
+
+    // Equality is by content; + joins into a list.
+    EXPECT_TRUE(vm.looseEquals(make("XML", {str("<p>1</p>")}), make("XML", {str("<p>1</p>")})));
+    EXPECT_FALSE(vm.looseEquals(make("XML", {str("<p>1</p>")}), make("XML", {str("<p>2</p>")})));
+    EXPECT_EQ(count(vm.add(make("XML", {str("<p/>")}), make("XML", {str("<q/>")}))), 2);
+    EXPECT_EQ(vm.typeOf(x), QStringLiteral("xml"));
+
+    const std::pair<const char*, int> malformed[] = {{"<a>", 1085}, {"<a></b>", 1085}, {"<a/><b/>", 1088}, {"<a><!-- x</a>", 1094}};
+    for (const auto& [source, id] : malformed) EXPECT_EQ(errorId([&, s = source] { make("XML", {str(s)}); }), id) << source;
+
+    Value xmlClass = Value::object(vm.builtin("XML"));
+    vm.setPublic(xmlClass, QStringLiteral("prettyPrinting"), Value::boolean(false));
+    EXPECT_EQ(text(call(make("XML", {str("<a><b/></a>")}), "toXMLString")), QStringLiteral("<a><b/></a>"));
+    call(xmlClass, "setSettings", {Value::null()});
+    EXPECT_TRUE(vm.toBoolean(vm.getPublic(xmlClass, QStringLiteral("prettyPrinting"))));
+}
+
+} // namespace
