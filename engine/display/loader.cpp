@@ -5,12 +5,19 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace swf {
+
+namespace {
+// Bytes of a progressive local file read in one poll (one frame), so a big
+// file never stalls a frame: 32 MB/s at 30 frames a second.
+constexpr size_t kStreamBytesPerPoll = 1u << 20;
+} // namespace
 
 Loader::Loader() : m_self(std::make_shared<Loader*>(this)) {}
 
@@ -57,12 +64,28 @@ uint64_t Loader::request(std::optional<std::string> resolved, size_t maxBytes, D
                          std::vector<uint8_t> body, std::optional<Asker> asker) {
     Request r;
     r.asker = std::move(asker);
-    r.id = m_nextId++;
     r.url = std::move(resolved);
     r.maxBytes = maxBytes;
     r.method = std::move(method);
     r.body = std::move(body);
     r.done = std::move(done);
+    return add(std::move(r));
+}
+
+uint64_t Loader::requestStream(std::optional<std::string> resolved, size_t maxBytes, Part part, Done done,
+                               std::optional<Asker> asker) {
+    Request r;
+    r.asker = std::move(asker);
+    r.url = std::move(resolved);
+    r.maxBytes = maxBytes;
+    r.method = "GET";
+    r.done = std::move(done);
+    r.part = std::move(part);
+    return add(std::move(r));
+}
+
+uint64_t Loader::add(Request r) {
+    r.id = m_nextId++;
     if (m_requests.size() >= limits::kMaxPendingLoads) {
         r.url.reset();
         r.result = FetchResult{false, 0, {}, "too many loads at once"};
@@ -97,6 +120,7 @@ void Loader::start(Request& r) {
         }
     }
     if (isLocal(*r.url)) return; // read at the next poll
+    if (r.part && m_fetchStream) return startStream(r);
     if (!m_fetch) return fail(r, "no network access");
     r.fetching = true;
     uint64_t id = r.id;
@@ -110,6 +134,35 @@ void Loader::start(Request& r) {
         if (result.bytes.size() > maxBytes) result = FetchResult{false, result.httpStatus, {}, "too large"};
         req->result = std::move(result);
     });
+}
+
+void Loader::startStream(Request& r) {
+    r.fetching = true;
+    const uint64_t id = r.id;
+    const size_t maxBytes = r.maxBytes;
+    std::weak_ptr<Loader*> self = m_self;
+    auto request = [self, id]() -> Request* {
+        auto alive = self.lock();
+        return alive && *alive ? (*alive)->find(id) : nullptr;
+    };
+    m_fetchStream(
+        *r.url, maxBytes,
+        [request, maxBytes](std::vector<uint8_t> part, uint64_t total) {
+            Request* req = request();
+            if (!req || req->result) return;
+            if (req->delivered + req->arrived.size() + part.size() > maxBytes) {
+                req->result = FetchResult{false, 0, {}, "too large"};
+                return;
+            }
+            req->total = total;
+            req->arrived.insert(req->arrived.end(), part.begin(), part.end());
+        },
+        [request](FetchResult result) {
+            Request* req = request();
+            if (!req || req->result) return;
+            result.bytes.clear();
+            req->result = std::move(result);
+        });
 }
 
 // Policy files are read once each, through the same fetch as the movie's own
@@ -153,6 +206,14 @@ void Loader::cancel(uint64_t id) {
         }
 }
 
+// An open local file of a progressive load.
+struct Loader::LocalFile {
+    int fd = -1;
+    ~LocalFile() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
 namespace {
 // Regular files only: a device, pipe or folder (even behind a link) is
 // refused before a byte is read, and the file is checked once it is open,
@@ -183,6 +244,37 @@ FetchResult readLocal(const std::string& path, size_t maxBytes) {
 }
 } // namespace
 
+// The next piece of a progressive local file into `arrived`; the file is
+// opened at the first call and checked as readLocal checks it; the result
+// is set once it ended.
+void Loader::readLocalPart(Request& r) {
+    if (!r.file) {
+        r.file = std::make_shared<LocalFile>();
+        r.file->fd = ::open(r.url->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        struct stat st {};
+        if (r.file->fd < 0) return fail(r, "cannot open " + *r.url);
+        if (::fstat(r.file->fd, &st) != 0 || !S_ISREG(st.st_mode)) return fail(r, *r.url + " is not a regular file");
+        if (uint64_t(st.st_size) > r.maxBytes) return fail(r, *r.url + " is too large");
+        r.total = uint64_t(st.st_size);
+    }
+    // Never past the size it had when opened: a growing file cannot pass the cap.
+    const size_t want = size_t(std::min<uint64_t>(kStreamBytesPerPoll, r.total - r.delivered));
+    r.arrived.resize(want);
+    size_t got = 0;
+    while (got < want) {
+        const ssize_t n = ::read(r.file->fd, r.arrived.data() + got, want - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += size_t(n);
+    }
+    r.arrived.resize(got);
+    // The end, or a file that shrank meanwhile: it gives what it had.
+    if (got < want || r.delivered + got >= r.total) {
+        r.file.reset();
+        r.result = FetchResult{true, 0, {}, {}};
+    }
+}
+
 void Loader::poll() {
     // Only requests present now: those made by the callbacks wait a frame.
     std::vector<uint64_t> ids;
@@ -190,11 +282,30 @@ void Loader::poll() {
     for (uint64_t id : ids) {
         Request* r = find(id);
         if (!r) continue; // cancelled by an earlier callback
-        if (!r->result && r->url && isLocal(*r->url)) r->result = readLocal(*r->url, r->maxBytes);
+        if (r->part) {
+            if (!r->result && r->url && isLocal(*r->url)) readLocalPart(*r);
+            // A whole web file from the plain fetch is its one part.
+            if (r->result && !r->result->bytes.empty()) {
+                r->total = r->result->bytes.size();
+                r->arrived = std::move(r->result->bytes);
+                r->result->bytes.clear();
+            }
+            if (!r->arrived.empty()) {
+                const std::vector<uint8_t> part = std::move(r->arrived);
+                r->arrived.clear();
+                r->delivered += part.size();
+                const Part deliver = r->part;
+                deliver(part, r->total);
+                r = find(id);
+                if (!r) continue;
+            }
+        } else if (!r->result && r->url && isLocal(*r->url)) {
+            r->result = readLocal(*r->url, r->maxBytes);
+        }
         if (!r->result) continue; // still on the network
         FetchResult result = std::move(*r->result);
         Done done = std::move(r->done);
-        m_sandbox.release(r->reserved, result.bytes.size());
+        m_sandbox.release(r->reserved, r->part ? r->delivered : result.bytes.size());
         r->reserved = 0;
         cancel(id);
         if (done) done(result);

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,11 @@ struct FetchResult {
 using FetchDone = std::function<void(FetchResult)>;
 using FetchFn = std::function<void(const std::string& url, const std::string& method,
                                    const std::vector<uint8_t>& body, size_t maxBytes, FetchDone done)>;
+// A GET whose bytes are handed over as they arrive: `part` gets each piece
+// with the size the server announced (0: unknown), then `done` runs with no
+// bytes of its own. Same rules as FetchFn otherwise.
+using FetchPart = std::function<void(std::vector<uint8_t> part, uint64_t total)>;
+using FetchStreamFn = std::function<void(const std::string& url, size_t maxBytes, FetchPart part, FetchDone done)>;
 
 class Loader {
 public:
@@ -46,6 +52,7 @@ public:
     Loader& operator=(const Loader&) = delete;
 
     void setFetch(FetchFn fetch) { m_fetch = std::move(fetch); }
+    void setFetchStream(FetchStreamFn fetch) { m_fetchStream = std::move(fetch); }
 
     // `url` resolved against `base` (the movie's own path or address): a
     // local path, or an http(s) address; nullopt for any other scheme, and
@@ -62,6 +69,14 @@ public:
     uint64_t request(std::optional<std::string> resolved, size_t maxBytes, Done done,
                      std::string method = "GET", std::vector<uint8_t> body = {},
                      std::optional<Asker> asker = std::nullopt);
+    // A progressive load (a NetStream's file): `part` gets the bytes as they
+    // come, in later polls (a megabyte a poll for local files), with the
+    // file's size when known; `done` follows the last part, its result
+    // holding no bytes. Without a streaming fetch, a web file arrives as one
+    // part.
+    using Part = std::function<void(std::span<const uint8_t> part, uint64_t total)>;
+    uint64_t requestStream(std::optional<std::string> resolved, size_t maxBytes, Part part, Done done,
+                           std::optional<Asker> asker = std::nullopt);
     void cancel(uint64_t id);
     // Queues work that runs in order with the requests (unloading a level
     // after the loads asked for before it).
@@ -86,6 +101,7 @@ public:
     Sandbox& sandbox() { return m_sandbox; }
 
 private:
+    struct LocalFile;
     struct Request {
         uint64_t id = 0;
         std::optional<std::string> url;
@@ -98,14 +114,23 @@ private:
         bool fetching = false;
         bool awaitingPolicy = false;
         std::optional<FetchResult> result;
+        // Progressive loads only.
+        Part part;
+        std::shared_ptr<LocalFile> file;  // the open local file
+        uint64_t total = 0, delivered = 0;
+        std::vector<uint8_t> arrived;     // web bytes not yet handed over
     };
+    uint64_t add(Request r);
     void start(Request& r);
+    void startStream(Request& r);
+    void readLocalPart(Request& r);
     void fail(Request& r, std::string why);
     void readPolicies(const std::vector<std::string>& files);
     void policyArrived(const std::string& file, const FetchResult& result);
     Request* find(uint64_t id);
 
     FetchFn m_fetch;
+    FetchStreamFn m_fetchStream;
     std::deque<Request> m_requests;
     std::vector<std::function<void()>> m_deferred;
     std::vector<std::function<void()>> m_atClear;
