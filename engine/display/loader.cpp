@@ -206,67 +206,71 @@ void Loader::cancel(uint64_t id) {
         }
 }
 
-// An open local file of a progressive load.
-struct Loader::LocalFile {
+namespace {
+// An open regular local file. A device, pipe or folder (even behind a link)
+// is refused before a byte is read, and the file is checked once it is
+// open, so it cannot be swapped for one in between.
+struct RegularFile {
     int fd = -1;
-    ~LocalFile() {
+    uint64_t size = 0;
+    RegularFile() = default;
+    RegularFile(const RegularFile&) = delete;
+    RegularFile& operator=(const RegularFile&) = delete;
+    ~RegularFile() {
         if (fd >= 0) ::close(fd);
     }
-};
-
-namespace {
-// Regular files only: a device, pipe or folder (even behind a link) is
-// refused before a byte is read, and the file is checked once it is open,
-// so it cannot be swapped for one in between.
-FetchResult readLocal(const std::string& path, size_t maxBytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return FetchResult{false, 0, {}, "cannot open " + path};
-    struct stat st {};
-    FetchResult r;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        r.error = path + " is not a regular file";
-    } else if (uint64_t(st.st_size) > maxBytes) {
-        r.error = path + " is too large";
-    } else {
-        r.bytes.resize(size_t(st.st_size));
+    // Why it cannot be read; nullopt when it is open.
+    std::optional<std::string> open(const std::string& path, size_t maxBytes) {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) return "cannot open " + path;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return path + " is not a regular file";
+        if (uint64_t(st.st_size) > maxBytes) return path + " is too large";
+        size = uint64_t(st.st_size);
+        return std::nullopt;
+    }
+    // Up to `count` bytes; fewer only at the end of the file.
+    size_t read(uint8_t* into, size_t count) {
         size_t got = 0;
-        while (got < r.bytes.size()) {
-            const ssize_t n = ::read(fd, r.bytes.data() + got, r.bytes.size() - got);
+        while (got < count) {
+            const ssize_t n = ::read(fd, into + got, count - got);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             got += size_t(n);
         }
-        r.bytes.resize(got); // a file that shrank meanwhile gives what it had
-        r.ok = true;
+        return got;
     }
-    ::close(fd);
+};
+
+FetchResult readLocal(const std::string& path, size_t maxBytes) {
+    RegularFile file;
+    FetchResult r;
+    if (auto why = file.open(path, maxBytes)) {
+        r.error = *why;
+        return r;
+    }
+    r.bytes.resize(size_t(file.size));
+    r.bytes.resize(file.read(r.bytes.data(), r.bytes.size())); // a file that shrank meanwhile gives what it had
+    r.ok = true;
     return r;
 }
 } // namespace
 
-// The next piece of a progressive local file into `arrived`; the file is
-// opened at the first call and checked as readLocal checks it; the result
-// is set once it ended.
+// The open local file of a progressive load.
+struct Loader::LocalFile : RegularFile {};
+
+// The next piece of a progressive local file into `arrived`, opened at the
+// first call; the result is set once it ended.
 void Loader::readLocalPart(Request& r) {
     if (!r.file) {
         r.file = std::make_shared<LocalFile>();
-        r.file->fd = ::open(r.url->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        struct stat st {};
-        if (r.file->fd < 0) return fail(r, "cannot open " + *r.url);
-        if (::fstat(r.file->fd, &st) != 0 || !S_ISREG(st.st_mode)) return fail(r, *r.url + " is not a regular file");
-        if (uint64_t(st.st_size) > r.maxBytes) return fail(r, *r.url + " is too large");
-        r.total = uint64_t(st.st_size);
+        if (auto why = r.file->open(*r.url, r.maxBytes)) return fail(r, *why);
+        r.total = r.file->size;
     }
     // Never past the size it had when opened: a growing file cannot pass the cap.
     const size_t want = size_t(std::min<uint64_t>(kStreamBytesPerPoll, r.total - r.delivered));
     r.arrived.resize(want);
-    size_t got = 0;
-    while (got < want) {
-        const ssize_t n = ::read(r.file->fd, r.arrived.data() + got, want - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += size_t(n);
-    }
+    const size_t got = r.file->read(r.arrived.data(), want);
     r.arrived.resize(got);
     // The end, or a file that shrank meanwhile: it gives what it had.
     if (got < want || r.delivered + got >= r.total) {
