@@ -371,13 +371,7 @@ std::vector<uint8_t> tagsShifted(const std::vector<uint8_t>& flv, uint32_t ms) {
 
 // A Sorenson key frame claiming a 5000 x 5000 picture, as a 1.1 s FLV tag.
 std::vector<uint8_t> hugePictureTag() {
-    std::vector<uint8_t> packet(64, 0);
-    size_t bit = 0;
-    auto put = [&](uint32_t v, int count) {
-        for (int i = count - 1; i >= 0; --i, ++bit)
-            if ((v >> i) & 1) packet[bit / 8] |= uint8_t(0x80 >> (bit % 8));
-    };
-    put(1, 17), put(0, 5), put(0, 8), put(1, 3), put(5000, 16), put(5000, 16), put(0, 2);
+    const auto packet = hugeH263KeyFrame();
     const uint32_t size = uint32_t(packet.size() + 1), t = 1100;
     std::vector<uint8_t> tag = {9, uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size),
                                 uint8_t(t >> 16), uint8_t(t >> 8), uint8_t(t), 0, 0, 0, 0, 0x12};
