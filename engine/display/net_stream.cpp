@@ -378,6 +378,8 @@ void NetStream::decodeVideoUpTo(double seconds) {
         m_pictureTime = t.time;
     }
     if (packets.empty()) return;
+    // A new picture is coming: the frame is drawn again (only changed frames are).
+    m_rt.changed = true;
     m_pending = m_rt.videoWorker().submit([state = m_video, packets = std::move(packets), codecs,
                                            deblocking = m_deblocking] {
         for (size_t i = 0; i < packets.size(); ++i) {
