@@ -91,8 +91,9 @@ void TenMinuteDrift(benchmark::State& state) {
         const std::vector<uint8_t> empty = {'F', 'W', 'S', 8, 21, 0, 0, 0, 0x00, 0x00, 0x0A, 0x01, 0x00, 0x40, 0x00, 0x00, 0x00};
         (void)player.load(empty, "empty.swf");
         swf::NetStream ns(player.runtime(), [soundPlayer] { return soundPlayer; });
-        ns.loading();
-        ns.dataArrived(flv);
+        const uint64_t load = ns.loading();
+        ns.dataArrived(load, flv, flv.size());
+        ns.loadEnded(load, true);
         // Sound heard since the stream's sound started, and the picture's
         // time, when the stream reports its end.
         // Sound heard: from its first to its last sample that is not silence.

@@ -2,8 +2,9 @@
 # CPU the player takes showing a movie in a real window: the whole process
 # (every thread), utime+stime over SECONDS of play, as % of one core. The
 # window is on a private Xvfb with no window manager; the process is pinned
-# to one core.
-#   bench/window_cpu.sh BUILD_DIR MOVIE [SECONDS=10] [CORE=0]
+# to one core. With SOUND=1 a sound server with a null sink runs too, so
+# that the movie's sound is really decoded and mixed.
+#   [SOUND=1] bench/window_cpu.sh BUILD_DIR MOVIE [SECONDS=10] [CORE=0]
 set -euo pipefail
 build=$1 movie=$2 seconds=${3:-10} core=${4:-0}
 source "$(dirname "$0")/../scripts/private-home.sh"
@@ -16,6 +17,11 @@ display=:$((500 + RANDOM % 400))
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
 export DISPLAY=$display
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+if [ "${SOUND:-0}" = 1 ]; then
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
+    --load="module-null-sink sink_name=nullsink" --load=module-native-protocol-unix >/dev/null 2>&1 & pids+=($!)
+  for _ in $(seq 50); do [ -S "$XDG_RUNTIME_DIR/pulse/native" ] && break; sleep 0.1; done
+fi
 
 taskset -c "$core" "$build/startup/swiftreel" "$movie" >/dev/null 2>&1 & player=$!
 pids+=($player)

@@ -6,9 +6,10 @@
 // alone. An input that is not a movie becomes the script of one: its first
 // byte picks the version, the rest is a DoAction body, so the VM sees hostile
 // actions directly. An FLV file (the *.flv seeds) is read and its video
-// decoded instead.
+// decoded instead, and played by a NetStream as it arrives.
 #include "engine/avm1/script_engine.h"
 #include "engine/avm2/script_host.h"
+#include "engine/display/net_stream.h"
 #include "engine/display/player.h"
 #include "engine/swf/parser.h"
 #include "engine/swf/place_object.h"
@@ -19,6 +20,7 @@
 #include "fuzz/fuzz_movies.h"
 #include "fuzz/fuzz_setup.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -67,6 +69,32 @@ void exerciseFlv(std::span<const uint8_t> flv) {
     }
 }
 
+#if SWIFTREEL_FUZZ_PLAYER
+// The file played by a NetStream as a slow web server would send it: a
+// piece a frame, with the frames going on after its end.
+void playFlv(std::span<const uint8_t> flv) {
+    constexpr size_t kPiece = 4096;
+    constexpr int kFrames = 120;
+    swf::Player player;
+    const std::vector<uint8_t> empty = {'F', 'W', 'S', 8, 21, 0, 0, 0, 0x00, 0x00, 0x0A, 0x01, 0x00, 0x40, 0x00, 0x00, 0x00};
+    if (!player.load(empty, "fuzz.swf").ok()) return;
+    swf::NetStream stream(player.runtime(), []() -> swf::SoundPlayer* { return nullptr; });
+    const uint64_t load = stream.loading();
+    size_t at = 0;
+    for (int frame = 0; frame < kFrames; ++frame) {
+        if (at < flv.size()) {
+            const size_t n = std::min(kPiece, flv.size() - at);
+            stream.dataArrived(load, flv.subspan(at, n), flv.size());
+            at += n;
+            if (at == flv.size()) stream.loadEnded(load, true);
+        }
+        stream.advance(0.1);
+        (void)stream.takeEvents();
+        (void)stream.currentPicture();
+    }
+}
+#endif
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
@@ -79,6 +107,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> bytes;
     if (size >= 3 && data[0] == 'F' && data[1] == 'L' && data[2] == 'V') {
         exerciseFlv(input);
+#if SWIFTREEL_FUZZ_PLAYER
+        playFlv(input);
+#endif
         return 0;
     }
     if (fuzzing::looksLikeMovie(input)) {

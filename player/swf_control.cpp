@@ -109,6 +109,8 @@ bool movieHasSound(const swf::Movie& m) {
     if (streams(m.timeline)) return true;
     for (const auto& [id, c] : m.dictionary) {
         if (std::holds_alternative<std::shared_ptr<const swf::SoundDef>>(c)) return true;
+        // A Video may show a NetStream, whose file has its own sound.
+        if (std::holds_alternative<std::shared_ptr<const swf::VideoStreamDef>>(c)) return true;
         if (auto s = std::get_if<std::shared_ptr<const swf::SpriteDef>>(&c); s && streams((*s)->timeline)) return true;
     }
     return false;
@@ -188,6 +190,7 @@ struct SwfControl::Impl {
     QNetworkReply* startDownload(QNetworkRequest request, size_t maxBytes, const QByteArray* postBody = nullptr);
     void fetch(const std::string& url, const std::string& method, const std::vector<uint8_t>& body, size_t maxBytes,
                swf::FetchDone done);
+    void fetchStream(const std::string& url, size_t maxBytes, swf::FetchPart part, swf::FetchDone done);
     void putMovie(const QString& pathOrUrl);
     void startMovie();
     void loadBytes(QByteArray bytes, const QString& url);
@@ -281,6 +284,10 @@ SwfControl::SwfControl(QWidget* parent, Settings settings) : QWidget(parent), d(
             for (const QHostAddress& address : info.addresses()) addresses.push_back(address.toString().toStdString());
             if (self) self->d->engine([done, addresses] { done(addresses); });
         });
+    });
+    d->player->loader().setFetchStream([self](const std::string& url, size_t maxBytes, swf::FetchPart part,
+                                              swf::FetchDone done) {
+        if (self) self->d->fetchStream(url, maxBytes, std::move(part), std::move(done));
     });
     d->player->setSoundPlayer(std::make_unique<swf::SoundPlayer>(host.log));
     d->log = host.log;
@@ -422,6 +429,37 @@ void SwfControl::Impl::fetch(const std::string& url, const std::string& method, 
         } else {
             result.error = reply->errorString().toStdString();
         }
+        if (self) self->d->engine([done, result] { done(result); });
+    });
+}
+
+// A file a NetStream plays from the web: its bytes reach the engine as
+// they arrive, so playback starts long before the download ends.
+void SwfControl::Impl::fetchStream(const std::string& url, size_t maxBytes, swf::FetchPart part,
+                                   swf::FetchDone done) {
+    if (!networkingAllows(settings.allowNetworking, NetworkUse::LoadData)) {
+        if (log) log(swf::LogLevel::Warning, "AllowNetworking refuses loading " + url);
+        QMetaObject::invokeMethod(
+            q, [done] { done(swf::FetchResult{false, 0, {}, "refused by AllowNetworking"}); }, Qt::QueuedConnection);
+        return;
+    }
+    QNetworkReply* reply = startDownload(QNetworkRequest(QUrl(QString::fromStdString(url))), maxBytes);
+    QObject::connect(reply, &QNetworkReply::readyRead, q, [self = QPointer<SwfControl>(q), reply, part] {
+        const QByteArray bytes = reply->readAll();
+        // An error page is no part of the file.
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (!self || bytes.isEmpty() || status >= 300) return;
+        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        self->d->engine([part, bytes, length] {
+            part(std::vector<uint8_t>(bytes.begin(), bytes.end()), uint64_t(std::max<qint64>(length, 0)));
+        });
+    });
+    QObject::connect(reply, &QNetworkReply::finished, q, [self = QPointer<SwfControl>(q), reply, done] {
+        reply->deleteLater();
+        swf::FetchResult result;
+        result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        result.ok = reply->error() == QNetworkReply::NoError && result.httpStatus < 300;
+        if (!result.ok) result.error = reply->errorString().toStdString();
         if (self) self->d->engine([done, result] { done(result); });
     });
 }

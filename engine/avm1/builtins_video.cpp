@@ -3,6 +3,7 @@
 // face of it.
 #include "engine/avm1/builtins.h"
 #include "engine/avm1/display_clip.h"
+#include "engine/avm1/net.h"
 #include "engine/avm1/script_engine.h"
 #include "engine/core/limits.h"
 #include "engine/display/loader.h"
@@ -10,6 +11,7 @@
 #include "engine/display/player.h"
 #include "engine/display/video_object.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace swf::avm1::builtins {
@@ -21,6 +23,7 @@ using namespace prop;
 // one place that knows where native state lives.
 struct NetStreamNative : NativeState {
     std::shared_ptr<NetStream> stream;
+    uint64_t request = 0; // the loader's request for its file
     // Expires with the object, so the frame hook can tell a dead stream.
     std::shared_ptr<const int> life = std::make_shared<const int>(0);
 };
@@ -137,21 +140,30 @@ Value nsCtor(Vm& vm, CallArgs& a) {
     return Value(self);
 }
 
+// The file arrives over the following frames through the player's loader,
+// under the asking movie's sandbox and load allowance.
 Value nsPlay(Vm& vm, CallArgs& a) {
-    auto stream = sharedNetStreamOf(a.thisv);
-    if (!stream || !vm.engine) return Value();
+    auto* native = netStreamNativeOf(a.thisv);
+    if (!native || !native->stream || !vm.engine) return Value();
+    Loader& loader = vm.engine->player().loader();
+    loader.cancel(native->request);
     const QString url = vm.toString(a.at(0));
-    stream->loading();
-    const auto& movie = vm.engine->player().movie();
-    // The runtime's rules decide what a movie may load (a web movie never reads local files).
-    auto resolved = Loader::resolve(movie ? movie->url : std::string(), url.toStdString());
-    std::weak_ptr<NetStream> weak = stream;
-    vm.engine->player().loader().request(resolved, limits::kMaxFileBytes, [weak](FetchResult& r) {
-        auto s = weak.lock();
-        if (!s) return;
-        if (r.ok && !r.bytes.empty()) s->dataArrived(std::move(r.bytes));
-        else s->notFound();
-    });
+    const uint64_t load = native->stream->loading();
+    // Relative addresses are read against the root movie's, as for other loads.
+    const auto& root = vm.engine->player().movie();
+    auto resolved = Loader::resolve(root ? root->url : std::string(), url.toStdString());
+    std::weak_ptr<NetStream> weak = native->stream;
+    // A stream is under way for as long as it plays: it takes at most half of
+    // what the movie may have under way, so its other loads go on meanwhile.
+    native->request = loader.requestStream(
+        resolved, std::min(limits::kMaxFlvFileBytes, limits::kMaxLoadBytesInFlight / 2),
+        [weak, load](std::span<const uint8_t> part, uint64_t total) {
+            if (auto s = weak.lock()) s->dataArrived(load, part, total);
+        },
+        [weak, load](FetchResult& r) {
+            if (auto s = weak.lock()) s->loadEnded(load, r.ok);
+        },
+        askerOf(vm));
     return Value();
 }
 
@@ -166,8 +178,11 @@ Value nsSeek(Vm& vm, CallArgs& a) {
     return Value();
 }
 
-Value nsClose(Vm&, CallArgs& a) {
-    if (NetStream* s = netStreamOf(a.thisv)) s->close();
+Value nsClose(Vm& vm, CallArgs& a) {
+    auto* native = netStreamNativeOf(a.thisv);
+    if (!native || !native->stream) return Value();
+    if (vm.engine) vm.engine->player().loader().cancel(native->request);
+    native->stream->close();
     return Value();
 }
 

@@ -5,12 +5,19 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace swf {
+
+namespace {
+// Bytes of a progressive local file read in one poll (one frame), so a big
+// file never stalls a frame: 32 MB/s at 30 frames a second.
+constexpr size_t kStreamBytesPerPoll = 1u << 20;
+} // namespace
 
 Loader::Loader() : m_self(std::make_shared<Loader*>(this)) {}
 
@@ -57,12 +64,28 @@ uint64_t Loader::request(std::optional<std::string> resolved, size_t maxBytes, D
                          std::vector<uint8_t> body, std::optional<Asker> asker) {
     Request r;
     r.asker = std::move(asker);
-    r.id = m_nextId++;
     r.url = std::move(resolved);
     r.maxBytes = maxBytes;
     r.method = std::move(method);
     r.body = std::move(body);
     r.done = std::move(done);
+    return add(std::move(r));
+}
+
+uint64_t Loader::requestStream(std::optional<std::string> resolved, size_t maxBytes, Part part, Done done,
+                               std::optional<Asker> asker) {
+    Request r;
+    r.asker = std::move(asker);
+    r.url = std::move(resolved);
+    r.maxBytes = maxBytes;
+    r.method = "GET";
+    r.done = std::move(done);
+    r.part = std::move(part);
+    return add(std::move(r));
+}
+
+uint64_t Loader::add(Request r) {
+    r.id = m_nextId++;
     if (m_requests.size() >= limits::kMaxPendingLoads) {
         r.url.reset();
         r.result = FetchResult{false, 0, {}, "too many loads at once"};
@@ -117,6 +140,7 @@ void Loader::start(Request& r) {
         }
     }
     if (isLocal(*r.url)) return; // read at the next poll
+    if (r.part && m_fetchStream) return startStream(r);
     if (!m_fetch) return fail(r, "no network access");
     r.fetching = true;
     uint64_t id = r.id;
@@ -130,6 +154,35 @@ void Loader::start(Request& r) {
         if (result.bytes.size() > maxBytes) result = FetchResult{false, result.httpStatus, {}, "too large"};
         req->result = std::move(result);
     });
+}
+
+void Loader::startStream(Request& r) {
+    r.fetching = true;
+    const uint64_t id = r.id;
+    const size_t maxBytes = r.maxBytes;
+    std::weak_ptr<Loader*> self = m_self;
+    auto request = [self, id]() -> Request* {
+        auto alive = self.lock();
+        return alive && *alive ? (*alive)->find(id) : nullptr;
+    };
+    m_fetchStream(
+        *r.url, maxBytes,
+        [request, maxBytes](std::vector<uint8_t> part, uint64_t total) {
+            Request* req = request();
+            if (!req || req->result) return;
+            if (req->delivered + req->arrived.size() + part.size() > maxBytes) {
+                req->result = FetchResult{false, 0, {}, "too large"};
+                return;
+            }
+            req->total = total;
+            req->arrived.insert(req->arrived.end(), part.begin(), part.end());
+        },
+        [request](FetchResult result) {
+            Request* req = request();
+            if (!req || req->result) return;
+            result.bytes.clear();
+            req->result = std::move(result);
+        });
 }
 
 // Policy files are read once each, through the same fetch as the movie's own
@@ -182,34 +235,77 @@ void Loader::cancel(uint64_t id) {
 }
 
 namespace {
-// Regular files only: a device, pipe or folder (even behind a link) is
-// refused before a byte is read, and the file is checked once it is open,
-// so it cannot be swapped for one in between.
-FetchResult readLocal(const std::string& path, size_t maxBytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return FetchResult{false, 0, {}, "cannot open " + path};
-    struct stat st {};
-    FetchResult r;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        r.error = path + " is not a regular file";
-    } else if (uint64_t(st.st_size) > maxBytes) {
-        r.error = path + " is too large";
-    } else {
-        r.bytes.resize(size_t(st.st_size));
+// An open regular local file. A device, pipe or folder (even behind a link)
+// is refused before a byte is read, and the file is checked once it is
+// open, so it cannot be swapped for one in between.
+struct RegularFile {
+    int fd = -1;
+    uint64_t size = 0;
+    RegularFile() = default;
+    RegularFile(const RegularFile&) = delete;
+    RegularFile& operator=(const RegularFile&) = delete;
+    ~RegularFile() {
+        if (fd >= 0) ::close(fd);
+    }
+    // Why it cannot be read; nullopt when it is open.
+    std::optional<std::string> open(const std::string& path, size_t maxBytes) {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) return "cannot open " + path;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return path + " is not a regular file";
+        if (uint64_t(st.st_size) > maxBytes) return path + " is too large";
+        size = uint64_t(st.st_size);
+        return std::nullopt;
+    }
+    // Up to `count` bytes; fewer only at the end of the file.
+    size_t read(uint8_t* into, size_t count) {
         size_t got = 0;
-        while (got < r.bytes.size()) {
-            const ssize_t n = ::read(fd, r.bytes.data() + got, r.bytes.size() - got);
+        while (got < count) {
+            const ssize_t n = ::read(fd, into + got, count - got);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             got += size_t(n);
         }
-        r.bytes.resize(got); // a file that shrank meanwhile gives what it had
-        r.ok = true;
+        return got;
     }
-    ::close(fd);
+};
+
+FetchResult readLocal(const std::string& path, size_t maxBytes) {
+    RegularFile file;
+    FetchResult r;
+    if (auto why = file.open(path, maxBytes)) {
+        r.error = *why;
+        return r;
+    }
+    r.bytes.resize(size_t(file.size));
+    r.bytes.resize(file.read(r.bytes.data(), r.bytes.size())); // a file that shrank meanwhile gives what it had
+    r.ok = true;
     return r;
 }
 } // namespace
+
+// The open local file of a progressive load.
+struct Loader::LocalFile : RegularFile {};
+
+// The next piece of a progressive local file into `arrived`, opened at the
+// first call; the result is set once it ended.
+void Loader::readLocalPart(Request& r) {
+    if (!r.file) {
+        r.file = std::make_shared<LocalFile>();
+        if (auto why = r.file->open(*r.url, r.maxBytes)) return fail(r, *why);
+        r.total = r.file->size;
+    }
+    // Never past the size it had when opened: a growing file cannot pass the cap.
+    const size_t want = size_t(std::min<uint64_t>(kStreamBytesPerPoll, r.total - r.delivered));
+    r.arrived.resize(want);
+    const size_t got = r.file->read(r.arrived.data(), want);
+    r.arrived.resize(got);
+    // The end, or a file that shrank meanwhile: it gives what it had.
+    if (got < want || r.delivered + got >= r.total) {
+        r.file.reset();
+        r.result = FetchResult{true, 0, {}, {}};
+    }
+}
 
 void Loader::poll() {
     // Only requests present now: those made by the callbacks wait a frame.
@@ -220,11 +316,30 @@ void Loader::poll() {
         if (!r) continue; // cancelled by an earlier callback
         if (r->awaitingRoom) start(*r);
         if (r->awaitingRoom) continue;
-        if (!r->result && r->url && isLocal(*r->url)) r->result = readLocal(*r->url, r->maxBytes);
+        if (r->part) {
+            if (!r->result && r->url && isLocal(*r->url)) readLocalPart(*r);
+            // A whole web file from the plain fetch is its one part.
+            if (r->result && !r->result->bytes.empty()) {
+                r->total = r->result->bytes.size();
+                r->arrived = std::move(r->result->bytes);
+                r->result->bytes.clear();
+            }
+            if (!r->arrived.empty()) {
+                const std::vector<uint8_t> part = std::move(r->arrived);
+                r->arrived.clear();
+                r->delivered += part.size();
+                const Part deliver = r->part;
+                deliver(part, r->total);
+                r = find(id);
+                if (!r) continue;
+            }
+        } else if (!r->result && r->url && isLocal(*r->url)) {
+            r->result = readLocal(*r->url, r->maxBytes);
+        }
         if (!r->result) continue; // still on the network
         FetchResult result = std::move(*r->result);
         Done done = std::move(r->done);
-        m_sandbox.release(r->reserved, result.bytes.size());
+        m_sandbox.release(r->reserved, r->part ? r->delivered : result.bytes.size());
         r->reserved = 0;
         cancel(id);
         if (done) done(result);

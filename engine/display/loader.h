@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,11 @@ using FetchFn = std::function<void(const std::string& url, const std::string& me
 // Player's thread with its addresses in text form (none when it has none).
 using ResolveDone = std::function<void(std::vector<std::string> addresses)>;
 using ResolveFn = std::function<void(const std::string& host, ResolveDone done)>;
+// A GET whose bytes are handed over as they arrive: `part` gets each piece
+// with the size the server announced (0: unknown), then `done` runs with no
+// bytes of its own. Same rules as FetchFn otherwise.
+using FetchPart = std::function<void(std::vector<uint8_t> part, uint64_t total)>;
+using FetchStreamFn = std::function<void(const std::string& url, size_t maxBytes, FetchPart part, FetchDone done)>;
 
 class Loader {
 public:
@@ -54,6 +60,7 @@ public:
     // With a resolver, a web movie's loads from named hosts wait until the
     // name is known to lead to public addresses only (see Sandbox).
     void setResolve(ResolveFn resolve) { m_resolve = std::move(resolve); }
+    void setFetchStream(FetchStreamFn fetch) { m_fetchStream = std::move(fetch); }
 
     // `url` resolved against `base` (the movie's own path or address): a
     // local path, or an http(s) address; nullopt for any other scheme, and
@@ -70,6 +77,14 @@ public:
     uint64_t request(std::optional<std::string> resolved, size_t maxBytes, Done done,
                      std::string method = "GET", std::vector<uint8_t> body = {},
                      std::optional<Asker> asker = std::nullopt);
+    // A progressive load (a NetStream's file): `part` gets the bytes as they
+    // come, in later polls (a megabyte a poll for local files), with the
+    // file's size when known; `done` follows the last part, its result
+    // holding no bytes. Without a streaming fetch, a web file arrives as one
+    // part.
+    using Part = std::function<void(std::span<const uint8_t> part, uint64_t total)>;
+    uint64_t requestStream(std::optional<std::string> resolved, size_t maxBytes, Part part, Done done,
+                           std::optional<Asker> asker = std::nullopt);
     void cancel(uint64_t id);
     // Queues work that runs in order with the requests (unloading a level
     // after the loads asked for before it).
@@ -94,6 +109,7 @@ public:
     Sandbox& sandbox() { return m_sandbox; }
 
 private:
+    struct LocalFile;
     struct Request {
         uint64_t id = 0;
         std::optional<std::string> url;
@@ -108,8 +124,16 @@ private:
         bool awaitingRoom = false;  // the allowance in flight is taken: starts when a load ends
         bool awaitingHost = false;  // its host name is being looked up
         std::optional<FetchResult> result;
+        // Progressive loads only.
+        Part part;
+        std::shared_ptr<LocalFile> file;  // the open local file
+        uint64_t total = 0, delivered = 0;
+        std::vector<uint8_t> arrived;     // web bytes not yet handed over
     };
+    uint64_t add(Request r);
     void start(Request& r);
+    void startStream(Request& r);
+    void readLocalPart(Request& r);
     void fail(Request& r, std::string why);
     void readPolicies(const std::vector<std::string>& files);
     void policyArrived(const std::string& file, const FetchResult& result);
@@ -117,6 +141,7 @@ private:
     Request* find(uint64_t id);
 
     FetchFn m_fetch;
+    FetchStreamFn m_fetchStream;
     std::deque<Request> m_requests;
     std::vector<std::function<void()>> m_deferred;
     std::vector<std::function<void()>> m_atClear;

@@ -104,38 +104,56 @@ void NetStream::status(const char* code, const char* level) {
     m_events.push_back(std::move(e));
 }
 
-void NetStream::loading() {
+uint64_t NetStream::loading() {
     close();
+    m_reader = std::make_unique<video::FlvReader>();
     m_state = State::Loading;
+    return m_load;
 }
 
 void NetStream::notFound() {
-    m_state = State::Idle;
+    close();
     status("NetStream.Play.StreamNotFound", "error");
 }
 
-void NetStream::dataArrived(std::vector<uint8_t> bytes) {
-    if (m_state != State::Loading) return;
-    m_data = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
-    video::FlvReader reader;
+void NetStream::dataArrived(uint64_t load, std::span<const uint8_t> part, uint64_t total) {
+    if (load != m_load || m_state == State::Idle || m_complete) return;
+    m_total = total;
+    // The loader stops at its cap; this is the stream's own.
+    const size_t room = limits::kMaxFlvFileBytes - std::min(m_bytes.size(), limits::kMaxFlvFileBytes);
+    m_bytes.insert(m_bytes.end(), part.begin(), part.begin() + ptrdiff_t(std::min(room, part.size())));
+    readTags();
+}
+
+void NetStream::loadEnded(uint64_t load, bool ok) {
+    if (load != m_load || m_state == State::Idle || m_complete) return;
+    if (!ok && !m_bytes.empty() && m_log) m_log(LogLevel::Warning, "NetStream: the load broke off; playing what came");
+    m_complete = true;
+    readTags();
+}
+
+void NetStream::readTags() {
     video::FlvTag tag;
     video::FlvReader::Status st;
-    while ((st = reader.next(*m_data, true, tag)) == video::FlvReader::Status::Tag) {
+    while ((st = m_reader->next(m_bytes, m_complete, tag)) == video::FlvReader::Status::Tag) {
         Tag t;
         t.type = uint8_t(tag.type);
         t.time = tag.timeMs / 1000.0;
-        t.body = tag.body;
+        t.offset = size_t(tag.body.data() - m_bytes.data());
+        t.size = tag.body.size();
         if (tag.type == video::FlvTagType::Video)
             if (auto v = video::splitVideoTag(tag.body)) t.key = v->frameType == 1;
         m_tags.push_back(t);
     }
-    if (st == video::FlvReader::Status::Broken && m_log)
-        m_log(LogLevel::Warning, "NetStream: " + (reader.problem().empty() ? "not an FLV file" : reader.problem()) +
-                                     "; playing the tags before it");
-    if (m_tags.empty() && st == video::FlvReader::Status::Broken) {
-        notFound();
-        return;
+    if (st == video::FlvReader::Status::Broken) {
+        // Nothing after a broken tag can be trusted: the file ends there.
+        if (!m_bytes.empty() && m_log)
+            m_log(LogLevel::Warning, "NetStream: " + (m_reader->problem().empty() ? "not an FLV file" : m_reader->problem()) +
+                                         "; playing the tags before it");
+        m_complete = true;
     }
+    if (m_state != State::Loading || (m_tags.empty() && !m_complete)) return;
+    if (m_tags.empty()) return notFound();
     m_video = std::make_shared<VideoState>();
     m_video->log = m_log;
     m_state = State::Buffering;
@@ -151,10 +169,14 @@ double NetStream::bufferLength() const {
 
 void NetStream::setPaused(bool paused) {
     m_paused = paused;
-    if (m_audio) {
-        std::lock_guard lock(m_audio->mutex);
-        m_audio->paused = paused;
-    }
+    updateFeedPause();
+}
+
+// The sound stops while paused and while the buffer refills.
+void NetStream::updateFeedPause() {
+    if (!m_audio) return;
+    std::lock_guard lock(m_audio->mutex);
+    m_audio->paused = m_paused || m_state != State::Playing;
 }
 
 // The mixer drops a closed feed by itself: no call into a sound player
@@ -167,10 +189,13 @@ void NetStream::detachAudio() {
 void NetStream::close() {
     detachAudio();
     *m_audioDecoders = {};
-    m_data.reset();
+    m_bytes = {};
+    m_total = 0;
+    m_reader.reset();
     m_tags.clear();
     m_state = State::Idle;
-    m_flushed = false;
+    m_flushed = m_complete = false;
+    ++m_load; // parts of the load before are dropped
     m_clock = m_clockBase = m_lastPlayed = 0;
     m_nextVideo = m_nextAudio = m_nextScript = 0;
     m_pending = {};
@@ -195,19 +220,34 @@ void NetStream::seek(double seconds) {
     status("NetStream.Seek.Notify");
 }
 
+void NetStream::startPlaying() {
+    m_state = State::Playing;
+    updateFeedPause();
+    runScriptTags(m_clock);
+    decodeVideoUpTo(m_clock);
+}
+
 void NetStream::advance(double seconds) {
     if (m_state == State::Buffering) {
-        // Flash reports a full buffer and starts at once, or a flushed one
-        // when the file ends before the buffer time is reached and starts on
-        // the next frame.
-        m_state = State::Playing;
+        if (!m_complete) {
+            // Playback starts, or goes on, once the buffer holds bufferTime.
+            if (bufferLength() >= m_bufferTime && bufferLength() > 0) {
+                status("NetStream.Buffer.Full");
+                startPlaying();
+            }
+            return;
+        }
+        // The whole file is here: Flash reports a full buffer and starts at
+        // once, or a flushed one when the file ends before the buffer time
+        // is reached and starts on the next frame.
         if (bufferLength() >= m_bufferTime && endTime() > 0) {
             status("NetStream.Buffer.Full");
-            runScriptTags(m_clock);
-            decodeVideoUpTo(m_clock);
+            startPlaying();
         } else {
             status("NetStream.Buffer.Flush");
             m_flushed = true;
+            m_state = State::Playing;
+            updateFeedPause();
         }
         return;
     }
@@ -219,11 +259,19 @@ void NetStream::advance(double seconds) {
     if (m_audio && played > m_lastPlayed) m_clock = m_clockBase + played;
     else m_clock += seconds;
     m_lastPlayed = played;
+    if (!m_complete && m_clock >= endTime()) {
+        // Played up to the bytes here: wait for more, the picture held.
+        m_clock = endTime();
+        m_clockBase = m_clock - played;
+        status("NetStream.Buffer.Empty");
+        m_state = State::Buffering;
+        updateFeedPause();
+    }
     // Tag times are whole milliseconds; the summed frame times drift below them.
     runScriptTags(m_clock + kTimeSlack);
     decodeVideoUpTo(m_clock + kTimeSlack);
     const bool audioLeft = m_nextAudio < m_tags.size() || (m_audio && m_audio->bufferedSeconds() > 0.01);
-    if (m_clock >= endTime() && m_nextVideo >= m_tags.size() && !audioLeft) {
+    if (m_complete && m_clock >= endTime() && m_nextVideo >= m_tags.size() && !audioLeft) {
         if (!m_flushed) status("NetStream.Buffer.Flush");
         // Flash ends a played file with these two, and no Buffer.Empty.
         status("NetStream.Play.Stop");
@@ -236,7 +284,7 @@ void NetStream::runScriptTags(double seconds) {
     for (; m_nextScript < m_tags.size() && m_tags[m_nextScript].time <= seconds; ++m_nextScript) {
         const Tag& t = m_tags[m_nextScript];
         if (t.type != 18) continue;
-        auto call = video::readScriptTag(t.body);
+        auto call = video::readScriptTag(body(t));
         if (!call) continue;
         NetStreamEvent e;
         if (call->name == "onMetaData") e.kind = NetStreamEvent::Kind::MetaData;
@@ -263,9 +311,9 @@ void NetStream::feedAudio() {
     while (m_nextAudio < m_tags.size() && m_audio->bufferedSeconds() < limits::kMaxAudioAheadSeconds / 2) {
         const Tag& t = m_tags[m_nextAudio++];
         if (t.type != 8) continue;
-        auto a = video::splitAudioTag(t.body);
+        auto a = video::splitAudioTag(body(t));
         if (!a) continue;
-        const uint8_t fmt = t.body[0];
+        const uint8_t fmt = body(t)[0];
         auto& dec = *m_audioDecoders;
         if (fmt != dec.formatByte) {
             dec = {};
@@ -317,20 +365,23 @@ void NetStream::feedAudio() {
 }
 
 void NetStream::decodeVideoUpTo(double seconds) {
-    std::vector<std::span<const uint8_t>> packets;
+    std::vector<std::vector<uint8_t>> packets;
     std::vector<uint8_t> codecs;
     for (; m_nextVideo < m_tags.size() && m_tags[m_nextVideo].time <= seconds; ++m_nextVideo) {
         const Tag& t = m_tags[m_nextVideo];
         if (t.type != 9) continue;
-        auto v = video::splitVideoTag(t.body);
+        auto v = video::splitVideoTag(body(t));
         if (!v || v->frameType == 5) continue; // command frames carry no picture
-        packets.push_back(v->packet);
+        // A copy: the file's buffer grows (and moves) as more of it arrives.
+        packets.emplace_back(v->packet.begin(), v->packet.end());
         codecs.push_back(v->codec);
         m_pictureTime = t.time;
     }
     if (packets.empty()) return;
-    // The task keeps the file alive: the packets point into it.
-    m_pending = m_rt.videoWorker().submit([state = m_video, file = m_data, packets, codecs] {
+    // A new picture is coming: the frame is drawn again (only changed frames are).
+    m_rt.changed = true;
+    m_pending = m_rt.videoWorker().submit([state = m_video, packets = std::move(packets), codecs,
+                                           deblocking = m_deblocking] {
         for (size_t i = 0; i < packets.size(); ++i) {
             if (!video::knownVideoCodec(codecs[i])) {
                 if (state->warnedCodec != codecs[i] && state->log)
@@ -342,6 +393,7 @@ void NetStream::decodeVideoUpTo(double seconds) {
             // A codec switch mid-stream starts a new decoder.
             if (!state->decoder || uint8_t(state->decoder->codec()) != codecs[i])
                 state->decoder = std::make_unique<video::VideoDecoder>(video::VideoCodec(codecs[i]), state->log);
+            state->decoder->setDeblocking(deblocking);
             QImage pic = state->decoder->decode(packets[i]);
             if (!pic.isNull()) state->picture = std::move(pic);
         }

@@ -8,6 +8,7 @@
 #include "engine/video/amf0.h"
 #include "engine/video/picture_source.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <future>
@@ -19,6 +20,9 @@
 
 namespace swf {
 
+namespace video {
+class FlvReader;
+}
 struct Runtime;
 class SoundPlayer;
 
@@ -37,10 +41,13 @@ public:
     NetStream(const NetStream&) = delete;
     NetStream& operator=(const NetStream&) = delete;
 
-    // play(): the file is being fetched; then one of these follows.
-    void loading();
-    void dataArrived(std::vector<uint8_t> bytes);
-    void notFound();
+    // play(): the file is being fetched; its bytes then arrive in parts
+    // (`total`: the file's size, 0 when unknown) until the load ends. The
+    // number loading() gives names this load; parts of an older one
+    // (before another play or a close) are dropped.
+    uint64_t loading();
+    void dataArrived(uint64_t load, std::span<const uint8_t> part, uint64_t total);
+    void loadEnded(uint64_t load, bool ok);
     // Once per frame, with the frame's duration.
     void advance(double seconds);
     void setPaused(bool paused);
@@ -53,20 +60,21 @@ public:
     double bufferTime() const { return m_bufferTime; }
     void setBufferTime(double s) { m_bufferTime = s > 0 ? s : 0; }
     double bufferLength() const;
-    uint64_t bytesLoaded() const { return m_data ? m_data->size() : 0; }
-    uint64_t bytesTotal() const { return m_data ? m_data->size() : 0; }
+    uint64_t bytesLoaded() const { return m_bytes.size(); }
+    uint64_t bytesTotal() const { return std::max<uint64_t>(m_total, m_bytes.size()); }
     std::vector<NetStreamEvent> takeEvents() { return std::exchange(m_events, {}); }
     // The time of the newest video packet handed to the decoder (seconds).
     double pictureTime() const { return m_pictureTime; }
 
     QImage currentPicture() override;
+    void setDeblocking(int level) override { m_deblocking = level; }
 
 private:
     struct Tag {
         uint8_t type = 0;  // FLV tag type
         double time = 0;   // seconds
         bool key = false;  // video: a key frame
-        std::span<const uint8_t> body;
+        size_t offset = 0, size = 0; // of the body in m_bytes
     };
     struct AudioFeed;
     struct AudioDecoders;
@@ -74,6 +82,11 @@ private:
     enum class State { Idle, Loading, Buffering, Playing, Stopped };
 
     void status(const char* code, const char* level = "status");
+    void notFound();
+    void readTags();
+    std::span<const uint8_t> body(const Tag& t) const { return {m_bytes.data() + t.offset, t.size}; }
+    void startPlaying();
+    void updateFeedPause();
     void feedAudio();
     void decodeVideoUpTo(double seconds);
     void runScriptTags(double seconds);
@@ -83,10 +96,14 @@ private:
     Runtime& m_rt;
     std::function<SoundPlayer*()> m_soundPlayer;
     LogFn m_log;
-    std::shared_ptr<const std::vector<uint8_t>> m_data; // the tags point into it
+    std::vector<uint8_t> m_bytes; // the file so far
+    uint64_t m_total = 0, m_load = 0;
+    int m_deblocking = 0;
+    std::unique_ptr<video::FlvReader> m_reader;
     std::vector<Tag> m_tags;
     State m_state = State::Idle;
     bool m_paused = false, m_flushed = false;
+    bool m_complete = false; // the whole file (or all that will come) is here
     double m_clock = 0, m_clockBase = 0, m_bufferTime = 0.1, m_pictureTime = 0;
     double m_lastPlayed = 0; // sound seconds played at the last frame
     size_t m_nextVideo = 0, m_nextAudio = 0, m_nextScript = 0;

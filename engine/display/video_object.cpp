@@ -21,16 +21,24 @@ void VideoObject::setRatio(uint16_t r) {
     if (!m_sequence || m_source) return;
     // Decoding starts now and overlaps the rest of the frame's work; the
     // drawing waits for it.
-    m_pending = runtime().videoWorker().submit([seq = m_sequence, r] { return seq->pictureAt(r); });
+    m_pending = runtime().videoWorker().submit(
+        [seq = m_sequence, r, deblocking = m_deblocking] { return seq->pictureAt(r, deblocking); });
     markChanged();
 }
 
 void VideoObject::attach(std::shared_ptr<PictureSource> source) {
     m_source = std::move(source);
+    if (m_source) m_source->setDeblocking(m_deblocking);
     m_pending = {};
     m_picture = {};
     if (!m_source && m_sequence) setRatio(ratio());
     markChanged();
+}
+
+// Pictures decoded from now on follow it.
+void VideoObject::setDeblocking(int d) {
+    m_deblocking = d;
+    if (m_source) m_source->setDeblocking(d);
 }
 
 void VideoObject::clear() {

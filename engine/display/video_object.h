@@ -33,7 +33,7 @@ public:
     bool smoothing() const { return m_smoothing; }
     void setSmoothing(bool s) { m_smoothing = s; markChanged(); }
     int deblocking() const { return m_deblocking; }
-    void setDeblocking(int d) { m_deblocking = d; }
+    void setDeblocking(int d);
     // The size of the picture last shown (0 before any).
     int pictureWidth() const;
     int pictureHeight() const;

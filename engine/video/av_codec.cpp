@@ -50,6 +50,8 @@ std::unique_ptr<AvDecoder> AvDecoder::open(const std::string& name, int rate, in
     }
     // One decoding thread each: the engine runs decoders on its own worker.
     s->ctx->thread_count = 1;
+    // A huge declared picture is refused before its buffers are allocated.
+    s->ctx->max_pixels = limits::kMaxVideoPixels;
     if (avcodec_open2(s->ctx, codec, nullptr) < 0) return nullptr;
     return std::unique_ptr<AvDecoder>(new AvDecoder(std::move(s)));
 }
@@ -140,5 +142,7 @@ int AvDecoder::rate() const { return m->ctx->sample_rate; }
 int AvDecoder::channels() const { return m->ctx->ch_layout.nb_channels; }
 
 void AvDecoder::flush() { avcodec_flush_buffers(m->ctx); }
+
+void AvDecoder::setLoopFilter(bool on) { m->ctx->skip_loop_filter = on ? AVDISCARD_DEFAULT : AVDISCARD_ALL; }
 
 } // namespace swf::video

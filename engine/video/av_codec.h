@@ -40,6 +40,9 @@ public:
     int channels() const;
     // Forgets reference frames and queued output (before a seek).
     void flush();
+    // Whether the codec's own deblocking (loop) filter runs, where the
+    // decoder lets it be turned off (H.264, VP6); on by default.
+    void setLoopFilter(bool on);
 
 private:
     struct State;

@@ -13,8 +13,9 @@ FrameSequence::FrameSequence(std::shared_ptr<const VideoStreamDef> def, LogFn lo
                                          std::to_string(m_def->codec) + " is not decoded");
 }
 
-QImage FrameSequence::pictureAt(uint32_t frame) {
+QImage FrameSequence::pictureAt(uint32_t frame, int deblocking) {
     if (!m_decoder || (m_last && *m_last == frame)) return m_picture;
+    m_decoder->setDeblocking(deblocking);
     const auto& frames = m_def->frames;
     auto end = frames.upper_bound(frame);
     if (end == frames.begin()) return {};

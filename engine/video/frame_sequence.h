@@ -20,7 +20,8 @@ public:
     const VideoStreamDef& def() const { return *m_def; }
     // The picture of frame `frame`: the last decoded packet at or before it.
     // Null when the stream has no decodable packet up to there.
-    QImage pictureAt(uint32_t frame);
+    // `deblocking` as VideoDecoder::setDeblocking takes it.
+    QImage pictureAt(uint32_t frame, int deblocking = 0);
     // Packets decoded since construction (for tests of the seeking rule).
     size_t decodedPackets() const { return m_decodedPackets; }
 

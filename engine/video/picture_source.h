@@ -9,6 +9,8 @@ class PictureSource {
 public:
     virtual ~PictureSource() = default;
     virtual QImage currentPicture() = 0;
+    // The showing Video's deblocking setting (VideoDecoder::setDeblocking).
+    virtual void setDeblocking(int level) = 0;
 };
 
 } // namespace swf::video

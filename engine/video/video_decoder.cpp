@@ -115,6 +115,7 @@ bool VideoDecoder::open() {
     // H.264 cannot start without its configuration record.
     if (m_codec == VideoCodec::Avc && m_config.empty()) return false;
     m_av = AvDecoder::open(decoderName(m_codec), 0, 0, m_config);
+    if (m_av) m_av->setLoopFilter(m_loopFilter);
     if (!m_av) {
         m_openFailed = true;
         warnOnce(std::string("no decoder for video codec ") + decoderName(m_codec) + "; the video stays blank");
@@ -153,6 +154,11 @@ QImage VideoDecoder::decode(std::span<const uint8_t> packet) {
 
 void VideoDecoder::reset() {
     if (m_av) m_av->flush();
+}
+
+void VideoDecoder::setDeblocking(int level) {
+    m_loopFilter = level != 1;
+    if (m_av) m_av->setLoopFilter(m_loopFilter);
 }
 
 void VideoDecoder::warnOnce(const std::string& what) {

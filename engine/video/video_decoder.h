@@ -49,6 +49,10 @@ public:
     QImage decode(std::span<const uint8_t> packet);
     // Forgets the reference pictures (before decoding from a key frame).
     void reset();
+    // The deblocking setting of DefineVideoStream and Video.deblocking:
+    // 0 as the stream says, 1 off, 2 and up on (the levels above 2 name
+    // VP6 post-filters; they all mean the codec's own filter here).
+    void setDeblocking(int level);
 
 private:
     bool open();
@@ -59,6 +63,7 @@ private:
     std::vector<uint8_t> m_config;
     std::unique_ptr<AvDecoder> m_av;
     bool m_openFailed = false, m_warned = false;
+    bool m_loopFilter = true;
 };
 
 } // namespace swf::video

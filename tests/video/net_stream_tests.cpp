@@ -2,6 +2,7 @@
 // here: the picture shown is the source frame of the stream's time, sound
 // and picture change together, and hostile files end cleanly.
 #include "engine/avm1/script_engine.h"
+#include "engine/display/loader.h"
 #include "engine/display/player.h"
 #include "engine/sound/null_audio_output.h"
 #include "engine/sound/sound_player.h"
@@ -13,7 +14,11 @@
 #include <QGuiApplication>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <optional>
 #include <cmath>
+#include <sstream>
 
 using namespace videotest;
 using swf::test::SwfWriter;
@@ -24,15 +29,28 @@ namespace {
 constexpr double kFps = 10;
 
 // A Video named "v" over the stage playing `flv`; each frame traces ns.time.
-std::vector<uint8_t> playerMovie(const std::string& flv, int frames) {
+// With `traceStatus`, onStatus traces each code, and each frame also
+// "bytes LOADED TOTAL".
+// With `deblocking` 0 and up, the Video's deblocking is set to it first.
+std::vector<uint8_t> playerMovie(const std::string& flv, int frames, bool traceStatus = false, int deblocking = -1) {
     Asm start;
     start.push("nc").push(0).push("NetConnection").op(0x40).setVariable();
     start.pushNull().push(1).getVariable("nc").push("connect").callMethod().pop();
     start.push("ns").getVariable("nc").push(1).push("NetStream").op(0x40).setVariable();
     start.getVariable("ns").push(1).getVariable("v").push("attachVideo").callMethod().pop();
+    if (traceStatus) {
+        Asm handler;
+        handler.getVariable("info").push("code").getMember().trace();
+        start.getVariable("ns").push("onStatus").defineFunction("", {"info"}, handler).setMember();
+    }
+    if (deblocking >= 0) start.getVariable("v").push("deblocking").push(deblocking).setMember();
     start.push(flv).push(1).getVariable("ns").push("play").callMethod().pop();
     Asm tick;
     tick.getVariable("ns").push("time").getMember().trace();
+    if (traceStatus) {
+        tick.push("bytes ").getVariable("ns").push("bytesLoaded").getMember().op(0x47);
+        tick.push(" ").op(0x47).getVariable("ns").push("bytesTotal").getMember().op(0x47).trace();
+    }
     SwfWriter w(8, swf::Rect{0, kWidth * 20, 0, kHeight * 20}, kFps);
     w.backgroundColor({0, 0, 0, 255});
     w.defineVideoStream(1, 0, kWidth, kHeight, 2);
@@ -42,12 +60,17 @@ std::vector<uint8_t> playerMovie(const std::string& flv, int frames) {
     return w.bytes();
 }
 
+bool isStatus(const std::string& line) { return line.starts_with("NetStream."); }
+bool isBytes(const std::string& line) { return line.starts_with("bytes "); }
+
 struct Rig {
     std::vector<std::string> traces;
     std::unique_ptr<swf::Player> player;
     swf::NullAudioOutput* output = nullptr;
 
-    explicit Rig(const std::vector<uint8_t>& movie) {
+    // `url`: where the movie came from (by default the fixture folder,
+    // beside the files it plays).
+    explicit Rig(const std::vector<uint8_t>& movie, const std::string& url = fixturePath("movie.swf")) {
         ensureGuiApplication();
         swf::HostCallbacks host;
         host.trace = [this](const std::string& line) { traces.push_back(line); };
@@ -58,8 +81,7 @@ struct Rig {
         output = out.get();
         sound->setOutput(std::move(out));
         player->setSoundPlayer(std::move(sound));
-        // The movie sits in the fixture folder, beside the files it plays.
-        EXPECT_TRUE(player->load(movie, fixturePath("movie.swf")).ok());
+        EXPECT_TRUE(player->load(movie, url).ok());
         player->setViewport(kWidth, kHeight);
         player->setQuality(swf::Quality::Low);
     }
@@ -68,7 +90,33 @@ struct Rig {
         player->advance(1000 / kFps);
         return output->pull(size_t(44100 / kFps));
     }
-    double time() const { return traces.empty() ? 0 : std::stod(traces.back()); }
+    double time() const {
+        for (auto it = traces.rbegin(); it != traces.rend(); ++it)
+            if (!isStatus(*it) && !isBytes(*it)) return std::stod(*it);
+        return 0;
+    }
+    std::vector<std::string> statuses() const {
+        std::vector<std::string> out;
+        std::copy_if(traces.begin(), traces.end(), std::back_inserter(out), isStatus);
+        return out;
+    }
+    bool saw(const std::string& code) const { return std::ranges::count(traces, code) > 0; }
+    // Frames until `code` is traced (at most `limit`); false when it never was.
+    bool playUntil(const std::string& code, int limit) {
+        for (int f = 0; f < limit && !saw(code); ++f) frame();
+        return saw(code);
+    }
+    // The last "bytes LOADED TOTAL" line's numbers.
+    std::pair<double, double> bytes() const {
+        for (auto it = traces.rbegin(); it != traces.rend(); ++it)
+            if (isBytes(*it)) {
+                std::istringstream in(it->substr(6));
+                double loaded = -1, total = -1;
+                in >> loaded >> total;
+                return {loaded, total};
+            }
+        return {-1, -1};
+    }
 };
 
 TEST(NetStream, ShowsTheSourceFrameOfTheStreamsTime) {
@@ -78,8 +126,9 @@ TEST(NetStream, ShowsTheSourceFrameOfTheStreamsTime) {
     ASSERT_EQ(source.size(), size_t(frames));
     Rig rig(playerMovie("h264.flv", frames + 10));
     // A frame's script reads the time the previous frame was drawn at.
+    // Drawn as the window draws: only what changed since the last frame.
     int checked = 0;
-    QImage shown;
+    QImage shown, kept;
     for (int f = 0; f < frames + 5; ++f) {
         rig.frame();
         const double t = rig.time();
@@ -88,7 +137,8 @@ TEST(NetStream, ShowsTheSourceFrameOfTheStreamsTime) {
             EXPECT_LT(meanDifference(shown, source[index]), 6) << "time " << t;
             ++checked;
         }
-        shown = rig.player->renderImage();
+        rig.player->render(kept);
+        shown = kept.copy();
     }
     EXPECT_GT(checked, frames / 2);
 }
@@ -137,5 +187,290 @@ TEST_P(NetStreamSync, PictureAndSoundChangeTogether) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, NetStreamSync, ::testing::ValuesIn(kSync),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Progressive loading ------------------------------------------------------------------
+
+// A web file served by the test in pieces it chooses.
+struct WebServer {
+    struct Fetch {
+        std::string url;
+        swf::FetchPart part;
+        swf::FetchDone done;
+    };
+    std::vector<Fetch> fetches;
+    void install(swf::Player& player) {
+        player.loader().setFetchStream([this](const std::string& url, size_t, swf::FetchPart part, swf::FetchDone done) {
+            fetches.push_back({url, std::move(part), std::move(done)});
+        });
+    }
+    void send(size_t index, std::span<const uint8_t> bytes, uint64_t total) {
+        fetches.at(index).part(std::vector<uint8_t>(bytes.begin(), bytes.end()), total);
+    }
+    void finish(size_t index) { fetches.at(index).done(swf::FetchResult{true, 200, {}, {}}); }
+};
+
+// The file comes from the web in two halves with a pause between: playback
+// starts once the buffer is full, stops with Buffer.Empty where the bytes
+// end, goes on when the rest arrives, and ends as Flash ends a file.
+TEST(NetStream, WebStreamPlaysAsItArrives) {
+    const auto flv = encodePattern("web", "-c:v flv -g 5", 40);
+    ASSERT_FALSE(flv.empty());
+    Rig rig(playerMovie("web.flv", 200, true), "http://example.com/movie.swf");
+    WebServer server;
+    server.install(*rig.player);
+    for (int f = 0; f < 3; ++f) rig.frame();
+    ASSERT_EQ(server.fetches.size(), 1u);
+    EXPECT_EQ(server.fetches[0].url, "http://example.com/web.flv");
+    EXPECT_TRUE(rig.statuses().empty());
+    EXPECT_EQ(rig.bytes(), std::make_pair(0.0, 0.0));
+
+    const size_t half = flv.size() / 2;
+    server.send(0, std::span(flv).first(half), flv.size());
+    ASSERT_TRUE(rig.playUntil("NetStream.Buffer.Full", 3));
+    EXPECT_EQ(rig.statuses(), (std::vector<std::string>{"NetStream.Play.Start", "NetStream.Buffer.Full"}));
+    ASSERT_TRUE(rig.playUntil("NetStream.Buffer.Empty", 40));
+    // Waiting: the clock and the picture hold.
+    rig.frame();
+    const double heldAt = rig.time();
+    const QImage held = rig.player->renderImage();
+    EXPECT_GT(heldAt, 0.5);
+    EXPECT_LT(heldAt, 4.0 * half / flv.size() + 0.3);
+    for (int f = 0; f < 5; ++f) rig.frame();
+    EXPECT_EQ(rig.time(), heldAt);
+    EXPECT_LT(meanDifference(rig.player->renderImage(), held), 0.5);
+    EXPECT_EQ(rig.bytes(), std::make_pair(double(half), double(flv.size())));
+
+    server.send(0, std::span(flv).subspan(half), flv.size());
+    server.finish(0);
+    ASSERT_TRUE(rig.playUntil("NetStream.Play.Stop", 60));
+    EXPECT_EQ(rig.statuses(),
+              (std::vector<std::string>{"NetStream.Play.Start", "NetStream.Buffer.Full", "NetStream.Buffer.Empty",
+                                        "NetStream.Buffer.Full", "NetStream.Buffer.Flush", "NetStream.Play.Stop"}));
+    EXPECT_NEAR(rig.time(), 3.9, 0.15);
+    EXPECT_EQ(rig.bytes(), std::make_pair(double(flv.size()), double(flv.size())));
+}
+
+// What a movie may stream, by where it came from and where the file is.
+struct SandboxCase {
+    const char* name;
+    const char* movieUrl;  // "" for the fixture folder
+    const char* streamUrl; // "@" stands for the fixture file's own path
+    bool fetched;          // the web fetch is asked for it
+    bool plays;
+};
+void PrintTo(const SandboxCase& c, std::ostream* os) { *os << c.name; }
+
+const SandboxCase kSandbox[] = {
+    {"LocalMovieLocalFile", "", "sandbox.flv", false, true},
+    {"LocalMovieWebFile", "", "http://example.com/sandbox.flv", false, false},
+    {"WebMovieSameSite", "http://example.com/m/movie.swf", "sandbox.flv", true, true},
+    {"WebMovieLocalFile", "http://example.com/movie.swf", "file://@", false, false},
+    {"WebMoviePrivateAddress", "http://example.com/movie.swf", "http://192.168.1.1/sandbox.flv", false, false},
+    // Another site: its policy file cannot be read here, so it lets nothing in.
+    {"WebMovieOtherSite", "http://example.com/movie.swf", "http://other.example.org/sandbox.flv", false, false},
+};
+
+class NetStreamSandbox : public ::testing::TestWithParam<SandboxCase> {};
+
+TEST_P(NetStreamSandbox, LoadsOnlyWhatTheMovieMayReach) {
+    const auto flv = encodePattern("sandbox", "-c:v flashsv", 5);
+    ASSERT_FALSE(flv.empty());
+    const SandboxCase& c = GetParam();
+    std::string stream = c.streamUrl;
+    if (auto at = stream.find('@'); at != std::string::npos) stream.replace(at, 1, fixturePath("sandbox.flv"));
+    const std::string movieUrl = *c.movieUrl ? c.movieUrl : fixturePath("movie.swf");
+    Rig rig(playerMovie(stream, 40, true), movieUrl);
+    WebServer server;
+    server.install(*rig.player);
+    for (int f = 0; f < 3; ++f) rig.frame();
+    EXPECT_EQ(server.fetches.size(), c.fetched ? 1u : 0u);
+    if (!server.fetches.empty()) {
+        EXPECT_EQ(server.fetches[0].url, "http://example.com/m/sandbox.flv");
+        server.send(0, flv, 0);
+        server.finish(0);
+    }
+    rig.playUntil("NetStream.Play.Stop", 20);
+    const auto statuses = rig.statuses();
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.front(), c.plays ? "NetStream.Play.Start" : "NetStream.Play.StreamNotFound");
+    EXPECT_EQ(rig.saw("NetStream.Play.Stop"), c.plays);
+}
+
+INSTANTIATE_TEST_SUITE_P(Origins, NetStreamSandbox, ::testing::ValuesIn(kSandbox),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A local file comes a megabyte a frame, whole and in order, with its size;
+// one over the cap, or not a regular file, fails without a byte.
+TEST(NetStreamLoading, LocalFileArrivesInPartsOverFrames) {
+    const std::string path = fixturePath("parts.bin");
+    std::vector<uint8_t> file((5u << 20) / 2);
+    for (size_t i = 0; i < file.size(); ++i) file[i] = uint8_t(i * 7 + (i >> 12));
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    }
+    struct Got {
+        std::vector<size_t> parts;
+        std::vector<uint8_t> bytes;
+        uint64_t total = 0;
+        std::optional<bool> ok;
+    };
+    swf::Loader loader;
+    auto load = [&](const std::string& p, size_t maxBytes, Got& got) {
+        loader.requestStream(
+            p, maxBytes,
+            [&got](std::span<const uint8_t> part, uint64_t total) {
+                got.parts.push_back(part.size());
+                got.bytes.insert(got.bytes.end(), part.begin(), part.end());
+                got.total = total;
+            },
+            [&got](swf::FetchResult& r) { got.ok = r.ok; });
+    };
+    Got whole, tooBig, folder;
+    load(path, 64u << 20, whole);
+    load(path, 1000, tooBig);
+    load(fixturePath(""), 64u << 20, folder);
+    for (int poll = 0; poll < 2; ++poll) {
+        loader.poll();
+        EXPECT_FALSE(whole.ok) << "poll " << poll;
+    }
+    loader.poll();
+    ASSERT_TRUE(whole.ok);
+    EXPECT_TRUE(*whole.ok);
+    EXPECT_EQ(whole.parts, (std::vector<size_t>{1u << 20, 1u << 20, 1u << 19}));
+    EXPECT_EQ(whole.total, file.size());
+    EXPECT_TRUE(whole.bytes == file);
+    for (Got* g : {&tooBig, &folder}) {
+        ASSERT_TRUE(g->ok);
+        EXPECT_FALSE(*g->ok);
+        EXPECT_TRUE(g->parts.empty());
+    }
+}
+
+// ---- Hostile files ------------------------------------------------------------------------
+
+// The offset of the tag header that holds `time` or the next after it.
+size_t tagAt(const std::vector<uint8_t>& flv, double share) {
+    swf::video::FlvReader reader;
+    swf::video::FlvTag tag;
+    std::vector<size_t> offsets;
+    while (reader.next(flv, true, tag) == swf::video::FlvReader::Status::Tag) offsets.push_back(size_t(tag.offset));
+    return offsets.empty() ? 13 : offsets[size_t(double(offsets.size()) * share)];
+}
+
+// Every tag's time moved on by `ms` (the file's header and first size dropped).
+std::vector<uint8_t> tagsShifted(const std::vector<uint8_t>& flv, uint32_t ms) {
+    std::vector<uint8_t> out(flv.begin() + 13, flv.end());
+    swf::video::FlvReader reader;
+    swf::video::FlvTag tag;
+    while (reader.next(flv, true, tag) == swf::video::FlvReader::Status::Tag) {
+        uint8_t* h = out.data() + tag.offset - 13;
+        const uint32_t t = tag.timeMs + ms;
+        h[4] = uint8_t(t >> 16), h[5] = uint8_t(t >> 8), h[6] = uint8_t(t), h[7] = uint8_t(t >> 24);
+    }
+    return out;
+}
+
+// A Sorenson key frame claiming a 5000 x 5000 picture, as a 1.1 s FLV tag.
+std::vector<uint8_t> hugePictureTag() {
+    const auto packet = hugeH263KeyFrame();
+    const uint32_t size = uint32_t(packet.size() + 1), t = 1100;
+    std::vector<uint8_t> tag = {9, uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size),
+                                uint8_t(t >> 16), uint8_t(t >> 8), uint8_t(t), 0, 0, 0, 0, 0x12};
+    tag.insert(tag.end(), packet.begin(), packet.end());
+    tag.insert(tag.end(), {0, 0, 0, uint8_t(11 + size)});
+    return tag;
+}
+
+struct HostileCase {
+    const char* name;
+    std::vector<uint8_t> (*make)(const std::vector<uint8_t>& good); // from a 1 s H.263 file
+    bool plays;     // Play.Start ... Play.Stop, else StreamNotFound
+    bool picture;   // a picture is shown at the end
+};
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
+const HostileCase kHostile[] = {
+    {"Truncated", [](const std::vector<uint8_t>& f) { return std::vector<uint8_t>(f.begin(), f.begin() + f.size() * 6 / 10); },
+     true, true},
+    // A tag claiming 16 MB: nothing after it is read.
+    {"HugeTagSize", [](const std::vector<uint8_t>& f) {
+         auto d = f;
+         const size_t t = tagAt(d, 0.5);
+         d[t + 1] = d[t + 2] = d[t + 3] = 0xFF;
+         return d;
+     }, true, true},
+    // A tag claiming more than is left: the file waits for it, then ends.
+    {"SizePastTheEnd", [](const std::vector<uint8_t>& f) {
+         auto d = f;
+         d[tagAt(d, 0.5) + 1] = 0x7F;
+         return d;
+     }, true, true},
+    {"HugePicture", [](const std::vector<uint8_t>& f) {
+         auto d = f;
+         const auto tag = hugePictureTag();
+         d.insert(d.end(), tag.begin(), tag.end());
+         return d;
+     }, true, true},
+    // Screen Video follows the H.263 pictures at 1 s.
+    {"CodecSwitch", [](const std::vector<uint8_t>& f) {
+         auto d = f;
+         const auto more = tagsShifted(encodePattern("hostile-second", "-c:v flashsv", 5), 1000);
+         d.insert(d.end(), more.begin(), more.end());
+         return d;
+     }, true, true},
+    {"NotAnFlv", [](const std::vector<uint8_t>& f) { auto d = f; d[0] = 'X'; return d; }, false, false},
+    {"Empty", [](const std::vector<uint8_t>&) { return std::vector<uint8_t>{}; }, false, false},
+    {"HeaderOnly", [](const std::vector<uint8_t>& f) { return std::vector<uint8_t>(f.begin(), f.begin() + 13); },
+     false, false},
+};
+
+class HostileNetStream : public ::testing::TestWithParam<HostileCase> {};
+
+// Played through a NetStream, each file shows what it holds and ends with
+// the status Flash gives, in bounded time.
+TEST_P(HostileNetStream, PlaysWhatItCanAndEnds) {
+    const auto good = encodePattern("hostile-good", "-c:v flv -g 3", 10);
+    ASSERT_FALSE(good.empty());
+    const auto bad = GetParam().make(good);
+    const std::string name = std::string("hostile-") + GetParam().name + ".flv";
+    {
+        std::ofstream out(fixturePath(name), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bad.data()), std::streamsize(bad.size()));
+    }
+    Rig rig(playerMovie(name, 60, true));
+    const bool ended = rig.playUntil(GetParam().plays ? "NetStream.Play.Stop" : "NetStream.Play.StreamNotFound", 40);
+    EXPECT_TRUE(ended);
+    const auto statuses = rig.statuses();
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.front(), GetParam().plays ? "NetStream.Play.Start" : "NetStream.Play.StreamNotFound");
+    const QImage shown = rig.player->renderImage();
+    const bool picture = qGray(shown.pixel(kWidth / 4, kHeight / 4)) > 8 || qGray(shown.pixel(kWidth / 2, kHeight / 2)) > 8;
+    EXPECT_EQ(picture, GetParam().picture);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, HostileNetStream, ::testing::ValuesIn(kHostile),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Deblocking ---------------------------------------------------------------------------
+
+// Video.deblocking reaches the decoder: 1 turns H.264's loop filter off, any
+// other level leaves it to the stream. A coarse encoding makes the filter show.
+TEST(NetStream, DeblockingOffChangesTheDecodedPicture) {
+    ASSERT_FALSE(encodePattern("coarse", "-c:v libx264 -bf 0 -g 30 -pix_fmt yuv420p -crf 45", 10).empty());
+    auto pictureWith = [](int deblocking) {
+        Rig rig(playerMovie("coarse.flv", 20, false, deblocking));
+        for (int f = 0; f < 6; ++f) rig.frame();
+        return rig.player->renderImage();
+    };
+    const QImage stream = pictureWith(-1);
+    const QImage level0 = pictureWith(0), off = pictureWith(1), level2 = pictureWith(2), level5 = pictureWith(5);
+    EXPECT_EQ(meanDifference(level0, stream), 0);
+    EXPECT_EQ(meanDifference(level2, stream), 0);
+    EXPECT_EQ(meanDifference(level5, stream), 0);
+    EXPECT_GT(meanDifference(off, stream), 0.05);
+    // Still the picture, only without the filter.
+    EXPECT_LT(meanDifference(off, stream), 6);
+}
 
 } // namespace

@@ -91,4 +91,16 @@ FlvTags readTags(const std::vector<uint8_t>& flv) {
     return out;
 }
 
+std::vector<uint8_t> hugeH263KeyFrame() {
+    // start code, version 0, reference 0, size code 1 (16-bit sizes), 5000 x 5000, intra.
+    std::vector<uint8_t> packet(64, 0);
+    size_t bit = 0;
+    auto put = [&](uint32_t v, int count) {
+        for (int i = count - 1; i >= 0; --i, ++bit)
+            if ((v >> i) & 1) packet[bit / 8] |= uint8_t(0x80 >> (bit % 8));
+    };
+    put(1, 17), put(0, 5), put(0, 8), put(1, 3), put(5000, 16), put(5000, 16), put(0, 2);
+    return packet;
+}
+
 } // namespace videotest

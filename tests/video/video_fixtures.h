@@ -30,6 +30,9 @@ std::vector<QImage> patternFrames(int frames);
 // (255 when the sizes differ).
 double meanDifference(const QImage& a, const QImage& b);
 
+// A Sorenson H.263 intra picture header claiming 5000 x 5000 pixels.
+std::vector<uint8_t> hugeH263KeyFrame();
+
 struct FlvTags {
     std::vector<swf::video::FlvVideoPacket> video;
     std::vector<std::pair<swf::video::FlvAudioPacket, uint32_t>> audio; // with the tag's time
