@@ -809,7 +809,7 @@ TEST(ButtonClips, TakeInstanceNumbersAfterTheirButton) {
     sprite.showFrame();
     w.defineSprite(2, sprite);
     w.defineButton2(3, {{.up = true, .characterId = 2, .depth = 1}, {.up = true, .characterId = 2, .depth = 3},
-                        {.hitTest = true, .characterId = 1, .depth = 1}}, {});
+                        {.up = false, .hitTest = true, .characterId = 1, .depth = 1}}, {});
     w.placeObject2({.depth = 1, .characterId = 3});
     w.doAction(Asm().getVariable("instance1").push("_name").getMember().trace().bytes());
     w.showFrame();
