@@ -73,11 +73,12 @@ const char* Sandbox::typeName(SandboxType type) {
     return "localWithFile";
 }
 
-AddressKind Sandbox::addressKind(const std::string& hostName) {
-    QString host = QString::fromStdString(hostName).toLower();
+namespace {
+// The kind of a literal IPv4 or IPv6 address (with or without brackets or a
+// final dot); nullopt for a name.
+std::optional<AddressKind> literalKind(QString host) {
     if (host.startsWith(u'[') && host.endsWith(u']')) host = host.mid(1, host.size() - 2);
     if (host.endsWith(u'.')) host.chop(1);
-    if (host == QLatin1String("localhost") || host.endsWith(QLatin1String(".localhost"))) return AddressKind::Loopback;
     const QByteArray text = host.toLatin1();
     in6_addr v6{};
     if (inet_pton(AF_INET6, text.constData(), &v6) == 1) {
@@ -97,7 +98,16 @@ AddressKind Sandbox::addressKind(const std::string& hostName) {
     // inet_aton also takes the short and numeric forms (127.1, 0x7f000001).
     in_addr v4{};
     if (inet_aton(text.constData(), &v4) == 1) return ipv4Kind(ntohl(v4.s_addr));
-    return AddressKind::Public;
+    return std::nullopt;
+}
+} // namespace
+
+AddressKind Sandbox::addressKind(const std::string& hostName) {
+    QString host = QString::fromStdString(hostName).toLower();
+    if (host.startsWith(u'[') && host.endsWith(u']')) host = host.mid(1, host.size() - 2);
+    if (host.endsWith(u'.')) host.chop(1);
+    if (host == QLatin1String("localhost") || host.endsWith(QLatin1String(".localhost"))) return AddressKind::Loopback;
+    return literalKind(host).value_or(AddressKind::Public);
 }
 
 namespace {
@@ -107,12 +117,6 @@ bool fromPublicSite(const Asker& asker) {
            Sandbox::addressKind(urlOf(asker.url).host().toStdString()) == AddressKind::Public;
 }
 
-bool isAddressLiteral(const QString& host) {
-    const QByteArray text = host.toLatin1();
-    in6_addr v6{};
-    in_addr v4{};
-    return inet_pton(AF_INET6, text.constData(), &v6) == 1 || inet_aton(text.constData(), &v4) == 1;
-}
 } // namespace
 
 std::optional<std::string> Sandbox::refusal(const Asker& asker, const std::string& resolved) {
@@ -138,7 +142,7 @@ std::string Sandbox::hostToCheck(const Asker& asker, const std::string& resolved
     const QUrl target = urlOf(resolved);
     if (!fromPublicSite(asker) || !isWeb(target)) return {};
     const QString host = target.host().toLower();
-    return host.isEmpty() || isAddressLiteral(host) ? std::string() : host.toStdString();
+    return host.isEmpty() || literalKind(host) ? std::string() : host.toStdString();
 }
 
 std::optional<std::string> Sandbox::addressRefusal(const Asker& asker, const std::vector<std::string>& addresses) {
