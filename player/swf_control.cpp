@@ -109,8 +109,6 @@ bool movieHasSound(const swf::Movie& m) {
     if (streams(m.timeline)) return true;
     for (const auto& [id, c] : m.dictionary) {
         if (std::holds_alternative<std::shared_ptr<const swf::SoundDef>>(c)) return true;
-        // A Video may show a NetStream, whose file has its own sound.
-        if (std::holds_alternative<std::shared_ptr<const swf::VideoStreamDef>>(c)) return true;
         if (auto s = std::get_if<std::shared_ptr<const swf::SpriteDef>>(&c); s && streams((*s)->timeline)) return true;
     }
     return false;
@@ -289,7 +287,10 @@ SwfControl::SwfControl(QWidget* parent, Settings settings) : QWidget(parent), d(
                                               swf::FetchDone done) {
         if (self) self->d->fetchStream(url, maxBytes, std::move(part), std::move(done));
     });
-    d->player->setSoundPlayer(std::make_unique<swf::SoundPlayer>(host.log));
+    auto sound = std::make_unique<swf::SoundPlayer>(host.log);
+    // A movie without sound of its own may still stream a file's sound.
+    sound->setOutputOpener([log = host.log] { return std::make_unique<swf::QtAudioOutput>(log); });
+    d->player->setSoundPlayer(std::move(sound));
     d->log = host.log;
     d->applySettings();
 
@@ -475,8 +476,9 @@ void SwfControl::Impl::loadBytes(QByteArray bytes, const QString& url) {
 }
 
 void SwfControl::Impl::startMovie() {
-    // The sound device is opened only for movies that can sound: an idle
-    // output still wakes up every few milliseconds.
+    // The sound device is opened at once only for movies with sound tags (an
+    // idle output still wakes up every few milliseconds); others open it when
+    // a sound first starts.
     swf::SoundPlayer* sound = player->soundPlayer();
     bool wantsSound = movieHasSound(*player->movie());
     if (wantsSound && !sound->output()) sound->setOutput(std::make_unique<swf::QtAudioOutput>(log));

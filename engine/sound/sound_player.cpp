@@ -36,6 +36,10 @@ void SoundPlayer::setOutput(std::unique_ptr<AudioOutput> output) {
     if (m_output) m_output->start([this](std::span<int16_t> out) { render(out); });
 }
 
+void SoundPlayer::openOutputIfNone() {
+    if (!m_output && m_openOutput) setOutput(m_openOutput());
+}
+
 int SoundPlayer::sampleRate() const {
     std::lock_guard lock(m_mutex);
     return m_mixer->outputRate();
@@ -88,6 +92,7 @@ void SoundPlayer::startSound(const std::shared_ptr<const Movie>& movie, uint16_t
     if (!movie) return;
     // Decode on this thread, outside the lock, so the output never waits on it.
     auto sound = info.syncStop ? nullptr : decoded(movie, soundId);
+    if (sound) openOutputIfNone();
     std::lock_guard lock(m_mutex);
     m_mixer->startEvent(std::move(sound), movie.get(), soundId, info);
 }
@@ -98,6 +103,7 @@ uint64_t SoundPlayer::startScriptSound(const std::shared_ptr<const Movie>& movie
     auto sound = decoded(movie, soundId);
     SoundInfo info;
     info.loopCount = uint16_t(std::clamp(loops, 1, 65535));
+    openOutputIfNone();
     std::lock_guard lock(m_mutex);
     return m_mixer->startEvent(sound, movie.get(), soundId, info, owner,
                                std::max(0.0, offsetSeconds) * sound->rate);
@@ -124,6 +130,7 @@ uint64_t SoundPlayer::startMp3File(const std::shared_ptr<const std::vector<uint8
     auto sound = decodedFile(file);
     SoundInfo info;
     info.loopCount = uint16_t(std::clamp(loops, 1, 65535));
+    openOutputIfNone();
     std::lock_guard lock(m_mutex);
     // Files are told apart from movie sounds by their own address.
     return m_mixer->startEvent(sound, reinterpret_cast<const Movie*>(file.get()), 0, info, owner,
@@ -136,6 +143,7 @@ void SoundPlayer::stopInstance(uint64_t instance) {
 }
 
 void SoundPlayer::addSource(std::shared_ptr<SoundSource> source) {
+    openOutputIfNone();
     std::lock_guard lock(m_mutex);
     m_mixer->addSource(std::move(source));
 }
@@ -211,6 +219,7 @@ void SoundPlayer::controlTag(const std::shared_ptr<const Movie>& movie, const vo
         break;
     }
     case tag::SoundStreamBlock: {
+        openOutputIfNone();
         std::lock_guard lock(m_mutex);
         m_mixer->streamBlock(movie, timelineKey, timeline, frame);
         break;

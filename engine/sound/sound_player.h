@@ -40,6 +40,7 @@
 #include "engine/swf/movie.h"
 
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -65,6 +66,11 @@ public:
     // Sends the mix to `output` (nullptr: none; render() can still be called
     // by hand, as the offline --audio mix does). Starts the output pulling.
     void setOutput(std::unique_ptr<AudioOutput> output);
+    // How to open an output when a sound starts and there is none: a movie
+    // that seemed silent may stream a file's sound or load a sound later.
+    // Without an opener (the offline mix) sounds play into no output.
+    using OutputOpener = std::function<std::unique_ptr<AudioOutput>()>;
+    void setOutputOpener(OutputOpener open) { m_openOutput = std::move(open); }
     AudioOutput* output() const { return m_output.get(); }
     // The mix rate: the output's, or 44100 without an output.
     int sampleRate() const;
@@ -135,9 +141,11 @@ private:
                                                 uint16_t soundId);
     void log(LogLevel level, const std::string& message);
     void flushMixerMessages();
+    void openOutputIfNone();
 
     LogFn m_log;
     std::unique_ptr<AudioOutput> m_output;
+    OutputOpener m_openOutput;
     std::unique_ptr<Mixer> m_mixer;
     mutable std::mutex m_mutex; // guards m_mixer and m_lastRender
     std::chrono::steady_clock::time_point m_lastRender;
