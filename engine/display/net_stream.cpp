@@ -3,6 +3,7 @@
 #include "engine/core/limits.h"
 #include "engine/display/display_object.h"
 #include "engine/sound/decoders.h"
+#include "engine/sound/audio_output.h"
 #include "engine/sound/mixer.h"
 #include "engine/sound/sound_player.h"
 #include "engine/video/decode_worker.h"
@@ -194,7 +195,7 @@ void NetStream::close() {
     m_reader.reset();
     m_tags.clear();
     m_state = State::Idle;
-    m_flushed = m_complete = false;
+    m_flushed = m_complete = m_starting = false;
     ++m_load; // parts of the load before are dropped
     m_clock = m_clockBase = m_lastPlayed = 0;
     m_nextVideo = m_nextAudio = m_nextScript = 0;
@@ -217,14 +218,30 @@ void NetStream::seek(double seconds) {
     m_lastPlayed = 0;
     if (m_audio) m_audio->reset();
     if (m_state == State::Stopped) m_state = State::Playing;
+    // The key frame shows at once, also while paused; playing goes on from it.
+    decodeVideoUpTo(start + kTimeSlack);
+    m_starting = m_state == State::Playing;
     status("NetStream.Seek.Notify");
 }
 
+// The first playing frame shows the picture and starts the sound of the
+// clock's time; the clock moves from the next frame on.
 void NetStream::startPlaying() {
     m_state = State::Playing;
+    m_starting = false;
     updateFeedPause();
-    runScriptTags(m_clock);
-    decodeVideoUpTo(m_clock);
+    feedAudio();
+    runScriptTags(m_clock + kTimeSlack);
+    decodeVideoUpTo(m_clock + kTimeSlack);
+}
+
+// Seconds of the stream's sound heard since the clock base: what the mixer
+// took, less what still waits in the device.
+double NetStream::heardSeconds() const {
+    if (!m_audio) return 0;
+    SoundPlayer* sound = m_soundPlayer ? m_soundPlayer() : nullptr;
+    const double latency = sound && sound->output() ? sound->output()->latencySeconds() : 0;
+    return m_audio->playedSeconds() - latency;
 }
 
 void NetStream::advance(double seconds) {
@@ -247,22 +264,23 @@ void NetStream::advance(double seconds) {
             status("NetStream.Buffer.Flush");
             m_flushed = true;
             m_state = State::Playing;
-            updateFeedPause();
+            m_starting = true;
         }
         return;
     }
     if (m_state != State::Playing || m_paused) return;
+    if (m_starting) return startPlaying();
     feedAudio();
-    // One clock: the sound's played position while the mixer takes it,
-    // else the frame time (no sound, no device, or the sound has ended).
+    // One clock: the sound's heard position while the mixer takes it, else
+    // the frame time (no sound, no device, or the sound has ended).
     const double played = m_audio ? m_audio->playedSeconds() : 0;
-    if (m_audio && played > m_lastPlayed) m_clock = m_clockBase + played;
+    if (m_audio && played > m_lastPlayed) m_clock = std::max(m_clockBase, m_clockBase + heardSeconds());
     else m_clock += seconds;
     m_lastPlayed = played;
     if (!m_complete && m_clock >= endTime()) {
         // Played up to the bytes here: wait for more, the picture held.
         m_clock = endTime();
-        m_clockBase = m_clock - played;
+        m_clockBase = m_clock - heardSeconds();
         status("NetStream.Buffer.Empty");
         m_state = State::Buffering;
         updateFeedPause();
@@ -301,14 +319,9 @@ void NetStream::feedAudio() {
         m_nextAudio = m_tags.size();
         return;
     }
-    if (!m_audio) {
-        m_audio = std::make_shared<AudioFeed>();
-        m_audio->paused = m_paused;
-        sound->addSource(m_audio);
-    }
     // Decode ahead of the mixer, but never more than a couple of seconds.
     std::vector<int16_t> decoded;
-    while (m_nextAudio < m_tags.size() && m_audio->bufferedSeconds() < limits::kMaxAudioAheadSeconds / 2) {
+    while (m_nextAudio < m_tags.size() && (!m_audio || m_audio->bufferedSeconds() < limits::kMaxAudioAheadSeconds / 2)) {
         const Tag& t = m_tags[m_nextAudio++];
         if (t.type != 8) continue;
         auto a = video::splitAudioTag(body(t));
@@ -359,6 +372,13 @@ void NetStream::feedAudio() {
             std::vector<int16_t> stereo(decoded.size() * 2);
             for (size_t i = 0; i < decoded.size(); ++i) stereo[2 * i] = stereo[2 * i + 1] = decoded[i];
             decoded.swap(stereo);
+        }
+        if (!m_audio) {
+            // Made with the first sound, so that a silent stream opens no
+            // output; the mixer opens one if the movie had none.
+            m_audio = std::make_shared<AudioFeed>();
+            updateFeedPause();
+            sound->addSource(m_audio);
         }
         m_audio->append(decoded, rate);
     }

@@ -86,6 +86,7 @@ private:
     void readTags();
     std::span<const uint8_t> body(const Tag& t) const { return {m_bytes.data() + t.offset, t.size}; }
     void startPlaying();
+    double heardSeconds() const;
     void updateFeedPause();
     void feedAudio();
     void decodeVideoUpTo(double seconds);
@@ -103,6 +104,7 @@ private:
     std::vector<Tag> m_tags;
     State m_state = State::Idle;
     bool m_paused = false, m_flushed = false;
+    bool m_starting = false; // playing starts with the next frame
     bool m_complete = false; // the whole file (or all that will come) is here
     double m_clock = 0, m_clockBase = 0, m_bufferTime = 0.1, m_pictureTime = 0;
     double m_lastPlayed = 0; // sound seconds played at the last frame

@@ -7,6 +7,7 @@
 #include "engine/sound/null_audio_output.h"
 #include "engine/sound/sound_player.h"
 #include "tests/avm1/action_builder.h"
+#include "tools/harness/run_movie.h"
 #include "tests/sound/sound_fixtures.h"
 #include "tests/support/swf_writer.h"
 #include "tests/video/video_fixtures.h"
@@ -32,12 +33,14 @@ constexpr double kFps = 10;
 // With `traceStatus`, onStatus traces each code, and each frame also
 // "bytes LOADED TOTAL".
 // With `deblocking` 0 and up, the Video's deblocking is set to it first.
-std::vector<uint8_t> playerMovie(const std::string& flv, int frames, bool traceStatus = false, int deblocking = -1) {
+// Without `withVideo` the movie has no Video (nor any sound of its own).
+std::vector<uint8_t> playerMovie(const std::string& flv, int frames, bool traceStatus = false, int deblocking = -1,
+                                 bool withVideo = true) {
     Asm start;
     start.push("nc").push(0).push("NetConnection").op(0x40).setVariable();
     start.pushNull().push(1).getVariable("nc").push("connect").callMethod().pop();
     start.push("ns").getVariable("nc").push(1).push("NetStream").op(0x40).setVariable();
-    start.getVariable("ns").push(1).getVariable("v").push("attachVideo").callMethod().pop();
+    if (withVideo) start.getVariable("ns").push(1).getVariable("v").push("attachVideo").callMethod().pop();
     if (traceStatus) {
         Asm handler;
         handler.getVariable("info").push("code").getMember().trace();
@@ -53,8 +56,10 @@ std::vector<uint8_t> playerMovie(const std::string& flv, int frames, bool traceS
     }
     SwfWriter w(8, swf::Rect{0, kWidth * 20, 0, kHeight * 20}, kFps);
     w.backgroundColor({0, 0, 0, 255});
-    w.defineVideoStream(1, 0, kWidth, kHeight, 2);
-    w.placeObject2({.depth = 1, .characterId = 1, .name = "v"});
+    if (withVideo) {
+        w.defineVideoStream(1, 0, kWidth, kHeight, 2);
+        w.placeObject2({.depth = 1, .characterId = 1, .name = "v"});
+    }
     w.doAction(start.bytes());
     for (int f = 0; f < frames; ++f) w.doAction(tick.bytes()).showFrame();
     return w.bytes();
@@ -67,19 +72,28 @@ struct Rig {
     std::vector<std::string> traces;
     std::unique_ptr<swf::Player> player;
     swf::NullAudioOutput* output = nullptr;
+    int outputsOpened = 0;
 
     // `url`: where the movie came from (by default the fixture folder,
-    // beside the files it plays).
-    explicit Rig(const std::vector<uint8_t>& movie, const std::string& url = fixturePath("movie.swf")) {
+    // beside the files it plays). With `outputOnDemand` the sound output is
+    // opened only when the engine asks for one, as the window does for a
+    // movie without sound tags.
+    explicit Rig(const std::vector<uint8_t>& movie, const std::string& url = fixturePath("movie.swf"),
+                 bool outputOnDemand = false) {
         ensureGuiApplication();
         swf::HostCallbacks host;
         host.trace = [this](const std::string& line) { traces.push_back(line); };
         player = std::make_unique<swf::Player>(std::move(host));
         player->setScriptHostFactory(swf::avm1ScriptHostFactory());
         auto sound = std::make_unique<swf::SoundPlayer>();
-        auto out = std::make_unique<swf::NullAudioOutput>(swf::NullAudioOutput::Mode::Manual);
-        output = out.get();
-        sound->setOutput(std::move(out));
+        auto open = [this] {
+            auto out = std::make_unique<swf::NullAudioOutput>(swf::NullAudioOutput::Mode::Manual);
+            output = out.get();
+            ++outputsOpened;
+            return out;
+        };
+        if (outputOnDemand) sound->setOutputOpener(open);
+        else sound->setOutput(open());
         player->setSoundPlayer(std::move(sound));
         EXPECT_TRUE(player->load(movie, url).ok());
         player->setViewport(kWidth, kHeight);
@@ -88,7 +102,7 @@ struct Rig {
     // One frame: its sound (the mixer is pulled as a device would) and picture.
     std::vector<int16_t> frame() {
         player->advance(1000 / kFps);
-        return output->pull(size_t(44100 / kFps));
+        return output ? output->pull(size_t(44100 / kFps)) : std::vector<int16_t>{};
     }
     double time() const {
         for (auto it = traces.rbegin(); it != traces.rend(); ++it)
@@ -143,6 +157,56 @@ TEST(NetStream, ShowsTheSourceFrameOfTheStreamsTime) {
     EXPECT_GT(checked, frames / 2);
 }
 
+// swfrender's run (frames one after another, the sound mixed offline or
+// not at all) draws in each frame the source picture of the stream's time
+// then, and the clock moves a frame's time every frame from the first
+// picture on: with sound it neither stalls nor runs ahead.
+TEST(NetStream, OfflineRunDrawsThePictureOfEachFramesTime) {
+    const int frames = 20;
+    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=" + std::to_string(kWidth) + "x" + std::to_string(kHeight) +
+                       ":rate=10 -f lavfi -i sine=frequency=500:sample_rate=44100 -frames:v 20 -t 2 "
+                       "-c:v flashsv -c:a adpcm_swf offline.flv"));
+    const auto source = patternFrames(frames);
+    ASSERT_EQ(source.size(), size_t(frames));
+    const auto movie = playerMovie("offline.flv", frames + 5);
+    {
+        std::ofstream out(fixturePath("offline.swf"), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(movie.data()), std::streamsize(movie.size()));
+    }
+    ensureGuiApplication();
+    for (bool mixAudio : {false, true}) {
+        SCOPED_TRACE(mixAudio ? "sound mixed" : "no sound");
+        swf::harness::RunSpec spec;
+        spec.path = fixturePath("offline.swf");
+        spec.frames = frames;
+        spec.quality = swf::Quality::Low;
+        spec.mixAudio = mixAudio;
+        spec.captureAtEnd = false;
+        for (uint32_t f = 1; f <= spec.frames; ++f) spec.captureFrames.push_back(f);
+        auto run = swf::harness::runMovie(spec);
+        ASSERT_TRUE(run.ok());
+        // Frame f traces the time frame f - 1 was drawn at.
+        std::vector<double> times;
+        std::istringstream lines(run->trace);
+        for (std::string line; std::getline(lines, line);) times.push_back(std::stod(line));
+        ASSERT_EQ(times.size(), size_t(frames));
+        ASSERT_EQ(run->captures.size(), size_t(frames));
+        int first = -1;
+        for (int f = 0; f + 1 < frames; ++f) {
+            const double t = times[size_t(f + 1)];
+            if (first < 0 && meanDifference(run->captures[size_t(f)].image, source[0]) < 3) first = f;
+            if (first < 0) continue;
+            EXPECT_NEAR(t, (f - first) / kFps, 1e-3) << "frame " << f + 1;
+            const auto index = size_t(std::lround(std::floor(t * kRate + 1e-6)));
+            if (index < source.size()) {
+                EXPECT_LT(meanDifference(run->captures[size_t(f)].image, source[index]), 3) << "frame " << f + 1;
+            }
+        }
+        EXPECT_GE(first, 0);
+        EXPECT_LE(first, 3);
+    }
+}
+
 struct SyncCase {
     const char* name;
     const char* videoArgs;
@@ -186,6 +250,41 @@ TEST_P(NetStreamSync, PictureAndSoundChangeTogether) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, NetStreamSync, ::testing::ValuesIn(kSync),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A stream's sound opens the output itself in a movie that has no sound
+// (nor any Video) of its own; a stream without sound opens none.
+struct OutputCase {
+    const char* name;
+    const char* ffmpegArgs;
+    bool sounds;
+};
+void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.name; }
+
+const OutputCase kOutput[] = {
+    {"SoundOnly", "-f lavfi -i \"sine=frequency=1000:sample_rate=44100:duration=2\" -c:a libmp3lame", true},
+    {"PictureOnly", "-f lavfi -i testsrc2=size=160x120:rate=10:duration=2 -c:v flv", false},
+};
+
+class NetStreamOutput : public ::testing::TestWithParam<OutputCase> {};
+
+TEST_P(NetStreamOutput, StreamSoundOpensTheOutput) {
+    const std::string file = std::string("output-") + GetParam().name + ".flv";
+    ASSERT_TRUE(ffmpeg(std::string(GetParam().ffmpegArgs) + " " + file));
+    Rig rig(playerMovie(file, 40, false, -1, false), fixturePath("movie.swf"), true);
+    std::vector<int16_t> mix;
+    for (int f = 0; f < 15; ++f) {
+        const auto sound = rig.frame();
+        mix.insert(mix.end(), sound.begin(), sound.end());
+    }
+    EXPECT_GT(rig.time(), 0.5);
+    EXPECT_EQ(rig.outputsOpened, GetParam().sounds ? 1 : 0);
+    if (!GetParam().sounds) return;
+    ASSERT_GT(mix.size(), 44100u);
+    EXPECT_NEAR(soundtest::zeroCrossingFrequency(std::span(mix).last(44100 / 2), 2, 0, 44100), 1000, 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, NetStreamOutput, ::testing::ValuesIn(kOutput),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Progressive loading ------------------------------------------------------------------
