@@ -2,6 +2,7 @@
 // command encoded: the picture shown matches the source frame, also after
 // jumps back and forth, and broken data is survived.
 #include "engine/display/player.h"
+#include "engine/swf/parser.h"
 #include "engine/video/flv_reader.h"
 #include "engine/video/frame_sequence.h"
 #include "tests/support/swf_writer.h"
@@ -10,6 +11,8 @@
 #include <QGuiApplication>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <optional>
 
 using namespace videotest;
@@ -147,5 +150,65 @@ TEST_P(EmbeddedVideo, DrawnWithTheObjectsTransformAndColour) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, EmbeddedVideo, ::testing::ValuesIn(kCodecs),
                          [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+
+namespace {
+
+// The sample movies of the corpus carry codecs no free encoder makes (VP6,
+// VP6 with alpha) beside H.263: every frame of every stream decodes, at
+// the stream's picture size or larger, without a warning; the alpha
+// streams are partly transparent. (Their reference pictures only guide the
+// eye, so the pixels are not compared.)
+struct SampleCase {
+    const char* folder;
+    uint8_t codec;
+};
+void PrintTo(const SampleCase& c, std::ostream* os) { *os << c.folder; }
+
+const SampleCase kSamples[] = {
+    {"visual__video__colorconversion__h263", 2},   {"visual__video__colorconversion__vp6", 4},
+    {"visual__video__colorconversion__vp6a", 5},   {"visual__video__vp6_alphaoffset", 5},
+    {"visual__video__vp6_dispsize", 4},            {"visual__video__deblocking", 2},
+    {"from_gnash__misc-ming.all__Video-EmbedSquareTest", 2},
+};
+
+class CorpusVideoSample : public ::testing::TestWithParam<SampleCase> {};
+
+TEST_P(CorpusVideoSample, EveryFrameDecodes) {
+    std::vector<std::string> warnings;
+    swf::LogFn log = [&warnings](swf::LogLevel level, const std::string& m) {
+        if (level != swf::LogLevel::Debug) warnings.push_back(m);
+    };
+    auto movie = swf::loadMovieFile(std::string(SWIFTREEL_CORPUS_DIR) + "/video_samples/" + GetParam().folder + "/test.swf", log);
+    ASSERT_TRUE(movie.ok());
+    int streams = 0, pictures = 0;
+    for (const auto& [id, c] : (*movie)->dictionary) {
+        const auto* def = std::get_if<std::shared_ptr<const swf::VideoStreamDef>>(&c);
+        if (!def) continue;
+        ++streams;
+        EXPECT_EQ((*def)->codec, GetParam().codec);
+        swf::video::FrameSequence sequence(*def, log);
+        bool seeThrough = false;
+        for (const auto& [frame, data] : (*def)->frames) {
+            const QImage picture = sequence.pictureAt(frame);
+            ASSERT_FALSE(picture.isNull()) << "stream " << id << " frame " << frame;
+            EXPECT_GT(picture.width(), 0);
+            for (int y = 0; y < picture.height() && !seeThrough; y += 4)
+                for (int x = 0; x < picture.width() && !seeThrough; x += 4) seeThrough = qAlpha(picture.pixel(x, y)) < 255;
+            ++pictures;
+        }
+        EXPECT_EQ(seeThrough, GetParam().codec == 5) << "stream " << id;
+    }
+    EXPECT_GT(streams, 0);
+    EXPECT_GT(pictures, 0);
+    EXPECT_TRUE(warnings.empty()) << warnings.front();
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusVideoSample, ::testing::ValuesIn(kSamples), [](const auto& info) {
+    std::string name = info.param.folder;
+    std::replace_if(name.begin(), name.end(), [](char ch) { return !std::isalnum(uint8_t(ch)); }, '_');
+    return name;
+});
 
 } // namespace
