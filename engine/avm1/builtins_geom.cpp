@@ -6,11 +6,20 @@
 #include "engine/avm1/script_engine.h"
 #include "engine/display/movie_clip.h"
 
+#include <array>
 #include <cmath>
 
 namespace swf::avm1::builtins {
 
 using namespace prop;
+
+// A ColorTransform keeps its eight numbers itself; scripts reach them through
+// accessors (seen from version 8 on) that convert what they are given.
+namespace {
+struct ColorTransformNative : NativeState {
+    ColorTransform c;
+};
+} // namespace
 
 // ---- shared helpers ----------------------------------------------------------------------
 
@@ -69,6 +78,7 @@ Value matrixValue(Vm& vm, const Matrix& m) {
 }
 
 ColorTransform colorTransformFrom(Vm& vm, Object* ct) {
+    if (auto* n = ct ? ct->nativeAs<ColorTransformNative>() : nullptr) return n->c;
     ColorTransform c;
     c.rMult = number(vm, ct, "redMultiplier");
     c.gMult = number(vm, ct, "greenMultiplier");
@@ -101,7 +111,8 @@ using gfx::number;
 void set(Vm& vm, Object* o, const char* name, const Value& v) { vm.setMember(o, QString::fromLatin1(name), v); }
 Value get(Vm& vm, Object* o, const char* name) { return vm.getMember(Value(o), QString::fromLatin1(name)); }
 
-// "(a=1, b=2)" from the named members, each converted as script would.
+// "(a=1, b=2)" from the named members, each joined as the + operator joins
+// it to a string (valueOf first, then toString).
 Value describe(Vm& vm, CallArgs& a, std::initializer_list<std::pair<const char*, const char*>> fields) {
     Object* self = a.thisObject();
     QString out = QStringLiteral("(");
@@ -109,14 +120,14 @@ Value describe(Vm& vm, CallArgs& a, std::initializer_list<std::pair<const char*,
     for (auto [label, member] : fields) {
         if (!first) out += QStringLiteral(", ");
         first = false;
-        out += QString::fromLatin1(label) + u'=' + vm.toString(self ? get(vm, self, member) : Value());
+        out += QString::fromLatin1(label) + u'=' + vm.toString(self ? vm.toPrimitive(get(vm, self, member)) : Value());
     }
     return Value(out + u')');
 }
 
-void addAccessor(Vm& vm, Object* on, const char* name, NativeFn getter, NativeFn setter) {
+void addAccessor(Vm& vm, Object* on, const char* name, NativeFn getter, NativeFn setter, uint32_t flags = 0) {
     QString n = QString::fromLatin1(name);
-    Property& p = on->define(vm.key(n), n, Value(), kHidden);
+    Property& p = on->define(vm.key(n), n, Value(), kHidden | flags);
     p.getter = vm.newNative(getter);
     if (setter) p.setter = vm.newNative(setter);
 }
@@ -134,10 +145,13 @@ Value construct(Vm& vm, CallArgs& a, std::initializer_list<std::pair<const char*
 
 // ---- Point ---------------------------------------------------------------------------------
 
+// Flash squares and adds: a NaN in either part is NaN, even beside an infinity.
+double lengthOf(double x, double y) { return std::sqrt(x * x + y * y); }
+
 Value pointCtor(Vm& vm, CallArgs& a) { return construct(vm, a, {{"x", 0}, {"y", 0}}); }
 Value pointToString(Vm& vm, CallArgs& a) { return describe(vm, a, {{"x", "x"}, {"y", "y"}}); }
 Value pointLength(Vm& vm, CallArgs& a) {
-    return Value(std::hypot(number(vm, a.thisObject(), "x"), number(vm, a.thisObject(), "y")));
+    return Value(lengthOf(number(vm, a.thisObject(), "x"), number(vm, a.thisObject(), "y")));
 }
 Value pointClone(Vm& vm, CallArgs& a) {
     Object* self = a.thisObject();
@@ -158,12 +172,14 @@ Value pointEquals(Vm& vm, CallArgs& a) {
     Object* self = a.thisObject();
     Object* p = a.at(0).asObject();
     if (!self || !p) return Value(false);
+    // The point itself is equal even when a part is NaN.
+    if (self == p) return Value(true);
     return Value(number(vm, self, "x") == number(vm, p, "x") && number(vm, self, "y") == number(vm, p, "y"));
 }
 Value pointNormalize(Vm& vm, CallArgs& a) {
     Object* self = a.thisObject();
     double x = number(vm, self, "x"), y = number(vm, self, "y");
-    double len = std::hypot(x, y);
+    double len = lengthOf(x, y);
     if (len > 0) {
         double k = vm.toNumber(a.at(0)) / len;
         set(vm, self, "x", Value(x * k));
@@ -181,7 +197,7 @@ Value pointDistance(Vm& vm, CallArgs& a) {
     Object* p = a.at(0).asObject();
     Object* q = a.at(1).asObject();
     if (!p || !q) return Value();
-    return Value(std::hypot(number(vm, p, "x") - number(vm, q, "x"), number(vm, p, "y") - number(vm, q, "y")));
+    return Value(lengthOf(number(vm, p, "x") - number(vm, q, "x"), number(vm, p, "y") - number(vm, q, "y")));
 }
 Value pointInterpolate(Vm& vm, CallArgs& a) {
     Object* p = a.at(0).asObject();
@@ -445,10 +461,36 @@ Value matrixDeltaTransformPoint(Vm& vm, CallArgs& a) {
 
 // ---- ColorTransform --------------------------------------------------------------------------
 
+const std::array<double ColorTransform::*, 8> kColorTransformFields = {
+    &ColorTransform::rMult, &ColorTransform::gMult, &ColorTransform::bMult, &ColorTransform::aMult,
+    &ColorTransform::rAdd,  &ColorTransform::gAdd,  &ColorTransform::bAdd,  &ColorTransform::aAdd};
+const char* const kColorTransformNames[8] = {"redMultiplier", "greenMultiplier", "blueMultiplier",
+                                             "alphaMultiplier", "redOffset", "greenOffset",
+                                             "blueOffset", "alphaOffset"};
+
+ColorTransformNative* colorTransformOf(const Value& v) {
+    Object* o = v.asObject();
+    return o ? o->nativeAs<ColorTransformNative>() : nullptr;
+}
+
+// All eight numbers, or none: fewer arguments give the identity.
 Value colorTransformCtor(Vm& vm, CallArgs& a) {
-    return construct(vm, a,
-                     {{"redMultiplier", 1}, {"greenMultiplier", 1}, {"blueMultiplier", 1}, {"alphaMultiplier", 1},
-                      {"redOffset", 0}, {"greenOffset", 0}, {"blueOffset", 0}, {"alphaOffset", 0}});
+    Object* o = newInstance(vm, a);
+    ColorTransform c;
+    if (a.size() >= 8)
+        for (size_t i = 0; i < 8; ++i) c.*kColorTransformFields[i] = vm.toNumber(a.at(i));
+    o->nativeOrMake<ColorTransformNative>()->c = c;
+    return Value(o);
+}
+template <size_t I>
+Value colorTransformField(Vm&, CallArgs& a) {
+    auto* n = colorTransformOf(a.thisv);
+    return n ? Value(n->c.*kColorTransformFields[I]) : Value();
+}
+template <size_t I>
+Value colorTransformSetField(Vm& vm, CallArgs& a) {
+    if (auto* n = colorTransformOf(a.thisv)) n->c.*kColorTransformFields[I] = vm.toNumber(a.at(0));
+    return Value();
 }
 Value colorTransformToString(Vm& vm, CallArgs& a) {
     return describe(vm, a,
@@ -458,28 +500,26 @@ Value colorTransformToString(Vm& vm, CallArgs& a) {
                      {"alphaOffset", "alphaOffset"}});
 }
 Value colorTransformRgb(Vm& vm, CallArgs& a) {
-    Object* self = a.thisObject();
-    auto part = [&](const char* n) { return uint32_t(vm.toInt32(get(vm, self, n))) & 255; };
-    return Value(double((part("redOffset") << 16) | (part("greenOffset") << 8) | part("blueOffset")));
+    auto* n = colorTransformOf(a.thisv);
+    if (!n) return Value();
+    auto part = [&](double v) { return vm.toUint32(Value(v)) & 255; };
+    return Value(double((part(n->c.rAdd) << 16) | (part(n->c.gAdd) << 8) | part(n->c.bAdd)));
 }
 Value colorTransformSetRgb(Vm& vm, CallArgs& a) {
-    Object* self = a.thisObject();
+    auto* n = colorTransformOf(a.thisv);
+    if (!n) return Value();
     uint32_t rgb = vm.toUint32(a.at(0));
-    set(vm, self, "redOffset", Value(int((rgb >> 16) & 255)));
-    set(vm, self, "greenOffset", Value(int((rgb >> 8) & 255)));
-    set(vm, self, "blueOffset", Value(int(rgb & 255)));
-    for (const char* m : {"redMultiplier", "greenMultiplier", "blueMultiplier"}) set(vm, self, m, Value(0));
+    n->c.rAdd = (rgb >> 16) & 255;
+    n->c.gAdd = (rgb >> 8) & 255;
+    n->c.bAdd = rgb & 255;
+    n->c.rMult = n->c.gMult = n->c.bMult = 0;
     return Value();
 }
 Value colorTransformConcat(Vm& vm, CallArgs& a) {
+    auto* n = colorTransformOf(a.thisv);
     Object* other = a.at(0).asObject();
-    if (!other) return Value();
-    ColorTransform self = gfx::colorTransformFrom(vm, a.thisObject());
-    ColorTransform r = self * gfx::colorTransformFrom(vm, other);
-    const char* names[] = {"redMultiplier", "greenMultiplier", "blueMultiplier", "alphaMultiplier",
-                           "redOffset", "greenOffset", "blueOffset", "alphaOffset"};
-    double values[] = {r.rMult, r.gMult, r.bMult, r.aMult, r.rAdd, r.gAdd, r.bAdd, r.aAdd};
-    for (size_t i = 0; i < 8; ++i) set(vm, a.thisObject(), names[i], Value(values[i]));
+    if (!n || !other) return Value();
+    n->c = n->c * gfx::colorTransformFrom(vm, other);
     return Value();
 }
 
@@ -621,7 +661,14 @@ void installGeom(Vm& vm) {
 
     Object* ct = defineGeomClass(vm, geom, "ColorTransform", colorTransformCtor,
                                  {{"toString", colorTransformToString}, {"concat", colorTransformConcat}});
-    addAccessor(vm, ct, "rgb", colorTransformRgb, colorTransformSetRgb);
+    const NativeFn getters[8] = {colorTransformField<0>, colorTransformField<1>, colorTransformField<2>,
+                                 colorTransformField<3>, colorTransformField<4>, colorTransformField<5>,
+                                 colorTransformField<6>, colorTransformField<7>};
+    const NativeFn setters[8] = {colorTransformSetField<0>, colorTransformSetField<1>, colorTransformSetField<2>,
+                                 colorTransformSetField<3>, colorTransformSetField<4>, colorTransformSetField<5>,
+                                 colorTransformSetField<6>, colorTransformSetField<7>};
+    for (size_t i = 0; i < 8; ++i) addAccessor(vm, ct, kColorTransformNames[i], getters[i], setters[i], kVersion8);
+    addAccessor(vm, ct, "rgb", colorTransformRgb, colorTransformSetRgb, kVersion8);
 
     Object* transform = defineGeomClass(vm, geom, "Transform", transformCtor, {});
     addAccessor(vm, transform, "matrix", transformMatrix, transformSetMatrix);

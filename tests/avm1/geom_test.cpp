@@ -2,6 +2,7 @@
 // clip's Transform, checked through what the scripts trace.
 #include "tests/avm1/gfx_script.h"
 
+#include <cmath>
 #include <functional>
 
 namespace {
@@ -133,6 +134,59 @@ const GeomCase kCases[] = {
       "(redMultiplier=0, greenMultiplier=0, blueMultiplier=0, alphaMultiplier=1, redOffset=16, greenOffset=32, "
       "blueOffset=48, alphaOffset=0)",
       "1056816"}},
+    // Lengths square and add: a NaN part is NaN even beside an infinity.
+    {"PointLengthsSquareAndAdd",
+     [](Asm& a) {
+         make(a, "p", "geom", "Point", {40.0, std::nan("")});
+         make(a, "q", "geom", "Point", {50.0, -HUGE_VAL});
+         traceMember(a, "p", "length");
+         traceMember(a, "q", "length");
+         a.getVariable("q").getVariable("p").push(2).getVariable("flash").push("geom").getMember();
+         a.push("Point").getMember().push("distance").callMethod().trace();
+     },
+     {"NaN", "Infinity", "NaN"}},
+    {"PointEqualsItselfEvenWithNaN",
+     [](Asm& a) {
+         make(a, "p", "geom", "Point", {40.0, std::nan("")});
+         make(a, "q", "geom", "Point", {40.0, std::nan("")});
+         call(a, "p", "equals", {Var{"p"}}).trace();
+         call(a, "p", "equals", {Var{"q"}}).trace();
+     },
+     {"true", "false"}},
+    // toString joins each member as + does: valueOf before toString.
+    {"ToStringAsksValueOfFirst",
+     [](Asm& a) {
+         Asm seven, text;
+         seven.push(7).op(0x3E);
+         text.push("text").op(0x3E);
+         a.push("v").push(0).op(0x43).setVariable();
+         a.getVariable("v").push("valueOf").defineFunction("", {}, seven).setMember();
+         a.getVariable("v").push("toString").defineFunction("", {}, text).setMember();
+         traceVar(make(a, "p", "geom", "Point", {Var{"v"}, 1.0}), "p");
+     },
+     {"(x=7, y=1)"}},
+    // All eight numbers or the identity; each converted as it is stored.
+    {"ColorTransformTakesEightNumbersOrNone",
+     [](Asm& a) {
+         traceVar(make(a, "c", "geom", "ColorTransform", {0.5, 1.5, 2.5, 3.5, 4.5, 5.5, 6.5}), "c");
+         traceVar(make(a, "c", "geom", "ColorTransform",
+                       {true, std::string("x"), 2.0, 3.0, 4.0, Var{"nothing"}, 6.0, std::string("7")}),
+                  "c");
+         setMemberOf(a, "c", "redOffset", std::string("-4.5"));
+         a.getVariable("c").push("redOffset").getMember().op(0x44).trace(); // typeof
+     },
+     {"(redMultiplier=1, greenMultiplier=1, blueMultiplier=1, alphaMultiplier=1, redOffset=0, greenOffset=0, "
+      "blueOffset=0, alphaOffset=0)",
+      "(redMultiplier=1, greenMultiplier=NaN, blueMultiplier=2, alphaMultiplier=3, redOffset=4, greenOffset=NaN, "
+      "blueOffset=6, alphaOffset=7)",
+      "number"}},
+    {"ColorTransformConcatAppliesTheOtherFirst",
+     [](Asm& a) {
+         make(a, "c", "geom", "ColorTransform", {0.5, 1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5});
+         traceVar(run(a, "c", "concat", {Var{"c"}}), "c");
+     },
+     {"(redMultiplier=0.25, greenMultiplier=2.25, blueMultiplier=6.25, alphaMultiplier=12.25, redOffset=6.75, "
+      "greenOffset=13.75, blueOffset=22.75, alphaOffset=33.75)"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Geom, GeomScript, ::testing::ValuesIn(kCases),
