@@ -407,9 +407,11 @@ Value loadVarsSend(Vm& vm, CallArgs& a) {
     return Value(true);
 }
 
+// decode(text): the variables become members; without an argument it answers false.
 Value loadVarsDecode(Vm& vm, CallArgs& a) {
+    if (a.size() < 1) return Value(false);
     Object* self = a.thisObject();
-    if (!self || a.size() < 1) return Value();
+    if (!self) return Value();
     for (const auto& [name, value] : decodeVariables(vm, vm.toString(a.at(0)))) vm.setMember(self, name, Value(value));
     return Value();
 }
@@ -493,17 +495,54 @@ Value clipMovieBytes(Vm&, CallArgs& a) {
     return Value(double(mc->runtime().movie->header.declaredLength));
 }
 
+// ---- LocalConnection ----------------------------------------------------------------------
+
+// connect(name): a name given is taken (nothing else can hold it here).
+Value localConnectionConnect(Vm& vm, CallArgs& a) {
+    return Value(a.size() > 0 && a.at(0).isString() && !vm.toString(a.at(0)).isEmpty());
+}
+// send(name, method, ...): accepted when both names are given; no one receives it.
+Value localConnectionSend(Vm&, CallArgs& a) {
+    return Value(a.size() >= 2 && a.at(0).isString() && a.at(1).isString());
+}
+// The movie's domain: "localhost" for a movie from the file system.
+Value localConnectionDomain(Vm& vm, CallArgs&) {
+    const QUrl url(QString::fromStdString(vm.engine ? baseUrlOf(vm) : std::string()));
+    const QString host = url.host();
+    return Value(host.isEmpty() ? QStringLiteral("localhost") : host);
+}
+
 // ---- MovieClipLoader -----------------------------------------------------------------------
+
+// The broadcaster methods live on the prototype; each loader has its own
+// listener list, which starts with the loader itself (it hears its own events).
+// Marks an object made by the MovieClipLoader constructor.
+struct MovieClipLoaderNative : NativeState {};
 
 Value mclCtor(Vm& vm, CallArgs& a) {
     Object* self = a.thisObject();
     if (!self) return Value();
-    Value bc = vm.getMember(Value(vm.global()), QStringLiteral("AsBroadcaster"));
-    Value arg(self);
-    vm.callMethod(bc, QStringLiteral("initialize"), std::span<const Value>(&arg, 1));
-    // The loader hears its own events.
-    vm.callMethod(Value(self), QStringLiteral("addListener"), std::span<const Value>(&arg, 1));
+    self->nativeOrMake<MovieClipLoaderNative>();
+    ArrayObject* listeners = vm.newArray();
+    listeners->items.push_back(Value(self));
+    vm.defineValue(self, QStringLiteral("_listeners"), Value(listeners), kHidden);
     return Value();
+}
+
+// A broadcastMessage of its own that calls the built-in one kept in its data slot.
+Value forwardBroadcast(Vm& vm, CallArgs& a) {
+    return a.callee ? vm.call(a.callee->data, a.thisv, a.args) : Value();
+}
+
+void makeBroadcaster(Vm& vm, Object* proto) {
+    Value bc = vm.getMember(Value(vm.global()), QStringLiteral("AsBroadcaster"));
+    Value arg(proto);
+    vm.callMethod(bc, QStringLiteral("initialize"), std::span<const Value>(&arg, 1));
+    FunctionObject* broadcast = vm.newNative(forwardBroadcast);
+    broadcast->data = vm.getMember(arg, QStringLiteral("broadcastMessage"));
+    vm.defineValue(proto, QStringLiteral("broadcastMessage"), Value(broadcast), kHidden);
+    for (const char* name : {"_listeners", "addListener", "removeListener"})
+        if (Property* p = proto->find(vm.key(QString::fromLatin1(name)))) p->flags |= kHidden;
 }
 
 // The target of loadClip/unloadClip: a level number, a clip, or a path to one.
@@ -546,14 +585,23 @@ Value mclUnloadClip(Vm& vm, CallArgs& a) {
     return Value(true);
 }
 
+// getProgress(target): a bare object (no prototype) with the bytes of the
+// movie the target is the root of; 0 for other clips; undefined for no
+// target or a caller that is no MovieClipLoader.
 Value mclGetProgress(Vm& vm, CallArgs& a) {
-    Object* result = vm.newObject();
+    Object* self = a.thisObject();
+    if (!self || !self->nativeAs<MovieClipLoaderNative>()) return Value();
     std::optional<LoadTarget> t = mclTarget(vm, a.at(0));
+    if (!t) return Value();
     MovieClip* clip = nullptr;
-    if (t && t->clip) clip = t->clip->movieClip();
-    else if (t && vm.engine) clip = t->level == 0 ? vm.engine->player().root() : vm.engine->player().level(t->level);
+    if (t->clip) clip = t->clip->movieClip();
+    else if (vm.engine) clip = t->level == 0 ? vm.engine->player().root() : vm.engine->player().level(t->level);
     double bytes = 0;
-    if (clip && clip->runtime().movie) bytes = double(clip->runtime().movie->data.size());
+    // Only a movie's own root clip has its bytes.
+    const auto& movie = clip ? clip->runtime().movie : nullptr;
+    if (movie && clip->timeline() == &movie->timeline) bytes = double(movie->data.size());
+    Object* result = vm.newObject();
+    result->erase(vm.key(protoKey()));
     vm.setMember(result, QStringLiteral("bytesLoaded"), Value(bytes));
     vm.setMember(result, QStringLiteral("bytesTotal"), Value(bytes));
     return Value(result);
@@ -846,8 +894,8 @@ bool loadForOnData(Vm& vm, Object* owner, const QString& url, std::optional<QByt
     setProgress(owner, 0, -1);
     return loadText(vm, url, [owner](Vm& vm, std::optional<QByteArray> bytes) {
         if (bytes) setProgress(owner, double(bytes->size()), double(bytes->size()));
-        std::vector<Value> args;
-        if (bytes) args.emplace_back(decodeLoadedText(vm, *bytes));
+        // A failed load is onData(undefined): one argument, as Flash passes it.
+        std::vector<Value> args{bytes ? Value(decodeLoadedText(vm, *bytes)) : Value()};
         callQuietly(vm, Value(owner), QStringLiteral("onData"), std::move(args));
     }, {owner}, std::move(post));
 }
@@ -911,7 +959,17 @@ void installNet(Vm& vm, ScriptEngine& engine) {
     struct { const char* name; NativeFn fn; } mclMethods[] = {
         {"loadClip", mclLoadClip}, {"unloadClip", mclUnloadClip}, {"getProgress", mclGetProgress},
     };
-    for (auto& m : mclMethods) vm.defineMethod(mclProto, QString::fromLatin1(m.name), m.fn, kDontEnum);
+    for (auto& m : mclMethods) vm.defineMethod(mclProto, QString::fromLatin1(m.name), m.fn, kHidden);
+    makeBroadcaster(vm, mclProto);
+
+    // LocalConnection: this player runs alone, so no other movie ever listens.
+    Object* lcProto = vm.newObject();
+    vm.defineClass(QStringLiteral("LocalConnection"), doNothing, nullptr, lcProto);
+    struct { const char* name; NativeFn fn; } lcMethods[] = {
+        {"close", doNothing}, {"connect", localConnectionConnect}, {"domain", localConnectionDomain},
+        {"send", localConnectionSend},
+    };
+    for (auto& m : lcMethods) vm.defineMethod(lcProto, QString::fromLatin1(m.name), m.fn, kHidden);
 
     // The version of the movie a clip plays (loaded movies keep their own).
     vm.defineMethod(vm.clipProto, QStringLiteral("getSWFVersion"), clipSwfVersion);

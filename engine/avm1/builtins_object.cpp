@@ -376,6 +376,7 @@ const NativeId kNativeIds[] = {
     {200, 9, "Math", "sqrt", true}, {200, 10, "Math", "round", true}, {200, 11, "Math", "random", true},
     {200, 12, "Math", "floor", true}, {200, 13, "Math", "ceil", true}, {200, 14, "Math", "atan", true},
     {200, 15, "Math", "asin", true}, {200, 16, "Math", "acos", true}, {200, 17, "Math", "pow", true},
+    {301, 3, "LoadVars", "decode"},
 };
 
 // ASnative(2, 0): whether the function calling it runs for `new`.

@@ -26,8 +26,8 @@ struct CssRule {
 QString cssPropertyName(const QString& name) {
     QString out;
     for (qsizetype i = 0; i < name.size(); ++i) {
-        if (name[i] != u'-') out += name[i];
-        else if (i + 1 < name.size()) out += name[++i].toUpper();
+        if (name[i] != u'-' || i + 1 == name.size()) out += name[i]; // a dash at the end stays
+        else out += name[++i].toUpper();
     }
     return out;
 }
@@ -36,7 +36,8 @@ QString cssPropertyName(const QString& name) {
 // reader is loose: a property name runs to its colon (and may hold ';' or
 // '}'), a value runs to ';' or '}', and a block left open at the end counts
 // as closed; but a selector or name with a space inside, a name without a
-// colon or a value without its end fails the whole text.
+// colon, a value without its end or a block of only spaces fails the whole
+// text.
 std::optional<std::vector<CssRule>> parseCss(const QString& css) {
     std::vector<CssRule> rules;
     qsizetype i = 0;
@@ -47,26 +48,31 @@ std::optional<std::vector<CssRule>> parseCss(const QString& css) {
     for (;;) {
         skipSpace();
         if (i == n) return rules;
-        // Selectors, separated by commas, up to the block.
+        // Selectors, separated by commas (empty ones are skipped), up to the block.
         std::vector<QString> selectors;
         for (;;) {
+            skipSpace();
+            if (i == n) return std::nullopt;
+            if (css[i] == u',') {
+                ++i;
+                continue;
+            }
+            if (css[i] == u'{' && !selectors.empty()) break;
             qsizetype start = i;
             while (i < n && !css[i].isSpace() && css[i] != u'{' && css[i] != u',') ++i;
             if (i == start) return std::nullopt;
             selectors.push_back(css.mid(start, i - start));
             skipSpace();
-            if (i == n) return std::nullopt;
-            if (css[i] == u'{') break;
-            if (css[i] != u',') return std::nullopt;
-            ++i;
-            skipSpace();
+            if (i == n || (css[i] != u'{' && css[i] != u',')) return std::nullopt;
         }
         ++i; // '{'
         CssProperties props;
-        for (;;) {
+        // "{}" is an empty block, but "{ }" wants a property.
+        const bool empty = i < n && css[i] == u'}';
+        for (bool first = true;; first = false) {
             skipSpace();
             if (i == n) break;
-            if (css[i] == u'}') {
+            if (css[i] == u'}' && (empty || !first)) {
                 ++i;
                 break;
             }
@@ -232,6 +238,24 @@ QString cssFontList(const QString& s) {
     return names.join(u',');
 }
 
+// parseColor: "#RRGGBB" exactly (its text, toString asked) as a number, else null.
+Value sheetParseColor(Vm& vm, CallArgs& a) {
+    const std::optional<uint32_t> c = cssColor(Value(vm.toString(a.at(0))));
+    return c ? Value(double(*c)) : Value::null();
+}
+
+// parseCSSFontFamily: the generic CSS families become the device font names
+// (whatever their case); any other text comes back as it was given.
+Value sheetParseFontFamily(Vm& vm, CallArgs& a) {
+    const Value& given = a.at(0);
+    const QString text = vm.toString(given);
+    const std::pair<const char*, const char*> generic[] = {
+        {"mono", "_typewriter"}, {"sans-serif", "_sans"}, {"serif", "_serif"}};
+    for (auto [css, device] : generic)
+        if (text.compare(QLatin1String(css), Qt::CaseInsensitive) == 0) return Value(QString::fromLatin1(device));
+    return given.asObject() ? Value(text) : given;
+}
+
 Value sheetTransform(Vm& vm, CallArgs& a) {
     const Value& style = a.at(0);
     if (style.isUndefined() || style.isNull()) return Value::null();
@@ -309,6 +333,8 @@ void installStyleSheet(Vm& vm, Object* textFieldCtor) {
     };
     for (auto& m : methods) vm.defineMethod(proto, QString::fromLatin1(m.name), m.fn, kHidden | kReadOnly);
     vm.defineMethod(proto, QStringLiteral("parse"), sheetParse, kHidden);
+    vm.defineMethod(proto, QStringLiteral("parseColor"), sheetParseColor, kHidden);
+    vm.defineMethod(proto, QStringLiteral("parseCSSFontFamily"), sheetParseFontFamily, kHidden);
     vm.defineMethod(proto, QStringLiteral("onData"), sheetOnData, kHidden);
 }
 

@@ -307,6 +307,17 @@ Value fileRefDownload(Vm& vm, CallArgs& a) {
 Value printStart(Vm&, CallArgs&) { return Value(false); }
 Value printPageSize(Vm&, CallArgs&) { return Value(0); }
 
+// The page properties are put on PrintJob.prototype (whatever object it is
+// then) by the first constructor call that finds them missing.
+Value printJobInit(Vm& vm, CallArgs& a) {
+    Object* proto = a.callee ? vm.getMember(Value(a.callee), QStringLiteral("prototype")).asObject() : nullptr;
+    if (!proto || proto->find(vm.key(QStringLiteral("orientation")))) return Value();
+    // for..in lists the newest first: orientation, pageWidth, pageHeight, paperWidth, paperHeight.
+    for (const char* name : {"paperHeight", "paperWidth", "pageHeight", "pageWidth", "orientation"})
+        defineGetter(vm, proto, QString::fromLatin1(name), printPageSize);
+    return Value();
+}
+
 // ---- ContextMenu / ContextMenuItem --------------------------------------------------------
 
 const char* const kBuiltInItems[] = {"print", "forward_back", "rewind", "loop", "play", "quality", "zoom", "save"};
@@ -461,13 +472,10 @@ void installFileReference(Vm& vm) {
 
 void installPrintJob(Vm& vm) {
     Object* proto = vm.newObject();
-    defineClassOn(vm, vm.global(), QStringLiteral("PrintJob"), doNothing, proto);
+    defineClassOn(vm, vm.global(), QStringLiteral("PrintJob"), printJobInit, proto);
     vm.defineMethod(proto, QStringLiteral("start"), printStart);
     vm.defineMethod(proto, QStringLiteral("addPage"), returnFalse);
     vm.defineMethod(proto, QStringLiteral("send"), doNothing);
-    // for..in lists the newest first: orientation, pageWidth, pageHeight, paperWidth, paperHeight.
-    for (const char* name : {"paperHeight", "paperWidth", "pageHeight", "pageWidth", "orientation"})
-        defineGetter(vm, proto, QString::fromLatin1(name), printPageSize);
 }
 
 void installContextMenu(Vm& vm) {
