@@ -217,6 +217,9 @@ void Vm::setProperty(const Value& obj, const Name& name, const Value& v, bool in
         }
         }
     }
+    // A class's prototype is a read-only property.
+    if (o->as<ClassObject>() && name.name == QLatin1String("prototype") && name.includesPublic())
+        throwError(ErrorType::ReferenceError, 1074, {name.name, className(*this, obj)});
     if (name.includesPublic() && !name.anyName) {
         uint32_t idx;
         if (auto* a = o->as<ArrayObject>(); a && arrayIndex(name.name, idx)) {
@@ -410,6 +413,7 @@ Value Vm::call(const Value& f, const Value& self, Args args) {
             return invoke(fn->method, fn->bound ? fn->boundThis : self, args, &fn->scope, fn->home);
         if (auto* c = f.o->as<ClassObject>()) {
             if (c->call) return c->call(*this, f, args);
+            if (c == builtin("Math")) throwError(ErrorType::TypeError, 1075);
             if (args.size() != 1) throwError(ErrorType::ArgumentError, 1112, {QString::number(args.size())});
             return coerceTo(args[0], c);
         }
@@ -420,7 +424,10 @@ Value Vm::call(const Value& f, const Value& self, Args args) {
 Value Vm::construct(const Value& f, Args args) {
     if (f.isObject()) {
         if (auto* c = f.o->as<ClassObject>()) {
-            if (c->isInterface || !c->iinit) throwError(ErrorType::TypeError, 1115, {dotted(c)});
+            // An interface has no constructor to run: its missing body is what Flash reports.
+            if (c->isInterface) throwError(ErrorType::VerifyError, 1001, {c->name + QStringLiteral("()")});
+            if (c == builtin("Math")) throwError(ErrorType::TypeError, 1076);
+            if (!c->iinit) throwError(ErrorType::TypeError, 1115, {dotted(c)});
             Object* o = allocateInstance(c);
             Value self = Value::object(o);
             Value r = invoke(c->iinit, self, args, &c->scope, c);

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -41,6 +42,10 @@ struct AbcUnit {
     std::vector<std::vector<uint8_t>> instructionStarts; // per verified body
     std::vector<std::pair<int, QStringList>> verifyErrors; // per body, the refusal
     std::vector<std::unique_ptr<Traits>> activationTraits; // per body, made on first use
+    // The catch scope of each handler (by body and handler index): one slot typed as the
+    // caught type, and a class named after the variable, as errors name it.
+    struct CatchScope { std::unique_ptr<Traits> traits; ClassObject* klass = nullptr; };
+    std::map<std::pair<int, uint32_t>, CatchScope> catchScopes;
 };
 
 // A property name as the instructions use it: one name, a set of namespaces.
@@ -210,10 +215,16 @@ public:
     double dateNowMs = std::nan(""); // fixed Date.now for reproducible runs, NaN = wall clock
     DisplayBridge* display = nullptr;
     avm2lib::xml::Settings xmlSettings; // XML.ignoreComments and the other statics
+    // The movie's one application domain (flash.system.ApplicationDomain.currentDomain, made
+    // on first use) and the ByteArray its memory instructions address, or null.
+    Object* currentDomain = nullptr;
+    Value domainMemory = Value::null();
+    ByteArrayObject* domainMemoryBuffer() { return domainMemory.isObject() ? domainMemory.o->as<ByteArrayObject>() : nullptr; }
 
 private:
     friend class Interpreter;
     void installBuiltins();
+    ClassObject* globalClass();
     Method* addNativeMethod(Traits& traits, const QString& name, NativeFn fn, int arity, ClassObject* home);
     void addNativeAccessor(Traits& traits, const QString& name, NativeFn getter, NativeFn setter);
     Value lookupTraitOrProto(Object* o, const Name& name, const Value& self, bool& found);
@@ -230,6 +241,7 @@ private:
     static constexpr int kErrorHeadroom = 16;
     std::vector<FrameInfo> m_frames;
     uint64_t m_privateIds = 0;
+    ClassObject* m_globalClass = nullptr;
 };
 
 } // namespace swf::avm2
