@@ -222,11 +222,23 @@ Value walk(Vm& vm, const Value& self, Args a, Walk kind) {
                           {QStringLiteral("__AS3__.vec::Vector/%1()").arg(QLatin1String(names[int(kind)])), QStringLiteral("1"), QStringLiteral("0")});
         fn = vm.coerceTo(fn, vm.builtin("Function"));
     }
+    // No callback visits nothing; a Vector's map still gives one default element per item.
+    if (fn.isNullish()) {
+        switch (kind) {
+        case Walk::Every: return Value::boolean(true);
+        case Walk::Some: return Value::boolean(false);
+        case Walk::ForEach: return {};
+        case Walk::Filter: return newLike(vm, self, {});
+        case Walk::Map:
+            return newLike(vm, self, self.o->as<VectorObject>() ? std::vector<Value>(items.size(), vm.coerceTo(Value(), elementType(self)))
+                                                                : std::vector<Value>{});
+        }
+    }
     std::vector<Value> out;
     for (size_t i = 0; i < items.size(); ++i) {
         Value item = items[i];
         Value args[3] = {item, Value::number(double(i)), self};
-        Value r = fn.isNullish() ? Value() : vm.call(fn, thisArg, args);
+        Value r = vm.call(fn, thisArg, args);
         switch (kind) {
         case Walk::Every: if (!vm.toBoolean(r)) return Value::boolean(false); break;
         case Walk::Some: if (vm.toBoolean(r)) return Value::boolean(true); break;
@@ -319,10 +331,19 @@ Value vectorCall(Vm& vm, const Value& self, Args a) {
     auto* c = self.o->as<ClassObject>();
     if (a.size() != 1) vm.throwError(ErrorType::ArgumentError, 1112, {QString::number(a.size())});
     if (a[0].isObject() && a[0].o->klass == c) return a[0];
-    if (!a[0].isObject() || !(a[0].o->as<ArrayObject>() || a[0].o->as<VectorObject>()))
-        vm.throwError(ErrorType::TypeError, 1034, {vm.describeForError(a[0]), c->qualifiedName()});
+    if (!a[0].isObject()) vm.throwError(ErrorType::TypeError, 1034, {vm.describeForError(a[0]), c->qualifiedName()});
     auto* out = static_cast<VectorObject*>(vm.allocateInstance(c));
-    for (const Value& v : itemsOf(vm, a[0])) out->items.push_back(vm.coerceTo(v, c->elementType));
+    if (a[0].o->as<ArrayObject>() || a[0].o->as<VectorObject>()) {
+        for (const Value& v : itemsOf(vm, a[0])) out->items.push_back(vm.coerceTo(v, c->elementType));
+        return Value::object(out);
+    }
+    // Any other object converts by its length and indexed properties.
+    const uint32_t n = vm.toUint(vm.getPublic(a[0], QStringLiteral("length")));
+    checkLength(vm, n);
+    for (uint32_t i = 0; i < n; ++i) {
+        vm.chargeWork();
+        out->items.push_back(vm.coerceTo(vm.getPublic(a[0], QString::number(i)), c->elementType));
+    }
     return Value::object(out);
 }
 Value vectorFixed(Vm& vm, const Value& self, Args) { return Value::boolean(thisAs<VectorObject>(vm, self, "Vector")->fixed); }

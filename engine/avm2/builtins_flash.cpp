@@ -214,6 +214,10 @@ void installFlashUtils(Vm& vm) {
         // The VM's own package offers the reflection functions too.
         if (f.name[0] == 'g') vm.defineBuiltin(Vm::packageNs(QStringLiteral("avmplus")), QString::fromLatin1(f.name), fn);
     }
+    ClassObject* endian = vm.defineClass(QStringLiteral("flash.utils.Endian"), vm.builtin("Object"), nullptr, noop);
+    endian->isFinal = true;
+    vm.defineConstant(endian, QStringLiteral("BIG_ENDIAN"), Value::string(QStringLiteral("bigEndian")));
+    vm.defineConstant(endian, QStringLiteral("LITTLE_ENDIAN"), Value::string(QStringLiteral("littleEndian")));
     ClassObject* domain = vm.defineClass(QStringLiteral("flash.system.ApplicationDomain"), vm.builtin("Object"), nullptr, noop, 1);
     domain->isFinal = true;
     vm.defineConstant(domain, QStringLiteral("MIN_DOMAIN_MEMORY_LENGTH"), Value::number(kMinDomainMemoryLength));

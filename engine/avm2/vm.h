@@ -132,6 +132,7 @@ public:
 
     // ---- Properties
     Value getProperty(const Value& obj, const Name& name);
+    Value primitiveProperty(const Value& obj, const Name& name, bool& found);
     void setProperty(const Value& obj, const Name& name, const Value& v, bool init = false);
     bool deleteProperty(const Value& obj, const Name& name);
     bool hasProperty(const Value& obj, const Name& name);
@@ -225,6 +226,7 @@ private:
     friend class Interpreter;
     void installBuiltins();
     ClassObject* globalClass();
+    ClassObject* interfaceAhead(AbcUnit& unit, uint32_t multiname, const ScopeChain& scope);
     Method* addNativeMethod(Traits& traits, const QString& name, NativeFn fn, int arity, ClassObject* home);
     void addNativeAccessor(Traits& traits, const QString& name, NativeFn getter, NativeFn setter);
     Value lookupTraitOrProto(Object* o, const Name& name, const Value& self, bool& found);
@@ -242,6 +244,7 @@ private:
     std::vector<FrameInfo> m_frames;
     uint64_t m_privateIds = 0;
     ClassObject* m_globalClass = nullptr;
+    std::vector<ClassObject**> m_interfacesAhead; // interfaces being made ahead, against cycles
 };
 
 } // namespace swf::avm2
