@@ -20,7 +20,8 @@ QString methodLabel(const Method& m, ClassObject*) { return m.label + QStringLit
 
 } // namespace
 
-Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, const ScopeChain& outer, ClassObject* home) {
+Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, const ScopeChain& outer, ClassObject* home,
+                     FunctionObject* callee) {
     const AbcFile& f = *unit.abc;
     const MethodInfo& info = f.methods[size_t(m.index)];
     if (info.body < 0) throwError(ErrorType::VerifyError, 1067, {methodLabel(m, home)}); // no body to run
@@ -58,6 +59,7 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
         regs[paramCount + 1] = Value::object(newArray(std::move(rest)));
     } else if (info.has(MethodFlag::NeedArguments)) {
         ArrayObject* a = newArray(std::vector<Value>(args.begin(), args.end()));
+        if (callee) a->dynamic.set(QStringLiteral("callee"), Value::object(callee), false);
         regs[paramCount + 1] = Value::object(a);
     }
 

@@ -421,7 +421,7 @@ Value Vm::valueAt(Object* obj, int index) {
 Value Vm::call(const Value& f, const Value& self, Args args) {
     if (f.isObject()) {
         if (auto* fn = f.o->as<FunctionObject>())
-            return invoke(fn->method, fn->bound ? fn->boundThis : self, args, &fn->scope, fn->home);
+            return invoke(fn->method, fn->bound ? fn->boundThis : self, args, &fn->scope, fn->home, fn);
         if (auto* c = f.o->as<ClassObject>()) {
             if (c->call) return c->call(*this, f, args);
             if (c == builtin("Math")) throwError(ErrorType::TypeError, 1075);
@@ -458,7 +458,7 @@ Value Vm::construct(const Value& f, Args args) {
     throwError(ErrorType::TypeError, 1007);
 }
 
-Value Vm::invoke(Method* m, const Value& self, Args args, const ScopeChain* scope, ClassObject* home) {
+Value Vm::invoke(Method* m, const Value& self, Args args, const ScopeChain* scope, ClassObject* home, FunctionObject* callee) {
     // Making the stack-overflow error itself runs the Error constructor: it
     // gets a little room past the limit, and overflowing that halts.
     if (m_depth >= limits::kMaxCallDepth + (m_makingError ? kErrorHeadroom : 0)) {
@@ -477,7 +477,7 @@ Value Vm::invoke(Method* m, const Value& self, Args args, const ScopeChain* scop
         return m->native(*this, self, args);
     }
     static const ScopeChain empty;
-    return interpret(*m->unit, *m, self, args, scope ? *scope : empty, home);
+    return interpret(*m->unit, *m, self, args, scope ? *scope : empty, home, callee);
 }
 
 // ---- ABC helpers ----------------------------------------------------------------

@@ -150,7 +150,8 @@ public:
     // ---- Calls
     Value call(const Value& f, const Value& self, Args args);
     Value construct(const Value& f, Args args);
-    Value invoke(Method* m, const Value& self, Args args, const ScopeChain* scope, ClassObject* home);
+    // `callee` is the function object called, when there is one (the arguments object names it).
+    Value invoke(Method* m, const Value& self, Args args, const ScopeChain* scope, ClassObject* home, FunctionObject* callee = nullptr);
     Value callBinding(Object* holder, const Binding& b, const Value& self, Args args);
     FunctionObject* methodClosure(const Binding& b, const Value& self);
     FunctionObject* newFunction(Method* m, ScopeChain scope, ClassObject* home);
@@ -196,7 +197,8 @@ public:
     // Checks a method body before its first run; a refusal gives Flash's VerifyError number.
     struct VerifyFailure { int id = 0; QStringList params; };
     std::optional<VerifyFailure> verify(AbcUnit& unit, int body);
-    Value interpret(AbcUnit& unit, Method& m, const Value& self, Args args, const ScopeChain& outer, ClassObject* home);
+    Value interpret(AbcUnit& unit, Method& m, const Value& self, Args args, const ScopeChain& outer, ClassObject* home,
+                    FunctionObject* callee = nullptr);
     ClassObject* newClass(AbcUnit& unit, uint32_t index, ClassObject* base, const ScopeChain& scope);
     int callDepth() const { return m_depth; }
     // Debug information of the running methods, for stack traces.
