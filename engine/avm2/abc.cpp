@@ -39,11 +39,10 @@ public:
             uint8_t b = u8();
             v |= uint32_t(b & 0x7F) << shift;
             shift += 7;
-            if (!(b & 0x80)) {
-                if (shift < 32 && (b & 0x40)) v |= ~uint32_t(0) << shift; // sign-extend
-                break;
-            }
+            if (!(b & 0x80)) break;
         }
+        // The value is the low 32 bits as read, with no sign extension of a short form:
+        // one byte 0x64 is 100, and negative numbers take all five bytes.
         return int32_t(v);
     }
     double d64() {

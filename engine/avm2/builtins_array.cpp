@@ -71,12 +71,20 @@ Value setLength(Vm& vm, const Value& self, Args a) {
     itemsOf(vm, self).resize(size_t(n), self.o->as<VectorObject>() ? vm.coerceTo(Value(), t) : Value());
     return {};
 }
+// A value as `self` keeps it: a Vector coerces to its element type.
+Value stored(Vm& vm, const Value& self, const Value& v) {
+    return self.o->as<VectorObject>() ? vm.coerceTo(v, elementType(self)) : v;
+}
+std::vector<Value> storedAll(Vm& vm, const Value& self, Args a) {
+    std::vector<Value> out;
+    for (const Value& v : a) out.push_back(stored(vm, self, v));
+    return out;
+}
 Value push(Vm& vm, const Value& self, Args a) {
     guardFixed(vm, self);
     auto& items = itemsOf(vm, self);
     checkLength(vm, items.size() + a.size());
-    ClassObject* t = elementType(self);
-    for (const Value& v : a) items.push_back(self.o->as<VectorObject>() ? vm.coerceTo(v, t) : v);
+    for (const Value& v : storedAll(vm, self, a)) items.push_back(v);
     return Value::number(double(items.size()));
 }
 Value pop(Vm& vm, const Value& self, Args) {
@@ -99,8 +107,31 @@ Value unshift(Vm& vm, const Value& self, Args a) {
     guardFixed(vm, self);
     auto& items = itemsOf(vm, self);
     checkLength(vm, items.size() + a.size());
-    items.insert(items.begin(), a.begin(), a.end());
+    std::vector<Value> more = storedAll(vm, self, a);
+    items.insert(items.begin(), more.begin(), more.end());
     return Value::number(double(items.size()));
+}
+// removeAt and insertAt: a negative index counts from the end; the index is clamped to the items.
+size_t clampedIndex(Vm& vm, const Value& index, size_t len) { return size_t(relIndex(vm, index, len, 0).d); }
+Value removeAt(Vm& vm, const Value& self, Args a) {
+    guardFixed(vm, self);
+    auto& items = itemsOf(vm, self);
+    size_t i = clampedIndex(vm, arg(a, 0), items.size());
+    if (i >= items.size()) {
+        if (self.o->as<VectorObject>()) vm.throwError(ErrorType::RangeError, 1125, {vm.toString(arg(a, 0)), QString::number(items.size())});
+        return {};
+    }
+    Value v = items[i];
+    items.erase(items.begin() + long(i));
+    return v;
+}
+Value insertAt(Vm& vm, const Value& self, Args a) {
+    guardFixed(vm, self);
+    auto& items = itemsOf(vm, self);
+    checkLength(vm, items.size() + 1);
+    size_t i = clampedIndex(vm, arg(a, 0), items.size());
+    items.insert(items.begin() + long(i), stored(vm, self, arg(a, 1)));
+    return {};
 }
 Value reverse(Vm& vm, const Value& self, Args) {
     auto& items = itemsOf(vm, self);
@@ -135,7 +166,8 @@ Value splice(Vm& vm, const Value& self, Args a) {
     items.erase(items.begin() + long(b), items.begin() + long(b + count));
     if (a.size() > 2) {
         checkLength(vm, items.size() + a.size());
-        items.insert(items.begin() + long(b), a.begin() + 2, a.end());
+        std::vector<Value> more = storedAll(vm, self, a.subspan(2));
+        items.insert(items.begin() + long(b), more.begin(), more.end());
     }
     return newLike(vm, self, std::move(removed));
 }
@@ -182,11 +214,31 @@ enum class Walk { Every, Some, ForEach, Map, Filter };
 Value walk(Vm& vm, const Value& self, Args a, Walk kind) {
     auto& items = itemsOf(vm, self);
     Value fn = arg(a, 0), thisArg = arg(a, 1);
+    // Vector's methods declare the callback as a required Function.
+    if (self.o->as<VectorObject>()) {
+        static const char* const names[] = {"every", "some", "forEach", "map", "filter"};
+        if (a.empty())
+            vm.throwError(ErrorType::ArgumentError, 1063,
+                          {QStringLiteral("__AS3__.vec::Vector/%1()").arg(QLatin1String(names[int(kind)])), QStringLiteral("1"), QStringLiteral("0")});
+        fn = vm.coerceTo(fn, vm.builtin("Function"));
+    }
+    // No callback visits nothing; a Vector's map still gives one default element per item.
+    if (fn.isNullish()) {
+        switch (kind) {
+        case Walk::Every: return Value::boolean(true);
+        case Walk::Some: return Value::boolean(false);
+        case Walk::ForEach: return {};
+        case Walk::Filter: return newLike(vm, self, {});
+        case Walk::Map:
+            return newLike(vm, self, self.o->as<VectorObject>() ? std::vector<Value>(items.size(), vm.coerceTo(Value(), elementType(self)))
+                                                                : std::vector<Value>{});
+        }
+    }
     std::vector<Value> out;
     for (size_t i = 0; i < items.size(); ++i) {
         Value item = items[i];
         Value args[3] = {item, Value::number(double(i)), self};
-        Value r = fn.isNullish() ? Value() : vm.call(fn, thisArg, args);
+        Value r = vm.call(fn, thisArg, args);
         switch (kind) {
         case Walk::Every: if (!vm.toBoolean(r)) return Value::boolean(false); break;
         case Walk::Some: if (vm.toBoolean(r)) return Value::boolean(true); break;
@@ -279,10 +331,19 @@ Value vectorCall(Vm& vm, const Value& self, Args a) {
     auto* c = self.o->as<ClassObject>();
     if (a.size() != 1) vm.throwError(ErrorType::ArgumentError, 1112, {QString::number(a.size())});
     if (a[0].isObject() && a[0].o->klass == c) return a[0];
-    if (!a[0].isObject() || !(a[0].o->as<ArrayObject>() || a[0].o->as<VectorObject>()))
-        vm.throwError(ErrorType::TypeError, 1034, {vm.describeForError(a[0]), c->qualifiedName()});
+    if (!a[0].isObject()) vm.throwError(ErrorType::TypeError, 1034, {vm.describeForError(a[0]), c->qualifiedName()});
     auto* out = static_cast<VectorObject*>(vm.allocateInstance(c));
-    for (const Value& v : itemsOf(vm, a[0])) out->items.push_back(vm.coerceTo(v, c->elementType));
+    if (a[0].o->as<ArrayObject>() || a[0].o->as<VectorObject>()) {
+        for (const Value& v : itemsOf(vm, a[0])) out->items.push_back(vm.coerceTo(v, c->elementType));
+        return Value::object(out);
+    }
+    // Any other object converts by its length and indexed properties.
+    const uint32_t n = vm.toUint(vm.getPublic(a[0], QStringLiteral("length")));
+    checkLength(vm, n);
+    for (uint32_t i = 0; i < n; ++i) {
+        vm.chargeWork();
+        out->items.push_back(vm.coerceTo(vm.getPublic(a[0], QString::number(i)), c->elementType));
+    }
     return Value::object(out);
 }
 Value vectorFixed(Vm& vm, const Value& self, Args) { return Value::boolean(thisAs<VectorObject>(vm, self, "Vector")->fixed); }
@@ -319,7 +380,7 @@ void installArrayClasses(Vm& vm) {
         {"forEach", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::ForEach); }, 1},
         {"map", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::Map); }, 1},
         {"filter", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::Filter); }, 1},
-        {"sort", sort, 0}, {"sortOn", sortOn, 2},
+        {"sort", sort, 0}, {"sortOn", sortOn, 2}, {"removeAt", removeAt, 1}, {"insertAt", insertAt, 2},
     };
     for (const M& m : methods) vm.defineMethod(array, QString::fromLatin1(m.name), m.fn, m.arity);
     const std::pair<const char*, int> flags[] = {{"CASEINSENSITIVE", CaseInsensitive}, {"DESCENDING", Descending},

@@ -8,6 +8,11 @@ namespace swf::avm2 {
 
 namespace {
 
+// The shortest memory a domain offers: the size Flash reports as MIN_DOMAIN_MEMORY_LENGTH.
+constexpr double kMinDomainMemoryLength = 1024;
+
+Value noop(Vm&, const Value&, Args) { return {}; }
+
 // ---- flash.utils
 Value getTimer(Vm& vm, const Value&, Args) { return Value::number(std::floor(vm.nowMs)); }
 Value getQualifiedClassName(Vm& vm, const Value&, Args a) {
@@ -37,7 +42,8 @@ Value getDefinitionByName(Vm& vm, const Value&, Args a) {
     n.nss = &n.own;
     n.nsCount = 1;
     if (Object* holder = vm.findDefinition(n)) return vm.getProperty(Value::object(holder), n);
-    vm.throwError(ErrorType::ReferenceError, 1065, {name});
+    // The error names the definition without its package.
+    vm.throwError(ErrorType::ReferenceError, 1065, {n.name});
 }
 Value addTimer(Vm& vm, Args a, bool repeat) {
     Value fn = arg(a, 0);
@@ -53,6 +59,28 @@ Value clearTimer(Vm& vm, const Value&, Args a) {
     std::erase_if(vm.timers, [id](const Vm::Timer& t) { return t.id == id; });
     return {};
 }
+// ---- flash.system.ApplicationDomain: the movie's one domain and its memory.
+Value currentDomain(Vm& vm, const Value&, Args) {
+    if (!vm.currentDomain) vm.currentDomain = vm.allocateInstance(vm.classByQualifiedName(QStringLiteral("flash.system.ApplicationDomain")));
+    return Value::object(vm.currentDomain);
+}
+Value getDomainMemory(Vm& vm, const Value&, Args) { return vm.domainMemory; }
+Value setDomainMemory(Vm& vm, const Value&, Args a) {
+    Value mem = arg(a, 0);
+    if (!mem.isNull() && !(mem.isObject() && mem.o->as<ByteArrayObject>()))
+        vm.throwError(ErrorType::TypeError, 1034, {vm.describeForError(mem), QStringLiteral("flash.utils.ByteArray")});
+    vm.domainMemory = mem.isNull() ? Value::null() : mem;
+    return {};
+}
+Value hasDefinition(Vm& vm, const Value& self, Args a) {
+    try {
+        getDefinitionByName(vm, self, a);
+        return Value::boolean(true);
+    } catch (const ScriptThrow&) {
+        return Value::boolean(false);
+    }
+}
+
 Value dictionaryCtor(Vm& vm, const Value& self, Args a) {
     thisAs<DictionaryObject>(vm, self, "flash.utils.Dictionary")->weakKeys = vm.toBoolean(arg(a, 0));
     return {};
@@ -78,7 +106,6 @@ Value eventClone(Vm& vm, const Value& self, Args) {
                      vm.getPublic(self, QStringLiteral("cancelable"))};
     return vm.construct(Value::object(vm.classOf(self)), args);
 }
-Value noop(Vm&, const Value&, Args) { return {}; }
 
 Value addEventListener(Vm& vm, const Value& self, Args a) {
     auto* d = thisAs<DispatcherObject>(vm, self, "flash.events.EventDispatcher");
@@ -187,6 +214,17 @@ void installFlashUtils(Vm& vm) {
         // The VM's own package offers the reflection functions too.
         if (f.name[0] == 'g') vm.defineBuiltin(Vm::packageNs(QStringLiteral("avmplus")), QString::fromLatin1(f.name), fn);
     }
+    ClassObject* endian = vm.defineClass(QStringLiteral("flash.utils.Endian"), vm.builtin("Object"), nullptr, noop);
+    endian->isFinal = true;
+    vm.defineConstant(endian, QStringLiteral("BIG_ENDIAN"), Value::string(QStringLiteral("bigEndian")));
+    vm.defineConstant(endian, QStringLiteral("LITTLE_ENDIAN"), Value::string(QStringLiteral("littleEndian")));
+    ClassObject* domain = vm.defineClass(QStringLiteral("flash.system.ApplicationDomain"), vm.builtin("Object"), nullptr, noop, 1);
+    domain->isFinal = true;
+    vm.defineConstant(domain, QStringLiteral("MIN_DOMAIN_MEMORY_LENGTH"), Value::number(kMinDomainMemoryLength));
+    vm.defineStaticAccessor(domain, QStringLiteral("currentDomain"), currentDomain);
+    vm.defineAccessor(domain, QStringLiteral("domainMemory"), getDomainMemory, setDomainMemory);
+    vm.defineFixedMethod(domain, QStringLiteral("getDefinition"), getDefinitionByName, 1);
+    vm.defineFixedMethod(domain, QStringLiteral("hasDefinition"), hasDefinition, 1);
     vm.defineClass(QStringLiteral("flash.utils.Dictionary"), vm.builtin("Object"),
                    [](Vm& vm, ClassObject*) -> Object* { return vm.make<DictionaryObject>(); }, dictionaryCtor, 1);
 }

@@ -279,6 +279,12 @@ void installObjectClasses(Vm& vm) {
         c->klass = cls;
         c->proto = cls->prototype;
     }
+    // Function.prototype is itself a function: it takes anything and returns undefined.
+    FunctionObject* functionPrototype = vm.newNative(QString(), [](Vm&, const Value&, Args) { return Value(); }, 0);
+    functionPrototype->proto = object->prototype;
+    functionPrototype->dynamic.set(QStringLiteral("constructor"), Value::object(function), false);
+    function->prototype = functionPrototype;
+    function->call = functionCtor;
     object->instancesSealed = false;
     vm.defineMethod(object, QStringLiteral("hasOwnProperty"), hasOwnProperty, 1);
     vm.defineMethod(object, QStringLiteral("propertyIsEnumerable"), propertyIsEnumerable, 1);
@@ -300,6 +306,7 @@ void installObjectClasses(Vm& vm) {
     vm.defineMethod(function, QStringLiteral("apply"), functionApply, 2);
     vm.defineMethod(function, QStringLiteral("toString"), functionToString);
     vm.defineAccessor(function, QStringLiteral("length"), functionLength);
+    vm.defineConstant(function, QStringLiteral("length"), Value::number(1));
 
     ClassObject* ns = vm.defineClass(QStringLiteral("Namespace"), object, allocateNamespace, namespaceCtor, 2);
     vm.defineAccessor(ns, QStringLiteral("uri"), namespaceUri);
@@ -307,12 +314,14 @@ void installObjectClasses(Vm& vm) {
     vm.defineMethod(ns, QStringLiteral("toString"), namespaceUri);
     vm.defineMethod(ns, QStringLiteral("valueOf"), namespaceUri);
     ns->instancesSealed = true;
+    vm.defineConstant(ns, QStringLiteral("length"), Value::number(2));
     ClassObject* qname = vm.defineClass(QStringLiteral("QName"), object, allocateQName, qnameCtor, 2);
     vm.defineAccessor(qname, QStringLiteral("localName"), qnameLocalName);
     vm.defineAccessor(qname, QStringLiteral("uri"), qnameUri);
     vm.defineMethod(qname, QStringLiteral("toString"), qnameToString);
     vm.defineMethod(qname, QStringLiteral("valueOf"), objectValueOf);
     qname->instancesSealed = true;
+    vm.defineConstant(qname, QStringLiteral("length"), Value::number(2));
 
     ClassObject* boolean = vm.defineClass(QStringLiteral("Boolean"), object, nullptr, booleanCtor, 1);
     boolean->call = booleanCtor;

@@ -7,6 +7,7 @@ namespace swf::avm2 {
 QString errorMessage(int id, const QStringList& params) {
     static const std::unordered_map<int, const char*> messages = {
         {1000, "The system is out of memory."},
+        {1001, "The method %1 is not implemented."},
         {1002, "Number.toPrecision has a range of 1 to 21. Number.toFixed and Number.toExponential have a range of 0 to 20. Specified value is not within expected range."},
         {1003, "The radix argument must be between 2 and 36; got %1."},
         {1004, "Method %1 was invoked on an incompatible object."},

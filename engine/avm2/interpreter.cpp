@@ -7,6 +7,7 @@
 
 #include "engine/core/limits.h"
 
+#include <bit>
 #include <cstring>
 
 namespace swf::avm2 {
@@ -19,7 +20,8 @@ QString methodLabel(const Method& m, ClassObject*) { return m.label + QStringLit
 
 } // namespace
 
-Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, const ScopeChain& outer, ClassObject* home) {
+Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, const ScopeChain& outer, ClassObject* home,
+                     FunctionObject* callee) {
     const AbcFile& f = *unit.abc;
     const MethodInfo& info = f.methods[size_t(m.index)];
     if (info.body < 0) throwError(ErrorType::VerifyError, 1067, {methodLabel(m, home)}); // no body to run
@@ -38,15 +40,16 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
     // Registers: this, the arguments coerced to their types, rest or arguments.
     const size_t paramCount = info.paramTypes.size();
     const size_t required = paramCount - info.optionals.size();
-    // Function closures take surplus arguments as ECMAScript functions do; methods refuse them.
+    // Function closures take any number of arguments as ECMAScript functions do (missing ones
+    // are undefined); methods refuse a count outside their declaration.
     const bool takesMore = info.has(MethodFlag::NeedRest) || info.has(MethodFlag::NeedArguments) ||
                            info.has(MethodFlag::IgnoreRest) || m.closure;
-    if (args.size() < required || (args.size() > paramCount && !takesMore))
+    if ((args.size() < required && !m.closure) || (args.size() > paramCount && !takesMore))
         throwError(ErrorType::ArgumentError, 1063, {methodLabel(m, home), QString::number(required), QString::number(args.size())});
     std::vector<Value> regs(std::max<size_t>(body.localCount, paramCount + 2));
     regs[0] = selfIn.isNullish() && !outer.empty() ? outer.front().object : selfIn;
     for (size_t i = 0; i < paramCount; ++i) {
-        Value v = i < args.size() ? args[i] : constant(unit, info.optionals[i - required]);
+        Value v = i < args.size() ? args[i] : i >= required ? constant(unit, info.optionals[i - required]) : Value();
         if (uint32_t t = info.paramTypes[i]) v = coerceTo(v, resolveType(unit, t));
         regs[i + 1] = v;
     }
@@ -56,6 +59,7 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
         regs[paramCount + 1] = Value::object(newArray(std::move(rest)));
     } else if (info.has(MethodFlag::NeedArguments)) {
         ArrayObject* a = newArray(std::vector<Value>(args.begin(), args.end()));
+        if (callee) a->dynamic.set(QStringLiteral("callee"), Value::object(callee), false);
         regs[paramCount + 1] = Value::object(a);
     }
 
@@ -143,9 +147,11 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
         holder.traits = &base->instanceTraits;
         return findBinding(&holder, n);
     };
+    // The bytes [addr, addr + size) of the current domain's memory; the whole access must fit.
     auto domainMemory = [&](uint32_t addr, uint32_t size) -> uint8_t* {
-        (void)addr; (void)size;
-        throwError(ErrorType::RangeError, 1506);
+        ByteArrayObject* mem = domainMemoryBuffer();
+        if (!mem || uint64_t(addr) + size > mem->data.length()) throwError(ErrorType::RangeError, 1506);
+        return mem->data.mutableBytes().data() + addr;
     };
     auto slotOf = [&](const Value& obj, uint32_t slot) -> Value& {
         if (obj.isUndefined()) throwError(ErrorType::TypeError, 1010);
@@ -318,18 +324,29 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
                 case op::pushuint: stack.push_back(Value::number(f.uints[c.u30()])); pc = c.pc; break;
                 case op::pushdouble: stack.push_back(Value::number(f.doubles[c.u30()])); pc = c.pc; break;
                 case op::pushnamespace: stack.push_back(constant(unit, ConstantRef{0x08, c.u30()})); pc = c.pc; break;
+                // Domain memory is little-endian; integer loads of 8 and 16 bits zero-extend.
                 case op::li8: case op::li16: case op::li32: case op::lf32: case op::lf64: {
-                    uint32_t addr = toUint(pop());
-                    uint32_t size = opcode == op::li8 ? 1 : opcode == op::li16 ? 2 : opcode == op::lf64 ? 8 : 4;
-                    uint8_t* p = domainMemory(addr, size);
-                    (void)p;
+                    const int32_t addr = toInt(pop());
+                    const uint32_t size = opcode == op::li8 ? 1 : opcode == op::li16 ? 2 : opcode == op::lf64 ? 8 : 4;
+                    const uint8_t* p = domainMemory(uint32_t(addr), size);
+                    uint64_t bits = 0;
+                    for (uint32_t i = 0; i < size; ++i) bits |= uint64_t(p[i]) << (8 * i);
+                    double v = opcode == op::lf64 ? std::bit_cast<double>(bits)
+                               : opcode == op::lf32 ? double(std::bit_cast<float>(uint32_t(bits)))
+                               : opcode == op::li32 ? double(int32_t(uint32_t(bits))) : double(bits);
+                    stack.push_back(Value::number(v));
                     pc = c.pc;
                     break;
                 }
                 case op::si8: case op::si16: case op::si32: case op::sf32: case op::sf64: {
-                    uint32_t addr = toUint(pop());
-                    pop();
-                    domainMemory(addr, 1);
+                    const int32_t addr = toInt(pop());
+                    const Value value = pop();
+                    const uint32_t size = opcode == op::si8 ? 1 : opcode == op::si16 ? 2 : opcode == op::sf64 ? 8 : 4;
+                    uint64_t bits = opcode == op::sf64   ? std::bit_cast<uint64_t>(toNumber(value))
+                                    : opcode == op::sf32 ? std::bit_cast<uint32_t>(float(toNumber(value)))
+                                                         : uint64_t(uint32_t(toInt(value)));
+                    uint8_t* p = domainMemory(uint32_t(addr), size);
+                    for (uint32_t i = 0; i < size; ++i) p[i] = uint8_t(bits >> (8 * i));
                     pc = c.pc;
                     break;
                 }
@@ -494,23 +511,31 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
                     break;
                 }
                 case op::newcatch: {
-                    const ExceptionInfo& e = body.exceptions[c.u30()];
-                    Object* scope = make<Object>();
-                    auto traits = std::make_unique<Traits>();
-                    if (e.varName) {
-                        const Multiname& vn = f.multinames[e.varName];
-                        Binding b;
-                        b.kind = Binding::Kind::Slot;
-                        b.ns = vn.nss.empty() ? publicNs() : vn.nss[0];
-                        b.name = vn.name;
-                        b.slot = 0;
-                        SlotInfo si;
-                        si.name = vn.name;
-                        traits->slotDefs.push_back(si);
-                        traits->add(b);
+                    const uint32_t handler = c.u30();
+                    AbcUnit::CatchScope& shape = unit.catchScopes[{bodyIndex, handler}];
+                    if (!shape.traits) {
+                        const ExceptionInfo& e = body.exceptions[handler];
+                        shape.traits = std::make_unique<Traits>();
+                        shape.klass = make<ClassObject>();
+                        if (e.varName) {
+                            const Multiname& vn = f.multinames[e.varName];
+                            Binding b;
+                            b.kind = Binding::Kind::Slot;
+                            b.ns = vn.nss.empty() ? publicNs() : vn.nss[0];
+                            b.name = vn.name;
+                            SlotInfo si;
+                            si.name = vn.name;
+                            si.typeName = e.excType;
+                            si.unit = &unit;
+                            shape.traits->slotDefs.push_back(si);
+                            shape.traits->add(b);
+                            shape.klass->name = vn.name;
+                        }
                     }
-                    scope->traits = traits.get();
-                    unit.activationTraits.push_back(std::move(traits));
+                    Object* scope = make<Object>();
+                    scope->traits = shape.traits.get();
+                    scope->klass = shape.klass;
+                    scope->sealed = true;
                     initSlots(scope);
                     stack.push_back(Value::object(scope));
                     pc = c.pc;

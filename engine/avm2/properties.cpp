@@ -5,6 +5,7 @@
 
 #include "engine/core/limits.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace swf::avm2 {
@@ -110,6 +111,24 @@ Value Vm::lookupTraitOrProto(Object* o, const Name& name, const Value& self, boo
     return {};
 }
 
+// A property of a boolean, number or string: its class's traits and prototype. An int or
+// uint also reaches Number's prototype, as every number shares it.
+Value Vm::primitiveProperty(const Value& obj, const Name& name, bool& found) {
+    found = false;
+    if (obj.isString()) {
+        Value v = stringProperty(obj.s, name, found);
+        if (found) return v;
+    }
+    ClassObject* c = classOf(obj);
+    Object holder;
+    holder.traits = &c->instanceTraits;
+    holder.proto = c->prototype;
+    Value v = lookupTraitOrProto(&holder, name, obj, found);
+    if (found || !obj.isNumber() || c == builtin("Number")) return v;
+    holder.proto = builtin("Number")->prototype;
+    return lookupTraitOrProto(&holder, name, obj, found);
+}
+
 Value Vm::getProperty(const Value& obj, const Name& name) {
     switch (obj.kind) {
     case Value::Kind::Undefined: throwError(ErrorType::TypeError, 1010);
@@ -117,17 +136,9 @@ Value Vm::getProperty(const Value& obj, const Name& name) {
     case Value::Kind::Object: break;
     default: {
         bool found = false;
-        if (obj.isString()) {
-            Value v = stringProperty(obj.s, name, found);
-            if (found) return v;
-        }
-        ClassObject* c = classOf(obj);
-        Object holder;
-        holder.traits = &c->instanceTraits;
-        holder.proto = c->prototype;
-        Value v = lookupTraitOrProto(&holder, name, obj, found);
+        Value v = primitiveProperty(obj, name, found);
         if (found) return v;
-        throwError(ErrorType::ReferenceError, 1069, {name.name, dotted(c)});
+        throwError(ErrorType::ReferenceError, 1069, {name.name, dotted(classOf(obj))});
     }
     }
     Object* o = obj.o;
@@ -217,6 +228,9 @@ void Vm::setProperty(const Value& obj, const Name& name, const Value& v, bool in
         }
         }
     }
+    // A class's prototype is a read-only property.
+    if (o->as<ClassObject>() && name.name == QLatin1String("prototype") && name.includesPublic())
+        throwError(ErrorType::ReferenceError, 1074, {name.name, className(*this, obj)});
     if (name.includesPublic() && !name.anyName) {
         uint32_t idx;
         if (auto* a = o->as<ArrayObject>(); a && arrayIndex(name.name, idx)) {
@@ -323,9 +337,9 @@ Value Vm::callProperty(const Value& obj, const Name& name, Args args, bool lex) 
 }
 
 Value Vm::constructProperty(const Value& obj, const Name& name, Args args) {
-    Value f = getProperty(obj, name);
-    if (!f.isObject() || !(f.o->as<FunctionObject>() || f.o->as<ClassObject>()))
-        throwError(ErrorType::TypeError, 1115, {name.name});
+    // A name a primitive lacks is undefined here, and undefined is no constructor.
+    bool found = false;
+    Value f = obj.isObject() || obj.isNullish() ? getProperty(obj, name) : primitiveProperty(obj, name, found);
     return construct(f, args);
 }
 
@@ -407,9 +421,10 @@ Value Vm::valueAt(Object* obj, int index) {
 Value Vm::call(const Value& f, const Value& self, Args args) {
     if (f.isObject()) {
         if (auto* fn = f.o->as<FunctionObject>())
-            return invoke(fn->method, fn->bound ? fn->boundThis : self, args, &fn->scope, fn->home);
+            return invoke(fn->method, fn->bound ? fn->boundThis : self, args, &fn->scope, fn->home, fn);
         if (auto* c = f.o->as<ClassObject>()) {
             if (c->call) return c->call(*this, f, args);
+            if (c == builtin("Math")) throwError(ErrorType::TypeError, 1075);
             if (args.size() != 1) throwError(ErrorType::ArgumentError, 1112, {QString::number(args.size())});
             return coerceTo(args[0], c);
         }
@@ -420,7 +435,10 @@ Value Vm::call(const Value& f, const Value& self, Args args) {
 Value Vm::construct(const Value& f, Args args) {
     if (f.isObject()) {
         if (auto* c = f.o->as<ClassObject>()) {
-            if (c->isInterface || !c->iinit) throwError(ErrorType::TypeError, 1115, {dotted(c)});
+            // An interface has no constructor to run: its missing body is what Flash reports.
+            if (c->isInterface) throwError(ErrorType::VerifyError, 1001, {c->name + QStringLiteral("()")});
+            if (c == builtin("Math")) throwError(ErrorType::TypeError, 1076);
+            if (!c->iinit) throwError(ErrorType::TypeError, 1115, {dotted(c)});
             Object* o = allocateInstance(c);
             Value self = Value::object(o);
             Value r = invoke(c->iinit, self, args, &c->scope, c);
@@ -440,7 +458,7 @@ Value Vm::construct(const Value& f, Args args) {
     throwError(ErrorType::TypeError, 1007);
 }
 
-Value Vm::invoke(Method* m, const Value& self, Args args, const ScopeChain* scope, ClassObject* home) {
+Value Vm::invoke(Method* m, const Value& self, Args args, const ScopeChain* scope, ClassObject* home, FunctionObject* callee) {
     // Making the stack-overflow error itself runs the Error constructor: it
     // gets a little room past the limit, and overflowing that halts.
     if (m_depth >= limits::kMaxCallDepth + (m_makingError ? kErrorHeadroom : 0)) {
@@ -459,7 +477,7 @@ Value Vm::invoke(Method* m, const Value& self, Args args, const ScopeChain* scop
         return m->native(*this, self, args);
     }
     static const ScopeChain empty;
-    return interpret(*m->unit, *m, self, args, scope ? *scope : empty, home);
+    return interpret(*m->unit, *m, self, args, scope ? *scope : empty, home, callee);
 }
 
 // ---- ABC helpers ----------------------------------------------------------------
@@ -596,8 +614,31 @@ Traits* Vm::activationTraits(AbcUnit& unit, int body) {
     return t.get();
 }
 
+// An interface of this block that a class implements before the script made it: an
+// interface has no base and no static state, so it is made now, in the global scope.
+ClassObject* Vm::interfaceAhead(AbcUnit& unit, uint32_t multiname, const ScopeChain& scope) {
+    const AbcFile& f = *unit.abc;
+    const Multiname& wanted = f.multinames[multiname];
+    for (uint32_t k = 0; k < f.instances.size(); ++k) {
+        const InstanceInfo& inst = f.instances[k];
+        const Multiname& mn = f.multinames[inst.name];
+        if (!inst.isInterface() || unit.classes[k] || mn.name != wanted.name || mn.nss.empty()) continue;
+        if (std::find(wanted.nss.begin(), wanted.nss.end(), mn.nss[0]) == wanted.nss.end()) continue;
+        if (std::find(m_interfacesAhead.begin(), m_interfacesAhead.end(), &unit.classes[k]) != m_interfacesAhead.end()) return nullptr;
+        m_interfacesAhead.push_back(&unit.classes[k]); // a cycle of interfaces ends here
+        ScopeChain global;
+        if (!scope.empty()) global.push_back(scope.front());
+        ClassObject* c = newClass(unit, k, nullptr, global);
+        m_interfacesAhead.pop_back();
+        return c;
+    }
+    return nullptr;
+}
+
 ClassObject* Vm::newClass(AbcUnit& unit, uint32_t index, ClassObject* base, const ScopeChain& scope) {
     const AbcFile& f = *unit.abc;
+    // An interface made ahead of its newclass is that class.
+    if (ClassObject* made = unit.classes[index]; made && made->isInterface) return made;
     const InstanceInfo& inst = f.instances[index];
     const ClassInfo& ci = f.classes[index];
     const Multiname& mn = f.multinames[inst.name];
@@ -617,6 +658,7 @@ ClassObject* Vm::newClass(AbcUnit& unit, uint32_t index, ClassObject* base, cons
     c->allocate = base ? base->allocate : nullptr;
     for (uint32_t i : inst.interfaces) {
         ClassObject* iface = resolveType(unit, i, false);
+        if (!iface) iface = interfaceAhead(unit, i, scope);
         if (iface && !iface->isInterface) throwError(ErrorType::VerifyError, 1111, {mn.name, iface->name});
         if (iface) c->interfaces.push_back(iface);
     }

@@ -71,13 +71,18 @@ void Avm2Host::movieLoaded(Player&, MovieClip& root) {
     m_root = &root;
     const Timeline& tl = root.runtime().movie->timeline;
     if (tl.frames.empty()) return;
-    // Frame 1 defines the code and names the document class.
+    // Frame 1 defines the code and names the document class: the class linked to id 0, or
+    // else one linked to an id that no character of the movie has.
+    QString unboundClass;
     for (const ControlTag& t : tl.frames.front().tags) {
         if (t.code == tag::DoABC || t.code == tag::DoABC1) loadAbc(t.body, t.code == tag::DoABC);
         else if (t.code == tag::SymbolClass)
-            for (const auto& [id, name] : readSymbolClass(t.body))
+            for (const auto& [id, name] : readSymbolClass(t.body)) {
                 if (id == 0) m_documentClass = name;
+                else if (unboundClass.isEmpty() && !root.runtime().movie->dictionary.contains(id)) unboundClass = name;
+            }
     }
+    if (m_documentClass.isEmpty()) m_documentClass = unboundClass;
 }
 
 void Avm2Host::movieUnloading() {

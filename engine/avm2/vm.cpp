@@ -127,6 +127,7 @@ Result<AbcUnit*> Vm::load(std::span<const uint8_t> bytes, bool lazy) {
         auto traits = std::make_unique<Traits>();
         Object* global = make<Object>();
         global->proto = builtin("Object")->prototype;
+        global->klass = globalClass();
         buildTraits(*u, *traits, abc.scripts[s].traits, nullptr, global, nullptr, 0);
         global->traits = traits.get();
         u->activationTraits.push_back(std::move(traits)); // kept alive with the unit
@@ -139,6 +140,21 @@ Result<AbcUnit*> Vm::load(std::span<const uint8_t> bytes, bool lazy) {
     }
     if (!lazy) runScript(*u, abc.scripts.size() - 1);
     return u;
+}
+
+// The class of script global objects: named "global", like Object otherwise, and no definition.
+ClassObject* Vm::globalClass() {
+    if (!m_globalClass) {
+        ClassObject* object = builtin("Object");
+        m_globalClass = make<ClassObject>();
+        m_globalClass->name = QStringLiteral("global");
+        m_globalClass->base = object;
+        m_globalClass->prototype = object->prototype;
+        m_globalClass->instancesSealed = false;
+        m_globalClass->klass = builtin("Class");
+        m_globalClass->proto = m_globalClass->klass ? m_globalClass->klass->prototype : nullptr;
+    }
+    return m_globalClass;
 }
 
 void Vm::runScript(AbcUnit& unit, size_t index) {
@@ -223,9 +239,13 @@ void Vm::collectGarbage(const std::vector<Value>& extraRoots) {
     for (const auto& u : units) {
         for (auto* c : u->classes) if (c) push(Value::object(c));
         for (auto* g : u->scriptGlobals) push(Value::object(g));
+        for (const auto& [at, scope] : u->catchScopes) push(Value::object(scope.klass));
     }
     for (const Value& v : extraRoots) push(v);
     for (const auto& t : timers) { push(t.fn); for (const Value& a : t.args) push(a); }
+    if (currentDomain) push(Value::object(currentDomain));
+    if (m_globalClass) push(Value::object(m_globalClass));
+    push(domainMemory);
     std::vector<Value> hostRoots;
     for (auto& provider : rootProviders) provider(hostRoots);
     for (const Value& v : hostRoots) push(v);
@@ -293,12 +313,13 @@ Value Vm::toPrimitive(const Value& v, bool hintString) {
     if (auto* d = v.o->as<DateObject>(); d) hintString = true;
     const char* order[2] = {"valueOf", "toString"};
     if (hintString) std::swap(order[0], order[1]);
+    // Each is called as a method: one that is there but no function is TypeError #1006.
     for (const char* name : order) {
         Value f = getPublic(v, QString::fromLatin1(name));
-        if (f.isObject() && (f.o->as<FunctionObject>() || f.o->as<ClassObject>())) {
-            Value r = call(f, v, {});
-            if (!r.isObject()) return r;
-        }
+        if (!f.isObject() || !(f.o->as<FunctionObject>() || f.o->as<ClassObject>()))
+            throwError(ErrorType::TypeError, 1006, {QString::fromLatin1(name)});
+        Value r = call(f, v, {});
+        if (!r.isObject()) return r;
     }
     throwError(ErrorType::TypeError, 1050, {describeForError(v)});
 }

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -41,6 +42,10 @@ struct AbcUnit {
     std::vector<std::vector<uint8_t>> instructionStarts; // per verified body
     std::vector<std::pair<int, QStringList>> verifyErrors; // per body, the refusal
     std::vector<std::unique_ptr<Traits>> activationTraits; // per body, made on first use
+    // The catch scope of each handler (by body and handler index): one slot typed as the
+    // caught type, and a class named after the variable, as errors name it.
+    struct CatchScope { std::unique_ptr<Traits> traits; ClassObject* klass = nullptr; };
+    std::map<std::pair<int, uint32_t>, CatchScope> catchScopes;
 };
 
 // A property name as the instructions use it: one name, a set of namespaces.
@@ -127,6 +132,7 @@ public:
 
     // ---- Properties
     Value getProperty(const Value& obj, const Name& name);
+    Value primitiveProperty(const Value& obj, const Name& name, bool& found);
     void setProperty(const Value& obj, const Name& name, const Value& v, bool init = false);
     bool deleteProperty(const Value& obj, const Name& name);
     bool hasProperty(const Value& obj, const Name& name);
@@ -144,7 +150,8 @@ public:
     // ---- Calls
     Value call(const Value& f, const Value& self, Args args);
     Value construct(const Value& f, Args args);
-    Value invoke(Method* m, const Value& self, Args args, const ScopeChain* scope, ClassObject* home);
+    // `callee` is the function object called, when there is one (the arguments object names it).
+    Value invoke(Method* m, const Value& self, Args args, const ScopeChain* scope, ClassObject* home, FunctionObject* callee = nullptr);
     Value callBinding(Object* holder, const Binding& b, const Value& self, Args args);
     FunctionObject* methodClosure(const Binding& b, const Value& self);
     FunctionObject* newFunction(Method* m, ScopeChain scope, ClassObject* home);
@@ -190,7 +197,8 @@ public:
     // Checks a method body before its first run; a refusal gives Flash's VerifyError number.
     struct VerifyFailure { int id = 0; QStringList params; };
     std::optional<VerifyFailure> verify(AbcUnit& unit, int body);
-    Value interpret(AbcUnit& unit, Method& m, const Value& self, Args args, const ScopeChain& outer, ClassObject* home);
+    Value interpret(AbcUnit& unit, Method& m, const Value& self, Args args, const ScopeChain& outer, ClassObject* home,
+                    FunctionObject* callee = nullptr);
     ClassObject* newClass(AbcUnit& unit, uint32_t index, ClassObject* base, const ScopeChain& scope);
     int callDepth() const { return m_depth; }
     // Debug information of the running methods, for stack traces.
@@ -210,10 +218,17 @@ public:
     double dateNowMs = std::nan(""); // fixed Date.now for reproducible runs, NaN = wall clock
     DisplayBridge* display = nullptr;
     avm2lib::xml::Settings xmlSettings; // XML.ignoreComments and the other statics
+    // The movie's one application domain (flash.system.ApplicationDomain.currentDomain, made
+    // on first use) and the ByteArray its memory instructions address, or null.
+    Object* currentDomain = nullptr;
+    Value domainMemory = Value::null();
+    ByteArrayObject* domainMemoryBuffer() { return domainMemory.isObject() ? domainMemory.o->as<ByteArrayObject>() : nullptr; }
 
 private:
     friend class Interpreter;
     void installBuiltins();
+    ClassObject* globalClass();
+    ClassObject* interfaceAhead(AbcUnit& unit, uint32_t multiname, const ScopeChain& scope);
     Method* addNativeMethod(Traits& traits, const QString& name, NativeFn fn, int arity, ClassObject* home);
     void addNativeAccessor(Traits& traits, const QString& name, NativeFn getter, NativeFn setter);
     Value lookupTraitOrProto(Object* o, const Name& name, const Value& self, bool& found);
@@ -230,6 +245,8 @@ private:
     static constexpr int kErrorHeadroom = 16;
     std::vector<FrameInfo> m_frames;
     uint64_t m_privateIds = 0;
+    ClassObject* m_globalClass = nullptr;
+    std::vector<ClassObject**> m_interfacesAhead; // interfaces being made ahead, against cycles
 };
 
 } // namespace swf::avm2

@@ -52,6 +52,32 @@ TEST(AbcLoad, MalformedBlocksAreRefusedWithAReason) {
     }
 }
 
+TEST(AbcLoad, SignedIntegersAreTheLow32BitsWithoutShortFormSignExtension) {
+    struct Case { std::vector<uint8_t> bytes; int32_t value; };
+    const Case cases[] = {
+        {{0x00}, 0},
+        {{0x40}, 64},
+        {{0x64}, 100},
+        {{0x7F}, 127},
+        {{0xE4, 0x00}, 100},
+        {{0xFF, 0x7F}, 16383},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0x07}, 2147483647},
+        {{0x80, 0x80, 0x80, 0x80, 0x08}, -2147483647 - 1},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0x0F}, -1},
+        {{0x9C, 0xFF, 0xFF, 0xFF, 0x0F}, -100},
+    };
+    for (const Case& c : cases) {
+        // The valid block with a one-entry int pool in place of its empty one (byte 4).
+        auto bytes = validBlock();
+        bytes[4] = 2;
+        bytes.insert(bytes.begin() + 5, c.bytes.begin(), c.bytes.end());
+        auto abc = parseAbc(bytes);
+        ASSERT_TRUE(abc.ok()) << abc.error().message;
+        ASSERT_EQ((*abc)->ints.size(), 2u);
+        EXPECT_EQ((*abc)->ints[1], c.value) << "first byte " << int(c.bytes[0]);
+    }
+}
+
 TEST(AbcLoad, IndexesOutOfTheirPoolsAreRefused) {
     avm2test::Bytes b;
     b.u16(16).u16(46).u30(0).u30(0).u30(0).u30(0).u30(0).u30(0);

@@ -21,6 +21,8 @@ public:
     static constexpr int kDecompressErrorId = 2058; // IOError: There was an error decompressing the data.
 
     const std::vector<uint8_t>& bytes() const { return m_data; }
+    // The bytes in place, for the VM's domain-memory loads and stores (length unchanged).
+    std::span<uint8_t> mutableBytes() { return m_data; }
     uint32_t length() const { return uint32_t(m_data.size()); }
     // A shorter length pulls the position back to it; a longer one pads with zeros.
     bool setLength(uint32_t n);
