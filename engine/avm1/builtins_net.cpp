@@ -498,7 +498,7 @@ Value clipMovieBytes(Vm&, CallArgs& a) {
 Value mclCtor(Vm& vm, CallArgs& a) {
     Object* self = a.thisObject();
     if (!self) return Value();
-    Value bc = vm.getMember(Value(vm.global()), QStringLiteral("AsBroadcaster"));
+    Value bc = builtins::broadcasterClass(vm);
     Value arg(self);
     vm.callMethod(bc, QStringLiteral("initialize"), std::span<const Value>(&arg, 1));
     // The loader hears its own events.
