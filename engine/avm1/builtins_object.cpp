@@ -54,6 +54,8 @@ Value objectCall(Vm& vm, CallArgs& a) {
 
 Value objectToString(Vm&, CallArgs& a) {
     Object* o = a.thisObject();
+    // `super` in a method of a function is of the function's type.
+    if (auto* sup = dynamic_cast<SuperObject*>(o)) o = sup->thisv.asObject();
     if (o && o->kind() == Kind::Function) return Value(QStringLiteral("[type Function]"));
     return Value(QStringLiteral("[object Object]"));
 }

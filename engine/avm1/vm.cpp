@@ -304,10 +304,10 @@ double Vm::primitiveToNumber(const Value& p) {
     return toNumber(p);
 }
 
-// The `this` a conversion method of `v` runs on: a built-in one sees
-// through `super` to the method's own `this` (Object's valueOf gives that
-// object, its toString names that type); a script's method gets `super` itself.
-static Value conversionThis(const Value& v, const Value& method) {
+// The `this` a valueOf of `v` runs on: a built-in one sees through `super`
+// to the method's own `this` (Object's valueOf gives that object); a
+// script's method, and every toString, gets `super` itself.
+static Value valueOfThis(const Value& v, const Value& method) {
     auto* sup = dynamic_cast<SuperObject*>(v.asObject());
     auto* fn = dynamic_cast<FunctionObject*>(method.asObject());
     return sup && fn && fn->native() ? sup->thisv : v;
@@ -342,7 +342,7 @@ QString Vm::toString(const Value& v) {
         // Only toString is asked; anything but a string from it names the type.
         Value ts = conversionMethod(o, QStringLiteral("toString"));
         if (isCallable(ts)) {
-            Value r = call(ts, conversionThis(v, ts), {});
+            Value r = call(ts, v, {});
             if (r.isString()) return r.asString();
         }
         return o->kind() == Kind::Function ? QStringLiteral("[type Function]") : QStringLiteral("[type Object]");
@@ -387,7 +387,7 @@ Value Vm::toPrimitive(const Value& v, Hint hint) {
     const bool useString = hint == Hint::String || (hint == Hint::None && o->kind() == Kind::Date && m_version >= 6);
     Value fn = conversionMethod(o, useString ? QStringLiteral("toString") : QStringLiteral("valueOf"));
     if (!isCallable(fn)) return Value();
-    Value r = call(fn, conversionThis(v, fn), {});
+    Value r = call(fn, useString ? v : valueOfThis(v, fn), {});
     return r.isObject() && r.asObject()->kind() != Kind::Clip ? v : r;
 }
 

@@ -526,8 +526,7 @@ INSTANTIATE_TEST_SUITE_P(
              {"resolved"}}),
     caseName);
 
-// A built-in conversion method of `super` runs on the method's own `this`:
-// Object's toString on a function names a function.
+// `super` in a method of a function is of the function's type: Object's toString names a function.
 TEST(SemanticsMembers, SuperConvertsWithTheRealThis) {
     Asm a;
     a.push("F").raw(returning(Asm().pushUndefined()).body()).setVariable();
