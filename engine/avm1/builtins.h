@@ -31,6 +31,12 @@ inline Object* newInstance(Vm& vm, CallArgs& a) {
     Object* proto = a.callee ? vm.getMember(Value(static_cast<Object*>(a.callee)), QStringLiteral("prototype")).asObject() : nullptr;
     return vm.newObject(proto);
 }
+// _global.AsBroadcaster as it is now, from code of any version (movies see it from SWF 6 on,
+// but the built-in broadcasters of every version are made with it).
+inline Value broadcasterClass(Vm& vm) {
+    const Property* p = vm.global()->find(vm.key(QStringLiteral("AsBroadcaster")));
+    return p && !p->isVirtual() ? p->value : Value();
+}
 inline double argNumber(Vm& vm, CallArgs& a, size_t i, double fallback) {
     return i < a.size() && !a.at(i).isUndefined() ? vm.toNumber(a.at(i)) : fallback;
 }

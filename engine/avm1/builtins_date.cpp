@@ -262,6 +262,9 @@ void installDate(Vm& vm) {
         {"getTimezoneOffset", dateTimezoneOffset}, {"toString", dateToString},
     };
     for (auto& m : methods) vm.defineMethod(p, QString::fromLatin1(m.name), m.fn);
+    // valueOf is getTime itself, the same function object.
+    if (Property* valueOf = p->find(vm.key(QStringLiteral("valueOf"))))
+        valueOf->value = p->find(vm.key(QStringLiteral("getTime")))->value;
 }
 
 } // namespace swf::avm1::builtins

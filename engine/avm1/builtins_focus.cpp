@@ -89,7 +89,7 @@ void defineTabIndex(Vm& vm, Object* proto, uint32_t flags) {
 void installFocus(Vm& vm, ScriptEngine& engine) {
     (void)engine;
     Object* selection = vm.newObject();
-    Value bc = vm.getMember(Value(vm.global()), QStringLiteral("AsBroadcaster"));
+    Value bc = broadcasterClass(vm);
     Value init = vm.getMember(bc, QStringLiteral("initialize"));
     Value arg(selection);
     vm.call(init, bc, std::span<const Value>(&arg, 1));

@@ -535,7 +535,7 @@ Value forwardBroadcast(Vm& vm, CallArgs& a) {
 }
 
 void makeBroadcaster(Vm& vm, Object* proto) {
-    Value bc = vm.getMember(Value(vm.global()), QStringLiteral("AsBroadcaster"));
+    Value bc = builtins::broadcasterClass(vm);
     Value arg(proto);
     vm.callMethod(bc, QStringLiteral("initialize"), std::span<const Value>(&arg, 1));
     FunctionObject* broadcast = vm.newNative(forwardBroadcast);

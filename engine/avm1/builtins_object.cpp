@@ -11,6 +11,11 @@
 
 namespace swf::avm1 {
 
+namespace builtins {
+// Keeps the built-in functions scripts reach by number (ASnative) once every class exists.
+void recordNativeIds(Vm& vm);
+} // namespace builtins
+
 void Vm::installBuiltins() {
     objectProto = make<Object>(nullptr);
     functionProto = make<Object>(objectProto);
@@ -23,6 +28,7 @@ void Vm::installBuiltins() {
     builtins::installDate(*this);
     builtins::installClip(*this);
     builtins::installMedia(*this);
+    builtins::recordNativeIds(*this);
     // Functions made before Function itself get their constructor now.
     for (const auto& o : m_heap)
         if (auto* f = dynamic_cast<FunctionObject*>(o.get())) giveFunctionMembers(f);
@@ -35,13 +41,21 @@ using namespace prop;
 
 // ---- Object ------------------------------------------------------------------------
 
-Value objectCall(Vm& vm, CallArgs& a) {
+Value objectConstruct(Vm& vm, CallArgs& a) {
     if (a.size() && !a.at(0).isNullish()) return Value(vm.toObject(a.at(0)));
     return Value(vm.newObject());
+}
+// Object(undefined) and Object(null) called as a function give a bare object
+// with no prototype: it has no valueOf, so it adds as undefined.
+Value objectCall(Vm& vm, CallArgs& a) {
+    if (a.size() && a.at(0).isNullish()) return Value(vm.make<Object>(nullptr));
+    return objectConstruct(vm, a);
 }
 
 Value objectToString(Vm&, CallArgs& a) {
     Object* o = a.thisObject();
+    // `super` in a method of a function is of the function's type.
+    if (auto* sup = dynamic_cast<SuperObject*>(o)) o = sup->thisv.asObject();
     if (o && o->kind() == Kind::Function) return Value(QStringLiteral("[type Function]"));
     return Value(QStringLiteral("[object Object]"));
 }
@@ -58,7 +72,8 @@ Value objectIsPropertyEnumerable(Vm& vm, CallArgs& a) {
     Object* o = a.thisObject();
     if (!o || !a.size()) return Value(false);
     QString name = vm.toString(a.at(0));
-    if (const Property* p = o->find(vm.key(name))) return Value(!(p->flags & kDontEnum) && vm.visible(*p));
+    // Only DontEnum counts: a member hidden from this version is still enumerable here.
+    if (const Property* p = o->find(vm.key(name))) return Value(!(p->flags & kDontEnum));
     return Value(o->kind() == Kind::Array && arrayIndex(name) >= 0 && o->hasSpecial(vm, name));
 }
 
@@ -351,6 +366,7 @@ struct NativeId {
     const char* method;
     bool onClass = false;
 };
+// Recorded in Vm::nativeIds once every class is installed.
 const NativeId kNativeIds[] = {
     {101, 0, "Object", "watch"}, {101, 1, "Object", "unwatch"}, {101, 2, "Object", "addProperty"},
     {101, 3, "Object", "valueOf"}, {101, 4, "Object", "toString"}, {101, 5, "Object", "hasOwnProperty"},
@@ -385,19 +401,11 @@ Value asNew(Vm& vm, CallArgs&) {
     return Value(f && f->constructing);
 }
 
-// The function of a native id, looked up where its class keeps it now; undefined when unknown.
+// The function of a native id, as the player started with it (a script that
+// deleted or replaced the class member does not change it); undefined when unknown.
 Value nativeById(Vm& vm, int category, int index) {
     if (category == 2 && index == 0) return Value(vm.newNative(asNew));
-    for (const NativeId& n : kNativeIds) {
-        if (n.category != category || n.index != index) continue;
-        Value holder = vm.getMember(Value(vm.global()), QString::fromLatin1(n.holder));
-        if (!n.onClass) holder = vm.getMember(holder, QStringLiteral("prototype"));
-        // By number a method is reached from any version, whatever its flags.
-        Object* h = holder.asObject();
-        const Property* p = h ? h->find(vm.key(QString::fromLatin1(n.method))) : nullptr;
-        Value fn = p && !p->isVirtual() ? p->value : Value();
-        return vm.isCallable(fn) ? fn : Value();
-    }
+    if (auto it = vm.nativeIds.find({category, index}); it != vm.nativeIds.end()) return Value(it->second);
     vm.unimplemented(QStringLiteral("ASnative(%1, %2)").arg(category).arg(index));
     return Value();
 }
@@ -475,21 +483,35 @@ Value globalAsBroadcasterInitialize(Vm& vm, CallArgs& a) {
     Object* o = a.at(0).asObject();
     if (!o) return Value();
     // The listener methods come from AsBroadcaster as it is now; broadcastMessage is always the built-in one.
-    Value bc = vm.getMember(Value(vm.global()), QStringLiteral("AsBroadcaster"));
+    Value bc = broadcasterClass(vm);
     for (const char* name : {"addListener", "removeListener"})
         vm.defineValue(o, QString::fromLatin1(name), vm.getMember(bc, QString::fromLatin1(name)), kDontEnum);
-    // (initialize keeps that one in its data slot)
-    vm.defineValue(o, QStringLiteral("broadcastMessage"), a.callee ? a.callee->data : Value(), kDontEnum);
+    // broadcastMessage is asked of ASnative as it is now: a script that replaced it gets what its own gives.
+    const Value ids[] = {Value(101), Value(12)};
+    Value broadcast = vm.call(vm.getMember(Value(vm.global()), QStringLiteral("ASnative")), Value(), ids);
+    vm.defineValue(o, QStringLiteral("broadcastMessage"), broadcast, kDontEnum);
     vm.defineValue(o, QStringLiteral("_listeners"), Value(vm.newArray()), kDontEnum);
     return Value();
 }
 
 } // namespace
 
+void recordNativeIds(Vm& vm) {
+    auto own = [&](Object* o, const char* name) {
+        const Property* p = o ? o->find(vm.key(QString::fromLatin1(name))) : nullptr;
+        return p && !p->isVirtual() ? p->value.asObject() : nullptr;
+    };
+    for (const NativeId& n : kNativeIds) {
+        Object* holder = own(vm.global(), n.holder);
+        if (!n.onClass) holder = own(holder, "prototype");
+        if (Object* fn = own(holder, n.method); fn && vm.isCallable(Value(fn))) vm.nativeIds[{n.category, n.index}] = fn;
+    }
+}
+
 void installObject(Vm& vm) {
     Object* g = vm.global();
     Object* op = vm.objectProto;
-    FunctionObject* objectCtor = vm.defineClass(QStringLiteral("Object"), objectCall, objectCall, op);
+    FunctionObject* objectCtor = vm.defineClass(QStringLiteral("Object"), objectCall, objectConstruct, op);
     vm.defineMethod(op, QStringLiteral("toString"), objectToString);
     vm.defineMethod(op, QStringLiteral("toLocaleString"), objectToString);
     vm.defineMethod(op, QStringLiteral("valueOf"), objectValueOf);
@@ -541,11 +563,12 @@ void installObject(Vm& vm) {
 
     // A function (with a prototype) whose statics do the work.
     FunctionObject* bc = vm.newNative([](Vm&, CallArgs&) { return Value(); }, vm.newObject());
-    vm.defineValue(g, QStringLiteral("AsBroadcaster"), Value(bc), kDontEnum);
-    FunctionObject* initialize = vm.defineMethod(bc, QStringLiteral("initialize"), globalAsBroadcasterInitialize);
+    // AsBroadcaster came with SWF 6.
+    vm.defineValue(g, QStringLiteral("AsBroadcaster"), Value(bc), kDontEnum | kVersion6);
+    vm.defineMethod(bc, QStringLiteral("initialize"), globalAsBroadcasterInitialize);
     vm.defineMethod(bc, QStringLiteral("addListener"), broadcasterAdd);
     vm.defineMethod(bc, QStringLiteral("removeListener"), broadcasterRemove);
-    initialize->data = Value(vm.defineMethod(bc, QStringLiteral("broadcastMessage"), broadcasterBroadcast));
+    vm.nativeIds[{101, 12}] = vm.defineMethod(bc, QStringLiteral("broadcastMessage"), broadcasterBroadcast);
 }
 
 } // namespace builtins

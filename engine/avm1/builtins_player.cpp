@@ -298,7 +298,7 @@ Value stageSetAlign(Vm& vm, CallArgs& a) {
 
 Object* broadcaster(Vm& vm) {
     Object* o = vm.newObject();
-    Value bc = vm.getMember(Value(vm.global()), QStringLiteral("AsBroadcaster"));
+    Value bc = broadcasterClass(vm);
     Value init = vm.getMember(bc, QStringLiteral("initialize"));
     Value arg(o);
     vm.call(init, bc, std::span<const Value>(&arg, 1));

@@ -133,6 +133,19 @@ Value stringSplit(Vm& vm, CallArgs& a) {
 }
 Value stringToLower(Vm& vm, CallArgs& a) { return Value(thisString(vm, a).toLower()); }
 Value stringToUpper(Vm& vm, CallArgs& a) { return Value(thisString(vm, a).toUpper()); }
+// The first players' case mapping, still reachable as ASnative(102, 0) and
+// (102, 1): only the ASCII letters change.
+QString asciiCase(QString s, bool upper) {
+    for (QChar& c : s) {
+        const char16_t u = c.unicode();
+        if (upper && u >= u'a' && u <= u'z') c = QChar(u - 32);
+        if (!upper && u >= u'A' && u <= u'Z') c = QChar(u + 32);
+    }
+    return s;
+}
+Value stringOldUpper(Vm& vm, CallArgs& a) { return Value(asciiCase(vm.toString(a.thisv), true)); }
+Value stringOldLower(Vm& vm, CallArgs& a) { return Value(asciiCase(vm.toString(a.thisv), false)); }
+
 Value stringFromCharCode(Vm& vm, CallArgs& a) {
     QString s;
     for (const Value& v : a.args) {
@@ -223,6 +236,8 @@ void installString(Vm& vm) {
     vm.defineMethod(p, QStringLiteral("split"), stringSplit);
     vm.defineMethod(p, QStringLiteral("toLowerCase"), stringToLower);
     vm.defineMethod(p, QStringLiteral("toUpperCase"), stringToUpper);
+    vm.nativeIds[{102, 0}] = vm.newNative(stringOldUpper);
+    vm.nativeIds[{102, 1}] = vm.newNative(stringOldLower);
     vm.defineMethod(ctor, QStringLiteral("fromCharCode"), stringFromCharCode);
 
     vm.numberProto = vm.newObject();

@@ -272,7 +272,7 @@ void cancelLater(Vm& vm, Object* self) {
 }
 
 void makeBroadcaster(Vm& vm, Object* self) {
-    Value bc = vm.getMember(Value(vm.global()), QStringLiteral("AsBroadcaster"));
+    Value bc = broadcasterClass(vm);
     Value arg(self);
     vm.callMethod(bc, QStringLiteral("initialize"), std::span<const Value>(&arg, 1));
 }

@@ -885,7 +885,7 @@ void installText(Vm& vm, ScriptEngine& engine) {
     vm.defineMethod(proto, QStringLiteral("replaceText"), tfReplaceText, kHidden | kVersion7);
     vm.defineMethod(ctor, QStringLiteral("getFontList"), tfGetFontList, kHidden | kVersion6);
     // Fields broadcast onChanged and onScroller to their listeners.
-    Value bc = vm.getMember(Value(vm.global()), QStringLiteral("AsBroadcaster"));
+    Value bc = broadcasterClass(vm);
     for (const char* name : {"addListener", "removeListener", "broadcastMessage"})
         vm.defineValue(proto, QString::fromLatin1(name), vm.getMember(bc, QString::fromLatin1(name)), kHidden);
 }

@@ -80,6 +80,8 @@ bool forEachScope(Vm& vm, const ExecFrame& f, Fn&& fn) {
 // `holder` receives the object the name was found on.
 bool lookupPlain(Vm& vm, ExecFrame& f, const QString& name, Value& out, Object** holder = nullptr) {
     if (vm.namesEqual(name, QStringLiteral("this"))) {
+        // A parameter or local named `this` hides the function's own.
+        if (f.activation && f.activation->find(vm.key(name))) { out = vm.getMember(Value(f.activation), name); return true; }
         out = f.thisIsLocal ? f.thisv : Value(currentTimeline(vm, f));
         return true;
     }
@@ -114,12 +116,12 @@ bool lookupPlain(Vm& vm, ExecFrame& f, const QString& name, Value& out, Object**
 }
 
 // Where a variable path splits into its target and the variable: the last
-// ':' or, without one, the last '.' ("a.b:c", "a.b.c" -> "a.b" and "c").
-// A path with nothing before that (":a", ".a") names no variable: -1.
+// ':' or '.' ("a.b:c", "a:b.c" -> "a.b"/"a:b" and "c"); -1 when there is
+// neither (a pure slash path). One at the start (":a", ".a") leaves no target
+// and names no variable.
 int variableCut(const QString& name, int version) {
-    int cut = name.lastIndexOf(u':');
-    if (cut < 0 && version >= 5) cut = name.lastIndexOf(u'.');
-    return cut > 0 ? cut : -1;
+    const int colon = name.lastIndexOf(u':');
+    return version >= 5 ? std::max(colon, int(name.lastIndexOf(u'.'))) : colon;
 }
 
 // A target path from one scope object; "/..." starts at the timeline's root.
@@ -150,7 +152,7 @@ Value getVariable(Vm& vm, ExecFrame& f, const QString& name, Object** holder = n
     Value out;
     if (!isPath(name, f.version)) {
         lookupPlain(vm, f, name, out, holder);
-    } else if (int cut = variableCut(name, f.version); cut >= 0) {
+    } else if (int cut = variableCut(name, f.version); cut > 0) {
         // "path.var": the first scope whose path leads to an object holding the variable.
         const QString path = name.left(cut), var = name.mid(cut + 1);
         forEachScope(vm, f, [&](Object* o) {
@@ -163,9 +165,10 @@ Value getVariable(Vm& vm, ExecFrame& f, const QString& name, Object** holder = n
             if (holder) *holder = t;
             return true;
         });
-    } else if (name[0] != u':' && name[0] != u'.') {
-        Object* o = resolvePathFrom(vm, f, name);
-        out = o ? Value(o) : Value();
+    } else if (cut < 0) {
+        // A slash path that leads nowhere may still name a plain variable ("a/b").
+        if (Object* o = resolvePathFrom(vm, f, name)) out = Value(o);
+        else lookupPlain(vm, f, name, out, holder);
     }
     // SWF 4 code reads variables only: clips are not values there.
     if (f.version < 5 && asClip(out)) return Value();
@@ -173,9 +176,11 @@ Value getVariable(Vm& vm, ExecFrame& f, const QString& name, Object** holder = n
 }
 
 void setVariable(Vm& vm, ExecFrame& f, const QString& name, const Value& v) {
-    if (isPath(name, f.version)) {
-        const int cut = variableCut(name, f.version);
-        if (cut < 0) return; // "/a/b" or ":a" with no target and variable
+    const int cut = isPath(name, f.version) ? variableCut(name, f.version) : -2;
+    if (cut == 0) return; // ":a" or ".a": no target, no variable
+    // A pure slash path ("/a/b") is kept as a variable of that name, the way
+    // GetVariable finds it when the path leads nowhere.
+    if (cut > 0) {
         const QString path = name.left(cut), var = name.mid(cut + 1);
         forEachScope(vm, f, [&](Object* o) {
             Object* t = resolvePathIn(vm, f, o, path);
@@ -189,7 +194,9 @@ void setVariable(Vm& vm, ExecFrame& f, const QString& name, const Value& v) {
         Object* o = scopeObject(vm, f, s);
         if (!o) continue;
         last = o;
-        if (vm.hasProperty(o, name)) { vm.setMember(o, name, v); return; }
+        // Only a variable of the scope object's own counts: one it inherits is
+        // set on the next link (a `with` object never takes a new member).
+        if (vm.hasOwnProperty(o, name)) { vm.setMember(o, name, v); return; }
     }
     if (!last) last = f.target;
     if (last) vm.setMember(last, name, v);
@@ -482,12 +489,23 @@ HANDLER(aCharToAscii) {
     if (s.isEmpty()) push(f, Value(0));
     else push(f, Value(int(s[0].isSurrogate() ? char16_t(QChar::ReplacementCharacter) : s[0].unicode())));
 }
-HANDLER(aAsciiToChar) {
-    UNUSED_ARGS;
+// Before SWF 6 strings are bytes in the local code page: chr makes one byte,
+// mbchr one or two (high byte first), and a zero byte ends the text.
+QString charFromBytes(uint32_t code, bool multibyte) {
+    QString s;
+    if (multibyte && code > 0xff) s += QChar(char16_t((code >> 8) & 0xff));
+    s += QChar(char16_t(code & 0xff));
+    const qsizetype nul = s.indexOf(QChar(0));
+    return nul < 0 ? s : s.left(nul);
+}
+void asciiToChar(Vm& vm, ExecFrame& f, bool multibyte) {
+    const uint32_t code = uint32_t(vm.toInt32(pop(f)));
+    if (f.version < 6) { push(f, Value(charFromBytes(code, multibyte))); return; }
     // Any 16-bit unit, half a surrogate pair included (ord reads that one as the replacement character).
-    QChar c(char16_t(vm.toInt32(pop(f)) & 0xffff));
+    QChar c(char16_t(code & 0xffff));
     push(f, c.unicode() ? Value(QString(c)) : Value(QString()));
 }
+HANDLER(aAsciiToChar) { UNUSED_ARGS; asciiToChar(vm, f, false); }
 HANDLER(aPush) {
     while (!r.atEnd() && !r.failed()) {
         uint8_t type = r.u8();
@@ -680,7 +698,7 @@ HANDLER(aRandomNumber) {
 HANDLER(aMbStringLength) { aStringLength(vm, f, r); }
 HANDLER(aMbStringExtract) { aStringExtract(vm, f, r); }
 HANDLER(aMbCharToAscii) { aCharToAscii(vm, f, r); }
-HANDLER(aMbAsciiToChar) { aAsciiToChar(vm, f, r); }
+HANDLER(aMbAsciiToChar) { UNUSED_ARGS; asciiToChar(vm, f, true); }
 
 // SWF 5.
 HANDLER(aCallFunction) {
@@ -1420,6 +1438,8 @@ Object* Vm::resolveTarget(Object* base, const QString& path) {
         cur = clip ? clip->rootClip() : static_cast<Object*>(m_root);
         i = 1;
         dots = false;
+    } else if (path.startsWith(u':')) {
+        i = 1; // ":a" is "a", from where we are
     }
     while (i < n) {
         if (!cur) return nullptr;
@@ -1438,6 +1458,7 @@ Object* Vm::resolveTarget(Object* base, const QString& path) {
         if (!cut && end < n && path[end] == u'/') dots = false;
         i = cut ? end : end + 1;
         if (seg.isEmpty()) {
+            if (end < n && path[end] == u':') continue; // "a::b" is "a:b"
             if (end < n) return nullptr; // "a//b": an empty name leads nowhere
             break;
         }
@@ -1453,6 +1474,8 @@ Object* Vm::resolveTarget(Object* base, const QString& path) {
             bool ok = false;
             int level = seg.mid(6).toInt(&ok);
             cur = ok ? levelClip(level) : nullptr;
+        } else if (Object* child = clip ? clip->childByName(seg) : nullptr) {
+            cur = child; // a path element names a child clip before a variable of that name
         } else {
             cur = getMember(Value(cur), seg).asObject();
         }

@@ -162,6 +162,7 @@ void Vm::collect(const std::vector<Object*>& extraRoots) {
     for (Object* o : m_roots) mark(o);
     for (Object* o : extraRoots) mark(o);
     for (auto& [name, cls] : registeredClasses) mark(cls);
+    for (auto& [id, fn] : nativeIds) mark(fn);
     for (const ScriptTimer& t : m_timers) {
         mark(t.target.asObject());
         for (const Value& v : t.args) mark(v.asObject());
@@ -303,6 +304,15 @@ double Vm::primitiveToNumber(const Value& p) {
     return toNumber(p);
 }
 
+// The `this` a valueOf of `v` runs on: a built-in one sees through `super`
+// to the method's own `this` (Object's valueOf gives that object); a
+// script's method, and every toString, gets `super` itself.
+static Value valueOfThis(const Value& v, const Value& method) {
+    auto* sup = dynamic_cast<SuperObject*>(v.asObject());
+    auto* fn = dynamic_cast<FunctionObject*>(method.asObject());
+    return sup && fn && fn->native() ? sup->thisv : v;
+}
+
 QString Vm::toString(const Value& v) {
     switch (v.type()) {
     case Type::Undefined: return m_version >= 7 ? QStringLiteral("undefined") : QString();
@@ -370,13 +380,14 @@ Value Vm::toPrimitive(const Value& v, Hint hint) {
     Object* o = v.asObject();
     if (!o || o->kind() == Kind::Clip) return v; // a movie clip is already a primitive
     if (hint != Hint::Number && dynamic_cast<ClipObject*>(o)) return Value(toString(v));
-    // Dates give their text first; everything else its valueOf. A missing
+    // Dates give their text first (SWF 6 on; SWF 5 reads their time like any
+    // other object's valueOf); everything else its valueOf. A missing
     // method gives undefined; an object result stands for the object itself
     // (which a later ToString or ToNumber converts again), a clip for itself.
-    const bool useString = hint == Hint::String || (hint == Hint::None && o->kind() == Kind::Date);
+    const bool useString = hint == Hint::String || (hint == Hint::None && o->kind() == Kind::Date && m_version >= 6);
     Value fn = conversionMethod(o, useString ? QStringLiteral("toString") : QStringLiteral("valueOf"));
     if (!isCallable(fn)) return Value();
-    Value r = call(fn, v, {});
+    Value r = call(fn, useString ? v : valueOfThis(v, fn), {});
     return r.isObject() && r.asObject()->kind() != Kind::Clip ? v : r;
 }
 
@@ -442,11 +453,11 @@ bool Vm::visible(const Property& p) const {
     return true;
 }
 
-Property* Vm::findProperty(Object* obj, const QString& name, Object** holder) {
+Property* Vm::findProperty(Object* obj, const QString& name, Object** holder, bool anyVersion) {
     const QString k = key(name);
     int depth = 0;
     for (Object* o = obj; o && depth < limits::kMaxProtoDepth; o = o->proto(), ++depth) {
-        if (Property* p = o->find(k); p && visible(*p)) {
+        if (Property* p = o->find(k); p && (anyVersion || visible(*p))) {
             if (holder) *holder = o;
             return p;
         }
@@ -486,7 +497,10 @@ Value Vm::getMember(const Value& objv, const QString& name) {
             if (o->kind() == Kind::Array || o->kind() == Kind::Clip)
                 if (o->getSpecial(*this, name, out)) return out;
         if (name != u"__resolve") {
-            Value resolve = getMember(objv, QStringLiteral("__resolve"));
+            // __resolve answers even when version flags hide it.
+            Object* resolveHolder = nullptr;
+            Property* rp = findProperty(obj, QStringLiteral("__resolve"), &resolveHolder, true);
+            Value resolve = !rp ? Value() : rp->isVirtual() ? getterValue(resolveHolder, *rp, objv) : rp->value;
             if (isCallable(resolve)) {
                 Value arg(name);
                 return call(resolve, objv, std::span<const Value>(&arg, 1));
@@ -518,7 +532,8 @@ Value Vm::callAccessor(Object* holder, const Property& p, Object* accessor, cons
 }
 
 void Vm::setMember(Object* obj, const QString& name, const Value& value) {
-    if (!obj) return;
+    // A timeline keeps no variable without a name.
+    if (!obj || (name.isEmpty() && obj->kind() == Kind::Clip)) return;
     const QString k = key(name);
     Value v = value;
     // Watches see the old and new value and may replace it.
@@ -554,16 +569,15 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
         obj->assign(*p, v);
         return;
     }
-    // An inherited getter/setter handles the assignment.
+    // The first getter/setter of that name anywhere up the prototypes handles
+    // the assignment, even behind a plain inherited value; one without a
+    // setter refuses it.
     int depth = 0;
     for (Object* o = obj->proto(); o && depth < limits::kMaxProtoDepth; o = o->proto(), ++depth) {
         Property* p = o->find(k);
-        if (!p || !visible(*p)) continue;
-        if (p->isVirtual()) {
-            if (p->setter) callAccessor(o, *p, p->setter, setterThis, std::span<const Value>(&v, 1), o->proto());
-            return;
-        }
-        break;
+        if (!p || !visible(*p) || !p->isVirtual()) continue;
+        if (p->setter) callAccessor(o, *p, p->setter, setterThis, std::span<const Value>(&v, 1), o->proto());
+        return;
     }
     if (!allocate(kPropertyBytes + (obj->properties().size() == kLinearMembers ? kIndexTableBytes : 0))) return;
     obj->define(k, name, v, 0);

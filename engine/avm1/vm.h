@@ -118,6 +118,9 @@ public:
     static QString registeredClassKey(int swfVersion, const QString& symbol) {
         return swfVersion < 7 ? QStringLiteral("6:") + symbol.toLower() : QStringLiteral("7:") + symbol;
     }
+    // Built-in functions reached only by number (ASnative(category, index)),
+    // kept here because no class holds them for good.
+    std::map<std::pair<int, int>, Object*> nativeIds;
     // Defines a built-in member (hidden and permanent by default).
     void defineValue(Object* on, const QString& name, const Value& v, uint32_t flags = prop::kHidden);
     FunctionObject* defineMethod(Object* on, const QString& name, NativeFn fn, uint32_t flags = prop::kHidden);
@@ -160,8 +163,9 @@ public:
     // ---- Members -------------------------------------------------------------
     Value getMember(const Value& obj, const QString& name);
     void setMember(Object* obj, const QString& name, const Value& v);
-    // Finds a property on the object or its prototypes, with its holder.
-    Property* findProperty(Object* obj, const QString& name, Object** holder = nullptr);
+    // Finds a property on the object or its prototypes, with its holder
+    // (with `anyVersion`, also one that version flags hide).
+    Property* findProperty(Object* obj, const QString& name, Object** holder = nullptr, bool anyVersion = false);
     bool hasProperty(Object* obj, const QString& name);
     bool hasOwnProperty(Object* obj, const QString& name);
     bool deleteMember(Object* obj, const QString& name);

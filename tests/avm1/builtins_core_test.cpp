@@ -613,7 +613,8 @@ INSTANTIATE_TEST_SUITE_P(
                       VersionedMember{5, "System.Product", "function"},
                       VersionedMember{5, "System.capabilities.serverString", "string"},
                       VersionedMember{5, "System.capabilities.hasIME", "boolean"},
-                      VersionedMember{5, "AsBroadcaster", "function"},
+                      VersionedMember{5, "AsBroadcaster", "undefined"},
+                      VersionedMember{6, "AsBroadcaster", "function"},
                       VersionedMember{7, "flash", "undefined"},
                       VersionedMember{8, "flash.external.ExternalInterface", "object"},
                       VersionedMember{8, "flash.net.FileReference", "function"}));

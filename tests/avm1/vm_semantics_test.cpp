@@ -425,6 +425,130 @@ INSTANTIATE_TEST_SUITE_P(
              {"names", "null"}}),
     caseName);
 
+// ---- Conversions by version, assignment through prototypes and scopes ----------------------------
+
+constexpr uint8_t kNewObject = 0x40, kReturn = 0x3E;
+
+// A function that returns `value` without tracing.
+Asm returning(const Asm& value) { return Asm().defineFunction("", {}, Asm().raw(value.body()).op(kReturn)); }
+
+// d = new Date(0) whose toString gives "text"; trace(d + "").
+Asm dateAdded() {
+    return Asm().push("d").push(0).push(1).push("Date").op(kNewObject).setVariable()
+        .getVariable("d").push("toString").raw(returning(Asm().push("text")).body()).setMember()
+        .getVariable("d").push("").op(kAdd2).trace();
+}
+
+// P2 gets an x with a getter (0) and `setter`; P1 = {x: 10, __proto__: P2}; o = {__proto__: P1};
+// o.x = 5, then trace(o.x).
+Asm assignBehindInheritedValue(const Asm& setter) {
+    return Asm().push("P2").push(0).op(kInitObject).setVariable()
+        .raw(setter.body()).raw(returning(Asm().push(0)).body()).push("x").push(3)
+        .getVariable("P2").push("addProperty").callMethod().pop()
+        .push("P1").push("x").push(10).push("__proto__").getVariable("P2").push(2).op(kInitObject).setVariable()
+        .push("o").push("__proto__").getVariable("P1").push(1).op(kInitObject).setVariable()
+        .getVariable("o").push("x").push(5).setMember()
+        .getVariable("o").push("x").getMember().trace();
+}
+
+// String.prototype.m = ASnative(category, index); trace(text.m()).
+Asm nativeOnString(int category, int index, const std::string& text) {
+    return native("m", category, index)
+        .getVariable("String").push("prototype").getMember().push("m").getVariable("m").setMember()
+        .push(0).push(text).push("m").callMethod().trace();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    VersionRules, Semantics,
+    ::testing::Values(
+        // Before SWF 6 a Date adds as its time, like any object's valueOf; later as its text.
+        Case{"Swf5DateAddsAsTime", 5, dateAdded(), {"0"}},
+        Case{"Swf6DateAddsAsText", 6, dateAdded(), {"text"}},
+        // Object(undefined) as a function is a bare object: no valueOf, so it adds as undefined.
+        Case{"ObjectOfUndefinedSwf7", 7,
+             Asm().pushUndefined().push(1).push("Object").callFunction().storeRegister(1).op(kTypeOf).trace()
+                 .pushRegister(1).push("!").op(kAdd2).trace(),
+             {"object", "undefined!"}},
+        Case{"ObjectOfNullSwf6", 6, Asm().pushNull().push(1).push("Object").callFunction().push("!").op(kAdd2).trace(),
+             {"!"}},
+        // The built-in new Object(undefined) is a plain object.
+        Case{"NewObjectOfUndefined", 7,
+             Asm().pushUndefined().push(1).push("Object").op(kNewObject).push("").op(kAdd2).trace(),
+             {"[object Object]"}},
+        // The first players' case mapping (ASnative 102) changes only ASCII letters.
+        Case{"OldLowerCaseIsAscii", 6, nativeOnString(102, 1, "\xC3\x84" "Bc"), {"\xC3\x84" "bc"}},
+        Case{"OldUpperCaseIsAscii", 6, nativeOnString(102, 0, "\xC3\xA4" "bC"), {"\xC3\xA4" "BC"}}),
+    caseName);
+
+INSTANTIATE_TEST_SUITE_P(
+    AssignmentRules, Semantics,
+    ::testing::Values(
+        // A setter up the prototypes takes the assignment even behind a plain inherited value...
+        Case{"SetterBehindInheritedValue", 7,
+             assignBehindInheritedValue(Asm().defineFunction("", {}, Asm().push("set").trace())), {"set", "10"}},
+        // ... and a getter without a setter refuses it.
+        Case{"GetterOnlyRefuses", 7, assignBehindInheritedValue(Asm().pushNull()), {"10"}},
+        // A `with` object that only inherits the variable does not take it: the timeline does.
+        Case{"WithObjectInheritedVariable", 6,
+             Asm().push("o").push("__proto__").push("a").push(4).push(1).op(kInitObject).push(1).op(kInitObject)
+                 .setVariable()
+                 .raw(withBlock("o", Asm().push("a").push(5).setVariable()).body())
+                 .getVariable("o").push("a").getMember().trace().getVariable("a").trace(),
+             {"4", "5"}},
+        // A parameter named `this` hides the function's own this.
+        Case{"ThisParameterHidesThis", 7,
+             Asm().defineFunction2("f", {{0, "this"}}, 1, 0, Asm().getVariable("this").trace())
+                 .push(84).push(1).push("f").callFunction().pop(),
+             {"84"}},
+        // A name that is no path to anything may still name a plain variable; a nameless one is never kept.
+        Case{"PathLeadingNowhereIsAName", 6,
+             Asm().getVariable("this").push("a/b").push(42).setMember().getVariable("a/b").trace()
+                 .getVariable("this").push("").push(42).setMember()
+                 .getVariable("this").push("").getMember().trace(),
+             {"42", "undefined"}}),
+    caseName);
+
+INSTANTIATE_TEST_SUITE_P(
+    HiddenMembers, Semantics,
+    ::testing::Values(
+        // isPropertyEnumerable asks only DontEnum, whatever the version flags.
+        Case{"EnumerableDespiteVersionFlag", 7,
+             withHiddenP(4096, Asm().push("p").push(1).getVariable("o").push("isPropertyEnumerable").callMethod()
+                                   .trace()),
+             {"true"}},
+        // __resolve answers even when a version flag hides it.
+        Case{"ResolveHiddenByVersion", 7,
+             Asm().push("o").push("__resolve").raw(returning(Asm().push("resolved")).body()).push(1).op(kInitObject)
+                 .setVariable()
+                 .push(0).push(8192).push("__resolve").getVariable("o").push(4).push("ASSetPropFlags").callFunction()
+                 .pop()
+                 .getVariable("o").push("missing").getMember().trace(),
+             {"resolved"}}),
+    caseName);
+
+// `super` in a method of a function is of the function's type: Object's toString names a function.
+TEST(SemanticsMembers, SuperConvertsWithTheRealThis) {
+    Asm a;
+    a.push("F").raw(returning(Asm().pushUndefined()).body()).setVariable();
+    a.getVariable("F").push("f").raw(Asm().defineFunction("", {}, Asm().getVariable("super").trace()).body())
+        .setMember();
+    a.push(0).getVariable("F").push("f").callMethod().pop();
+    EXPECT_EQ(run(7, a), (std::vector<std::string>{"[type Function]"}));
+}
+
+// AsBroadcaster.initialize asks ASnative(101, 12) for broadcastMessage as ASnative is now.
+TEST(SemanticsMembers, BroadcasterTakesBroadcastFromASnative) {
+    Asm a;
+    a.push("o").push(0).op(kInitObject).setVariable();
+    a.getVariable("o").push(1).getVariable("AsBroadcaster").push("initialize").callMethod().pop();
+    a.getVariable("o").push("broadcastMessage").getMember().op(kTypeOf).trace();
+    a.getVariable("_global").push("ASnative").push(22).setMember();
+    a.push("p").push(0).op(kInitObject).setVariable();
+    a.getVariable("p").push(1).getVariable("AsBroadcaster").push("initialize").callMethod().pop();
+    a.getVariable("p").push("broadcastMessage").getMember().op(kTypeOf).trace();
+    EXPECT_EQ(run(6, a), (std::vector<std::string>{"function", "undefined"}));
+}
+
 // A method of the object itself has an empty super: no prototype, no conversions.
 TEST(SemanticsMembers, OwnMethodHasEmptySuper) {
     Asm a;
