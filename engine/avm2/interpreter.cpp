@@ -38,15 +38,16 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
     // Registers: this, the arguments coerced to their types, rest or arguments.
     const size_t paramCount = info.paramTypes.size();
     const size_t required = paramCount - info.optionals.size();
-    // Function closures take surplus arguments as ECMAScript functions do; methods refuse them.
+    // Function closures are called as ECMAScript functions are: missing
+    // arguments are undefined and surplus ones dropped; methods refuse both.
     const bool takesMore = info.has(MethodFlag::NeedRest) || info.has(MethodFlag::NeedArguments) ||
                            info.has(MethodFlag::IgnoreRest) || m.closure;
-    if (args.size() < required || (args.size() > paramCount && !takesMore))
+    if ((args.size() < required && !m.closure) || (args.size() > paramCount && !takesMore))
         throwError(ErrorType::ArgumentError, 1063, {methodLabel(m, home), QString::number(required), QString::number(args.size())});
     std::vector<Value> regs(std::max<size_t>(body.localCount, paramCount + 2));
     regs[0] = selfIn.isNullish() && !outer.empty() ? outer.front().object : selfIn;
     for (size_t i = 0; i < paramCount; ++i) {
-        Value v = i < args.size() ? args[i] : constant(unit, info.optionals[i - required]);
+        Value v = i < args.size() ? args[i] : i < required ? Value() : constant(unit, info.optionals[i - required]);
         if (uint32_t t = info.paramTypes[i]) v = coerceTo(v, resolveType(unit, t));
         regs[i + 1] = v;
     }
