@@ -10,6 +10,7 @@
 #include "engine/core/script_budget.h"
 
 #include <QStringList>
+#include <QTimeZone>
 
 #include <chrono>
 #include <functional>
@@ -208,6 +209,7 @@ public:
     int nextTimerId = 1;
     double nowMs = 0; // the movie clock, advanced by the host
     double dateNowMs = std::nan(""); // fixed Date.now for reproducible runs, NaN = wall clock
+    std::optional<QTimeZone> dateZone; // Date's local zone; empty: the system's
     DisplayBridge* display = nullptr;
     avm2lib::xml::Settings xmlSettings; // XML.ignoreComments and the other statics
 
