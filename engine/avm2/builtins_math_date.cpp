@@ -1,9 +1,9 @@
 // Math and Date (ECMA-262 15.8, 15.9). Local time is the VM's zone (the
 // system's unless the host sets one, so that runs are reproducible).
 #include "engine/avm2/builtins.h"
+#include "engine/avm2/lib/date.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
 #include <QTimeZone>
 #include <random>
 
@@ -63,70 +63,17 @@ double expD(double x) { return std::exp(x); }
 double logD(double x) { return std::log(x); }
 
 // ---- Date
-constexpr double kMsPerDay = 86400000.0;
-double day(double t) { return std::floor(t / kMsPerDay); }
-double timeWithinDay(double t) { double r = std::fmod(t, kMsPerDay); return r < 0 ? r + kMsPerDay : r; }
-double daysInYear(double y) { return (std::fmod(y, 4) != 0) ? 365 : (std::fmod(y, 100) != 0) ? 366 : (std::fmod(y, 400) != 0) ? 365 : 366; }
-double dayFromYear(double y) { return 365 * (y - 1970) + std::floor((y - 1969) / 4) - std::floor((y - 1901) / 100) + std::floor((y - 1601) / 400); }
-double timeFromYear(double y) { return kMsPerDay * dayFromYear(y); }
-double yearFromTime(double t) {
-    double y = std::floor(t / (kMsPerDay * 365.2425)) + 1970;
-    while (timeFromYear(y) > t) --y;
-    while (timeFromYear(y + 1) <= t) ++y;
-    return y;
-}
-bool leap(double t) { return daysInYear(yearFromTime(t)) == 366; }
-double dayWithinYear(double t) { return day(t) - dayFromYear(yearFromTime(t)); }
-const int kMonthStart[2][13] = {{0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365},
-                                {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335, 366}};
-double monthFromTime(double t) {
-    double d = dayWithinYear(t);
-    int l = leap(t);
-    for (int m = 0; m < 12; ++m)
-        if (d < kMonthStart[l][m + 1]) return m;
-    return 11;
-}
-double dateFromTime(double t) { return dayWithinYear(t) - kMonthStart[leap(t)][int(monthFromTime(t))] + 1; }
-double weekDay(double t) { double r = std::fmod(day(t) + 4, 7); return r < 0 ? r + 7 : r; }
-double makeTime(double h, double m, double s, double ms) {
-    if (!std::isfinite(h) || !std::isfinite(m) || !std::isfinite(s) || !std::isfinite(ms)) return std::nan("");
-    return std::trunc(h) * 3600000 + std::trunc(m) * 60000 + std::trunc(s) * 1000 + std::trunc(ms);
-}
-double makeDay(double year, double month, double date) {
-    if (!std::isfinite(year) || !std::isfinite(month) || !std::isfinite(date)) return std::nan("");
-    year = std::trunc(year); month = std::trunc(month); date = std::trunc(date);
-    double y = year + std::floor(month / 12);
-    double mn = std::fmod(month, 12);
-    if (mn < 0) mn += 12;
-    if (std::fabs(y) > 400000) return std::nan("");
-    double t = timeFromYear(y);
-    return day(t) + kMonthStart[daysInYear(y) == 366][int(mn)] + date - 1;
-}
-double makeDate(double d, double t) { return d * kMsPerDay + t; }
-double timeClip(double t) { return !std::isfinite(t) || std::fabs(t) > 8.64e15 ? std::nan("") : std::trunc(t) + 0.0; }
+using namespace avm2lib::date;
 
-// Local time: the zone's offset at an instant. Years before 1970 read the
-// zone at the year of 1970-1997 that has the same length and starts on the
-// same weekday, so old dates get today's rules rather than local mean time.
+// The zone's offset at an instant, read through the equivalent-year rule.
 double offsetAt(Vm& vm, double utc) {
     if (!std::isfinite(utc)) return 0;
-    const double year = yearFromTime(utc);
-    if (year < 1970) {
-        double firstDay = weekDay(timeFromYear(year));
-        for (double y = 1970; y < 1998; ++y)
-            if (daysInYear(y) == daysInYear(year) && weekDay(timeFromYear(y)) == firstDay) {
-                utc = utc - timeFromYear(year) + timeFromYear(y);
-                break;
-            }
-    }
     const QTimeZone zone = vm.dateZone ? *vm.dateZone : QTimeZone::systemTimeZone();
-    return zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(qint64(utc), Qt::UTC)) * 1000.0;
+    return zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(qint64(zoneRulesInstant(utc)), Qt::UTC)) * 1000.0;
 }
-double toLocal(Vm& vm, double t) { return t + offsetAt(vm, t); }
-// A local time back to UTC: the offset is read at the instant the local time
-// would be with the offset of that moment, so a time in the hour that the
-// clocks skip lands after it.
-double toUtc(Vm& vm, double local) { return local - offsetAt(vm, local - offsetAt(vm, local)); }
+OffsetFn zoneOf(Vm& vm) { return [&vm](double t) { return offsetAt(vm, t); }; }
+double toLocal(Vm& vm, double t) { return avm2lib::date::toLocal(t, zoneOf(vm)); }
+double toUtc(Vm& vm, double local) { return avm2lib::date::toUtc(local, zoneOf(vm)); }
 
 double nowMs(Vm& vm) {
     if (!std::isnan(vm.dateNowMs)) return vm.dateNowMs;
@@ -134,62 +81,6 @@ double nowMs(Vm& vm) {
 }
 
 DateObject* dateOf(Vm& vm, const Value& self) { return thisAs<DateObject>(vm, self, "Date"); }
-
-const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-// Date.parse: the forms that toString, toUTCString and toLocaleString print,
-// and the month/day/year forms, read as tokens in any order: names of the
-// month (and of the day, ignored), h:m[:s] times, a/b/c dates (year first
-// when the first part is over 31), AM/PM, "GMT"/"UTC" with an optional
-// +hhmm offset, and bare numbers (the day, then the year). Without a zone
-// the time is local.
-double parseDate(Vm& vm, const QString& text) {
-    static const QRegularExpression token(QStringLiteral(R"(\s*(?:([A-Za-z]+)|(\d+):(\d+)(?::(\d+))?|(\d+)/(\d+)/(\d+)|/(\d+)/(\d+)|([+-])(\d+)|(\d+)|([,()]))\s*)"));
-    double year = NAN, month = NAN, date = NAN, h = 0, m = 0, sec = 0, zone = NAN;
-    int pm = -1; // -1: no AM/PM, 0: AM, 1: PM
-    qsizetype pos = 0;
-    while (pos < text.size()) {
-        auto match = token.match(text, pos, QRegularExpression::NormalMatch, QRegularExpression::AnchorAtOffsetMatchOption);
-        if (!match.hasMatch() || match.capturedLength() == 0) return NAN;
-        pos += match.capturedLength();
-        auto num = [&](int i) { return match.capturedView(i).toDouble(); };
-        if (match.hasCaptured(1)) {
-            const QString word = match.captured(1).toLower();
-            if (word == u"am" || word == u"pm") { pm = word == u"pm"; continue; }
-            if (word == u"gmt" || word == u"utc" || word == u"z") { zone = 0; continue; }
-            int found = -1;
-            for (int i = 0; i < 12 && found < 0; ++i)
-                if (word.size() >= 3 && QLatin1String(kMonths[i]).startsWith(word.left(3), Qt::CaseInsensitive)) found = i;
-            if (found >= 0) { month = found; continue; }
-            bool day = false;
-            for (const char* d : kDays) day = day || (word.size() >= 3 && QLatin1String(d).startsWith(word.left(3), Qt::CaseInsensitive));
-            if (!day) return NAN;
-        } else if (match.hasCaptured(2)) {
-            h = num(2); m = num(3); sec = match.hasCaptured(4) ? num(4) : 0;
-        } else if (match.hasCaptured(5)) {
-            if (num(5) > 31) { year = num(5); month = num(6) - 1; date = num(7); }
-            else { month = num(5) - 1; date = num(6); year = num(7); }
-        } else if (match.hasCaptured(8)) {
-            date = num(8); year = num(9);
-        } else if (match.hasCaptured(10)) {
-            double v = num(11);
-            double minutes = match.capturedView(11).size() <= 2 ? v * 60 : std::floor(v / 100) * 60 + std::fmod(v, 100);
-            zone = (match.captured(10) == u"-" ? -minutes : minutes) * 60000;
-        } else if (match.hasCaptured(12)) {
-            if (std::isnan(date) && num(12) <= 31 && std::isnan(year)) date = num(12);
-            else if (std::isnan(year)) year = num(12);
-            else return NAN;
-        }
-    }
-    if (std::isnan(year) || std::isnan(month) || std::isnan(date)) return NAN;
-    if (pm >= 0) {
-        if (h > 12) return NAN;
-        h = std::fmod(h, 12) + (pm ? 12 : 0);
-    }
-    const double t = makeDate(makeDay(year, month, date), makeTime(h, m, sec, 0));
-    return timeClip(std::isnan(zone) ? toUtc(vm, t) : t - zone);
-}
 
 // The seven fields from year to milliseconds, with two-digit years in 1900-1999.
 double timeFromFields(Vm& vm, Args a) {
@@ -207,7 +98,7 @@ Value dateCtor(Vm& vm, const Value& self, Args a) {
         // Only a String argument is parsed: an object whose valueOf gives a
         // string converts to NaN, as a number would.
         if (a[0].isObject() && a[0].o->as<DateObject>()) d->time = a[0].o->as<DateObject>()->time;
-        else if (a[0].isString()) d->time = parseDate(vm, a[0].s);
+        else if (a[0].isString()) d->time = parse(a[0].s, zoneOf(vm));
         else d->time = timeClip(vm.toNumber(a[0]));
     } else {
         d->time = timeClip(toUtc(vm, timeFromFields(vm, a)));
@@ -215,48 +106,8 @@ Value dateCtor(Vm& vm, const Value& self, Args a) {
     return {};
 }
 
-// The printed forms.
-enum class Form { Full, Utc, DateOnly, TimeOnly, Locale, LocaleTime };
-QString formatDate(Vm& vm, double t, Form form) {
-    if (std::isnan(t)) return QStringLiteral("Invalid Date");
-    const double l = form == Form::Utc ? t : toLocal(vm, t);
-    auto two = [](double v) { return QStringLiteral("%1").arg(int(v), 2, 10, QLatin1Char('0')); };
-    const double tod = timeWithinDay(l);
-    const double hour = std::floor(tod / 3600000);
-    const QString minSec = two(std::fmod(std::floor(tod / 60000), 60)) + u':' + two(std::fmod(std::floor(tod / 1000), 60));
-    const QString day = QStringLiteral("%1 %2 %3").arg(QLatin1String(kDays[int(weekDay(l))]), QLatin1String(kMonths[int(monthFromTime(l))])).arg(int(dateFromTime(l)));
-    const QString year = QString::number(qint64(yearFromTime(l)));
-    const int off = int(std::lround((l - t) / 60000));
-    const QString zone = QStringLiteral("GMT%1%2%3").arg(off < 0 ? u'-' : u'+').arg(two(std::abs(off) / 60), two(std::abs(off) % 60));
-    // 12-hour clock: 0 is 12 AM, 12 is 12 PM.
-    const QString clock12 = QString::number(int(hour) % 12 == 0 ? 12 : int(hour) % 12) + u':' + minSec + (hour < 12 ? QStringLiteral(" AM") : QStringLiteral(" PM"));
-    switch (form) {
-    case Form::Full: return day + u' ' + two(hour) + u':' + minSec + u' ' + zone + u' ' + year;
-    case Form::Utc: return day + u' ' + two(hour) + u':' + minSec + u' ' + year + QStringLiteral(" UTC");
-    case Form::DateOnly: return day + u' ' + year;
-    case Form::TimeOnly: return two(hour) + u':' + minSec + u' ' + zone;
-    case Form::Locale: return day + u' ' + year + u' ' + clock12;
-    case Form::LocaleTime: return clock12;
-    }
-    return {};
-}
-template <Form F> Value dateFormat(Vm& vm, const Value& self, Args) { return Value::string(formatDate(vm, dateOf(vm, self)->time, F)); }
+template <Form F> Value dateFormat(Vm& vm, const Value& self, Args) { return Value::string(format(dateOf(vm, self)->time, F, zoneOf(vm))); }
 
-// Getters by field; `Utc` reads in UTC instead of local time.
-enum class Field { FullYear, Month, Date, Hours, Minutes, Seconds, Milliseconds, Day };
-double field(double t, Field f) {
-    switch (f) {
-    case Field::FullYear: return yearFromTime(t);
-    case Field::Month: return monthFromTime(t);
-    case Field::Date: return dateFromTime(t);
-    case Field::Day: return weekDay(t);
-    case Field::Hours: return std::fmod(std::floor(timeWithinDay(t) / 3600000), 24);
-    case Field::Minutes: return std::fmod(std::floor(timeWithinDay(t) / 60000), 60);
-    case Field::Seconds: return std::fmod(std::floor(timeWithinDay(t) / 1000), 60);
-    case Field::Milliseconds: return std::fmod(timeWithinDay(t), 1000);
-    }
-    return 0;
-}
 template <Field F, bool Utc> Value getField(Vm& vm, const Value& self, Args) {
     double t = dateOf(vm, self)->time;
     if (std::isnan(t)) return Value::number(t);
@@ -300,8 +151,8 @@ Value dateUtc(Vm& vm, const Value&, Args a) {
     if (a.empty()) return Value::number(NAN);
     return Value::number(timeClip(timeFromFields(vm, a)));
 }
-Value dateParse(Vm& vm, const Value&, Args a) { return Value::number(parseDate(vm, vm.toString(arg(a, 0)))); }
-Value dateCall(Vm& vm, const Value&, Args) { return Value::string(formatDate(vm, nowMs(vm), Form::Full)); }
+Value dateParse(Vm& vm, const Value&, Args a) { return Value::number(parse(vm.toString(arg(a, 0)), zoneOf(vm))); }
+Value dateCall(Vm& vm, const Value&, Args) { return Value::string(format(nowMs(vm), Form::Full, zoneOf(vm))); }
 
 } // namespace
 
