@@ -143,9 +143,8 @@ Value setTime(Vm& vm, const Value& self, Args a) {
     return Value::number(d->time);
 }
 Value timezoneOffset(Vm& vm, const Value& self, Args) {
-    double t = dateOf(vm, self)->time;
-    if (std::isnan(t)) t = nowMs(vm); // the zone's offset now
-    return Value::number(-offsetAt(vm, t) / 60000);
+    const double t = dateOf(vm, self)->time;
+    return Value::number(std::isnan(t) ? t : -offsetAt(vm, t) / 60000);
 }
 Value dateUtc(Vm& vm, const Value&, Args a) {
     if (a.empty()) return Value::number(NAN);

@@ -210,6 +210,7 @@ public:
     double nowMs = 0; // the movie clock, advanced by the host
     double dateNowMs = std::nan(""); // fixed Date.now for reproducible runs, NaN = wall clock
     std::optional<QTimeZone> dateZone; // Date's local zone; empty: the system's
+    uint32_t byteArrayDefaultEncoding = 3; // ByteArray.defaultObjectEncoding: AMF3
     DisplayBridge* display = nullptr;
     avm2lib::xml::Settings xmlSettings; // XML.ignoreComments and the other statics
 
