@@ -7,7 +7,7 @@ PACKAGES=(
   qt6-base-dev qt6-multimedia-dev libmpg123-dev zlib1g-dev liblzma-dev
   libavcodec-dev libavutil-dev libswscale-dev libspeex-dev ffmpeg
   xvfb xauth x11-utils openbox xdotool imagemagick dbus pulseaudio
-  fonts-wqy-microhei qt6-translations-l10n xdg-utils python3-pil python3-numpy lame
+  fonts-wqy-microhei qt6-translations-l10n xdg-utils python3-pil python3-numpy lame tzdata
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -74,6 +74,13 @@ public:
             dynamicMembers(o, n);
         } else if (auto* vec = o->as<VectorObject>()) {
             vectorNode(*vec, n);
+        } else if (auto* dict = o->as<DictionaryObject>()) {
+            // Keys go as values: objects by reference, the rest by name.
+            n.type = amf::Type::Dictionary;
+            n.weakKeys = dict->weakKeys;
+            for (const auto& [key, value] : dict->objectKeys) n.pairs.emplace_back(add(Value::object(key)), add(value));
+            for (const auto& e : o->dynamic.entries())
+                if (!e.deleted && e.enumerable) n.pairs.emplace_back(add(Value::string(e.name)), add(e.value));
         } else if (o->as<FunctionObject>() || o->as<ClassObject>()) {
             n.type = amf::Type::Undefined;
         } else {
@@ -337,10 +344,19 @@ Value setEndian(Vm& vm, const Value& self, Args a) {
     return {};
 }
 Value getObjectEncoding(Vm& vm, const Value& self, Args) { return Value::number(self_(vm, self)->objectEncoding); }
-Value setObjectEncoding(Vm& vm, const Value& self, Args a) {
+uint32_t encodingArg(Vm& vm, Args a) {
     const uint32_t e = uintArg(vm, a, 0);
     if (e != 0 && e != 3) vm.throwError(ErrorType::ArgumentError, 2008, {QStringLiteral("version")});
-    self_(vm, self)->objectEncoding = e;
+    return e;
+}
+Value setObjectEncoding(Vm& vm, const Value& self, Args a) {
+    self_(vm, self)->objectEncoding = encodingArg(vm, a);
+    return {};
+}
+// ByteArray.defaultObjectEncoding: the encoding new byte arrays start with.
+Value getDefaultEncoding(Vm& vm, const Value&, Args) { return Value::number(vm.byteArrayDefaultEncoding); }
+Value setDefaultEncoding(Vm& vm, const Value&, Args a) {
+    vm.byteArrayDefaultEncoding = encodingArg(vm, a);
     return {};
 }
 
@@ -348,7 +364,11 @@ Value setObjectEncoding(Vm& vm, const Value& self, Args a) {
 
 void installByteArray(Vm& vm) {
     ClassObject* c = vm.defineClass(QStringLiteral("flash.utils.ByteArray"), vm.builtin("Object"),
-                                    [](Vm& vm, ClassObject*) -> Object* { return vm.make<ByteArrayObject>(); }, nullptr);
+                                    [](Vm& vm, ClassObject*) -> Object* {
+                                        auto* b = vm.make<ByteArrayObject>();
+                                        b->objectEncoding = vm.byteArrayDefaultEncoding;
+                                        return b;
+                                    }, nullptr);
     c->instancesSealed = true;
     struct M { const char* name; NativeFn fn; int arity; };
     const M methods[] = {
@@ -381,7 +401,7 @@ void installByteArray(Vm& vm) {
     vm.defineAccessor(c, QStringLiteral("bytesAvailable"), bytesAvailable);
     vm.defineAccessor(c, QStringLiteral("endian"), getEndian, setEndian);
     vm.defineAccessor(c, QStringLiteral("objectEncoding"), getObjectEncoding, setObjectEncoding);
-    vm.defineStaticAccessor(c, QStringLiteral("defaultObjectEncoding"), [](Vm&, const Value&, Args) { return Value::number(3); });
+    vm.defineStaticAccessor(c, QStringLiteral("defaultObjectEncoding"), getDefaultEncoding, setDefaultEncoding);
 }
 
 // A ByteArray's index reads its byte (undefined past the end); writing one

@@ -210,7 +210,9 @@ Value jsonStringify(Vm& vm, const Value&, Args a) {
 } // namespace
 
 void installJson(Vm& vm) {
-    ClassObject* c = vm.defineClass(QStringLiteral("JSON"), vm.builtin("Object"), nullptr, nullptr);
+    // JSON only holds its two functions: `new JSON()` is refused.
+    ClassObject* c = vm.defineClass(QStringLiteral("JSON"), vm.builtin("Object"), nullptr,
+                                    [](Vm& vm, const Value&, Args) -> Value { vm.throwError(ErrorType::ArgumentError, 2012, {QStringLiteral("JSON")}); });
     c->isFinal = true;
     vm.defineStatic(c, QStringLiteral("parse"), jsonParse, 2, 1);
     vm.defineStatic(c, QStringLiteral("stringify"), jsonStringify, 3, 1);

@@ -1,8 +1,10 @@
-// Math and Date (ECMA-262 15.8, 15.9). Local time is UTC plus a fixed
-// offset (the VM's zone), so runs are reproducible.
+// Math and Date (ECMA-262 15.8, 15.9). Local time is the VM's zone (the
+// system's unless the host sets one, so that runs are reproducible).
 #include "engine/avm2/builtins.h"
+#include "engine/avm2/lib/date.h"
 
 #include <QDateTime>
+#include <QTimeZone>
 #include <random>
 
 namespace swf::avm2 {
@@ -61,51 +63,17 @@ double expD(double x) { return std::exp(x); }
 double logD(double x) { return std::log(x); }
 
 // ---- Date
-constexpr double kMsPerDay = 86400000.0;
-double day(double t) { return std::floor(t / kMsPerDay); }
-double timeWithinDay(double t) { double r = std::fmod(t, kMsPerDay); return r < 0 ? r + kMsPerDay : r; }
-double daysInYear(double y) { return (std::fmod(y, 4) != 0) ? 365 : (std::fmod(y, 100) != 0) ? 366 : (std::fmod(y, 400) != 0) ? 365 : 366; }
-double dayFromYear(double y) { return 365 * (y - 1970) + std::floor((y - 1969) / 4) - std::floor((y - 1901) / 100) + std::floor((y - 1601) / 400); }
-double timeFromYear(double y) { return kMsPerDay * dayFromYear(y); }
-double yearFromTime(double t) {
-    double y = std::floor(t / (kMsPerDay * 365.2425)) + 1970;
-    while (timeFromYear(y) > t) --y;
-    while (timeFromYear(y + 1) <= t) ++y;
-    return y;
-}
-bool leap(double t) { return daysInYear(yearFromTime(t)) == 366; }
-double dayWithinYear(double t) { return day(t) - dayFromYear(yearFromTime(t)); }
-const int kMonthStart[2][13] = {{0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365},
-                                {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335, 366}};
-double monthFromTime(double t) {
-    double d = dayWithinYear(t);
-    int l = leap(t);
-    for (int m = 0; m < 12; ++m)
-        if (d < kMonthStart[l][m + 1]) return m;
-    return 11;
-}
-double dateFromTime(double t) { return dayWithinYear(t) - kMonthStart[leap(t)][int(monthFromTime(t))] + 1; }
-double weekDay(double t) { double r = std::fmod(day(t) + 4, 7); return r < 0 ? r + 7 : r; }
-double makeTime(double h, double m, double s, double ms) {
-    if (!std::isfinite(h) || !std::isfinite(m) || !std::isfinite(s) || !std::isfinite(ms)) return std::nan("");
-    return std::trunc(h) * 3600000 + std::trunc(m) * 60000 + std::trunc(s) * 1000 + std::trunc(ms);
-}
-double makeDay(double year, double month, double date) {
-    if (!std::isfinite(year) || !std::isfinite(month) || !std::isfinite(date)) return std::nan("");
-    year = std::trunc(year); month = std::trunc(month); date = std::trunc(date);
-    double y = year + std::floor(month / 12);
-    double mn = std::fmod(month, 12);
-    if (mn < 0) mn += 12;
-    if (std::fabs(y) > 400000) return std::nan("");
-    double t = timeFromYear(y);
-    return day(t) + kMonthStart[daysInYear(y) == 366][int(mn)] + date - 1;
-}
-double makeDate(double d, double t) { return d * kMsPerDay + t; }
-double timeClip(double t) { return !std::isfinite(t) || std::fabs(t) > 8.64e15 ? std::nan("") : std::trunc(t) + 0.0; }
+using namespace avm2lib::date;
 
-double localOffset() { return 0; } // the VM runs in UTC
-double toLocal(double t) { return t + localOffset(); }
-double toUtc(double t) { return t - localOffset(); }
+// The zone's offset at an instant, read through the equivalent-year rule.
+double offsetAt(Vm& vm, double utc) {
+    if (!std::isfinite(utc)) return 0;
+    const QTimeZone zone = vm.dateZone ? *vm.dateZone : QTimeZone::systemTimeZone();
+    return zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(qint64(zoneRulesInstant(utc)), Qt::UTC)) * 1000.0;
+}
+OffsetFn zoneOf(Vm& vm) { return [&vm](double t) { return offsetAt(vm, t); }; }
+double toLocal(Vm& vm, double t) { return avm2lib::date::toLocal(t, zoneOf(vm)); }
+double toUtc(Vm& vm, double local) { return avm2lib::date::toUtc(local, zoneOf(vm)); }
 
 double nowMs(Vm& vm) {
     if (!std::isnan(vm.dateNowMs)) return vm.dateNowMs;
@@ -114,86 +82,58 @@ double nowMs(Vm& vm) {
 
 DateObject* dateOf(Vm& vm, const Value& self) { return thisAs<DateObject>(vm, self, "Date"); }
 
-double parseDate(const QString& s) {
-    QDateTime dt = QDateTime::fromString(s, Qt::RFC2822Date);
-    if (!dt.isValid()) dt = QDateTime::fromString(s, Qt::ISODate);
-    if (!dt.isValid()) dt = QDateTime::fromString(s, QStringLiteral("ddd MMM d HH:mm:ss 'GMT'tt yyyy"));
-    if (!dt.isValid()) dt = QDateTime::fromString(s, QStringLiteral("M/d/yyyy"));
-    if (!dt.isValid()) return std::nan("");
-    return double(dt.toMSecsSinceEpoch());
+// The seven fields from year to milliseconds, with two-digit years in 1900-1999.
+double timeFromFields(Vm& vm, Args a) {
+    double f[7] = {0, 0, 1, 0, 0, 0, 0};
+    for (size_t i = 0; i < 7 && i < a.size(); ++i) f[i] = vm.toNumber(a[i]);
+    double y = f[0];
+    if (!std::isnan(y) && std::trunc(y) >= 0 && std::trunc(y) <= 99) y = 1900 + std::trunc(y);
+    return makeDate(makeDay(y, f[1], f[2]), makeTime(f[3], f[4], f[5], f[6]));
 }
 
 Value dateCtor(Vm& vm, const Value& self, Args a) {
     auto* d = dateOf(vm, self);
     if (a.empty()) d->time = nowMs(vm);
     else if (a.size() == 1) {
-        Value v = vm.toPrimitive(a[0]);
+        // Only a String argument is parsed: an object whose valueOf gives a
+        // string converts to NaN, as a number would.
         if (a[0].isObject() && a[0].o->as<DateObject>()) d->time = a[0].o->as<DateObject>()->time;
-        else d->time = v.isString() ? parseDate(v.s) : timeClip(vm.toNumber(v));
+        else if (a[0].isString()) d->time = parse(a[0].s, zoneOf(vm));
+        else d->time = timeClip(vm.toNumber(a[0]));
     } else {
-        double f[7] = {0, 0, 1, 0, 0, 0, 0};
-        for (size_t i = 0; i < 7 && i < a.size(); ++i) f[i] = vm.toNumber(a[i]);
-        double y = f[0];
-        if (!std::isnan(y) && std::trunc(y) >= 0 && std::trunc(y) <= 99) y = 1900 + std::trunc(y);
-        d->time = timeClip(toUtc(makeDate(makeDay(y, f[1], f[2]), makeTime(f[3], f[4], f[5], f[6]))));
+        d->time = timeClip(toUtc(vm, timeFromFields(vm, a)));
     }
     return {};
 }
 
-const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+template <Form F> Value dateFormat(Vm& vm, const Value& self, Args) { return Value::string(format(dateOf(vm, self)->time, F, zoneOf(vm))); }
 
-QString formatDate(double t, bool utc) {
-    if (std::isnan(t)) return QStringLiteral("Invalid Date");
-    double l = utc ? t : toLocal(t);
-    auto two = [](double v) { return QStringLiteral("%1").arg(int(v), 2, 10, QLatin1Char('0')); };
-    double tod = timeWithinDay(l);
-    QString time = two(std::floor(tod / 3600000)) + u':' + two(std::fmod(std::floor(tod / 60000), 60)) + u':' + two(std::fmod(std::floor(tod / 1000), 60));
-    QString head = QStringLiteral("%1 %2 %3 ").arg(QLatin1String(kDays[int(weekDay(l))]), QLatin1String(kMonths[int(monthFromTime(l))])).arg(int(dateFromTime(l)));
-    if (utc) return head + time + QStringLiteral(" %1 UTC").arg(int(yearFromTime(l)));
-    int off = int(localOffset() / 60000);
-    QString zone = QStringLiteral("GMT%1%2%3").arg(off < 0 ? u'-' : u'+').arg(two(std::abs(off) / 60), two(std::abs(off) % 60));
-    return head + time + u' ' + zone + u' ' + QString::number(int(yearFromTime(l)));
-}
-
-// Getters by field; `utc` reads in UTC instead of local time.
-enum class Field { FullYear, Month, Date, Day, Hours, Minutes, Seconds, Milliseconds };
-double field(double t, Field f) {
-    switch (f) {
-    case Field::FullYear: return yearFromTime(t);
-    case Field::Month: return monthFromTime(t);
-    case Field::Date: return dateFromTime(t);
-    case Field::Day: return weekDay(t);
-    case Field::Hours: return std::fmod(std::floor(timeWithinDay(t) / 3600000), 24);
-    case Field::Minutes: return std::fmod(std::floor(timeWithinDay(t) / 60000), 60);
-    case Field::Seconds: return std::fmod(std::floor(timeWithinDay(t) / 1000), 60);
-    case Field::Milliseconds: return std::fmod(timeWithinDay(t), 1000);
-    }
-    return 0;
-}
 template <Field F, bool Utc> Value getField(Vm& vm, const Value& self, Args) {
     double t = dateOf(vm, self)->time;
     if (std::isnan(t)) return Value::number(t);
-    return Value::number(field(Utc ? t : toLocal(t), F));
+    return Value::number(field(Utc ? t : toLocal(vm, t), F));
 }
-// Setters: the first field set is F, later arguments fill the following fields.
+// How many fields a setter takes, starting at F: the date part stops at the
+// day of the month, the time part at the milliseconds.
+constexpr int setterArity(Field f) { return f <= Field::Date ? int(Field::Date) - int(f) + 1 : int(Field::Milliseconds) - int(f) + 1; }
+// Setters: the first field set is F, later arguments fill the following
+// fields. A NaN date stays NaN, except that setting the year starts from +0.
 template <Field F, bool Utc> Value setField(Vm& vm, const Value& self, Args a) {
     auto* d = dateOf(vm, self);
-    double t = d->time;
-    if (std::isnan(t)) {
-        if (F != Field::FullYear) return Value::number(t);
-        t = 0;
+    double l;
+    if (std::isnan(d->time)) {
+        if (F != Field::FullYear) return Value::number(d->time);
+        l = 0;
+    } else {
+        l = Utc ? d->time : toLocal(vm, d->time);
     }
-    double l = Utc ? t : toLocal(t);
     double v[7] = {field(l, Field::FullYear), field(l, Field::Month), field(l, Field::Date), field(l, Field::Hours),
                    field(l, Field::Minutes), field(l, Field::Seconds), field(l, Field::Milliseconds)};
-    int first = F == Field::FullYear ? 0 : F == Field::Month ? 1 : F == Field::Date ? 2 : F == Field::Hours ? 3
-              : F == Field::Minutes ? 4 : F == Field::Seconds ? 5 : 6;
-    int last = first <= 2 ? 2 : 6;
-    for (size_t i = 0; i < a.size() && first + int(i) <= last; ++i) v[first + int(i)] = vm.toNumber(a[i]);
-    if (a.empty()) v[first] = std::nan("");
-    double r = makeDate(makeDay(v[0], v[1], v[2]), makeTime(v[3], v[4], v[5], v[6]));
-    d->time = timeClip(Utc ? r : toUtc(r));
+    const int first = int(F);
+    v[first] = NAN; // no argument: undefined, so NaN
+    for (int i = 0; i < int(a.size()) && i < setterArity(F); ++i) v[first + i] = vm.toNumber(a[size_t(i)]);
+    const double r = makeDate(makeDay(v[0], v[1], v[2]), makeTime(v[3], v[4], v[5], v[6]));
+    d->time = timeClip(Utc ? r : toUtc(vm, r));
     return Value::number(d->time);
 }
 Value getTime(Vm& vm, const Value& self, Args) { return Value::number(dateOf(vm, self)->time); }
@@ -202,21 +142,16 @@ Value setTime(Vm& vm, const Value& self, Args a) {
     d->time = timeClip(vm.toNumber(arg(a, 0)));
     return Value::number(d->time);
 }
-Value dateToString(Vm& vm, const Value& self, Args) { return Value::string(formatDate(dateOf(vm, self)->time, false)); }
-Value dateToUtcString(Vm& vm, const Value& self, Args) { return Value::string(formatDate(dateOf(vm, self)->time, true)); }
 Value timezoneOffset(Vm& vm, const Value& self, Args) {
-    double t = dateOf(vm, self)->time;
-    return Value::number(std::isnan(t) ? t : -localOffset() / 60000);
+    const double t = dateOf(vm, self)->time;
+    return Value::number(std::isnan(t) ? t : -offsetAt(vm, t) / 60000);
 }
 Value dateUtc(Vm& vm, const Value&, Args a) {
-    double f[7] = {std::nan(""), 0, 1, 0, 0, 0, 0};
-    for (size_t i = 0; i < 7 && i < a.size(); ++i) f[i] = vm.toNumber(a[i]);
-    double y = f[0];
-    if (!std::isnan(y) && std::trunc(y) >= 0 && std::trunc(y) <= 99) y = 1900 + std::trunc(y);
-    return Value::number(timeClip(makeDate(makeDay(y, f[1], f[2]), makeTime(f[3], f[4], f[5], f[6]))));
+    if (a.empty()) return Value::number(NAN);
+    return Value::number(timeClip(timeFromFields(vm, a)));
 }
-Value dateParse(Vm& vm, const Value&, Args a) { return Value::number(parseDate(vm.toString(arg(a, 0)))); }
-Value dateCall(Vm& vm, const Value&, Args) { return Value::string(formatDate(nowMs(vm), false)); }
+Value dateParse(Vm& vm, const Value&, Args a) { return Value::number(parse(vm.toString(arg(a, 0)), zoneOf(vm))); }
+Value dateCall(Vm& vm, const Value&, Args) { return Value::string(format(nowMs(vm), Form::Full, zoneOf(vm))); }
 
 } // namespace
 
@@ -249,35 +184,42 @@ void installMathAndDate(Vm& vm) {
     ClassObject* date = vm.defineClass(QStringLiteral("Date"), vm.builtin("Object"),
                                        [](Vm& vm, ClassObject*) -> Object* { return vm.make<DateObject>(); }, dateCtor, 7);
     date->call = dateCall;
-    struct M { const char* name; NativeFn fn; };
+    struct M { const char* name; NativeFn fn; int arity; };
     const M methods[] = {
-        {"getTime", getTime}, {"valueOf", getTime}, {"setTime", setTime}, {"toString", dateToString},
-        {"toUTCString", dateToUtcString}, {"getTimezoneOffset", timezoneOffset},
-        {"getFullYear", getField<Field::FullYear, false>}, {"getUTCFullYear", getField<Field::FullYear, true>},
-        {"getMonth", getField<Field::Month, false>}, {"getUTCMonth", getField<Field::Month, true>},
-        {"getDate", getField<Field::Date, false>}, {"getUTCDate", getField<Field::Date, true>},
-        {"getDay", getField<Field::Day, false>}, {"getUTCDay", getField<Field::Day, true>},
-        {"getHours", getField<Field::Hours, false>}, {"getUTCHours", getField<Field::Hours, true>},
-        {"getMinutes", getField<Field::Minutes, false>}, {"getUTCMinutes", getField<Field::Minutes, true>},
-        {"getSeconds", getField<Field::Seconds, false>}, {"getUTCSeconds", getField<Field::Seconds, true>},
-        {"getMilliseconds", getField<Field::Milliseconds, false>}, {"getUTCMilliseconds", getField<Field::Milliseconds, true>},
-        {"setFullYear", setField<Field::FullYear, false>}, {"setUTCFullYear", setField<Field::FullYear, true>},
-        {"setMonth", setField<Field::Month, false>}, {"setUTCMonth", setField<Field::Month, true>},
-        {"setDate", setField<Field::Date, false>}, {"setUTCDate", setField<Field::Date, true>},
-        {"setHours", setField<Field::Hours, false>}, {"setUTCHours", setField<Field::Hours, true>},
-        {"setMinutes", setField<Field::Minutes, false>}, {"setUTCMinutes", setField<Field::Minutes, true>},
-        {"setSeconds", setField<Field::Seconds, false>}, {"setUTCSeconds", setField<Field::Seconds, true>},
-        {"setMilliseconds", setField<Field::Milliseconds, false>}, {"setUTCMilliseconds", setField<Field::Milliseconds, true>},
+        {"getTime", getTime, 0}, {"valueOf", getTime, 0}, {"setTime", setTime, 1},
+        {"toString", dateFormat<Form::Full>, 0}, {"toUTCString", dateFormat<Form::Utc>, 0},
+        {"toDateString", dateFormat<Form::DateOnly>, 0}, {"toTimeString", dateFormat<Form::TimeOnly>, 0},
+        {"toLocaleString", dateFormat<Form::Locale>, 0}, {"toLocaleDateString", dateFormat<Form::DateOnly>, 0},
+        {"toLocaleTimeString", dateFormat<Form::LocaleTime>, 0}, {"getTimezoneOffset", timezoneOffset, 0},
+        {"getDay", getField<Field::Day, false>, 0}, {"getUTCDay", getField<Field::Day, true>, 0},
     };
-    for (const M& m : methods) vm.defineMethod(date, QString::fromLatin1(m.name), m.fn, 0);
-    const std::pair<const char*, NativeFn> accessors[] = {
-        {"fullYear", getField<Field::FullYear, false>}, {"month", getField<Field::Month, false>},
-        {"date", getField<Field::Date, false>}, {"day", getField<Field::Day, false>},
-        {"hours", getField<Field::Hours, false>}, {"minutes", getField<Field::Minutes, false>},
-        {"seconds", getField<Field::Seconds, false>}, {"milliseconds", getField<Field::Milliseconds, false>},
-        {"time", getTime}, {"timezoneOffset", timezoneOffset},
+    for (const M& m : methods) vm.defineMethod(date, QString::fromLatin1(m.name), m.fn, m.arity);
+
+    // Each field has a get and set method, local and UTC, and a property
+    // (fullYear, fullYearUTC, ...) that reads and writes through them.
+    struct FieldRow { const char* name; NativeFn get, getUtc, set, setUtc; int arity; };
+#define SWF_DATE_FIELD(N, F) {N, getField<F, false>, getField<F, true>, setField<F, false>, setField<F, true>, setterArity(F)}
+    const FieldRow fields[] = {
+        SWF_DATE_FIELD("FullYear", Field::FullYear), SWF_DATE_FIELD("Month", Field::Month),
+        SWF_DATE_FIELD("Date", Field::Date), SWF_DATE_FIELD("Hours", Field::Hours),
+        SWF_DATE_FIELD("Minutes", Field::Minutes), SWF_DATE_FIELD("Seconds", Field::Seconds),
+        SWF_DATE_FIELD("Milliseconds", Field::Milliseconds),
     };
-    for (const auto& [n, fn] : accessors) vm.defineAccessor(date, QString::fromLatin1(n), fn);
+#undef SWF_DATE_FIELD
+    for (const FieldRow& f : fields) {
+        const QString name = QString::fromLatin1(f.name);
+        vm.defineMethod(date, QStringLiteral("get") + name, f.get, 0);
+        vm.defineMethod(date, QStringLiteral("getUTC") + name, f.getUtc, 0);
+        vm.defineMethod(date, QStringLiteral("set") + name, f.set, f.arity);
+        vm.defineMethod(date, QStringLiteral("setUTC") + name, f.setUtc, f.arity);
+        const QString property = name.left(1).toLower() + name.mid(1);
+        vm.defineAccessor(date, property, f.get, f.set);
+        vm.defineAccessor(date, property + QStringLiteral("UTC"), f.getUtc, f.setUtc);
+    }
+    vm.defineAccessor(date, QStringLiteral("day"), getField<Field::Day, false>);
+    vm.defineAccessor(date, QStringLiteral("dayUTC"), getField<Field::Day, true>);
+    vm.defineAccessor(date, QStringLiteral("time"), getTime, setTime);
+    vm.defineAccessor(date, QStringLiteral("timezoneOffset"), timezoneOffset);
     vm.defineStatic(date, QStringLiteral("UTC"), dateUtc, 7);
     vm.defineStatic(date, QStringLiteral("parse"), dateParse, 1);
     vm.defineConstant(date, QStringLiteral("length"), Value::number(7));

@@ -184,34 +184,11 @@ Value numberCtor(Vm& vm, const Value&, Args a) { return Value::number(a.empty() 
 Value intCtor(Vm& vm, const Value&, Args a) { return Value::number(a.empty() ? 0 : vm.toInt(a[0])); }
 Value uintCtor(Vm& vm, const Value&, Args a) { return Value::number(a.empty() ? 0 : vm.toUint(a[0])); }
 
-QString radixString(double n, int radix) {
-    if (!std::isfinite(n) || radix == 10) return numberToString(n);
-    bool negative = n < 0;
-    double v = std::fabs(n);
-    double ip = std::floor(v);
-    QString out;
-    do {
-        int d = int(std::fmod(ip, radix));
-        out.prepend(QChar(d < 10 ? u'0' + d : u'a' + d - 10));
-        ip = std::floor(ip / radix);
-    } while (ip > 0);
-    double frac = v - std::floor(v);
-    if (frac > 0) {
-        out += u'.';
-        for (int i = 0; i < 20 && frac > 0; ++i) {
-            frac *= radix;
-            int d = int(frac);
-            out += QChar(d < 10 ? u'0' + d : u'a' + d - 10);
-            frac -= d;
-        }
-    }
-    return negative ? u'-' + out : out;
-}
 Value numberToStringFn(Vm& vm, const Value& self, Args a) {
     if (!self.isNumber()) vm.throwError(ErrorType::TypeError, 1004, {QStringLiteral("Number.prototype.toString")});
     int radix = a.empty() || a[0].isUndefined() ? 10 : vm.toInt(a[0]);
     if (radix < 2 || radix > 36) vm.throwError(ErrorType::RangeError, 1003, {QString::number(radix)});
-    return Value::string(radixString(self.d, radix));
+    return Value::string(QString::fromStdString(numberToStringRadix(self.d, radix)));
 }
 Value numberValueOf(Vm& vm, const Value& self, Args) {
     if (!self.isNumber()) vm.throwError(ErrorType::TypeError, 1004, {QStringLiteral("Number.prototype.valueOf")});
@@ -227,6 +204,7 @@ template <NumberForm Form> Value formatNumber(Vm& vm, const Value& self, Args a)
     if (Form == NumberForm::Precision && count.isUndefined()) return Value::string(numberToString(self.d));
     double d = count.isUndefined() ? (Form == NumberForm::Exponential ? -1 : 0) : std::trunc(vm.toNumber(count));
     if (std::isnan(d)) d = 0;
+    if (!count.isUndefined() && d < 0) d = -1000; // out of range: toExponential's -1 means "no count"
     const int digits = int(std::clamp(d, -1000.0, 1000.0));
     const FormattedNumber r = Form == NumberForm::Fixed         ? numberToFixed(self.d, digits)
                               : Form == NumberForm::Exponential ? numberToExponential(self.d, digits)

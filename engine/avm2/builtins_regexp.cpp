@@ -91,8 +91,9 @@ Value lastIndexSetter(Vm& vm, const Value& self, Args a) {
 RegExpObject* regExpOf(Vm& vm, const Value& pattern) {
     if (pattern.isObject())
         if (auto* r = pattern.o->as<RegExpObject>()) return r;
-    Value args[1] = {pattern};
-    Value made = vm.construct(Value::object(vm.builtin("RegExp")), std::span<const Value>(args, pattern.isUndefined() ? 0 : 1));
+    // Any other pattern is converted to a string first: undefined looks for "undefined".
+    Value args[1] = {Value::string(vm.toString(pattern))};
+    Value made = vm.construct(Value::object(vm.builtin("RegExp")), std::span<const Value>(args, 1));
     return made.o->as<RegExpObject>();
 }
 

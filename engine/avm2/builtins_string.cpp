@@ -76,8 +76,20 @@ Value substr(Vm& vm, const Value& self, Args a) {
     qsizetype n = qsizetype(std::clamp(len, 0.0, double(s.size() - b)));
     return Value::string(s.mid(b, n));
 }
-Value toLowerCase(Vm& vm, const Value& self, Args) { return Value::string(self_(vm, self).toLower()); }
-Value toUpperCase(Vm& vm, const Value& self, Args) { return Value::string(self_(vm, self).toUpper()); }
+// Case changes go one code unit at a time through the one-to-one mappings of
+// the Unicode of the player's day: a letter whose capital needs two
+// characters (ß) or that gained a capital later (Georgian) stays as it is,
+// and so does the micro sign, which the player's table gives no capital.
+template <bool Upper> Value changeCase(Vm& vm, const Value& self, Args) {
+    QString s = self_(vm, self);
+    for (QChar& c : s) {
+        const char16_t from = c.unicode();
+        // Qt leaves the dotted capital I to its special casing; its one-to-one lower case is i.
+        const char32_t to = Upper ? QChar::toUpper(char32_t(from)) : from == u'\u0130' ? U'i' : QChar::toLower(char32_t(from));
+        if (to != from && to <= 0xFFFF && from != u'\u00B5' && QChar::unicodeVersion(to) <= QChar::Unicode_5_0) c = QChar(char16_t(to));
+    }
+    return Value::string(s);
+}
 bool isRegExp(const Value& v) { return v.isObject() && v.o->as<RegExpObject>(); }
 
 Value substringOrUndefined(const QString& s, const avm2lib::RegExpMatch& m, int group) {
@@ -240,9 +252,9 @@ void installStringClass(Vm& vm) {
     struct M { const char* name; NativeFn fn; int arity; };
     const M methods[] = {
         {"charAt", charAt, 1}, {"charCodeAt", charCodeAt, 1}, {"concat", concat, 0}, {"indexOf", indexOf, 1},
-        {"lastIndexOf", lastIndexOf, 1}, {"slice", slice, 2}, {"substring", substring, 2}, {"substr", substr, 2},
-        {"toLowerCase", toLowerCase, 0}, {"toUpperCase", toUpperCase, 0}, {"toLocaleLowerCase", toLowerCase, 0},
-        {"toLocaleUpperCase", toUpperCase, 0}, {"split", split, 2}, {"replace", replace, 2}, {"match", match, 1}, {"search", search, 1},
+        {"lastIndexOf", lastIndexOf, 2}, {"slice", slice, 2}, {"substring", substring, 2}, {"substr", substr, 2},
+        {"toLowerCase", changeCase<false>, 0}, {"toUpperCase", changeCase<true>, 0}, {"toLocaleLowerCase", changeCase<false>, 0},
+        {"toLocaleUpperCase", changeCase<true>, 0}, {"split", split, 2}, {"replace", replace, 2}, {"match", match, 1}, {"search", search, 1},
         {"localeCompare", localeCompare, 1}, {"toString", stringToString, 0}, {"valueOf", stringToString, 0},
     };
     for (const M& m : methods) vm.defineMethod(c, QString::fromLatin1(m.name), m.fn, m.arity);

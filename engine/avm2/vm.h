@@ -10,6 +10,7 @@
 #include "engine/core/script_budget.h"
 
 #include <QStringList>
+#include <QTimeZone>
 
 #include <chrono>
 #include <functional>
@@ -216,6 +217,8 @@ public:
     int nextTimerId = 1;
     double nowMs = 0; // the movie clock, advanced by the host
     double dateNowMs = std::nan(""); // fixed Date.now for reproducible runs, NaN = wall clock
+    std::optional<QTimeZone> dateZone; // Date's local zone; empty: the system's
+    uint32_t byteArrayDefaultEncoding = 3; // ByteArray.defaultObjectEncoding: AMF3
     DisplayBridge* display = nullptr;
     avm2lib::xml::Settings xmlSettings; // XML.ignoreComments and the other statics
     // The movie's one application domain (flash.system.ApplicationDomain.currentDomain, made

@@ -130,40 +130,16 @@ std::string numberToStringRadixAvm1(double v, int radix) {
 
 std::string numberToStringRadix(double v, int radix) {
     if (radix == 10 || !std::isfinite(v)) return numberToString(v);
-    const bool negative = v < 0;
-    v = std::fabs(v);
-    double whole = std::floor(v);
-    double fraction = v - whole;
-    // Fraction digits while they still tell doubles apart: stop once the
-    // remainder is below half the distance to the next double.
-    double delta = std::max(0.5 * (std::nextafter(v, INFINITY) - v), std::nextafter(0.0, 1.0));
-    std::string frac;
-    if (fraction >= delta) {
-        do {
-            fraction *= radix;
-            delta *= radix;
-            const int digit = int(fraction);
-            frac += digitChar(digit);
-            fraction -= digit;
-            if ((fraction > 0.5 || (fraction == 0.5 && (digit & 1))) && fraction + delta > 1) {
-                // Round up, carrying into the integer part when every digit overflows.
-                while (!frac.empty()) {
-                    const int d = frac.back() <= '9' ? frac.back() - '0' : frac.back() - 'a' + 10;
-                    if (d + 1 < radix) { frac.back() = digitChar(d + 1); break; }
-                    frac.pop_back();
-                }
-                if (frac.empty()) whole += 1;
-                break;
-            }
-        } while (fraction >= delta && frac.size() < 1100);
-    }
+    // The whole part only, every digit of it, signed when it is not zero.
+    double whole = std::trunc(std::fabs(v));
+    const bool negative = v < 0 && whole > 0;
     std::string intPart;
     do {
         const double q = std::floor(whole / radix);
         intPart.insert(intPart.begin(), digitChar(int(whole - q * radix)));
         whole = q;
     } while (whole > 0);
-    return (negative ? "-" : "") + intPart + (frac.empty() ? "" : "." + frac);
+    return (negative ? "-" : "") + intPart;
 }
 
 FormattedNumber numberToFixed(double v, int f) {

@@ -12,9 +12,8 @@ std::string numberToString(double v);
 // exponents without leading zeros ("1e-7", "1.5e+21").
 std::string numberToStringAvm1(double v);
 
-// Number.prototype.toString(radix), 2..36 (callers check the range): digits
-// of the integer part, then of the fraction until the double's precision
-// runs out.
+// Number.prototype.toString(radix), 2..36 (callers check the range): every
+// digit of the whole part, with no fraction (0.5 in base 2 is "0").
 std::string numberToStringRadix(double v, int radix);
 // ActionScript 1/2's toString(radix): the integer part only.
 std::string numberToStringRadixAvm1(double v, int radix);

@@ -113,7 +113,8 @@ TEST_F(Library, NumberFormsTakeADigitCountInTheirRange) {
         {-1.5, "toFixed", Value::number(0), "-2", 0},          {123.456, "toExponential", Value::number(2), "1.23e+2", 0},
         {123.456, "toPrecision", Value::number(4), "123.5", 0}, {0.5, "toPrecision", Value(), "0.5", 0},
         {1, "toPrecision", Value::number(-1), "", 1002},       {1, "toFixed", Value::number(21), "", 1002},
-        {1, "toExponential", Value::number(21), "", 1002},
+        {1, "toExponential", Value::number(21), "", 1002},     {1, "toExponential", Value::number(-1), "", 1002},
+        {0.5, "toString", Value::number(2), "0", 0},           {-255.75, "toString", Value::number(16), "-ff", 0},
     };
     for (const Case& c : cases) {
         Value r;
@@ -249,6 +250,126 @@ TEST_F(Library, XmlPropertiesMethodsAndSettings) {
     EXPECT_EQ(text(call(make("XML", {str("<a><b/></a>")}), "toXMLString")), QStringLiteral("<a><b/></a>"));
     call(xmlClass, "setSettings", {Value::null()});
     EXPECT_TRUE(vm.toBoolean(vm.getPublic(xmlClass, QStringLiteral("prettyPrinting"))));
+}
+
+TEST_F(Library, GlobalFunctionsReadStringParameters) {
+    auto global = [&](const char* name, std::vector<Value> args) {
+        return vm.call(vm.getPublic(Value::object(vm.toplevel()), QString::fromLatin1(name)), Value(), args);
+    };
+    // Left out, a String parameter takes its default; undefined passed in reads as "null".
+    struct Case { const char* fn; std::vector<Value> args; const char* expected; };
+    const Case cases[] = {
+        {"escape", {}, "undefined"},                {"escape", {Value()}, "null"},
+        {"unescape", {Value()}, "null"},            {"encodeURI", {}, "undefined"},
+        {"decodeURIComponent", {Value::null()}, "null"},
+        {"parseInt", {}, "NaN"},                    {"parseInt", {Value(), Value::number(32)}, "785077"},
+        {"parseInt", {str("0x1000000000000081")}, "1152921504606847200"},
+        {"parseInt", {str("11111111111111111111111111111111111111111111111111111111"), Value::number(2)}, "72057594037927940"},
+        {"parseInt", {str("z"), Value::number(36)}, "35"},
+        {"decodeURI", {str("%E2%82%AC%3B")}, "\xE2\x82\xAC%3B"},
+        {"decodeURIComponent", {str("%F0%9F%98%80%3B")}, "\xF0\x9F\x98\x80;"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(text(global(c.fn, c.args)), QString::fromUtf8(c.expected)) << c.fn;
+
+    // Broken escapes and lone surrogates are URIError 1052.
+    const std::pair<const char*, const char*> refused[] = {
+        {"decodeURI", "%"}, {"decodeURI", "%E2%82"}, {"decodeURI", "%C0%80"}, {"decodeURI", "%ED%A0%80"},
+        {"decodeURIComponent", "%FF"}, {"decodeURIComponent", "%8"},
+    };
+    for (const auto& [fn, arg] : refused) EXPECT_EQ(errorId([&, f = fn, a = arg] { global(f, {str(a)}); }), 1052) << fn << " " << arg;
+    const QString lone(QChar(0xD800));
+    EXPECT_EQ(errorId([&] { global("encodeURIComponent", {Value::string(lone)}); }), 1052);
+    EXPECT_EQ(errorId([&] { make("JSON"); }), 2012);
+}
+
+TEST_F(Library, StringCaseUsesOneToOneMappings) {
+    const std::pair<char16_t, char16_t> upper[] = {
+        {u'a', u'A'}, {0xE9, 0xC9}, {0xFF, 0x178}, {0x17F, u'S'}, {0x131, u'I'},
+        {0xDF, 0xDF}, {0xB5, 0xB5}, {0x149, 0x149}, {0x10D0, 0x10D0}, {0x3B1, 0x391},
+    };
+    for (const auto& [from, to] : upper)
+        EXPECT_EQ(text(call(Value::string(QString(QChar(from))), "toUpperCase")), QString(QChar(to))) << int(from);
+    EXPECT_EQ(text(call(Value::string(QString(QChar(0x130))), "toLowerCase")), QStringLiteral("i"));
+    EXPECT_EQ(text(call(str("ABC"), "toLocaleLowerCase")), QStringLiteral("abc"));
+    // A pattern that is not a RegExp is a string first: undefined looks for "undefined".
+    EXPECT_EQ(text(call(str("xundefined"), "search", {Value()})), QStringLiteral("1"));
+    EXPECT_EQ(text(call(str("abc"), "match", {})), QStringLiteral("null"));
+}
+
+TEST_F(Library, DateFieldsAccessorsAndLengths) {
+    vm.dateZone = QTimeZone(QByteArrayLiteral("America/Los_Angeles"));
+    Value d = make("Date", {Value::number(2000), Value::number(6), Value::number(4), Value::number(12)});
+    EXPECT_EQ(text(call(d, "getTime")), QStringLiteral("962737200000")); // daylight time: UTC-7
+    EXPECT_EQ(text(call(d, "toString")), QStringLiteral("Tue Jul 4 12:00:00 GMT-0700 2000"));
+    EXPECT_EQ(text(call(d, "getTimezoneOffset")), QStringLiteral("420"));
+    vm.setPublic(d, QStringLiteral("month"), Value::number(0)); // into standard time
+    EXPECT_EQ(text(vm.getPublic(d, QStringLiteral("hours"))), QStringLiteral("12"));
+    EXPECT_EQ(text(vm.getPublic(d, QStringLiteral("hoursUTC"))), QStringLiteral("20"));
+    vm.setPublic(d, QStringLiteral("fullYearUTC"), Value::number(1999));
+    EXPECT_EQ(text(call(d, "toUTCString")), QStringLiteral("Mon Jan 4 20:00:00 1999 UTC"));
+    // One argument: a string is parsed, anything else is a number.
+    EXPECT_EQ(text(call(make("Date", {str("Jan 4 1999 12:00:00 PM")}), "getTime")), QStringLiteral("915480000000"));
+    EXPECT_EQ(text(call(make("Date", {str("12")}), "getTime")), QStringLiteral("NaN"));
+    // A NaN date stays NaN through setters, except the year, which starts from +0 local.
+    Value nan = make("Date", {Value::number(NAN)});
+    EXPECT_EQ(text(call(nan, "setHours", {Value::number(1)})), QStringLiteral("NaN"));
+    EXPECT_EQ(text(call(nan, "setFullYear", {Value::number(1970)})), QStringLiteral("28800000"));
+
+    const std::pair<const char*, int> lengths[] = {
+        {"setTime", 1}, {"setMilliseconds", 1}, {"setSeconds", 2}, {"setMinutes", 3}, {"setHours", 4},
+        {"setDate", 1}, {"setMonth", 2}, {"setFullYear", 3}, {"setUTCHours", 4}, {"getDay", 0},
+    };
+    Value proto = vm.getPublic(Value::object(vm.builtin("Date")), QStringLiteral("prototype"));
+    for (const auto& [name, length] : lengths)
+        EXPECT_EQ(text(vm.getPublic(vm.getPublic(proto, QString::fromLatin1(name)), QStringLiteral("length"))), QString::number(length)) << name;
+}
+
+TEST_F(Library, XmlContainsComparesLikeEquality) {
+    Value list = call(make("XML", {str("<r><a>A</a><b>B</b></r>")}), "children");
+    const std::pair<Value, bool> cases[] = {
+        {str("A"), true}, {str("B"), true}, {str("C"), false}, {Value::null(), false}, {Value(), false},
+        {make("XML", {str("<b>B</b>")}), true},
+    };
+    for (const auto& [v, expected] : cases) EXPECT_EQ(vm.toBoolean(call(list, "contains", {v})), expected) << text(v).toStdString();
+
+    // setSettings: an object changes only what it names; a string changes nothing.
+    Value xmlClass = Value::object(vm.builtin("XML"));
+    Value some = Value::object(vm.newObject());
+    vm.setPublic(some, QStringLiteral("prettyIndent"), Value::number(4));
+    call(xmlClass, "setSettings", {some});
+    call(xmlClass, "setSettings", {str("")});
+    EXPECT_EQ(text(vm.getPublic(xmlClass, QStringLiteral("prettyIndent"))), QStringLiteral("4"));
+    EXPECT_TRUE(vm.toBoolean(vm.getPublic(xmlClass, QStringLiteral("ignoreComments"))));
+    call(xmlClass, "setSettings", {});
+    EXPECT_EQ(text(vm.getPublic(xmlClass, QStringLiteral("prettyIndent"))), QStringLiteral("2"));
+}
+
+TEST_F(Library, ByteArrayDefaultEncodingAppliesToNewArrays) {
+    Value cls = Value::object(vm.builtin("flash.utils.ByteArray"));
+    vm.setPublic(cls, QStringLiteral("defaultObjectEncoding"), Value::number(0));
+    EXPECT_EQ(text(vm.getPublic(make("flash.utils.ByteArray"), QStringLiteral("objectEncoding"))), QStringLiteral("0"));
+    EXPECT_EQ(errorId([&] { vm.setPublic(cls, QStringLiteral("defaultObjectEncoding"), Value::number(1)); }), 2008);
+    vm.setPublic(cls, QStringLiteral("defaultObjectEncoding"), Value::number(3));
+    EXPECT_EQ(text(vm.getPublic(make("flash.utils.ByteArray"), QStringLiteral("objectEncoding"))), QStringLiteral("3"));
+
+    // A Dictionary comes back a Dictionary, with its object and string keys, in either encoding.
+    for (int encoding : {0, 3}) {
+        Value dict = make("flash.utils.Dictionary");
+        Value key = Value::object(vm.newObject());
+        Name objectKey = Name::publicName(QString());
+        objectKey.key = key;
+        vm.setProperty(dict, objectKey, str("by object"));
+        vm.setPublic(dict, QStringLiteral("name"), str("by name"));
+        Value bytes = make("flash.utils.ByteArray");
+        vm.setPublic(bytes, QStringLiteral("objectEncoding"), Value::number(encoding));
+        call(bytes, "writeObject", {dict});
+        vm.setPublic(bytes, QStringLiteral("position"), Value::number(0));
+        Value back = call(bytes, "readObject");
+        ASSERT_TRUE(back.isObject() && back.o->as<DictionaryObject>()) << encoding;
+        EXPECT_EQ(text(vm.getPublic(back, QStringLiteral("name"))), QStringLiteral("by name")) << encoding;
+        ASSERT_EQ(back.o->as<DictionaryObject>()->objectKeys.size(), 1u) << encoding;
+        EXPECT_EQ(text(back.o->as<DictionaryObject>()->objectKeys.front().second), QStringLiteral("by object")) << encoding;
+    }
 }
 
 } // namespace

@@ -112,6 +112,8 @@ TEST(Xml, ToStringOfSimpleAndComplexContent) {
     const Node& a = *doc[0];
     const NodeList bs = children(a, {{}, u"b"});
     EXPECT_EQ(s8(toString(*bs[0], s)), "hi");
+    // The items of a list that is not simple go on lines of their own, even unpretty.
+    EXPECT_EQ(s8(toString(parseOk("<p>1</p><q><r/></q>", s), flat())), "<p>1</p>\n<q><r/></q>");
     EXPECT_EQ(s8(toString(*attributes(a, {{}, u"id"})[0], s)), "7");
     EXPECT_EQ(s8(toString(*children(a, {{}, u"c"})[0], s)), "<c>\n  <d/>\n</c>");
     EXPECT_EQ(s8(toString(*children(a, {{}, u"e"})[0], s)), "");

@@ -132,6 +132,8 @@ Result<RunResult> runMovie(const RunSpec& spec) {
     if (!movie) return movie.error();
     if (auto* engine = dynamic_cast<avm1::ScriptEngine*>(player.scriptHost()); engine && spec.dateNowMs)
         avm1::setDateClock(engine->vm(), {[ms = *spec.dateNowMs] { return ms; }, QTimeZone(spec.dateZoneOffsetSeconds)});
+    if (auto* host = dynamic_cast<avm2::Avm2Host*>(player.scriptHost()); host && !spec.avm2DateZone.isEmpty())
+        host->vm().dateZone = QTimeZone(spec.avm2DateZone);
     std::optional<OfflineMix> mix;
     if (spec.mixAudio) mix.emplace(*player.soundPlayer(), player.frameRate());
 

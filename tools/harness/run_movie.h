@@ -45,6 +45,8 @@ struct RunSpec {
     // the scripts' Date; empty: the system clock and zone.
     std::optional<double> dateNowMs;
     int dateZoneOffsetSeconds = 0;
+    // The ActionScript 3 Date's local zone (an IANA name); empty: the system's.
+    QByteArray avm2DateZone;
 };
 
 struct Capture {

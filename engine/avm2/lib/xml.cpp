@@ -478,7 +478,7 @@ std::u16string toXmlString(const Node& node, const Settings& settings) {
 std::u16string toXmlString(const NodeList& list, const Settings& settings) {
     std::u16string out;
     for (size_t i = 0; i < list.size(); ++i) {
-        if (i && settings.prettyPrinting) out += u'\n';
+        if (i) out += u'\n'; // the player puts each item of a list on its own line, pretty or not
         Printer(settings).print(*list[i], {xmlPrefix()}, out);
     }
     return out;
