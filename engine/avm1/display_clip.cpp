@@ -258,7 +258,13 @@ void DisplayClip::setProperty(Vm& vm, int index, const Value& v) {
     if (primitive.isObject()) return;
     double d = vm.toNumber(primitive);
     // valueOf may have removed the object.
-    if (std::isnan(d) || !(o = m_obj)) return;
+    if (!(o = m_obj)) return;
+    // A rotation that is no finite number is kept as NaN.
+    if (index == int(ClipProp::Rotation) && !std::isfinite(d)) {
+        o->setRotation(d);
+        return;
+    }
+    if (std::isnan(d)) return;
     if (index == int(ClipProp::Visible)) { o->setVisible(d != 0); return; }
     // Positions are whole twips in 32 bits: anything beyond reads as the lowest.
     if (index == int(ClipProp::X) || index == int(ClipProp::Y)) {

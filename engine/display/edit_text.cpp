@@ -209,11 +209,10 @@ void EditTextObject::replaceText(int begin, int end, const QString& text) {
     begin = std::clamp(begin, 0, n);
     end = std::clamp(end, begin, n);
     render::TextFormat f = n == 0 ? m_state.format : formats[size_t(std::min(begin, n - 1))];
-    QString insert = text;
-    insert.replace(QStringLiteral("\r\n"), QStringLiteral("\r")).replace(u'\n', u'\r');
-    chars.replace(begin, end - begin, insert);
+    // Replaced text goes in as it is: a "\n" stays one (and breaks the line).
+    chars.replace(begin, end - begin, text);
     formats.erase(formats.begin() + begin, formats.begin() + end);
-    formats.insert(formats.begin() + begin, size_t(insert.size()), f);
+    formats.insert(formats.begin() + begin, size_t(text.size()), f);
     setFromChars(chars, formats);
 }
 
@@ -227,9 +226,7 @@ void EditTextObject::setSelection(int begin, int end) {
 void EditTextObject::replaceSelection(const QString& text) {
     int begin = m_selBegin;
     replaceText(m_selBegin, m_selEnd, text);
-    QString insert = text;
-    insert.replace(QStringLiteral("\r\n"), QStringLiteral("\r"));
-    m_selBegin = m_selEnd = std::min(begin + int(insert.size()), length());
+    m_selBegin = m_selEnd = std::min(begin + int(text.size()), length());
 }
 
 QString EditTextObject::filterInput(const QString& typed) const {
