@@ -259,8 +259,8 @@ void DisplayClip::setProperty(Vm& vm, int index, const Value& v) {
     double d = vm.toNumber(primitive);
     // valueOf may have removed the object.
     if (!(o = m_obj)) return;
-    // A rotation that is no finite number is kept as NaN.
-    if (index == int(ClipProp::Rotation) && !std::isfinite(d)) {
+    // An infinite rotation reads back as NaN (NaN itself is ignored below).
+    if (index == int(ClipProp::Rotation) && std::isinf(d)) {
         o->setRotation(d);
         return;
     }

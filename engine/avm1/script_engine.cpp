@@ -143,6 +143,8 @@ void ScriptEngine::movieLoaded(Player&, MovieClip& root) {
     m_key = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Key")).asObject();
     m_mouse = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Mouse")).asObject();
     m_stage = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Stage")).asObject();
+    // The main timeline's load event (and onLoad) follows its first frame's actions.
+    if (DisplayClip* c = wrap(&root)) m_deferredLoads.push_back({Job::Kind::Event, c, {}, ClipEvent::Load});
 }
 
 std::optional<QString> ScriptEngine::exportName(const DisplayObject& obj) const {
@@ -224,7 +226,10 @@ DisplayClip* ScriptEngine::createEmpty(MovieClip& parent, const QString& name, i
     if (parent.childAtDepth(stored)) parent.removeChild(stored);
     DisplayObject* placed = parent.addChild(std::move(obj), stored);
     static_cast<MovieClip*>(placed)->enterFirstFrame();
-    return wrap(placed);
+    DisplayClip* c = wrap(placed);
+    // A made clip gets onConstruct (from its prototype) at once; it has no load event.
+    if (c) callMethod(c, QStringLiteral("onConstruct"));
+    return c;
 }
 
 void ScriptEngine::movieUnloading() {
@@ -517,13 +522,16 @@ void ScriptEngine::runEvent(DisplayClip* c, ClipEvent event, bool withMethod) {
     }
     // onKeyDown/onKeyUp methods belong to the focused object only (FocusTracker).
     if (event == ClipEvent::KeyDown || event == ClipEvent::KeyUp || !withMethod) return;
-    if (const char* name = methodFor(event)) {
-        Value fn = m_vm->getMember(Value(static_cast<Object*>(c)), QString::fromLatin1(name));
-        if (m_vm->isCallable(fn)) {
-            m_vm->call(fn, Value(static_cast<Object*>(c)), {});
-            m_vm->takeException();
-        }
-    }
+    // Event methods (onLoad, onEnterFrame ...) came with version 6 movies.
+    if (codeVersion(c) < 6) return;
+    if (const char* name = methodFor(event)) callMethod(c, QString::fromLatin1(name));
+}
+
+void ScriptEngine::callMethod(DisplayClip* c, const QString& name) {
+    Value fn = m_vm->getMember(Value(static_cast<Object*>(c)), name);
+    if (!m_vm->isCallable(fn)) return;
+    m_vm->call(fn, Value(static_cast<Object*>(c)), {});
+    m_vm->takeException();
 }
 
 void ScriptEngine::construct(DisplayClip* c, Object* init) {

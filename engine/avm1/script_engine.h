@@ -109,6 +109,8 @@ private:
     };
     void runJob(const Job& job);
     void runEvent(DisplayClip* clip, ClipEvent event, bool withMethod = true);
+    // Calls the clip's method `name` (with no arguments) when it is a function.
+    void callMethod(DisplayClip* clip, const QString& name);
     // The version of the movie a clip's actions come from (a loaded movie keeps its own).
     int codeVersion(const DisplayClip* clip) const;
     void forget(DisplayObject& obj);

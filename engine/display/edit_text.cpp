@@ -209,10 +209,11 @@ void EditTextObject::replaceText(int begin, int end, const QString& text) {
     begin = std::clamp(begin, 0, n);
     end = std::clamp(end, begin, n);
     render::TextFormat f = n == 0 ? m_state.format : formats[size_t(std::min(begin, n - 1))];
-    // Replaced text goes in as it is: a "\n" stays one (and breaks the line).
-    chars.replace(begin, end - begin, text);
+    QString insert = text;
+    insert.replace(u'\n', u'\r');
+    chars.replace(begin, end - begin, insert);
     formats.erase(formats.begin() + begin, formats.begin() + end);
-    formats.insert(formats.begin() + begin, size_t(text.size()), f);
+    formats.insert(formats.begin() + begin, size_t(insert.size()), f);
     setFromChars(chars, formats);
 }
 
