@@ -20,6 +20,7 @@ MovieClip* DisplayClip::movieClip() const {
 }
 
 void DisplayClip::detach() {
+    if (m_obj && kind() == Kind::Clip) m_pathWhenRemoved = targetPath();
     if (m_obj) m_name = QString::fromStdString(m_obj->name());
     m_obj = nullptr;
 }

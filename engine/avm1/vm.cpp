@@ -455,7 +455,7 @@ Property* Vm::findProperty(Object* obj, const QString& name, Object** holder) {
 }
 
 Value Vm::getMember(const Value& objv, const QString& name) {
-    Object* obj = objv.asObject();
+    Object* obj = currentObject(objv.asObject());
     if (!obj) {
         switch (objv.type()) {
         case Type::String:
@@ -517,7 +517,14 @@ Value Vm::callAccessor(Object* holder, const Property& p, Object* accessor, cons
     return r;
 }
 
+Object* Vm::currentObject(Object* obj) {
+    if (obj && obj->kind() == Kind::Clip)
+        if (auto* c = dynamic_cast<ClipObject*>(obj)) return c->current(*this);
+    return obj;
+}
+
 void Vm::setMember(Object* obj, const QString& name, const Value& value) {
+    obj = currentObject(obj);
     if (!obj) return;
     const QString k = key(name);
     Value v = value;
