@@ -54,7 +54,7 @@ Value securityLoadPolicyFile(Vm& vm, CallArgs& a) {
 Value doNothing(Vm&, CallArgs&) { return Value(); }
 Value returnFalse(Vm&, CallArgs&) { return Value(false); }
 
-constexpr const char* kPlayerVersion = "LNX 9,0,999,0";
+constexpr const char* kPlayerVersion = "WIN 9,0,999,0";
 
 // ---- ExternalInterface -----------------------------------------------------------------------
 // No container hosts this player: `available` is false, calls give null and

@@ -34,6 +34,12 @@ ClipObject* ClipObject::rootClip() {
     return c;
 }
 
+Object* ClipObject::current(Vm& vm) {
+    if (!removed() || m_pathWhenRemoved.isEmpty()) return this;
+    auto* now = dynamic_cast<ClipObject*>(vm.resolveTarget(nullptr, m_pathWhenRemoved));
+    return now && !now->removed() ? now : this;
+}
+
 QString ClipObject::targetPath() {
     QStringList names;
     ClipObject* c = this;

@@ -33,6 +33,9 @@ public:
     // The _levelN this clip lives in (0 for the main movie).
     virtual int level() const { return 0; }
     virtual bool removed() const { return false; }
+    // What a reference to this clip stands for now: a clip removed from the
+    // stage stands for the clip at its old path when there is one.
+    Object* current(Vm& vm);
     virtual void childNames(std::vector<QString>& out) { (void)out; }
     // "_level0.a.b": the dot path Flash prints for clips.
     QString targetPath();
@@ -88,6 +91,7 @@ public:
 
 protected:
     QString m_name;
+    QString m_pathWhenRemoved;
     bool m_lockRoot = false;
     // Display properties kept for a clip without a display object.
     double m_props[int(ClipProp::Count)] = {0, 0, 100, 100, 0, 0, 100, 1, 0, 0, 0};

@@ -20,6 +20,7 @@ MovieClip* DisplayClip::movieClip() const {
 }
 
 void DisplayClip::detach() {
+    if (m_obj && kind() == Kind::Clip) m_pathWhenRemoved = targetPath();
     if (m_obj) m_name = QString::fromStdString(m_obj->name());
     m_obj = nullptr;
 }
@@ -258,7 +259,13 @@ void DisplayClip::setProperty(Vm& vm, int index, const Value& v) {
     if (primitive.isObject()) return;
     double d = vm.toNumber(primitive);
     // valueOf may have removed the object.
-    if (std::isnan(d) || !(o = m_obj)) return;
+    if (!(o = m_obj)) return;
+    // An infinite rotation reads back as NaN (NaN itself is ignored below).
+    if (index == int(ClipProp::Rotation) && std::isinf(d)) {
+        o->setRotation(d);
+        return;
+    }
+    if (std::isnan(d)) return;
     if (index == int(ClipProp::Visible)) { o->setVisible(d != 0); return; }
     // Positions are whole twips in 32 bits: anything beyond reads as the lowest.
     if (index == int(ClipProp::X) || index == int(ClipProp::Y)) {

@@ -731,6 +731,7 @@ HANDLER(aCallMethod) {
         push(f, vm.call(fn, sup->thisv, args, holder ? holder->proto() : nullptr));
         return;
     }
+    if (Object* o = obj.asObject()) obj = Value(vm.currentObject(o));
     // A removed clip has lost its methods along with its prototypes.
     if (ClipObject* c = asClip(obj); c && c->removed()) { push(f, Value()); return; }
     Value fn = vm.getMember(obj, name);

@@ -143,6 +143,8 @@ void ScriptEngine::movieLoaded(Player&, MovieClip& root) {
     m_key = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Key")).asObject();
     m_mouse = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Mouse")).asObject();
     m_stage = m_vm->getMember(Value(m_vm->global()), QStringLiteral("Stage")).asObject();
+    // The main timeline's load event (and onLoad) follows its first frame's actions.
+    if (DisplayClip* c = wrap(&root)) m_deferredLoads.push_back({Job::Kind::Event, c, {}, ClipEvent::Load});
 }
 
 std::optional<QString> ScriptEngine::exportName(const DisplayObject& obj) const {
@@ -224,7 +226,10 @@ DisplayClip* ScriptEngine::createEmpty(MovieClip& parent, const QString& name, i
     if (parent.childAtDepth(stored)) parent.removeChild(stored);
     DisplayObject* placed = parent.addChild(std::move(obj), stored);
     static_cast<MovieClip*>(placed)->enterFirstFrame();
-    return wrap(placed);
+    DisplayClip* c = wrap(placed);
+    // A made clip gets onConstruct (from its prototype) at once; it has no load event.
+    if (c) callMethod(c, QStringLiteral("onConstruct"));
+    return c;
 }
 
 void ScriptEngine::movieUnloading() {
@@ -320,26 +325,47 @@ void ScriptEngine::objectDestroyed(const DisplayObject& obj) {
     m_objects.erase(it);
 }
 
-bool ScriptEngine::unloadFirst(DisplayObject& obj) {
+bool ScriptEngine::hasUnloadHandler(const DisplayObject& obj, bool inside) {
     auto it = m_objects.find(&obj);
-    if (it == m_objects.end() || !m_vm || obj.type() != DisplayObject::Type::MovieClip) return false;
-    DisplayClip* c = it->second;
-    bool hasUnload = false;
-    for (const ClipAction& a : c->handlers) hasUnload = hasUnload || (a.events & clip_event::Unload);
-    if (!hasUnload && !m_vm->hasProperty(c, QStringLiteral("onUnload"))) return false;
-    m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Unload});
+    if (it != m_objects.end()) {
+        DisplayClip* c = it->second;
+        for (const ClipAction& a : c->handlers)
+            if (a.events & clip_event::Unload) return true;
+        if (m_vm->hasProperty(c, QStringLiteral("onUnload"))) return true;
+    }
+    if (inside && obj.type() == DisplayObject::Type::MovieClip)
+        for (const auto& [depth, child] : static_cast<const MovieClip&>(obj).children())
+            if (hasUnloadHandler(*child, true)) return true;
+    return false;
+}
+
+void ScriptEngine::queueUnloads(DisplayObject& obj) {
+    if (hasUnloadHandler(obj, false)) m_queue.push_back({Job::Kind::Event, wrap(&obj), {}, ClipEvent::Unload});
+    if (obj.type() == DisplayObject::Type::MovieClip)
+        for (const auto& [depth, child] : static_cast<MovieClip&>(obj).children()) queueUnloads(*child);
+}
+
+// Drops at once what in a parked clip has no unload handler: only the
+// clips that wait for their unload event stay.
+void ScriptEngine::pruneForUnload(MovieClip& clip) {
+    std::vector<int> gone;
+    for (const auto& [depth, child] : clip.children()) {
+        if (!hasUnloadHandler(*child, true)) gone.push_back(depth);
+        else if (child->type() == DisplayObject::Type::MovieClip) pruneForUnload(static_cast<MovieClip&>(*child));
+    }
+    for (int depth : gone) clip.removeChild(depth);
+}
+
+bool ScriptEngine::unloadFirst(DisplayObject& obj) {
+    // A clip stays (parked) until the next frame when it, or anything in it, has an unload handler.
+    if (!m_vm || obj.type() != DisplayObject::Type::MovieClip || !hasUnloadHandler(obj, true)) return false;
+    queueUnloads(obj);
+    pruneForUnload(static_cast<MovieClip&>(obj));
     return true;
 }
 
 void ScriptEngine::objectRemoved(DisplayObject& obj) {
-    auto it = m_objects.find(&obj);
-    if (it != m_objects.end() && !obj.removalPending()) {
-        DisplayClip* c = it->second;
-        bool hasUnload = false;
-        for (const ClipAction& a : c->handlers) hasUnload = hasUnload || (a.events & clip_event::Unload);
-        if (hasUnload || m_vm->hasProperty(c, QStringLiteral("onUnload")))
-            m_queue.push_back({Job::Kind::Event, c, {}, ClipEvent::Unload});
-    }
+    if (m_vm && !obj.removalPending()) queueUnloads(obj);
     if (m_vm) m_focus.objectRemoved(obj);
     forget(obj);
 }
@@ -517,13 +543,16 @@ void ScriptEngine::runEvent(DisplayClip* c, ClipEvent event, bool withMethod) {
     }
     // onKeyDown/onKeyUp methods belong to the focused object only (FocusTracker).
     if (event == ClipEvent::KeyDown || event == ClipEvent::KeyUp || !withMethod) return;
-    if (const char* name = methodFor(event)) {
-        Value fn = m_vm->getMember(Value(static_cast<Object*>(c)), QString::fromLatin1(name));
-        if (m_vm->isCallable(fn)) {
-            m_vm->call(fn, Value(static_cast<Object*>(c)), {});
-            m_vm->takeException();
-        }
-    }
+    // Event methods (onLoad, onEnterFrame ...) came with version 6 movies.
+    if (codeVersion(c) < 6) return;
+    if (const char* name = methodFor(event)) callMethod(c, QString::fromLatin1(name));
+}
+
+void ScriptEngine::callMethod(DisplayClip* c, const QString& name) {
+    Value fn = m_vm->getMember(Value(static_cast<Object*>(c)), name);
+    if (!m_vm->isCallable(fn)) return;
+    m_vm->call(fn, Value(static_cast<Object*>(c)), {});
+    m_vm->takeException();
 }
 
 void ScriptEngine::construct(DisplayClip* c, Object* init) {

@@ -109,6 +109,13 @@ private:
     };
     void runJob(const Job& job);
     void runEvent(DisplayClip* clip, ClipEvent event, bool withMethod = true);
+    // Whether the object (and, with `inside`, anything in it) has an unload clip event or onUnload.
+    bool hasUnloadHandler(const DisplayObject& obj, bool inside);
+    // Queues the unload events of a removed object and of what it holds.
+    void queueUnloads(DisplayObject& obj);
+    void pruneForUnload(MovieClip& clip);
+    // Calls the clip's method `name` (with no arguments) when it is a function.
+    void callMethod(DisplayClip* clip, const QString& name);
     // The version of the movie a clip's actions come from (a loaded movie keeps its own).
     int codeVersion(const DisplayClip* clip) const;
     void forget(DisplayObject& obj);

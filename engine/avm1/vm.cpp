@@ -466,7 +466,7 @@ Property* Vm::findProperty(Object* obj, const QString& name, Object** holder, bo
 }
 
 Value Vm::getMember(const Value& objv, const QString& name) {
-    Object* obj = objv.asObject();
+    Object* obj = currentObject(objv.asObject());
     if (!obj) {
         switch (objv.type()) {
         case Type::String:
@@ -531,7 +531,14 @@ Value Vm::callAccessor(Object* holder, const Property& p, Object* accessor, cons
     return r;
 }
 
+Object* Vm::currentObject(Object* obj) {
+    if (obj && obj->kind() == Kind::Clip)
+        if (auto* c = dynamic_cast<ClipObject*>(obj)) return c->current(*this);
+    return obj;
+}
+
 void Vm::setMember(Object* obj, const QString& name, const Value& value) {
+    obj = currentObject(obj);
     // A timeline keeps no variable without a name.
     if (!obj || (name.isEmpty() && obj->kind() == Kind::Clip)) return;
     const QString k = key(name);

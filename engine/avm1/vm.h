@@ -162,6 +162,8 @@ public:
 
     // ---- Members -------------------------------------------------------------
     Value getMember(const Value& obj, const QString& name);
+    // The object a reference stands for now (a removed clip: the clip at its path).
+    Object* currentObject(Object* obj);
     void setMember(Object* obj, const QString& name, const Value& v);
     // Finds a property on the object or its prototypes, with its holder
     // (with `anyVersion`, also one that version flags hide).

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace swf {
 
@@ -122,6 +123,11 @@ void DisplayObject::setYScale(double percent) {
 }
 
 void DisplayObject::setRotation(double degrees) {
+    // A rotation that is no number reads back as NaN and leaves the matrix alone.
+    if (!std::isfinite(degrees)) {
+        m_scriptRotation = std::numeric_limits<double>::quiet_NaN();
+        return;
+    }
     double sx = xScale() / 100.0, sy = yScale() / 100.0;
     // A mirrored object keeps its mirroring through rotation.
     if (m_matrix.a * m_matrix.d - m_matrix.b * m_matrix.c < 0) sy = -sy;
@@ -132,7 +138,6 @@ void DisplayObject::setRotation(double degrees) {
     m.c = -sy * std::sin(r);
     m.d = sy * std::cos(r);
     setMatrix(m);
-    if (!std::isfinite(degrees)) return;
     double normalized = std::fmod(degrees, 360.0);
     if (normalized > 180.0) normalized -= 360.0;
     else if (normalized < -180.0) normalized += 360.0;

@@ -210,7 +210,7 @@ void EditTextObject::replaceText(int begin, int end, const QString& text) {
     end = std::clamp(end, begin, n);
     render::TextFormat f = n == 0 ? m_state.format : formats[size_t(std::min(begin, n - 1))];
     QString insert = text;
-    insert.replace(QStringLiteral("\r\n"), QStringLiteral("\r")).replace(u'\n', u'\r');
+    insert.replace(u'\n', u'\r');
     chars.replace(begin, end - begin, insert);
     formats.erase(formats.begin() + begin, formats.begin() + end);
     formats.insert(formats.begin() + begin, size_t(insert.size()), f);
@@ -227,9 +227,7 @@ void EditTextObject::setSelection(int begin, int end) {
 void EditTextObject::replaceSelection(const QString& text) {
     int begin = m_selBegin;
     replaceText(m_selBegin, m_selEnd, text);
-    QString insert = text;
-    insert.replace(QStringLiteral("\r\n"), QStringLiteral("\r"));
-    m_selBegin = m_selEnd = std::min(begin + int(insert.size()), length());
+    m_selBegin = m_selEnd = std::min(begin + int(text.size()), length());
 }
 
 QString EditTextObject::filterInput(const QString& typed) const {

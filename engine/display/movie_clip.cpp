@@ -264,6 +264,10 @@ void MovieClip::runEffect(const ControlTag& t, uint32_t frame, bool withSounds) 
     }
 }
 
+namespace {
+constexpr int kPlaceWarningVersion = 8;
+}
+
 void MovieClip::place(const PlaceObject& p, uint32_t frame) {
     DisplayObject* existing = childAtDepth(p.depth);
     bool newObject = p.version == 1 || (!p.move && p.characterId);
@@ -283,8 +287,10 @@ void MovieClip::place(const PlaceObject& p, uint32_t frame) {
         return;
     }
     if (existing) {
-        // Flash never places over an occupied depth; it says so in the trace output.
-        if (runtime().trace) runtime().trace("Warning: Failed to place object at depth " + std::to_string(p.depth) + ".");
+        // Flash never places over an occupied depth; for movies of version 8
+        // and later it says so in the trace output.
+        if (runtime().trace && runtime().movie && runtime().movie->header.version >= kPlaceWarningVersion)
+            runtime().trace("Warning: Failed to place object at depth " + std::to_string(p.depth) + ".");
         return;
     }
     // An unnamed button takes its instance number before the clips of its states.

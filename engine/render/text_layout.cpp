@@ -183,8 +183,8 @@ int caretIndexAt(const TextLayout& l, double x, double y, int scroll, double hsc
 }
 
 std::vector<TextRun> plainRuns(const QString& text, const TextFormat& format) {
+    // Every \r and \n starts a paragraph: "\r\n" is two.
     QString t = text;
-    t.replace(QStringLiteral("\r\n"), QStringLiteral("\r"));
     t.replace(u'\n', u'\r');
     std::vector<TextRun> runs;
     appendRun(runs, t, format);
