@@ -99,6 +99,16 @@ const PixelCase kPixelCases[] = {
          run(a, "c", "endFill");
      },
      {{20, 50, qRgb(0, 0, 0)}, {50, 50, qRgb(255, 0, 0)}}},
+    {"ClosingEdgeOfAFillLeftOpenIsStroked",
+     [](Asm& a) {
+         run(a, "c", "beginFill", {double(0xFF0000)});
+         run(a, "c", "lineStyle", {4.0, 0.0});
+         run(a, "c", "moveTo", {20.0, 20.0});
+         run(a, "c", "lineTo", {80.0, 20.0});
+         run(a, "c", "lineTo", {80.0, 80.0});
+         run(a, "c", "lineTo", {20.0, 80.0});
+     },
+     {{20, 50, qRgb(0, 0, 0)}, {50, 50, qRgb(255, 0, 0)}}},
     {"CurveBulgesTowardsItsControlPoint",
      [](Asm& a) {
          run(a, "c", "beginFill", {0.0});
