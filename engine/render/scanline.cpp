@@ -244,12 +244,25 @@ struct CoverageTable {
     }
 };
 
+// Leaves row r of a strip empty for the next strip, its coverage found up to
+// pixel b (`level` the last); returns the pixels that may be covered. Edges
+// right of the strip were left out, so what they close stays covered to the
+// end of the row.
+std::pair<int, int> endRow(const Strip& strip, int r, uint8_t level, int a, int b, int width, uint8_t* out) {
+    strip.first[r] = std::numeric_limits<int>::max();
+    strip.last[r] = 0;
+    if (level && b < width) {
+        std::memset(out + b, level, size_t(width - b));
+        return {a, width};
+    }
+    return {a, b};
+}
+
 // Coverage of row r of a strip from its sample counts: the share of the
 // kGrid x kGrid points of each pixel inside.
 std::pair<int, int> coverRowPoints(const Strip& strip, int r, int width, FillRule rule, const CoverageTable& table,
                                    uint8_t* __restrict out) {
-    int& firstCell = strip.first[r];
-    int& lastCell = strip.last[r];
+    const int firstCell = strip.first[r], lastCell = strip.last[r];
     if (firstCell >= lastCell) return {0, 0};
     const size_t samples = size_t(kGrid * strip.width);
     float* __restrict acc = strip.acc + size_t(r) * size_t(strip.stride);
@@ -270,13 +283,7 @@ std::pair<int, int> coverRowPoints(const Strip& strip, int r, int width, FillRul
         level = table.level[size_t(inside * 256 / (kGrid * kGrid))];
         out[x] = level;
     }
-    firstCell = std::numeric_limits<int>::max();
-    lastCell = 0;
-    if (level && b < width) {
-        std::memset(out + b, level, size_t(width - b));
-        return {a, width};
-    }
-    return {a, b};
+    return endRow(strip, r, level, a, b, width, out);
 }
 
 // Coverage of row r of a strip from its accumulated areas, which it clears
@@ -284,8 +291,7 @@ std::pair<int, int> coverRowPoints(const Strip& strip, int r, int width, FillRul
 // be covered.
 std::pair<int, int> coverRow(const Strip& strip, int r, int width, FillRule rule, const CoverageTable& table,
                              uint8_t* __restrict out) {
-    int& firstCell = strip.first[r];
-    int& lastCell = strip.last[r];
+    const int firstCell = strip.first[r], lastCell = strip.last[r];
     if (firstCell >= lastCell) return {0, 0};
     float* __restrict acc = strip.acc + size_t(r) * size_t(strip.stride);
     const int a = firstCell, b = std::min(lastCell, width);
@@ -315,15 +321,7 @@ std::pair<int, int> coverRow(const Strip& strip, int r, int width, FillRule rule
         out[x++] = level;
     }
     for (int x = b; x < end; ++x) acc[x] = 0;
-    firstCell = std::numeric_limits<int>::max();
-    lastCell = 0;
-    // Edges right of the strip were left out, so what they close stays
-    // covered to the end of the row.
-    if (level && b < width) {
-        std::memset(out + b, level, size_t(width - b));
-        return {a, width};
-    }
-    return {a, b};
+    return endRow(strip, r, level, a, b, width, out);
 }
 
 // A line waiting for, or being drawn in, strips first..last.
