@@ -199,17 +199,13 @@ QString runsText(const std::vector<TextRun>& runs) {
 
 QFont deviceFont(const TextFormat& format) {
     QFont font;
-    // The device font names stand for the faces the Flash player takes for
-    // them; fontconfig answers those with metric-compatible faces, so text
-    // measures as it does there. A field names Times New Roman unless told.
-    QString family = QString::fromStdString(format.font.empty() ? std::string(kDefaultFontName) : format.font);
-    QString generic = QStringLiteral("sans-serif");
-    if (family == u"_sans") family = QStringLiteral("Arial");
-    else if (family == u"_serif") family = QStringLiteral("Times New Roman"), generic = QStringLiteral("serif");
-    else if (family == u"_typewriter") family = QStringLiteral("Courier New"), generic = QStringLiteral("monospace");
-    font.setFamilies({family, generic});
-    font.setStyleHint(generic == u"serif" ? QFont::Serif : generic == u"monospace" ? QFont::TypeWriter
-                                                                                  : QFont::SansSerif);
+    QString family = QString::fromStdString(format.font);
+    if (family.isEmpty() || family == u"_sans") family = QStringLiteral("sans-serif");
+    else if (family == u"_serif") family = QStringLiteral("serif");
+    else if (family == u"_typewriter") family = QStringLiteral("monospace");
+    font.setFamilies({family, QStringLiteral("sans-serif")});
+    font.setStyleHint(family == u"serif" ? QFont::Serif : family == u"monospace" ? QFont::TypeWriter
+                                                                                : QFont::SansSerif);
     font.setPixelSize(std::max(1, int(std::lround(format.size / 20))));
     font.setBold(format.bold);
     font.setItalic(format.italic);
@@ -235,7 +231,6 @@ EditTextState initialState(const EditTextDef& def, const FontResolver& fonts) {
     f.rightMargin = def.rightMargin;
     f.indent = def.indent;
     f.leading = def.leading;
-    f.font = kDefaultFontName;
     if (def.fontId && fonts.byId) {
         if (auto font = fonts.byId(*def.fontId)) {
             f.font = font->name;

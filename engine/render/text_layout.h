@@ -20,9 +20,6 @@ struct FontResolver {
     std::function<std::shared_ptr<const FontDef>(const std::string& name, bool bold, bool italic)> byName;
 };
 
-// The face a field's text takes when nothing names one, as in the Flash player.
-inline constexpr char kDefaultFontName[] = "Times New Roman";
-
 struct TextFormat {
     std::string font;                         // face name; device fonts use it as the family
     std::shared_ptr<const FontDef> embedded;  // the embedded font, when there is one with glyphs

@@ -276,30 +276,6 @@ TEST(TextLayout, TheClipReachesAGutterBelowTheBox) {
     EXPECT_COLOR_NEAR(at(img, 1, 5), (Rgba{255, 255, 255, 255}), 0); // the left gutter
 }
 
-struct FamilyCase {
-    const char* font;
-    const char* family;   // asked of fontconfig first
-};
-
-class DeviceFamily : public ::testing::TestWithParam<FamilyCase> {};
-
-TEST_P(DeviceFamily, NamesTheFlashPlayersFace) {
-    TextFormat f;
-    f.font = GetParam().font;
-    EXPECT_EQ(deviceFont(f).families().value(0), QString::fromLatin1(GetParam().family)) << GetParam().font;
-}
-
-INSTANTIATE_TEST_SUITE_P(TextLayout, DeviceFamily,
-                         ::testing::Values(FamilyCase{"", "Times New Roman"}, FamilyCase{"_sans", "Arial"},
-                                           FamilyCase{"_serif", "Times New Roman"},
-                                           FamilyCase{"_typewriter", "Courier New"}, FamilyCase{"Verdana", "Verdana"}),
-                         [](const auto& info) { return std::to_string(info.index); });
-
-TEST(TextLayout, AFieldWithoutAFontTakesTimesNewRoman) {
-    EditTextDef def;
-    EXPECT_EQ(initialState(def, {}).format.font, "Times New Roman");
-}
-
 TEST(TextLayout, DeviceTextDrawsInsideTheField) {
     ensureApp();
     EditTextState s = field(QStringLiteral("Hello"));
