@@ -275,12 +275,10 @@ std::shared_ptr<const ShapeDef> Drawing::shape() const {
     auto s = std::make_shared<ShapeDef>();
     s->version = 4;
     s->bounds = s->edgeBounds = m_bounds;
-    // A fill still open is drawn as if it were closed (the closing edge not stroked yet).
+    // A fill still open is drawn as if it were closed, its closing edge
+    // stroked with the line style in force, as endFill would.
     std::vector<ShapeRecord> records = m_records;
     if (m_filling && m_contourOpen && !(m_pen == m_fillStart)) {
-        ShapeRecord off;
-        off.line = 0;
-        records.push_back(off);
         ShapeRecord edge;
         edge.kind = ShapeRecord::Kind::StraightEdge;
         edge.dx = m_fillStart.x - m_pen.x;

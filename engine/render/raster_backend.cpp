@@ -133,14 +133,14 @@ void RasterBackend::clearCaches() {
     m_oldTables.clear();
 }
 
-CoverageSteps RasterBackend::coverageSteps(Quality quality, bool glyph) {
+Coverage RasterBackend::coverageOf(Quality quality, bool glyph) {
     switch (quality) {
-    case Quality::Low: return 0;
-    case Quality::Medium: return 4;
+    case Quality::Low: return {0};
+    case Quality::Medium: return {4};
     case Quality::High:
     case Quality::Best: break;
     }
-    return glyph ? 4 : 16;
+    return {16, glyph};
 }
 
 int RasterBackend::bandCount(int height) const {
@@ -215,7 +215,7 @@ void RasterBackend::drawShape(Frame& f, const DrawShape& c) {
     const Matrix& m = c.matrix;
     std::shared_ptr<const ShapeOutline> outline = m_outlines.get(*c.shape, c.shape, matrixScale(m));
     const Canvas target = canvasOf(f.top());
-    const CoverageSteps steps = coverageSteps(f.quality, false);
+    const Coverage coverage = coverageOf(f.quality, false);
     Scratch& s = scratch();
     const ShapeDef& shape = *c.shape;
     for (size_t li = 0; li < shape.layers.size() && li < outline->layers.size(); ++li) {
@@ -230,7 +230,7 @@ void RasterBackend::drawShape(Frame& f, const DrawShape& c) {
             appendSegments(lo.fills[i], m, s.segments[i]);
             s.paths.push_back({s.segments[i], FillRule::EvenOdd, &s.paints[i]});
         }
-        fillPaths(target, s.paths, steps);
+        fillPaths(target, s.paths, coverage);
         // Then each of its lines.
         for (size_t i = 0; i < layer.lines.size(); ++i) {
             uint32_t style = layer.lines[i].style;
@@ -257,7 +257,7 @@ void RasterBackend::drawShape(Frame& f, const DrawShape& c) {
                 appendSegments(s.outline, Matrix{}, s.segments[0]);
             }
             s.paths.push_back({s.segments[0], FillRule::NonZero, &s.paints[0]});
-            fillPaths(target, s.paths, steps);
+            fillPaths(target, s.paths, coverage);
         }
     }
 }
@@ -284,7 +284,7 @@ void RasterBackend::drawBitmap(Frame& f, const DrawBitmap& c) {
     rect.add(QPolygonF(QRectF(source.rect())));
     appendSegments(rect, c.matrix, s.segments[0]);
     s.paths.push_back({s.segments[0], FillRule::NonZero, &s.paints[0]});
-    fillPaths(target, s.paths, coverageSteps(f.quality, false));
+    fillPaths(target, s.paths, coverageOf(f.quality, false));
 }
 
 void RasterBackend::drawGlyphs(Frame& f, const DrawGlyphs& c) {
@@ -294,7 +294,7 @@ void RasterBackend::drawGlyphs(Frame& f, const DrawGlyphs& c) {
     paintOf(f, solid(c.color), Matrix{}, c.colorTransform, {}, paint);
     const double k = c.height / c.font->emSquare;
     const double glyphScale = matrixScale(c.matrix) * std::abs(k);
-    const CoverageSteps steps = coverageSteps(f.quality, true);
+    const Coverage coverage = coverageOf(f.quality, true);
     Scratch& s = scratch();
     for (const auto& [index, origin] : c.glyphs) {
         if (index >= c.font->glyphs.size()) continue;
@@ -305,14 +305,14 @@ void RasterBackend::drawGlyphs(Frame& f, const DrawGlyphs& c) {
             for (const Contours& fill : layer.fills) appendSegments(fill, toDevice, s.segments[0]);
         if (s.segments[0].empty()) continue;
         s.paths.push_back({s.segments[0], FillRule::EvenOdd, &paint});
-        fillPaths(target, s.paths, steps);
+        fillPaths(target, s.paths, coverage);
     }
 }
 
 void RasterBackend::drawRect(Frame& f, const DrawRect& c) {
     if (c.rect.empty()) return;
     const Canvas target = canvasOf(f.top());
-    const CoverageSteps steps = coverageSteps(f.quality, false);
+    const Coverage coverage = coverageOf(f.quality, false);
     auto colour = [&](Rgba v) {
         Paint paint;
         paintOf(f, solid(v), Matrix{}, c.colorTransform, {}, paint);
@@ -323,7 +323,7 @@ void RasterBackend::drawRect(Frame& f, const DrawRect& c) {
         s.reset(1);
         appendSegments(contours, m, s.segments[0]);
         s.paths.push_back({s.segments[0], FillRule::NonZero, &paint});
-        fillPaths(target, s.paths, steps);
+        fillPaths(target, s.paths, coverage);
     };
     const QRectF r(c.rect.xMin, c.rect.yMin, c.rect.width(), c.rect.height());
     const QTransform t = toQTransform(c.matrix);

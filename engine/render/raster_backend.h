@@ -21,9 +21,9 @@ public:
 
     void clearCaches() override;
 
-    // Coverage steps the Flash player's qualities sample: low none, medium a
-    // 2x2 grid, high and best a 4x4 grid. Text glyphs are coarser.
-    static CoverageSteps coverageSteps(Quality quality, bool glyph);
+    // Coverage as the Flash player's qualities sample it: low none, medium a
+    // 2x2 grid, high and best a 4x4 grid; text glyphs count the grid's points.
+    static Coverage coverageOf(Quality quality, bool glyph);
 
 protected:
     int bandCount(int height) const override;

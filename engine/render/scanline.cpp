@@ -18,6 +18,8 @@ constexpr size_t kAccumulatorFloats = 1 << 17;
 // How far aliased drawing moves shapes right and down to break ties at
 // pixel centres (pixels).
 constexpr float kAliasedTie = 1.0f / 256;
+// Sample points a pixel takes along each axis when it counts points.
+constexpr int kGrid = 4;
 
 // x * a / 255 per channel, rounded (a: 0..255).
 inline uint32_t byteMul(uint32_t x, uint32_t a) {
@@ -101,6 +103,8 @@ struct Strip {
     int* last;
     int stride;
     int rows;
+    int width;
+    bool points;
 };
 
 // Adds the signed area a line (y0 != y1) covers in each pixel of each row it
@@ -158,6 +162,31 @@ void accumulate(const Strip& strip, float x0, float y0, float x1, float y1) {
     }
 }
 
+// Adds a line's crossings of the sample rows (kGrid a pixel row, through
+// sample centres) to a strip of sample counts: +-1 at the first sample at or
+// right of the crossing, so a running sum along a sample row is the winding.
+void accumulateSamples(const Strip& strip, float x0, float y0, float x1, float y1) {
+    if (y0 == y1) return;
+    float dir = 1;
+    if (y0 > y1) {
+        dir = -1;
+        std::swap(x0, x1);
+        std::swap(y0, y1);
+    }
+    const float dxdy = (x1 - x0) / (y1 - y0);
+    const int kEnd = int(std::ceil(y1 * kGrid - 0.5f));
+    for (int k = int(std::ceil(y0 * kGrid - 0.5f)); k < kEnd; ++k) {
+        const float y = (float(k) + 0.5f) / kGrid;
+        const float x = x0 + (y - y0) * dxdy;
+        const int si = std::max(0, int(std::ceil(x * kGrid - 0.5f)));
+        if (si >= kGrid * strip.width) continue;
+        const int row = k / kGrid;
+        strip.acc[size_t(row) * size_t(strip.stride) + size_t(k % kGrid) * size_t(kGrid * strip.width) + size_t(si)] += dir;
+        strip.first[row] = std::min(strip.first[row], si / kGrid);
+        strip.last[row] = std::max(strip.last[row], si / kGrid + 2);
+    }
+}
+
 // Clips a line to rows [0, rows] and columns [0, width] of a strip and
 // accumulates it. What lies left of the strip still counts for every pixel
 // of its rows, so it is moved onto the left edge; what lies right of it
@@ -174,10 +203,11 @@ void addLine(const Strip& strip, Segment s) {
     if (s.y1 < 0) s.x1 = cutY(0), s.y1 = 0;
     else if (s.y1 > rows) s.x1 = cutY(float(rows)), s.y1 = float(rows);
 
-    const float width = float(strip.stride - 2);
+    const float width = float(strip.width);
+    auto add = strip.points ? accumulateSamples : accumulate;
     if (s.x0 >= width && s.x1 >= width) return;
     if (s.x0 <= 0 && s.x1 <= 0) {
-        accumulate(strip, 0, s.y0, 0, s.y1);
+        add(strip, 0, s.y0, 0, s.y1);
         return;
     }
     // Split where the line crosses the left and right edges.
@@ -196,7 +226,7 @@ void addLine(const Strip& strip, Segment s) {
         float middle = (xa + xb) / 2;
         if (middle >= width) continue;
         if (middle <= 0) xa = xb = 0;
-        accumulate(strip, std::clamp(xa, 0.0f, width), std::clamp(ya, 0.0f, float(rows)),
+        add(strip, std::clamp(xa, 0.0f, width), std::clamp(ya, 0.0f, float(rows)),
                    std::clamp(xb, 0.0f, width), std::clamp(yb, 0.0f, float(rows)));
     }
 }
@@ -204,7 +234,7 @@ void addLine(const Strip& strip, Segment s) {
 // Coverage (0..255) by coverage 0..1 in 256ths, rounded to the steps asked.
 struct CoverageTable {
     std::array<uint8_t, 257> level;
-    explicit CoverageTable(CoverageSteps steps) {
+    explicit CoverageTable(int steps) {
         for (int i = 0; i <= 256; ++i) {
             double c = i / 256.0;
             level[size_t(i)] = steps == 0     ? (i >= 128 ? 255 : 0)
@@ -214,13 +244,54 @@ struct CoverageTable {
     }
 };
 
+// Leaves row r of a strip empty for the next strip, its coverage found up to
+// pixel b (`level` the last); returns the pixels that may be covered. Edges
+// right of the strip were left out, so what they close stays covered to the
+// end of the row.
+std::pair<int, int> endRow(const Strip& strip, int r, uint8_t level, int a, int b, int width, uint8_t* out) {
+    strip.first[r] = std::numeric_limits<int>::max();
+    strip.last[r] = 0;
+    if (level && b < width) {
+        std::memset(out + b, level, size_t(width - b));
+        return {a, width};
+    }
+    return {a, b};
+}
+
+// Coverage of row r of a strip from its sample counts: the share of the
+// kGrid x kGrid points of each pixel inside.
+std::pair<int, int> coverRowPoints(const Strip& strip, int r, int width, FillRule rule, const CoverageTable& table,
+                                   uint8_t* __restrict out) {
+    const int firstCell = strip.first[r], lastCell = strip.last[r];
+    if (firstCell >= lastCell) return {0, 0};
+    const size_t samples = size_t(kGrid * strip.width);
+    float* __restrict acc = strip.acc + size_t(r) * size_t(strip.stride);
+    const int a = firstCell, b = std::min(lastCell, width);
+    std::array<float, kGrid> winding{};
+    uint8_t level = 0;
+    for (int x = a; x < b; ++x) {
+        int inside = 0;
+        for (int j = 0; j < kGrid; ++j) {
+            float* cell = acc + size_t(j) * samples + size_t(x) * kGrid;
+            for (int i = 0; i < kGrid; ++i) {
+                winding[size_t(j)] += cell[i];
+                cell[i] = 0;
+                const int w = int(winding[size_t(j)]);
+                inside += rule == FillRule::NonZero ? w != 0 : (w & 1);
+            }
+        }
+        level = table.level[size_t(inside * 256 / (kGrid * kGrid))];
+        out[x] = level;
+    }
+    return endRow(strip, r, level, a, b, width, out);
+}
+
 // Coverage of row r of a strip from its accumulated areas, which it clears
 // for the next strip; returns the first and one past the last pixel that may
 // be covered.
 std::pair<int, int> coverRow(const Strip& strip, int r, int width, FillRule rule, const CoverageTable& table,
                              uint8_t* __restrict out) {
-    int& firstCell = strip.first[r];
-    int& lastCell = strip.last[r];
+    const int firstCell = strip.first[r], lastCell = strip.last[r];
     if (firstCell >= lastCell) return {0, 0};
     float* __restrict acc = strip.acc + size_t(r) * size_t(strip.stride);
     const int a = firstCell, b = std::min(lastCell, width);
@@ -250,15 +321,7 @@ std::pair<int, int> coverRow(const Strip& strip, int r, int width, FillRule rule
         out[x++] = level;
     }
     for (int x = b; x < end; ++x) acc[x] = 0;
-    firstCell = std::numeric_limits<int>::max();
-    lastCell = 0;
-    // Edges right of the strip were left out, so what they close stays
-    // covered to the end of the row.
-    if (level && b < width) {
-        std::memset(out + b, level, size_t(width - b));
-        return {a, width};
-    }
-    return {a, b};
+    return endRow(strip, r, level, a, b, width, out);
 }
 
 // A line waiting for, or being drawn in, strips first..last.
@@ -278,7 +341,8 @@ struct Scratch {
 
 } // namespace
 
-void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, CoverageSteps steps) {
+void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, Coverage coverage) {
+    const int steps = coverage.steps;
     if (paths.empty() || canvas.clip.isEmpty()) return;
     float minX = std::numeric_limits<float>::max(), minY = minX, maxX = -minX, maxY = -minX;
     for (const CoverPath& p : paths)
@@ -298,7 +362,8 @@ void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, CoverageS
     static const CoverageTable tables[] = {CoverageTable(0), CoverageTable(4), CoverageTable(16), CoverageTable(255)};
     const CoverageTable& table = steps == 0 ? tables[0] : steps <= 4 ? tables[1] : steps <= 16 ? tables[2] : tables[3];
     const int width = box.width();
-    const int stride = width + 2;
+    // Counting points keeps kGrid rows of kGrid samples a pixel.
+    const int stride = coverage.points ? kGrid * kGrid * width : width + 2;
     const size_t count = paths.size();
     const int stripRows =
         std::clamp(int(kAccumulatorFloats / (size_t(stride) * count)), 1, box.height());
@@ -317,7 +382,7 @@ void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, CoverageS
     uint32_t* sum = scratch.sum.data();
     auto stripOf = [&](size_t p, int rows) {
         return Strip{scratch.acc.data() + p * pathFloats, scratch.first.data() + p * size_t(stripRows),
-                     scratch.last.data() + p * size_t(stripRows), stride, rows};
+                     scratch.last.data() + p * size_t(stripRows), stride, rows, width, coverage.points};
     };
 
     // Lines in the order of the first strip they reach, so that each strip
@@ -337,6 +402,7 @@ void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, CoverageS
         std::sort(scratch.lines.begin(), scratch.lines.end(),
                   [](const StripLine& a, const StripLine& b) { return a.first < b.first; });
     size_t next = 0;
+    auto coverRowOf = coverage.points ? coverRowPoints : coverRow;
 
     for (int k = 0, top = box.top(); k < strips; ++k, top += stripRows) {
         const int rows = std::min(stripRows, box.bottom() + 1 - top);
@@ -344,7 +410,7 @@ void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, CoverageS
         // Aliased pixels are in when their centre is: an edge through a
         // centre counts it for the pixel right of or below the edge only,
         // so a one-pixel line on whole coordinates covers one row, not two.
-        const float tie = steps == 0 ? kAliasedTie : 0.0f;
+        const float tie = steps == 0 && !coverage.points ? kAliasedTie : 0.0f;
         const float dx = float(box.left()) - tie, dy = float(top) - tie;
         for (size_t i = 0; i < scratch.active.size();) {
             const StripLine& line = scratch.active[i];
@@ -363,7 +429,7 @@ void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, CoverageS
                             (box.left() - canvas.origin.x());
             if (count == 1) {
                 const Paint& paint = *paths[0].paint;
-                auto [a, b] = coverRow(stripOf(0, rows), r, width, paths[0].rule, table, cover);
+                auto [a, b] = coverRowOf(stripOf(0, rows), r, width, paths[0].rule, table, cover);
                 if (a >= b) continue;
                 if (paint.kind == Paint::Kind::Solid) {
                     coverOver<true>(dst + a, nullptr, paint.color, cover + a, b - a);
@@ -375,7 +441,7 @@ void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, CoverageS
             }
             int lo = width, hi = 0;
             for (size_t p = 0; p < count; ++p) {
-                auto [a, b] = coverRow(stripOf(p, rows), r, width, paths[p].rule, table, cover);
+                auto [a, b] = coverRowOf(stripOf(p, rows), r, width, paths[p].rule, table, cover);
                 if (a >= b) continue;
                 if (lo >= hi) {
                     std::fill(sum + a, sum + b, 0u);

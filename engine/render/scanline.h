@@ -37,11 +37,15 @@ struct Canvas {
     QRect clip;
 };
 
-// How coverage is rounded: 0 draws aliased (a pixel is in or out), n > 0
-// rounds it to n steps between empty and full (255: exact).
-using CoverageSteps = int;
+// How coverage is found: the covered area of a pixel rounded to `steps`
+// between empty and full (0: aliased, a pixel is in or out; 255: exact), or,
+// with `points`, the share of a 4x4 grid of sample points inside it.
+struct Coverage {
+    int steps = 255;
+    bool points = false;
+};
 
 // Fills `paths` together and puts the result over the canvas (source-over).
-void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, CoverageSteps steps);
+void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, Coverage coverage);
 
 } // namespace swf::render

@@ -503,7 +503,10 @@ QString toHtml(const std::vector<TextRun>& runs) {
     return out;
 }
 
-TextLayout layoutEditText(const EditTextState& state, const Matrix& matrix, const ColorTransform& colorTransform) {
+TextLayout layoutEditText(const EditTextState& state, const Matrix& world, const ColorTransform& colorTransform) {
+    // A field of device text is never turned or skewed, as the Flash player
+    // draws it: only the scales and the offset of its matrix apply.
+    const Matrix matrix = state.useOutlines ? world : Matrix{world.a, 0, 0, world.d, world.tx, world.ty};
     TextLayout out;
     out.bounds = state.bounds;
 

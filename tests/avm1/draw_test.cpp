@@ -24,6 +24,14 @@ void rectPath(Asm& a, const std::string& clip, double x0, double y0, double x1, 
     run(a, clip, "lineTo", {x0, y0});
 }
 
+// c.moveTo(20, 20) and lines round three sides of a square to (20, 80).
+void threeSides(Asm& a) {
+    run(a, "c", "moveTo", {20.0, 20.0});
+    run(a, "c", "lineTo", {80.0, 20.0});
+    run(a, "c", "lineTo", {80.0, 80.0});
+    run(a, "c", "lineTo", {20.0, 80.0});
+}
+
 // c: a red square 10..50 px; m (above it): a blue square 30..60 px.
 void redSquareMaskedByBlue(Asm& a) {
     run(a, "c", "beginFill", {double(0xFF0000)});
@@ -92,11 +100,15 @@ const PixelCase kPixelCases[] = {
      [](Asm& a) {
          run(a, "c", "lineStyle", {4.0, 0.0});
          run(a, "c", "beginFill", {double(0xFF0000)});
-         run(a, "c", "moveTo", {20.0, 20.0});
-         run(a, "c", "lineTo", {80.0, 20.0});
-         run(a, "c", "lineTo", {80.0, 80.0});
-         run(a, "c", "lineTo", {20.0, 80.0});
+         threeSides(a);
          run(a, "c", "endFill");
+     },
+     {{20, 50, qRgb(0, 0, 0)}, {50, 50, qRgb(255, 0, 0)}}},
+    {"ClosingEdgeOfAFillLeftOpenIsStroked",
+     [](Asm& a) {
+         run(a, "c", "beginFill", {double(0xFF0000)});
+         run(a, "c", "lineStyle", {4.0, 0.0});
+         threeSides(a);
      },
      {{20, 50, qRgb(0, 0, 0)}, {50, 50, qRgb(255, 0, 0)}}},
     {"CurveBulgesTowardsItsControlPoint",

@@ -51,10 +51,53 @@ INSTANTIATE_TEST_SUITE_P(Raster, CoverageSteps,
                          ::testing::Values(StepCase{Quality::Low, 0}, StepCase{Quality::Medium, 64},
                                            StepCase{Quality::High, 80}, StepCase{Quality::Best, 80}));
 
-TEST(Raster, GlyphCoverageIsCoarserThanShapes) {
-    EXPECT_LT(RasterBackend::coverageSteps(Quality::High, true), RasterBackend::coverageSteps(Quality::High, false));
-    EXPECT_EQ(RasterBackend::coverageSteps(Quality::Low, true), 0);
+struct PointCase {
+    const char* name;
+    std::vector<Segment> polygon;   // device pixels, closed
+    QPoint pixel;
+    int exactAlpha, pointsAlpha;    // area in sixteenths, and points of a 4x4 grid inside
+};
+
+class PointCoverage : public ::testing::TestWithParam<PointCase> {};
+
+std::vector<Segment> closedPolygon(std::initializer_list<QPointF> pts) {
+    std::vector<Segment> out;
+    std::vector<QPointF> v(pts);
+    for (size_t i = 0; i < v.size(); ++i) {
+        const QPointF a = v[i], b = v[(i + 1) % v.size()];
+        out.push_back({float(a.x()), float(a.y()), float(b.x()), float(b.y())});
+    }
+    return out;
 }
+
+TEST_P(PointCoverage, CountsTheGridPointsInside) {
+    // Glyphs count sample points at the centres of a 4x4 grid in each pixel;
+    // shapes take the exact area. The two differ where an edge passes
+    // between sample points.
+    const PointCase& c = GetParam();
+    for (bool points : {false, true}) {
+        QImage img(16, 16, QImage::Format_ARGB32_Premultiplied);
+        img.fill(Qt::transparent);
+        const Paint black = Paint::solid(0xff000000);
+        const CoverPath path{c.polygon, FillRule::NonZero, &black};
+        fillPaths(Canvas{reinterpret_cast<uint32_t*>(img.bits()), img.bytesPerLine() / 4, {}, img.rect()},
+                  {&path, 1}, {16, points});
+        EXPECT_EQ(qAlpha(img.pixel(c.pixel)), points ? c.pointsAlpha : c.exactAlpha) << c.name << " points " << points;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Raster, PointCoverage,
+    ::testing::Values(
+        // x = 10.3 passes one column of points (10.125) of pixel 10.
+        PointCase{"right edge", closedPolygon({{0, 0}, {10.3, 0}, {10.3, 10}, {0, 10}}), {10, 5}, 80, 64},
+        // y = 2.6 leaves the rows at 2.625 and 2.875 inside.
+        PointCase{"top edge", closedPolygon({{0, 2.6}, {10, 2.6}, {10, 10}, {0, 10}}), {5, 2}, 96, 128},
+        // x + y = 8 through pixel (3, 4): half its area, 6 of its points.
+        PointCase{"diagonal", closedPolygon({{0, 0}, {8, 0}, {0, 8}}), {3, 4}, 128, 96},
+        // An edge right of the box the path spans keeps its pixels full.
+        PointCase{"past the target", closedPolygon({{1, 0}, {30, 0}, {30, 10}, {1, 10}}), {15, 5}, 255, 255}),
+    [](const auto& info) { return std::to_string(info.index); });
 
 struct TableCase {
     const char* name;

@@ -42,7 +42,7 @@ double strokeArea(const Polylines& line, const StrokeStyle& style) {
     const Paint black = Paint::solid(0xff000000);
     const CoverPath path{segments, FillRule::NonZero, &black};
     fillPaths(Canvas{reinterpret_cast<uint32_t*>(img.bits()), img.bytesPerLine() / 4, {}, img.rect()}, {&path, 1},
-              255);
+              {255});
     double sum = 0;
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x) sum += qAlpha(img.pixel(x, y)) / 255.0;

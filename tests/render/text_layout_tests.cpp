@@ -414,6 +414,45 @@ TEST(Html, AStylerFormatsTagsAndClasses) {
     EXPECT_FALSE(runs[2].format.bold);
 }
 
+struct TurnCase {
+    const char* name;
+    bool embedded;
+    Matrix matrix;
+};
+
+class TurnedField : public ::testing::TestWithParam<TurnCase> {};
+
+TEST_P(TurnedField, DeviceTextKeepsOnlyScalesAndOffset) {
+    ensureApp();
+    // Embedded glyphs turn and skew with the field; a field of device text
+    // (border, background and text) keeps to the axes.
+    const TurnCase& c = GetParam();
+    EditTextState s = field(QStringLiteral("AB"));
+    s.useOutlines = c.embedded;
+    if (!c.embedded) s.format.embedded = nullptr, s.runs = plainRuns(QStringLiteral("AB"), s.format);
+    s.border = s.background = true;
+    TextLayout l = layoutEditText(s, c.matrix, {});
+    ASSERT_GE(l.commands.size(), 3u) << c.name;
+    for (const Command& cmd : l.commands) {
+        const Matrix& m = std::visit([](const auto& d) -> const Matrix& {
+            static const Matrix none;
+            if constexpr (requires { d.matrix; }) return d.matrix; else return none;
+        }, cmd);
+        EXPECT_DOUBLE_EQ(m.a, c.matrix.a) << c.name;
+        EXPECT_DOUBLE_EQ(m.d, c.matrix.d) << c.name;
+        EXPECT_DOUBLE_EQ(m.tx, c.matrix.tx) << c.name;
+        EXPECT_DOUBLE_EQ(m.b, c.embedded ? c.matrix.b : 0) << c.name;
+        EXPECT_DOUBLE_EQ(m.c, c.embedded ? c.matrix.c : 0) << c.name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TextLayout, TurnedField,
+    ::testing::Values(TurnCase{"device, small skew", false, Matrix{0.05, 0.0003, 0, 0.05, 10, 20}},
+                      TurnCase{"device, turned", false, Matrix{0.035, 0.035, -0.035, 0.035, 10, 20}},
+                      TurnCase{"embedded, turned", true, Matrix{0.035, 0.035, -0.035, 0.035, 10, 20}}),
+    [](const auto& info) { return std::to_string(info.index); });
+
 TEST(Html, GeneratedHtmlReadsBackToTheSameRuns) {
     TextFormat base;
     base.font = "Arial";
