@@ -12,6 +12,8 @@ void installDate(Vm& vm);
 void installClip(Vm& vm);     // MovieClip, Button, TextField prototypes
 // Key, Mouse, Stage, System and the display methods of MovieClip, which need the player.
 void installPlayerObjects(Vm& vm, ScriptEngine& engine);
+// Keeps the built-in functions scripts reach by number (ASnative) as they are now.
+void recordNativeIds(Vm& vm);
 
 void installMedia(Vm& vm);    // Color, Sound
 // Called at the end of installPlayerObjects, in this order.

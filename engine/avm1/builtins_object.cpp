@@ -11,11 +11,6 @@
 
 namespace swf::avm1 {
 
-namespace builtins {
-// Keeps the built-in functions scripts reach by number (ASnative) once every class exists.
-void recordNativeIds(Vm& vm);
-} // namespace builtins
-
 void Vm::installBuiltins() {
     objectProto = make<Object>(nullptr);
     functionProto = make<Object>(objectProto);

@@ -369,6 +369,8 @@ void installPlayerObjects(Vm& vm, ScriptEngine& engine) {
     installNet(vm, engine);
     installSystem(vm, engine);
     installVideo(vm, engine);
+    // The player's own classes (LoadVars, ...) have native ids too.
+    recordNativeIds(vm);
 }
 
 } // namespace swf::avm1::builtins
