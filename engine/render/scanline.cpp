@@ -107,18 +107,21 @@ struct Strip {
     bool points;
 };
 
+// Orders a line's ends top to bottom; answers +1 for a line that ran down, -1 for one that ran up.
+float orientDown(float& x0, float& y0, float& x1, float& y1) {
+    if (y0 <= y1) return 1;
+    std::swap(x0, x1);
+    std::swap(y0, y1);
+    return -1;
+}
+
 // Adds the signed area a line (y0 != y1) covers in each pixel of each row it
 // crosses. y lies within [0, rows], x within [0, stride - 2].
 void accumulate(const Strip& strip, float x0, float y0, float x1, float y1) {
     float* acc = strip.acc;
     const int stride = strip.stride;
     if (y0 == y1) return;
-    float dir = 1;
-    if (y0 > y1) {
-        dir = -1;
-        std::swap(x0, x1);
-        std::swap(y0, y1);
-    }
+    const float dir = orientDown(x0, y0, x1, y1);
     const float xMax = float(stride - 2);
     const float dxdy = (x1 - x0) / (y1 - y0);
     float x = x0;
@@ -167,12 +170,7 @@ void accumulate(const Strip& strip, float x0, float y0, float x1, float y1) {
 // right of the crossing, so a running sum along a sample row is the winding.
 void accumulateSamples(const Strip& strip, float x0, float y0, float x1, float y1) {
     if (y0 == y1) return;
-    float dir = 1;
-    if (y0 > y1) {
-        dir = -1;
-        std::swap(x0, x1);
-        std::swap(y0, y1);
-    }
+    const float dir = orientDown(x0, y0, x1, y1);
     const float dxdy = (x1 - x0) / (y1 - y0);
     const int kEnd = int(std::ceil(y1 * kGrid - 0.5f));
     for (int k = int(std::ceil(y0 * kGrid - 0.5f)); k < kEnd; ++k) {
