@@ -5,7 +5,18 @@ set -euo pipefail
 source "$(dirname "$0")/private-home.sh"
 
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
+# The servers are waited for (up to 5 s) before their folder goes: one still
+# writing there would make the removal, and so the whole run, fail.
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for _ in $(seq 50); do
+    alive=0
+    for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null && alive=1; done
+    [ "$alive" = 0 ] && break
+    sleep 0.1
+  done
+  rm -rf "$work" 2>/dev/null || true
+}
 trap cleanup EXIT
 
 display=:$((90 + RANDOM % 400))
