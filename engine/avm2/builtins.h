@@ -14,6 +14,18 @@ template <typename T> T* thisAs(Vm& vm, const Value& self, const char* cls) {
     vm.throwError(ErrorType::TypeError, 1034, {vm.describeForError(self), QString::fromLatin1(cls)});
 }
 
+// `this` of a method of Boolean, Number, int, uint or String: the primitive
+// itself, or the class's default value (false, 0, "") when the method runs on
+// one of `classes`' prototype objects; anything else is TypeError #1004.
+template <typename Is>
+Value primitiveThis(Vm& vm, const Value& self, Is is, const Value& dflt, std::initializer_list<const char*> classes,
+                    const char* method) {
+    if (is(self)) return self;
+    for (const char* c : classes)
+        if (self.isObject() && self.o == vm.builtin(c)->prototype) return dflt;
+    vm.throwError(ErrorType::TypeError, 1004, {QString::fromLatin1(method)});
+}
+
 void installObjectClasses(Vm& vm);   // Object, Class, Function, Namespace, QName, Boolean, Number, int, uint, Error
 void installStringClass(Vm& vm);
 void installArrayClasses(Vm& vm);    // Array, Vector

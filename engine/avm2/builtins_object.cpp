@@ -172,34 +172,33 @@ Value qnameToString(Vm& vm, const Value& self, Args) {
 
 // ---- Boolean, Number, int, uint
 Value booleanCtor(Vm& vm, const Value&, Args a) { return Value::boolean(vm.toBoolean(arg(a, 0))); }
+Value booleanThis(Vm& vm, const Value& self, const char* method) {
+    return primitiveThis(vm, self, [](const Value& v) { return v.isBoolean(); }, Value::boolean(false), {"Boolean"}, method);
+}
+Value numberThis(Vm& vm, const Value& self, const char* method) {
+    return primitiveThis(vm, self, [](const Value& v) { return v.isNumber(); }, Value::number(0), {"Number", "int", "uint"}, method);
+}
 Value booleanToString(Vm& vm, const Value& self, Args) {
-    if (!self.isBoolean()) vm.throwError(ErrorType::TypeError, 1004, {QStringLiteral("Boolean.prototype.toString")});
-    return Value::string(self.b ? QStringLiteral("true") : QStringLiteral("false"));
+    return Value::string(booleanThis(vm, self, "Boolean.prototype.toString").b ? QStringLiteral("true") : QStringLiteral("false"));
 }
-Value booleanValueOf(Vm& vm, const Value& self, Args) {
-    if (!self.isBoolean()) vm.throwError(ErrorType::TypeError, 1004, {QStringLiteral("Boolean.prototype.valueOf")});
-    return self;
-}
+Value booleanValueOf(Vm& vm, const Value& self, Args) { return booleanThis(vm, self, "Boolean.prototype.valueOf"); }
 Value numberCtor(Vm& vm, const Value&, Args a) { return Value::number(a.empty() ? 0 : vm.toNumber(a[0])); }
 Value intCtor(Vm& vm, const Value&, Args a) { return Value::number(a.empty() ? 0 : vm.toInt(a[0])); }
 Value uintCtor(Vm& vm, const Value&, Args a) { return Value::number(a.empty() ? 0 : vm.toUint(a[0])); }
 
-Value numberToStringFn(Vm& vm, const Value& self, Args a) {
-    if (!self.isNumber()) vm.throwError(ErrorType::TypeError, 1004, {QStringLiteral("Number.prototype.toString")});
+Value numberToStringFn(Vm& vm, const Value& self_, Args a) {
+    const Value self = numberThis(vm, self_, "Number.prototype.toString");
     int radix = a.empty() || a[0].isUndefined() ? 10 : vm.toInt(a[0]);
     if (radix < 2 || radix > 36) vm.throwError(ErrorType::RangeError, 1003, {QString::number(radix)});
     return Value::string(QString::fromStdString(numberToStringRadix(self.d, radix)));
 }
-Value numberValueOf(Vm& vm, const Value& self, Args) {
-    if (!self.isNumber()) vm.throwError(ErrorType::TypeError, 1004, {QStringLiteral("Number.prototype.valueOf")});
-    return self;
-}
+Value numberValueOf(Vm& vm, const Value& self, Args) { return numberThis(vm, self, "Number.prototype.valueOf"); }
 
 // toFixed, toExponential and toPrecision: the digit count as ToInteger
 // gives it; a count out of range is RangeError #1002.
 enum class NumberForm { Fixed, Exponential, Precision };
-template <NumberForm Form> Value formatNumber(Vm& vm, const Value& self, Args a) {
-    if (!self.isNumber()) vm.throwError(ErrorType::TypeError, 1004, {QStringLiteral("Number.prototype.toString")});
+template <NumberForm Form> Value formatNumber(Vm& vm, const Value& self_, Args a) {
+    const Value self = numberThis(vm, self_, "Number.prototype.toString");
     const Value count = arg(a, 0);
     if (Form == NumberForm::Precision && count.isUndefined()) return Value::string(numberToString(self.d));
     double d = count.isUndefined() ? (Form == NumberForm::Exponential ? -1 : 0) : std::trunc(vm.toNumber(count));

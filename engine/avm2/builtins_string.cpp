@@ -237,10 +237,10 @@ Value fromCharCode(Vm& vm, const Value&, Args a) {
     for (const Value& v : a) s += QChar(char16_t(vm.toUint(v) & 0xFFFF));
     return Value::string(s);
 }
-Value stringToString(Vm& vm, const Value& self, Args) {
-    if (!self.isString()) vm.throwError(ErrorType::TypeError, 1004, {QStringLiteral("String.prototype.toString")});
-    return self;
+template <const char* Method> Value stringValue(Vm& vm, const Value& self, Args) {
+    return primitiveThis(vm, self, [](const Value& v) { return v.isString(); }, Value::string(QString()), {"String"}, Method);
 }
+constexpr char kToString[] = "String.prototype.toString", kValueOf[] = "String.prototype.valueOf";
 
 } // namespace
 
@@ -255,7 +255,7 @@ void installStringClass(Vm& vm) {
         {"lastIndexOf", lastIndexOf, 2}, {"slice", slice, 2}, {"substring", substring, 2}, {"substr", substr, 2},
         {"toLowerCase", changeCase<false>, 0}, {"toUpperCase", changeCase<true>, 0}, {"toLocaleLowerCase", changeCase<false>, 0},
         {"toLocaleUpperCase", changeCase<true>, 0}, {"split", split, 2}, {"replace", replace, 2}, {"match", match, 1}, {"search", search, 1},
-        {"localeCompare", localeCompare, 1}, {"toString", stringToString, 0}, {"valueOf", stringToString, 0},
+        {"localeCompare", localeCompare, 1}, {"toString", stringValue<kToString>, 0}, {"valueOf", stringValue<kValueOf>, 0},
     };
     for (const M& m : methods) vm.defineMethod(c, QString::fromLatin1(m.name), m.fn, m.arity);
     vm.defineStatic(c, QStringLiteral("fromCharCode"), fromCharCode, 0);
