@@ -198,9 +198,15 @@ Value childIndex(Vm& vm, const Value& self, Args) {
 }
 // ECMA-357 13.4.4.10 and 13.5.4.8: whether a node of the list is == value,
 // so an element of simple content contains its text.
+// A list compares each item with ==; an XML object is equal to XML only.
 Value contains(Vm& vm, const Value& self, Args a) {
     const Value v = arg(a, 0);
-    for (const xml::NodePtr& n : xmlThis(vm, self)->nodes)
+    XmlObject* x = xmlThis(vm, self);
+    if (!x->isList) {
+        auto* other = v.isObject() ? v.o->as<XmlObject>() : nullptr;
+        return Value::boolean(other && !other->isList && xmlEquals(vm, *x, *other));
+    }
+    for (const xml::NodePtr& n : x->nodes)
         if (vm.looseEquals(makeXml(vm, n), v)) return Value::boolean(true);
     return Value::boolean(false);
 }
@@ -344,6 +350,19 @@ avm2lib::xml::NodeList toXmlListForInsert(Vm& vm, const Value& v) {
     return {contentNode(vm, v)};
 }
 
+namespace {
+// A name given as a string "@foo" (xml["@foo"]) is the attribute foo.
+Name attributeForm(const Name& name) {
+    if (name.attribute || name.anyName || !name.name.startsWith(u'@')) return name;
+    Name n = name;
+    if (name.nss == &name.own) n.nss = &n.own;
+    n.attribute = true;
+    n.name = name.name.mid(1);
+    n.anyName = n.name == QLatin1String("*");
+    return n;
+}
+} // namespace
+
 avm2lib::xml::NameTest xmlNameTest(const Name& name) {
     xml::NameTest t;
     if (!name.anyName) t.local = std::u16string(u16(name.name));
@@ -352,7 +371,8 @@ avm2lib::xml::NameTest xmlNameTest(const Name& name) {
     return t;
 }
 
-Value xmlGet(Vm& vm, XmlObject& x, const Name& name) {
+Value xmlGet(Vm& vm, XmlObject& x, const Name& given) {
+    const Name name = attributeForm(given);
     if (!name.attribute && !name.anyName) {
         bool ok = false;
         const uint32_t index = name.name.toUInt(&ok);
@@ -371,7 +391,8 @@ Value xmlGet(Vm& vm, XmlObject& x, const Name& name) {
     return makeXmlList(vm, std::move(out));
 }
 
-void xmlSet(Vm& vm, XmlObject& x, const Name& name, const Value& v) {
+void xmlSet(Vm& vm, XmlObject& x, const Name& given, const Value& v) {
+    const Name name = attributeForm(given);
     // list[i] = value replaces item i, or appends past the end (filters build their results so).
     bool isIndex = false;
     const uint32_t index = name.anyName || name.attribute ? 0 : name.name.toUInt(&isIndex);
@@ -450,7 +471,27 @@ void xmlSet(Vm& vm, XmlObject& x, const Name& name, const Value& v) {
     xml::insertChild(n, n.children.size(), child);
 }
 
-bool xmlDelete(Vm&, XmlObject& x, const Name& name) {
+bool xmlDelete(Vm&, XmlObject& x, const Name& given) {
+    const Name name = attributeForm(given);
+    bool isIndex = false;
+    const uint32_t index = name.anyName || name.attribute ? 0 : name.name.toUInt(&isIndex);
+    if (x.isList && isIndex) {
+        // delete list[i]: the item leaves its parent and the list.
+        if (index >= x.nodes.size()) return true;
+        const xml::NodePtr item = x.nodes[index];
+        if (xml::NodePtr parent = item->parentNode()) {
+            if (item->kind == xml::Kind::Attribute) {
+                std::erase(parent->attributes, item);
+                item->parent.reset();
+            } else {
+                auto at = std::find(parent->children.begin(), parent->children.end(), item);
+                if (at != parent->children.end()) xml::removeChild(*parent, size_t(at - parent->children.begin()));
+            }
+        }
+        x.nodes.erase(x.nodes.begin() + index);
+        x.setNodes(std::move(x.nodes));
+        return true;
+    }
     const xml::NameTest test = xmlNameTest(name);
     for (const xml::NodePtr& n : x.nodes) {
         if (name.attribute) {
@@ -463,7 +504,8 @@ bool xmlDelete(Vm&, XmlObject& x, const Name& name) {
     return true;
 }
 
-bool xmlHas(XmlObject& x, const Name& name) {
+bool xmlHas(XmlObject& x, const Name& given) {
+    const Name name = attributeForm(given);
     bool ok = false;
     const uint32_t index = name.name.toUInt(&ok);
     if (ok && !name.attribute) return index < x.nodes.size();

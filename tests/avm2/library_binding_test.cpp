@@ -331,6 +331,12 @@ TEST_F(Library, XmlContainsComparesLikeEquality) {
         {make("XML", {str("<b>B</b>")}), true},
     };
     for (const auto& [v, expected] : cases) EXPECT_EQ(vm.toBoolean(call(list, "contains", {v})), expected) << text(v).toStdString();
+    // An XML object contains only XML equal to it.
+    Value one = make("XML", {str("<a>A</a>")});
+    const std::pair<Value, bool> single[] = {
+        {str("A"), false}, {make("XML", {str("<a>A</a>")}), true}, {make("XMLList", {str("<a>A</a>")}), false}, {one, true},
+    };
+    for (const auto& [v, expected] : single) EXPECT_EQ(vm.toBoolean(call(one, "contains", {v})), expected) << text(v).toStdString();
 
     // setSettings: an object changes only what it names; a string changes nothing.
     Value xmlClass = Value::object(vm.builtin("XML"));
@@ -369,6 +375,40 @@ TEST_F(Library, ByteArrayDefaultEncodingAppliesToNewArrays) {
         EXPECT_EQ(text(vm.getPublic(back, QStringLiteral("name"))), QStringLiteral("by name")) << encoding;
         ASSERT_EQ(back.o->as<DictionaryObject>()->objectKeys.size(), 1u) << encoding;
         EXPECT_EQ(text(back.o->as<DictionaryObject>()->objectKeys.front().second), QStringLiteral("by object")) << encoding;
+    }
+}
+
+// Indices of a list and "@name" strings reach what E4X says they name.
+TEST_F(Library, XmlListIndicesAndAttributeStrings) {
+    Value x = make("XML", {str("<r a='1'><b>1</b><c>2</c><d>3</d></r>")});
+    Value kids = call(x, "children");
+    vm.deleteProperty(kids, Name::publicName(QStringLiteral("1")));
+    EXPECT_EQ(text(kids), QStringLiteral("<b>1</b>\n<d>3</d>"));
+    EXPECT_EQ(text(call(x, "children")), QStringLiteral("<b>1</b>\n<d>3</d>"));
+    Value attrs = call(x, "attributes");
+    vm.deleteProperty(attrs, Name::publicName(QStringLiteral("0")));
+    EXPECT_EQ(vm.toInt(call(call(x, "attributes"), "length")), 0);
+
+    vm.setPublic(x, QStringLiteral("@n"), str("v"));
+    EXPECT_EQ(text(vm.getPublic(x, QStringLiteral("@n"))), QStringLiteral("v"));
+    EXPECT_EQ(vm.toInt(call(vm.getPublic(x, QStringLiteral("n")), "length")), 0);
+    vm.deleteProperty(x, Name::publicName(QStringLiteral("@n")));
+    EXPECT_EQ(text(call(x, "toXMLString")), QStringLiteral("<r>\n  <b>1</b>\n  <d>3</d>\n</r>"));
+}
+
+// The prototypes of the primitive classes stand for the class's default
+// value; other objects are refused with #1004.
+TEST_F(Library, PrimitivePrototypesActAsTheDefaultValue) {
+    const struct { const char* cls; const char* method; const char* expected; } cases[] = {
+        {"Boolean", "toString", "false"}, {"Boolean", "valueOf", "false"}, {"Number", "toString", "0"},
+        {"Number", "valueOf", "0"}, {"int", "toString", "0"}, {"uint", "valueOf", "0"}, {"Number", "toFixed", "0"},
+        {"String", "toString", ""}, {"String", "valueOf", ""},
+    };
+    for (const auto& c : cases) {
+        Value proto = vm.getPublic(Value::object(vm.builtin(c.cls)), QStringLiteral("prototype"));
+        Value method = vm.getPublic(proto, QString::fromLatin1(c.method));
+        EXPECT_EQ(text(vm.call(method, proto, {})), QString::fromLatin1(c.expected)) << c.cls << "." << c.method;
+        EXPECT_EQ(errorId([&] { vm.call(method, Value::object(vm.newObject()), {}); }), 1004) << c.cls << "." << c.method;
     }
 }
 

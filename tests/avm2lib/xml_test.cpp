@@ -62,20 +62,46 @@ TEST(Xml, ChildPrintedAloneDeclaresItsNamespaces) {
     const NodeList doc = parseOk("<r xmlns=\"u\" xmlns:p=\"v\"><p:c p:at=\"1\"/><d/></r>", s);
     const NodeList kids = children(*doc[0], {});
     ASSERT_EQ(kids.size(), 2u);
-    EXPECT_EQ(s8(toXmlString(*kids[0], s)), "<p:c xmlns:p=\"v\" p:at=\"1\"/>");
-    EXPECT_EQ(s8(toXmlString(*kids[1], s)), "<d xmlns=\"u\"/>");
-    EXPECT_EQ(s8(toXmlString(kids, s)), "<p:c xmlns:p=\"v\" p:at=\"1\"/>\n<d xmlns=\"u\"/>");
+    // Every namespace in scope is declared, after the attributes, the
+    // element's own first and then its ancestors' outwards.
+    EXPECT_EQ(s8(toXmlString(*kids[0], s)), "<p:c p:at=\"1\" xmlns=\"u\" xmlns:p=\"v\"/>");
+    EXPECT_EQ(s8(toXmlString(*kids[1], s)), "<d xmlns=\"u\" xmlns:p=\"v\"/>");
+    EXPECT_EQ(s8(toXmlString(kids, s)), "<p:c p:at=\"1\" xmlns=\"u\" xmlns:p=\"v\"/>\n<d xmlns=\"u\" xmlns:p=\"v\"/>");
+    const NodeList nested = parseOk("<r xmlns:a=\"1\"><s xmlns:b=\"2\" xmlns:a=\"3\"><t k=\"v\"/></s></r>", s);
+    const NodeList t = descendants(*nested[0], {std::nullopt, u"t"}, false);
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(s8(toXmlString(*t[0], s)), "<t k=\"v\" xmlns:b=\"2\" xmlns:a=\"3\"/>");
     // Unprefixed names of a parse with a default namespace land in it.
     const NodeList d = parseOk("<a><b/></a>", s, u"http://d");
     EXPECT_EQ(d[0]->name.uri, u"http://d");
     EXPECT_EQ(s8(toXmlString(*d[0], s)), "<a xmlns=\"http://d\">\n  <b/>\n</a>");
 }
 
+// An ampersand starts a reference that runs to the next semicolon; one that
+// names no known entity is kept as written, ampersands inside it included.
+TEST(Xml, TextDecodesOnlyWholeKnownReferences) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"A &amp; &#39; B", "A & ' B"}, {"A & &thing; B", "A & &thing; B"}, {"A &&thing; B", "A &&thing; B"},
+        {"A &&amp; B", "A &&amp; B"}, {"A &amp;&amp; B", "A && B"}, {"&#x1F600;", "\xF0\x9F\x98\x80"}, {"tail &amp", "tail &amp"},
+    };
+    for (const auto& [text, value] : cases) {
+        const NodeList nodes = parseOk((std::string("<d>") + text + "</d>").c_str());
+        ASSERT_EQ(nodes.size(), 1u) << text;
+        EXPECT_EQ(s8(toString(*nodes[0], {})), value) << text;
+    }
+}
+
+TEST(Xml, NegativeIndentKeepsChildrenOnOneLine) {
+    Settings s;
+    s.prettyIndent = -5;
+    EXPECT_EQ(s8(toXmlString(*parseOk("<x><a>1</a><b/></x>", s)[0], s)), "<x><a>1</a><b/></x>");
+}
+
 TEST(Xml, RefusesMalformedMarkupWithFlashErrors) {
     const struct { const char* source; int id; } cases[] = {
         {"<a><b></a>", 1085}, {"<a>", 1085}, {"</a>", 1085}, {"<p:a/>", 1083}, {"<a p:x=\"1\"/>", 1084},
         {"<a><!-- x</a>", 1094}, {"<a><![CDATA[x</a>", 1091}, {"<a x=\"1/>", 1095}, {"<a x=\"1\"", 1096},
-        {"<a><?pi </a>", 1097}, {"<!DOCTYPE a [", 1093}, {"<a b/>", 1090}, {"<a x=\"1\" x=\"2\"/>", 1090}, {"< a/>", 1090},
+        {"<a><?pi </a>", 1097}, {"<?xml version='1.0'><a/>", 1092}, {"<!DOCTYPE a [", 1093}, {"<a b/>", 1090}, {"<a x=\"1\" x=\"2\"/>", 1090}, {"< a/>", 1090},
     };
     for (const auto& c : cases) {
         const ParseResult r = parse(utf8ToUtf16(c.source), {});

@@ -28,15 +28,16 @@ std::u16string_view trimmed(std::u16string_view s) {
 
 std::string narrow(std::u16string_view s) { return utf16ToUtf8(s); }
 
-// &lt; &gt; &amp; &quot; &apos; and character references; an unknown
-// entity stays as written.
+// &lt; &gt; &amp; &quot; &apos; and character references; anything else
+// from an ampersand to the next semicolon stays as written, so "&&amp;" keeps
+// its "&amp;".
 std::u16string decodeEntities(std::u16string_view s) {
     std::u16string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] != '&') { out += s[i]; continue; }
         const size_t semi = s.find(';', i);
-        if (semi == std::u16string_view::npos || semi - i > 10) { out += s[i]; continue; }
+        if (semi == std::u16string_view::npos) { out += s.substr(i); break; }
         const std::u16string_view ent = s.substr(i + 1, semi - i - 1);
         char32_t c = 0;
         if (ent == u"lt") c = '<';
@@ -55,7 +56,11 @@ std::u16string decodeEntities(std::u16string_view s) {
             }
             if (ok && v > 0 && v <= 0x10FFFF) c = v;
         }
-        if (!c) { out += s[i]; continue; }
+        if (!c) {
+            out += s.substr(i, semi - i + 1);
+            i = semi;
+            continue;
+        }
         if (c >= 0x10000) {
             out += char16_t(0xD800 + ((c - 0x10000) >> 10));
             out += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
@@ -128,8 +133,11 @@ private:
         } else if (at(u"<!DOCTYPE") || at(u"<!")) {
             skipDoctype();
         } else if (at(u"<?")) {
+            const bool declaration = at(u"<?xml ");
             m_pos += 2;
-            if (!until(u"?>", body, 1097, "XML parser failure: Unterminated processing instruction.")) return;
+            const bool closed = declaration ? until(u"?>", body, 1092, "XML parser failure: Unterminated XML declaration.")
+                                            : until(u"?>", body, 1097, "XML parser failure: Unterminated processing instruction.");
+            if (!closed) return;
             size_t n = 0;
             while (n < body.size() && !isXmlSpace(body[n])) ++n;
             std::u16string target(body.substr(0, n));
@@ -369,23 +377,28 @@ public:
             case Kind::Element: break;
             }
             const size_t scopeSize = scope.size();
-            for (const Namespace& ns : n.namespaces) {
+            // The element printed first declares every namespace in scope
+            // there, its ancestors' included, so that its markup stands alone.
+            const std::vector<Namespace> declared = stack.empty() ? inScopeNamespaces(n) : n.namespaces;
+            for (const Namespace& ns : declared) {
+                if (!ns.prefix) continue;
                 const bool known = std::any_of(scope.begin(), scope.begin() + long(scopeSize), [&](const Namespace& a) { return a == ns; });
                 if (!known) scope.push_back(ns);
             }
             const std::u16string tag = qualified(n.name, scope, true);
             std::vector<std::u16string> attrNames;
             for (const NodePtr& a : n.attributes) attrNames.push_back(qualified(a->name, scope, false));
+            // Attributes first, then the namespace declarations.
             out += u"<" + tag;
+            for (size_t i = 0; i < n.attributes.size(); ++i) {
+                out += u" " + attrNames[i] + u"=\"";
+                escapeAttributeValue(n.attributes[i]->value, out);
+                out += u"\"";
+            }
             for (size_t i = scopeSize; i < scope.size(); ++i) {
                 out += scope[i].prefix->empty() ? u" xmlns" : u" xmlns:" + *scope[i].prefix;
                 out += u"=\"";
                 escapeAttributeValue(scope[i].uri, out);
-                out += u"\"";
-            }
-            for (size_t i = 0; i < n.attributes.size(); ++i) {
-                out += u" " + attrNames[i] + u"=\"";
-                escapeAttributeValue(n.attributes[i]->value, out);
                 out += u"\"";
             }
             if (n.children.empty()) {
@@ -400,7 +413,8 @@ public:
         open(root, 0);
         while (!stack.empty()) {
             Frame& f = stack.back();
-            const bool pretty = m_settings.prettyPrinting && f.indentChildren;
+            // A negative indent puts the children on the parent's line.
+            const bool pretty = m_settings.prettyPrinting && m_settings.prettyIndent >= 0 && f.indentChildren;
             if (f.child < f.node->children.size()) {
                 const Node& c = *f.node->children[f.child++];
                 if (pretty) out += u'\n';
