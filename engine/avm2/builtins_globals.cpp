@@ -171,6 +171,22 @@ Value decode(Vm& vm, Args a, const char* reserved, const char* function) {
     return Value::string(out);
 }
 
+
+// isXMLName: whether the local name of QName(value) is an XML NCName, a
+// letter or underscore followed by letters, digits, marks, '.', '-', '_'
+// and the middle dot; no colons.
+Value isXmlNameFn(Vm& vm, const Value&, Args a) {
+    const Value v = arg(a, 0);
+    if (v.isUndefined()) return Value::boolean(false);
+    auto* q = v.isObject() ? v.o->as<QNameObject>() : nullptr;
+    const QString s = q ? q->localName : vm.toString(v);
+    if (s.isEmpty() || !(s[0].isLetter() || s[0] == u'_')) return Value::boolean(false);
+    for (QChar c : s)
+        if (!(c.isLetterOrNumber() || c.isMark() || c == u'.' || c == u'-' || c == u'_' || c == QChar(0xB7)))
+            return Value::boolean(false);
+    return Value::boolean(true);
+}
+
 } // namespace
 
 void installGlobals(Vm& vm) {
@@ -181,7 +197,7 @@ void installGlobals(Vm& vm) {
     struct F { const char* name; NativeFn fn; int arity; };
     const F fns[] = {
         {"trace", trace, 0}, {"isNaN", isNaNFn, 1}, {"isFinite", isFiniteFn, 1}, {"parseInt", parseIntFn, 2},
-        {"parseFloat", parseFloatFn, 1}, {"escape", escapeFn, 1}, {"unescape", unescapeFn, 1},
+        {"parseFloat", parseFloatFn, 1}, {"escape", escapeFn, 1}, {"unescape", unescapeFn, 1}, {"isXMLName", isXmlNameFn, 1},
         {"encodeURI", [](Vm& vm, const Value&, Args a) { return encode(vm, a, "-_.!~*'();/?:@&=+$,#", "encodeURI"); }, 1},
         {"encodeURIComponent", [](Vm& vm, const Value&, Args a) { return encode(vm, a, "-_.!~*'()", "encodeURIComponent"); }, 1},
         {"decodeURI", [](Vm& vm, const Value&, Args a) { return decode(vm, a, ";/?:@&=+$,#", "decodeURI"); }, 1},

@@ -124,14 +124,29 @@ Value namespaceCtor(Vm& vm, const Value& self, Args a) {
         else ns->ns.uri = vm.toString(v);
         ns->hasPrefix = ns->ns.uri.isEmpty();
     } else if (a.size() >= 2) {
-        ns->prefix = vm.toString(a[0]);
-        ns->hasPrefix = !a[0].isUndefined();
         Value u = a[1];
         ns->ns.uri = u.isObject() && u.o->as<QNameObject>() ? u.o->as<QNameObject>()->ns.uri : vm.toString(u);
+        const QString prefix = a[0].isUndefined() ? QString() : vm.toString(a[0]);
+        // No namespace takes only the empty prefix; a prefix that is no XML
+        // name is left undefined.
+        if (ns->ns.uri.isEmpty() && !prefix.isEmpty()) vm.throwError(ErrorType::TypeError, 1098, {prefix});
+        const Value isXmlName = vm.getPublic(Value::object(vm.toplevel()), QStringLiteral("isXMLName"));
+        const Value prefixArg[1] = {Value::string(prefix)};
+        ns->hasPrefix = ns->ns.uri.isEmpty() || (!a[0].isUndefined() && (prefix.isEmpty() || vm.toBoolean(vm.call(isXmlName, Value(), prefixArg))));
+        ns->prefix = ns->hasPrefix ? prefix : QString();
     } else {
         ns->hasPrefix = true;
     }
     return {};
+}
+// Namespace(ns) and QName(q) called as functions give back their argument.
+Value namespaceCall(Vm& vm, const Value&, Args a) {
+    if (a.size() == 1 && a[0].isObject() && a[0].o->as<NamespaceObject>()) return a[0];
+    return vm.construct(Value::object(vm.builtin("Namespace")), a);
+}
+Value qnameCall(Vm& vm, const Value&, Args a) {
+    if (a.size() == 1 && a[0].isObject() && a[0].o->as<QNameObject>()) return a[0];
+    return vm.construct(Value::object(vm.builtin("QName")), a);
 }
 Value namespaceUri(Vm& vm, const Value& self, Args) { return Value::string(thisAs<NamespaceObject>(vm, self, "Namespace")->ns.uri); }
 Value namespacePrefix(Vm& vm, const Value& self, Args) {
@@ -286,6 +301,7 @@ void installObjectClasses(Vm& vm) {
     vm.defineConstant(function, QStringLiteral("length"), Value::number(1));
 
     ClassObject* ns = vm.defineClass(QStringLiteral("Namespace"), object, allocateNamespace, namespaceCtor, 2);
+    ns->call = namespaceCall;
     vm.defineAccessor(ns, QStringLiteral("uri"), namespaceUri);
     vm.defineAccessor(ns, QStringLiteral("prefix"), namespacePrefix);
     vm.defineMethod(ns, QStringLiteral("toString"), namespaceUri);
@@ -293,6 +309,7 @@ void installObjectClasses(Vm& vm) {
     ns->instancesSealed = true;
     vm.defineConstant(ns, QStringLiteral("length"), Value::number(2));
     ClassObject* qname = vm.defineClass(QStringLiteral("QName"), object, allocateQName, qnameCtor, 2);
+    qname->call = qnameCall;
     vm.defineAccessor(qname, QStringLiteral("localName"), qnameLocalName);
     vm.defineAccessor(qname, QStringLiteral("uri"), qnameUri);
     vm.defineMethod(qname, QStringLiteral("toString"), qnameToString);

@@ -266,6 +266,170 @@ Value setName(Vm& vm, const Value& self, Args a) {
     return {};
 }
 
+// ---- Namespaces
+
+Value namespaceValue(Vm& vm, const xml::Namespace& ns) {
+    auto* o = static_cast<NamespaceObject*>(vm.allocateInstance(vm.builtin("Namespace")));
+    o->ns = Namespace{NsKind::Namespace, qstr(ns.uri), 0};
+    o->hasPrefix = ns.prefix.has_value();
+    o->prefix = ns.prefix ? qstr(*ns.prefix) : QString();
+    return Value::object(o);
+}
+Value namespaceArray(Vm& vm, const std::vector<xml::Namespace>& list) {
+    std::vector<Value> out;
+    for (const xml::Namespace& ns : list) out.push_back(namespaceValue(vm, ns));
+    return Value::object(vm.newArray(std::move(out)));
+}
+// The argument of addNamespace, removeNamespace and setNamespace as
+// `new Namespace(value)` reads it.
+xml::Namespace namespaceOf(Vm& vm, const Value& v) {
+    if (v.isObject()) {
+        if (auto* n = v.o->as<NamespaceObject>()) {
+            const bool prefixed = n->hasPrefix || n->ns.uri.isEmpty();
+            return {prefixed ? std::optional(std::u16string(u16(n->prefix))) : std::nullopt, std::u16string(u16(n->ns.uri))};
+        }
+        if (auto* q = v.o->as<QNameObject>()) return {std::nullopt, std::u16string(u16(q->ns.uri))};
+    }
+    std::u16string uri(u16(vm.toString(v)));
+    return {uri.empty() ? std::optional(std::u16string()) : std::nullopt, uri};
+}
+// The element whose declarations a node's names use: an attribute's is its parent.
+const xml::Node* scopeNode(const xml::Node& n) { return n.kind == xml::Kind::Attribute ? n.parentNode().get() : &n; }
+
+// [[AddInScopeNamespace]]: a declaration with a prefix replaces the one of
+// that prefix; one without a prefix is not a declaration.
+void addInScopeNamespace(xml::Node& n, const xml::Namespace& ns) {
+    if (n.kind != xml::Kind::Element || !ns.prefix) return;
+    if (ns.prefix->empty() && n.name.uri.empty()) return;
+    auto same = std::find_if(n.namespaces.begin(), n.namespaces.end(), [&](const xml::Namespace& d) { return d.prefix == ns.prefix; });
+    if (same != n.namespaces.end()) {
+        if (same->uri == ns.uri) return;
+        n.namespaces.erase(same);
+    }
+    n.namespaces.push_back(ns);
+    if (n.name.prefix == ns.prefix) n.name.prefix.reset();
+    for (const xml::NodePtr& a : n.attributes)
+        if (a->name.prefix == ns.prefix) a->name.prefix.reset();
+}
+
+Value inScopeNamespaces(Vm& vm, const Value& self, Args) {
+    const xml::Node* n = scopeNode(single(vm, self, "inScopeNamespaces"));
+    return namespaceArray(vm, n ? xml::inScopeNamespaces(*n) : std::vector<xml::Namespace>{});
+}
+// The element's own declarations that its ancestors do not already make.
+Value namespaceDeclarations(Vm& vm, const Value& self, Args) {
+    const xml::Node& n = single(vm, self, "namespaceDeclarations");
+    std::vector<xml::Namespace> out;
+    if (n.kind == xml::Kind::Element) {
+        const xml::NodePtr parent = n.parentNode();
+        const std::vector<xml::Namespace> outer = parent ? xml::inScopeNamespaces(*parent) : std::vector<xml::Namespace>{};
+        for (const xml::Namespace& ns : n.namespaces)
+            if (ns.prefix && std::find(outer.begin(), outer.end(), ns) == outer.end()) out.push_back(ns);
+    }
+    return namespaceArray(vm, out);
+}
+// namespace(): the namespace of the node's name, as declared in scope when
+// it is; namespace(prefix): the one bound to the prefix, or undefined.
+Value xmlNamespace(Vm& vm, const Value& self, Args a) {
+    const xml::Node& n = single(vm, self, "namespace");
+    if (n.kind == xml::Kind::Text || n.kind == xml::Kind::Comment || n.kind == xml::Kind::ProcessingInstruction)
+        return a.empty() ? Value::null() : Value();
+    const xml::Node* holder = scopeNode(n);
+    const std::vector<xml::Namespace> scope = holder ? xml::inScopeNamespaces(*holder) : std::vector<xml::Namespace>{};
+    if (!a.empty()) {
+        const std::u16string prefix(u16(vm.toString(a[0])));
+        for (const xml::Namespace& ns : scope)
+            if (ns.prefix == prefix) return namespaceValue(vm, ns);
+        return Value();
+    }
+    const xml::Namespace* found = nullptr;
+    for (const xml::Namespace& ns : scope)
+        if (ns.uri == n.name.uri && ns.prefix && (!found || ns.prefix == n.name.prefix)) found = &ns;
+    if (found) return namespaceValue(vm, *found);
+    return namespaceValue(vm, {n.name.uri.empty() ? std::optional(std::u16string()) : n.name.prefix, n.name.uri});
+}
+Value addNamespace(Vm& vm, const Value& self, Args a) {
+    xml::Node& n = single(vm, self, "addNamespace");
+    addInScopeNamespace(n, namespaceOf(vm, arg(a, 0)));
+    return self;
+}
+// removeNamespace: drops the declaration from the element and its
+// descendants, unless the element's own name or an attribute uses it.
+Value removeNamespace(Vm& vm, const Value& self, Args a) {
+    xml::Node& root = single(vm, self, "removeNamespace");
+    const xml::Namespace ns = namespaceOf(vm, arg(a, 0));
+    std::vector<xml::Node*> work{&root};
+    while (!work.empty()) {
+        xml::Node* n = work.back();
+        work.pop_back();
+        if (n->kind != xml::Kind::Element) continue;
+        const bool used = n->name.uri == ns.uri ||
+                          std::any_of(n->attributes.begin(), n->attributes.end(), [&](const xml::NodePtr& at) { return at->name.uri == ns.uri; });
+        if (!used)
+            std::erase_if(n->namespaces, [&](const xml::Namespace& d) { return d.uri == ns.uri && (!ns.prefix || d.prefix == ns.prefix); });
+        for (const xml::NodePtr& c : n->children) work.push_back(c.get());
+    }
+    return self;
+}
+Value setNamespace(Vm& vm, const Value& self, Args a) {
+    xml::Node& n = single(vm, self, "setNamespace");
+    if (n.kind != xml::Kind::Element && n.kind != xml::Kind::Attribute) return {};
+    const xml::Namespace ns = namespaceOf(vm, arg(a, 0));
+    n.name.uri = ns.uri;
+    n.name.prefix = ns.prefix;
+    if (n.kind == xml::Kind::Element) addInScopeNamespace(n, ns);
+    else if (xml::NodePtr parent = n.parentNode()) addInScopeNamespace(*parent, ns);
+    return {};
+}
+
+// ---- Own properties
+
+Value xmlHasOwnProperty(Vm& vm, const Value& self, Args a) {
+    const Value p = arg(a, 0);
+    auto* q = p.isObject() ? p.o->as<QNameObject>() : nullptr;
+    Name name = Name::publicName(q ? q->localName : vm.toString(p));
+    if (q) {
+        name.own = q->ns;
+        name.nss = &name.own;
+        name.anyNs = q->anyNs;
+        name.anyName = q->localName == QLatin1String("*");
+    }
+    return Value::boolean(xmlHas(*xmlThis(vm, self), name));
+}
+// Only the indices of the items enumerate.
+Value xmlPropertyIsEnumerable(Vm& vm, const Value& self, Args a) {
+    bool isIndex = false;
+    const uint32_t index = vm.toString(arg(a, 0)).toUInt(&isIndex);
+    return Value::boolean(isIndex && index < xmlThis(vm, self)->nodes.size());
+}
+
+// replace(name or index, value): the first matching child gives way to the
+// value and the other matches go; an index past the end appends.
+Value replace(Vm& vm, const Value& self, Args a) {
+    xml::Node& n = single(vm, self, "replace");
+    if (n.kind != xml::Kind::Element) return self;
+    const Value which = arg(a, 0), v = arg(a, 1);
+    bool isIndex = false;
+    size_t at = which.isNumber() && which.d >= 0 && which.d == std::trunc(which.d) ? (isIndex = true, size_t(std::min(which.d, 4294967295.0)))
+                                                                                   : vm.toString(which).toUInt(&isIndex);
+    if (!isIndex) {
+        const xml::NameTest test = testFromArg(vm, which);
+        at = n.children.size();
+        for (size_t i = n.children.size(); i-- > 0;)
+            if (test.matchesNode(*n.children[i])) {
+                if (at != n.children.size()) xml::removeChild(n, at);
+                at = i;
+            }
+        if (at == n.children.size()) return self;
+    }
+    const bool isXml = v.isObject() && v.o->as<XmlObject>();
+    const xml::NodeList items = isXml ? toXmlListForInsert(vm, v) : xml::NodeList{contentNode(vm, v)};
+    if (at < n.children.size()) xml::removeChild(n, at);
+    else at = n.children.size();
+    for (const xml::NodePtr& c : items) xml::insertChild(n, at++, c);
+    return self;
+}
+
 // ---- XML's settings, as statics of XML
 
 template <bool xml::Settings::*Flag> Value getFlag(Vm& vm, const Value&, Args) { return Value::boolean(vm.xmlSettings.*Flag); }
@@ -351,15 +515,16 @@ avm2lib::xml::NodeList toXmlListForInsert(Vm& vm, const Value& v) {
 }
 
 namespace {
-// A name given as a string "@foo" (xml["@foo"]) is the attribute foo.
-Name attributeForm(const Name& name) {
-    if (name.attribute || name.anyName || !name.name.startsWith(u'@')) return name;
-    Name n = name;
-    if (name.nss == &name.own) n.nss = &n.own;
-    n.attribute = true;
-    n.name = name.name.mid(1);
-    n.anyName = n.name == QLatin1String("*");
-    return n;
+// The name E4X reads from `given`: a string "@foo" (xml["@foo"]) is the
+// attribute foo. Written into `out`, whose namespace pointer may point at its
+// own runtime namespace.
+void readXmlName(Name& out, const Name& given) {
+    out = given;
+    if (given.nss == &given.own) out.nss = &out.own;
+    if (given.attribute || given.anyName || !given.name.startsWith(u'@')) return;
+    out.attribute = true;
+    out.name = given.name.mid(1);
+    out.anyName = out.name == QLatin1String("*");
 }
 } // namespace
 
@@ -372,7 +537,8 @@ avm2lib::xml::NameTest xmlNameTest(const Name& name) {
 }
 
 Value xmlGet(Vm& vm, XmlObject& x, const Name& given) {
-    const Name name = attributeForm(given);
+    Name name;
+    readXmlName(name, given);
     if (!name.attribute && !name.anyName) {
         bool ok = false;
         const uint32_t index = name.name.toUInt(&ok);
@@ -392,7 +558,8 @@ Value xmlGet(Vm& vm, XmlObject& x, const Name& given) {
 }
 
 void xmlSet(Vm& vm, XmlObject& x, const Name& given, const Value& v) {
-    const Name name = attributeForm(given);
+    Name name;
+    readXmlName(name, given);
     // list[i] = value replaces item i, or appends past the end (filters build their results so).
     bool isIndex = false;
     const uint32_t index = name.anyName || name.attribute ? 0 : name.name.toUInt(&isIndex);
@@ -472,7 +639,8 @@ void xmlSet(Vm& vm, XmlObject& x, const Name& given, const Value& v) {
 }
 
 bool xmlDelete(Vm&, XmlObject& x, const Name& given) {
-    const Name name = attributeForm(given);
+    Name name;
+    readXmlName(name, given);
     bool isIndex = false;
     const uint32_t index = name.anyName || name.attribute ? 0 : name.name.toUInt(&isIndex);
     if (x.isList && isIndex) {
@@ -505,7 +673,8 @@ bool xmlDelete(Vm&, XmlObject& x, const Name& given) {
 }
 
 bool xmlHas(XmlObject& x, const Name& given) {
-    const Name name = attributeForm(given);
+    Name name;
+    readXmlName(name, given);
     bool ok = false;
     const uint32_t index = name.name.toUInt(&ok);
     if (ok && !name.attribute) return index < x.nodes.size();
@@ -565,6 +734,10 @@ void installXmlClasses(Vm& vm) {
         {"prependChild", prependChild, 1}, {"insertChildAfter", insertChildNear<1>, 2},
         {"insertChildBefore", insertChildNear<0>, 2}, {"setChildren", setChildren, 1},
         {"setLocalName", setLocalName, 1}, {"setName", setName, 1},
+        {"inScopeNamespaces", inScopeNamespaces, 0}, {"namespaceDeclarations", namespaceDeclarations, 0},
+        {"namespace", xmlNamespace, 1}, {"addNamespace", addNamespace, 1}, {"removeNamespace", removeNamespace, 1},
+        {"setNamespace", setNamespace, 1}, {"hasOwnProperty", xmlHasOwnProperty, 1},
+        {"propertyIsEnumerable", xmlPropertyIsEnumerable, 1}, {"replace", replace, 2},
     };
     // A list answers the methods of one node when it holds exactly one (TypeError #1086 otherwise).
     for (const M& m : methods) {

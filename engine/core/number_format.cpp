@@ -73,11 +73,13 @@ Decimal roundTo(Decimal d, int count) {
 std::string exponentSuffix(int e) { return std::string(e < 0 ? "e-" : "e+") + std::to_string(std::abs(e)); }
 
 // Digits in exponential layout: d.ddd e+x.
-std::string exponential(const Decimal& d) {
+// d.ddd, the digits with the point after the first.
+std::string mantissa(const Decimal& d) {
     std::string s(1, d.digits[0]);
     if (d.digits.size() > 1) s += "." + d.digits.substr(1);
-    return s + exponentSuffix(d.point - 1);
+    return s;
 }
+std::string exponential(const Decimal& d) { return mantissa(d) + exponentSuffix(d.point - 1); }
 
 std::string nonFinite(double v) {
     if (std::isnan(v)) return "NaN";
@@ -177,7 +179,8 @@ FormattedNumber numberToExponential(double v, int f) {
     } else {
         d = f < 0 ? shortestDigits(std::fabs(v)) : roundTo(exactDigits(std::fabs(v)), f + 1);
     }
-    return {sign + exponential(d)};
+    // The player leaves out an exponent of zero: 1.5.toExponential(1) is "1.5".
+    return {sign + (d.point == 1 ? mantissa(d) : exponential(d))};
 }
 
 FormattedNumber numberToPrecision(double v, int p) {

@@ -268,6 +268,9 @@ TEST_F(Library, GlobalFunctionsReadStringParameters) {
         {"parseInt", {str("z"), Value::number(36)}, "35"},
         {"decodeURI", {str("%E2%82%AC%3B")}, "\xE2\x82\xAC%3B"},
         {"decodeURIComponent", {str("%F0%9F%98%80%3B")}, "\xF0\x9F\x98\x80;"},
+        {"isXMLName", {str("_x.y-z9")}, "true"},    {"isXMLName", {str("1a")}, "false"},
+        {"isXMLName", {str("a:b")}, "false"},       {"isXMLName", {str("")}, "false"},
+        {"isXMLName", {}, "false"},                 {"isXMLName", {str("\xC3\xA9t\xC3\xA9")}, "true"},
     };
     for (const Case& c : cases) EXPECT_EQ(text(global(c.fn, c.args)), QString::fromUtf8(c.expected)) << c.fn;
 
@@ -376,6 +379,59 @@ TEST_F(Library, ByteArrayDefaultEncodingAppliesToNewArrays) {
         ASSERT_EQ(back.o->as<DictionaryObject>()->objectKeys.size(), 1u) << encoding;
         EXPECT_EQ(text(back.o->as<DictionaryObject>()->objectKeys.front().second), QStringLiteral("by object")) << encoding;
     }
+}
+
+// Declarations in scope, the namespace of a name, and the methods that add,
+// drop and change them.
+TEST_F(Library, XmlNamespaceMethods) {
+    auto declared = [&](const Value& array) {
+        QStringList out;
+        const int n = vm.toInt(vm.getPublic(array, QStringLiteral("length")));
+        for (int i = 0; i < n; ++i) {
+            Value ns = vm.getPublic(array, QString::number(i));
+            out << text(vm.getPublic(ns, QStringLiteral("prefix"))) + u'=' + text(vm.getPublic(ns, QStringLiteral("uri")));
+        }
+        return out.join(u' ');
+    };
+    Value x = make("XML", {str("<r xmlns:p='u1' xmlns='d'><p:c q='1'/><e/></r>")});
+    Value c = vm.getPublic(call(x, "children"), QStringLiteral("0"));
+    Value e = vm.getPublic(call(x, "children"), QStringLiteral("1"));
+    EXPECT_EQ(declared(call(x, "inScopeNamespaces")), QStringLiteral("p=u1 =d"));
+    EXPECT_EQ(declared(call(c, "inScopeNamespaces")), QStringLiteral("p=u1 =d"));
+    EXPECT_EQ(declared(call(c, "namespaceDeclarations")), QString());
+    EXPECT_EQ(text(call(x, "namespace")), QStringLiteral("d"));
+    EXPECT_EQ(text(call(c, "namespace")), QStringLiteral("u1"));
+    EXPECT_EQ(text(call(x, "namespace", {str("p")})), QStringLiteral("u1"));
+    EXPECT_TRUE(call(x, "namespace", {str("zz")}).isUndefined());
+
+    call(x, "addNamespace", {make("Namespace", {str("n"), str("u2")})});
+    EXPECT_EQ(declared(call(x, "namespaceDeclarations")), QStringLiteral("p=u1 =d n=u2"));
+    call(x, "removeNamespace", {make("Namespace", {str("p"), str("u1")})});
+    call(e, "setNamespace", {make("Namespace", {str("s"), str("u3")})});
+    EXPECT_EQ(text(call(x, "toXMLString")),
+              QStringLiteral("<r xmlns=\"d\" xmlns:n=\"u2\">\n  <p:c q=\"1\" xmlns:p=\"u1\"/>\n  <s:e xmlns:s=\"u3\"/>\n</r>"));
+
+    // Namespace(ns) is ns itself; no namespace takes no prefix but the empty one.
+    Value ns = make("Namespace", {str("u")});
+    Value namespaceClass = Value::object(vm.builtin("Namespace"));
+    EXPECT_TRUE(vm.strictEquals(vm.call(namespaceClass, Value(), std::vector<Value>{ns}), ns));
+    EXPECT_EQ(errorId([&] { make("Namespace", {str("p"), str("")}); }), 1098);
+    EXPECT_TRUE(vm.getPublic(make("Namespace", {str("1x"), str("u")}), QStringLiteral("prefix")).isUndefined());
+}
+
+// replace, hasOwnProperty and propertyIsEnumerable on names and indices.
+TEST_F(Library, XmlReplaceAndOwnProperties) {
+    Value x = make("XML", {str("<a><b>1</b><c/><b>2</b></a>")});
+    const std::pair<const char*, bool> own[] = {{"c", true}, {"b", true}, {"zz", false}, {"0", true}, {"1", false}, {"@q", false}};
+    for (const auto& [name, expected] : own) EXPECT_EQ(vm.toBoolean(call(x, "hasOwnProperty", {str(name)})), expected) << name;
+    EXPECT_TRUE(vm.toBoolean(call(x, "propertyIsEnumerable", {str("0")})));
+    EXPECT_FALSE(vm.toBoolean(call(x, "propertyIsEnumerable", {str("b")})));
+
+    call(x, "replace", {str("b"), str("t")});
+    EXPECT_EQ(text(call(x, "toXMLString")), QStringLiteral("<a>\n  t\n  <c/>\n</a>"));
+    call(x, "replace", {Value::number(7), make("XML", {str("<z/>")})});
+    call(x, "replace", {Value::number(0), make("XML", {str("<y/>")})});
+    EXPECT_EQ(text(call(x, "toXMLString")), QStringLiteral("<a>\n  <y/>\n  <c/>\n  <z/>\n</a>"));
 }
 
 // Indices of a list and "@name" strings reach what E4X says they name.

