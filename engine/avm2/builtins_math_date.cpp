@@ -81,6 +81,13 @@ double nowMs(Vm& vm) {
 }
 
 DateObject* dateOf(Vm& vm, const Value& self) { return thisAs<DateObject>(vm, self, "Date"); }
+// Date's methods given another object as `this` (copied onto it, or through
+// call) see an invalid date: NaN, "Invalid Date", and setters change nothing.
+DateObject* dateOrNull(const Value& self) { return self.isObject() ? self.o->as<DateObject>() : nullptr; }
+double timeOf(const Value& self) {
+    const DateObject* d = dateOrNull(self);
+    return d ? d->time : NAN;
+}
 
 // The seven fields from year to milliseconds, with two-digit years in 1900-1999.
 double timeFromFields(Vm& vm, Args a) {
@@ -106,10 +113,10 @@ Value dateCtor(Vm& vm, const Value& self, Args a) {
     return {};
 }
 
-template <Form F> Value dateFormat(Vm& vm, const Value& self, Args) { return Value::string(format(dateOf(vm, self)->time, F, zoneOf(vm))); }
+template <Form F> Value dateFormat(Vm& vm, const Value& self, Args) { return Value::string(format(timeOf(self), F, zoneOf(vm))); }
 
 template <Field F, bool Utc> Value getField(Vm& vm, const Value& self, Args) {
-    double t = dateOf(vm, self)->time;
+    double t = timeOf(self);
     if (std::isnan(t)) return Value::number(t);
     return Value::number(field(Utc ? t : toLocal(vm, t), F));
 }
@@ -119,7 +126,8 @@ constexpr int setterArity(Field f) { return f <= Field::Date ? int(Field::Date) 
 // Setters: the first field set is F, later arguments fill the following
 // fields. A NaN date stays NaN, except that setting the year starts from +0.
 template <Field F, bool Utc> Value setField(Vm& vm, const Value& self, Args a) {
-    auto* d = dateOf(vm, self);
+    auto* d = dateOrNull(self);
+    if (!d) return Value::number(NAN);
     double l;
     if (std::isnan(d->time)) {
         if (F != Field::FullYear) return Value::number(d->time);
@@ -136,14 +144,15 @@ template <Field F, bool Utc> Value setField(Vm& vm, const Value& self, Args a) {
     d->time = timeClip(Utc ? r : toUtc(vm, r));
     return Value::number(d->time);
 }
-Value getTime(Vm& vm, const Value& self, Args) { return Value::number(dateOf(vm, self)->time); }
+Value getTime(Vm&, const Value& self, Args) { return Value::number(timeOf(self)); }
 Value setTime(Vm& vm, const Value& self, Args a) {
-    auto* d = dateOf(vm, self);
+    auto* d = dateOrNull(self);
+    if (!d) return Value::number(NAN);
     d->time = timeClip(vm.toNumber(arg(a, 0)));
     return Value::number(d->time);
 }
 Value timezoneOffset(Vm& vm, const Value& self, Args) {
-    const double t = dateOf(vm, self)->time;
+    const double t = timeOf(self);
     return Value::number(std::isnan(t) ? t : -offsetAt(vm, t) / 60000);
 }
 Value dateUtc(Vm& vm, const Value&, Args a) {

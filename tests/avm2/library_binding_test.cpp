@@ -327,6 +327,21 @@ TEST_F(Library, DateFieldsAccessorsAndLengths) {
         EXPECT_EQ(text(vm.getPublic(vm.getPublic(proto, QString::fromLatin1(name)), QStringLiteral("length"))), QString::number(length)) << name;
 }
 
+// Date's methods given another object as `this` see an invalid date.
+TEST_F(Library, DateMethodsOnOtherObjectsSeeAnInvalidDate) {
+    Value proto = vm.getPublic(Value::object(vm.builtin("Date")), QStringLiteral("prototype"));
+    Value other = Value::object(vm.newObject());
+    const std::pair<const char*, const char*> cases[] = {
+        {"toString", "Invalid Date"}, {"toDateString", "Invalid Date"}, {"toUTCString", "Invalid Date"},
+        {"valueOf", "NaN"}, {"getTime", "NaN"}, {"getDate", "NaN"}, {"getDay", "NaN"}, {"getUTCSeconds", "NaN"},
+        {"getTimezoneOffset", "NaN"}, {"setTime", "NaN"}, {"setHours", "NaN"}, {"setFullYear", "NaN"},
+    };
+    for (const auto& [name, expected] : cases) {
+        const Value one[1] = {Value::number(1)};
+        EXPECT_EQ(text(vm.call(vm.getPublic(proto, QString::fromLatin1(name)), other, one)), QString::fromLatin1(expected)) << name;
+    }
+}
+
 TEST_F(Library, XmlContainsComparesLikeEquality) {
     Value list = call(make("XML", {str("<r><a>A</a><b>B</b></r>")}), "children");
     const std::pair<Value, bool> cases[] = {
