@@ -192,6 +192,13 @@ Value join(Vm& vm, const Value& self, Args a) {
 Value toString(Vm& vm, const Value& self, Args) {
     return Value::string(joinValues(vm, itemsOf(vm, self), QStringLiteral(","), self.isObject() && self.o->as<VectorObject>()));
 }
+// ECMA-262 15.4.4.3: each element's own toLocaleString, empty for undefined and null.
+Value toLocaleString(Vm& vm, const Value& self, Args) {
+    std::vector<Value> texts = itemsOf(vm, self); // a copy: the calls may change the array
+    for (Value& v : texts)
+        if (!v.isNullish()) v = vm.callProperty(v, Name::publicName(QStringLiteral("toLocaleString")), {});
+    return Value::string(joinValues(vm, texts, QStringLiteral(",")));
+}
 Value indexOf(Vm& vm, const Value& self, Args a) {
     auto& items = itemsOf(vm, self);
     double from = a.size() > 1 ? std::trunc(vm.toNumber(a[1])) : 0;
@@ -373,7 +380,7 @@ void installArrayClasses(Vm& vm) {
     const M methods[] = {
         {"push", push, 1}, {"pop", pop, 0}, {"shift", shift, 0}, {"unshift", unshift, 1}, {"reverse", reverse, 0},
         {"slice", slice, 2}, {"splice", splice, 2}, {"concat", concat, 1}, {"join", join, 1},
-        {"toString", toString, 0}, {"toLocaleString", toString, 0}, {"indexOf", indexOf, 1},
+        {"toString", toString, 0}, {"toLocaleString", toLocaleString, 0}, {"indexOf", indexOf, 1},
         {"lastIndexOf", lastIndexOf, 1},
         {"every", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::Every); }, 1},
         {"some", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::Some); }, 1},

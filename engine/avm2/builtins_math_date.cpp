@@ -82,11 +82,14 @@ double nowMs(Vm& vm) {
 
 DateObject* dateOf(Vm& vm, const Value& self) { return thisAs<DateObject>(vm, self, "Date"); }
 // Date's methods given another object as `this` (copied onto it, or through
-// call) see an invalid date: NaN, "Invalid Date", and setters change nothing.
-DateObject* dateOrNull(const Value& self) { return self.isObject() ? self.o->as<DateObject>() : nullptr; }
+// call) see an invalid date: NaN and "Invalid Date"; a setter returns what
+// it computes from NaN and keeps it nowhere.
 double timeOf(const Value& self) {
-    const DateObject* d = dateOrNull(self);
+    const DateObject* d = self.isObject() ? self.o->as<DateObject>() : nullptr;
     return d ? d->time : NAN;
+}
+void storeTime(const Value& self, double t) {
+    if (DateObject* d = self.isObject() ? self.o->as<DateObject>() : nullptr) d->time = t;
 }
 
 // The seven fields from year to milliseconds, with two-digit years in 1900-1999.
@@ -126,14 +129,13 @@ constexpr int setterArity(Field f) { return f <= Field::Date ? int(Field::Date) 
 // Setters: the first field set is F, later arguments fill the following
 // fields. A NaN date stays NaN, except that setting the year starts from +0.
 template <Field F, bool Utc> Value setField(Vm& vm, const Value& self, Args a) {
-    auto* d = dateOrNull(self);
-    if (!d) return Value::number(NAN);
+    const double t = timeOf(self);
     double l;
-    if (std::isnan(d->time)) {
-        if (F != Field::FullYear) return Value::number(d->time);
+    if (std::isnan(t)) {
+        if (F != Field::FullYear) return Value::number(t);
         l = 0;
     } else {
-        l = Utc ? d->time : toLocal(vm, d->time);
+        l = Utc ? t : toLocal(vm, t);
     }
     double v[7] = {field(l, Field::FullYear), field(l, Field::Month), field(l, Field::Date), field(l, Field::Hours),
                    field(l, Field::Minutes), field(l, Field::Seconds), field(l, Field::Milliseconds)};
@@ -141,15 +143,15 @@ template <Field F, bool Utc> Value setField(Vm& vm, const Value& self, Args a) {
     v[first] = NAN; // no argument: undefined, so NaN
     for (int i = 0; i < int(a.size()) && i < setterArity(F); ++i) v[first + i] = vm.toNumber(a[size_t(i)]);
     const double r = makeDate(makeDay(v[0], v[1], v[2]), makeTime(v[3], v[4], v[5], v[6]));
-    d->time = timeClip(Utc ? r : toUtc(vm, r));
-    return Value::number(d->time);
+    const double result = timeClip(Utc ? r : toUtc(vm, r));
+    storeTime(self, result);
+    return Value::number(result);
 }
 Value getTime(Vm&, const Value& self, Args) { return Value::number(timeOf(self)); }
 Value setTime(Vm& vm, const Value& self, Args a) {
-    auto* d = dateOrNull(self);
-    if (!d) return Value::number(NAN);
-    d->time = timeClip(vm.toNumber(arg(a, 0)));
-    return Value::number(d->time);
+    const double result = timeClip(vm.toNumber(arg(a, 0)));
+    storeTime(self, result);
+    return Value::number(result);
 }
 Value timezoneOffset(Vm& vm, const Value& self, Args) {
     const double t = timeOf(self);

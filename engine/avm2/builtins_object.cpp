@@ -32,6 +32,10 @@ Value objectToString(Vm& vm, const Value& self, Args) {
     if (self.isObject() && self.o->as<FunctionObject>()) return Value::string(QStringLiteral("function Function() {}"));
     return Value::string(QStringLiteral("[object %1]").arg(classNameOf(vm, self)));
 }
+// ECMA-262 15.2.4.3: whatever the object's own toString gives.
+Value objectToLocaleString(Vm& vm, const Value& self, Args) {
+    return vm.callProperty(self, Name::publicName(QStringLiteral("toString")), {});
+}
 Value objectValueOf(Vm&, const Value& self, Args) { return self; }
 Value hasOwnProperty(Vm& vm, const Value& self, Args a) {
     QString n = vm.toString(arg(a, 0));
@@ -283,7 +287,7 @@ void installObjectClasses(Vm& vm) {
     vm.defineMethod(object, QStringLiteral("setPropertyIsEnumerable"), setPropertyIsEnumerable, 2);
     vm.defineMethod(object, QStringLiteral("isPrototypeOf"), isPrototypeOf, 1);
     vm.defineMethod(object, QStringLiteral("toString"), objectToString);
-    vm.defineMethod(object, QStringLiteral("toLocaleString"), objectToString);
+    vm.defineMethod(object, QStringLiteral("toLocaleString"), objectToLocaleString);
     vm.defineMethod(object, QStringLiteral("valueOf"), objectValueOf);
     // The functions above were made before Function existed.
     for (const auto& e : object->prototype->dynamic.entries())
@@ -336,6 +340,7 @@ void installObjectClasses(Vm& vm) {
         c->isFinal = true;
         vm.defineMethod(c, QStringLiteral("toString"), numberToStringFn, 1);
         vm.defineMethod(c, QStringLiteral("valueOf"), numberValueOf);
+        vm.defineMethod(c, QStringLiteral("toLocaleString"), [](Vm& vm, const Value& self, Args) { return numberToStringFn(vm, self, {}); });
         vm.defineMethod(c, QStringLiteral("toFixed"), formatNumber<NumberForm::Fixed>, 1);
         vm.defineMethod(c, QStringLiteral("toExponential"), formatNumber<NumberForm::Exponential>, 1);
         vm.defineMethod(c, QStringLiteral("toPrecision"), formatNumber<NumberForm::Precision>, 1);

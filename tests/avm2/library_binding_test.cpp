@@ -327,19 +327,31 @@ TEST_F(Library, DateFieldsAccessorsAndLengths) {
         EXPECT_EQ(text(vm.getPublic(vm.getPublic(proto, QString::fromLatin1(name)), QStringLiteral("length"))), QString::number(length)) << name;
 }
 
-// Date's methods given another object as `this` see an invalid date.
+// Date's methods given another object as `this` see an invalid date; setters
+// return what they compute from it.
 TEST_F(Library, DateMethodsOnOtherObjectsSeeAnInvalidDate) {
     Value proto = vm.getPublic(Value::object(vm.builtin("Date")), QStringLiteral("prototype"));
     Value other = Value::object(vm.newObject());
     const std::pair<const char*, const char*> cases[] = {
         {"toString", "Invalid Date"}, {"toDateString", "Invalid Date"}, {"toUTCString", "Invalid Date"},
         {"valueOf", "NaN"}, {"getTime", "NaN"}, {"getDate", "NaN"}, {"getDay", "NaN"}, {"getUTCSeconds", "NaN"},
-        {"getTimezoneOffset", "NaN"}, {"setTime", "NaN"}, {"setHours", "NaN"}, {"setFullYear", "NaN"},
+        {"getTimezoneOffset", "NaN"}, {"setTime", "1"}, {"setHours", "NaN"}, {"setUTCFullYear", "-62135596800000"},
     };
     for (const auto& [name, expected] : cases) {
         const Value one[1] = {Value::number(1)};
         EXPECT_EQ(text(vm.call(vm.getPublic(proto, QString::fromLatin1(name)), other, one)), QString::fromLatin1(expected)) << name;
     }
+}
+
+// toLocaleString gives what the value's own toString gives; an array joins
+// its elements' toLocaleString.
+TEST_F(Library, ToLocaleStringFollowsToString) {
+    const std::pair<Value, const char*> cases[] = {
+        {Value::number(3.5), "3.5"}, {Value::boolean(true), "true"}, {str("s"), "s"},
+        {Value::object(vm.newArray({Value::number(1), Value::null(), Value::boolean(false), Value()})), "1,,false,"},
+        {make("Date", {Value::number(NAN)}), "Invalid Date"},
+    };
+    for (const auto& [v, expected] : cases) EXPECT_EQ(text(call(v, "toLocaleString")), QString::fromLatin1(expected)) << expected;
 }
 
 TEST_F(Library, XmlContainsComparesLikeEquality) {
