@@ -1,6 +1,7 @@
 // Object, Class, Function, Namespace, QName, Boolean, Number, int, uint and
 // the Error classes.
 #include "engine/avm2/builtins.h"
+#include "engine/avm2/errors.h"
 
 #include "engine/core/number_format.h"
 
@@ -43,7 +44,7 @@ Value hasOwnProperty(Vm& vm, const Value& self, Args a) {
     if (auto* arr = o->as<ArrayObject>()) {
         bool ok;
         uint idx = n.toUInt(&ok);
-        if (ok && idx < arr->items.size()) return Value::boolean(!arr->items[idx].isUndefined());
+        if (ok && idx < arr->items.size()) return Value::boolean(!arr->items[idx].isHole());
     }
     if (auto* vec = o->as<VectorObject>()) {
         bool ok;
@@ -58,7 +59,7 @@ Value propertyIsEnumerable(Vm& vm, const Value& self, Args a) {
     if (auto* arr = self.o->as<ArrayObject>()) {
         bool ok;
         uint idx = n.toUInt(&ok);
-        if (ok) return Value::boolean(idx < arr->items.size());
+        if (ok) return Value::boolean(idx < arr->items.size() && !arr->items[idx].isHole());
     }
     const auto* e = self.o->dynamic.entry(n);
     return Value::boolean(e && e->enumerable);
@@ -171,35 +172,44 @@ Value qnameToString(Vm& vm, const Value& self, Args) {
 }
 
 // ---- Boolean, Number, int, uint
+// The primitive a Boolean or number method works on: `self` itself, or the
+// default value for the class's prototype object, which stands for one.
+Value primitiveSelf(Vm& vm, const Value& self, Value::Kind kind, const char* method) {
+    if (self.kind == kind) return self;
+    if (self.isObject())
+        for (const char* cls : {"Boolean", "Number", "int", "uint"})
+            if (self.o == vm.builtin(cls)->prototype && (kind == Value::Kind::Boolean) == (cls[0] == 'B'))
+                return kind == Value::Kind::Boolean ? Value::boolean(false) : Value::number(0);
+    vm.throwError(ErrorType::TypeError, 1004, {QString::fromLatin1(method)});
+}
 Value booleanCtor(Vm& vm, const Value&, Args a) { return Value::boolean(vm.toBoolean(arg(a, 0))); }
 Value booleanToString(Vm& vm, const Value& self, Args) {
-    if (!self.isBoolean()) vm.throwError(ErrorType::TypeError, 1004, {QStringLiteral("Boolean.prototype.toString")});
-    return Value::string(self.b ? QStringLiteral("true") : QStringLiteral("false"));
+    const bool b = primitiveSelf(vm, self, Value::Kind::Boolean, "Boolean.prototype.toString").b;
+    return Value::string(b ? QStringLiteral("true") : QStringLiteral("false"));
 }
 Value booleanValueOf(Vm& vm, const Value& self, Args) {
-    if (!self.isBoolean()) vm.throwError(ErrorType::TypeError, 1004, {QStringLiteral("Boolean.prototype.valueOf")});
-    return self;
+    return primitiveSelf(vm, self, Value::Kind::Boolean, "Boolean.prototype.valueOf");
 }
 Value numberCtor(Vm& vm, const Value&, Args a) { return Value::number(a.empty() ? 0 : vm.toNumber(a[0])); }
 Value intCtor(Vm& vm, const Value&, Args a) { return Value::number(a.empty() ? 0 : vm.toInt(a[0])); }
 Value uintCtor(Vm& vm, const Value&, Args a) { return Value::number(a.empty() ? 0 : vm.toUint(a[0])); }
 
-Value numberToStringFn(Vm& vm, const Value& self, Args a) {
-    if (!self.isNumber()) vm.throwError(ErrorType::TypeError, 1004, {QStringLiteral("Number.prototype.toString")});
+Value numberToStringFn(Vm& vm, const Value& selfIn, Args a) {
+    const Value self = primitiveSelf(vm, selfIn, Value::Kind::Number, "Number.prototype.toString");
     int radix = a.empty() || a[0].isUndefined() ? 10 : vm.toInt(a[0]);
     if (radix < 2 || radix > 36) vm.throwError(ErrorType::RangeError, 1003, {QString::number(radix)});
     return Value::string(QString::fromStdString(numberToStringRadix(self.d, radix)));
 }
 Value numberValueOf(Vm& vm, const Value& self, Args) {
-    if (!self.isNumber()) vm.throwError(ErrorType::TypeError, 1004, {QStringLiteral("Number.prototype.valueOf")});
-    return self;
+    return primitiveSelf(vm, self, Value::Kind::Number, "Number.prototype.valueOf");
 }
 
 // toFixed, toExponential and toPrecision: the digit count as ToInteger
 // gives it; a count out of range is RangeError #1002.
 enum class NumberForm { Fixed, Exponential, Precision };
-template <NumberForm Form> Value formatNumber(Vm& vm, const Value& self, Args a) {
-    if (!self.isNumber()) vm.throwError(ErrorType::TypeError, 1004, {QStringLiteral("Number.prototype.toString")});
+template <NumberForm Form> Value formatNumber(Vm& vm, const Value& selfIn, Args a) {
+    static const char* const names[] = {"Number.prototype.toFixed", "Number.prototype.toExponential", "Number.prototype.toPrecision"};
+    const Value self = primitiveSelf(vm, selfIn, Value::Kind::Number, names[int(Form)]);
     const Value count = arg(a, 0);
     if (Form == NumberForm::Precision && count.isUndefined()) return Value::string(numberToString(self.d));
     double d = count.isUndefined() ? (Form == NumberForm::Exponential ? -1 : 0) : std::trunc(vm.toNumber(count));
@@ -240,6 +250,14 @@ Value errorStackTrace(Vm& vm, const Value& self, Args) {
     auto* e = self.isObject() ? self.o->as<ErrorObject>() : nullptr;
     if (!e || e->stackTrace.isEmpty()) return Value::null();
     return Value::string(vm.toString(vm.call(vm.getPublic(self, QStringLiteral("toString")), self, {})) + e->stackTrace);
+}
+// Error.throwError(type, id, ...rest): a `type` error with error id's text, its places filled from `rest`.
+Value errorThrowError(Vm& vm, const Value&, Args a) {
+    const int id = vm.toInt(arg(a, 1));
+    QStringList params;
+    for (size_t i = 2; i < a.size(); ++i) params << vm.toString(a[i]);
+    Value ctorArgs[2] = {Value::string(errorText(id, params)), Value::number(id)};
+    vm.throwValue(vm.construct(arg(a, 0), ctorArgs));
 }
 Object* allocateError(Vm& vm, ClassObject*) { return vm.make<ErrorObject>(); }
 Object* allocateNamespace(Vm& vm, ClassObject*) { return vm.make<NamespaceObject>(); }
@@ -336,6 +354,7 @@ void installObjectClasses(Vm& vm) {
     ClassObject* error = vm.defineClass(QStringLiteral("Error"), object, allocateError, errorCtor, 1);
     vm.defineMethod(error, QStringLiteral("toString"), errorToString);
     vm.defineFixedMethod(error, QStringLiteral("getStackTrace"), errorStackTrace);
+    vm.defineStatic(error, QStringLiteral("throwError"), errorThrowError, 2, 2);
     vm.defineSlot(error, QStringLiteral("message"), Value::string(QString()));
     vm.defineSlot(error, QStringLiteral("name"), Value::string(QStringLiteral("Error")));
     vm.defineAccessor(error, QStringLiteral("errorID"), [](Vm& vm, const Value& self, Args) {
