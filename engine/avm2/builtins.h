@@ -38,6 +38,13 @@ void installByteArray(Vm& vm);       // flash.utils.ByteArray
 void installXmlClasses(Vm& vm);      // XML, XMLList      // flash.utils
 void installDisplayClasses(Vm& vm);  // the minimal flash.display / flash.events tree
 
+// flash.utils.Proxy: the flash_proxy namespace, and the operation `method` on a
+// Proxy for a name its class does not declare (nullopt when `o` is no Proxy or
+// declares the name). `extra` follows the name as arguments.
+Namespace flashProxyNs();
+Value proxyCall(Vm& vm, Object* proxy, const char* method, Args args); // proxy.flash_proxy::method(args)
+std::optional<Value> proxyOperation(Vm& vm, Object* o, const Name& name, const char* method, Args extra = {});
+
 // A string as the library's UTF-16 view, and back.
 inline std::u16string_view u16(const QString& s) { return {reinterpret_cast<const char16_t*>(s.utf16()), size_t(s.size())}; }
 inline QString qstr(std::u16string_view s) { return QString::fromUtf16(s.data(), qsizetype(s.size())); }

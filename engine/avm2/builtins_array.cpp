@@ -50,7 +50,7 @@ Value arrayCtor(Vm& vm, const Value& self, Args a) {
         if (n < 0 || n != std::trunc(n) || n > 4294967295.0)
             vm.throwError(ErrorType::RangeError, 1005, {numberToString(n)});
         checkLength(vm, size_t(n));
-        arr->items.assign(size_t(n), Value());
+        arr->items.assign(size_t(n), Value::hole());
     } else {
         arr->items.assign(a.begin(), a.end());
     }
@@ -68,12 +68,12 @@ Value setLength(Vm& vm, const Value& self, Args a) {
     guardFixed(vm, self);
     checkLength(vm, size_t(n));
     ClassObject* t = elementType(self);
-    itemsOf(vm, self).resize(size_t(n), self.o->as<VectorObject>() ? vm.coerceTo(Value(), t) : Value());
+    itemsOf(vm, self).resize(size_t(n), self.o->as<VectorObject>() ? vm.coerceTo(Value(), t) : Value::hole());
     return {};
 }
 // A value as `self` keeps it: a Vector coerces to its element type.
 Value stored(Vm& vm, const Value& self, const Value& v) {
-    return self.o->as<VectorObject>() ? vm.coerceTo(v, elementType(self)) : v;
+    return self.o->as<VectorObject>() ? vm.coerceTo(v, elementType(self)) : v.read();
 }
 std::vector<Value> storedAll(Vm& vm, const Value& self, Args a) {
     std::vector<Value> out;
@@ -91,7 +91,7 @@ Value pop(Vm& vm, const Value& self, Args) {
     guardFixed(vm, self);
     auto& items = itemsOf(vm, self);
     if (items.empty()) return {};
-    Value v = items.back();
+    Value v = items.back().read();
     items.pop_back();
     return v;
 }
@@ -99,7 +99,7 @@ Value shift(Vm& vm, const Value& self, Args) {
     guardFixed(vm, self);
     auto& items = itemsOf(vm, self);
     if (items.empty()) return {};
-    Value v = items.front();
+    Value v = items.front().read();
     items.erase(items.begin());
     return v;
 }
@@ -121,7 +121,7 @@ Value removeAt(Vm& vm, const Value& self, Args a) {
         if (self.o->as<VectorObject>()) vm.throwError(ErrorType::RangeError, 1125, {vm.toString(arg(a, 0)), QString::number(items.size())});
         return {};
     }
-    Value v = items[i];
+    Value v = items[i].read();
     items.erase(items.begin() + long(i));
     return v;
 }
@@ -173,7 +173,11 @@ Value splice(Vm& vm, const Value& self, Args a) {
 }
 Value concat(Vm& vm, const Value& self, Args a) {
     std::vector<Value> out = itemsOf(vm, self);
+    auto* vector = self.o->as<VectorObject>();
     for (const Value& v : a) {
+        // A Vector joins only Vectors its elements convert from.
+        if (vector && !(v.isObject() && v.o->as<VectorObject>() && vm.isInstanceOf(v, vector->klass)))
+            vm.throwError(ErrorType::TypeError, 1034, {vm.describeForError(v), vector->klass->qualifiedName()});
         if (v.isObject() && (v.o->as<ArrayObject>() || v.o->as<VectorObject>())) {
             auto& more = itemsOf(vm, v);
             checkLength(vm, out.size() + more.size());
@@ -192,12 +196,17 @@ Value join(Vm& vm, const Value& self, Args a) {
 Value toString(Vm& vm, const Value& self, Args) {
     return Value::string(joinValues(vm, itemsOf(vm, self), QStringLiteral(","), self.isObject() && self.o->as<VectorObject>()));
 }
-// ECMA-262 15.4.4.3: each element's own toLocaleString, empty for undefined and null.
+// Each element by its own toLocaleString; null and undefined ones are empty.
 Value toLocaleString(Vm& vm, const Value& self, Args) {
-    std::vector<Value> texts = itemsOf(vm, self); // a copy: the calls may change the array
-    for (Value& v : texts)
-        if (!v.isNullish()) v = vm.callProperty(v, Name::publicName(QStringLiteral("toLocaleString")), {});
-    return Value::string(joinValues(vm, texts, QStringLiteral(",")));
+    QString out;
+    const std::vector<Value> items = itemsOf(vm, self);
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i) out += u',';
+        if (const Value v = items[i].read(); !v.isNullish())
+            out += vm.toString(vm.callProperty(v, Name::publicName(QStringLiteral("toLocaleString")), {}));
+        if (size_t(out.size()) > limits::kMaxStringLength) vm.throwError(ErrorType::RangeError, 1000);
+    }
+    return Value::string(out);
 }
 Value indexOf(Vm& vm, const Value& self, Args a) {
     auto& items = itemsOf(vm, self);
@@ -243,14 +252,14 @@ Value walk(Vm& vm, const Value& self, Args a, Walk kind) {
     }
     std::vector<Value> out;
     for (size_t i = 0; i < items.size(); ++i) {
-        Value item = items[i];
+        Value item = items[i].read();
         Value args[3] = {item, Value::number(double(i)), self};
         Value r = vm.call(fn, thisArg, args);
         switch (kind) {
         case Walk::Every: if (!vm.toBoolean(r)) return Value::boolean(false); break;
         case Walk::Some: if (vm.toBoolean(r)) return Value::boolean(true); break;
         case Walk::ForEach: break;
-        case Walk::Map: out.push_back(r); break;
+        case Walk::Map: out.push_back(stored(vm, self, r)); break;
         case Walk::Filter: if (vm.toBoolean(r)) out.push_back(item); break;
         }
         if (i >= items.size()) break;
@@ -264,7 +273,9 @@ Value walk(Vm& vm, const Value& self, Args a, Walk kind) {
 }
 
 // The comparison of Array.sort: by a function, or by strings or numbers per flags.
+// Undefined never reaches it: those elements sort to the end.
 int compareValues(Vm& vm, const Value& x, const Value& y, int flags, const Value& fn) {
+    vm.chargeWork();
     if (!fn.isNullish()) {
         Value args[2] = {x, y};
         double r = vm.toNumber(vm.call(fn, Value::null(), args));
@@ -283,14 +294,48 @@ int compareValues(Vm& vm, const Value& x, const Value& y, int flags, const Value
     return flags & Descending ? -r : r;
 }
 
-Value sortBy(Vm& vm, const Value& self, std::vector<Value> keys, int flags, const Value& fn) {
-    auto& items = itemsOf(vm, self);
-    std::vector<size_t> order(items.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t l, size_t r) { return compareValues(vm, keys[l], keys[r], flags, fn) < 0; });
+// A stable merge sort that stays in bounds whatever the comparison answers:
+// a script's comparison need not be consistent.
+template <typename Less> void mergeSort(std::vector<size_t>& v, Less less) {
+    std::vector<size_t> tmp(v.size());
+    for (size_t width = 1; width < v.size(); width *= 2) {
+        for (size_t lo = 0; lo < v.size(); lo += 2 * width) {
+            const size_t mid = std::min(lo + width, v.size()), hi = std::min(lo + 2 * width, v.size());
+            size_t i = lo, j = mid, k = lo;
+            while (i < mid && j < hi) tmp[k++] = less(v[j], v[i]) ? v[j++] : v[i++];
+            while (i < mid) tmp[k++] = v[i++];
+            while (j < hi) tmp[k++] = v[j++];
+        }
+        v.swap(tmp);
+    }
+}
+
+// One sort key: the field values sortOn compares (one per field, each with its
+// flags), or the element itself for sort.
+struct SortKeys {
+    std::vector<std::vector<Value>> values; // per element
+    std::vector<int> flags;                 // per field
+};
+
+// Sorts `self` by `keys`: defined elements in order, then undefined ones, then holes.
+// UNIQUESORT gives 0 when two keys tie; RETURNINDEXEDARRAY gives the order and
+// leaves the array as it was.
+Value sortBy(Vm& vm, const Value& self, const SortKeys& keys, int flags, const Value& fn) {
+    const std::vector<Value> items = itemsOf(vm, self); // a copy: the comparison may change the array
+    std::vector<size_t> order, undefinedOnes, holes;
+    for (size_t i = 0; i < items.size(); ++i)
+        (items[i].isHole() ? holes : items[i].isUndefined() ? undefinedOnes : order).push_back(i);
+    auto compare = [&](size_t l, size_t r) {
+        for (size_t f = 0; f < keys.flags.size(); ++f)
+            if (int c = compareValues(vm, keys.values[l][f], keys.values[r][f], keys.flags[f], fn)) return c;
+        return 0;
+    };
+    mergeSort(order, [&](size_t l, size_t r) { return compare(l, r) < 0; });
     if (flags & UniqueSort)
         for (size_t i = 1; i < order.size(); ++i)
-            if (compareValues(vm, keys[order[i - 1]], keys[order[i]], flags, fn) == 0) return Value::number(0);
+            if (compare(order[i - 1], order[i]) == 0) return Value::number(0);
+    order.insert(order.end(), undefinedOnes.begin(), undefinedOnes.end());
+    order.insert(order.end(), holes.begin(), holes.end());
     if (flags & ReturnIndexedArray) {
         std::vector<Value> idx;
         for (size_t i : order) idx.push_back(Value::number(double(i)));
@@ -298,9 +343,10 @@ Value sortBy(Vm& vm, const Value& self, std::vector<Value> keys, int flags, cons
     }
     std::vector<Value> sorted;
     for (size_t i : order) sorted.push_back(items[i]);
-    items = std::move(sorted);
+    itemsOf(vm, self) = std::move(sorted);
     return self;
 }
+// sort(), sort(flags), sort(compareFunction, flags).
 Value sort(Vm& vm, const Value& self, Args a) {
     Value fn;
     int flags = 0;
@@ -310,18 +356,61 @@ Value sort(Vm& vm, const Value& self, Args a) {
     } else if (!a.empty()) {
         flags = vm.toInt(a[0]);
     }
-    return sortBy(vm, self, itemsOf(vm, self), flags, fn);
+    SortKeys keys;
+    keys.flags = {flags};
+    for (const Value& v : itemsOf(vm, self)) keys.values.push_back({v});
+    return sortBy(vm, self, keys, flags, fn);
 }
+// sortOn(name or names, flags or one flags value per name): the fields compare in turn.
 Value sortOn(Vm& vm, const Value& self, Args a) {
-    auto& items = itemsOf(vm, self);
-    QString field = vm.toString(arg(a, 0));
-    if (arg(a, 0).isObject() && arg(a, 0).o->as<ArrayObject>() && !arg(a, 0).o->as<ArrayObject>()->items.empty())
-        field = vm.toString(arg(a, 0).o->as<ArrayObject>()->items[0]);
-    int flags = a.size() > 1 && a[1].isNumber() ? vm.toInt(a[1]) : 0;
-    std::vector<Value> keys;
-    for (const Value& v : items) keys.push_back(v.isObject() ? vm.getPublic(v, field) : Value());
-    return sortBy(vm, self, std::move(keys), flags, Value());
+    std::vector<QString> fields;
+    if (auto* list = arg(a, 0).isObject() ? arg(a, 0).o->as<ArrayObject>() : nullptr)
+        for (const Value& v : list->items) fields.push_back(vm.toString(v.read()));
+    else
+        fields.push_back(vm.toString(arg(a, 0)));
+    if (fields.empty()) return self;
+    SortKeys keys;
+    const Value options = arg(a, 1);
+    auto* optionList = options.isObject() ? options.o->as<ArrayObject>() : nullptr;
+    for (size_t f = 0; f < fields.size(); ++f) {
+        // A list of flags counts only when it gives one per field.
+        if (optionList && optionList->items.size() == fields.size()) keys.flags.push_back(vm.toInt(optionList->items[f].read()));
+        else keys.flags.push_back(optionList || options.isUndefined() ? 0 : vm.toInt(options));
+    }
+    for (const Value& v : itemsOf(vm, self)) {
+        std::vector<Value> row;
+        for (const QString& field : fields) row.push_back(v.isObject() ? vm.getPublic(v, field) : Value());
+        keys.values.push_back(std::move(row));
+    }
+    return sortBy(vm, self, keys, keys.flags.front(), Value());
 }
+
+// Array's methods are generic: on any other object they work on a copy of its `length`
+// indexed properties, and a method that changes the array writes the copy back.
+template <NativeFn F, bool Writes> Value generic(Vm& vm, const Value& self, Args a) {
+    if (self.isObject() && (self.o->as<ArrayObject>() || self.o->as<VectorObject>())) return F(vm, self, a);
+    if (self.isNullish()) vm.throwError(ErrorType::TypeError, self.isNull() ? 1009 : 1010);
+    const auto key = [](size_t i) { return Name::publicName(QString::number(i)); };
+    const uint32_t n = vm.toUint(vm.getPublic(self, QStringLiteral("length")));
+    checkLength(vm, n);
+    std::vector<Value> items;
+    for (uint32_t i = 0; i < n; ++i) {
+        vm.chargeWork();
+        items.push_back(vm.hasProperty(self, key(i)) ? vm.getProperty(self, key(i)) : Value::hole());
+    }
+    ArrayObject* copy = vm.newArray(std::move(items));
+    Value r = F(vm, Value::object(copy), a);
+    if (Writes) {
+        for (size_t i = 0; i < std::max<size_t>(n, copy->items.size()); ++i) {
+            vm.chargeWork();
+            if (i < copy->items.size() && !copy->items[i].isHole()) vm.setProperty(self, key(i), copy->items[i]);
+            else vm.deleteProperty(self, key(i));
+        }
+        vm.setPublic(self, QStringLiteral("length"), Value::number(double(copy->items.size())));
+    }
+    return r.isObject() && r.o == copy ? self : r;
+}
+template <Walk K> Value walkFn(Vm& vm, const Value& self, Args a) { return walk(vm, self, a, K); }
 
 // ---- Vector
 Object* allocateVector(Vm& vm, ClassObject*) { return vm.make<VectorObject>(); }
@@ -378,16 +467,16 @@ void installArrayClasses(Vm& vm) {
     vm.defineAccessor(array, QStringLiteral("length"), length, setLength);
     struct M { const char* name; NativeFn fn; int arity; };
     const M methods[] = {
-        {"push", push, 1}, {"pop", pop, 0}, {"shift", shift, 0}, {"unshift", unshift, 1}, {"reverse", reverse, 0},
-        {"slice", slice, 2}, {"splice", splice, 2}, {"concat", concat, 1}, {"join", join, 1},
-        {"toString", toString, 0}, {"toLocaleString", toLocaleString, 0}, {"indexOf", indexOf, 1},
-        {"lastIndexOf", lastIndexOf, 1},
-        {"every", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::Every); }, 1},
-        {"some", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::Some); }, 1},
-        {"forEach", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::ForEach); }, 1},
-        {"map", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::Map); }, 1},
-        {"filter", [](Vm& vm, const Value& s, Args a) { return walk(vm, s, a, Walk::Filter); }, 1},
-        {"sort", sort, 0}, {"sortOn", sortOn, 2}, {"removeAt", removeAt, 1}, {"insertAt", insertAt, 2},
+        {"push", generic<push, true>, 1}, {"pop", generic<pop, true>, 0}, {"shift", generic<shift, true>, 0},
+        {"unshift", generic<unshift, true>, 1}, {"reverse", generic<reverse, true>, 0},
+        {"slice", generic<slice, false>, 2}, {"splice", generic<splice, true>, 2}, {"concat", generic<concat, false>, 1},
+        {"join", generic<join, false>, 1}, {"toString", generic<toString, false>, 0},
+        {"toLocaleString", generic<toLocaleString, false>, 0}, {"indexOf", generic<indexOf, false>, 1},
+        {"lastIndexOf", generic<lastIndexOf, false>, 1}, {"every", generic<walkFn<Walk::Every>, false>, 1},
+        {"some", generic<walkFn<Walk::Some>, false>, 1}, {"forEach", generic<walkFn<Walk::ForEach>, false>, 1},
+        {"map", generic<walkFn<Walk::Map>, false>, 1}, {"filter", generic<walkFn<Walk::Filter>, false>, 1},
+        {"sort", generic<sort, true>, 0}, {"sortOn", generic<sortOn, true>, 2}, {"removeAt", generic<removeAt, true>, 1},
+        {"insertAt", generic<insertAt, true>, 2},
     };
     for (const M& m : methods) vm.defineMethod(array, QString::fromLatin1(m.name), m.fn, m.arity);
     const std::pair<const char*, int> flags[] = {{"CASEINSENSITIVE", CaseInsensitive}, {"DESCENDING", Descending},

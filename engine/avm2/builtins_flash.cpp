@@ -1,6 +1,7 @@
 // flash.utils, and the few flash.events / flash.display classes a
 // document class needs to be constructed and receive enterFrame.
 #include "engine/avm2/builtins.h"
+#include "engine/avm2/errors.h"
 
 #include <algorithm>
 
@@ -196,7 +197,57 @@ Value setDisplayName(Vm& vm, const Value& self, Args a) {
 
 Object* allocateDispatcher(Vm& vm, ClassObject*) { return vm.make<DispatcherObject>(); }
 
+// ---- Proxy
+// The operations a Proxy subclass overrides; the base ones refuse with their error.
+struct ProxyMethod { const char* name; int errorId; int arity; };
+constexpr ProxyMethod kProxyMethods[] = {
+    {"getProperty", 2088, 1}, {"setProperty", 2089, 2}, {"callProperty", 2090, 1}, {"hasProperty", 2091, 1},
+    {"deleteProperty", 2092, 1}, {"getDescendants", 2093, 1}, {"nextNameIndex", 2105, 1}, {"nextName", 2106, 1},
+    {"nextValue", 2107, 1},
+};
+template <size_t I> Value proxyUnimplemented(Vm& vm, const Value&, Args) {
+    Value args[2] = {Value::string(errorText(kProxyMethods[I].errorId, {})), Value::number(kProxyMethods[I].errorId)};
+    vm.throwValue(vm.construct(Value::object(vm.builtin("flash.errors.IllegalOperationError")), args));
+}
+Value proxyIsAttribute(Vm&, const Value&, Args a) {
+    auto* q = arg(a, 0).isObject() ? arg(a, 0).o->as<QNameObject>() : nullptr;
+    return Value::boolean(q && q->attribute);
+}
+template <size_t... I> void defineProxyMethods(Vm& vm, ClassObject* proxy, const Namespace& ns, std::index_sequence<I...>) {
+    (vm.defineFixedMethod(proxy, QString::fromLatin1(kProxyMethods[I].name), proxyUnimplemented<I>, kProxyMethods[I].arity, &ns), ...);
+}
+
+// A property name as a Proxy's methods receive it: a QName, in the name's own namespace
+// when it has exactly one, else in the public one.
+Value proxyName(Vm& vm, const Name& name) {
+    auto* q = static_cast<QNameObject*>(vm.allocateInstance(vm.builtin("QName")));
+    q->localName = name.key.isObject() ? vm.toString(name.key) : name.name;
+    if (name.nsCount == 1 && !name.anyNs) q->ns = name.nss[0];
+    else q->ns = vm.publicNs();
+    q->anyNs = name.anyNs && name.nsCount != 1;
+    q->attribute = name.attribute;
+    return Value::object(q);
+}
+
 } // namespace
+
+Namespace flashProxyNs() { return Namespace{NsKind::Namespace, QStringLiteral("http://www.adobe.com/2006/actionscript/flash/proxy"), 0}; }
+
+Value proxyCall(Vm& vm, Object* proxy, const char* method, Args args) {
+    const Namespace ns = flashProxyNs();
+    Name handler;
+    handler.name = QString::fromLatin1(method);
+    handler.nss = &ns;
+    handler.nsCount = 1;
+    return vm.callProperty(Value::object(proxy), handler, args);
+}
+
+std::optional<Value> proxyOperation(Vm& vm, Object* o, const Name& name, const char* method, Args extra) {
+    if (!o->as<ProxyObject>() || vm.findBinding(o, name)) return std::nullopt;
+    std::vector<Value> args{proxyName(vm, name)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return proxyCall(vm, o, method, args);
+}
 
 void installFlashUtils(Vm& vm) {
     Namespace utils = Vm::packageNs(QStringLiteral("flash.utils"));
@@ -227,6 +278,15 @@ void installFlashUtils(Vm& vm) {
     vm.defineFixedMethod(domain, QStringLiteral("hasDefinition"), hasDefinition, 1);
     vm.defineClass(QStringLiteral("flash.utils.Dictionary"), vm.builtin("Object"),
                    [](Vm& vm, ClassObject*) -> Object* { return vm.make<DictionaryObject>(); }, dictionaryCtor, 1);
+
+    const Namespace proxyNs = flashProxyNs();
+    auto* proxyNsObject = static_cast<NamespaceObject*>(vm.allocateInstance(vm.builtin("Namespace")));
+    proxyNsObject->ns = proxyNs;
+    vm.defineBuiltin(utils, QStringLiteral("flash_proxy"), Value::object(proxyNsObject));
+    ClassObject* proxy = vm.defineClass(QStringLiteral("flash.utils.Proxy"), vm.builtin("Object"),
+                                        [](Vm& vm, ClassObject*) -> Object* { return vm.make<ProxyObject>(); }, noop);
+    defineProxyMethods(vm, proxy, proxyNs, std::make_index_sequence<std::size(kProxyMethods)>());
+    vm.defineFixedMethod(proxy, QStringLiteral("isAttribute"), proxyIsAttribute, 1, &proxyNs);
 }
 
 void installDisplayClasses(Vm& vm) {

@@ -1,6 +1,7 @@
 // Object, Class, Function, Namespace, QName, Boolean, Number, int, uint and
 // the Error classes.
 #include "engine/avm2/builtins.h"
+#include "engine/avm2/errors.h"
 
 #include "engine/core/number_format.h"
 
@@ -47,7 +48,7 @@ Value hasOwnProperty(Vm& vm, const Value& self, Args a) {
     if (auto* arr = o->as<ArrayObject>()) {
         bool ok;
         uint idx = n.toUInt(&ok);
-        if (ok && idx < arr->items.size()) return Value::boolean(!arr->items[idx].isUndefined());
+        if (ok && idx < arr->items.size()) return Value::boolean(!arr->items[idx].isHole());
     }
     if (auto* vec = o->as<VectorObject>()) {
         bool ok;
@@ -62,7 +63,7 @@ Value propertyIsEnumerable(Vm& vm, const Value& self, Args a) {
     if (auto* arr = self.o->as<ArrayObject>()) {
         bool ok;
         uint idx = n.toUInt(&ok);
-        if (ok) return Value::boolean(idx < arr->items.size());
+        if (ok) return Value::boolean(idx < arr->items.size() && !arr->items[idx].isHole());
     }
     const auto* e = self.o->dynamic.entry(n);
     return Value::boolean(e && e->enumerable);
@@ -217,7 +218,8 @@ Value numberValueOf(Vm& vm, const Value& self, Args) { return numberThis(vm, sel
 // gives it; a count out of range is RangeError #1002.
 enum class NumberForm { Fixed, Exponential, Precision };
 template <NumberForm Form> Value formatNumber(Vm& vm, const Value& self_, Args a) {
-    const Value self = numberThis(vm, self_, "Number.prototype.toString");
+    static const char* const names[] = {"Number.prototype.toFixed", "Number.prototype.toExponential", "Number.prototype.toPrecision"};
+    const Value self = numberThis(vm, self_, names[int(Form)]);
     const Value count = arg(a, 0);
     if (Form == NumberForm::Precision && count.isUndefined()) return Value::string(numberToString(self.d));
     double d = count.isUndefined() ? (Form == NumberForm::Exponential ? -1 : 0) : std::trunc(vm.toNumber(count));
@@ -258,6 +260,14 @@ Value errorStackTrace(Vm& vm, const Value& self, Args) {
     auto* e = self.isObject() ? self.o->as<ErrorObject>() : nullptr;
     if (!e || e->stackTrace.isEmpty()) return Value::null();
     return Value::string(vm.toString(vm.call(vm.getPublic(self, QStringLiteral("toString")), self, {})) + e->stackTrace);
+}
+// Error.throwError(type, id, ...rest): a `type` error with error id's text, its places filled from `rest`.
+Value errorThrowError(Vm& vm, const Value&, Args a) {
+    const int id = vm.toInt(arg(a, 1));
+    QStringList params;
+    for (size_t i = 2; i < a.size(); ++i) params << vm.toString(a[i]);
+    Value ctorArgs[2] = {Value::string(errorText(id, params)), Value::number(id)};
+    vm.throwValue(vm.construct(arg(a, 0), ctorArgs));
 }
 Object* allocateError(Vm& vm, ClassObject*) { return vm.make<ErrorObject>(); }
 Object* allocateNamespace(Vm& vm, ClassObject*) { return vm.make<NamespaceObject>(); }
@@ -357,6 +367,7 @@ void installObjectClasses(Vm& vm) {
     ClassObject* error = vm.defineClass(QStringLiteral("Error"), object, allocateError, errorCtor, 1);
     vm.defineMethod(error, QStringLiteral("toString"), errorToString);
     vm.defineFixedMethod(error, QStringLiteral("getStackTrace"), errorStackTrace);
+    vm.defineStatic(error, QStringLiteral("throwError"), errorThrowError, 2, 2);
     vm.defineSlot(error, QStringLiteral("message"), Value::string(QString()));
     vm.defineSlot(error, QStringLiteral("name"), Value::string(QStringLiteral("Error")));
     vm.defineAccessor(error, QStringLiteral("errorID"), [](Vm& vm, const Value& self, Args) {

@@ -131,15 +131,34 @@ QString errorMessage(int id, const QStringList& params) {
         {2088, "The Proxy class does not implement getProperty. It must be overridden by a subclass."},
         {2089, "The Proxy class does not implement setProperty. It must be overridden by a subclass."},
         {2090, "The Proxy class does not implement callProperty. It must be overridden by a subclass."},
+        {2091, "The Proxy class does not implement hasProperty. It must be overridden by a subclass."},
         {2092, "The Proxy class does not implement deleteProperty. It must be overridden by a subclass."},
+        {2093, "The Proxy class does not implement getDescendants. It must be overridden by a subclass."},
         {2105, "The Proxy class does not implement nextNameIndex. It must be overridden by a subclass."},
         {2106, "The Proxy class does not implement nextName. It must be overridden by a subclass."},
         {2107, "The Proxy class does not implement nextValue. It must be overridden by a subclass."},
     };
     auto it = messages.find(id);
-    QString text = it == messages.end() ? QString() : QString::fromLatin1(it->second);
-    for (int i = 0; i < params.size(); ++i) text.replace(QStringLiteral("%%1").arg(i + 1), params[i]);
+    if (it == messages.end()) return {};
+    // One pass, so a parameter that itself reads "%2" stays as it is; a place
+    // without a parameter is left empty.
+    const QString pattern = QString::fromLatin1(it->second);
+    QString text;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == u'%' && i + 1 < pattern.size() && pattern[i + 1].isDigit()) {
+            const int n = pattern[i + 1].digitValue();
+            if (n >= 1 && n <= params.size()) text += params[n - 1];
+            ++i;
+            continue;
+        }
+        text += pattern[i];
+    }
     return text;
+}
+
+QString errorText(int id, const QStringList& params) {
+    const QString message = errorMessage(id, params);
+    return message.isEmpty() ? QStringLiteral("Error #%1").arg(id) : QStringLiteral("Error #%1: %2").arg(id).arg(message);
 }
 
 } // namespace swf::avm2

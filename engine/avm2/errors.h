@@ -6,6 +6,9 @@
 
 namespace swf::avm2 {
 
+// The message of error `id` with its places filled; empty for an unknown number.
 QString errorMessage(int id, const QStringList& params);
+// The text errors carry: "Error #1009: Cannot access ...", or "Error #12" alone.
+QString errorText(int id, const QStringList& params);
 
 } // namespace swf::avm2

@@ -507,7 +507,8 @@ Value Vm::interpret(AbcUnit& unit, Method& m, const Value& selfIn, Args args, co
                     Name nm = name(idx);
                     Value obj = pop();
                     pc = c.pc;
-                    stack.push_back(xmlDescendants(*this, obj, nm));
+                    if (auto r = obj.isObject() ? proxyOperation(*this, obj.o, nm, "getDescendants") : std::nullopt) stack.push_back(*r);
+                    else stack.push_back(xmlDescendants(*this, obj, nm));
                     break;
                 }
                 case op::newcatch: {

@@ -143,7 +143,7 @@ private:
 
 class Object {
 public:
-    enum class Type : uint8_t { Plain, Function, Class, Array, Namespace, QName, Error, Date, Activation, Global, Boxed, Vector, Dictionary, Display, RegExp, Xml, ByteArray };
+    enum class Type : uint8_t { Plain, Function, Class, Array, Namespace, QName, Error, Date, Activation, Global, Boxed, Vector, Dictionary, Display, RegExp, Xml, ByteArray, Proxy };
     explicit Object(Type t = Type::Plain) : m_type(t) {}
     virtual ~Object() = default;
     Type type() const { return m_type; }
@@ -247,7 +247,15 @@ public:
     QNameObject() : Object(kType) {}
     Namespace ns;
     bool anyNs = false;
+    bool attribute = false; // names an XML attribute (what flash_proxy's isAttribute answers)
     QString localName;
+};
+
+// A flash.utils.Proxy: what its class does not declare, its flash_proxy methods handle.
+class ProxyObject : public Object {
+public:
+    static constexpr Type kType = Type::Proxy;
+    ProxyObject() : Object(kType) {}
 };
 
 // Boolean, Number and String objects made with `new` keep their primitive.

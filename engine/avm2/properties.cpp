@@ -143,6 +143,7 @@ Value Vm::getProperty(const Value& obj, const Name& name) {
     }
     Object* o = obj.o;
     if (auto* x = o->as<XmlObject>(); x && !isAs3Name(name)) return xmlGet(*this, *x, name);
+    if (auto r = proxyOperation(*this, o, name, "getProperty")) return *r;
     if (auto* d = o->as<DictionaryObject>(); d && name.key.isObject()) {
         for (const auto& [k, v] : d->objectKeys)
             if (k == name.key.o) return v;
@@ -151,7 +152,7 @@ Value Vm::getProperty(const Value& obj, const Name& name) {
     if (name.includesPublic() && !name.anyName) {
         uint32_t idx;
         if (auto* a = o->as<ArrayObject>(); a && arrayIndex(name.name, idx)) {
-            if (idx < a->items.size()) return a->items[idx];
+            if (idx < a->items.size() && !a->items[idx].isHole()) return a->items[idx];
         } else if (auto* vec = o->as<VectorObject>(); vec && !name.name.isEmpty() && (name.name[0].isDigit() || name.name[0] == u'-')) {
             double d = stringToNumber(name.name);
             if (d >= 0 && d == std::trunc(d) && d < double(vec->items.size())) return vec->items[size_t(d)];
@@ -206,6 +207,7 @@ void Vm::setProperty(const Value& obj, const Name& name, const Value& v, bool in
         d->objectKeys.emplace_back(name.key.o, v);
         return;
     }
+    if (const Value args[1] = {v}; proxyOperation(*this, o, name, "setProperty", args)) return;
     if (const Binding* b = findBinding(o, name)) {
         switch (b->kind) {
         case Binding::Kind::Slot: {
@@ -235,8 +237,8 @@ void Vm::setProperty(const Value& obj, const Name& name, const Value& v, bool in
         uint32_t idx;
         if (auto* a = o->as<ArrayObject>(); a && arrayIndex(name.name, idx)) {
             if (idx >= limits::kMaxArrayLength) throwError(ErrorType::RangeError, 1125, {name.name, QString::number(a->items.size())});
-            if (idx >= a->items.size()) a->items.resize(size_t(idx) + 1);
-            a->items[idx] = v;
+            if (idx >= a->items.size()) a->items.resize(size_t(idx) + 1, Value::hole());
+            a->items[idx] = v.read();
             return;
         }
         if (auto* vec = o->as<VectorObject>(); vec && !name.name.isEmpty() && (name.name[0].isDigit() || name.name[0] == u'-')) {
@@ -259,6 +261,7 @@ bool Vm::deleteProperty(const Value& obj, const Name& name) {
     if (!obj.isObject()) return false;
     Object* o = obj.o;
     if (auto* x = o->as<XmlObject>()) return xmlDelete(*this, *x, name);
+    if (auto r = proxyOperation(*this, o, name, "deleteProperty")) return toBoolean(*r);
     if (auto* d = o->as<DictionaryObject>(); d && name.key.isObject()) {
         std::erase_if(d->objectKeys, [&](const auto& kv) { return kv.first == name.key.o; });
         return true;
@@ -268,7 +271,7 @@ bool Vm::deleteProperty(const Value& obj, const Name& name) {
     if (!name.includesPublic()) return false;
     uint32_t idx;
     if (auto* a = o->as<ArrayObject>(); a && arrayIndex(name.name, idx)) {
-        if (idx < a->items.size()) a->items[idx] = Value();
+        if (idx < a->items.size()) a->items[idx] = Value::hole();
         return true;
     }
     // A sealed object has no dynamic properties to delete.
@@ -294,6 +297,7 @@ bool Vm::hasProperty(const Value& obj, const Name& name) {
             return false;
         }
         if (auto* x = o->as<XmlObject>()) return xmlHas(*x, name);
+        if (auto r = proxyOperation(*this, o, name, "hasProperty")) return toBoolean(*r);
     } else {
         ClassObject* c = classOf(obj);
         holder.traits = &c->instanceTraits;
@@ -303,7 +307,7 @@ bool Vm::hasProperty(const Value& obj, const Name& name) {
     if (findBinding(o, name)) return true;
     if (!name.includesPublic()) return false;
     uint32_t idx;
-    if (auto* a = o->as<ArrayObject>(); a && arrayIndex(name.name, idx)) return idx < a->items.size() && !a->items[idx].isUndefined();
+    if (auto* a = o->as<ArrayObject>(); a && arrayIndex(name.name, idx) && idx < a->items.size() && !a->items[idx].isHole()) return true;
     if (auto* v = o->as<VectorObject>(); v && arrayIndex(name.name, idx)) return idx < v->items.size();
     for (Object* p = o; p; p = p->proto)
         if (p->dynamic.find(name.name)) return true;
@@ -316,6 +320,7 @@ Value Vm::callProperty(const Value& obj, const Name& name, Args args, bool lex) 
     if (obj.isObject()) {
         if (const Binding* b = findBinding(obj.o, name); b && b->kind == Binding::Kind::Method)
             return invoke(b->method, obj, args, b->home ? &b->home->scope : nullptr, b->home);
+        if (auto r = proxyOperation(*this, obj.o, name, "callProperty", args)) return *r;
     } else {
         ClassObject* c = classOf(obj);
         Object holder;
@@ -343,7 +348,15 @@ Value Vm::constructProperty(const Value& obj, const Name& name, Args args) {
     return construct(f, args);
 }
 
+// A Proxy enumerates through its nextNameIndex, nextName and nextValue.
+static std::optional<Value> proxyEnumeration(Vm& vm, Object* obj, const char* method, int index) {
+    if (!obj->as<ProxyObject>()) return std::nullopt;
+    const Value args[1] = {Value::number(index)};
+    return proxyCall(vm, obj, method, args);
+}
+
 int Vm::nextIndex(Object* obj, int index) {
+    if (auto r = proxyEnumeration(*this, obj, "nextNameIndex", index)) return std::max(0, toInt(*r));
     size_t i = size_t(index);
     if (auto* x = obj->as<XmlObject>()) return i < x->nodes.size() ? int(i + 1) : 0;
     size_t arrayLen = 0;
@@ -359,7 +372,7 @@ int Vm::nextIndex(Object* obj, int index) {
     }
     if (auto* a = obj->as<ArrayObject>()) {
         for (; i < arrayLen; ++i)
-            if (!a->items[i].isUndefined()) return int(i + 1);
+            if (!a->items[i].isHole()) return int(i + 1);
     } else if (i < arrayLen) {
         return int(i + 1);
     }
@@ -370,6 +383,7 @@ int Vm::nextIndex(Object* obj, int index) {
 }
 
 Value Vm::nameAt(Object* obj, int index) {
+    if (auto r = proxyEnumeration(*this, obj, "nextName", index)) return *r;
     size_t i = size_t(index - 1);
     if (obj->as<XmlObject>()) return Value::string(QString::number(i));
     if (auto* d = obj->as<DictionaryObject>()) {
@@ -396,6 +410,7 @@ Value Vm::nameAt(Object* obj, int index) {
 }
 
 Value Vm::valueAt(Object* obj, int index) {
+    if (auto r = proxyEnumeration(*this, obj, "nextValue", index)) return *r;
     size_t i = size_t(index - 1);
     if (auto* x = obj->as<XmlObject>()) return i < x->nodes.size() ? makeXml(*this, x->nodes[i]) : Value();
     if (auto* d = obj->as<DictionaryObject>()) {
@@ -404,7 +419,7 @@ Value Vm::valueAt(Object* obj, int index) {
         const auto& e = obj->dynamic.entries();
         return i < e.size() ? e[i].value : Value();
     }
-    if (auto* a = obj->as<ArrayObject>(); a && i < a->items.size()) return a->items[i];
+    if (auto* a = obj->as<ArrayObject>(); a && i < a->items.size()) return a->items[i].read();
     size_t arrayLen = 0;
     if (auto* a = obj->as<ArrayObject>()) arrayLen = a->items.size();
     if (auto* v = obj->as<VectorObject>()) {
@@ -474,6 +489,13 @@ Value Vm::invoke(Method* m, const Value& self, Args args, const ScopeChain* scop
         if (int(args.size()) < m->required)
             throwError(ErrorType::ArgumentError, 1063,
                        {(home ? home->name + u'/' : QString()) + m->name + QStringLiteral("()"), QString::number(m->required), QString::number(args.size())});
+        if (m->label.isEmpty()) return m->native(*this, self, args);
+        // A named native shows in stack traces like a compiled method.
+        m_frames.push_back(FrameInfo{m, home, 0, QString()});
+        struct FramePop {
+            std::vector<FrameInfo>& frames;
+            ~FramePop() { frames.pop_back(); }
+        } pop{m_frames};
         return m->native(*this, self, args);
     }
     static const ScopeChain empty;

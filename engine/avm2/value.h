@@ -26,6 +26,13 @@ struct Value {
     static Value string(QString x) { Value v; v.kind = Kind::String; v.s = std::move(x); return v; }
     static Value object(Object* x) { if (!x) return null(); Value v; v.kind = Kind::Object; v.o = x; return v; }
 
+    // An array element never set, or deleted: it reads as undefined but is not
+    // in the array, so `in`, for-in and the prototype chain see past it.
+    static Value hole() { Value v; v.b = true; return v; }
+    bool isHole() const { return kind == Kind::Undefined && b; }
+    // The value as a script sees it: a hole is plain undefined.
+    Value read() const { return isHole() ? Value() : *this; }
+
     bool isUndefined() const { return kind == Kind::Undefined; }
     bool isNull() const { return kind == Kind::Null; }
     bool isNullish() const { return kind == Kind::Undefined || kind == Kind::Null; }

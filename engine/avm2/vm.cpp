@@ -544,8 +544,18 @@ ClassObject* Vm::defineClass(const QString& qualifiedName, ClassObject* base, Ob
     return c;
 }
 
+// How stack traces name a built-in class's members: the core classes' methods are
+// in the AS3 namespace ("Array/http://adobe.com/AS3/2006/builtin::push"), statics
+// are on the class object ("Error$/throwError").
+static QString nativeOwner(const ClassObject* c) { return c->qualifiedName(); }
+static QString nativeMethodLabel(const ClassObject* c, const QString& name) {
+    return nativeOwner(c) + (c->ns.uri.isEmpty() ? QStringLiteral("/http://adobe.com/AS3/2006/builtin::") : QStringLiteral("/")) + name;
+}
+
 void Vm::defineMethod(ClassObject* c, const QString& name, NativeFn fn, int arity) {
-    c->prototype->dynamic.set(name, Value::object(newNative(name, fn, arity)), false);
+    FunctionObject* f = newNative(name, fn, arity);
+    f->method->label = nativeMethodLabel(c, name);
+    c->prototype->dynamic.set(name, Value::object(f), false);
 }
 
 namespace {
@@ -560,12 +570,16 @@ Method* nativeMethod(Vm& vm, const QString& name, NativeFn fn, int arity) {
 }
 } // namespace
 
-void Vm::defineFixedMethod(ClassObject* c, const QString& name, NativeFn fn, int arity) {
-    addNativeMethod(c->instanceTraits, name, fn, arity, nullptr);
+void Vm::defineFixedMethod(ClassObject* c, const QString& name, NativeFn fn, int arity, const Namespace* ns) {
+    const QString prefix = ns && !ns->uri.isEmpty() ? ns->uri + QStringLiteral("::") : QString();
+    addNativeMethod(c->instanceTraits, name, fn, arity, nullptr, ns)->label = nativeOwner(c) + u'/' + prefix + name;
 }
 
 void Vm::defineAccessor(ClassObject* c, const QString& name, NativeFn getter, NativeFn setter) {
     addNativeAccessor(c->instanceTraits, name, getter, setter);
+    const Binding& b = c->instanceTraits.bindings[c->instanceTraits.byName.value(name).back()];
+    if (b.getter) b.getter->label = nativeOwner(c) + QStringLiteral("/get ") + name;
+    if (b.setter) b.setter->label = nativeOwner(c) + QStringLiteral("/set ") + name;
 }
 
 void Vm::addNativeAccessor(Traits& traits, const QString& name, NativeFn getter, NativeFn setter) {
@@ -579,13 +593,15 @@ void Vm::addNativeAccessor(Traits& traits, const QString& name, NativeFn getter,
 }
 
 void Vm::defineStatic(ClassObject* c, const QString& name, NativeFn fn, int arity, int required) {
-    addNativeMethod(c->classTraits, name, fn, arity, c)->required = required;
+    Method* m = addNativeMethod(c->classTraits, name, fn, arity, c);
+    m->required = required;
+    m->label = nativeOwner(c) + QStringLiteral("$/") + name;
 }
 
-Method* Vm::addNativeMethod(Traits& traits, const QString& name, NativeFn fn, int arity, ClassObject* home) {
+Method* Vm::addNativeMethod(Traits& traits, const QString& name, NativeFn fn, int arity, ClassObject* home, const Namespace* ns) {
     Binding b;
     b.kind = Binding::Kind::Method;
-    b.ns = publicNs();
+    b.ns = ns ? *ns : publicNs();
     b.name = name;
     b.method = nativeMethod(*this, name, fn, arity);
     b.home = home;
@@ -644,7 +660,7 @@ Value Vm::makeError(ErrorType type, int id, const QStringList& params) {
                                        "VerifyError", "EvalError", "SecurityError", "SyntaxError", "URIError",
                                        "flash.errors.IOError", "flash.errors.EOFError", "flash.errors.MemoryError"};
     ClassObject* c = builtin(classNames[int(type)]);
-    QString message = QStringLiteral("Error #%1: %2").arg(id).arg(errorMessage(id, params));
+    QString message = errorText(id, params);
     Value args[2] = {Value::string(message), Value::number(id)};
     struct Making {
         int& count;

@@ -175,7 +175,8 @@ public:
     ClassObject* defineClass(const QString& qualifiedName, ClassObject* base, Object* (*allocate)(Vm&, ClassObject*),
                              NativeFn ctor, int ctorArity = 0);
     void defineMethod(ClassObject* c, const QString& name, NativeFn fn, int arity = 0); // prototype member
-    void defineFixedMethod(ClassObject* c, const QString& name, NativeFn fn, int arity = 0); // instance trait
+    void defineFixedMethod(ClassObject* c, const QString& name, NativeFn fn, int arity = 0,
+                           const Namespace* ns = nullptr); // instance trait, public unless `ns`
     void defineAccessor(ClassObject* c, const QString& name, NativeFn getter, NativeFn setter = nullptr);
     void defineStatic(ClassObject* c, const QString& name, NativeFn fn, int arity = 0, int required = 0);
     void defineStaticAccessor(ClassObject* c, const QString& name, NativeFn getter, NativeFn setter = nullptr);
@@ -232,7 +233,8 @@ private:
     void installBuiltins();
     ClassObject* globalClass();
     ClassObject* interfaceAhead(AbcUnit& unit, uint32_t multiname, const ScopeChain& scope);
-    Method* addNativeMethod(Traits& traits, const QString& name, NativeFn fn, int arity, ClassObject* home);
+    Method* addNativeMethod(Traits& traits, const QString& name, NativeFn fn, int arity, ClassObject* home,
+                            const Namespace* ns = nullptr);
     void addNativeAccessor(Traits& traits, const QString& name, NativeFn getter, NativeFn setter);
     Value lookupTraitOrProto(Object* o, const Name& name, const Value& self, bool& found);
 
