@@ -278,6 +278,35 @@ INSTANTIATE_TEST_SUITE_P(
                       ScaleCase{ScaleMode::NoScale, 0, 0.05, 0.05, 50, 0},
                       ScaleCase{ScaleMode::NoScale, align::Left | align::Top, 0.05, 0.05, 0, 0}));
 
+// The frame counts in whole pixels (the nearest, at least one): a movie a
+// fraction of a pixel off its window's size shows at scale 1, its origin
+// where the frame's corner says.
+TEST_F(DisplayTest, StageMeasuresTheFrameInWholePixels) {
+    struct Case {
+        Rect frame;       // twips
+        int width, height; // viewport
+        double scale, tx, ty;
+    } cases[] = {
+        {{-13, 2013, -13, 493}, 101, 25, 0.05, 0.65, 0.65},  // 101.3 x 25.3 px
+        {{0, 2008, 0, 1992}, 100, 100, 0.05, 0, 0},          // 100.4 x 99.6 px
+        {{-2000, 2000, -2000, 2000}, 200, 200, 0.05, 100, 100},
+        {{0, 5, 0, 5}, 2, 2, 0.1, 0, 0},                      // less than a pixel counts as one
+        {{0, 2000, 0, 2000}, 200, 200, 0.1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Stage s;
+        s.setMovieRect(c.frame);
+        s.setViewport(c.width, c.height);
+        Matrix m = s.matrix();
+        SCOPED_TRACE(testing::Message() << c.frame.xMin << ".." << c.frame.xMax);
+        EXPECT_DOUBLE_EQ(m.a, c.scale);
+        EXPECT_DOUBLE_EQ(m.d, c.scale);
+        EXPECT_NEAR(m.tx, c.tx, 1e-9);
+        EXPECT_NEAR(m.ty, c.ty, 1e-9);
+        EXPECT_FALSE(s.zoomed());
+    }
+}
+
 TEST_F(DisplayTest, ZoomSequencesActOnTheCurrentViewAboutItsCentre) {
     Stage s;
     s.setMovieRect({0, 2000, 0, 2000});
