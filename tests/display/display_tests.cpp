@@ -384,6 +384,43 @@ TEST_F(DisplayTest, MasksAndColourTransformsReachTheCommands) {
     EXPECT_TRUE(std::holds_alternative<render::EndLayer>(list.commands[7]));
 }
 
+// Filter sizes follow the stage's zoom only: a layer's filter matrix drops
+// the clip's own scale and rotation and those of its parents.
+TEST_F(DisplayTest, LayersMeasureFiltersInStageSpace) {
+    struct Case {
+        Matrix outer; // the sprite holding the layered shape
+        int zoom;     // percent, 0 = the whole movie
+        double scale; // expected filter matrix: scale only
+    } cases[] = {
+        {Matrix{}, 0, 0.05},
+        {Matrix{2, 0, 0, 2, 100, 100}, 0, 0.05},
+        {Matrix{0, 1.5, -1.5, 0, 0, 0}, 0, 0.05},   // turned a quarter
+        {Matrix{0.5, 0, 0, 4, 0, 0}, 50, 0.1},      // zoomed in twice
+    };
+    for (const Case& c : cases) {
+        SwfWriter sprite = smallMovie();
+        sprite.placeObject3({.depth = 1, .characterId = 1, .matrix = Matrix{3, 0, 0, 3, 0, 0},
+                             .blendMode = BlendMode::Multiply});
+        sprite.showFrame();
+        SwfWriter w = smallMovie();
+        w.defineShape(1, square(kRed)).defineSprite(2, sprite);
+        w.placeObject2({.depth = 1, .characterId = 2, .matrix = c.outer}).showFrame();
+        auto p = load(w);
+        p->runFrame();
+        if (c.zoom) p->zoom(c.zoom);
+        auto list = p->buildCommands();
+        auto layer = std::find_if(list.commands.begin(), list.commands.end(),
+                                  [](const render::Command& k) { return std::holds_alternative<render::BeginLayer>(k); });
+        ASSERT_NE(layer, list.commands.end());
+        const Matrix& f = std::get<render::BeginLayer>(*layer).filterMatrix;
+        SCOPED_TRACE(testing::Message() << "outer " << c.outer.a << "," << c.outer.b << " zoom " << c.zoom);
+        EXPECT_NEAR(f.a, c.scale, 1e-9);
+        EXPECT_NEAR(f.d, c.scale, 1e-9);
+        EXPECT_NEAR(f.b, 0, 1e-9);
+        EXPECT_NEAR(f.c, 0, 1e-9);
+    }
+}
+
 TEST_F(DisplayTest, ParentColourTransformAppliesAfterTheChilds) {
     SwfWriter sprite = smallMovie();
     ColorTransform inner;

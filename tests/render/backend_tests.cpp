@@ -587,6 +587,21 @@ TEST(Filters, BlurSpreadsTheEdges) {
     EXPECT_COLOR_NEAR(at(img, 10, 25), kWhite, 0);
 }
 
+// A blur of one pixel or less leaves the image as it is; anything more
+// reaches past the edge.
+TEST(Filters, BlursOfOnePixelOrLessCopyTheImage) {
+    const struct { double blur; bool spreads; } cases[] = {{0, false}, {0.5, false}, {1, false}, {1.5, true}, {2, true}, {4, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.blur);
+        const QMargins extent = filterExtent(parseFilters(blurBytes(c.blur, c.blur, 1)), 1, 1);
+        EXPECT_EQ(extent == filterExtent(parseFilters(blurBytes(0, 0, 1)), 1, 1), !c.spreads);
+        QImage img = renderList(filtered(blurBytes(c.blur, c.blur, 1), rectShape(20, 20, 30, 30, solid(kBlack))), 50, 50);
+        EXPECT_EQ(at(img, 19, 25).r < 255, c.spreads);
+        EXPECT_EQ(at(img, 20, 25).r == 0, !c.spreads);
+        EXPECT_COLOR_NEAR(at(img, 25, 25), kBlack, 0);
+    }
+}
+
 TEST(Filters, DropShadowFallsAtItsDistance) {
     QImage img = renderList(filtered(dropShadowBytes(kBlack, 0, 0, 10, false, false),
                                  rectShape(10, 10, 20, 20, solid(kRed))),
