@@ -543,6 +543,8 @@ void MovieClip::drawChildren(const std::map<int, std::unique_ptr<DisplayObject>>
             masks.pop_back();
         }
         Matrix m = world * child->matrix();
+        // Stage -> device, whatever the clip's place in the tree.
+        auto stageMatrix = [&] { return m * inverted(child->concatenatedMatrix()); };
         // A script mask is drawn only as its owner's mask.
         if (child->maskOwner()) continue;
         if (child->clipDepth() > 0) {
@@ -561,13 +563,15 @@ void MovieClip::drawChildren(const std::map<int, std::unique_ptr<DisplayObject>>
         if (scriptMask) {
             ++out.maskDepth;
             // The mask sits wherever it is in the tree: device = stage * its root-space matrix.
-            Matrix stage = m * inverted(child->concatenatedMatrix());
             out.commands.emplace_back(render::PushMask{});
-            scriptMask->draw(out, stage * scriptMask->concatenatedMatrix(), ColorTransform{});
+            scriptMask->draw(out, stageMatrix() * scriptMask->concatenatedMatrix(), ColorTransform{});
             out.commands.emplace_back(render::ActivateMask{});
         }
         bool layer = child->blendMode() > BlendMode::Normal || !child->filterBytes().empty();
-        if (layer) out.commands.emplace_back(render::BeginLayer{child->blendMode(), child->filterBytes(), m});
+        // Filters grow with the stage's zoom only, never with the clip's own
+        // scale or its parents'.
+        if (layer)
+            out.commands.emplace_back(render::BeginLayer{child->blendMode(), child->filterBytes(), stageMatrix()});
         child->draw(out, m, c);
         if (layer) out.commands.emplace_back(render::EndLayer{});
         if (scriptMask) {

@@ -7,15 +7,25 @@
 
 namespace swf {
 
+namespace {
+
+// The whole movie as the view shows it: the frame counts in whole pixels (at
+// least one), so a movie a fraction of a pixel wider than its window still
+// shows at scale 1.
+ViewRect wholeMovie(const Rect& movie) {
+    auto whole = [](int32_t twips) { return double(std::max<int64_t>(1, (int64_t(twips) + 10) / 20) * 20); };
+    return {double(movie.xMin), double(movie.yMin), whole(movie.width()), whole(movie.height())};
+}
+
+} // namespace
+
 void Stage::setMovieRect(const Rect& twips) {
     m_movie = twips;
-    m_view = {double(twips.xMin), double(twips.yMin), double(std::max(twips.width(), 20)),
-              double(std::max(twips.height(), 20))};
+    m_view = wholeMovie(twips);
 }
 
 bool Stage::zoom(int percent) {
-    ViewRect whole{double(m_movie.xMin), double(m_movie.yMin), double(std::max(m_movie.width(), 20)),
-                   double(std::max(m_movie.height(), 20))};
+    const ViewRect whole = wholeMovie(m_movie);
     ViewRect next = whole;
     if (percent > 0) {
         double f = percent / 100.0;
@@ -35,8 +45,8 @@ bool Stage::zoom(int percent) {
 }
 
 bool Stage::zoomed() const {
-    return m_view.w != std::max(m_movie.width(), 20) || m_view.h != std::max(m_movie.height(), 20) ||
-           m_view.x != m_movie.xMin || m_view.y != m_movie.yMin;
+    const ViewRect whole = wholeMovie(m_movie);
+    return m_view.w != whole.w || m_view.h != whole.h || m_view.x != whole.x || m_view.y != whole.y;
 }
 
 Matrix Stage::matrix() const {
@@ -48,7 +58,7 @@ Matrix Stage::matrix() const {
     case ScaleMode::ExactFit: break;
     case ScaleMode::NoScale: {
         // One movie pixel per screen pixel at the whole view; zoom still scales.
-        double z = std::max(m_movie.width(), 20) / m_view.w;
+        double z = wholeMovie(m_movie).w / m_view.w;
         sx = sy = z / 20.0;
         break;
     }

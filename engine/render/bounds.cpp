@@ -5,6 +5,7 @@
 
 #include <QFontMetricsF>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <unordered_map>
@@ -83,6 +84,16 @@ QRectF commandBounds(const Command& command) {
             }
         },
         command);
+}
+
+QRect pixelBox(const Rect& box, const QTransform& t) {
+    // Kept well inside int range at absurd scales.
+    auto whole = [](double v) { return int(std::clamp(v, -double(1 << 24), double(1 << 24))); };
+    const int ox = whole(std::round(t.dx())), oy = whole(std::round(t.dy()));
+    const int x0 = whole(std::floor(t.m11() * box.xMin)), x1 = whole(std::floor(t.m11() * box.xMax));
+    const int y0 = whole(std::floor(t.m22() * box.yMin)), y1 = whole(std::floor(t.m22() * box.yMax));
+    return QRect(QPoint(std::min(x0, x1) + ox, std::min(y0, y1) + oy),
+                 QPoint(std::max(x0, x1) + ox - 1, std::max(y0, y1) + oy - 1));
 }
 
 std::vector<int> matchStructure(const std::vector<Command>& commands) {

@@ -5,6 +5,7 @@
 
 #include <QRect>
 #include <QRectF>
+#include <QTransform>
 
 #include <vector>
 
@@ -18,6 +19,11 @@ QRectF shapeExtent(const ShapeDef& shape);
 // Device-space bounds of one drawing command, a pixel wider on each side for
 // antialiasing and hairlines. Structural commands (masks, layers) are empty.
 QRectF commandBounds(const Command& command);
+
+// The whole pixels an axis-aligned box (twips, through `t`, which only
+// scales and moves) covers: as in Flash, the origin rounds to the nearest
+// pixel and the box's own edges drop to the pixel they fall in.
+QRect pixelBox(const Rect& box, const QTransform& t);
 
 // For each PushMask the index of its ActivateMask, for each ActivateMask the
 // index of its PopMask, for each BeginLayer the index of its EndLayer; -1

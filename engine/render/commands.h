@@ -80,7 +80,7 @@ struct PopMask {};
 struct BeginLayer {
     BlendMode blendMode = BlendMode::Normal;
     std::vector<uint8_t> filterBytes;       // raw SWF filter list (may be empty)
-    Matrix filterMatrix;                    // clip space -> device, for filter sizes
+    Matrix filterMatrix;                    // stage -> device: filter sizes follow the zoom only
 };
 struct EndLayer {};
 

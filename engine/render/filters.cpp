@@ -86,8 +86,10 @@ struct Geometry {
 
 Geometry geometryOf(const FilterDef& f, double sx, double sy, Quality quality) {
     Geometry g;
-    g.rx = int(std::lround(clampSize(f.blurX) * sx / 2));
-    g.ry = int(std::lround(clampSize(f.blurY) * sy / 2));
+    // A blur of one pixel or less leaves the image as it is.
+    auto radius = [](double pixels) { return pixels <= 1 ? 0 : int(std::lround(pixels / 2)); };
+    g.rx = radius(clampSize(f.blurX) * sx);
+    g.ry = radius(clampSize(f.blurY) * sy);
     g.passes = std::clamp(f.passes, 1, 15);
     if (quality == Quality::Low) g.passes = 1;
     double d = std::clamp(std::isfinite(f.distance) ? f.distance : 0.0, -kMaxFilterPixels, kMaxFilterPixels);

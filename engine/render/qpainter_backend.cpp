@@ -388,7 +388,7 @@ void QPainterBackend::drawRect(Frame& f, const DrawRect& c) {
     QColor line = f.maskMode() ? QColor(Qt::black) : c.line ? toQColor(*c.line, c.colorTransform) : QColor();
     if (t.type() <= QTransform::TxScale) {
         // Axis-aligned: snap to whole pixels so that borders are crisp one-pixel lines.
-        QRect d = t.mapRect(r).toRect();
+        QRect d = pixelBox(c.rect, t);
         p.resetTransform();
         if (c.fill || f.maskMode()) p.fillRect(d, fill);
         if (c.line && d.width() > 0 && d.height() > 0) {

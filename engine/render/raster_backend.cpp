@@ -1,5 +1,6 @@
 #include "engine/render/raster_backend.h"
 
+#include "engine/render/bounds.h"
 #include "engine/render/color.h"
 #include "engine/render/shape_cache.h"
 
@@ -330,7 +331,7 @@ void RasterBackend::drawRect(Frame& f, const DrawRect& c) {
     const std::optional<Rgba> fillColour = f.maskMode() ? std::optional<Rgba>(Rgba{}) : c.fill;
     if (t.type() <= QTransform::TxScale) {
         // Axis-aligned: whole pixels, so that borders are crisp one-pixel lines.
-        const QRect d = t.mapRect(r).toRect();
+        const QRect d = pixelBox(c.rect, t);
         auto box = [&](QRect b, const Paint& paint) {
             Contours contours;
             contours.add(QPolygonF(QRectF(b)));

@@ -278,6 +278,35 @@ INSTANTIATE_TEST_SUITE_P(
                       ScaleCase{ScaleMode::NoScale, 0, 0.05, 0.05, 50, 0},
                       ScaleCase{ScaleMode::NoScale, align::Left | align::Top, 0.05, 0.05, 0, 0}));
 
+// The frame counts in whole pixels (the nearest, at least one): a movie a
+// fraction of a pixel off its window's size shows at scale 1, its origin
+// where the frame's corner says.
+TEST_F(DisplayTest, StageMeasuresTheFrameInWholePixels) {
+    struct Case {
+        Rect frame;       // twips
+        int width, height; // viewport
+        double scale, tx, ty;
+    } cases[] = {
+        {{-13, 2013, -13, 493}, 101, 25, 0.05, 0.65, 0.65},  // 101.3 x 25.3 px
+        {{0, 2008, 0, 1992}, 100, 100, 0.05, 0, 0},          // 100.4 x 99.6 px
+        {{-2000, 2000, -2000, 2000}, 200, 200, 0.05, 100, 100},
+        {{0, 5, 0, 5}, 2, 2, 0.1, 0, 0},                      // less than a pixel counts as one
+        {{0, 2000, 0, 2000}, 200, 200, 0.1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Stage s;
+        s.setMovieRect(c.frame);
+        s.setViewport(c.width, c.height);
+        Matrix m = s.matrix();
+        SCOPED_TRACE(testing::Message() << c.frame.xMin << ".." << c.frame.xMax);
+        EXPECT_DOUBLE_EQ(m.a, c.scale);
+        EXPECT_DOUBLE_EQ(m.d, c.scale);
+        EXPECT_NEAR(m.tx, c.tx, 1e-9);
+        EXPECT_NEAR(m.ty, c.ty, 1e-9);
+        EXPECT_FALSE(s.zoomed());
+    }
+}
+
 TEST_F(DisplayTest, ZoomSequencesActOnTheCurrentViewAboutItsCentre) {
     Stage s;
     s.setMovieRect({0, 2000, 0, 2000});
@@ -353,6 +382,43 @@ TEST_F(DisplayTest, MasksAndColourTransformsReachTheCommands) {
     EXPECT_EQ(std::get<render::BeginLayer>(list.commands[5]).blendMode, BlendMode::Multiply);
     EXPECT_TRUE(std::holds_alternative<render::DrawShape>(list.commands[6]));
     EXPECT_TRUE(std::holds_alternative<render::EndLayer>(list.commands[7]));
+}
+
+// Filter sizes follow the stage's zoom only: a layer's filter matrix drops
+// the clip's own scale and rotation and those of its parents.
+TEST_F(DisplayTest, LayersMeasureFiltersInStageSpace) {
+    struct Case {
+        Matrix outer; // the sprite holding the layered shape
+        int zoom;     // percent, 0 = the whole movie
+        double scale; // expected filter matrix: scale only
+    } cases[] = {
+        {Matrix{}, 0, 0.05},
+        {Matrix{2, 0, 0, 2, 100, 100}, 0, 0.05},
+        {Matrix{0, 1.5, -1.5, 0, 0, 0}, 0, 0.05},   // turned a quarter
+        {Matrix{0.5, 0, 0, 4, 0, 0}, 50, 0.1},      // zoomed in twice
+    };
+    for (const Case& c : cases) {
+        SwfWriter sprite = smallMovie();
+        sprite.placeObject3({.depth = 1, .characterId = 1, .matrix = Matrix{3, 0, 0, 3, 0, 0},
+                             .blendMode = BlendMode::Multiply});
+        sprite.showFrame();
+        SwfWriter w = smallMovie();
+        w.defineShape(1, square(kRed)).defineSprite(2, sprite);
+        w.placeObject2({.depth = 1, .characterId = 2, .matrix = c.outer}).showFrame();
+        auto p = load(w);
+        p->runFrame();
+        if (c.zoom) p->zoom(c.zoom);
+        auto list = p->buildCommands();
+        auto layer = std::find_if(list.commands.begin(), list.commands.end(),
+                                  [](const render::Command& k) { return std::holds_alternative<render::BeginLayer>(k); });
+        ASSERT_NE(layer, list.commands.end());
+        const Matrix& f = std::get<render::BeginLayer>(*layer).filterMatrix;
+        SCOPED_TRACE(testing::Message() << "outer " << c.outer.a << "," << c.outer.b << " zoom " << c.zoom);
+        EXPECT_NEAR(f.a, c.scale, 1e-9);
+        EXPECT_NEAR(f.d, c.scale, 1e-9);
+        EXPECT_NEAR(f.b, 0, 1e-9);
+        EXPECT_NEAR(f.c, 0, 1e-9);
+    }
 }
 
 TEST_F(DisplayTest, ParentColourTransformAppliesAfterTheChilds) {

@@ -292,6 +292,41 @@ TEST(Backend, DrawRectFillsAndBordersOnWholePixels) {
     EXPECT_COLOR_NEAR(at(img, 1, 10), kWhite, 0);
 }
 
+// A box's origin rounds to the nearest pixel; its own edges (the border's
+// right and bottom lines sit on the pixel just inside them) drop to the
+// pixel they fall in.
+TEST(Backend, DrawRectBordersSnapOriginByRoundingAndEdgesByFlooring) {
+    struct Case {
+        double tx, ty;        // device origin
+        Rect box;             // twips
+        QRect lines;          // left, top, right and bottom line positions
+    } cases[] = {
+        {0, 0, Rect{40, 400, 40, 400}, QRect(QPoint(2, 2), QPoint(19, 19))},
+        {5.5, 3.4, Rect{0, 200, 0, 200}, QRect(QPoint(6, 3), QPoint(15, 12))},    // origin rounds
+        {4.1, 4, Rect{-40, 334, -40, 314}, QRect(QPoint(2, 2), QPoint(19, 18))}, // 16.7 and 15.7 px drop
+        {3.4, 3.6, Rect{10, 210, 30, 230}, QRect(QPoint(3, 5), QPoint(12, 14))}, // half pixels drop too
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.tx << "," << c.ty);
+        EXPECT_EQ(pixelBox(c.box, QTransform(0.05, 0, 0, 0.05, c.tx, c.ty)), c.lines);
+        DrawRect r;
+        r.rect = c.box;
+        r.line = kBlack;
+        r.matrix = pixels(c.tx, c.ty);
+        QImage img = renderList(listOf({r}), 24, 24);
+        const QRect& l = c.lines;
+        const int midX = (l.left() + l.right()) / 2, midY = (l.top() + l.bottom()) / 2;
+        EXPECT_COLOR_NEAR(at(img, l.left(), midY), kBlack, 0);
+        EXPECT_COLOR_NEAR(at(img, l.right(), midY), kBlack, 0);
+        EXPECT_COLOR_NEAR(at(img, midX, l.top()), kBlack, 0);
+        EXPECT_COLOR_NEAR(at(img, midX, l.bottom()), kBlack, 0);
+        EXPECT_COLOR_NEAR(at(img, l.right() + 1, midY), kWhite, 0);
+        EXPECT_COLOR_NEAR(at(img, midX, l.bottom() + 1), kWhite, 0);
+        EXPECT_COLOR_NEAR(at(img, l.left() - 1, midY), kWhite, 0);
+        EXPECT_COLOR_NEAR(at(img, midX, l.top() - 1), kWhite, 0);
+    }
+}
+
 TEST(Backend, GlyphsAreScaledFromTheEmSquare) {
     auto font = std::make_shared<FontDef>();
     font->emSquare = 1024;
@@ -550,6 +585,21 @@ TEST(Filters, BlurSpreadsTheEdges) {
     EXPECT_GT(edge, 100);
     EXPECT_LT(edge, 240);
     EXPECT_COLOR_NEAR(at(img, 10, 25), kWhite, 0);
+}
+
+// A blur of one pixel or less leaves the image as it is; anything more
+// reaches past the edge.
+TEST(Filters, BlursOfOnePixelOrLessCopyTheImage) {
+    const struct { double blur; bool spreads; } cases[] = {{0, false}, {0.5, false}, {1, false}, {1.5, true}, {2, true}, {4, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.blur);
+        const QMargins extent = filterExtent(parseFilters(blurBytes(c.blur, c.blur, 1)), 1, 1);
+        EXPECT_EQ(extent == filterExtent(parseFilters(blurBytes(0, 0, 1)), 1, 1), !c.spreads);
+        QImage img = renderList(filtered(blurBytes(c.blur, c.blur, 1), rectShape(20, 20, 30, 30, solid(kBlack))), 50, 50);
+        EXPECT_EQ(at(img, 19, 25).r < 255, c.spreads);
+        EXPECT_EQ(at(img, 20, 25).r == 0, !c.spreads);
+        EXPECT_COLOR_NEAR(at(img, 25, 25), kBlack, 0);
+    }
 }
 
 TEST(Filters, DropShadowFallsAtItsDistance) {
