@@ -1,5 +1,5 @@
-// flash.display.BitmapData and the flash.filters classes.
-#include "engine/avm1/builtins_gfx.h"
+// flash.display.BitmapData.
+#include "engine/avm1/bitmap_common.h"
 #include "engine/avm1/display_clip.h"
 #include "engine/avm1/script_engine.h"
 #include "engine/core/limits.h"
@@ -19,64 +19,7 @@ namespace swf::avm1::builtins {
 namespace {
 
 using namespace prop;
-
-// A BitmapData object's native part: its pixels (null when the size was
-// refused or the bitmap disposed). Methods read their arguments, which may
-// run script, before they take the pixels, and hold them by a strong
-// reference while they work.
-struct BitmapState final : NativeState {
-    std::shared_ptr<BitmapSurface> surface;
-};
-
-std::shared_ptr<BitmapSurface> surfaceOfThis(CallArgs& a) { return gfx::surfaceOf(a.thisv); }
-
-// Methods give -1 for a disposed bitmap and for missing arguments, as in Flash.
-const Value kFailed = Value(-1);
-
-void markChanged(Vm& vm) {
-    if (vm.engine) vm.engine->player().runtime().changed = true;
-}
-
-// A whole number of pixels: NaN and infinities are 0, huge values are held
-// within the range an int keeps.
-int wholePixels(double d) { return std::isfinite(d) ? int(std::clamp(std::trunc(d), -1e9, 1e9)) : 0; }
-
-int intArg(Vm& vm, const Value& v) { return wholePixels(vm.toNumber(v)); }
-
-struct IntRect {
-    int x = 0, y = 0, w = 0, h = 0;
-};
-// A Rectangle object in whole pixels (fractions truncated).
-IntRect rectArg(Vm& vm, Object* r) {
-    auto n = [&](const char* name) {
-        double d = gfx::number(vm, r, name);
-        return std::isfinite(d) ? int(std::clamp(std::trunc(d), -1e9, 1e9)) : 0;
-    };
-    return {n("x"), n("y"), n("width"), n("height")};
-}
-// `r` cut to a w x h bitmap.
-IntRect clipTo(IntRect r, int w, int h) {
-    int x0 = std::max(r.x, 0), y0 = std::max(r.y, 0);
-    int x1 = std::min(int64_t(r.x) + r.w, int64_t(w)), y1 = std::min(int64_t(r.y) + r.h, int64_t(h));
-    return {x0, y0, std::max(x1 - x0, 0), std::max(y1 - y0, 0)};
-}
-
-bool sizeAllowed(Vm& vm, double w, double h) {
-    int side = vm.version() >= 10 ? limits::kMaxBitmapDataSide : limits::kMaxBitmapDataSideV9;
-    int64_t pixels = vm.version() >= 10 ? limits::kMaxBitmapDataPixels : int64_t(side) * side;
-    return w >= 1 && h >= 1 && w <= side && h <= side && int64_t(w) * int64_t(h) <= pixels;
-}
-
-Object* bitmapProto(Vm& vm) {
-    return vm.getMember(gfx::classOf(vm, "flash.display", "BitmapData"), QStringLiteral("prototype")).asObject();
-}
-
-Value wrapSurface(Vm& vm, std::shared_ptr<BitmapSurface> s, Object* proto = nullptr) {
-    Object* o = vm.newObject(proto ? proto : bitmapProto(vm));
-    BitmapState* state = o->nativeOrMake<BitmapState>();
-    if (s && s->valid()) state->surface = std::move(s);
-    return Value(o);
-}
+using namespace bitmap;
 
 // ---- construction and properties -----------------------------------------------------------
 
@@ -135,8 +78,6 @@ Value writePixel(Vm& vm, CallArgs& a, bool withAlpha) {
 Value bitmapSetPixel(Vm& vm, CallArgs& a) { return writePixel(vm, a, false); }
 Value bitmapSetPixel32(Vm& vm, CallArgs& a) { return writePixel(vm, a, true); }
 
-// Walking pixels is the built-in's own work: a sixteenth of an action per pixel.
-bool chargePixels(Vm& vm, int64_t w, int64_t h) { return vm.chargeWork(uint64_t(std::max<int64_t>(w * h, 0)) / 16); }
 
 Value bitmapFillRect(Vm& vm, CallArgs& a) {
     if (a.size() < 2 || !a.at(0).asObject()) return kFailed;
@@ -182,20 +123,14 @@ Value bitmapCopyPixels(Vm& vm, CallArgs& a) {
     auto s = surfaceOfThis(a);
     auto src = gfx::surfaceOf(a.at(0));
     if (!s || !src) return kFailed;
-    // Cut the source rectangle to both bitmaps.
-    IntRect sr = clipTo(r, src->width(), src->height());
-    dx += sr.x - r.x;
-    dy += sr.y - r.y;
-    IntRect dr = clipTo({dx, dy, sr.w, sr.h}, s->width(), s->height());
-    sr.x += dr.x - dx;
-    sr.y += dr.y - dy;
-    if (!chargePixels(vm, dr.w, dr.h)) return kFailed;
+    CopyRegion cr = copyRegion(r, dx, dy, *src, *s);
+    if (!chargePixels(vm, cr.w, cr.h)) return kFailed;
     // Copy through a detached image so that copying within one bitmap works.
-    QImage from = src->pixels().copy(sr.x, sr.y, dr.w, dr.h);
-    for (int y = 0; y < dr.h; ++y) {
+    QImage from = src->pixels().copy(cr.sx, cr.sy, cr.w, cr.h);
+    for (int y = 0; y < cr.h; ++y) {
         const auto* in = reinterpret_cast<const uint32_t*>(from.constScanLine(y));
-        auto* out = reinterpret_cast<uint32_t*>(s->pixels().scanLine(dr.y + y)) + dr.x;
-        for (int x = 0; x < dr.w; ++x) {
+        auto* out = reinterpret_cast<uint32_t*>(s->pixels().scanLine(cr.dy + y)) + cr.dx;
+        for (int x = 0; x < cr.w; ++x) {
             uint32_t p = in[x];
             if (merge && s->transparent()) {
                 uint32_t ia = 255 - (p >> 24), q = out[x];
@@ -393,237 +328,6 @@ Value clipAttachBitmap(Vm& vm, CallArgs& a) {
     return Value();
 }
 
-// ---- filters ---------------------------------------------------------------------------------
-
-// The filter classes: name, SWF id, and members with their defaults.
-struct FilterField {
-    const char* name;
-    double fallback;
-};
-struct FilterClass {
-    const char* name;
-    render::FilterKind kind;
-    std::vector<FilterField> fields;
-};
-const std::vector<FilterClass>& filterClasses() {
-    using K = render::FilterKind;
-    static const std::vector<FilterClass> classes = {
-        {"BlurFilter", K::Blur, {{"blurX", 4}, {"blurY", 4}, {"quality", 1}}},
-        {"DropShadowFilter", K::DropShadow,
-         {{"distance", 4}, {"angle", 45}, {"color", 0}, {"alpha", 1}, {"blurX", 4}, {"blurY", 4}, {"strength", 1},
-          {"quality", 1}, {"inner", 0}, {"knockout", 0}, {"hideObject", 0}}},
-        {"GlowFilter", K::Glow,
-         {{"color", 0xFF0000}, {"alpha", 1}, {"blurX", 6}, {"blurY", 6}, {"strength", 2}, {"quality", 1},
-          {"inner", 0}, {"knockout", 0}}},
-        {"BevelFilter", K::Bevel,
-         {{"distance", 4}, {"angle", 45}, {"highlightColor", 0xFFFFFF}, {"highlightAlpha", 1}, {"shadowColor", 0},
-          {"shadowAlpha", 1}, {"blurX", 4}, {"blurY", 4}, {"strength", 1}, {"quality", 1}, {"type", -1},
-          {"knockout", 0}}},
-        {"ColorMatrixFilter", K::ColorMatrix, {{"matrix", -1}}},
-    };
-    return classes;
-}
-bool isFlag(const char* n) {
-    return !std::strcmp(n, "inner") || !std::strcmp(n, "knockout") || !std::strcmp(n, "hideObject");
-}
-
-const FilterClass* filterClassOf(Vm& vm, Object* o) {
-    for (const auto& fc : filterClasses()) {
-        Value ctor = gfx::classOf(vm, "flash.filters", fc.name);
-        if (ctor.asObject() && vm.instanceOf(Value(o), ctor.asObject())) return &fc;
-    }
-    return nullptr;
-}
-
-Value identityColorMatrix(Vm& vm) {
-    std::vector<Value> m(20, Value(0));
-    for (int i : {0, 6, 12, 18}) m[size_t(i)] = Value(1);
-    return Value(static_cast<Object*>(vm.newArray(std::move(m))));
-}
-
-Value filterCtor(Vm& vm, CallArgs& a) {
-    Object* o = newInstance(vm, a);
-    Value self(o);
-    const FilterClass* fc = filterClassOf(vm, o);
-    if (!fc) return self;
-    for (size_t i = 0; i < fc->fields.size(); ++i) {
-        const FilterField& f = fc->fields[i];
-        Value v = a.at(i);
-        if (v.isUndefined()) {
-            if (!std::strcmp(f.name, "type")) v = Value(QStringLiteral("inner"));
-            else if (!std::strcmp(f.name, "matrix")) v = identityColorMatrix(vm);
-            else if (isFlag(f.name)) v = Value(false);
-            else v = Value(f.fallback);
-        }
-        vm.setMember(o, QString::fromLatin1(f.name), v);
-    }
-    return self;
-}
-
-Value filterClone(Vm& vm, CallArgs& a) {
-    Object* self = a.thisObject();
-    const FilterClass* fc = self ? filterClassOf(vm, self) : nullptr;
-    if (!fc) return Value();
-    std::vector<Value> args;
-    for (const auto& f : fc->fields) {
-        Value v = vm.getMember(Value(self), QString::fromLatin1(f.name));
-        if (!std::strcmp(f.name, "matrix"))
-            if (auto* arr = dynamic_cast<ArrayObject*>(v.asObject())) v = Value(static_cast<Object*>(vm.newArray(arr->items)));
-        args.push_back(v);
-    }
-    return vm.construct(gfx::classOf(vm, "flash.filters", fc->name), args);
-}
-
-// SWF filter records, as PlaceObject3 stores them.
-class FilterWriter {
-public:
-    void u8(uint32_t v) { bytes.push_back(uint8_t(v)); }
-    void fixed(double v) {
-        int32_t f = int32_t(std::clamp(v, -32768.0, 32767.0) * 65536.0);
-        for (int i = 0; i < 4; ++i) u8(uint32_t(f) >> (8 * i));
-    }
-    void fixed8(double v) {
-        int16_t f = int16_t(std::clamp(v, -128.0, 127.0) * 256.0);
-        u8(uint16_t(f) & 255);
-        u8(uint16_t(f) >> 8);
-    }
-    void f32(float v) {
-        uint32_t u;
-        std::memcpy(&u, &v, 4);
-        for (int i = 0; i < 4; ++i) u8(u >> (8 * i));
-    }
-    void rgba(uint32_t rgb, double alpha) {
-        u8(rgb >> 16);
-        u8(rgb >> 8);
-        u8(rgb);
-        u8(uint32_t(std::lround(std::clamp(alpha, 0.0, 1.0) * 255)));
-    }
-    std::vector<uint8_t> bytes;
-};
-
-bool encodeFilter(Vm& vm, Object* o, FilterWriter& w) {
-    const FilterClass* fc = filterClassOf(vm, o);
-    if (!fc) return false;
-    auto num = [&](const char* n) {
-        double d = gfx::number(vm, o, n);
-        return std::isfinite(d) ? d : 0.0;
-    };
-    auto flag = [&](const char* n) { return vm.toBool(vm.getMember(Value(o), QString::fromLatin1(n))); };
-    auto blur = [&](const char* n) { return std::clamp(num(n), 0.0, 255.0); };
-    auto passes = [&] { return uint32_t(std::clamp(num("quality"), 0.0, 15.0)); };
-    constexpr double kRadians = 3.14159265358979323846 / 180;
-    w.u8(uint32_t(fc->kind));
-    switch (fc->kind) {
-    case render::FilterKind::Blur:
-        w.fixed(blur("blurX"));
-        w.fixed(blur("blurY"));
-        w.u8(passes() << 3);
-        return true;
-    case render::FilterKind::DropShadow:
-    case render::FilterKind::Glow:
-        w.rgba(uint32_t(num("color")), num("alpha"));
-        w.fixed(blur("blurX"));
-        w.fixed(blur("blurY"));
-        if (fc->kind == render::FilterKind::DropShadow) {
-            w.fixed(num("angle") * kRadians);
-            w.fixed(num("distance"));
-        }
-        w.fixed8(num("strength"));
-        w.u8((flag("inner") ? 0x80 : 0) | (flag("knockout") ? 0x40 : 0) |
-             (fc->kind == render::FilterKind::Glow || !flag("hideObject") ? 0x20 : 0) | std::min(passes(), 31u));
-        return true;
-    case render::FilterKind::Bevel: {
-        w.rgba(uint32_t(num("shadowColor")), num("shadowAlpha"));
-        w.rgba(uint32_t(num("highlightColor")), num("highlightAlpha"));
-        w.fixed(blur("blurX"));
-        w.fixed(blur("blurY"));
-        w.fixed(num("angle") * kRadians);
-        w.fixed(num("distance"));
-        w.fixed8(num("strength"));
-        QString type = vm.toString(vm.getMember(Value(o), QStringLiteral("type")));
-        w.u8((type == u"inner" ? 0x80 : 0) | (flag("knockout") ? 0x40 : 0) | 0x20 | (type == u"full" ? 0x10 : 0) |
-             std::min(passes(), 15u));
-        return true;
-    }
-    case render::FilterKind::ColorMatrix: {
-        Object* m = vm.getMember(Value(o), QStringLiteral("matrix")).asObject();
-        for (int i = 0; i < 20; ++i) {
-            double d = m ? vm.toNumber(vm.getMember(Value(m), QString::number(i))) : 0;
-            w.f32(float(std::isfinite(d) ? d : 0));
-        }
-        return true;
-    }
-    default:
-        return false;
-    }
-}
-
-Value clipFilters(Vm& vm, CallArgs& a) {
-    auto* c = dynamic_cast<DisplayClip*>(a.thisObject());
-    ArrayObject* out = vm.newArray();
-    if (!c || !c->object()) return Value(static_cast<Object*>(out));
-    constexpr double kDegrees = 180 / 3.14159265358979323846;
-    for (const auto& f : render::parseFilters(c->object()->filterBytes())) {
-        std::vector<Value> args;
-        const char* name = nullptr;
-        auto rgb = [](Rgba c) { return double((c.r << 16) | (c.g << 8) | c.b); };
-        switch (f.kind) {
-        case render::FilterKind::Blur:
-            name = "BlurFilter";
-            args = {Value(f.blurX), Value(f.blurY), Value(f.passes)};
-            break;
-        case render::FilterKind::DropShadow:
-            name = "DropShadowFilter";
-            args = {Value(f.distance), Value(f.angle * kDegrees), Value(rgb(f.color)), Value(f.color.a / 255.0),
-                    Value(f.blurX), Value(f.blurY), Value(f.strength), Value(f.passes), Value(f.inner),
-                    Value(f.knockout), Value(!f.compositeSource)};
-            break;
-        case render::FilterKind::Glow:
-            name = "GlowFilter";
-            args = {Value(rgb(f.color)), Value(f.color.a / 255.0), Value(f.blurX), Value(f.blurY),
-                    Value(f.strength), Value(f.passes), Value(f.inner), Value(f.knockout)};
-            break;
-        case render::FilterKind::Bevel:
-            name = "BevelFilter";
-            args = {Value(f.distance), Value(f.angle * kDegrees), Value(rgb(f.highlight)), Value(f.highlight.a / 255.0),
-                    Value(rgb(f.color)), Value(f.color.a / 255.0), Value(f.blurX), Value(f.blurY),
-                    Value(f.strength), Value(f.passes),
-                    Value(f.onTop ? QStringLiteral("full") : f.inner ? QStringLiteral("inner") : QStringLiteral("outer")),
-                    Value(f.knockout)};
-            break;
-        case render::FilterKind::ColorMatrix: {
-            name = "ColorMatrixFilter";
-            std::vector<Value> m;
-            for (float v : f.colorMatrix) m.emplace_back(double(v));
-            args = {Value(static_cast<Object*>(vm.newArray(std::move(m))))};
-            break;
-        }
-        default:
-            continue;
-        }
-        out->items.push_back(vm.construct(gfx::classOf(vm, "flash.filters", name), args));
-    }
-    return Value(static_cast<Object*>(out));
-}
-
-Value clipSetFilters(Vm& vm, CallArgs& a) {
-    auto* c = dynamic_cast<DisplayClip*>(a.thisObject());
-    if (!c || !c->object()) return Value();
-    Object* list = a.at(0).asObject();
-    FilterWriter w;
-    w.u8(0);
-    int count = 0;
-    int n = list ? std::clamp(vm.toInt(vm.getMember(Value(list), QStringLiteral("length"))), 0, 255) : 0;
-    for (int i = 0; i < n; ++i) {
-        Object* f = vm.getMember(Value(list), QString::number(i)).asObject();
-        if (f && encodeFilter(vm, f, w)) ++count;
-    }
-    w.bytes[0] = uint8_t(count);
-    // The filters' getters ran script, which may have removed the clip.
-    if (DisplayObject* d = c->object()) d->setFilterBytes(count ? std::move(w.bytes) : std::vector<uint8_t>{});
-    return Value();
-}
-
 void addAccessor(Vm& vm, Object* on, const char* name, NativeFn getter, NativeFn setter, uint32_t flags = kHidden) {
     QString n = QString::fromLatin1(name);
     Property& p = on->define(vm.key(n), n, Value(), flags);
@@ -654,6 +358,7 @@ void installBitmap(Vm& vm, ScriptEngine& engine) {
         {"hitTest", bitmapHitTest}, {"threshold", bitmapThreshold},
     };
     for (auto& m : methods) vm.defineMethod(proto, QString::fromLatin1(m.name), m.fn);
+    installBitmapOperations(vm, proto);
     addAccessor(vm, proto, "width", bitmapWidth, nullptr);
     addAccessor(vm, proto, "height", bitmapHeight, nullptr);
     addAccessor(vm, proto, "transparent", bitmapTransparent, nullptr);
@@ -661,17 +366,7 @@ void installBitmap(Vm& vm, ScriptEngine& engine) {
 
     vm.defineMethod(vm.clipProto, QStringLiteral("attachBitmap"), clipAttachBitmap, kHidden | kVersion8);
 
-    Object* filters = gfx::package(vm, QStringLiteral("flash.filters"));
-    Object* base = vm.newObject(vm.objectProto);
-    for (const auto& fc : filterClasses()) {
-        Object* fp = vm.newObject(base);
-        FunctionObject* f = vm.newNative(filterCtor, fp);
-        f->constructor = filterCtor;
-        vm.defineValue(fp, QStringLiteral("constructor"), Value(static_cast<Object*>(f)), kHidden);
-        vm.defineMethod(fp, QStringLiteral("clone"), filterClone);
-        vm.defineValue(filters, QString::fromLatin1(fc.name), Value(static_cast<Object*>(f)), kDontEnum);
-    }
-    addAccessor(vm, vm.clipProto, "filters", clipFilters, clipSetFilters, kHidden | kVersion8);
+    gfx::installFilters(vm);
 }
 
 } // namespace swf::avm1::builtins

@@ -6,6 +6,9 @@
 
 #include <memory>
 
+namespace swf::render {
+struct FilterDef;
+}
 namespace swf {
 class BitmapSurface;
 class DisplayObject;
@@ -32,6 +35,12 @@ Value colorTransformValue(Vm& vm, const ColorTransform& cx);
 
 // Product of an object's matrices from the root down (twips).
 Matrix worldMatrixOf(const DisplayObject& o);
+
+// flash.filters and MovieClip.filters (installed with BitmapData).
+void installFilters(Vm& vm);
+// The settings of a flash.filters object as the renderer takes them; false for
+// anything else and for a filter the renderer cannot draw.
+bool filterDefOf(const Value& filter, render::FilterDef& out);
 
 // The pixels of a BitmapData object; null for anything else and for a
 // disposed bitmap.
