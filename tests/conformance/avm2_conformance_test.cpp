@@ -50,7 +50,7 @@ TEST(Conformance, Avm2TraceCorpus) {
         Verdict v = ok ? Verdict::Pass : Verdict::Fail;
         groups[group].add(name, v);
         total.add(name, v);
-        std::printf("%-5s avm2/%s [%s]\n", ok ? "PASS" : "FAIL", name.c_str(), group.c_str());
+        std::printf("%-5s avm2/%s [%s]\n", ok ? "PASS" : "FAIL", shownName(name, ok).c_str(), group.c_str());
         ledger.record("avm2/" + name, ok, run ? "trace differs" : run.error().message);
     }
     ledger.print();

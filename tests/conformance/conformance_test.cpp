@@ -130,7 +130,7 @@ TEST(Conformance, VisualCorpus) {
             if (int(v) > int(worst)) worst = v;
         }
         if (check) detail = "(self-check set: details withheld)";
-        std::printf("%-5s visual/%s%s  %s\n", verdictName(worst), name.c_str(), scripted ? "" : " [no script]",
+        std::printf("%-5s visual/%s%s  %s\n", verdictName(worst), shownName(name, worst == Verdict::Pass).c_str(), scripted ? "" : " [no script]",
                     detail.c_str());
         all.add(name, worst);
         if (!scripted) noScript.add(worst);
@@ -191,7 +191,7 @@ void runTraceSet(const TraceSet& set) {
                 << (run ? run->trace : "run failed: " + run.error().message + "\n");
         }
         tally.add(name, ok ? Verdict::Pass : Verdict::Fail);
-        std::printf("%-5s %s/%s\n", ok ? "PASS" : "FAIL", set.folder.c_str(), name.c_str());
+        std::printf("%-5s %s/%s\n", ok ? "PASS" : "FAIL", set.folder.c_str(), shownName(name, ok).c_str());
         ledger.record(set.folder + "/" + name, ok, run ? "trace differs" : run.error().message);
     }
     ledger.print();
