@@ -66,12 +66,33 @@ xml::NodePtr contentNode(Vm& vm, const Value& v) {
     return xml::Node::make(xml::Kind::Text, {}, std::u16string(u16(vm.toString(v))));
 }
 
+// Comments and processing instructions go from a copy when the settings
+// ignore them, as they would from parsed markup.
+void dropIgnoredNodes(xml::Node& root, const xml::Settings& settings) {
+    std::vector<xml::Node*> work{&root};
+    while (!work.empty()) {
+        xml::Node* n = work.back();
+        work.pop_back();
+        for (size_t i = n->children.size(); i-- > 0;) {
+            const xml::Kind kind = n->children[i]->kind;
+            if ((kind == xml::Kind::Comment && settings.ignoreComments) ||
+                (kind == xml::Kind::ProcessingInstruction && settings.ignoreProcessingInstructions))
+                xml::removeChild(*n, i);
+            else if (kind == xml::Kind::Element)
+                work.push_back(n->children[i].get());
+        }
+    }
+}
+
 Value xmlCtor(Vm& vm, const Value& self, Args a) {
     XmlObject* x = xmlThis(vm, self);
     const Value v = arg(a, 0);
     xml::NodePtr n = v.isNullish() ? xml::Node::make(xml::Kind::Text) : toXmlNode(vm, v);
-    // new XML(xml) is a copy.
-    if (v.isObject() && v.o->as<XmlObject>()) n = xml::deepCopy(*n);
+    // new XML(xml) is a copy, made under the settings in force.
+    if (v.isObject() && v.o->as<XmlObject>()) {
+        n = xml::deepCopy(*n);
+        dropIgnoredNodes(*n, vm.xmlSettings);
+    }
     x->setNodes({n});
     return {};
 }
@@ -607,34 +628,43 @@ void xmlSet(Vm& vm, XmlObject& x, const Name& given, const Value& v) {
         name.name.toUInt(&ok);
         if (ok) vm.throwError(ErrorType::TypeError, 1087);
     }
-    // The first matching child is replaced and the others go; with none, a
-    // new element is appended.
+    // The first matching child is replaced and the others go. XML takes its
+    // place; a string (or an XML text or attribute) becomes its only text,
+    // or a new element of that name when nothing matched. XML that matched
+    // nothing is appended as it is.
     size_t first = n.children.size();
     for (size_t i = n.children.size(); i-- > 0;)
         if (test.matchesNode(*n.children[i])) {
             if (first != n.children.size()) xml::removeChild(n, first);
             first = i;
         }
-    xml::NodePtr replacement;
-    const bool isXml = v.isObject() && v.o->as<XmlObject>();
+    const auto* assigned = v.isObject() ? v.o->as<XmlObject>() : nullptr;
+    const bool primitive = !assigned || (assigned->nodes.size() == 1 && (assigned->nodes.front()->kind == xml::Kind::Text ||
+                                                                   assigned->nodes.front()->kind == xml::Kind::Attribute));
+    auto setText = [&](xml::Node& e) {
+        while (!e.children.empty()) xml::removeChild(e, e.children.size() - 1);
+        const QString text = vm.toString(v);
+        if (!text.isEmpty()) xml::insertChild(e, 0, xml::Node::make(xml::Kind::Text, {}, std::u16string(u16(text))));
+    };
+    if (!primitive) {
+        if (first < n.children.size()) xml::removeChild(n, first);
+        else first = n.children.size();
+        for (const xml::NodePtr& c : toXmlListForInsert(vm, v)) xml::insertChild(n, first++, c);
+        return;
+    }
     if (first < n.children.size()) {
-        const xml::NodePtr& old = n.children[first];
-        if (isXml || old->kind != xml::Kind::Element) {
-            xml::removeChild(n, first);
-            for (const xml::NodePtr& c : toXmlListForInsert(vm, v)) xml::insertChild(n, first++, c);
+        const xml::NodePtr old = n.children[first];
+        if (old->kind == xml::Kind::Element) {
+            setText(*old);
         } else {
-            while (!old->children.empty()) xml::removeChild(*old, old->children.size() - 1);
-            xml::insertChild(*old, 0, contentNode(vm, v));
+            xml::removeChild(n, first);
+            xml::insertChild(n, first, contentNode(vm, v));
         }
         return;
     }
     if (!test.local) return;
     xml::NodePtr child = xml::Node::make(xml::Kind::Element, xml::Name{test.uri.value_or(std::u16string()), *test.local, std::nullopt});
-    if (isXml) {
-        for (const xml::NodePtr& c : toXmlListForInsert(vm, v)) xml::insertChild(*child, child->children.size(), c);
-    } else {
-        xml::insertChild(*child, 0, contentNode(vm, v));
-    }
+    setText(*child);
     xml::insertChild(n, n.children.size(), child);
 }
 
