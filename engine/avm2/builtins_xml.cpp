@@ -155,8 +155,13 @@ xml::NodeList selAttribute(Vm& vm, const xml::Node& n, Args a) { return xml::att
 xml::NodeList selAttributes(Vm&, const xml::Node& n, Args) { return n.attributes; }
 xml::NodeList selText(Vm&, const xml::Node& n, Args) { return xml::childrenOfKind(n, xml::Kind::Text); }
 xml::NodeList selComments(Vm&, const xml::Node& n, Args) { return xml::childrenOfKind(n, xml::Kind::Comment); }
-xml::NodeList selInstructions(Vm&, const xml::Node& n, Args) {
-    return xml::childrenOfKind(n, xml::Kind::ProcessingInstruction);
+// processingInstructions(name = "*"): by target name; an attribute name ("@x") names none.
+xml::NodeList selInstructions(Vm& vm, const xml::Node& n, Args a) {
+    const Value which = arg(a, 0);
+    if (which.isString() && which.s.startsWith(u'@')) return {};
+    const xml::NameTest test = which.isUndefined() ? xml::NameTest{} : testFromArg(vm, which);
+    return xml::filter(xml::childrenOfKind(n, xml::Kind::ProcessingInstruction),
+                       [&](const xml::NodePtr& pi) { return !test.local || *test.local == pi->name.local; });
 }
 xml::NodeList selDescendants(Vm& vm, const xml::Node& n, Args a) {
     return xml::descendants(n, a.empty() ? xml::NameTest{} : testFromArg(vm, a[0]), false);

@@ -511,6 +511,17 @@ TEST_F(Library, XmlAssignmentReplacesOrAppends) {
     EXPECT_EQ(text(call(commented, "toXMLString")), QStringLiteral("<a><!--c--><b/></a>"));
 }
 
+TEST_F(Library, XmlProcessingInstructionsByTarget) {
+    Value xmlClass = Value::object(vm.builtin("XML"));
+    vm.setPublic(xmlClass, QStringLiteral("ignoreProcessingInstructions"), Value::boolean(false));
+    Value x = make("XML", {str("<r><?a 1?><?b 2?><e/><?a 3?></r>")});
+    const std::pair<std::vector<Value>, int> cases[] = {
+        {{}, 3}, {{str("*")}, 3}, {{str("a")}, 2}, {{make("QName", {str("b")})}, 1}, {{str("@a")}, 0}, {{str("c")}, 0},
+    };
+    for (const auto& [args, count] : cases)
+        EXPECT_EQ(vm.toInt(call(call(x, "processingInstructions", args), "length")), count) << (args.empty() ? "" : text(args[0]).toStdString());
+}
+
 // The prototypes of the primitive classes stand for the class's default
 // value; other objects are refused with #1004.
 TEST_F(Library, PrimitivePrototypesActAsTheDefaultValue) {
