@@ -239,15 +239,26 @@ Value contains(Vm& vm, const Value& self, Args a) {
 
 // ---- Methods that edit
 
+// Inserts the nodes `v` becomes as children from `at`; a node that would
+// end up inside itself is TypeError #1118.
+void insertContent(Vm& vm, xml::Node& parent, size_t at, const Value& v) {
+    for (const xml::NodePtr& c : toXmlListForInsert(vm, v)) {
+        for (const xml::Node* p = &parent; p;) {
+            if (p == c.get()) vm.throwError(ErrorType::TypeError, 1118);
+            xml::NodePtr up = p->parentNode();
+            p = up.get(); // the root keeps every ancestor alive
+        }
+        xml::insertChild(parent, at++, c);
+    }
+}
+
 Value appendChild(Vm& vm, const Value& self, Args a) {
     xml::Node& n = single(vm, self, "appendChild");
-    for (const xml::NodePtr& c : toXmlListForInsert(vm, arg(a, 0))) xml::insertChild(n, n.children.size(), c);
+    insertContent(vm, n, n.children.size(), arg(a, 0));
     return self;
 }
 Value prependChild(Vm& vm, const Value& self, Args a) {
-    xml::Node& n = single(vm, self, "prependChild");
-    size_t at = 0;
-    for (const xml::NodePtr& c : toXmlListForInsert(vm, arg(a, 0))) xml::insertChild(n, at++, c);
+    insertContent(vm, single(vm, self, "prependChild"), 0, arg(a, 0));
     return self;
 }
 template <int After> Value insertChildNear(Vm& vm, const Value& self, Args a) {
@@ -263,7 +274,7 @@ template <int After> Value insertChildNear(Vm& vm, const Value& self, Args a) {
     } else if (!After) {
         at = n.children.size();
     }
-    for (const xml::NodePtr& c : toXmlListForInsert(vm, arg(a, 1))) xml::insertChild(n, at++, c);
+    insertContent(vm, n, at, arg(a, 1));
     return self;
 }
 Value setChildren(Vm& vm, const Value& self, Args a) {
@@ -590,7 +601,9 @@ void xmlSet(Vm& vm, XmlObject& x, const Name& given, const Value& v) {
     bool isIndex = false;
     const uint32_t index = name.anyName || name.attribute ? 0 : name.name.toUInt(&isIndex);
     if (x.isList && isIndex) {
-        xml::NodeList items = toXmlListForInsert(vm, v);
+        // The list takes the very nodes (filters build their results so); other values become text.
+        const auto* listed = v.isObject() ? v.o->as<XmlObject>() : nullptr;
+        xml::NodeList items = listed ? listed->nodes : xml::NodeList{contentNode(vm, v)};
         if (index >= x.nodes.size()) x.nodes.insert(x.nodes.end(), items.begin(), items.end());
         else if (!items.empty()) x.nodes[index] = items.front();
         x.setNodes(std::move(x.nodes));
@@ -654,7 +667,7 @@ void xmlSet(Vm& vm, XmlObject& x, const Name& given, const Value& v) {
     if (!primitive) {
         if (first < n.children.size()) xml::removeChild(n, first);
         else first = n.children.size();
-        for (const xml::NodePtr& c : toXmlListForInsert(vm, v)) xml::insertChild(n, first++, c);
+        insertContent(vm, n, first, v);
         return;
     }
     if (first < n.children.size()) {

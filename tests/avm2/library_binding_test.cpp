@@ -503,6 +503,19 @@ TEST_F(Library, XmlAssignmentReplacesOrAppends) {
         vm.setPublic(x, QString::fromLatin1(c.name), c.value);
         EXPECT_EQ(text(call(x, "toXMLString")), QString::fromLatin1(c.expected)) << c.source << " " << c.name;
     }
+    // A list item assigned by index is that very node.
+    Value tree = make("XML", {str("<a><b/></a>")});
+    Value b = vm.getPublic(tree, QStringLiteral("b"));
+    Value list = make("XMLList");
+    vm.setPublic(list, QStringLiteral("0"), b);
+    call(list, "appendChild", {make("XML", {str("<c/>")})});
+    EXPECT_EQ(text(call(tree, "toXMLString")), QStringLiteral("<a><b><c/></b></a>"));
+    // A node may not go inside itself.
+    EXPECT_EQ(errorId([&] { call(b, "appendChild", {tree}); }), 1118);
+    const std::pair<const char*, std::vector<Value>> cycles[] = {
+        {"appendChild", {tree}}, {"prependChild", {tree}}, {"insertChildAfter", {Value::null(), tree}}, {"setChildren", {tree}},
+    };
+    for (const auto& [method, args] : cycles) EXPECT_EQ(errorId([&, m = method, &v = args] { call(tree, m, v); }), 1118) << method;
     // A copy made by new XML leaves out what the settings ignore.
     vm.setPublic(xmlClass, QStringLiteral("ignoreComments"), Value::boolean(false));
     Value commented = make("XML", {str("<a><!--c--><b/></a>")});
