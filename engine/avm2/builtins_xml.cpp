@@ -421,7 +421,13 @@ Value setNamespace(Vm& vm, const Value& self, Args a) {
 
 // ---- Own properties
 
+// On anything but XML (the prototypes themselves) these are Object's.
+Value objectMethod(Vm& vm, const char* name, const Value& self, Args a) {
+    const Value objectPrototype = vm.getPublic(Value::object(vm.builtin("Object")), QStringLiteral("prototype"));
+    return vm.call(vm.getPublic(objectPrototype, QString::fromLatin1(name)), self, a);
+}
 Value xmlHasOwnProperty(Vm& vm, const Value& self, Args a) {
+    if (!self.isObject() || !self.o->as<XmlObject>()) return objectMethod(vm, "hasOwnProperty", self, a);
     const Value p = arg(a, 0);
     auto* q = p.isObject() ? p.o->as<QNameObject>() : nullptr;
     Name name = Name::publicName(q ? q->localName : vm.toString(p));
@@ -435,6 +441,7 @@ Value xmlHasOwnProperty(Vm& vm, const Value& self, Args a) {
 }
 // Only the indices of the items enumerate.
 Value xmlPropertyIsEnumerable(Vm& vm, const Value& self, Args a) {
+    if (!self.isObject() || !self.o->as<XmlObject>()) return objectMethod(vm, "propertyIsEnumerable", self, a);
     bool isIndex = false;
     const uint32_t index = vm.toString(arg(a, 0)).toUInt(&isIndex);
     return Value::boolean(isIndex && index < xmlThis(vm, self)->nodes.size());
@@ -788,10 +795,12 @@ void installXmlClasses(Vm& vm) {
         {"propertyIsEnumerable", xmlPropertyIsEnumerable, 1}, {"replace", replace, 2},
     };
     // A list answers the methods of one node when it holds exactly one (TypeError #1086 otherwise).
-    for (const M& m : methods) {
-        vm.defineFixedMethod(x, QString::fromLatin1(m.name), m.fn, m.arity);
-        vm.defineFixedMethod(list, QString::fromLatin1(m.name), m.fn, m.arity);
-    }
+    // The prototypes carry them too, for calls through XML.prototype.
+    for (const M& m : methods)
+        for (ClassObject* c : {x, list}) {
+            vm.defineFixedMethod(c, QString::fromLatin1(m.name), m.fn, m.arity);
+            vm.defineMethod(c, QString::fromLatin1(m.name), m.fn, m.arity);
+        }
     const std::pair<const char*, std::pair<NativeFn, NativeFn>> flags[] = {
         {"ignoreComments", {getFlag<&xml::Settings::ignoreComments>, setFlag<&xml::Settings::ignoreComments>}},
         {"ignoreProcessingInstructions", {getFlag<&xml::Settings::ignoreProcessingInstructions>, setFlag<&xml::Settings::ignoreProcessingInstructions>}},

@@ -460,6 +460,15 @@ TEST_F(Library, XmlReplaceAndOwnProperties) {
     EXPECT_TRUE(vm.toBoolean(call(x, "propertyIsEnumerable", {str("0")})));
     EXPECT_FALSE(vm.toBoolean(call(x, "propertyIsEnumerable", {str("b")})));
 
+    // The methods are on the prototypes as well, for calls through them.
+    for (const char* cls : {"XML", "XMLList"}) {
+        Value proto = vm.getPublic(Value::object(vm.builtin(cls)), QStringLiteral("prototype"));
+        for (const char* method : {"appendChild", "addNamespace", "replace", "inScopeNamespaces", "toXMLString"})
+            EXPECT_TRUE(vm.toBoolean(call(proto, "hasOwnProperty", {str(method)}))) << cls << "." << method;
+    }
+    Value viaPrototype = vm.getPublic(vm.getPublic(Value::object(vm.builtin("XML")), QStringLiteral("prototype")), QStringLiteral("toXMLString"));
+    EXPECT_EQ(text(vm.call(viaPrototype, make("XML", {str("<p/>")}), {})), QStringLiteral("<p/>"));
+
     call(x, "replace", {str("b"), str("t")});
     EXPECT_EQ(text(call(x, "toXMLString")), QStringLiteral("<a>\n  t\n  <c/>\n</a>"));
     call(x, "replace", {Value::number(7), make("XML", {str("<z/>")})});
