@@ -1,8 +1,9 @@
 // fuzz_avm2lib: the ActionScript 3 library's decoders on hostile input.
 // The first byte picks the target: a regular expression (pattern and
-// subject split at the first NUL, flags from the second byte), XML, AMF or
-// JSON.
+// subject split at the first NUL, flags from the second byte), XML, AMF,
+// JSON or Date.parse.
 #include "engine/avm2/lib/amf.h"
+#include "engine/avm2/lib/date.h"
 #include "engine/avm2/lib/json.h"
 #include "engine/avm2/lib/regexp.h"
 #include "engine/avm2/lib/unicode.h"
@@ -46,6 +47,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const RegExpMatch m = re.exec(subject, last, 200000);
             if (m.matched()) (void)expandReplacement(u"[$&|$1|$`|$'|$$]", subject, m);
         }
+        return 0;
+    }
+    if (data[0] & 4) {
+        // Date.parse, in a zone whose offset the second byte sets, and the parsed time printed back.
+        const double offset = (int(data[1]) - 128) * 900000.0;
+        const date::OffsetFn zone = [offset](double) { return offset; };
+        const double t = date::parse(QString::fromStdU16String(text), zone);
+        (void)date::format(t, date::Form::Full, zone);
+        (void)date::format(t, date::Form::Utc, zone);
         return 0;
     }
     xml::Settings s;

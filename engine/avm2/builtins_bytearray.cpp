@@ -233,8 +233,14 @@ Value readUTF(Vm& vm, const Value& self, Args) { return Value::string(qstr(orEof
 Value readUTFBytes(Vm& vm, const Value& self, Args a) {
     return Value::string(qstr(orEof(vm, bytesOf(vm, self).readUTFBytes(uintArg(vm, a, 0)))));
 }
+// A String parameter given null (or undefined, which its type turns to
+// null) is TypeError #2007 naming it.
+QString nonNullString(Vm& vm, Args a, size_t i, const char* name) {
+    if (arg(a, i).isNullish()) vm.throwError(ErrorType::TypeError, 2007, {QString::fromLatin1(name)});
+    return vm.toString(a[i]);
+}
 Value readMultiByte(Vm& vm, const Value& self, Args a) {
-    const QString charSet = vm.toString(arg(a, 1));
+    const QString charSet = nonNullString(vm, a, 1, "charSet");
     return Value::string(qstr(orEof(vm, bytesOf(vm, self).readMultiByte(uintArg(vm, a, 0), u16(charSet)))));
 }
 Value readBytes(Vm& vm, const Value& self, Args a) {
@@ -264,17 +270,17 @@ Value writeUnsignedInt(Vm& vm, const Value& self, Args a) {
     return {};
 }
 Value writeUTF(Vm& vm, const Value& self, Args a) {
-    const QString s = vm.toString(arg(a, 0));
+    const QString s = nonNullString(vm, a, 0, "value");
     if (s.toUtf8().size() > 65535) vm.throwError(ErrorType::RangeError, 2006);
     grew(vm, bytesOf(vm, self).writeUTF(u16(s)));
     return {};
 }
 Value writeUTFBytes(Vm& vm, const Value& self, Args a) {
-    grew(vm, bytesOf(vm, self).writeUTFBytes(u16(vm.toString(arg(a, 0)))));
+    grew(vm, bytesOf(vm, self).writeUTFBytes(u16(nonNullString(vm, a, 0, "value"))));
     return {};
 }
 Value writeMultiByte(Vm& vm, const Value& self, Args a) {
-    const QString s = vm.toString(arg(a, 0)), charSet = vm.toString(arg(a, 1));
+    const QString s = nonNullString(vm, a, 0, "value"), charSet = nonNullString(vm, a, 1, "charSet");
     grew(vm, bytesOf(vm, self).writeMultiByte(u16(s), u16(charSet)));
     return {};
 }

@@ -66,12 +66,33 @@ xml::NodePtr contentNode(Vm& vm, const Value& v) {
     return xml::Node::make(xml::Kind::Text, {}, std::u16string(u16(vm.toString(v))));
 }
 
+// Comments and processing instructions go from a copy when the settings
+// ignore them, as they would from parsed markup.
+void dropIgnoredNodes(xml::Node& root, const xml::Settings& settings) {
+    std::vector<xml::Node*> work{&root};
+    while (!work.empty()) {
+        xml::Node* n = work.back();
+        work.pop_back();
+        for (size_t i = n->children.size(); i-- > 0;) {
+            const xml::Kind kind = n->children[i]->kind;
+            if ((kind == xml::Kind::Comment && settings.ignoreComments) ||
+                (kind == xml::Kind::ProcessingInstruction && settings.ignoreProcessingInstructions))
+                xml::removeChild(*n, i);
+            else if (kind == xml::Kind::Element)
+                work.push_back(n->children[i].get());
+        }
+    }
+}
+
 Value xmlCtor(Vm& vm, const Value& self, Args a) {
     XmlObject* x = xmlThis(vm, self);
     const Value v = arg(a, 0);
     xml::NodePtr n = v.isNullish() ? xml::Node::make(xml::Kind::Text) : toXmlNode(vm, v);
-    // new XML(xml) is a copy.
-    if (v.isObject() && v.o->as<XmlObject>()) n = xml::deepCopy(*n);
+    // new XML(xml) is a copy, made under the settings in force.
+    if (v.isObject() && v.o->as<XmlObject>()) {
+        n = xml::deepCopy(*n);
+        dropIgnoredNodes(*n, vm.xmlSettings);
+    }
     x->setNodes({n});
     return {};
 }
@@ -134,8 +155,13 @@ xml::NodeList selAttribute(Vm& vm, const xml::Node& n, Args a) { return xml::att
 xml::NodeList selAttributes(Vm&, const xml::Node& n, Args) { return n.attributes; }
 xml::NodeList selText(Vm&, const xml::Node& n, Args) { return xml::childrenOfKind(n, xml::Kind::Text); }
 xml::NodeList selComments(Vm&, const xml::Node& n, Args) { return xml::childrenOfKind(n, xml::Kind::Comment); }
-xml::NodeList selInstructions(Vm&, const xml::Node& n, Args) {
-    return xml::childrenOfKind(n, xml::Kind::ProcessingInstruction);
+// processingInstructions(name = "*"): by target name; an attribute name ("@x") names none.
+xml::NodeList selInstructions(Vm& vm, const xml::Node& n, Args a) {
+    const Value which = arg(a, 0);
+    if (which.isString() && which.s.startsWith(u'@')) return {};
+    const xml::NameTest test = which.isUndefined() ? xml::NameTest{} : testFromArg(vm, which);
+    return xml::filter(xml::childrenOfKind(n, xml::Kind::ProcessingInstruction),
+                       [&](const xml::NodePtr& pi) { return !test.local || *test.local == pi->name.local; });
 }
 xml::NodeList selDescendants(Vm& vm, const xml::Node& n, Args a) {
     return xml::descendants(n, a.empty() ? xml::NameTest{} : testFromArg(vm, a[0]), false);
@@ -213,15 +239,26 @@ Value contains(Vm& vm, const Value& self, Args a) {
 
 // ---- Methods that edit
 
+// Inserts the nodes `v` becomes as children from `at`; a node that would
+// end up inside itself is TypeError #1118.
+void insertContent(Vm& vm, xml::Node& parent, size_t at, const Value& v) {
+    for (const xml::NodePtr& c : toXmlListForInsert(vm, v)) {
+        for (const xml::Node* p = &parent; p;) {
+            if (p == c.get()) vm.throwError(ErrorType::TypeError, 1118);
+            xml::NodePtr up = p->parentNode();
+            p = up.get(); // the root keeps every ancestor alive
+        }
+        xml::insertChild(parent, at++, c);
+    }
+}
+
 Value appendChild(Vm& vm, const Value& self, Args a) {
     xml::Node& n = single(vm, self, "appendChild");
-    for (const xml::NodePtr& c : toXmlListForInsert(vm, arg(a, 0))) xml::insertChild(n, n.children.size(), c);
+    insertContent(vm, n, n.children.size(), arg(a, 0));
     return self;
 }
 Value prependChild(Vm& vm, const Value& self, Args a) {
-    xml::Node& n = single(vm, self, "prependChild");
-    size_t at = 0;
-    for (const xml::NodePtr& c : toXmlListForInsert(vm, arg(a, 0))) xml::insertChild(n, at++, c);
+    insertContent(vm, single(vm, self, "prependChild"), 0, arg(a, 0));
     return self;
 }
 template <int After> Value insertChildNear(Vm& vm, const Value& self, Args a) {
@@ -237,7 +274,7 @@ template <int After> Value insertChildNear(Vm& vm, const Value& self, Args a) {
     } else if (!After) {
         at = n.children.size();
     }
-    for (const xml::NodePtr& c : toXmlListForInsert(vm, arg(a, 1))) xml::insertChild(n, at++, c);
+    insertContent(vm, n, at, arg(a, 1));
     return self;
 }
 Value setChildren(Vm& vm, const Value& self, Args a) {
@@ -384,7 +421,13 @@ Value setNamespace(Vm& vm, const Value& self, Args a) {
 
 // ---- Own properties
 
+// On anything but XML (the prototypes themselves) these are Object's.
+Value objectMethod(Vm& vm, const char* name, const Value& self, Args a) {
+    const Value objectPrototype = vm.getPublic(Value::object(vm.builtin("Object")), QStringLiteral("prototype"));
+    return vm.call(vm.getPublic(objectPrototype, QString::fromLatin1(name)), self, a);
+}
 Value xmlHasOwnProperty(Vm& vm, const Value& self, Args a) {
+    if (!self.isObject() || !self.o->as<XmlObject>()) return objectMethod(vm, "hasOwnProperty", self, a);
     const Value p = arg(a, 0);
     auto* q = p.isObject() ? p.o->as<QNameObject>() : nullptr;
     Name name = Name::publicName(q ? q->localName : vm.toString(p));
@@ -398,6 +441,7 @@ Value xmlHasOwnProperty(Vm& vm, const Value& self, Args a) {
 }
 // Only the indices of the items enumerate.
 Value xmlPropertyIsEnumerable(Vm& vm, const Value& self, Args a) {
+    if (!self.isObject() || !self.o->as<XmlObject>()) return objectMethod(vm, "propertyIsEnumerable", self, a);
     bool isIndex = false;
     const uint32_t index = vm.toString(arg(a, 0)).toUInt(&isIndex);
     return Value::boolean(isIndex && index < xmlThis(vm, self)->nodes.size());
@@ -564,7 +608,9 @@ void xmlSet(Vm& vm, XmlObject& x, const Name& given, const Value& v) {
     bool isIndex = false;
     const uint32_t index = name.anyName || name.attribute ? 0 : name.name.toUInt(&isIndex);
     if (x.isList && isIndex) {
-        xml::NodeList items = toXmlListForInsert(vm, v);
+        // The list takes the very nodes (filters build their results so); other values become text.
+        const auto* listed = v.isObject() ? v.o->as<XmlObject>() : nullptr;
+        xml::NodeList items = listed ? listed->nodes : xml::NodeList{contentNode(vm, v)};
         if (index >= x.nodes.size()) x.nodes.insert(x.nodes.end(), items.begin(), items.end());
         else if (!items.empty()) x.nodes[index] = items.front();
         x.setNodes(std::move(x.nodes));
@@ -607,34 +653,43 @@ void xmlSet(Vm& vm, XmlObject& x, const Name& given, const Value& v) {
         name.name.toUInt(&ok);
         if (ok) vm.throwError(ErrorType::TypeError, 1087);
     }
-    // The first matching child is replaced and the others go; with none, a
-    // new element is appended.
+    // The first matching child is replaced and the others go. XML takes its
+    // place; a string (or an XML text or attribute) becomes its only text,
+    // or a new element of that name when nothing matched. XML that matched
+    // nothing is appended as it is.
     size_t first = n.children.size();
     for (size_t i = n.children.size(); i-- > 0;)
         if (test.matchesNode(*n.children[i])) {
             if (first != n.children.size()) xml::removeChild(n, first);
             first = i;
         }
-    xml::NodePtr replacement;
-    const bool isXml = v.isObject() && v.o->as<XmlObject>();
+    const auto* assigned = v.isObject() ? v.o->as<XmlObject>() : nullptr;
+    const bool primitive = !assigned || (assigned->nodes.size() == 1 && (assigned->nodes.front()->kind == xml::Kind::Text ||
+                                                                   assigned->nodes.front()->kind == xml::Kind::Attribute));
+    auto setText = [&](xml::Node& e) {
+        while (!e.children.empty()) xml::removeChild(e, e.children.size() - 1);
+        const QString text = vm.toString(v);
+        if (!text.isEmpty()) xml::insertChild(e, 0, xml::Node::make(xml::Kind::Text, {}, std::u16string(u16(text))));
+    };
+    if (!primitive) {
+        if (first < n.children.size()) xml::removeChild(n, first);
+        else first = n.children.size();
+        insertContent(vm, n, first, v);
+        return;
+    }
     if (first < n.children.size()) {
-        const xml::NodePtr& old = n.children[first];
-        if (isXml || old->kind != xml::Kind::Element) {
-            xml::removeChild(n, first);
-            for (const xml::NodePtr& c : toXmlListForInsert(vm, v)) xml::insertChild(n, first++, c);
+        const xml::NodePtr old = n.children[first];
+        if (old->kind == xml::Kind::Element) {
+            setText(*old);
         } else {
-            while (!old->children.empty()) xml::removeChild(*old, old->children.size() - 1);
-            xml::insertChild(*old, 0, contentNode(vm, v));
+            xml::removeChild(n, first);
+            xml::insertChild(n, first, contentNode(vm, v));
         }
         return;
     }
     if (!test.local) return;
     xml::NodePtr child = xml::Node::make(xml::Kind::Element, xml::Name{test.uri.value_or(std::u16string()), *test.local, std::nullopt});
-    if (isXml) {
-        for (const xml::NodePtr& c : toXmlListForInsert(vm, v)) xml::insertChild(*child, child->children.size(), c);
-    } else {
-        xml::insertChild(*child, 0, contentNode(vm, v));
-    }
+    setText(*child);
     xml::insertChild(n, n.children.size(), child);
 }
 
@@ -740,10 +795,12 @@ void installXmlClasses(Vm& vm) {
         {"propertyIsEnumerable", xmlPropertyIsEnumerable, 1}, {"replace", replace, 2},
     };
     // A list answers the methods of one node when it holds exactly one (TypeError #1086 otherwise).
-    for (const M& m : methods) {
-        vm.defineFixedMethod(x, QString::fromLatin1(m.name), m.fn, m.arity);
-        vm.defineFixedMethod(list, QString::fromLatin1(m.name), m.fn, m.arity);
-    }
+    // The prototypes carry them too, for calls through XML.prototype.
+    for (const M& m : methods)
+        for (ClassObject* c : {x, list}) {
+            vm.defineFixedMethod(c, QString::fromLatin1(m.name), m.fn, m.arity);
+            vm.defineMethod(c, QString::fromLatin1(m.name), m.fn, m.arity);
+        }
     const std::pair<const char*, std::pair<NativeFn, NativeFn>> flags[] = {
         {"ignoreComments", {getFlag<&xml::Settings::ignoreComments>, setFlag<&xml::Settings::ignoreComments>}},
         {"ignoreProcessingInstructions", {getFlag<&xml::Settings::ignoreProcessingInstructions>, setFlag<&xml::Settings::ignoreProcessingInstructions>}},

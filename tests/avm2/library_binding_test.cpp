@@ -181,6 +181,12 @@ TEST_F(Library, ByteArrayNumbersStringsAndIndices) {
     const std::pair<const char*, int> refusals[] = {{"readByte", 2030}, {"readInt", 2030}, {"readUTF", 2030}};
     for (const auto& [method, id] : refusals) EXPECT_EQ(errorId([&, m = method] { call(b, m); }), id) << method;
     EXPECT_EQ(errorId([&] { vm.setPublic(b, QStringLiteral("endian"), str("middle")); }), 2008);
+    // String parameters refuse null and undefined.
+    const std::pair<const char*, std::vector<Value>> nulls[] = {
+        {"writeUTF", {Value::null()}}, {"writeUTFBytes", {Value()}}, {"writeMultiByte", {str("x"), Value::null()}},
+        {"writeMultiByte", {Value::null(), str("utf-8")}}, {"readMultiByte", {Value::number(0), Value()}},
+    };
+    for (const auto& [method, args] : nulls) EXPECT_EQ(errorId([&, m = method, &v = args] { call(b, m, v); }), 2007) << method;
 
     // Writing past the end through an index grows the buffer with zeros.
     vm.setPublic(b, QStringLiteral("30"), Value::number(257));
@@ -454,6 +460,15 @@ TEST_F(Library, XmlReplaceAndOwnProperties) {
     EXPECT_TRUE(vm.toBoolean(call(x, "propertyIsEnumerable", {str("0")})));
     EXPECT_FALSE(vm.toBoolean(call(x, "propertyIsEnumerable", {str("b")})));
 
+    // The methods are on the prototypes as well, for calls through them.
+    for (const char* cls : {"XML", "XMLList"}) {
+        Value proto = vm.getPublic(Value::object(vm.builtin(cls)), QStringLiteral("prototype"));
+        for (const char* method : {"appendChild", "addNamespace", "replace", "inScopeNamespaces", "toXMLString"})
+            EXPECT_TRUE(vm.toBoolean(call(proto, "hasOwnProperty", {str(method)}))) << cls << "." << method;
+    }
+    Value viaPrototype = vm.getPublic(vm.getPublic(Value::object(vm.builtin("XML")), QStringLiteral("prototype")), QStringLiteral("toXMLString"));
+    EXPECT_EQ(text(vm.call(viaPrototype, make("XML", {str("<p/>")}), {})), QStringLiteral("<p/>"));
+
     call(x, "replace", {str("b"), str("t")});
     EXPECT_EQ(text(call(x, "toXMLString")), QStringLiteral("<a>\n  t\n  <c/>\n</a>"));
     call(x, "replace", {Value::number(7), make("XML", {str("<z/>")})});
@@ -477,6 +492,56 @@ TEST_F(Library, XmlListIndicesAndAttributeStrings) {
     EXPECT_EQ(vm.toInt(call(vm.getPublic(x, QStringLiteral("n")), "length")), 0);
     vm.deleteProperty(x, Name::publicName(QStringLiteral("@n")));
     EXPECT_EQ(text(call(x, "toXMLString")), QStringLiteral("<r>\n  <b>1</b>\n  <d>3</d>\n</r>"));
+}
+
+// x.name = value: XML replaces the first match or is appended as it is; a
+// string becomes the text of the match, or of a new element of that name.
+TEST_F(Library, XmlAssignmentReplacesOrAppends) {
+    const struct { const char* source; const char* name; Value value; const char* expected; } cases[] = {
+        {"<a><b>1</b></a>", "b", str("2"), "<a><b>2</b></a>"},
+        {"<a><b>1</b></a>", "b", str(""), "<a><b/></a>"},
+        {"<a/>", "foo", str("x"), "<a><foo>x</foo></a>"},
+        {"<a/>", "foo", make("XML", {str("<n>t</n>")}), "<a><n>t</n></a>"},
+        {"<a><b>1</b><c/><b>2</b></a>", "b", make("XML", {str("<d/>")}), "<a><d/><c/></a>"},
+        {"<a><b>1</b></a>", "b", vm.getPublic(make("XML", {str("<q k='v'/>")}), QStringLiteral("@k")), "<a><b>v</b></a>"},
+    };
+    Value xmlClass = Value::object(vm.builtin("XML"));
+    vm.setPublic(xmlClass, QStringLiteral("prettyPrinting"), Value::boolean(false));
+    for (const auto& c : cases) {
+        Value x = make("XML", {str(c.source)});
+        vm.setPublic(x, QString::fromLatin1(c.name), c.value);
+        EXPECT_EQ(text(call(x, "toXMLString")), QString::fromLatin1(c.expected)) << c.source << " " << c.name;
+    }
+    // A list item assigned by index is that very node.
+    Value tree = make("XML", {str("<a><b/></a>")});
+    Value b = vm.getPublic(tree, QStringLiteral("b"));
+    Value list = make("XMLList");
+    vm.setPublic(list, QStringLiteral("0"), b);
+    call(list, "appendChild", {make("XML", {str("<c/>")})});
+    EXPECT_EQ(text(call(tree, "toXMLString")), QStringLiteral("<a><b><c/></b></a>"));
+    // A node may not go inside itself.
+    EXPECT_EQ(errorId([&] { call(b, "appendChild", {tree}); }), 1118);
+    const std::pair<const char*, std::vector<Value>> cycles[] = {
+        {"appendChild", {tree}}, {"prependChild", {tree}}, {"insertChildAfter", {Value::null(), tree}}, {"setChildren", {tree}},
+    };
+    for (const auto& [method, args] : cycles) EXPECT_EQ(errorId([&, m = method, &v = args] { call(tree, m, v); }), 1118) << method;
+    // A copy made by new XML leaves out what the settings ignore.
+    vm.setPublic(xmlClass, QStringLiteral("ignoreComments"), Value::boolean(false));
+    Value commented = make("XML", {str("<a><!--c--><b/></a>")});
+    vm.setPublic(xmlClass, QStringLiteral("ignoreComments"), Value::boolean(true));
+    EXPECT_EQ(text(call(make("XML", {commented}), "toXMLString")), QStringLiteral("<a><b/></a>"));
+    EXPECT_EQ(text(call(commented, "toXMLString")), QStringLiteral("<a><!--c--><b/></a>"));
+}
+
+TEST_F(Library, XmlProcessingInstructionsByTarget) {
+    Value xmlClass = Value::object(vm.builtin("XML"));
+    vm.setPublic(xmlClass, QStringLiteral("ignoreProcessingInstructions"), Value::boolean(false));
+    Value x = make("XML", {str("<r><?a 1?><?b 2?><e/><?a 3?></r>")});
+    const std::pair<std::vector<Value>, int> cases[] = {
+        {{}, 3}, {{str("*")}, 3}, {{str("a")}, 2}, {{make("QName", {str("b")})}, 1}, {{str("@a")}, 0}, {{str("c")}, 0},
+    };
+    for (const auto& [args, count] : cases)
+        EXPECT_EQ(vm.toInt(call(call(x, "processingInstructions", args), "length")), count) << (args.empty() ? "" : text(args[0]).toStdString());
 }
 
 // The prototypes of the primitive classes stand for the class's default
