@@ -113,15 +113,24 @@ Value bitmapDispose(Vm& vm, CallArgs& a) {
     return Value();
 }
 
+// copyPixels(src, rect, point, alphaBitmap, alphaPoint, mergeAlpha): an alpha
+// bitmap's alpha, read from alphaPoint on, scales the source's; mergeAlpha
+// draws the source over the destination instead of replacing it.
 Value bitmapCopyPixels(Vm& vm, CallArgs& a) {
     Object* rectObj = a.at(1).asObject();
     Object* pt = a.at(2).asObject();
     if (!rectObj || !pt || !gfx::surfaceOf(a.at(0))) return kFailed;
     IntRect r = rectArg(vm, rectObj);
     int dx = wholePixels(gfx::number(vm, pt, "x")), dy = wholePixels(gfx::number(vm, pt, "y"));
+    int ax = 0, ay = 0;
+    if (Object* alphaPoint = a.at(4).asObject()) {
+        ax = wholePixels(gfx::number(vm, alphaPoint, "x"));
+        ay = wholePixels(gfx::number(vm, alphaPoint, "y"));
+    }
     bool merge = a.size() > 5 && vm.toBool(a.at(5));
     auto s = surfaceOfThis(a);
     auto src = gfx::surfaceOf(a.at(0));
+    auto alpha = gfx::surfaceOf(a.at(3));
     if (!s || !src) return kFailed;
     CopyRegion cr = copyRegion(r, dx, dy, *src, *s);
     if (!chargePixels(vm, cr.w, cr.h)) return kFailed;
@@ -132,17 +141,17 @@ Value bitmapCopyPixels(Vm& vm, CallArgs& a) {
         auto* out = reinterpret_cast<uint32_t*>(s->pixels().scanLine(cr.dy + y)) + cr.dx;
         for (int x = 0; x < cr.w; ++x) {
             uint32_t p = in[x];
-            if (merge && s->transparent()) {
-                uint32_t ia = 255 - (p >> 24), q = out[x];
-                auto ch = [&](int shift) { return (((p >> shift) & 255) + (((q >> shift) & 255) * ia + 127) / 255) << shift; };
-                p = ch(24) | ch(16) | ch(8) | ch(0);
-            } else if (merge) {
-                uint32_t ia = 255 - (p >> 24), q = out[x];
-                auto ch = [&](int shift) { return (((p >> shift) & 255) + (((q >> shift) & 255) * ia + 127) / 255) << shift; };
-                p = 0xFF000000u | ch(16) | ch(8) | ch(0);
-            } else if (!s->transparent()) {
-                p = BitmapSurface::premultiply(BitmapSurface::unpremultiply(p) | 0xFF000000u);
+            auto scaled = [&](uint32_t v, uint32_t by, int shift) { return ((((v >> shift) & 255) * by + 127) / 255) << shift; };
+            if (alpha) {
+                uint32_t k = alpha->pixel32(ax + cr.sx - r.x + x, ay + cr.sy - r.y + y) >> 24;
+                p = scaled(p, k, 24) | scaled(p, k, 16) | scaled(p, k, 8) | scaled(p, k, 0);
             }
+            if (merge) {
+                uint32_t ia = 255 - (p >> 24), q = out[x];
+                auto ch = [&](int shift) { return (((p >> shift) & 255) << shift) + scaled(q, ia, shift); };
+                p = ch(24) | ch(16) | ch(8) | ch(0);
+            }
+            if (!s->transparent()) p = BitmapSurface::premultiply(BitmapSurface::unpremultiply(p) | 0xFF000000u);
             out[x] = p;
         }
     }

@@ -269,13 +269,19 @@ Value bitmapFloodFill(Vm& vm, CallArgs& a) {
     const uint32_t to = at(x0, y0);
     at(x0, y0) = from;
     if (from == to) return Value();
-    std::vector<std::pair<int, int>> todo{{x0, y0}};
+    // Pixels are painted as they are queued, so each is queued once: the queue
+    // never holds more entries than the bitmap has pixels.
+    const int w = s->width();
+    std::vector<int32_t> todo{y0 * w + x0};
+    at(x0, y0) = to;
     while (!todo.empty()) {
-        auto [x, y] = todo.back();
+        int x = todo.back() % w, y = todo.back() / w;
         todo.pop_back();
-        if (!s->contains(x, y) || at(x, y) != from) continue;
-        at(x, y) = to;
-        todo.insert(todo.end(), {{x + 1, y}, {x - 1, y}, {x, y + 1}, {x, y - 1}});
+        for (auto [nx, ny] : {std::pair{x + 1, y}, {x - 1, y}, {x, y + 1}, {x, y - 1}}) {
+            if (!s->contains(nx, ny) || at(nx, ny) != from) continue;
+            at(nx, ny) = to;
+            todo.push_back(ny * w + nx);
+        }
     }
     s->changed();
     markChanged(vm);

@@ -277,7 +277,26 @@ void makeBroadcaster(Vm& vm, Object* self) {
     vm.callMethod(bc, QStringLiteral("initialize"), std::span<const Value>(&arg, 1));
 }
 
+// A class whose prototype is a broadcaster: its instances share the listener
+// methods but each gets its own list.
+void makeBroadcasterPrototype(Vm& vm, Object* proto) {
+    makeBroadcaster(vm, proto);
+    for (const char* name : {"_listeners", "addListener", "removeListener", "broadcastMessage"})
+        if (Property* p = proto->find(vm.key(QString::fromLatin1(name)))) p->flags |= kDontDelete;
+}
+
 Value fileRefInit(Vm& vm, CallArgs& a) {
+    Object* self = a.thisObject();
+    if (!self) return Value();
+    vm.setMember(self, QStringLiteral("_listeners"), Value(vm.newArray()));
+    // The file's details read undefined until a file is chosen, which never happens here.
+    for (const char* name : {"creationDate", "creator", "modificationDate", "name", "size", "type"})
+        defineGetter(vm, self, QString::fromLatin1(name), doNothing);
+    vm.setMember(self, QStringLiteral("postData"), Value(QStringLiteral("undefined")));
+    return Value();
+}
+
+Value fileRefListInit(Vm& vm, CallArgs& a) {
     if (Object* self = a.thisObject()) makeBroadcaster(vm, self);
     return Value();
 }
@@ -460,13 +479,14 @@ void installFileReference(Vm& vm) {
     Object* net = gfx::package(vm, QStringLiteral("flash.net"));
     Object* ref = vm.newObject();
     defineClassOn(vm, net, QStringLiteral("FileReference"), fileRefInit, ref);
+    makeBroadcasterPrototype(vm, ref);
     vm.defineMethod(ref, QStringLiteral("browse"), fileRefBrowse);
     vm.defineMethod(ref, QStringLiteral("download"), fileRefDownload);
     vm.defineMethod(ref, QStringLiteral("upload"), returnFalse); // nothing was ever selected
     vm.defineMethod(ref, QStringLiteral("cancel"), doNothing);
 
     Object* list = vm.newObject();
-    defineClassOn(vm, net, QStringLiteral("FileReferenceList"), fileRefInit, list);
+    defineClassOn(vm, net, QStringLiteral("FileReferenceList"), fileRefListInit, list);
     vm.defineMethod(list, QStringLiteral("browse"), fileRefBrowse);
 }
 

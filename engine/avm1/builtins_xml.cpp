@@ -73,6 +73,8 @@ Object* xmlNodePrototype(Vm& vm) {
 // A new node object of the current XMLNode class (scripts may replace its prototype).
 Object* newNode(Vm& vm, int type, const QString& text) {
     Object* o = vm.newObject(xmlNodePrototype(vm));
+    // Made as `new XMLNode` is by the player's own code, which names its class.
+    vm.defineValue(o, QStringLiteral("constructor"), vm.getMember(Value(vm.global()), QStringLiteral("XMLNode")), kHidden);
     XmlNode* n = initNode(vm, o, type);
     if (type == kText) n->value = text;
     else n->name = text;
@@ -152,9 +154,11 @@ void serialise(Vm& vm, Object* o, QString& out, int depth) {
     }
     if (n->name) {
         if (!append(vm, out, u'<' + *n->name)) return;
-        // Attributes come out as for..in lists them: the newest first.
+        // The attributes object's own members come out as for..in lists them:
+        // the newest first. Inherited ones are not attributes.
         std::vector<QString> keys = vm.enumerableKeys(n->attributes);
         for (auto k = keys.rbegin(); k != keys.rend(); ++k) {
+            if (!vm.hasOwnProperty(n->attributes, *k)) continue;
             const QString value = escapeXml(vm.toString(vm.getMember(Value(n->attributes), *k)));
             if (!append(vm, out, u' ' + *k + QStringLiteral("=\"") + value + u'"')) return;
         }
@@ -307,12 +311,29 @@ private:
         }
         // A new element cannot hold its parent: append without the ancestor walk.
         appendNew(open.back(), element);
+        registerId(element, attrs);
         if (!selfClosing) {
             if (int(open.size()) > limits::kMaxXmlDepth) return kMalformedElement;
             open.push_back(element);
         }
         i = p + 1;
         return kOk;
+    }
+
+    // An element with an `id` is filed under it: in the document's idMap from
+    // SWF 8 on, on the document itself before.
+    void registerId(Object* element, Object* attrs) {
+        if (!m_vm.hasOwnProperty(attrs, QStringLiteral("id"))) return;
+        QString id = m_vm.toString(m_vm.getMember(Value(attrs), QStringLiteral("id")));
+        Object* map = m_doc;
+        if (m_vm.version() >= 8) {
+            map = m_vm.getMember(Value(m_doc), QStringLiteral("idMap")).asObject();
+            if (!map) {
+                map = m_vm.newObject();
+                m_vm.setMember(m_doc, QStringLiteral("idMap"), Value(map));
+            }
+        }
+        m_vm.setMember(map, id, Value(element));
     }
 
     Vm& m_vm;

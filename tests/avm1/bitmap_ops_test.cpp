@@ -9,12 +9,7 @@ namespace {
 
 using namespace gfxtest;
 
-struct ScriptCase {
-    const char* name;
-    std::function<void(Asm&)> script;
-    std::vector<std::string> expected;
-};
-class BitmapOperation : public ::testing::TestWithParam<ScriptCase> {};
+class BitmapOperation : public ::testing::TestWithParam<TraceCase> {};
 
 TEST_P(BitmapOperation, TracesWhatFlashPrints) {
     Asm a;
@@ -36,7 +31,7 @@ std::vector<double> invertedRed() {
     return v;
 }
 
-const ScriptCase kScripts[] = {
+const TraceCase kScripts[] = {
     {"CopyChannelWritesOneChannelFromAnother",
      [](Asm& a) {
          bitmap(a, "s", 2, 1, false, double(0x123456));
@@ -154,6 +149,20 @@ const ScriptCase kScripts[] = {
          call(a, "b", "getColorBoundsRect", {double(0xFFFFFF), double(0xFF0000), false}).trace();
      },
      {"37", "(x=0, y=0, w=0, h=0)"}},
+    {"CopyPixelsTakesAlphaFromTheAlphaBitmap",
+     [](Asm& a) {
+         bitmap(a, "s", 2, 1, true, double(0xFFFF0000));
+         bitmap(a, "m", 2, 1, true, 0.0);
+         run(a, "m", "setPixel32", {1.0, 0.0, double(0x80000000)});
+         bitmap(a, "d", 2, 1, true, 0.0);
+         rectOf(a, "s");
+         origin(a);
+         make(a, "q", "geom", "Point", {1.0, 0.0});
+         run(a, "d", "copyPixels", {Var{"s"}, Var{"r"}, Var{"p"}, Var{"m"}, Var{"q"}});
+         call(a, "d", "getPixel32", {0.0, 0.0}).trace();
+         call(a, "d", "getPixel32", {1.0, 0.0}).trace(); // its alpha lies outside the alpha bitmap
+     },
+     {"-2130771968", "0"}},
     {"DisposedBitmapsAnswerMinusOne",
      [](Asm& a) {
          bitmap(a, "b", 2, 2, false, 0.0);

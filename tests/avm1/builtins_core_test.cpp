@@ -503,6 +503,27 @@ TEST(BuiltinsSystem, BrowseIsCancelledOnTheNextTick) {
     EXPECT_EQ(vm.getMember(heard, QStringLiteral("target")).asObject(), list.asObject());
 }
 
+TEST(BuiltinsSystem, FileReferencesShareListenerMethodsButNotListeners) {
+    Env env;
+    Vm& vm = env.vm();
+    {
+        const QString cls = QStringLiteral("flash.net.FileReference");
+        Value a = env.make(cls), b = env.make(cls);
+        Value listA = vm.getMember(a, QStringLiteral("_listeners")), listB = vm.getMember(b, QStringLiteral("_listeners"));
+        ASSERT_TRUE(listA.asObject() && listB.asObject());
+        EXPECT_NE(listA.asObject(), listB.asObject());
+        EXPECT_TRUE(vm.hasOwnProperty(a.asObject(), QStringLiteral("_listeners")));
+        EXPECT_FALSE(vm.hasOwnProperty(a.asObject(), QStringLiteral("addListener")));
+        env.call(a, QStringLiteral("addListener"), {env.object({})});
+        EXPECT_EQ(env.text(vm.getMember(listA, QStringLiteral("length"))), "1");
+        EXPECT_EQ(env.text(vm.getMember(listB, QStringLiteral("length"))), "0");
+    }
+    Value file = env.make(QStringLiteral("flash.net.FileReference"));
+    vm.setMember(file.asObject(), QStringLiteral("name"), Value("x.txt"));
+    EXPECT_TRUE(vm.getMember(file, QStringLiteral("name")).isUndefined());
+    EXPECT_TRUE(vm.getMember(file, QStringLiteral("size")).isUndefined());
+}
+
 TEST(BuiltinsSystem, PrintJobRefusesAndKeepsItsSizesAtZero) {
     Env env;
     Value job = env.make(QStringLiteral("PrintJob"));

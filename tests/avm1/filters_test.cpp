@@ -62,12 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- whole scripts -------------------------------------------------------------------------
 
-struct ScriptCase {
-    const char* name;
-    std::function<void(Asm&)> script;
-    std::vector<std::string> expected;
-};
-class FilterScript : public ::testing::TestWithParam<ScriptCase> {};
+class FilterScript : public ::testing::TestWithParam<TraceCase> {};
 
 TEST_P(FilterScript, TracesWhatFlashPrints) {
     Asm a;
@@ -75,7 +70,7 @@ TEST_P(FilterScript, TracesWhatFlashPrints) {
     EXPECT_EQ(runScript(a)->trace, GetParam().expected);
 }
 
-const ScriptCase kScripts[] = {
+const TraceCase kScripts[] = {
     {"AbsentArgumentsKeepDefaultsGivenUndefinedDoesNot",
      [](Asm& a) {
          make(a, "f", "filters", "GlowFilter");

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <variant>
@@ -80,6 +81,13 @@ inline Asm& makeArray(Asm& a, const std::string& name, const std::vector<double>
     for (auto it = items.rbegin(); it != items.rend(); ++it) a.push(*it);
     return a.push(int(items.size())).op(0x42).setVariable();
 }
+
+// A script and the trace lines it must print, for tables of script tests.
+struct TraceCase {
+    const char* name;
+    std::function<void(Asm&)> script;
+    std::vector<std::string> expected;
+};
 
 struct Run {
     std::unique_ptr<swf::Player> player;

@@ -182,3 +182,40 @@ TEST(Xml, ReplacedNodePrototypeReachesParsedNodes) {
 }
 
 } // namespace
+
+namespace {
+
+// Elements with an `id` are filed by it: in idMap from SWF 8 on, on the document before.
+struct IdCase {
+    int version;
+    const char* holder; // "" for the document itself
+};
+class XmlIds : public testing::TestWithParam<IdCase> {};
+
+TEST_P(XmlIds, ElementsAreFiledByTheirId) {
+    Vm vm{GetParam().version};
+    swf::avm1::installXmlClasses(vm);
+    Value xmlClass = vm.getMember(Value(vm.global()), QStringLiteral("XML"));
+    Value text(QStringLiteral("<a id=\"one\"><b id=\"two\"/><c/></a>"));
+    Object* doc = vm.construct(xmlClass, std::span<const Value>(&text, 1)).asObject();
+    ASSERT_TRUE(doc);
+    Object* holder = *GetParam().holder ? vm.getMember(Value(doc), QString::fromLatin1(GetParam().holder)).asObject() : doc;
+    ASSERT_TRUE(holder);
+    Object* a = vm.getMember(Value(doc), QStringLiteral("firstChild")).asObject();
+    EXPECT_EQ(vm.getMember(Value(holder), QStringLiteral("one")).asObject(), a);
+    EXPECT_EQ(vm.getMember(Value(holder), QStringLiteral("two")).asObject(),
+              vm.getMember(Value(a), QStringLiteral("firstChild")).asObject());
+    EXPECT_EQ(vm.enumerableKeys(holder).size(), *GetParam().holder ? 2u : 3u); // the document also has status
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, XmlIds, testing::Values(IdCase{7, ""}, IdCase{8, "idMap"}),
+                         [](const auto& info) { return "Swf" + std::to_string(info.param.version); });
+
+TEST(Xml, OnlyOwnAttributesAreWritten) {
+    XmlVm x;
+    Object* doc = x.parse(QStringLiteral("<a k=\"v\"/>"));
+    x.vm.setMember(x.vm.objectProto, QStringLiteral("inherited"), Value(1));
+    EXPECT_EQ(x.text(doc), "<a k=\"v\" />");
+}
+
+} // namespace
