@@ -270,6 +270,23 @@ std::pair<int, int> coverRowPoints(const Strip& strip, int r, int width, FillRul
     const int a = firstCell, b = std::min(lastCell, width);
     std::array<float, kGlyphGrid> winding{};
     uint8_t level = 0;
+    if (grid == 1) {
+        // One sample a pixel: runs without crossings keep the level they start with.
+        const __m128 zero = _mm_setzero_ps();
+        for (int x = a; x < b;) {
+            if (x + 4 <= b && _mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(acc + x), zero)) == 0) {
+                std::memset(out + x, level, 4);
+                x += 4;
+                continue;
+            }
+            winding[0] += acc[x];
+            acc[x] = 0;
+            const int w = int(winding[0]);
+            level = table.level[(rule == FillRule::NonZero ? w != 0 : (w & 1)) ? 256 : 0];
+            out[x++] = level;
+        }
+        return endRow(strip, r, level, a, b, width, out);
+    }
     for (int x = a; x < b; ++x) {
         int inside = 0;
         for (int j = 0; j < grid; ++j) {
