@@ -258,6 +258,16 @@ std::pair<int, int> endRow(const Strip& strip, int r, uint8_t level, int a, int 
     return {a, b};
 }
 
+// Where four pixels from x on have nothing accumulated, they keep the
+// coverage level they start with (inside a fill, or inside the hole of a
+// stroke): fills them and steps x past them.
+inline bool skipQuiet(const float* acc, int& x, int b, uint8_t level, uint8_t* out) {
+    if (x + 4 > b || _mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(acc + x), _mm_setzero_ps())) != 0) return false;
+    std::memset(out + x, level, 4);
+    x += 4;
+    return true;
+}
+
 // Coverage of row r of a strip from its sample counts: the share of the
 // grid x grid points of each pixel inside.
 std::pair<int, int> coverRowPoints(const Strip& strip, int r, int width, FillRule rule, const CoverageTable& table,
@@ -271,14 +281,9 @@ std::pair<int, int> coverRowPoints(const Strip& strip, int r, int width, FillRul
     std::array<float, kGlyphGrid> winding{};
     uint8_t level = 0;
     if (grid == 1) {
-        // One sample a pixel: runs without crossings keep the level they start with.
-        const __m128 zero = _mm_setzero_ps();
+        // One sample a pixel: the running winding, skipping quiet runs.
         for (int x = a; x < b;) {
-            if (x + 4 <= b && _mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(acc + x), zero)) == 0) {
-                std::memset(out + x, level, 4);
-                x += 4;
-                continue;
-            }
+            if (skipQuiet(acc, x, b, level, out)) continue;
             winding[0] += acc[x];
             acc[x] = 0;
             const int w = int(winding[0]);
@@ -316,15 +321,8 @@ std::pair<int, int> coverRow(const Strip& strip, int r, int width, FillRule rule
     const int end = std::min(lastCell, strip.stride);
     float sum = 0;
     uint8_t level = 0;
-    const __m128 zero = _mm_setzero_ps();
     for (int x = a; x < b;) {
-        // Runs with nothing accumulated keep the coverage they start with
-        // (inside a fill, or inside the hole of a stroke).
-        if (x + 4 <= b && _mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(acc + x), zero)) == 0) {
-            std::memset(out + x, level, 4);
-            x += 4;
-            continue;
-        }
+        if (skipQuiet(acc, x, b, level, out)) continue;
         sum += acc[x];
         acc[x] = 0;
         float c = std::abs(sum);
