@@ -18,8 +18,9 @@ constexpr size_t kAccumulatorFloats = 1 << 17;
 // How far aliased drawing moves shapes right and down to break ties at
 // pixel centres (pixels).
 constexpr float kAliasedTie = 1.0f / 256;
-// Sample points a pixel takes along each axis when it counts points.
-constexpr int kGrid = 4;
+// Sample points a pixel takes along each axis when it counts points: a
+// grid for glyphs, the centre alone for aliased drawing.
+constexpr int kGlyphGrid = 4;
 
 // x * a / 255 per channel, rounded (a: 0..255).
 inline uint32_t byteMul(uint32_t x, uint32_t a) {
@@ -104,7 +105,7 @@ struct Strip {
     int stride;
     int rows;
     int width;
-    bool points;
+    int grid; // sample points a pixel along each axis; 0: areas
 };
 
 // Orders a line's ends top to bottom; answers +1 for a line that ran down, -1 for one that ran up.
@@ -165,23 +166,24 @@ void accumulate(const Strip& strip, float x0, float y0, float x1, float y1) {
     }
 }
 
-// Adds a line's crossings of the sample rows (kGrid a pixel row, through
+// Adds a line's crossings of the sample rows (grid a pixel row, through
 // sample centres) to a strip of sample counts: +-1 at the first sample at or
 // right of the crossing, so a running sum along a sample row is the winding.
 void accumulateSamples(const Strip& strip, float x0, float y0, float x1, float y1) {
     if (y0 == y1) return;
+    const int grid = strip.grid;
     const float dir = orientDown(x0, y0, x1, y1);
     const float dxdy = (x1 - x0) / (y1 - y0);
-    const int kEnd = int(std::ceil(y1 * kGrid - 0.5f));
-    for (int k = int(std::ceil(y0 * kGrid - 0.5f)); k < kEnd; ++k) {
-        const float y = (float(k) + 0.5f) / kGrid;
+    const int kEnd = int(std::ceil(y1 * float(grid) - 0.5f));
+    for (int k = int(std::ceil(y0 * float(grid) - 0.5f)); k < kEnd; ++k) {
+        const float y = (float(k) + 0.5f) / float(grid);
         const float x = x0 + (y - y0) * dxdy;
-        const int si = std::max(0, int(std::ceil(x * kGrid - 0.5f)));
-        if (si >= kGrid * strip.width) continue;
-        const int row = k / kGrid;
-        strip.acc[size_t(row) * size_t(strip.stride) + size_t(k % kGrid) * size_t(kGrid * strip.width) + size_t(si)] += dir;
-        strip.first[row] = std::min(strip.first[row], si / kGrid);
-        strip.last[row] = std::max(strip.last[row], si / kGrid + 2);
+        const int si = std::max(0, int(std::ceil(x * float(grid) - 0.5f)));
+        if (si >= grid * strip.width) continue;
+        const int row = k / grid;
+        strip.acc[size_t(row) * size_t(strip.stride) + size_t(k % grid) * size_t(grid * strip.width) + size_t(si)] += dir;
+        strip.first[row] = std::min(strip.first[row], si / grid);
+        strip.last[row] = std::max(strip.last[row], si / grid + 2);
     }
 }
 
@@ -202,7 +204,7 @@ void addLine(const Strip& strip, Segment s) {
     else if (s.y1 > rows) s.x1 = cutY(float(rows)), s.y1 = float(rows);
 
     const float width = float(strip.width);
-    auto add = strip.points ? accumulateSamples : accumulate;
+    auto add = strip.grid ? accumulateSamples : accumulate;
     if (s.x0 >= width && s.x1 >= width) return;
     if (s.x0 <= 0 && s.x1 <= 0) {
         add(strip, 0, s.y0, 0, s.y1);
@@ -256,29 +258,52 @@ std::pair<int, int> endRow(const Strip& strip, int r, uint8_t level, int a, int 
     return {a, b};
 }
 
+// Where four pixels from x on have nothing accumulated, they keep the
+// coverage level they start with (inside a fill, or inside the hole of a
+// stroke): fills them and steps x past them.
+inline bool skipQuiet(const float* acc, int& x, int b, uint8_t level, uint8_t* out) {
+    if (x + 4 > b || _mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(acc + x), _mm_setzero_ps())) != 0) return false;
+    std::memset(out + x, level, 4);
+    x += 4;
+    return true;
+}
+
 // Coverage of row r of a strip from its sample counts: the share of the
-// kGrid x kGrid points of each pixel inside.
+// grid x grid points of each pixel inside.
 std::pair<int, int> coverRowPoints(const Strip& strip, int r, int width, FillRule rule, const CoverageTable& table,
                                    uint8_t* __restrict out) {
     const int firstCell = strip.first[r], lastCell = strip.last[r];
     if (firstCell >= lastCell) return {0, 0};
-    const size_t samples = size_t(kGrid * strip.width);
+    const int grid = strip.grid;
+    const size_t samples = size_t(grid * strip.width);
     float* __restrict acc = strip.acc + size_t(r) * size_t(strip.stride);
     const int a = firstCell, b = std::min(lastCell, width);
-    std::array<float, kGrid> winding{};
+    std::array<float, kGlyphGrid> winding{};
     uint8_t level = 0;
+    if (grid == 1) {
+        // One sample a pixel: the running winding, skipping quiet runs.
+        for (int x = a; x < b;) {
+            if (skipQuiet(acc, x, b, level, out)) continue;
+            winding[0] += acc[x];
+            acc[x] = 0;
+            const int w = int(winding[0]);
+            level = table.level[(rule == FillRule::NonZero ? w != 0 : (w & 1)) ? 256 : 0];
+            out[x++] = level;
+        }
+        return endRow(strip, r, level, a, b, width, out);
+    }
     for (int x = a; x < b; ++x) {
         int inside = 0;
-        for (int j = 0; j < kGrid; ++j) {
-            float* cell = acc + size_t(j) * samples + size_t(x) * kGrid;
-            for (int i = 0; i < kGrid; ++i) {
+        for (int j = 0; j < grid; ++j) {
+            float* cell = acc + size_t(j) * samples + size_t(x) * size_t(grid);
+            for (int i = 0; i < grid; ++i) {
                 winding[size_t(j)] += cell[i];
                 cell[i] = 0;
                 const int w = int(winding[size_t(j)]);
                 inside += rule == FillRule::NonZero ? w != 0 : (w & 1);
             }
         }
-        level = table.level[size_t(inside * 256 / (kGrid * kGrid))];
+        level = table.level[size_t(inside * 256 / (grid * grid))];
         out[x] = level;
     }
     return endRow(strip, r, level, a, b, width, out);
@@ -296,15 +321,8 @@ std::pair<int, int> coverRow(const Strip& strip, int r, int width, FillRule rule
     const int end = std::min(lastCell, strip.stride);
     float sum = 0;
     uint8_t level = 0;
-    const __m128 zero = _mm_setzero_ps();
     for (int x = a; x < b;) {
-        // Runs with nothing accumulated keep the coverage they start with
-        // (inside a fill, or inside the hole of a stroke).
-        if (x + 4 <= b && _mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(acc + x), zero)) == 0) {
-            std::memset(out + x, level, 4);
-            x += 4;
-            continue;
-        }
+        if (skipQuiet(acc, x, b, level, out)) continue;
         sum += acc[x];
         acc[x] = 0;
         float c = std::abs(sum);
@@ -360,8 +378,11 @@ void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, Coverage 
     static const CoverageTable tables[] = {CoverageTable(0), CoverageTable(4), CoverageTable(16), CoverageTable(255)};
     const CoverageTable& table = steps == 0 ? tables[0] : steps <= 4 ? tables[1] : steps <= 16 ? tables[2] : tables[3];
     const int width = box.width();
-    // Counting points keeps kGrid rows of kGrid samples a pixel.
-    const int stride = coverage.points ? kGrid * kGrid * width : width + 2;
+    // Glyphs count a grid of points a pixel; aliased drawing takes each
+    // pixel's centre, so that overlapping parts of one path count once.
+    const int grid = coverage.points ? kGlyphGrid : steps == 0 ? 1 : 0;
+    // Counting points keeps grid rows of grid samples a pixel.
+    const int stride = grid ? grid * grid * width : width + 2;
     const size_t count = paths.size();
     const int stripRows =
         std::clamp(int(kAccumulatorFloats / (size_t(stride) * count)), 1, box.height());
@@ -380,7 +401,7 @@ void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, Coverage 
     uint32_t* sum = scratch.sum.data();
     auto stripOf = [&](size_t p, int rows) {
         return Strip{scratch.acc.data() + p * pathFloats, scratch.first.data() + p * size_t(stripRows),
-                     scratch.last.data() + p * size_t(stripRows), stride, rows, width, coverage.points};
+                     scratch.last.data() + p * size_t(stripRows), stride, rows, width, grid};
     };
 
     // Lines in the order of the first strip they reach, so that each strip
@@ -400,7 +421,7 @@ void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, Coverage 
         std::sort(scratch.lines.begin(), scratch.lines.end(),
                   [](const StripLine& a, const StripLine& b) { return a.first < b.first; });
     size_t next = 0;
-    auto coverRowOf = coverage.points ? coverRowPoints : coverRow;
+    auto coverRowOf = grid ? coverRowPoints : coverRow;
 
     for (int k = 0, top = box.top(); k < strips; ++k, top += stripRows) {
         const int rows = std::min(stripRows, box.bottom() + 1 - top);
@@ -408,7 +429,7 @@ void fillPaths(const Canvas& canvas, std::span<const CoverPath> paths, Coverage 
         // Aliased pixels are in when their centre is: an edge through a
         // centre counts it for the pixel right of or below the edge only,
         // so a one-pixel line on whole coordinates covers one row, not two.
-        const float tie = steps == 0 && !coverage.points ? kAliasedTie : 0.0f;
+        const float tie = grid == 1 ? kAliasedTie : 0.0f;
         const float dx = float(box.left()) - tie, dy = float(top) - tie;
         for (size_t i = 0; i < scratch.active.size();) {
             const StripLine& line = scratch.active[i];

@@ -51,6 +51,44 @@ INSTANTIATE_TEST_SUITE_P(Raster, CoverageSteps,
                          ::testing::Values(StepCase{Quality::Low, 0}, StepCase{Quality::Medium, 64},
                                            StepCase{Quality::High, 80}, StepCase{Quality::Best, 80}));
 
+// Low quality takes each pixel's centre: a pixel is in when the path winds
+// around it there (an edge through a centre counts the pixel on its right),
+// so parts of one path drawn over each other count once, however much of
+// the pixel they cover.
+TEST(Raster, AliasedPixelsAreInWhenTheirCentreIs) {
+    struct Case {
+        double right; // the rectangle's right edge, px
+        int copies;   // times the rectangle is repeated in one fill (even-odd)
+        bool in;      // pixel 20 (centre 20.5)
+    } cases[] = {{20.3, 1, false}, {20.3, 3, false}, {20.6, 1, true}, {20.6, 3, true}, {20.5, 1, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.right << " x" << c.copies);
+        auto shape = rectShape(0, 0, c.right, 10, solid(kBlack));
+        std::vector<Edge>& edges = shape->layers[0].fills[0].edges;
+        const std::vector<Edge> one = edges;
+        for (int k = 1; k < c.copies; ++k) edges.insert(edges.end(), one.begin(), one.end());
+        QImage img = rasterise(CommandList{kClear, {drawShape(shape)}}, 30, 10, Quality::Low);
+        EXPECT_EQ(qAlpha(img.pixel(20, 5)), c.in ? 255 : 0);
+        EXPECT_EQ(qAlpha(img.pixel(19, 5)), 255);
+    }
+    // A hairline that runs back over itself stays one pixel wide, with no
+    // pixel past its ends.
+    LineStyle hairline;
+    hairline.width = 1;
+    hairline.color = kBlack;
+    const std::vector<std::vector<Point>> lines = {
+        {{10, 10}, {10, 40}, {10, 20}}, {{10, 40}, {10, 10}, {20, 10}, {10, 10}, {10, 30}}};
+    for (const auto& points : lines) {
+        QImage img = rasterise(CommandList{kClear, {drawShape(lineShape(points, hairline))}}, 30, 50, Quality::Low);
+        for (int y : {15, 25, 35}) {
+            EXPECT_EQ(qAlpha(img.pixel(10, y)), 255) << y;
+            EXPECT_EQ(qAlpha(img.pixel(9, y)), 0) << y;
+            EXPECT_EQ(qAlpha(img.pixel(11, y)), 0) << y;
+        }
+        EXPECT_EQ(qAlpha(img.pixel(10, 9)), 0);
+    }
+}
+
 struct PointCase {
     const char* name;
     std::vector<Segment> polygon;   // device pixels, closed
