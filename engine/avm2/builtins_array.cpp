@@ -477,9 +477,17 @@ void arraySetElement(Vm& vm, ArrayObject& a, uint32_t index, const Value& v) {
         a.items[index] = v.read();
         return;
     }
-    if (!a.isSparse() && index < a.items.size() + limits::kSparseArrayGap && index < limits::kMaxArrayLength) {
+    // Near the end, or once the sparse elements are many, the elements grow to hold the
+    // index and take in the sparse ones they now cover.
+    const bool nearEnd = index < a.items.size() + limits::kSparseArrayGap;
+    if ((nearEnd || a.sparse.size() >= limits::kMaxSparseElements) && index < limits::kMaxArrayLength) {
         a.items.resize(size_t(index) + 1, Value::hole());
+        while (!a.sparse.empty() && a.sparse.begin()->first < a.items.size()) {
+            a.items[a.sparse.begin()->first] = std::move(a.sparse.begin()->second);
+            a.sparse.erase(a.sparse.begin());
+        }
         a.items[index] = v.read();
+        if (a.sparseLength <= a.items.size()) a.sparseLength = 0;
         return;
     }
     if (a.sparse.size() >= limits::kMaxSparseElements && !a.sparse.count(index)) vm.throwError(ErrorType::RangeError, 1000);
@@ -511,7 +519,6 @@ void arrayDeleteElement(ArrayObject& a, uint32_t index) {
 std::vector<Value>& denseItems(Vm& vm, ArrayObject& a) {
     if (!a.isSparse()) return a.items;
     checkLength(vm, a.length());
-    vm.chargeWork(a.length());
     a.items.resize(a.length(), Value::hole());
     for (auto& [i, v] : a.sparse) a.items[i] = std::move(v);
     a.sparse.clear();

@@ -98,6 +98,13 @@ TEST_F(CoreClasses, ArraysReachTheirWholeIndexRangeSparsely) {
     vm.setPublic(a, QStringLiteral("length"), num(2000000001.0));
     EXPECT_EQ(vm.toString(call(a, "pop")), QStringLiteral("near"));
     EXPECT_FALSE(vm.hasProperty(a, pub("2000000000")));
+    // An array made long fills from either end without running out of sparse room.
+    for (bool downward : {false, true}) {
+        Value filled = vm.construct(Value::object(vm.builtin("Array")), std::vector<Value>{num(100000)});
+        for (int i = 0; i < 100000; ++i) vm.setProperty(filled, Name::publicName(QString::number(downward ? 99999 - i : i)), num(i));
+        EXPECT_EQ(vm.toInt(vm.getProperty(filled, pub("70000"))), downward ? 29999 : 70000);
+        EXPECT_EQ(vm.toInt(vm.getPublic(filled, QStringLiteral("length"))), 100000);
+    }
     // A method that needs every element refuses a length it cannot hold.
     EXPECT_EQ(thrown([&] { call(a, "join"); }), QStringLiteral("RangeError 1000"));
     EXPECT_EQ(thrown([&] { vm.deleteProperty(a, pub("5")); }), QString());
