@@ -78,6 +78,14 @@ Value xmlDescendants(Vm& vm, const Value& obj, const Name& name); // the .. oper
 // E4X equality (ECMA-357 11.5.1): same markup, or same text for simple content.
 bool xmlEquals(Vm& vm, XmlObject& a, XmlObject& b);
 
+// Array elements and length as property writes change them: an index or length far
+// past the elements makes the array sparse. denseItems gives every element in
+// order (holes marked), or RangeError #1000 when the length is too long for that.
+void arraySetElement(Vm& vm, ArrayObject& a, uint32_t index, const Value& v);
+void arraySetLength(ArrayObject& a, uint32_t length);
+void arrayDeleteElement(ArrayObject& a, uint32_t index);
+std::vector<Value>& denseItems(Vm& vm, ArrayObject& a);
+
 // ToString of Array.join and Vector.join: undefined and null elements are
 // empty unless `writeNulls`.
 QString joinValues(Vm& vm, const std::vector<Value>& items, const QString& sep, bool writeNulls = false);

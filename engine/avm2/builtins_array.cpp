@@ -13,7 +13,7 @@ enum SortFlag { CaseInsensitive = 1, Descending = 2, UniqueSort = 4, ReturnIndex
 
 std::vector<Value>& itemsOf(Vm& vm, const Value& self) {
     if (self.isObject()) {
-        if (auto* a = self.o->as<ArrayObject>()) return a->items;
+        if (auto* a = self.o->as<ArrayObject>()) return denseItems(vm, *a);
         if (auto* v = self.o->as<VectorObject>()) return v->items;
     }
     vm.throwError(ErrorType::TypeError, 1034, {vm.describeForError(self), QStringLiteral("Array")});
@@ -49,8 +49,8 @@ Value arrayCtor(Vm& vm, const Value& self, Args a) {
         double n = a[0].d;
         if (n < 0 || n != std::trunc(n) || n > 4294967295.0)
             vm.throwError(ErrorType::RangeError, 1005, {numberToString(n)});
-        checkLength(vm, size_t(n));
-        arr->items.assign(size_t(n), Value::hole());
+        arr->items.clear();
+        arraySetLength(*arr, uint32_t(n));
     } else {
         arr->items.assign(a.begin(), a.end());
     }
@@ -61,10 +61,18 @@ Value arrayCall(Vm& vm, const Value&, Args a) {
     arrayCtor(vm, Value::object(arr), a);
     return Value::object(arr);
 }
-Value length(Vm& vm, const Value& self, Args) { return Value::number(double(itemsOf(vm, self).size())); }
+ArrayObject* asArray(const Value& self) { return self.isObject() ? self.o->as<ArrayObject>() : nullptr; }
+Value length(Vm& vm, const Value& self, Args) {
+    if (ArrayObject* arr = asArray(self)) return Value::number(arr->length());
+    return Value::number(double(itemsOf(vm, self).size()));
+}
 Value setLength(Vm& vm, const Value& self, Args a) {
     double n = vm.toNumber(arg(a, 0));
     if (n < 0 || n != std::trunc(n) || n > 4294967295.0) vm.throwError(ErrorType::RangeError, 1005, {numberToString(n)});
+    if (ArrayObject* arr = asArray(self)) {
+        arraySetLength(*arr, uint32_t(n));
+        return {};
+    }
     guardFixed(vm, self);
     checkLength(vm, size_t(n));
     ClassObject* t = elementType(self);
@@ -81,6 +89,13 @@ std::vector<Value> storedAll(Vm& vm, const Value& self, Args a) {
     return out;
 }
 Value push(Vm& vm, const Value& self, Args a) {
+    if (ArrayObject* arr = asArray(self); arr && arr->isSparse()) {
+        for (const Value& v : a) {
+            if (arr->length() == 4294967295u) vm.throwError(ErrorType::RangeError, 1005, {QStringLiteral("4294967296")});
+            arraySetElement(vm, *arr, arr->length(), v);
+        }
+        return Value::number(arr->length());
+    }
     guardFixed(vm, self);
     auto& items = itemsOf(vm, self);
     checkLength(vm, items.size() + a.size());
@@ -88,6 +103,13 @@ Value push(Vm& vm, const Value& self, Args a) {
     return Value::number(double(items.size()));
 }
 Value pop(Vm& vm, const Value& self, Args) {
+    if (ArrayObject* arr = asArray(self); arr && arr->isSparse()) {
+        const uint32_t last = arr->length() - 1;
+        const Value* e = arr->element(last);
+        Value v = e ? *e : Value();
+        arraySetLength(*arr, last);
+        return v;
+    }
     guardFixed(vm, self);
     auto& items = itemsOf(vm, self);
     if (items.empty()) return {};
@@ -449,6 +471,60 @@ Value vectorSetFixed(Vm& vm, const Value& self, Args a) {
 }
 
 } // namespace
+
+void arraySetElement(Vm& vm, ArrayObject& a, uint32_t index, const Value& v) {
+    if (index < a.items.size()) {
+        a.items[index] = v.read();
+        return;
+    }
+    // Near the end, or once the sparse elements are many, the elements grow to hold the
+    // index and take in the sparse ones they now cover.
+    const bool nearEnd = index < a.items.size() + limits::kSparseArrayGap;
+    if ((nearEnd || a.sparse.size() >= limits::kMaxSparseElements) && index < limits::kMaxArrayLength) {
+        a.items.resize(size_t(index) + 1, Value::hole());
+        while (!a.sparse.empty() && a.sparse.begin()->first < a.items.size()) {
+            a.items[a.sparse.begin()->first] = std::move(a.sparse.begin()->second);
+            a.sparse.erase(a.sparse.begin());
+        }
+        a.items[index] = v.read();
+        if (a.sparseLength <= a.items.size()) a.sparseLength = 0;
+        return;
+    }
+    if (a.sparse.size() >= limits::kMaxSparseElements && !a.sparse.count(index)) vm.throwError(ErrorType::RangeError, 1000);
+    a.sparse[index] = v.read();
+    a.sparseLength = std::max(a.sparseLength, index + 1);
+}
+
+void arraySetLength(ArrayObject& a, uint32_t length) {
+    if (length <= a.items.size()) {
+        a.items.resize(length);
+        a.sparse.clear();
+        a.sparseLength = 0;
+        return;
+    }
+    a.sparse.erase(a.sparse.lower_bound(length), a.sparse.end());
+    if (a.sparse.empty() && length < a.items.size() + limits::kSparseArrayGap && length <= limits::kMaxArrayLength) {
+        a.items.resize(length, Value::hole());
+        a.sparseLength = 0;
+        return;
+    }
+    a.sparseLength = length;
+}
+
+void arrayDeleteElement(ArrayObject& a, uint32_t index) {
+    if (index < a.items.size()) a.items[index] = Value::hole();
+    else a.sparse.erase(index);
+}
+
+std::vector<Value>& denseItems(Vm& vm, ArrayObject& a) {
+    if (!a.isSparse()) return a.items;
+    checkLength(vm, a.length());
+    a.items.resize(a.length(), Value::hole());
+    for (auto& [i, v] : a.sparse) a.items[i] = std::move(v);
+    a.sparse.clear();
+    a.sparseLength = 0;
+    return a.items;
+}
 
 QString joinValues(Vm& vm, const std::vector<Value>& items, const QString& sep, bool writeNulls) {
     QString out;

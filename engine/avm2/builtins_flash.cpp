@@ -260,7 +260,9 @@ void installFlashUtils(Vm& vm) {
         {"clearTimeout", clearTimer, 1}, {"clearInterval", clearTimer, 1},
     };
     for (const F& f : fns) {
-        Value fn = Value::object(vm.newNative(QString::fromLatin1(f.name), f.fn, f.arity));
+        FunctionObject* native = vm.newNative(QString::fromLatin1(f.name), f.fn, f.arity);
+        native->method->label = QStringLiteral("global/flash.utils::") + QString::fromLatin1(f.name);
+        Value fn = Value::object(native);
         vm.defineBuiltin(utils, QString::fromLatin1(f.name), fn);
         // The VM's own package offers the reflection functions too.
         if (f.name[0] == 'g') vm.defineBuiltin(Vm::packageNs(QStringLiteral("avmplus")), QString::fromLatin1(f.name), fn);

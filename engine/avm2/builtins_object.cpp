@@ -30,7 +30,6 @@ Value objectCall(Vm& vm, const Value&, Args a) {
 Value objectToString(Vm& vm, const Value& self, Args) {
     if (self.isObject())
         if (auto* c = self.o->as<ClassObject>()) return Value::string(QStringLiteral("[class %1]").arg(c->name));
-    if (self.isObject() && self.o->as<FunctionObject>()) return Value::string(QStringLiteral("function Function() {}"));
     return Value::string(QStringLiteral("[object %1]").arg(classNameOf(vm, self)));
 }
 // ECMA-262 15.2.4.3: whatever the object's own toString gives.
@@ -48,7 +47,7 @@ Value hasOwnProperty(Vm& vm, const Value& self, Args a) {
     if (auto* arr = o->as<ArrayObject>()) {
         bool ok;
         uint idx = n.toUInt(&ok);
-        if (ok && idx < arr->items.size()) return Value::boolean(!arr->items[idx].isHole());
+        if (ok && arr->element(idx)) return Value::boolean(true);
     }
     if (auto* vec = o->as<VectorObject>()) {
         bool ok;
@@ -63,7 +62,7 @@ Value propertyIsEnumerable(Vm& vm, const Value& self, Args a) {
     if (auto* arr = self.o->as<ArrayObject>()) {
         bool ok;
         uint idx = n.toUInt(&ok);
-        if (ok) return Value::boolean(idx < arr->items.size() && !arr->items[idx].isHole());
+        if (ok) return Value::boolean(arr->element(idx) != nullptr);
     }
     const auto* e = self.o->dynamic.entry(n);
     return Value::boolean(e && e->enumerable);
@@ -90,7 +89,12 @@ Value functionApply(Vm& vm, const Value& self, Args a) {
     Value list = arg(a, 1);
     std::vector<Value> args;
     if (list.isObject()) {
-        if (auto* arr = list.o->as<ArrayObject>()) args = arr->items;
+        if (auto* arr = list.o->as<ArrayObject>()) {
+            // Each argument as the array gives it: a hole reads through the prototype chain.
+            args = denseItems(vm, *arr);
+            for (size_t i = 0; i < args.size(); ++i)
+                if (args[i].isHole()) args[i] = vm.getProperty(list, Name::publicName(QString::number(i)));
+        }
         else if (auto* v = list.o->as<VectorObject>()) args = v->items;
         else vm.throwError(ErrorType::TypeError, 1116);
     } else if (!list.isNullish()) {

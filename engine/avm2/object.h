@@ -217,8 +217,20 @@ public:
     static constexpr Type kType = Type::Array;
     ArrayObject() : Object(kType) {}
     void visit(const std::function<void(const Value&)>& f) const override;
-    size_t approxBytes() const override { return Object::approxBytes() + items.size() * sizeof(Value); }
-    std::vector<Value> items; // dense; holes read undefined
+    size_t approxBytes() const override { return Object::approxBytes() + (items.size() + sparse.size() * 2) * sizeof(Value); }
+    // The elements from 0 (holes marked), then, for an array whose length reaches far past
+    // them (a[4e9] = x), the elements beyond kept by index.
+    std::vector<Value> items;
+    std::map<uint32_t, Value> sparse; // every key >= items.size()
+    uint32_t sparseLength = 0;        // the length when it is past items.size(), else 0
+    uint32_t length() const { return std::max(uint32_t(items.size()), sparseLength); }
+    bool isSparse() const { return sparseLength > items.size(); }
+    // The element at `i`, or null for a hole.
+    const Value* element(uint32_t i) const {
+        if (i < items.size()) return items[i].isHole() ? nullptr : &items[i];
+        auto it = sparse.find(i);
+        return it == sparse.end() ? nullptr : &it->second;
+    }
 };
 
 // Vector.<T>: typed, optionally fixed-length.

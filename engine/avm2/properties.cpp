@@ -152,7 +152,7 @@ Value Vm::getProperty(const Value& obj, const Name& name) {
     if (name.includesPublic() && !name.anyName) {
         uint32_t idx;
         if (auto* a = o->as<ArrayObject>(); a && arrayIndex(name.name, idx)) {
-            if (idx < a->items.size() && !a->items[idx].isHole()) return a->items[idx];
+            if (const Value* e = a->element(idx)) return *e;
         } else if (auto* vec = o->as<VectorObject>(); vec && !name.name.isEmpty() && (name.name[0].isDigit() || name.name[0] == u'-')) {
             double d = stringToNumber(name.name);
             if (d >= 0 && d == std::trunc(d) && d < double(vec->items.size())) return vec->items[size_t(d)];
@@ -230,15 +230,18 @@ void Vm::setProperty(const Value& obj, const Name& name, const Value& v, bool in
         }
         }
     }
-    // A class's prototype is a read-only property.
+    // A class's prototype is a read-only property; a function's takes any object, and what
+    // `new` makes of the function inherits from it.
     if (o->as<ClassObject>() && name.name == QLatin1String("prototype") && name.includesPublic())
         throwError(ErrorType::ReferenceError, 1074, {name.name, className(*this, obj)});
+    if (auto* f = o->as<FunctionObject>(); f && !f->bound && v.isObject() && name.name == QLatin1String("prototype") && name.includesPublic()) {
+        f->prototypeObject = v.o;
+        return;
+    }
     if (name.includesPublic() && !name.anyName) {
         uint32_t idx;
         if (auto* a = o->as<ArrayObject>(); a && arrayIndex(name.name, idx)) {
-            if (idx >= limits::kMaxArrayLength) throwError(ErrorType::RangeError, 1125, {name.name, QString::number(a->items.size())});
-            if (idx >= a->items.size()) a->items.resize(size_t(idx) + 1, Value::hole());
-            a->items[idx] = v.read();
+            arraySetElement(*this, *a, idx, v);
             return;
         }
         if (auto* vec = o->as<VectorObject>(); vec && !name.name.isEmpty() && (name.name[0].isDigit() || name.name[0] == u'-')) {
@@ -271,7 +274,7 @@ bool Vm::deleteProperty(const Value& obj, const Name& name) {
     if (!name.includesPublic()) return false;
     uint32_t idx;
     if (auto* a = o->as<ArrayObject>(); a && arrayIndex(name.name, idx)) {
-        if (idx < a->items.size()) a->items[idx] = Value::hole();
+        arrayDeleteElement(*a, idx);
         return true;
     }
     // A sealed object has no dynamic properties to delete.
@@ -307,7 +310,7 @@ bool Vm::hasProperty(const Value& obj, const Name& name) {
     if (findBinding(o, name)) return true;
     if (!name.includesPublic()) return false;
     uint32_t idx;
-    if (auto* a = o->as<ArrayObject>(); a && arrayIndex(name.name, idx) && idx < a->items.size() && !a->items[idx].isHole()) return true;
+    if (auto* a = o->as<ArrayObject>(); a && arrayIndex(name.name, idx) && a->element(idx)) return true;
     if (auto* v = o->as<VectorObject>(); v && arrayIndex(name.name, idx)) return idx < v->items.size();
     for (Object* p = o; p; p = p->proto)
         if (p->dynamic.find(name.name)) return true;
@@ -355,12 +358,17 @@ static std::optional<Value> proxyEnumeration(Vm& vm, Object* obj, const char* me
     return proxyCall(vm, obj, method, args);
 }
 
+// The sparse element an enumeration index names (past the dense elements).
+static const std::pair<const uint32_t, Value>& sparseAt(const ArrayObject& a, size_t index) {
+    return *std::next(a.sparse.begin(), long(index - a.items.size()));
+}
+
 int Vm::nextIndex(Object* obj, int index) {
     if (auto r = proxyEnumeration(*this, obj, "nextNameIndex", index)) return std::max(0, toInt(*r));
     size_t i = size_t(index);
     if (auto* x = obj->as<XmlObject>()) return i < x->nodes.size() ? int(i + 1) : 0;
     size_t arrayLen = 0;
-    if (auto* a = obj->as<ArrayObject>()) arrayLen = a->items.size();
+    if (auto* a = obj->as<ArrayObject>()) arrayLen = a->items.size() + a->sparse.size();
     if (auto* v = obj->as<VectorObject>()) arrayLen = v->items.size();
     if (auto* d = obj->as<DictionaryObject>()) {
         if (i < d->objectKeys.size()) return int(i + 1);
@@ -371,8 +379,9 @@ int Vm::nextIndex(Object* obj, int index) {
         return 0;
     }
     if (auto* a = obj->as<ArrayObject>()) {
-        for (; i < arrayLen; ++i)
+        for (; i < a->items.size(); ++i)
             if (!a->items[i].isHole()) return int(i + 1);
+        if (i < arrayLen) return int(i + 1); // the sparse elements are all present
     } else if (i < arrayLen) {
         return int(i + 1);
     }
@@ -398,10 +407,11 @@ Value Vm::nameAt(Object* obj, int index) {
         return {};
     }
     size_t arrayLen = 0;
-    if (auto* a = obj->as<ArrayObject>()) arrayLen = a->items.size();
+    if (auto* a = obj->as<ArrayObject>()) arrayLen = a->items.size() + a->sparse.size();
     if (auto* v = obj->as<VectorObject>()) arrayLen = v->items.size();
     if (i < arrayLen) {
         if (obj->as<VectorObject>()) return Value::number(double(i));
+        if (auto* a = obj->as<ArrayObject>(); a && i >= a->items.size()) return Value::string(QString::number(sparseAt(*a, i).first));
         return Value::string(QString::number(i));
     }
     const auto& e = obj->dynamic.entries();
@@ -420,8 +430,9 @@ Value Vm::valueAt(Object* obj, int index) {
         return i < e.size() ? e[i].value : Value();
     }
     if (auto* a = obj->as<ArrayObject>(); a && i < a->items.size()) return a->items[i].read();
+    if (auto* a = obj->as<ArrayObject>(); a && i < a->items.size() + a->sparse.size()) return sparseAt(*a, i).second;
     size_t arrayLen = 0;
-    if (auto* a = obj->as<ArrayObject>()) arrayLen = a->items.size();
+    if (auto* a = obj->as<ArrayObject>()) arrayLen = a->items.size() + a->sparse.size();
     if (auto* v = obj->as<VectorObject>()) {
         if (i < v->items.size()) return v->items[i];
         arrayLen = v->items.size();

@@ -60,6 +60,7 @@ void ClassObject::visit(const std::function<void(const Value&)>& f) const {
 void ArrayObject::visit(const std::function<void(const Value&)>& f) const {
     Object::visit(f);
     for (const Value& v : items) f(v);
+    for (const auto& [i, v] : sparse) f(v);
 }
 void VectorObject::visit(const std::function<void(const Value&)>& f) const {
     Object::visit(f);
@@ -701,10 +702,16 @@ Value Vm::applyType(const Value& factory, Args params) {
     ClassObject*& slot = t ? g->applied[t] : g->appliedAny;
     if (slot) return Value::object(slot);
     QString elem = t ? t->qualifiedName() : QStringLiteral("*");
+    // A Vector of objects is a Vector.<*>; the int, uint and Number ones are classes of their own.
+    ClassObject* base = g->base;
+    if (t && t != builtin("int") && t != builtin("uint") && t != builtin("Number")) {
+        const Value any[1] = {Value::null()};
+        base = applyType(factory, any).o->as<ClassObject>();
+    }
     ClassObject* c = make<ClassObject>();
     c->ns = g->ns;
     c->name = QStringLiteral("Vector.<%1>").arg(elem);
-    c->base = g->base;
+    c->base = base;
     c->klass = g->klass;
     c->proto = g->proto;
     c->traits = &c->classTraits;

@@ -72,6 +72,11 @@ inline constexpr int kMaxGetterDepth = 64;
 // ActionScript: elements of one array (setting a larger length or index is
 // refused), so `a.length = 4e9` cannot exhaust memory.
 inline constexpr size_t kMaxArrayLength = 1u << 24;
+// ActionScript 3: an array index this far past the end makes the array sparse
+// (the elements beyond are kept by index) instead of growing it.
+inline constexpr size_t kSparseArrayGap = 1u << 16;
+// ActionScript 3: elements one sparse array keeps by index.
+inline constexpr size_t kMaxSparseElements = 1u << 14;
 // ActionScript: characters of one string built by script (concatenation,
 // repetition), a guard against doubling loops.
 inline constexpr size_t kMaxStringLength = 1u << 26;

@@ -72,6 +72,44 @@ TEST_F(CoreClasses, ArrayHolesAreAbsentButReadUndefined) {
     EXPECT_FALSE(vm.toBoolean(call(a, "hasOwnProperty", {str("1")})));
 }
 
+TEST_F(CoreClasses, ArraysReachTheirWholeIndexRangeSparsely) {
+    // Each case writes one element of a new array, then reads it back with the length.
+    struct Case { double index; double length; };
+    const Case cases[] = {
+        {0, 1}, {70000, 70001}, {2147483646, 2147483647}, {2147483648.0, 2147483649.0}, {4294967294.0, 4294967295.0},
+    };
+    for (const Case& c : cases) {
+        Value a = array({str("first")});
+        const Name at = Name::publicName(numberToString(c.index));
+        vm.setProperty(a, at, str("hi"));
+        EXPECT_EQ(vm.toString(vm.getProperty(a, at)), QStringLiteral("hi")) << c.index;
+        EXPECT_EQ(vm.toNumber(vm.getPublic(a, QStringLiteral("length"))), std::max(c.length, 1.0)) << c.index;
+        EXPECT_TRUE(vm.hasProperty(a, at)) << c.index;
+        EXPECT_EQ(enumerated(a), c.index ? QStringLiteral("0,") + numberToString(c.index) : QStringLiteral("0")) << c.index;
+    }
+    // Shortening drops the elements past the new length; pop takes the last one.
+    Value a = array({});
+    vm.setProperty(a, pub("3000000000"), str("far"));
+    vm.setProperty(a, pub("2000000000"), str("near"));
+    vm.setPublic(a, QStringLiteral("length"), num(2500000000.0));
+    EXPECT_FALSE(vm.hasProperty(a, pub("3000000000")));
+    EXPECT_TRUE(call(a, "pop").isUndefined());
+    EXPECT_EQ(vm.toNumber(vm.getPublic(a, QStringLiteral("length"))), 2499999999.0);
+    vm.setPublic(a, QStringLiteral("length"), num(2000000001.0));
+    EXPECT_EQ(vm.toString(call(a, "pop")), QStringLiteral("near"));
+    EXPECT_FALSE(vm.hasProperty(a, pub("2000000000")));
+    // An array made long fills from either end without running out of sparse room.
+    for (bool downward : {false, true}) {
+        Value filled = vm.construct(Value::object(vm.builtin("Array")), std::vector<Value>{num(100000)});
+        for (int i = 0; i < 100000; ++i) vm.setProperty(filled, Name::publicName(QString::number(downward ? 99999 - i : i)), num(i));
+        EXPECT_EQ(vm.toInt(vm.getProperty(filled, pub("70000"))), downward ? 29999 : 70000);
+        EXPECT_EQ(vm.toInt(vm.getPublic(filled, QStringLiteral("length"))), 100000);
+    }
+    // A method that needs every element refuses a length it cannot hold.
+    EXPECT_EQ(thrown([&] { call(a, "join"); }), QStringLiteral("RangeError 1000"));
+    EXPECT_EQ(thrown([&] { vm.deleteProperty(a, pub("5")); }), QString());
+}
+
 TEST_F(CoreClasses, SortOrdersByFlagsAndPutsUndefinedThenHolesLast) {
     enum { CaseInsensitive = 1, Descending = 2, Unique = 4, Indexed = 8, Numeric = 16 };
     struct Case { std::vector<Value> items; int flags; const char* sorted; const char* result; };
