@@ -560,8 +560,9 @@ bool encodeFilter(Vm& vm, Object* o, FilterWriter& w) {
 
 Value clipFilters(Vm& vm, CallArgs& a) {
     auto* c = dynamic_cast<DisplayClip*>(a.thisObject());
+    if (!c) return Value(); // asked of something that is no display object (a prototype)
     ArrayObject* out = vm.newArray();
-    if (!c || !c->object()) return Value(static_cast<Object*>(out));
+    if (!c->object()) return Value(static_cast<Object*>(out));
     constexpr double kDegrees = 180 / 3.14159265358979323846;
     for (const auto& f : render::parseFilters(c->object()->filterBytes())) {
         std::vector<Value> args;
@@ -672,6 +673,7 @@ void installBitmap(Vm& vm, ScriptEngine& engine) {
         vm.defineValue(filters, QString::fromLatin1(fc.name), Value(static_cast<Object*>(f)), kDontEnum);
     }
     addAccessor(vm, vm.clipProto, "filters", clipFilters, clipSetFilters, kHidden | kVersion8);
+    addAccessor(vm, vm.buttonProto, "filters", clipFilters, clipSetFilters, 0);
 }
 
 } // namespace swf::avm1::builtins
