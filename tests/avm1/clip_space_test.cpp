@@ -1,49 +1,20 @@
 // Where clips are and what they cover, as scripts ask: getBounds in a clip's
 // own space or another's (strokes of the drawing API included), and
 // hitTest against clips named by object or path.
-#include "engine/avm1/script_engine.h"
-#include "engine/display/player.h"
-#include "tests/avm1/action_builder.h"
-#include "tests/support/swf_writer.h"
-
-#include <gtest/gtest.h>
+#include "tests/avm1/script_movie.h"
 
 namespace {
 
 using avm1test::Asm;
-using swf::Player;
-using swf::test::Bytes;
 using swf::test::SwfWriter;
 using Lines = std::vector<std::string>;
 
 constexpr uint8_t kAdd2 = 0x47;
 
-struct Movie {
-    std::unique_ptr<Player> player;
-    Lines trace;
-    Lines run(const Asm& code) {
-        auto& engine = *dynamic_cast<swf::avm1::ScriptEngine*>(player->scriptHost());
-        Bytes b = code.bytes();
-        trace.clear();
-        engine.vm().beginFrame();
-        engine.vm().runActions(b, engine.vm().root(), 8);
-        engine.runQueued();
-        return trace;
-    }
-};
-
-std::unique_ptr<Movie> emptyMovie() {
+std::unique_ptr<avm1test::ScriptMovie> emptyMovie() {
     SwfWriter w(8);
     w.showFrame();
-    auto m = std::make_unique<Movie>();
-    swf::HostCallbacks host;
-    Movie* raw = m.get();
-    host.trace = [raw](const std::string& t) { raw->trace.push_back(t); };
-    m->player = std::make_unique<Player>(host);
-    m->player->setScriptHostFactory(swf::avm1ScriptHostFactory());
-    EXPECT_TRUE(m->player->load(w.bytes(), "test.swf").ok());
-    m->player->runFrame();
-    return m;
+    return avm1test::playScriptMovie(w);
 }
 
 // object.method(args...), its result left on the stack; each argument is a push.

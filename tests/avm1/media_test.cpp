@@ -1,55 +1,25 @@
 // Color and Sound objects: what their members are, whose mix a Sound
 // controls (its target clip's, or its own once it loads a sound), and the
 // load's progress and outcome.
-#include "engine/avm1/script_engine.h"
-#include "engine/display/player.h"
-#include "tests/avm1/action_builder.h"
-#include "tests/support/swf_writer.h"
-
-#include <gtest/gtest.h>
+#include "tests/avm1/script_movie.h"
 
 namespace {
 
 using avm1test::Asm;
-using swf::Player;
-using swf::test::Bytes;
 using swf::test::SwfWriter;
 using Lines = std::vector<std::string>;
 namespace prop = swf::avm1::prop;
 
 constexpr uint8_t kNewObject = 0x40;
 
-struct Movie {
-    std::unique_ptr<Player> player;
-    Lines trace;
-    swf::avm1::Vm& vm() { return dynamic_cast<swf::avm1::ScriptEngine*>(player->scriptHost())->vm(); }
-    Lines run(const Asm& code) {
-        auto& engine = *dynamic_cast<swf::avm1::ScriptEngine*>(player->scriptHost());
-        Bytes b = code.bytes();
-        trace.clear();
-        engine.vm().beginFrame();
-        engine.vm().runActions(b, engine.vm().root(), 8);
-        engine.runQueued();
-        return trace;
-    }
-};
-
 // A movie whose first frame makes the clip "a" (at a depth scripts may remove).
-std::unique_ptr<Movie> movieWithClip() {
+std::unique_ptr<avm1test::ScriptMovie> movieWithClip() {
     SwfWriter w(8);
     w.doAction(Asm().push(1).push("a").push(2).getVariable("this").push("createEmptyMovieClip").callMethod().pop().bytes());
     w.showFrame();
     w.doAction(Asm().op(0x07).bytes()); // stop
     w.showFrame();
-    auto m = std::make_unique<Movie>();
-    swf::HostCallbacks host;
-    Movie* raw = m.get();
-    host.trace = [raw](const std::string& t) { raw->trace.push_back(t); };
-    m->player = std::make_unique<Player>(host);
-    m->player->setScriptHostFactory(swf::avm1ScriptHostFactory());
-    EXPECT_TRUE(m->player->load(w.bytes(), "/nonexistent-folder/test.swf").ok());
-    m->player->runFrame();
-    return m;
+    return avm1test::playScriptMovie(w, "/nonexistent-folder/test.swf");
 }
 
 Asm call(const std::string& object, const std::string& method, const std::vector<Asm>& args = {}) {
@@ -74,7 +44,7 @@ TEST(Color, MembersAreHiddenPermanentAndReadOnly) {
     code.getVariable("c").push("target").push("elsewhere").setMember();
     code.getVariable("c").push("target").getMember().trace();
     EXPECT_EQ(m->run(code), Lines{"_level0.a"});
-    auto& vm = m->vm();
+    auto& vm = m->engine().vm();
     const uint32_t sealed = prop::kDontEnum | prop::kDontDelete | prop::kReadOnly;
     swf::avm1::Object* c = vm.getMember(swf::avm1::Value(vm.root()), QStringLiteral("c")).asObject();
     swf::avm1::Object* proto = c ? c->proto() : nullptr;

@@ -1,32 +1,14 @@
 // The pointer and the keys as scripts see and change them: the hand over
 // buttons and clips (useHandCursor), Mouse.hide/show, Key.isToggled, and the
 // display members buttons and clips share (blendMode, Button.prototype).
-#include "engine/avm1/script_engine.h"
-#include "engine/display/player.h"
-#include "tests/avm1/action_builder.h"
-#include "tests/support/swf_writer.h"
-
-#include <gtest/gtest.h>
+#include "tests/avm1/script_movie.h"
 
 namespace {
 
 using avm1test::Asm;
 using swf::Cursor;
-using swf::Player;
-using swf::test::Bytes;
 using swf::test::SwfWriter;
 
-struct Movie {
-    std::unique_ptr<Player> player;
-    std::vector<std::string> trace;
-    swf::avm1::ScriptEngine& engine() { return *dynamic_cast<swf::avm1::ScriptEngine*>(player->scriptHost()); }
-    void run(const Asm& code) {
-        Bytes b = code.bytes();
-        engine().vm().beginFrame();
-        engine().vm().runActions(b, engine().vm().root(), 8);
-        engine().runQueued();
-    }
-};
 
 swf::Matrix at(double xPx, double yPx) {
     swf::Matrix m;
@@ -36,7 +18,7 @@ swf::Matrix at(double xPx, double yPx) {
 }
 
 // A button "b" at (10, 10) and a clip "c" at (50, 10), both 20 px squares.
-std::unique_ptr<Movie> buttonAndClip() {
+std::unique_ptr<avm1test::ScriptMovie> buttonAndClip() {
     SwfWriter w(8);
     swf::test::ShapeBuilder s;
     s.rect(0, 0, 20 * 20, 20 * 20, s.addSolidFill({0, 0, 255, 255}));
@@ -49,16 +31,7 @@ std::unique_ptr<Movie> buttonAndClip() {
     w.placeObject2({.depth = 1, .characterId = 2, .matrix = at(10, 10), .name = "b"});
     w.placeObject2({.depth = 2, .characterId = 3, .matrix = at(50, 10), .name = "c"});
     w.showFrame();
-    auto m = std::make_unique<Movie>();
-    swf::HostCallbacks host;
-    Movie* raw = m.get();
-    host.trace = [raw](const std::string& t) { raw->trace.push_back(t); };
-    m->player = std::make_unique<Player>(host);
-    m->player->setScriptHostFactory(swf::avm1ScriptHostFactory());
-    EXPECT_TRUE(m->player->load(w.bytes(), "test.swf").ok());
-    m->player->setViewport(550, 400);
-    m->player->runFrame();
-    return m;
+    return avm1test::playScriptMovie(w);
 }
 
 // path.member = value, where `path` is a variable and an optional ".prototype".
