@@ -33,6 +33,15 @@
 
 namespace {
 
+Qt::CursorShape shapeOf(swf::Cursor c) {
+    switch (c) {
+    case swf::Cursor::Hand: return Qt::PointingHandCursor;
+    case swf::Cursor::Hidden: return Qt::BlankCursor;
+    case swf::Cursor::Arrow: break;
+    }
+    return Qt::ArrowCursor;
+}
+
 swf::Quality qualityFrom(const QString& s) {
     QString q = s.toLower();
     if (q == QLatin1String("low") || q == QLatin1String("autolow")) return swf::Quality::Low;
@@ -573,7 +582,7 @@ void SwfControl::Impl::tick() {
     player->advance(elapsedMs);
     // A button may have come or gone under a pointer that did not move.
     if (q->underMouse()) {
-        Qt::CursorShape shape = player->cursor() == swf::Cursor::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor;
+        Qt::CursorShape shape = shapeOf(player->cursor());
         if (q->cursor().shape() != shape) q->setCursor(shape);
     }
     // Frames run to catch up are not drawn: one drawing shows the latest.
@@ -655,7 +664,7 @@ void SwfControl::mouseMoveEvent(QMouseEvent* e) {
     const QPointF at = e->position();
     d->engine([this, at] {
         d->player->mouseMove(at.x(), at.y());
-        setCursor(d->player->cursor() == swf::Cursor::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
+        setCursor(shapeOf(d->player->cursor()));
         d->requestRender();
     });
 }
@@ -675,7 +684,7 @@ void SwfControl::mouseReleaseEvent(QMouseEvent* e) {
     const QPointF at = e->position();
     d->engine([this, at] {
         d->player->mouseUp(at.x(), at.y());
-        setCursor(d->player->cursor() == swf::Cursor::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
+        setCursor(shapeOf(d->player->cursor()));
         d->requestRender();
     });
 }

@@ -76,8 +76,8 @@ void installClip(Vm& vm) {
     vm.defineClass(QStringLiteral("Button"), nullptr, nullptr, vm.buttonProto);
     vm.textFieldProto = vm.newObject();
     vm.defineClass(QStringLiteral("TextField"), nullptr, nullptr, vm.textFieldProto);
-    for (Object* proto : {p, vm.buttonProto, vm.textFieldProto})
-        vm.defineMethod(proto, QStringLiteral("toString"), displayToString);
+    // Buttons have no toString of their own.
+    for (Object* proto : {p, vm.textFieldProto}) vm.defineMethod(proto, QStringLiteral("toString"), displayToString);
 }
 
 } // namespace swf::avm1::builtins

@@ -446,8 +446,9 @@ FilterState decodeFilter(const render::FilterDef& f) {
 // so later changes to the script's objects do not reach the clip.
 Value clipFilters(Vm& vm, CallArgs& a) {
     auto* c = dynamic_cast<DisplayClip*>(a.thisObject());
+    if (!c) return Value(); // asked of something that is no display object (a prototype)
     ArrayObject* out = vm.newArray();
-    if (!c || !c->object()) return Value(static_cast<Object*>(out));
+    if (!c->object()) return Value(static_cast<Object*>(out));
     for (const auto& f : render::parseFilters(c->object()->filterBytes())) out->items.push_back(newFilter(vm, decodeFilter(f)));
     return Value(static_cast<Object*>(out));
 }
@@ -517,6 +518,7 @@ void gfx::installFilters(Vm& vm) {
     }
     addAccessor(vm, vm.clipProto, QStringLiteral("filters"), vm.newNative(clipFilters), vm.newNative(clipSetFilters),
                 kHidden | kVersion8);
+    addAccessor(vm, vm.buttonProto, QStringLiteral("filters"), vm.newNative(clipFilters), vm.newNative(clipSetFilters), 0);
 }
 
 } // namespace swf::avm1::builtins

@@ -27,8 +27,11 @@ Value selectionGetFocus(Vm& vm, CallArgs&) {
 }
 
 // Selection.setFocus(target): a clip, button or field (or its path); null or
-// undefined removes the focus. False when the target cannot take it.
+// undefined removes the focus. False when the target cannot take it, when
+// there is no argument at all, and for a clip with nothing drawn in it even
+// when it takes it.
 Value selectionSetFocus(Vm& vm, CallArgs& a) {
+    if (a.size() == 0) return Value(false);
     Value target = a.at(0);
     if (target.isString()) {
         Object* base = vm.root();
@@ -45,8 +48,11 @@ Value selectionSetFocus(Vm& vm, CallArgs& a) {
     // canFocus may run a getter that removes the target.
     obj = displayOf(target);
     if (!obj) return Value(false);
-    focusOf(vm).setFocus(obj);
-    return Value(true);
+    const Rect drawn = obj->localBounds();
+    const bool answersFalse =
+        obj->type() == DisplayObject::Type::MovieClip && drawn.xMin >= drawn.xMax && drawn.yMin >= drawn.yMax;
+    focusOf(vm).setFocus(obj); // handlers may remove it
+    return Value(!answersFalse);
 }
 
 Value selectionBegin(Vm& vm, CallArgs&) { return Value(focusOf(vm).selection().begin); }
@@ -106,9 +112,9 @@ void installFocus(Vm& vm, ScriptEngine& engine) {
     // Buttons and clips take the mouse and the keyboard unless a script turns enabled off.
     vm.defineValue(vm.clipProto, QStringLiteral("enabled"), Value(true), kDontEnum);
     vm.defineValue(vm.buttonProto, QStringLiteral("enabled"), Value(true), 0);
-    // Buttons list tabIndex in for..in (fields have it among their
-    // properties); on clips it is hidden.
-    defineTabIndex(vm, vm.buttonProto, kDontDelete);
+    // Buttons list tabIndex in for..in and may delete it (fields have it
+    // among their properties); on clips it is hidden.
+    defineTabIndex(vm, vm.buttonProto, 0);
     defineTabIndex(vm, vm.clipProto, kHidden);
 }
 

@@ -1,13 +1,16 @@
 // Color and Sound: the classes that change how clips look and sound.
 #include "engine/avm1/builtins.h"
 #include "engine/avm1/display_clip.h"
+#include "engine/avm1/net.h"
 #include "engine/avm1/script_engine.h"
+#include "engine/core/limits.h"
 #include "engine/display/movie_clip.h"
 #include "engine/display/player.h"
 #include "engine/sound/sound_player.h"
 
 #include <cmath>
 #include <optional>
+#include <utility>
 
 namespace swf::avm1::builtins {
 namespace {
@@ -24,9 +27,14 @@ DisplayObject* targetOf(Vm& vm, Object* self) {
     return c ? c->object() : nullptr;
 }
 
+// A Color keeps its target as given; the instance's own members (its
+// constructor link included, and no `constructor` in old movies) are
+// hidden, permanent and read-only.
 Value colorCtor(Vm& vm, CallArgs& a) {
     Object* o = newInstance(vm, a);
-    vm.defineValue(o, QStringLiteral("target"), a.at(0), kHidden);
+    if (a.callee) vm.defineValue(o, QStringLiteral("__constructor__"), Value(static_cast<Object*>(a.callee)), kVersion6);
+    vm.defineValue(o, QStringLiteral("target"), a.at(0), 0);
+    vm.changeFlags(o, kHidden | kReadOnly, 0);
     return Value(o);
 }
 
@@ -105,6 +113,16 @@ struct SoundState final : NativeState {
     double ll = 100, lr = 0, rr = 100, rl = 0; // setTransform channel mix, in percent
     Object* mixOwner = nullptr; // the clip the mix was set on (null: the global mix)
     QString targetPath;         // where the target clip was when the Sound was made
+    // loadSound: from then on the Sound plays and mixes a sound of its own,
+    // whatever its target; -1 bytes before any load (undefined to scripts).
+    bool ownSound = false;
+    std::shared_ptr<const std::vector<uint8_t>> file;
+    double bytesLoaded = -1, bytesTotal = -1;
+    uint64_t loads = 0; // a newer loadSound supersedes the one in flight
+    bool loading = false;
+    // start() calls made while the sound still loads (offset, loops): they play once it is there.
+    std::vector<std::pair<double, int>> waitingStarts;
+    void resetMix() { volume = 100, pan = 0, ll = 100, lr = 0, rr = 100, rl = 0; }
     void mark(const MarkFn& markFn) const override { if (mixOwner) markFn(mixOwner); }
 };
 
@@ -135,12 +153,12 @@ Object* soundTarget(Vm& vm, Object* self, bool& missing) {
 // changed; null when the target is missing.
 SoundState* mixState(Vm& vm, Object* self) {
     SoundState* s = soundState(self);
-    if (!s) return nullptr;
+    if (!s || s->ownSound) return s;
     bool missing = false;
     Object* target = soundTarget(vm, self, missing);
     if (missing) return nullptr;
     if (s->mixOwner != target) {
-        s->volume = 100, s->pan = 0, s->ll = 100, s->lr = 0, s->rr = 100, s->rl = 0;
+        s->resetMix();
         s->mixOwner = target;
     }
     return s;
@@ -155,7 +173,10 @@ Value soundCtor(Vm& vm, CallArgs& a) {
     return Value(o);
 }
 
+// Whose sounds a Sound starts, stops and mixes: its own after loadSound,
+// else its target clip's (null: the whole movie's).
 const void* soundOwner(Vm& vm, Object* self) {
+    if (SoundState* s = soundState(self); s && s->ownSound) return self;
     DisplayObject* d = targetOf(vm, self);
     return d ? static_cast<const void*>(d) : nullptr;
 }
@@ -174,19 +195,123 @@ Value soundAttach(Vm& vm, CallArgs& a) {
     return Value();
 }
 
+SoundPlayer* soundPlayerOf(Vm& vm) { return vm.engine ? vm.engine->player().soundPlayer() : nullptr; }
+
+// ---- onSoundComplete: the Sounds whose started sound plays, polled each frame --------------
+
+struct PlayingSounds {
+    std::vector<std::pair<uint64_t, Object*>> playing; // instance, its Sound (kept alive meanwhile)
+};
+constexpr const char* kSoundHook = "Sound";
+
+void tellFinished(Vm& vm, PlayingSounds& list) {
+    SoundPlayer* sp = soundPlayerOf(vm);
+    if (!sp) return;
+    std::vector<uint64_t> finished = sp->takeFinished();
+    std::vector<std::pair<uint64_t, Object*>> done;
+    std::erase_if(list.playing, [&](const auto& e) {
+        bool ended = std::find(finished.begin(), finished.end(), e.first) != finished.end();
+        if (!ended && sp->isInstancePlaying(e.first)) return false;
+        if (ended) done.push_back(e);
+        else vm.removeRoot(e.second); // stopped: no event
+        return true;
+    });
+    for (auto [instance, self] : done) {
+        vm.removeRoot(self);
+        vm.callMethod(Value(self), QStringLiteral("onSoundComplete"), {});
+        vm.takeException();
+    }
+}
+
+void watchInstance(Vm& vm, uint64_t instance, Object* self) {
+    if (!instance || !vm.engine) return;
+    PlayingSounds* list = nullptr;
+    for (const auto& hook : vm.engine->frameHooks)
+        if (hook.name == kSoundHook) list = static_cast<PlayingSounds*>(hook.owner.get());
+    if (!list) {
+        auto owner = std::make_shared<PlayingSounds>();
+        list = owner.get();
+        Vm* vmp = &vm;
+        vm.engine->frameHooks.push_back({kSoundHook, owner, [vmp, list](double) { tellFinished(*vmp, *list); }});
+    }
+    vm.addRoot(self);
+    list->playing.emplace_back(instance, self);
+}
+
+void startSound(Vm& vm, Object* self, SoundState& s, double offset, int loops) {
+    SoundPlayer* sp = soundPlayerOf(vm);
+    if (!sp) return;
+    const void* owner = soundOwner(vm, self);
+    s.instance = s.file ? sp->startMp3File(s.file, offset, loops, owner)
+                        : sp->startScriptSound(vm.engine->player().movie(), s.soundId, offset, loops, owner);
+    watchInstance(vm, s.instance, self);
+}
+
+
+// start(secondOffset = 0, loops = 1): the attached sound, or the loaded one
+// (once it is there).
 Value soundStart(Vm& vm, CallArgs& a) {
     Object* self = a.thisObject();
     SoundState* s = soundState(self);
-    if (!s || !vm.engine || !vm.engine->player().soundPlayer() || !s->soundId) return Value();
+    if (!s || !soundPlayerOf(vm) || (!s->soundId && !s->file && !s->loading)) return Value();
     double offset = argNumber(vm, a, 0, 0);
-    int loops = int(argNumber(vm, a, 1, 1));
-    const void* owner = soundOwner(vm, self);
-    // The arguments and the target ran script: ask for the sound player again.
-    SoundPlayer* sp = vm.engine ? vm.engine->player().soundPlayer() : nullptr;
-    if (!sp) return Value();
-    s->instance = sp->startScriptSound(vm.engine->player().movie(), s->soundId, std::isfinite(offset) ? offset : 0,
-                                       std::max(loops, 1), owner);
+    int loops = std::max(int(argNumber(vm, a, 1, 1)), 1);
+    offset = std::isfinite(offset) ? offset : 0;
+    // The arguments ran script: look at the state again.
+    if (!(s = soundState(self))) return Value();
+    if (s->loading) {
+        if (s->waitingStarts.size() < limits::kMaxSoundVoices) s->waitingStarts.emplace_back(offset, loops);
+        return Value();
+    }
+    if (s->soundId || s->file) startSound(vm, self, *s, offset, loops);
     return Value();
+}
+
+// loadSound(url, isStreaming): the Sound gets a sound of its own, with a
+// fresh mix; a streaming one starts as soon as it arrives, an event one
+// waits for start(). onLoad(success) follows the load.
+Value soundLoad(Vm& vm, CallArgs& a) {
+    Object* self = a.thisObject();
+    if (!soundState(self)) return Value();
+    QString url = vm.toString(a.at(0));
+    bool streaming = vm.toBool(a.at(1));
+    SoundState* s = soundState(self);
+    if (SoundPlayer* sp = soundPlayerOf(vm); sp && s->ownSound) sp->stopOwner(self);
+    s->ownSound = true;
+    s->resetMix();
+    s->file.reset();
+    s->soundId = 0;
+    s->instance = 0;
+    s->bytesLoaded = 0;
+    s->bytesTotal = -1;
+    s->waitingStarts.clear();
+    s->loading = true;
+    const uint64_t load = ++s->loads;
+    loadText(vm, url, [self, streaming, load](Vm& vm, std::optional<QByteArray> bytes) {
+        SoundState* s = soundState(self);
+        if (!s || s->loads != load) return;
+        s->loading = false;
+        if (bytes) {
+            s->file = std::make_shared<const std::vector<uint8_t>>(bytes->begin(), bytes->end());
+            s->bytesLoaded = s->bytesTotal = double(bytes->size());
+            if (streaming) startSound(vm, self, *s, 0, 1);
+            for (auto [offset, loops] : std::exchange(s->waitingStarts, {})) startSound(vm, self, *s, offset, loops);
+        }
+        s->waitingStarts.clear();
+        std::vector<Value> args{Value(bytes.has_value())};
+        vm.callMethod(Value(self), QStringLiteral("onLoad"), args);
+        vm.takeException();
+    }, {self});
+    return Value();
+}
+
+Value soundBytesLoaded(Vm&, CallArgs& a) {
+    SoundState* s = soundState(a.thisObject());
+    return s && s->bytesLoaded >= 0 ? Value(s->bytesLoaded) : Value();
+}
+Value soundBytesTotal(Vm&, CallArgs& a) {
+    SoundState* s = soundState(a.thisObject());
+    return s && s->bytesTotal >= 0 ? Value(s->bytesTotal) : Value();
 }
 
 Value soundStop(Vm& vm, CallArgs& a) {
@@ -268,16 +393,19 @@ Value soundSetTransform(Vm& vm, CallArgs& a) {
     applyMix(vm, self, *s);
     return Value();
 }
+// Milliseconds, of the attached or loaded sound.
 Value soundGetDuration(Vm& vm, CallArgs& a) {
     SoundState* s = soundState(a.thisObject());
-    if (!s || !vm.engine || !vm.engine->player().soundPlayer() || !s->soundId) return Value();
-    auto d = vm.engine->player().soundPlayer()->durationSeconds(vm.engine->player().movie(), s->soundId);
+    SoundPlayer* sp = soundPlayerOf(vm);
+    if (!s || !sp || (!s->soundId && !s->file)) return Value();
+    auto d = s->file ? sp->durationSeconds(s->file) : sp->durationSeconds(vm.engine->player().movie(), s->soundId);
     return d ? Value(std::round(*d * 1000)) : Value();
 }
 Value soundGetPosition(Vm& vm, CallArgs& a) {
     SoundState* s = soundState(a.thisObject());
-    if (!s || !vm.engine || !vm.engine->player().soundPlayer() || !s->soundId) return Value();
-    auto p = vm.engine->player().soundPlayer()->instancePositionSeconds(s->instance);
+    SoundPlayer* sp = soundPlayerOf(vm);
+    if (!s || !sp || (!s->soundId && !s->file)) return Value();
+    auto p = sp->instancePositionSeconds(s->instance);
     return p ? Value(std::round(*p * 1000)) : Value(0);
 }
 
@@ -290,6 +418,7 @@ void installMedia(Vm& vm) {
     vm.defineMethod(color, QStringLiteral("getRGB"), colorGetRgb);
     vm.defineMethod(color, QStringLiteral("setTransform"), colorSetTransform);
     vm.defineMethod(color, QStringLiteral("getTransform"), colorGetTransform);
+    vm.changeFlags(color, kHidden | kReadOnly, 0);
 
     Object* sound = vm.newObject();
     vm.defineClass(QStringLiteral("Sound"), soundCtor, soundCtor, sound);
@@ -300,6 +429,16 @@ void installMedia(Vm& vm) {
         {"getTransform", soundGetTransform}, {"setTransform", soundSetTransform},
     };
     for (auto& m : methods) vm.defineMethod(sound, QString::fromLatin1(m.name), m.fn);
+    // Loading sounds came with version 6 movies, and so did duration and position.
+    vm.defineMethod(sound, QStringLiteral("loadSound"), soundLoad, kHidden | kVersion6);
+    vm.defineMethod(sound, QStringLiteral("getBytesLoaded"), soundBytesLoaded, kHidden | kVersion6);
+    vm.defineMethod(sound, QStringLiteral("getBytesTotal"), soundBytesTotal, kHidden | kVersion6);
+    const std::pair<const char*, NativeFn> readOnly[] = {{"duration", soundGetDuration}, {"position", soundGetPosition}};
+    for (auto [name, getter] : readOnly) {
+        QString n = QString::fromLatin1(name);
+        Property& p = sound->define(vm.key(n), n, Value(), kHidden | kVersion6);
+        p.getter = vm.newNative(getter);
+    }
 }
 
 } // namespace swf::avm1::builtins

@@ -397,10 +397,18 @@ Value asNew(Vm& vm, CallArgs&) {
 }
 
 // The function of a native id, as the player started with it (a script that
-// deleted or replaced the class member does not change it); undefined when unknown.
+// deleted or replaced the class member does not change it); undefined when
+// unknown. Each call makes a new function object running that code.
 Value nativeById(Vm& vm, int category, int index) {
     if (category == 2 && index == 0) return Value(vm.newNative(asNew));
-    if (auto it = vm.nativeIds.find({category, index}); it != vm.nativeIds.end()) return Value(it->second);
+    if (auto it = vm.nativeIds.find({category, index}); it != vm.nativeIds.end()) {
+        auto* original = dynamic_cast<FunctionObject*>(it->second);
+        if (!original || !original->native()) return Value(it->second);
+        FunctionObject* f = vm.newNative(original->native());
+        f->data = original->data;
+        f->constructor = original->constructor;
+        return Value(static_cast<Object*>(f));
+    }
     vm.unimplemented(QStringLiteral("ASnative(%1, %2)").arg(category).arg(index));
     return Value();
 }

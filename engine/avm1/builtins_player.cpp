@@ -1,6 +1,7 @@
 // The MovieClip methods that reach the display list, and the objects that
 // describe the player: Key, Mouse, Stage, System.
 #include "engine/avm1/builtins.h"
+#include "engine/avm1/builtins_gfx.h"
 #include "engine/avm1/display_clip.h"
 #include "engine/avm1/script_engine.h"
 #include "engine/display/button.h"
@@ -141,9 +142,23 @@ Value clipInstanceAtDepth(Vm& vm, CallArgs& a) {
     return c ? Value(static_cast<Object*>(c)) : Value();
 }
 
+// Bounds of an object with nothing drawn in it.
+bool holdsNothing(const Rect& r) { return r.xMin >= r.xMax && r.yMin >= r.yMax; }
+
+// A clip object, or a target path naming one from `self`; null for anything else.
+DisplayClip* namedClip(Vm& vm, DisplayClip* self, const Value& v) {
+    auto* other = dynamic_cast<DisplayClip*>(v.asObject());
+    if (!other && v.isString()) other = dynamic_cast<DisplayClip*>(vm.resolveTarget(self, v.asString()));
+    return other;
+}
+
+// getBounds(space): in the clip's own space without an argument, else in
+// the space of the clip `space` names; anything naming no clip has no answer.
 Value clipGetBounds(Vm& vm, CallArgs& a) {
     DisplayClip* c = thisClip(a);
     if (!c || !c->object()) return Value();
+    DisplayClip* space = a.at(0).isUndefined() ? nullptr : namedClip(vm, c, a.at(0));
+    if (!a.at(0).isUndefined() && (!space || !space->object())) return Value();
     DisplayObject* o = c->object();
     Rect local = o->localBounds();
     Object* r = vm.newObject();
@@ -156,8 +171,7 @@ Value clipGetBounds(Vm& vm, CallArgs& a) {
         return Value(r);
     }
     Matrix m;
-    if (auto* space = dynamic_cast<DisplayClip*>(a.at(0).asObject()); space && space->object())
-        m = inverted(worldMatrix(*space->object())) * worldMatrix(*o);
+    if (space) m = inverted(worldMatrix(*space->object())) * worldMatrix(*o);
     Rect b = transformRect(m, local);
     vm.setMember(r, QStringLiteral("xMin"), Value(b.xMin / 20.0));
     vm.setMember(r, QStringLiteral("xMax"), Value(b.xMax / 20.0));
@@ -179,8 +193,11 @@ Value clipHitTest(Vm& vm, CallArgs& a) {
         Rect b = transformRect(world, o->localBounds());
         return Value(stage.x >= b.xMin && stage.x <= b.xMax && stage.y >= b.yMin && stage.y <= b.yMax);
     }
-    auto* other = dynamic_cast<DisplayClip*>(a.at(0).asObject());
-    if (!other || !other->object()) return Value(false);
+    // hitTest(target): the target may be a clip or its path.
+    DisplayClip* other = namedClip(vm, c, a.at(0));
+    if (!other || !other->object() || !(o = c->object())) return Value(false);
+    // An object with nothing in it overlaps nothing.
+    if (holdsNothing(o->localBounds()) || holdsNothing(other->object()->localBounds())) return Value(false);
     Rect r1 = transformRect(worldMatrix(*o), o->localBounds());
     Rect r2 = transformRect(worldMatrix(*other->object()), other->object()->localBounds());
     return Value(r1.xMin <= r2.xMax && r2.xMin <= r1.xMax && r1.yMin <= r2.yMax && r2.yMin <= r1.yMax);
@@ -225,17 +242,108 @@ Value clipLoadVariables(Vm& vm, CallArgs& a) {
     return Value();
 }
 
+// ---- Display properties of clips and buttons (blendMode, cacheAsBitmap, scale9Grid) -------
+
+DisplayObject* thisDisplay(CallArgs& a) {
+    DisplayClip* c = thisClip(a);
+    return c ? c->object() : nullptr;
+}
+
+// Blend modes by name, numbered from 1 as scripts may also give them ("normal" is 0 and 1).
+constexpr const char* kBlendNames[] = {"normal", "normal", "layer", "multiply", "screen", "lighten", "darken",
+                                       "difference", "add", "subtract", "invert", "alpha", "erase", "overlay",
+                                       "hardlight"};
+constexpr int kBlendCount = int(std::size(kBlendNames));
+
+Value blendModeGet(Vm&, CallArgs& a) {
+    DisplayObject* o = thisDisplay(a);
+    int mode = o ? int(o->blendMode()) : -1;
+    return mode >= 0 && mode < kBlendCount ? Value(QString::fromLatin1(kBlendNames[mode])) : Value();
+}
+
+// A mode number (1 to 14) or name; anything else leaves the mode as it was.
+Value blendModeSet(Vm& vm, CallArgs& a) {
+    const Value& v = a.at(0);
+    int mode = -1;
+    if (v.isNumber()) {
+        double n = v.asNumber();
+        if (n >= 1 && n < kBlendCount) mode = int(n);
+    } else {
+        QString name = vm.toString(v);
+        for (int i = 1; i < kBlendCount && mode < 0; ++i)
+            if (name == QLatin1String(kBlendNames[i])) mode = i;
+    }
+    if (DisplayObject* o = thisDisplay(a); o && mode > 0) o->setBlendMode(mode == 1 ? BlendMode::Normal : BlendMode(mode));
+    return Value();
+}
+
+Value cacheAsBitmapGet(Vm&, CallArgs& a) {
+    DisplayObject* o = thisDisplay(a);
+    return o ? Value(o->cacheAsBitmap()) : Value();
+}
+Value cacheAsBitmapSet(Vm& vm, CallArgs& a) {
+    bool on = vm.toBool(a.at(0));
+    if (DisplayObject* o = thisDisplay(a)) o->setCacheAsBitmap(on);
+    return Value();
+}
+
+// scale9Grid reads back as a new Rectangle in pixels, undefined when unset.
+Value scale9GridGet(Vm& vm, CallArgs& a) {
+    DisplayObject* o = thisDisplay(a);
+    if (!o || !o->scale9Grid()) return Value();
+    const Rect& r = *o->scale9Grid();
+    return gfx::newGeom(vm, "Rectangle", {r.xMin / 20.0, r.yMin / 20.0, r.width() / 20.0, r.height() / 20.0});
+}
+// Takes anything with x, y, width and height; other values clear it.
+Value scale9GridSet(Vm& vm, CallArgs& a) {
+    Object* r = a.at(0).asObject();
+    std::optional<Rect> grid;
+    if (r) {
+        double x = gfx::number(vm, r, "x"), y = gfx::number(vm, r, "y");
+        double w = gfx::number(vm, r, "width"), h = gfx::number(vm, r, "height");
+        auto twips = [](double px) { return std::isfinite(px) ? int32_t(std::clamp(px, -1e6, 1e6) * 20) : 0; };
+        grid = Rect{twips(x), twips(x + w), twips(y), twips(y + h)};
+    }
+    if (DisplayObject* o = thisDisplay(a)) o->setScale9Grid(grid);
+    return Value();
+}
+
+void addAccessor(Vm& vm, Object* on, const char* name, NativeFn getter, NativeFn setter, uint32_t flags) {
+    QString n = QString::fromLatin1(name);
+    Property& p = on->define(vm.key(n), n, Value(), flags);
+    p.getter = vm.newNative(getter);
+    p.setter = vm.newNative(setter);
+}
+
+void installDisplayProperties(Vm& vm) {
+    struct { const char* name; NativeFn get, set; } accessors[] = {
+        {"blendMode", blendModeGet, blendModeSet}, {"cacheAsBitmap", cacheAsBitmapGet, cacheAsBitmapSet},
+        {"scale9Grid", scale9GridGet, scale9GridSet},
+    };
+    // Clips have them from version 8; on buttons they are plain, listed members.
+    for (auto& p : accessors) {
+        addAccessor(vm, vm.clipProto, p.name, p.get, p.set, kHidden | kVersion8);
+        addAccessor(vm, vm.buttonProto, p.name, p.get, p.set, 0);
+    }
+    // The hand over buttons and clips that take the mouse follows these.
+    vm.defineValue(vm.clipProto, QStringLiteral("useHandCursor"), Value(true), kDontEnum);
+    vm.defineValue(vm.buttonProto, QStringLiteral("useHandCursor"), Value(true), 0);
+}
+
 // ---- Key -------------------------------------------------------------------------------
 
 Value keyIsDown(Vm& vm, CallArgs& a) { return Value(engineOf(vm).keyIsDown(vm.toInt(a.at(0)))); }
 Value keyGetCode(Vm& vm, CallArgs&) { return Value(engineOf(vm).lastKey()); }
 Value keyGetAscii(Vm& vm, CallArgs&) { return Value(int(engineOf(vm).lastChar())); }
-Value keyIsToggled(Vm&, CallArgs&) { return Value(false); }
+Value keyIsToggled(Vm& vm, CallArgs& a) { return Value(engineOf(vm).keyIsToggled(vm.toInt(a.at(0)))); }
+// A local movie may read every key.
+Value keyIsAccessible(Vm&, CallArgs&) { return Value(true); }
 
 // ---- Mouse and Stage -----------------------------------------------------------------------
 
-Value mouseShow(Vm&, CallArgs&) { return Value(1); }
-Value mouseHide(Vm&, CallArgs&) { return Value(1); }
+// Both answer 1 when the pointer was visible before the call, else 0.
+Value mouseShow(Vm& vm, CallArgs&) { return Value(engineOf(vm).setPointerHidden(false) ? 0 : 1); }
+Value mouseHide(Vm& vm, CallArgs&) { return Value(engineOf(vm).setPointerHidden(true) ? 0 : 1); }
 
 // The stage size scripts see: the movie's, or the window's when the movie is not scaled.
 QSize stageSize(Vm& vm) {
@@ -327,7 +435,8 @@ void installPlayerObjects(Vm& vm, ScriptEngine& engine) {
         {"loadMovie", clipLoadMovie}, {"loadVariables", clipLoadVariables}, {"setMask", clipSetMask, kVersion6},
     };
     for (auto& m : methods) vm.defineMethod(p, QString::fromLatin1(m.name), m.fn, kHidden | m.since);
-    vm.defineMethod(vm.buttonProto, QStringLiteral("getDepth"), ownKindGetDepth<Kind::Button>);
+    vm.defineMethod(vm.buttonProto, QStringLiteral("getDepth"), ownKindGetDepth<Kind::Button>, 0);
+    installDisplayProperties(vm);
     vm.defineMethod(vm.textFieldProto, QStringLiteral("getDepth"), ownKindGetDepth<Kind::TextField>);
 
     Object* key = broadcaster(vm);
@@ -336,6 +445,7 @@ void installPlayerObjects(Vm& vm, ScriptEngine& engine) {
     vm.defineMethod(key, QStringLiteral("getCode"), keyGetCode);
     vm.defineMethod(key, QStringLiteral("getAscii"), keyGetAscii);
     vm.defineMethod(key, QStringLiteral("isToggled"), keyIsToggled);
+    vm.defineMethod(key, QStringLiteral("isAccessible"), keyIsAccessible);
     struct { const char* name; int code; } keys[] = {
         {"BACKSPACE", 8}, {"CAPSLOCK", 20}, {"CONTROL", 17}, {"DELETEKEY", 46}, {"DOWN", 40}, {"END", 35},
         {"ENTER", 13}, {"ESCAPE", 27}, {"HOME", 36}, {"INSERT", 45}, {"LEFT", 37}, {"PGDN", 34}, {"PGUP", 33},

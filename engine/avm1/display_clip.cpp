@@ -20,7 +20,8 @@ MovieClip* DisplayClip::movieClip() const {
 }
 
 void DisplayClip::detach() {
-    if (m_obj && kind() == Kind::Clip) m_pathWhenRemoved = targetPath();
+    // References to clips and fields stand for what lives at their path later.
+    if (m_obj && (kind() == Kind::Clip || kind() == Kind::TextField)) m_pathWhenRemoved = targetPath();
     if (m_obj) m_name = QString::fromStdString(m_obj->name());
     m_obj = nullptr;
 }
@@ -302,12 +303,13 @@ void DisplayClip::setProperty(Vm& vm, int index, const Value& v) {
 }
 
 bool DisplayClip::getSpecial(Vm& vm, const QString& name, Value& out) {
+    // A removed field's reference with nothing at its path reads nothing, its own variables neither.
+    if (kind() == Kind::TextField && removed()) {
+        out = Value();
+        return true;
+    }
     if (kind() == Kind::TextField && m_obj && m_obj->type() == DisplayObject::Type::EditText)
         if (builtins::textFieldGet(vm, *this, *static_cast<EditTextObject*>(m_obj), name, out)) return true;
-    if (kind() == Kind::Button && m_obj && m_obj->type() == DisplayObject::Type::Button) {
-        auto* b = static_cast<ButtonObject*>(m_obj);
-        if (vm.namesEqual(name, QStringLiteral("useHandCursor"))) { out = Value(b->useHandCursor()); return true; }
-    }
     return ClipObject::getSpecial(vm, name, out);
 }
 
@@ -319,7 +321,6 @@ bool DisplayClip::setSpecial(Vm& vm, const QString& name, const Value& v) {
         // enabled is a plain member (the prototype's is true); the button
         // follows it, and only a false value turns it off.
         if (vm.namesEqual(name, QStringLiteral("enabled"))) b->setEnabled(v.isUndefined() || vm.toBool(v));
-        if (vm.namesEqual(name, QStringLiteral("useHandCursor"))) { b->setUseHandCursor(vm.toBool(v)); return true; }
     }
     return ClipObject::setSpecial(vm, name, v);
 }

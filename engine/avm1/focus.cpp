@@ -46,7 +46,8 @@ bool FocusTracker::canFocus(DisplayObject* obj) {
     case DisplayObject::Type::EditText: return true;
     case DisplayObject::Type::Button: return true;
     case DisplayObject::Type::MovieClip: {
-        DisplayClip* c = m_engine.wrap(obj);
+        // A level's main timeline never takes the focus.
+        DisplayClip* c = obj->parent() ? m_engine.wrap(obj) : nullptr;
         if (!c) return false;
         if (m_engine.vm().toBool(member(*c, "focusEnabled"))) return true;
         // The getter may have removed the clip.

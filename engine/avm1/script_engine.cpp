@@ -408,6 +408,9 @@ void ScriptEngine::eachClip(const std::function<void(DisplayClip*)>& f) {
 }
 
 void ScriptEngine::keyDown(int code, uint32_t charCode) {
+    constexpr int kCapsLock = 20, kNumLock = 144;
+    if ((code == kCapsLock || code == kNumLock) && !m_keysDown.count(code) && !m_keysToggled.erase(code))
+        m_keysToggled.insert(code);
     m_keysDown.insert(code);
     m_lastKey = code;
     m_lastChar = charCode;
@@ -514,6 +517,15 @@ bool ScriptEngine::buttonEnabled(ButtonObject& button) {
     if (!m_objects.count(&button)) return ScriptHost::buttonEnabled(button);
     Value v = storedMember(button, QStringLiteral("enabled"));
     return v.isUndefined() || m_vm->toBool(v);
+}
+
+// useHandCursor is a plain member (the prototypes' is true); one behind a
+// getter cannot be read without running script, so it keeps the hand.
+bool ScriptEngine::showsHandCursor(DisplayObject& obj) {
+    auto it = m_objects.find(&obj);
+    Property* p = it != m_objects.end() && m_vm ? m_vm->findProperty(it->second, QStringLiteral("useHandCursor")) : nullptr;
+    if (it == m_objects.end() || (p && p->isVirtual())) return true;
+    return p && m_vm->toBool(p->value);
 }
 
 void ScriptEngine::broadcast(Object* source, const QString& message, std::span<const Value> args) {

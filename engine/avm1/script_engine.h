@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 namespace swf {
 class ButtonObject;
@@ -49,6 +50,8 @@ public:
     // The stage point under the pointer, in twips.
     Point mouseTwips() const;
     bool keyIsDown(int code) const { return m_keysDown.count(code) != 0; }
+    // Caps Lock and Num Lock flip on each press (both start off); other keys never toggle.
+    bool keyIsToggled(int code) const { return m_keysToggled.count(code) != 0; }
     int lastKey() const { return m_lastKey; }
     uint32_t lastChar() const { return m_lastChar; }
     // Dragging (startDrag): the clip follows the pointer each mouse move.
@@ -93,6 +96,10 @@ public:
     bool clipIsButton(MovieClip& clip) override;
     bool tracksAsMenu(DisplayObject& obj) override;
     bool buttonEnabled(ButtonObject& button) override;
+    bool showsHandCursor(DisplayObject& obj) override;
+    bool pointerHidden() const override { return m_pointerHidden; }
+    // Mouse.hide/show; answers whether the pointer was hidden before.
+    bool setPointerHidden(bool hidden) { return std::exchange(m_pointerHidden, hidden); }
     std::optional<Rect> focusHighlight() override { return m_vm ? m_focus.highlightBounds() : std::nullopt; }
     void beginTick() override { if (m_vm) m_vm->beginFrame(); }
     void runQueued() override;
@@ -141,6 +148,8 @@ private:
     bool m_attaching = false;
     size_t m_heapAfterCollect = 0;
     std::set<int> m_keysDown;
+    std::set<int> m_keysToggled;
+    bool m_pointerHidden = false;
     int m_lastKey = 0;
     uint32_t m_lastChar = 0;
     DisplayClip* m_drag = nullptr;

@@ -331,9 +331,11 @@ QString Vm::toString(const Value& v) {
         // A String object gives its own text, whatever its toString says.
         if (o->kind() == Kind::String && o->primitive.isString()) return o->primitive.asString();
         if (auto* c = dynamic_cast<ClipObject*>(o)) {
-            // Other display objects read as their target path, unless a script gave them a toString.
+            // Other display objects read as their target path, unless a script gave them a
+            // toString (Object's own, which buttons inherit, is not one).
             Value ts = conversionMethod(o, QStringLiteral("toString"));
-            if (isCallable(ts)) {
+            auto objectToString = nativeIds.find({101, 4});
+            if (isCallable(ts) && !(objectToString != nativeIds.end() && ts.asObject() == objectToString->second)) {
                 Value r = call(ts, v, {});
                 if (r.isString()) return r.asString();
             }
@@ -430,12 +432,13 @@ QString Vm::typeOf(const Value& v) {
     case Type::Boolean: return QStringLiteral("boolean");
     case Type::Number: return QStringLiteral("number");
     case Type::String: return QStringLiteral("string");
-    case Type::Object:
-        switch (v.asObject()->kind()) {
-        case Kind::Function: return QStringLiteral("function");
-        case Kind::Clip: return QStringLiteral("movieclip");
-        default: return QStringLiteral("object");
-        }
+    case Type::Object: {
+        Object* o = currentObject(v.asObject());
+        // A reference to a removed display object with nothing at its path is a clip reference.
+        auto* c = dynamic_cast<ClipObject*>(o);
+        if (o->kind() == Kind::Clip || (c && c->removed())) return QStringLiteral("movieclip");
+        return o->kind() == Kind::Function ? QStringLiteral("function") : QStringLiteral("object");
+    }
     }
     return {};
 }
@@ -532,7 +535,7 @@ Value Vm::callAccessor(Object* holder, const Property& p, Object* accessor, cons
 }
 
 Object* Vm::currentObject(Object* obj) {
-    if (obj && obj->kind() == Kind::Clip)
+    if (obj && (obj->kind() == Kind::Clip || obj->kind() == Kind::TextField))
         if (auto* c = dynamic_cast<ClipObject*>(obj)) return c->current(*this);
     return obj;
 }

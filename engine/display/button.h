@@ -21,8 +21,6 @@ public:
     void setState(State s);
     bool enabled() const { return m_enabled; }
     void setEnabled(bool e) { m_enabled = e; }
-    bool useHandCursor() const { return m_useHandCursor; }
-    void setUseHandCursor(bool h) { m_useHandCursor = h; }
     bool trackAsMenu() const { return m_def->trackAsMenu; }
 
     // The action bodies whose conditions match a transition.
@@ -45,7 +43,6 @@ private:
     std::shared_ptr<const ButtonDef> m_def;
     State m_state = State::Up;
     bool m_enabled = true;
-    bool m_useHandCursor = true;
     std::map<int, std::unique_ptr<DisplayObject>> m_children; // records of the shown state
     std::map<int, std::unique_ptr<DisplayObject>> m_hitChildren;
 };

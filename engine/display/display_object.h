@@ -130,6 +130,9 @@ public:
     void setCacheAsBitmap(bool c) { m_cacheAsBitmap = c; }
     bool visible() const { return m_visible; }
     void setVisible(bool v);
+    // The nine-slice grid scripts gave (own space, twips); drawing does not use it yet.
+    const std::optional<Rect>& scale9Grid() const { return m_scale9Grid; }
+    void setScale9Grid(std::optional<Rect> grid) { m_scale9Grid = grid; }
 
     // Transform properties as ActionScript sees them (pixels, percent, degrees).
     double x() const { return m_matrix.tx / 20.0; }
@@ -205,6 +208,7 @@ private:
     BlendMode m_blendMode = BlendMode::Normal;
     std::vector<uint8_t> m_filterBytes;
     bool m_cacheAsBitmap = false;
+    std::optional<Rect> m_scale9Grid;
     bool m_visible = true;
     uint32_t m_placeFrame = 0;
     bool m_transformLocked = false;

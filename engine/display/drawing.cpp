@@ -128,10 +128,11 @@ void Drawing::push(ShapeRecord rec) {
     m_shape.reset();
 }
 
+// Flash grows the bounds around a stroked point by the whole line width.
 void Drawing::grow(double x, double y) {
-    double half = m_lineStyle ? m_lineWidth / 2 : 0;
-    Rect r{int32_t(std::floor(x - half)), int32_t(std::ceil(x + half)), int32_t(std::floor(y - half)),
-           int32_t(std::ceil(y + half))};
+    double stroke = m_lineStyle ? m_lineWidth : 0;
+    Rect r{int32_t(std::floor(x - stroke)), int32_t(std::ceil(x + stroke)), int32_t(std::floor(y - stroke)),
+           int32_t(std::ceil(y + stroke))};
     if (!m_hasBounds) {
         m_bounds = r;
         m_hasBounds = true;

@@ -741,12 +741,11 @@ void Player::keyUp(int flashKeyCode, uint32_t charCode) {
 }
 
 Cursor Player::cursor() const {
+    if (m_rt->scripts->pointerHidden()) return Cursor::Hidden;
     if (!m_hover) return Cursor::Arrow;
-    if (m_hover->type() == DisplayObject::Type::Button) {
-        auto* b = static_cast<const ButtonObject*>(m_hover);
-        return b->enabled() && b->useHandCursor() ? Cursor::Hand : Cursor::Arrow;
-    }
-    return Cursor::Hand;
+    if (m_hover->type() == DisplayObject::Type::Button && !static_cast<const ButtonObject*>(m_hover)->enabled())
+        return Cursor::Arrow;
+    return m_rt->scripts->showsHandCursor(*m_hover) ? Cursor::Hand : Cursor::Arrow;
 }
 
 } // namespace swf

@@ -39,7 +39,7 @@ struct HostCallbacks {
     std::function<void()> scriptsBusy;
 };
 
-enum class Cursor { Arrow, Hand };
+enum class Cursor { Arrow, Hand, Hidden };
 enum class MouseButton { Left, Right, Middle };
 
 // One frame's drawing, prepared on the Player's thread and executable on any

@@ -112,6 +112,10 @@ public:
     // Whether a button or clip tracks as a menu: with the mouse button held
     // down elsewhere, the pointer moving onto it drags over it.
     virtual bool tracksAsMenu(DisplayObject& obj);
+    // Whether the pointer turns into a hand over a button or clip that takes
+    // the mouse (scripts may turn it off), and whether scripts hid it.
+    virtual bool showsHandCursor(DisplayObject& obj) { (void)obj; return true; }
+    virtual bool pointerHidden() const { return false; }
     // Whether a button takes the mouse (scripts may turn it off).
     virtual bool buttonEnabled(ButtonObject& button);
 

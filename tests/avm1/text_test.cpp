@@ -140,6 +140,28 @@ TEST(TextFormat, TabStopsCopyTheArrayRounded) {
 
 // ---- TextField -------------------------------------------------------------------------------
 
+// A reference to a removed field stands for whatever lives at its path
+// later; with nothing there it reads nothing and is a clip reference.
+TEST(TextField, ReferencesFollowThePathAfterRemoval) {
+    Script s;
+    s.field();
+    s.a.push("b").getVariable("tf").setVariable();
+    s.set("tf", "v", 1.0);
+    auto typeOfB = [&] { s.a.push("typeof ").getVariable("b").op(0x44).op(0x47).trace(); };
+    s.call("tf", "removeTextField", {});
+    typeOfB();
+    s.trace("b", "v");
+    s.call("_root", "createEmptyMovieClip", {std::string("tf"), 2.0});
+    typeOfB();
+    s.set("tf", "w", 2.0).trace("b", "w");
+    s.call("tf", "removeMovieClip", {});
+    s.field();
+    typeOfB();
+    s.trace("b", "_name");
+    EXPECT_EQ(run(s), (std::vector<std::string>{"typeof movieclip", "undefined", "typeof movieclip", "2",
+                                                "typeof object", "tf"}));
+}
+
 TEST(TextField, PlainTextPropertiesAndLength) {
     Script s;
     s.field().set("tf", "text", std::string("Hello\nWorld")).trace("tf", "text").trace("tf", "length");

@@ -68,6 +68,8 @@ swf::harness::RunSpec specFor(const std::string& dir, const TomlDoc& toml) {
     auto w = toml.number("player_options/viewport_dimensions/width");
     auto h = toml.number("player_options/viewport_dimensions/height");
     if (w && h) spec.size = QSize(int(*w), int(*h));
+    // A movie recorded with sound mixes it (sounds end, and say so, as they play).
+    spec.mixAudio = toml.boolean("player_options/with_audio").value_or(false);
     if (QFile::exists(QString::fromStdString(dir + "/input.json"))) {
         auto batches = swf::harness::readInputFile(dir + "/input.json");
         if (batches) spec.input = std::move(*batches);
