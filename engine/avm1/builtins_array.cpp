@@ -68,22 +68,50 @@ Value arrayCall(Vm& vm, CallArgs& a) {
 Value arrayPush(Vm& vm, CallArgs& a) {
     Object* o = a.thisObject();
     if (!o) return Value();
-    if (auto* arr = dynamic_cast<ArrayObject*>(o)) {
+    // An Array's own length counts (a getter added on `length` does not), as
+    // a script set it: below zero too.
+    auto* arr = dynamic_cast<ArrayObject*>(o);
+    double length = double(arr ? arr->items.size() : 0);
+    if (!arr) length = std::trunc(vm.toNumber(vm.getMember(a.thisv, QStringLiteral("length"))));
+    else if (arr->assignedLength && arr->assignedLengthFor == arr->items.size() && arr->assignedLength->isNumber())
+        length = std::trunc(arr->assignedLength->asNumber());
+    if (!std::isfinite(length)) length = 0;
+    if (arr && length == double(arr->items.size())) {
         if (arr->items.size() + a.size() > limits::kMaxArrayLength || !vm.allocate(a.size() * sizeof(Value)))
             return Value(double(arr->items.size()));
         arr->items.insert(arr->items.end(), a.args.begin(), a.args.end());
         return Value(double(arr->items.size()));
     }
-    auto items = elementsOf(vm, o);
-    items.insert(items.end(), a.args.begin(), a.args.end());
-    size_t n = items.size();
-    setElements(vm, o, std::move(items));
-    return Value(double(n));
+    // Otherwise the new elements go at `length` as it reads, below zero for a
+    // negative one, and `length` grows by their count.
+    if (std::fabs(length) + double(a.size()) > double(limits::kMaxArrayLength)) return Value(length);
+    for (size_t i = 0; i < a.size(); ++i) vm.setMember(o, Vm::numberToString(length + double(i)), a.args[i]);
+    const double grown = length + double(a.size());
+    vm.setMember(o, QStringLiteral("length"), Value(grown));
+    return Value(grown);
+}
+
+// A plain object (neither an Array nor a timeline) is worked on member by
+// member: pop, shift and unshift move and delete its indexed members but
+// leave its `length` as it was, as the Flash player does.
+bool isPlainObject(Object* o) { return !dynamic_cast<ArrayObject*>(o) && o->kind() != Kind::Clip; }
+QString indexName(int i) { return QString::number(i); }
+void moveElement(Vm& vm, Object* o, int from, int to) {
+    const Property* p = o->find(vm.key(indexName(from)));
+    if (p && !p->isVirtual()) vm.setMember(o, indexName(to), p->value);
+    else vm.deleteMember(o, indexName(to));
 }
 
 Value arrayPop(Vm& vm, CallArgs& a) {
     Object* o = a.thisObject();
     if (!o) return Value();
+    if (isPlainObject(o)) {
+        const int n = lengthOf(vm, o);
+        if (n <= 0) return Value();
+        Value v = elementOf(vm, o, n - 1);
+        vm.deleteMember(o, indexName(n - 1));
+        return v;
+    }
     auto items = elementsOf(vm, o);
     if (items.empty()) return Value();
     Value v = items.back();
@@ -95,6 +123,13 @@ Value arrayPop(Vm& vm, CallArgs& a) {
 Value arrayShift(Vm& vm, CallArgs& a) {
     Object* o = a.thisObject();
     if (!o) return Value();
+    if (isPlainObject(o)) {
+        const int n = lengthOf(vm, o);
+        if (n <= 0) return Value();
+        Value v = elementOf(vm, o, 0);
+        for (int k = 1; k < n && vm.chargeWork(1); ++k) moveElement(vm, o, k, k - 1);
+        return v;
+    }
     auto items = elementsOf(vm, o);
     if (items.empty()) return Value();
     Value v = items.front();
@@ -106,6 +141,13 @@ Value arrayShift(Vm& vm, CallArgs& a) {
 Value arrayUnshift(Vm& vm, CallArgs& a) {
     Object* o = a.thisObject();
     if (!o) return Value();
+    if (isPlainObject(o)) {
+        const int n = lengthOf(vm, o), m = int(a.size());
+        if (int64_t(n) + m > int64_t(limits::kMaxArrayLength)) return Value(n);
+        for (int k = n - 1; k >= 0 && vm.chargeWork(1); --k) moveElement(vm, o, k, k + m);
+        for (int j = 0; j < m; ++j) vm.setMember(o, indexName(j), a.args[size_t(j)]);
+        return Value(n);
+    }
     auto items = elementsOf(vm, o);
     items.insert(items.begin(), a.args.begin(), a.args.end());
     size_t n = items.size();
@@ -208,8 +250,8 @@ int compareValues(Vm& vm, const Value& x, const Value& y, int flags) {
         if (std::isnan(a) || std::isnan(b)) return std::isnan(a) == std::isnan(b) ? 0 : (std::isnan(a) ? 1 : -1);
         return a < b ? -1 : (a > b ? 1 : 0);
     }
-    QString s = x.isUndefined() ? QStringLiteral("undefined") : vm.toString(x);
-    QString t = y.isUndefined() ? QStringLiteral("undefined") : vm.toString(y);
+    // undefined is "" before SWF 7 here too, so it sorts first there.
+    QString s = vm.toString(x), t = vm.toString(y);
     int c = (flags & kCaseInsensitive) ? s.compare(t, Qt::CaseInsensitive) : s.compare(t);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
@@ -276,6 +318,8 @@ Value arraySort(Vm& vm, CallArgs& a) {
         compareFn = a.at(0);
         flags = a.size() > 1 ? vm.toInt(a.at(1)) : 0;
     } else if (a.size()) {
+        // An order that is neither a function nor flags sorts nothing.
+        if (!a.at(0).isNumber() && !a.at(0).isUndefined()) return Value();
         flags = vm.toInt(a.at(0));
     }
     auto items = elementsOf(vm, o);

@@ -92,6 +92,12 @@ double getTime(CallArgs& a) {
     if (!o || o->kind() != Kind::Date || !o->primitive.isNumber()) return std::nan("");
     return o->primitive.asNumber();
 }
+// The time the fields are read from: one given whole to the constructor may
+// lie past the clip range (it is kept); far past it there are no fields.
+double fieldTime(CallArgs& a) {
+    const double t = getTime(a);
+    return std::fabs(t) <= 8.64e15 + 2 * kMsPerDay ? t : std::nan("");
+}
 void setTime(CallArgs& a, double t) {
     Object* o = a.thisObject();
     if (o && o->kind() == Kind::Date) o->primitive = Value(timeClip(t));
@@ -108,7 +114,9 @@ Value dateConstruct(Vm& vm, CallArgs& a) {
     if (a.size() == 0) {
         t = nowMs(vm);
     } else if (a.size() == 1) {
-        t = vm.toNumber(a.at(0));
+        // A time given whole is kept as it is, even past the clip range.
+        o->primitive = Value(vm.toNumber(a.at(0)));
+        return Value(o);
     } else {
         double f[7] = {0, 0, 1, 0, 0, 0, 0};
         for (size_t i = 0; i < 7 && i < a.size(); ++i) f[i] = vm.toNumber(a.at(i));
@@ -152,7 +160,7 @@ double fieldOf(double t, Field f) {
 
 template <Field F, bool Utc>
 Value dateGet(Vm& vm, CallArgs& a) {
-    double t = getTime(a);
+    double t = fieldTime(a);
     if (std::isnan(t)) return Value(t);
     return Value(fieldOf(Utc ? t : toLocal(vm, t), F));
 }
@@ -160,7 +168,7 @@ Value dateGet(Vm& vm, CallArgs& a) {
 // Setters: replace fields starting at F with the arguments, keep the others.
 template <Field F, bool Utc>
 Value dateSet(Vm& vm, CallArgs& a) {
-    double t = getTime(a);
+    double t = fieldTime(a);
     if (std::isnan(t)) {
         if (F != Field::FullYear && F != Field::Year) return Value(t);
         t = 0;
@@ -205,13 +213,13 @@ Value dateSetTime(Vm& vm, CallArgs& a) {
     return Value(getTime(a));
 }
 Value dateTimezoneOffset(Vm& vm, CallArgs& a) {
-    double t = getTime(a);
+    double t = fieldTime(a);
     if (std::isnan(t)) return Value(t);
     return Value(-localOffset(vm, t) / 60000);
 }
 
 Value dateToString(Vm& vm, CallArgs& a) {
-    double t = getTime(a);
+    double t = fieldTime(a);
     if (std::isnan(t)) return Value(QStringLiteral("Invalid Date"));
     static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};

@@ -279,17 +279,32 @@ Value globalEscape(Vm& vm, CallArgs& a) {
 }
 
 Value globalUnescape(Vm& vm, CallArgs& a) {
-    QString s = vm.toString(a.at(0));
+    const QString s = vm.toString(a.at(0));
+    const bool utf8 = vm.version() >= 6;
+    auto hexDigit = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u >= u'0' && u <= u'9' ? int(u - u'0')
+             : u >= u'a' && u <= u'f' ? int(u - u'a' + 10)
+             : u >= u'A' && u <= u'F' ? int(u - u'A' + 10)
+                                      : -1;
+    };
+    // From SWF 6 the bytes that %XX gives are UTF-8; before, each is one character.
     QByteArray bytes;
+    QString out;
+    auto flush = [&]() { out += QString::fromUtf8(bytes); bytes.clear(); };
     for (int i = 0; i < s.size(); ++i) {
-        if (s[i] == u'%' && i + 2 < s.size() + 0 && i + 2 <= s.size() - 1) {
-            bool ok = false;
-            int v = s.mid(i + 1, 2).toInt(&ok, 16);
-            if (ok) { bytes.append(char(v)); i += 2; continue; }
+        if (s[i] == u'%' && i + 2 < s.size() && hexDigit(s[i + 1]) >= 0 && hexDigit(s[i + 2]) >= 0) {
+            const int byte = hexDigit(s[i + 1]) * 16 + hexDigit(s[i + 2]);
+            if (utf8) bytes.append(char(byte));
+            else out += QChar(char16_t(byte));
+            i += 2;
+            continue;
         }
-        bytes.append(QString(s[i]).toUtf8());
+        if (utf8) bytes.append(QString(s[i]).toUtf8());
+        else out += s[i];
     }
-    return Value(vm.version() >= 6 ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes));
+    flush();
+    return Value(out);
 }
 
 Value makeTimer(Vm& vm, CallArgs& a, bool repeat) {
@@ -339,8 +354,11 @@ Value globalASSetPropFlags(Vm& vm, CallArgs& a) {
     } else {
         list = vm.toString(names).split(u',');
     }
-    for (const QString& name : list)
+    auto* array = dynamic_cast<ArrayObject*>(o);
+    for (const QString& name : list) {
         if (Property* p = o->find(vm.key(name))) p->flags = (p->flags & ~clear) | set;
+        else if (array && name == u"length") array->lengthFlags = (array->lengthFlags & ~clear) | set;
+    }
     return Value();
 }
 
@@ -467,10 +485,17 @@ Value broadcasterRemove(Vm& vm, CallArgs& a) {
 }
 Value broadcasterBroadcast(Vm& vm, CallArgs& a) {
     Value listV = vm.getMember(a.thisv, QStringLiteral("_listeners"));
-    auto* list = dynamic_cast<ArrayObject*>(listV.asObject());
+    Object* list = listV.asObject();
     if (!list || !a.size()) return Value();
     QString method = vm.toString(a.at(0));
-    std::vector<Value> listeners = list->items;
+    // Any object with a length and numbered members lists listeners, not only an Array.
+    std::vector<Value> listeners;
+    if (auto* arr = dynamic_cast<ArrayObject*>(list)) {
+        listeners = arr->items;
+    } else {
+        const int n = std::clamp(vm.toInt(vm.getMember(listV, QStringLiteral("length"))), 0, int(limits::kMaxArrayLength));
+        for (int i = 0; i < n && vm.chargeWork(1); ++i) listeners.push_back(vm.getMember(listV, QString::number(i)));
+    }
     std::span<const Value> rest = a.args.subspan(1);
     // True once a listener was there to be called; undefined and null are no listeners.
     bool called = false;

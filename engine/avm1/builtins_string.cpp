@@ -150,6 +150,12 @@ Value stringFromCharCode(Vm& vm, CallArgs& a) {
     QString s;
     for (const Value& v : a.args) {
         uint32_t c = vm.toUint32(v) & 0xffff;
+        if (vm.version() < 6 && c > 0xff) {
+            // SWF 5 strings are bytes: a larger code gives its two bytes, lead first.
+            for (uint32_t byte : {c >> 8, c & 0xff})
+                if (byte) s += QChar(char16_t(byte));
+            continue;
+        }
         if (c) s += QChar(char16_t(c));
     }
     return Value(s);

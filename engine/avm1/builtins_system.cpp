@@ -54,7 +54,9 @@ Value securityLoadPolicyFile(Vm& vm, CallArgs& a) {
 Value doNothing(Vm&, CallArgs&) { return Value(); }
 Value returnFalse(Vm&, CallArgs&) { return Value(false); }
 
-constexpr const char* kPlayerVersion = "WIN 9,0,999,0";
+// `$version` and System.capabilities describe one player: its platform
+// code names the same system as `os` and `manufacturer`.
+constexpr const char* kPlayerVersion = "LNX 9,0,999,0";
 
 // ---- ExternalInterface -----------------------------------------------------------------------
 // No container hosts this player: `available` is false, calls give null and

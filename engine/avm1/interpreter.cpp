@@ -324,7 +324,9 @@ FunctionObject* makeFunction(Vm& vm, ExecFrame& f, std::unique_ptr<ScriptCode> c
     code->constantPool = f.pool;
     // Capture the chain with SetTarget's timeline made concrete.
     std::vector<Object*> chain;
-    for (const Scope* s = f.scope.get(); s; s = s->parent.get()) chain.push_back(scopeObject(vm, f, s));
+    // SWF 5 has no closures: a function defined in a function does not see its locals.
+    for (const Scope* s = f.scope.get(); s; s = s->parent.get())
+        if (f.version >= 6 || !f.activation || s->object != f.activation) chain.push_back(scopeObject(vm, f, s));
     ScopePtr captured;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it)
         captured = std::make_shared<const Scope>(*it, captured);
@@ -839,6 +841,11 @@ HANDLER(aEnumerate2) { UNUSED_ARGS; enumerateInto(vm, f, pop(f)); }
 HANDLER(aEquals2) {
     UNUSED_ARGS;
     Value b = pop(f), a = pop(f);
+    // SWF 5 asks every object for its valueOf first, even one compared with itself.
+    if (f.version < 6) {
+        if (a.isObject()) a = vm.toPrimitive(a, Vm::Hint::Number);
+        if (b.isObject()) b = vm.toPrimitive(b, Vm::Hint::Number);
+    }
     push(f, Value(looseEquals(vm, a, b)));
 }
 HANDLER(aGetMember) {
@@ -891,7 +898,9 @@ HANDLER(aSetMember) {
     Value v = pop(f);
     Value nameV = pop(f);
     Value obj = pop(f);
-    if (Object* o = obj.asObject()) vm.setMember(o, vm.toString(nameV), v);
+    // The name converts first, whatever the target: an object name's toString runs either way.
+    const QString name = vm.toString(nameV);
+    if (Object* o = obj.asObject()) vm.setMember(o, name, v);
 }
 HANDLER(aTargetPath) {
     UNUSED_ARGS;
@@ -1366,7 +1375,8 @@ Value Vm::runFunction(FunctionObject* fn, const Value& thisv, std::span<const Va
     f.activation = activation;
     f.scope = pushScope(*this, activation, sc.scope);
     if (!f.scope) return Value();
-    if (superProto) f.superv = Value(make<SuperObject>(superProto, f.thisv));
+    // `super` came with SWF 6: older functions see a plain, unset name.
+    if (superProto && sc.version >= 6) f.superv = Value(make<SuperObject>(superProto, f.thisv));
 
     ArrayObject* arguments = nullptr;
     auto makeArguments = [&]() {

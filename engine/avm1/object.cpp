@@ -200,6 +200,7 @@ void ArrayObject::specialKeys(Vm& vm, std::vector<QString>& out) {
     // Every index becomes a string (for..in over a huge array).
     if (!vm.allocate(items.size() * kIndexKeyBytes)) return;
     for (size_t i = 0; i < items.size(); ++i) out.push_back(QString::number(i));
+    if (!(lengthFlags & prop::kDontEnum)) out.push_back(QStringLiteral("length"));
 }
 
 void ArrayObject::markChildren(const MarkFn& mark) {

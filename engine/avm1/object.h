@@ -219,6 +219,8 @@ public:
     // the elements change again.
     std::optional<Value> assignedLength;
     size_t assignedLengthFor = 0;
+    // `length` is an own member with flags like any other (hidden and permanent).
+    uint32_t lengthFlags = prop::kDontEnum | prop::kDontDelete;
 
     bool getSpecial(Vm&, const QString& name, Value& out) override;
     bool setSpecial(Vm&, const QString& name, const Value& v) override;

@@ -33,6 +33,9 @@ Object* Vm::newObject(Object* proto) { return make<Object>(proto ? proto : objec
 ArrayObject* Vm::newArray(std::vector<Value> items) {
     auto* a = make<ArrayObject>(arrayProto);
     a->items = std::move(items);
+    // Every array the player makes names its class as an own member.
+    if (const Property* ctor = arrayProto ? arrayProto->find(key(QStringLiteral("constructor"))) : nullptr)
+        defineValue(a, QStringLiteral("constructor"), ctor->value, prop::kHidden);
     return a;
 }
 
@@ -192,6 +195,7 @@ void Vm::sealBuiltinObject(Object* o, uint32_t flags) {
 
 void Vm::changeFlags(Object* on, uint32_t set, uint32_t clear) {
     for (Property& p : on->properties()) p.flags = (p.flags & ~clear) | set;
+    if (auto* a = dynamic_cast<ArrayObject*>(on)) a->lengthFlags = (a->lengthFlags & ~clear) | set;
 }
 
 void Vm::defineValue(Object* on, const QString& name, const Value& v, uint32_t flags) {
@@ -583,12 +587,15 @@ void Vm::setMember(Object* obj, const QString& name, const Value& value) {
     // the assignment, even behind a plain inherited value; one without a
     // setter refuses it.
     int depth = 0;
-    for (Object* o = obj->proto(); o && depth < limits::kMaxProtoDepth; o = o->proto(), ++depth) {
+    Object* o = obj->proto();
+    for (; o && depth < limits::kMaxProtoDepth; o = o->proto(), ++depth) {
         Property* p = o->find(k);
         if (!p || !visible(*p) || !p->isVirtual()) continue;
         if (p->setter) callAccessor(o, *p, p->setter, setterThis, std::span<const Value>(&v, 1), o->proto());
         return;
     }
+    // A longer chain stops the movie's scripts, as deep recursion does.
+    if (o) { halt(QStringLiteral("prototype chain too deep")); return; }
     if (!allocate(kPropertyBytes + (obj->properties().size() == kLinearMembers ? kIndexTableBytes : 0))) return;
     obj->define(k, name, v, 0);
 }

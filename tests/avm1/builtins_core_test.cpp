@@ -652,11 +652,29 @@ TEST(BuiltinsSystem, VersionLivesOnTheRootTimelineOnly) {
     EXPECT_TRUE(env.global(QStringLiteral("$version")).isUndefined());
 }
 
+// The platform code that starts $version ("WIN", "MAC", "LNX") names the
+// system that `os` and `manufacturer` name.
+TEST(BuiltinsSystem, VersionAndCapabilitiesNameOneSystem) {
+    Env env(8);
+    const std::string version = env.text(env.rootMember(QStringLiteral("$version")));
+    const std::string os = env.text(env.global(QStringLiteral("System.capabilities.os")));
+    const std::string maker = env.text(env.global(QStringLiteral("System.capabilities.manufacturer")));
+    const struct { const char* code; const char* system; } platforms[] = {{"WIN", "Windows"}, {"MAC", "Mac"}, {"LNX", "Linux"}};
+    int matches = 0;
+    for (const auto& p : platforms) {
+        if (version.rfind(p.code, 0) != 0) continue;
+        ++matches;
+        EXPECT_EQ(os.rfind(p.system, 0), 0u) << version << " / " << os;
+        EXPECT_NE(maker.find(p.system), std::string::npos) << version << " / " << maker;
+    }
+    EXPECT_EQ(matches, 1) << version;
+}
+
 TEST(BuiltinsSystem, ServerStringSummarisesTheCapabilities) {
     Env env;
     std::string s = env.text(env.global(QStringLiteral("System.capabilities.serverString")));
     EXPECT_NE(s.find("A=t&"), std::string::npos) << s;
-    EXPECT_NE(s.find("V=WIN%209%2C0%2C999%2C0&"), std::string::npos) << s;
+    EXPECT_NE(s.find("V=LNX%209%2C0%2C999%2C0&"), std::string::npos) << s;
     EXPECT_NE(s.find("&R=1920x1080&"), std::string::npos) << s;
 }
 

@@ -4,7 +4,10 @@
 // by what it traces.
 #include "engine/avm1/clip_object.h"
 #include "engine/avm1/vm.h"
+#include "engine/core/limits.h"
 #include "tests/avm1/action_builder.h"
+
+#include <cmath>
 
 #include <gtest/gtest.h>
 
@@ -404,15 +407,15 @@ INSTANTIATE_TEST_SUITE_P(
     PropFlags, Semantics,
     ::testing::Values(
         // A member for a later version reads undefined but is still own, listed and deletable.
-        Case{"VersionHiddenReadsUndefined", 8, withHiddenP(16384, Asm().getVariable("o").push("p").getMember().trace()),
+        Case{"VersionHiddenReadsUndefined", 8, withHiddenP(8192, Asm().getVariable("o").push("p").getMember().trace()),
              {"undefined"}},
         Case{"VersionHiddenStillOwn", 8,
-             withHiddenP(16384, Asm().push("p").push(1).getVariable("o").push("hasOwnProperty").callMethod().trace()),
+             withHiddenP(8192, Asm().push("p").push(1).getVariable("o").push("hasOwnProperty").callMethod().trace()),
              {"true"}},
         Case{"VersionHiddenDeletable", 8,
-             withHiddenP(16384, Asm().getVariable("o").push("p").op(kDelete).trace()), {"true"}},
+             withHiddenP(8192, Asm().getVariable("o").push("p").op(kDelete).trace()), {"true"}},
         Case{"VersionHiddenEnumerated", 8,
-             withHiddenP(16384, Asm().getVariable("o").op(kEnumerate2).trace()), {"p"}},
+             withHiddenP(8192, Asm().getVariable("o").op(kEnumerate2).trace()), {"p"}},
         Case{"DontEnumNotListed", 8,
              withHiddenP(1, Asm().getVariable("o").op(kEnumerate2).trace()), {"null"}},
         // A names object is read through its toString.
@@ -520,7 +523,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"ResolveHiddenByVersion", 7,
              Asm().push("o").push("__resolve").raw(returning(Asm().push("resolved")).body()).push(1).op(kInitObject)
                  .setVariable()
-                 .push(0).push(8192).push("__resolve").getVariable("o").push(4).push("ASSetPropFlags").callFunction()
+                 .push(0).push(4096).push("__resolve").getVariable("o").push(4).push("ASSetPropFlags").callFunction()
                  .pop()
                  .getVariable("o").push("missing").getMember().trace(),
              {"resolved"}}),
@@ -584,6 +587,213 @@ TEST(SemanticsMembers, WatchSeesStoredValue) {
     a.push("x").push(2).getVariable("o").push("watch").callMethod().pop();
     a.getVariable("o").push("x").push(4).setMember();
     EXPECT_EQ(run(7, a), (std::vector<std::string>{"old 3", "set"}));
+}
+
+// ---- Rules by version: member visibility, closures, super, equality --------------------------
+// Which members a version sees, closures and `super` (none in SWF 5),
+// equality's valueOf calls, and the generic Array methods on objects that
+// are no Array.
+
+using Trace = std::vector<std::string>;
+
+// ASSetPropFlags(name, member, set, clear) on a variable.
+Asm setFlags(const std::string& name, const std::string& member, int set, int clear) {
+    return Asm().push(clear).push(set).push(member).getVariable(name).push(4).push("ASSetPropFlags").callFunction().pop();
+}
+
+// o = {p: "v"}
+Asm objectWithP() { return Asm().push("o").push("p").push("v").push(1).op(kInitObject).setVariable(); }
+Asm traceOP() { return Asm().getVariable("o").push("p").getMember().trace(); }
+
+// ---- Version bits -----------------------------------------------------------------------------
+
+// Each version bit hides a member from the movies before one version (256:
+// from SWF 6 alone); the rest see it.
+TEST(LanguageRules, VersionBitsHideFromEarlierVersions) {
+    const struct { int bit; int from; int only; } bits[] = {{128, 6, 0}, {256, 0, 6}, {1024, 7, 0},
+                                                           {4096, 8, 0}, {8192, 9, 0}, {16384, 10, 0}};
+    for (int version = 5; version <= 10; ++version) {
+        for (const auto& b : bits) {
+            const bool hidden = b.only ? version == b.only : version < b.from;
+            Asm program = objectWithP();
+            program.raw(setFlags("o", "p", b.bit, 0).body()).raw(traceOP().body());
+            EXPECT_EQ(run(version, program), Trace{hidden ? "undefined" : "v"}) << "SWF " << version << ", bit " << b.bit;
+        }
+    }
+}
+
+// ---- Functions by version ---------------------------------------------------------------------
+
+// x = "timeline"; function outer() { var x = "local"; function inner() { return x; } return inner(); }
+// trace(outer());
+Asm nestedRead() {
+    Asm inner = Asm().getVariable("x").op(kReturn);
+    Asm outer = Asm().push("x").push("local").op(kDefineLocal).defineFunction("inner", {}, inner);
+    outer.push(0).push("inner").callFunction().op(kReturn);
+    return Asm().push("x").push("timeline").setVariable().defineFunction("outer", {}, outer)
+        .push(0).push("outer").callFunction().trace();
+}
+
+// o = {}; o.f = function() { trace(typeof super); }; o.f();
+Asm superFromMethod() {
+    Asm body = Asm().getVariable("super").op(kTypeOf).trace();
+    return Asm().push("o").push(0).op(kInitObject).setVariable()
+        .getVariable("o").push("f").defineFunction("", {}, body).setMember()
+        .push(0).getVariable("o").push("f").callMethod().pop();
+}
+
+// o = {valueOf: function() { trace("valueOf"); return 1; }}; trace(o == o); trace(o == 1);
+Asm equalityOfSelf() {
+    Asm valueOf = Asm().push("valueOf").trace().push(1).op(kReturn);
+    return Asm().push("o").push("valueOf").defineFunction("", {}, valueOf).push(1).op(kInitObject).setVariable()
+        .getVariable("o").getVariable("o").op(kEquals2).trace()
+        .getVariable("o").push(1).op(kEquals2).trace();
+}
+
+TEST(LanguageRules, FunctionsByVersion) {
+    const struct { const char* rule; int version; Asm program; Trace expected; } cases[] = {
+        // SWF 5 has no closures: an inner function sees the timeline, not the outer locals.
+        {"closure", 5, nestedRead(), {"timeline"}},
+        {"closure", 6, nestedRead(), {"local"}},
+        {"super", 5, superFromMethod(), {"undefined"}},
+        {"super", 6, superFromMethod(), {"object"}},
+        // SWF 5 equality asks each object operand for valueOf, itself included.
+        {"equality", 5, equalityOfSelf(), {"valueOf", "valueOf", "true", "valueOf", "true"}},
+        {"equality", 6, equalityOfSelf(), {"true", "valueOf", "true"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(run(c.version, c.program), c.expected) << c.rule << ", SWF " << c.version;
+}
+
+// ---- Array methods on objects -----------------------------------------------------------------
+
+// o = {0: "a", 1: "b", length: 2}; trace(Array.prototype.<method>.call(o, args...)); then o's length and 0..2.
+Asm arrayMethodOnObject(const std::string& method, const std::vector<std::string>& args) {
+    Asm a;
+    a.push("o").push("0").push("a").push("1").push("b").push("length").push(2).push(3).op(kInitObject).setVariable();
+    for (auto it = args.rbegin(); it != args.rend(); ++it) a.push(*it);
+    a.getVariable("o").push(int(args.size()) + 1);
+    a.getVariable("Array").push("prototype").getMember().push(method).getMember().push("call").callMethod().trace();
+    a.getVariable("o").push("length").getMember().trace();
+    for (const char* i : {"0", "1", "2"}) a.getVariable("o").push(i).getMember().trace();
+    return a;
+}
+
+// push and splice write the length; pop, shift and unshift move and delete
+// members but leave the length as it was.
+TEST(LanguageRules, ArrayMethodsOnAnObject) {
+    const struct { const char* method; std::vector<std::string> args; Trace expected; } cases[] = {
+        {"push", {"c"}, {"3", "3", "a", "b", "c"}},
+        {"pop", {}, {"b", "2", "a", "undefined", "undefined"}},
+        {"shift", {}, {"a", "2", "b", "b", "undefined"}},
+        {"unshift", {"z"}, {"2", "2", "z", "a", "b"}},
+        {"reverse", {}, {"[object Object]", "2", "b", "a", "undefined"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(run(7, arrayMethodOnObject(c.method, c.args)), c.expected) << c.method;
+}
+
+// push puts its elements at `length` as it reads, a negative one included:
+// a = []; a.length = -3; a.push("x") gives -2 and a[-3] is "x".
+TEST(LanguageRules, PushGoesAtTheLengthAsItReads) {
+    Asm program;
+    program.push("a").push(0).op(kInitArray).setVariable()
+        .getVariable("a").push("length").push(-3).setMember()
+        .push("x").push(1).getVariable("a").push("push").callMethod().trace()
+        .getVariable("a").push(-3).getMember().trace()
+        .getVariable("a").push("length").getMember().trace();
+    EXPECT_EQ(run(7, program), (Trace{"-2", "x", "-2"}));
+}
+
+// a.sort("text"): an order that is neither a function nor flags sorts
+// nothing and gives undefined.
+TEST(LanguageRules, SortWithAnOrderOfNoKind) {
+    Asm program;
+    program.push("a").push("a").push("b").push(2).op(kInitArray).setVariable()
+        .push("text").push(1).getVariable("a").push("sort").callMethod().trace()
+        .push(0).getVariable("a").push("join").callMethod().trace();
+    EXPECT_EQ(run(7, program), (Trace{"undefined", "b,a"}));
+}
+
+// a = ["b", undefined, "a"]; a.sort(); trace(a.join("|")): undefined sorts as
+// the text it converts to, "" before SWF 7.
+TEST(LanguageRules, SortConvertsUndefinedByVersion) {
+    Asm program;
+    program.push("a").push("a").pushUndefined().push("b").push(3).op(kInitArray).setVariable()
+        .push(0).getVariable("a").push("sort").callMethod().pop()
+        .push("|").push(1).getVariable("a").push("join").callMethod().trace();
+    EXPECT_EQ(run(6, program), Trace{"|a|b"});
+    EXPECT_EQ(run(7, program), Trace{"a|b|undefined"});
+}
+
+// ---- Built-ins -------------------------------------------------------------------------------
+
+// broadcastMessage reads any object with a length and numbered members as its listeners.
+TEST(LanguageRules, BroadcastReadsListenersGenerically) {
+    Asm heard = Asm().push("heard").trace();
+    Asm program;
+    program.push("o").push(0).op(kInitObject).setVariable()
+        .getVariable("o").push(1).getVariable("AsBroadcaster").push("initialize").callMethod().pop()
+        .getVariable("o").push("_listeners")
+        .push("0").push("m").defineFunction("", {}, heard).push(1).op(kInitObject).push("length").push(1).push(2)
+        .op(kInitObject).setMember()
+        .push("m").push(1).getVariable("o").push("broadcastMessage").callMethod().trace();
+    EXPECT_EQ(run(6, program), (Trace{"heard", "true"}));
+}
+
+// %XX escapes are UTF-8 bytes from SWF 6; before, each is one character.
+TEST(LanguageRules, UnescapeByVersion) {
+    Asm program;
+    program.push("%C3%A9x").push(1).push("unescape").callFunction().storeRegister(0).pop()
+        .pushRegister(0).push("length").getMember().trace()
+        .push(0).push(1).pushRegister(0).push("charCodeAt").callMethod().trace();
+    EXPECT_EQ(run(5, program), (Trace{"3", "195"}));
+    EXPECT_EQ(run(6, program), (Trace{"2", "233"}));
+}
+
+// String.fromCharCode: SWF 5 writes a code above 255 as its two bytes
+// (a zero byte adds nothing); later versions as one character.
+TEST(LanguageRules, FromCharCodeByVersion) {
+    const struct { int version; int code; Trace expected; } cases[] = {
+        {5, 258, {"2", "1"}}, {5, 256, {"1", "1"}}, {5, 255, {"1", "255"}}, {6, 258, {"1", "258"}},
+    };
+    for (const auto& c : cases) {
+        Asm program;
+        program.push(c.code).push(1).getVariable("String").push("fromCharCode").callMethod().storeRegister(0).pop()
+            .pushRegister(0).push("length").getMember().trace()
+            .push(0).push(1).pushRegister(0).push("charCodeAt").callMethod().trace();
+        EXPECT_EQ(run(c.version, program), c.expected) << "SWF " << c.version << ", " << c.code;
+    }
+}
+
+// new Date(t) keeps the time it is given whole, even past the clip range;
+// far past it (or not finite) the date has no fields and reads "Invalid Date".
+TEST(LanguageRules, DateFromATimeKeepsIt) {
+    const struct { double time; Trace expected; } cases[] = {
+        {8640000000000001.0, {"8.64e+15", "1"}},
+        {1e300, {"1e+300", "NaN", "Invalid Date"}},
+        {HUGE_VAL, {"Infinity", "NaN", "Invalid Date"}},
+    };
+    for (const auto& c : cases) {
+        Asm program;
+        program.push("d").push(c.time).push(1).push("Date").op(kNewObject).setVariable()
+            .push(0).getVariable("d").push("getTime").callMethod().trace()
+            .push(0).getVariable("d").push("getUTCMilliseconds").callMethod().trace();
+        if (c.expected.size() > 2) program.push(0).getVariable("d").push("toString").callMethod().trace();
+        EXPECT_EQ(run(8, program), c.expected) << c.time;
+    }
+}
+
+// Assigning through more prototypes than the limit allows stops the movie's
+// scripts; a chain within the limit takes the new member.
+TEST(LanguageRules, AssignmentThroughTooManyPrototypesHalts) {
+    for (int links : {swf::limits::kMaxProtoDepth - 1, swf::limits::kMaxProtoDepth + 1}) {
+        Vm vm(7);
+        swf::avm1::Object* top = vm.newObject();
+        for (int i = 0; i < links; ++i) top = vm.newObject(top);
+        vm.setMember(top, QStringLiteral("x"), swf::avm1::Value(1));
+        const bool tooDeep = links > swf::limits::kMaxProtoDepth;
+        EXPECT_EQ(vm.halted(), tooDeep) << links;
+        EXPECT_EQ(vm.hasOwnProperty(top, QStringLiteral("x")), !tooDeep) << links;
+    }
 }
 
 } // namespace
