@@ -544,7 +544,7 @@ void MovieClip::drawChildren(const std::map<int, std::unique_ptr<DisplayObject>>
         }
         Matrix m = world * child->matrix();
         // Stage -> device, whatever the clip's place in the tree.
-        auto stageMatrix = [&] { return m * inverted(child->concatenatedMatrix()); };
+        auto stageMatrix = [&, clip = child.get()] { return m * inverted(clip->concatenatedMatrix()); };
         // A script mask is drawn only as its owner's mask.
         if (child->maskOwner()) continue;
         if (child->clipDepth() > 0) {
