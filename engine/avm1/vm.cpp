@@ -194,9 +194,8 @@ void Vm::sealBuiltinObject(Object* o, uint32_t flags) {
 }
 
 void Vm::changeFlags(Object* on, uint32_t set, uint32_t clear) {
-    // An array's length changes its flags only when named (ASSetPropFlags with
-    // "length"); a change to every member leaves it as it is.
     for (Property& p : on->properties()) p.flags = (p.flags & ~clear) | set;
+    if (auto* a = dynamic_cast<ArrayObject*>(on)) a->lengthFlags = (a->lengthFlags & ~clear) | set;
 }
 
 void Vm::defineValue(Object* on, const QString& name, const Value& v, uint32_t flags) {
